@@ -1,0 +1,36 @@
+# The two commands of a new machine: `make demo` and `make test`. Both install what is missing
+# first (scripts/install-deps), then configure and build with CMake presets (Ninja).
+JOBS ?= 2
+
+.PHONY: all deps build demo test asan fuzz bench clean
+
+all: build
+
+deps:
+	./scripts/install-deps
+
+build: deps
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j$(JOBS)
+
+demo: build
+	./scripts/demo
+
+test: build
+	ctest --preset release -j$(JOBS)
+
+# The core's tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+asan: deps
+	cmake --preset asan-ubsan >/dev/null
+	cmake --build --preset asan-ubsan -j$(JOBS) --target cardmill_tests fuzz_replays
+	ctest --preset asan-ubsan -j$(JOBS) -E '^e2e\.'
+
+# libFuzzer runs: make fuzz TARGET=wav SECONDS=300
+fuzz: deps
+	./scripts/fuzz $(TARGET) $(SECONDS)
+
+bench: build
+	./scripts/bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,304 @@
+#include "Cli.h"
+
+#include "model/APrefs.h"
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+
+namespace cardmill {
+
+std::atomic<bool> gInterrupted {false};
+
+namespace {
+
+struct Command {
+    const char* name;
+    const char* synopsis;
+    const char* summary;
+    const char* details;
+    int (*run)(CliApp&);
+};
+
+const Command kCommands[] = {
+    {"help", "help [COMMAND]", "show this help, or a command's help", "", nullptr},
+    {"info", "info [--json] FILE...",
+     "recognise files as the loader would and describe them",
+     "Prints, for each file, its kind, format name, the three information lines, comment,\n"
+     "short name and compiled size. Sounds also show rate, bits, channels, frames, loops,\n"
+     "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
+     "A file that can't be understood is reported and makes the exit status 1.",
+     CommandInfo},
+    {"prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
+     "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and\n"
+     "stores it in the settings file. Keys:\n"
+     "  MidiInputPort, MidiOutputPort   MIDI port names (text)\n"
+     "  StartMarker                     marker whose position becomes a sound's start (text,\n"
+     "                                  at most 31 characters; default \"start here\")\n"
+     "  AllowPhantoms                   1: identical sounds share card data (default 1)\n"
+     "  AllowPhantomsInAnyFolder        1: match duplicates by file name in any folder,\n"
+     "                                  0: only within one folder (default 1)\n"
+     "  EraseSectorBeforeWriting        1: erase each card sector before writing (default 1)\n"
+     "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
+     "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
+     CommandPrefs},
+};
+
+const Command* FindCommand(const std::string& name)
+{
+    for (const auto& command : kCommands)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+void PrintHelp()
+{
+    std::printf("Cardmill %s prepares the memory cards of the Zelta Synthesizer and the Percula drum\n"
+                "module: sounds, instruments, sequences and program banks compiled into a card image.\n\n"
+                "Usage: cardmill [GLOBAL OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n",
+                CARDMILL_VERSION);
+    for (const auto& command : kCommands)
+        std::printf("  %-34s %s\n", command.synopsis, command.summary);
+    std::printf(
+        "\nGlobal options (before or after the command):\n"
+        "  --yes, --no          answer every question with OK/Yes/Retry, or with Cancel/No;\n"
+        "                       without them questions are asked on the terminal (Cancel when\n"
+        "                       stdin is not a terminal)\n"
+        "  --retries N          answer Retry at most N times in one run (default 3)\n"
+        "  --config-dir DIR     settings folder (default $XDG_CONFIG_HOME/Orvane Inc.;\n"
+        "                       also CARDMILL_CONFIG_DIR)\n"
+        "  --search-dir DIR     (repeatable) where to look for files that a project or\n"
+        "                       instrument names when they have moved\n"
+        "  --json               machine-readable output of info and prefs\n"
+        "  --maker-id HEX6      the maker's SysEx manufacturer identifier (default 00000E)\n"
+        "\nExit status: 0 success, 1 failure, 2 usage error, 3 a question was answered\n"
+        "Cancel or No. 'cardmill COMMAND --help' describes a command.\n");
+}
+
+void PrintCommandHelp(const Command& command)
+{
+    std::string summary = command.summary;
+    summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
+    std::printf("Usage: cardmill %s\n\n%s.\n", command.synopsis, summary.c_str());
+    if (*command.details)
+        std::printf("\n%s\n", command.details);
+}
+
+std::optional<MakerId> ParseMakerId(const std::string& text)
+{
+    if (text.size() != 6)
+        return std::nullopt;
+    MakerId id {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        unsigned value = 0;
+        if (std::sscanf(text.c_str() + 2 * i, "%2x", &value) != 1 || value > 0x7F)
+            return std::nullopt;
+        id[i] = static_cast<std::uint8_t>(value);
+    }
+    for (const char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+    return id;
+}
+
+void OnInterrupt(int)
+{
+    gInterrupted = true;
+}
+
+} // namespace
+
+std::optional<std::string> ParsedArgs::Get(const std::string& name) const
+{
+    for (auto it = options.rbegin(); it != options.rend(); ++it)
+        if (it->first == name)
+            return it->second;
+    return std::nullopt;
+}
+
+std::vector<std::string> ParsedArgs::All(const std::string& name) const
+{
+    std::vector<std::string> values;
+    for (const auto& [key, value] : options)
+        if (key == name)
+            values.push_back(value);
+    return values;
+}
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                     const std::vector<std::string>& flags)
+{
+    ParsedArgs parsed;
+    const auto known = [](const std::vector<std::string>& list, const std::string& name) {
+        return std::find(list.begin(), list.end(), name) != list.end();
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg.size() < 2 || arg[0] != '-') {
+            parsed.rest.push_back(arg);
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (const auto equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = arg.substr(0, equals);
+            inlineValue = arg.substr(equals + 1);
+        }
+        if (known(flags, name) && !inlineValue) {
+            parsed.options.emplace_back(name, "");
+        } else if (known(valued, name)) {
+            if (inlineValue) {
+                parsed.options.emplace_back(name, *inlineValue);
+            } else if (i + 1 < args.size()) {
+                parsed.options.emplace_back(name, args[++i]);
+            } else {
+                parsed.error = "option " + name + " needs a value";
+                return parsed;
+            }
+        } else {
+            parsed.error = "unknown option " + arg;
+            return parsed;
+        }
+    }
+    return parsed;
+}
+
+int UsageError(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "cardmill %s: %s\n", command.c_str(), message.c_str());
+    std::fprintf(stderr, "Try 'cardmill %s --help'.\n", command.empty() ? "" : command.c_str());
+    return kUsage;
+}
+
+CliApp::CliApp(const CliOptions& cliOptions)
+    : options(cliOptions), prompter(cliOptions.answers, cliOptions.retries),
+      progress(gInterrupted)
+{
+}
+
+CliApp::~CliApp()
+{
+    progress.Finish();
+    controller.reset();
+}
+
+bool CliApp::Start()
+{
+    const std::string folder = IniSettingsStore::ConfigDirectory(options.configDir);
+    settings = std::make_unique<IniSettingsStore>(folder + "/" + IniSettingsStore::kFileName);
+    controller = std::make_unique<MCardmill>(Platform {prompter, clock, *settings}, ui, pending);
+    if (!controller->Startup()) {
+        std::fprintf(stderr, "cardmill: not enough memory to start\n");
+        return false;
+    }
+    Services& services = controller->GetServices();
+    services.SetProgress(&progress);
+    if (options.makerId)
+        services.makerId = *options.makerId;
+    return true;
+}
+
+int CliApp::Finish(bool succeeded)
+{
+    progress.Finish();
+    if (!succeeded)
+        return prompter.Refused() ? kRefused : kFailed;
+    return kSuccess;
+}
+
+int RunCli(int argc, char** argv)
+{
+    CliOptions options;
+    std::vector<std::string> words(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        const auto value = [&](const char* name) -> std::optional<std::string> {
+            if (i + 1 >= words.size()) {
+                UsageError(options.command, std::string("option ") + name + " needs a value");
+                return std::nullopt;
+            }
+            return words[++i];
+        };
+        if (word == "--yes") {
+            options.answers = AnswerPolicy::Yes;
+        } else if (word == "--no") {
+            options.answers = AnswerPolicy::No;
+        } else if (word == "--json") {
+            options.json = true;
+        } else if (word == "--help" || word == "-h") {
+            options.help = true;
+        } else if (word == "--version") {
+            std::printf("cardmill %s\n", CARDMILL_VERSION);
+            return kSuccess;
+        } else if (word == "--retries") {
+            const auto text = value("--retries");
+            if (!text)
+                return kUsage;
+            char* end = nullptr;
+            const long n = std::strtol(text->c_str(), &end, 10);
+            if (text->empty() || *end || n < 0 || n > 1000)
+                return UsageError(options.command, "--retries takes a number from 0 to 1000");
+            options.retries = static_cast<int>(n);
+        } else if (word == "--config-dir") {
+            const auto text = value("--config-dir");
+            if (!text)
+                return kUsage;
+            options.configDir = *text;
+        } else if (word == "--search-dir") {
+            const auto text = value("--search-dir");
+            if (!text)
+                return kUsage;
+            options.searchDirs.push_back(*text);
+        } else if (word == "--maker-id") {
+            const auto text = value("--maker-id");
+            if (!text)
+                return kUsage;
+            options.makerId = ParseMakerId(*text);
+            if (!options.makerId)
+                return UsageError(options.command,
+                                  "--maker-id takes six hex digits, each byte below 80 (e.g. 00000E)");
+        } else if (options.command.empty() && !(word.size() > 1 && word[0] == '-')) {
+            options.command = word;
+        } else if (options.command.empty()) {
+            return UsageError("", "unknown option " + word);
+        } else {
+            options.args.push_back(word);
+        }
+    }
+
+    if (options.command.empty()) {
+        PrintHelp();
+        return options.help ? kSuccess : kUsage;
+    }
+    if (options.command == "help") {
+        if (options.args.empty()) {
+            PrintHelp();
+            return kSuccess;
+        }
+        const Command* command = FindCommand(options.args.front());
+        if (!command)
+            return UsageError("help", "no command named '" + options.args.front() + "'");
+        PrintCommandHelp(*command);
+        return kSuccess;
+    }
+    const Command* command = FindCommand(options.command);
+    if (!command)
+        return UsageError("", "no command named '" + options.command + "'");
+    if (options.help) {
+        PrintCommandHelp(*command);
+        return kSuccess;
+    }
+
+    std::signal(SIGINT, OnInterrupt);
+    CliApp app(options);
+    if (!app.Start())
+        return kFailed;
+    return command->run(app);
+}
+
+} // namespace cardmill

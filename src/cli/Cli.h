@@ -1,0 +1,93 @@
+#pragma once
+
+#include "model/MCardmill.h"
+#include "model/PendingFilesQueue.h"
+#include "model/Services.h"
+#include "platform/Clock.h"
+#include "platform/IniSettingsStore.h"
+#include "platform/TerminalProgressView.h"
+#include "platform/TerminalPrompter.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+/// Exit statuses of the command line.
+enum ExitStatus : int { kSuccess = 0, kFailed = 1, kUsage = 2, kRefused = 3 };
+
+struct CliOptions {
+    AnswerPolicy answers = AnswerPolicy::Ask;
+    int retries = 3;
+    std::string configDir;
+    std::vector<std::string> searchDirs;
+    bool json = false;
+    std::optional<MakerId> makerId;
+    bool help = false;
+    std::string command;
+    std::vector<std::string> args; // the command's own arguments and options
+};
+
+/// The command line's answers to the controller: no window, dialogs answered from the arguments.
+class CliDocumentUi final : public DocumentUi {
+public:
+    void ResetView() override {}
+    void SelectGroup(int) override {}
+    void SetTitle(const std::string&) override {}
+    std::optional<std::string> ChooseProjectToOpen() override { return openPath; }
+    std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return saveChoice; }
+
+    std::optional<std::string> openPath;
+    std::optional<SaveChoice> saveChoice;
+};
+
+/// Everything one run of the command line works with.
+class CliApp {
+public:
+    explicit CliApp(const CliOptions& options);
+    ~CliApp();
+
+    bool Start();
+    /// The status of a command that did its work: 3 when a question was refused on the way.
+    int Finish(bool succeeded);
+
+    const CliOptions& options;
+    SystemClock clock;
+    TerminalPrompter prompter;
+    TerminalProgressView progress;
+    std::unique_ptr<IniSettingsStore> settings;
+    PendingFilesQueue pending;
+    CliDocumentUi ui;
+    std::unique_ptr<MCardmill> controller;
+};
+
+/// Raised by Ctrl-C; long operations read it as their Stop button.
+extern std::atomic<bool> gInterrupted;
+
+int RunCli(int argc, char** argv);
+
+// Commands: each returns an exit status.
+int CommandInfo(CliApp& app);
+int CommandPrefs(CliApp& app);
+
+/// Reports a usage error on stderr and returns the usage status.
+int UsageError(const std::string& command, const std::string& message);
+
+/// Splits a command's arguments into options with values and the rest. `valued` names the
+/// options that take a value; `flags` those that do not. Unknown options are a usage error.
+struct ParsedArgs {
+    std::vector<std::pair<std::string, std::string>> options;
+    std::vector<std::string> rest;
+    std::string error;
+
+    std::optional<std::string> Get(const std::string& name) const;
+    std::vector<std::string> All(const std::string& name) const;
+    bool Has(const std::string& name) const { return Get(name).has_value(); }
+};
+ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
+                     const std::vector<std::string>& flags);
+
+} // namespace cardmill

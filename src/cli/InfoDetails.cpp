@@ -1,0 +1,87 @@
+// What `cardmill info` shows beyond the lines every readable file has.
+
+#include "Json.h"
+#include "model/MSoundFile.h"
+
+#include <cstdio>
+
+namespace cardmill {
+
+namespace {
+
+void DescribeSound(const MSoundFile& sound, JsonWriter* json)
+{
+    const SampleParams& params = sound.Params();
+    if (json) {
+        json->Key("sound").BeginObject();
+        json->Field("rate", static_cast<std::int64_t>(sound.SampleRate()))
+            .Field("bits", 8 * sound.BytesPerSample())
+            .Field("channels", sound.ChannelCount())
+            .Field("frames", sound.GetFrameCount())
+            .Field("rootKey", params.rootKey)
+            .Field("fineTune", params.fineTune);
+        json->Key("loops").BeginArray();
+        for (int i = 0; i < sound.LoopCount(); ++i) {
+            SoundLoop loop;
+            sound.GetLoop(loop, i);
+            json->BeginObject()
+                .Field("start", loop.start)
+                .Field("end", loop.end)
+                .Field("valid", loop.valid)
+                .Field("alternating", loop.alternating)
+                .EndObject();
+        }
+        json->EndArray();
+        json->Key("markers").BeginArray();
+        for (int i = 0; i < sound.MarkerCount(); ++i) {
+            const SoundMarker& marker = sound.Marker(i);
+            json->BeginObject()
+                .Field("frame", marker.frame)
+                .Field("id", marker.id)
+                .Field("named", marker.named)
+                .Field("name", marker.name)
+                .EndObject();
+        }
+        json->EndArray();
+        json->Field("startFrame", params.startFrame)
+            .Field("looping", params.looping != 0)
+            .Field("loopStart", params.loopStart)
+            .Field("loopEnd", params.loopEnd);
+        json->EndObject();
+        return;
+    }
+    std::printf("  Rate:            %g Hz\n", static_cast<double>(sound.SampleRate()));
+    std::printf("  Bits:            %d\n", 8 * sound.BytesPerSample());
+    std::printf("  Channels:        %d\n", sound.ChannelCount());
+    std::printf("  Frames:          %u\n", sound.GetFrameCount());
+    std::printf("  Root key:        %u\n", params.rootKey);
+    std::printf("  Fine tune:       %d (1/256 cent)\n", params.fineTune);
+    for (int i = 0; i < sound.LoopCount(); ++i) {
+        SoundLoop loop;
+        sound.GetLoop(loop, i);
+        std::printf("  Loop %d:          %u-%u%s%s\n", i, loop.start, loop.end,
+                    loop.alternating ? " forward-backward" : "", loop.valid ? "" : " (not used)");
+    }
+    for (int i = 0; i < sound.MarkerCount(); ++i) {
+        const SoundMarker& marker = sound.Marker(i);
+        std::printf("  Marker %u:        frame %u%s%s%s\n", marker.id, marker.frame,
+                    marker.name.empty() ? "" : " \"", marker.name.c_str(),
+                    marker.name.empty() ? "" : (marker.named ? "\"" : "\" (unnamed)"));
+    }
+    std::printf("  Start frame:     %u\n", params.startFrame);
+    if (params.looping)
+        std::printf("  Default loop:    %u-%u\n", params.loopStart, params.loopEnd);
+    else
+        std::printf("  Default loop:    none (silent loop %u-%u after the end)\n", params.loopStart,
+                    params.loopEnd);
+}
+
+} // namespace
+
+void DescribeDetails(const MReadableFile& file, JsonWriter* json)
+{
+    if (const auto* sound = dynamic_cast<const MSoundFile*>(&file))
+        DescribeSound(*sound, json);
+}
+
+} // namespace cardmill

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace cardmill {
+
+/// A small JSON writer: indented output, strings escaped, numbers as JSON numbers.
+class JsonWriter {
+public:
+    JsonWriter& BeginObject() { return Open('{'); }
+    JsonWriter& EndObject() { return Close('}'); }
+    JsonWriter& BeginArray() { return Open('['); }
+    JsonWriter& EndArray() { return Close(']'); }
+    JsonWriter& Key(std::string_view key);
+    JsonWriter& String(std::string_view value);
+    JsonWriter& Number(std::int64_t value);
+    JsonWriter& Bool(bool value);
+
+    template <typename T>
+    JsonWriter& Field(std::string_view key, const T& value)
+    {
+        Key(key);
+        if constexpr (std::is_same_v<T, bool>)
+            return Bool(value);
+        else if constexpr (std::is_arithmetic_v<T>)
+            return Number(static_cast<std::int64_t>(value));
+        else
+            return String(value);
+    }
+
+    const std::string& Text() const { return out; }
+
+private:
+    JsonWriter& Open(char bracket);
+    JsonWriter& Close(char bracket);
+    void BeforeValue();
+    void NewLine();
+
+    std::string out;
+    std::vector<bool> hasItems; // per open bracket: something was written in it
+    bool afterKey = false;
+};
+
+std::string JsonEscape(std::string_view text);
+
+} // namespace cardmill

@@ -1,0 +1,144 @@
+#include "APrefs.h"
+
+#include <charconv>
+
+namespace cardmill {
+
+const std::array<APrefs::Key, 8> APrefs::kKeys {{
+    {"Hardware", "MidiInputPort", Kind::Text},
+    {"Hardware", "MidiOutputPort", Kind::Text},
+    {"User", "StartMarker", Kind::Text},
+    {"User", "AllowPhantoms", Kind::Number},
+    {"User", "AllowPhantomsInAnyFolder", Kind::Number},
+    {"User", "EraseSectorBeforeWriting", Kind::Number},
+    {"User", "SplitStereoFiles", Kind::Number},
+    {"User", "DefaultCardSizeToken", Kind::Number},
+}};
+
+APrefs::APrefs(SettingsStore& settingsStore) : store(settingsStore)
+{
+    if (!Load())
+        SetDefaults();
+}
+
+APrefs::~APrefs()
+{
+    Save();
+}
+
+void APrefs::SetDefaults()
+{
+    midiInputPort.clear();
+    midiOutputPort.clear();
+    startMarker = "start here";
+    allowPhantoms = 1;
+    allowPhantomsInAnyFolder = 1;
+    eraseSectorBeforeWriting = 1;
+    splitStereoFiles = 0;
+    defaultCardSizeToken = 1;
+}
+
+bool APrefs::Load()
+{
+    SetDefaults();
+    midiInputPort = store.GetText("Hardware", "MidiInputPort", midiInputPort);
+    midiOutputPort = store.GetText("Hardware", "MidiOutputPort", midiOutputPort);
+    startMarker = store.GetText("User", "StartMarker", startMarker).substr(0, kTextLimit);
+    for (const Key& key : kKeys)
+        if (key.kind == Kind::Number)
+            *NumberField(key.name) =
+                static_cast<std::uint16_t>(store.GetInt(key.section, key.name, *NumberField(key.name)));
+    return true;
+}
+
+bool APrefs::Save()
+{
+    for (const Key& key : kKeys) {
+        const std::string value = *GetValue(key.name);
+        if (store.Find(key.section, key.name) != value)
+            store.SetText(key.section, key.name, value);
+    }
+    return store.Flush();
+}
+
+const APrefs::Key* APrefs::FindKey(const std::string& name)
+{
+    for (const Key& key : kKeys)
+        if (name == key.name)
+            return &key;
+    return nullptr;
+}
+
+std::optional<std::string> APrefs::GetValue(const std::string& name) const
+{
+    if (const auto* text = TextField(name))
+        return *text;
+    if (const auto* number = NumberField(name))
+        return std::to_string(*number);
+    return std::nullopt;
+}
+
+bool APrefs::SetValue(const std::string& name, const std::string& value, std::string& error)
+{
+    if (auto* text = TextField(name)) {
+        if (name == "StartMarker" && value.size() > kTextLimit) {
+            error = "StartMarker holds at most 31 characters";
+            return false;
+        }
+        *text = value;
+        return true;
+    }
+    auto* number = NumberField(name);
+    if (!number) {
+        error = "unknown preference '" + name + "'";
+        return false;
+    }
+    long parsed = 0;
+    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), parsed);
+    const long highest = name == "DefaultCardSizeToken" ? 9 : 1;
+    if (status != std::errc() || end != value.data() + value.size() || parsed < 0 ||
+        parsed > highest) {
+        error = name + " takes a number from 0 to " + std::to_string(highest);
+        return false;
+    }
+    *number = static_cast<std::uint16_t>(parsed);
+    return true;
+}
+
+const std::string* APrefs::TextField(const std::string& name) const
+{
+    return const_cast<APrefs*>(this)->TextField(name);
+}
+
+const std::uint16_t* APrefs::NumberField(const std::string& name) const
+{
+    return const_cast<APrefs*>(this)->NumberField(name);
+}
+
+std::string* APrefs::TextField(const std::string& name)
+{
+    if (name == "MidiInputPort")
+        return &midiInputPort;
+    if (name == "MidiOutputPort")
+        return &midiOutputPort;
+    if (name == "StartMarker")
+        return &startMarker;
+    return nullptr;
+}
+
+std::uint16_t* APrefs::NumberField(const std::string& name)
+{
+    if (name == "AllowPhantoms")
+        return &allowPhantoms;
+    if (name == "AllowPhantomsInAnyFolder")
+        return &allowPhantomsInAnyFolder;
+    if (name == "EraseSectorBeforeWriting")
+        return &eraseSectorBeforeWriting;
+    if (name == "SplitStereoFiles")
+        return &splitStereoFiles;
+    if (name == "DefaultCardSizeToken")
+        return &defaultCardSizeToken;
+    return nullptr;
+}
+
+} // namespace cardmill

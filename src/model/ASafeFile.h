@@ -1,0 +1,65 @@
+#pragma once
+
+#include "platform/Prompter.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace cardmill {
+
+/// A file being written by the safe-write mechanism: the bytes go to a temporary file in the
+/// target's folder, which replaces the target only when committed.
+class SafeOutput {
+public:
+    ~SafeOutput();
+    /// False when fewer bytes than asked were stored.
+    bool Write(std::span<const std::uint8_t> bytes);
+    bool Write(std::string_view text);
+    std::optional<std::uint64_t> Tell();
+    bool Seek(std::uint64_t offset);
+
+    /// Tests make the n-th write from now on (counting from 1) fail, as a full disk would.
+    static void FailWriteForTesting(int nthWrite);
+
+private:
+    friend class ASafeFile;
+    std::FILE* file = nullptr;
+    std::string tempPath;
+};
+
+/// The safe write of project files, text dumps and instrument files: whatever fails (disk full,
+/// crash, kill), the user keeps the old file or the new one, never neither. The new file is
+/// written beside the target and renamed over it only when complete and flushed to disk; with
+/// `keepBackup` the old file also stands under its ".bak" name while the new one is written.
+class ASafeFile {
+public:
+    explicit ASafeFile(Prompter& prompterService) : prompter(prompterService) {}
+    virtual ~ASafeFile() = default;
+
+    virtual bool CreateSafely(const std::string& path, bool keepBackup,
+                              std::unique_ptr<SafeOutput>& file, std::string& backupName);
+    virtual bool CommitSafely(const std::string& path, bool keepBackup,
+                              std::unique_ptr<SafeOutput>& file, const std::string& backupName);
+    virtual void AbortSafely(const std::string& path, bool keepBackup,
+                             std::unique_ptr<SafeOutput>& file, const std::string& backupName);
+
+    /// The backup name: the file name's extension (from its last ".") replaced by ".bak", or
+    /// ".bak" appended when the name has none.
+    static std::string BackupName(const std::string& path);
+
+    static constexpr const char* kCantCreate =
+        "Sorry, but the new file can't be created because the file ";
+    static constexpr const char* kWriteError = "had a write error.";
+
+protected:
+    /// Shows "Sorry, but the new file can't be created because the file had a write error."
+    void ReportWriteError();
+    Prompter& prompter;
+};
+
+} // namespace cardmill

@@ -1,0 +1,174 @@
+#include "MCardmill.h"
+
+#include "APrefs.h"
+#include "MProject.h"
+#include "MReadableFileDispatcher.h"
+#include "PendingFilesQueue.h"
+#include "Services.h"
+
+#include <new>
+
+namespace cardmill {
+
+MCardmill::MCardmill(Platform platformServices, DocumentUi& documentUi,
+                     PendingFilesQueue& pendingFiles)
+    : ASafeFile(platformServices.prompter), platform(platformServices), ui(documentUi),
+      pending(pendingFiles)
+{
+}
+
+MCardmill::~MCardmill()
+{
+    // Reverse order of creation; the preferences store themselves as they go.
+    creator.reset();
+    paramDispatcher.reset();
+    seqDispatcher.reset();
+    instDispatcher.reset();
+    soundDispatcher.reset();
+    projectDispatcher.reset();
+    if (services)
+        services->project = nullptr;
+    project.reset();
+    services.reset();
+    prefs.reset();
+}
+
+bool MCardmill::Startup()
+{
+    try {
+        prefs = std::make_unique<APrefs>(platform.settings);
+        services = std::make_unique<Services>(platform.prompter, platform.clock, *prefs);
+        project = std::make_unique<MProject>(*prefs);
+        services->project = project.get();
+        projectDispatcher = std::make_unique<MProjectFileDispatcher>(*services);
+        soundDispatcher = std::make_unique<MSoundFileDispatcher>(*services);
+        instDispatcher = std::make_unique<MInstFileDispatcher>(*services);
+        seqDispatcher = std::make_unique<MSeqFileDispatcher>(*services);
+        paramDispatcher = std::make_unique<MParamFileDispatcher>(*services);
+        creator = std::make_unique<MReadableFileCreator>(
+            *services, std::vector<const MReadableFileDispatcher*> {
+                           soundDispatcher.get(), instDispatcher.get(), seqDispatcher.get(),
+                           paramDispatcher.get(), projectDispatcher.get()});
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool MCardmill::AskSaveChanges()
+{
+    if (!project->IsDirty())
+        return true;
+    const std::string name = hasFile ? documentPath : project->GetCardName();
+    const Answer answer = platform.prompter.Show("Save changes to the Cardmill document " + name + "?",
+                                                 Icon::None, Buttons::YesNoCancel);
+    if (answer == Answer::Yes)
+        return hasFile ? SaveToCurrentFile() : RunSaveAsDialog();
+    return answer == Answer::No;
+}
+
+void MCardmill::ResetDocument()
+{
+    ui.ResetView();
+    project->Reset();
+    ui.SelectGroup(0);
+}
+
+void MCardmill::NewProject()
+{
+    if (!AskSaveChanges())
+        return;
+    hasFile = false;
+    ResetDocument();
+}
+
+void MCardmill::OpenProject()
+{
+    if (AskSaveChanges() && ChooseProjectToOpen()) {
+        ResetDocument();
+        QueueProjectForLoading();
+    }
+}
+
+void MCardmill::CloseProject()
+{
+    if (!AskSaveChanges())
+        return;
+    ui.CloseFrame();
+    project->Reset();
+}
+
+bool MCardmill::SaveProject()
+{
+    return hasFile ? SaveToCurrentFile() : RunSaveAsDialog();
+}
+
+bool MCardmill::SaveProjectAs()
+{
+    return RunSaveAsDialog();
+}
+
+void MCardmill::RevertProject()
+{
+    if (!AskSaveChanges())
+        return;
+    ResetDocument();
+    QueueProjectForLoading();
+}
+
+bool MCardmill::QueryClose()
+{
+    return AskSaveChanges();
+}
+
+void MCardmill::SetDocumentPath(const std::string& path)
+{
+    hasFile = true;
+    keepBackup = false;
+    documentPath = path;
+    ui.SetTitle("Cardmill - " + path);
+}
+
+bool MCardmill::RunSaveAsDialog()
+{
+    const std::string proposed = hasFile ? documentPath : project->GetCardName();
+    const auto choice = ui.ChooseSaveAs(proposed);
+    if (!choice)
+        return false;
+    if (choice->fileType == 1) {
+        documentPath = choice->path;
+        keepBackup = false;
+        if (!WriteProjectFile())
+            return false;
+        hasFile = true;
+        ui.SetTitle("Cardmill - " + documentPath);
+        return true;
+    }
+    // A text dump does not save the document, so a save question that led here keeps the
+    // user's command from going on.
+    keepBackup = false;
+    WriteTextDump(choice->path);
+    return false;
+}
+
+bool MCardmill::SaveToCurrentFile()
+{
+    keepBackup = true;
+    return WriteProjectFile();
+}
+
+bool MCardmill::ChooseProjectToOpen()
+{
+    const auto path = ui.ChooseProjectToOpen();
+    if (!path)
+        return false;
+    documentPath = *path;
+    return true;
+}
+
+void MCardmill::QueueProjectForLoading()
+{
+    pending.Push(documentPath);
+}
+
+} // namespace cardmill

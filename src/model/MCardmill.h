@@ -1,0 +1,135 @@
+#pragma once
+
+#include "ASafeFile.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cardmill {
+
+class APrefs;
+class ByteWriter;
+class Clock;
+class MProject;
+class MReadableFile;
+class MReadableFileCreator;
+class MReadableFileDispatcher;
+class MSoundFile;
+class PendingFilesQueue;
+class Prompter;
+class SafeOutput;
+class Services;
+class SettingsStore;
+
+/// What the controller needs of the main window and of the platform's file dialogs.
+class DocumentUi {
+public:
+    struct SaveChoice {
+        std::string path;
+        int fileType = 1; // 1 project, 2 text dump
+    };
+
+    virtual ~DocumentUi() = default;
+    virtual void ResetView() = 0;
+    virtual void SelectGroup(int group) = 0;
+    virtual void SetTitle(const std::string& title) = 0;
+    /// The open-file dialog for projects; nothing when cancelled.
+    virtual std::optional<std::string> ChooseProjectToOpen() = 0;
+    /// The save dialog offering "Cardmill Project (*.cmr)" and "Text Dump (*.xls)".
+    virtual std::optional<SaveChoice> ChooseSaveAs(const std::string& proposedName) = 0;
+    virtual void CloseFrame() {}
+};
+
+/// The platform services the application is started with.
+struct Platform {
+    Prompter& prompter;
+    Clock& clock;
+    SettingsStore& settings;
+};
+
+/// The document controller: creates and destroys the application's long-lived objects, keeps
+/// the document's path and carries the document commands (New, Open, Save, Save As, Revert and
+/// the question whether unsaved changes may be discarded).
+class MCardmill : public ASafeFile {
+public:
+    MCardmill(Platform platform, DocumentUi& ui, PendingFilesQueue& pendingFiles);
+    ~MCardmill() override;
+    MCardmill(const MCardmill&) = delete;
+    MCardmill& operator=(const MCardmill&) = delete;
+
+    /// Creates the singletons in order; false when one cannot be created.
+    bool Startup();
+    void NewProject();
+    void OpenProject();
+    void CloseProject();
+    bool SaveProject();
+    bool SaveProjectAs();
+    void RevertProject();
+    bool QueryClose();
+    bool HasFile() const { return hasFile; }
+    bool AskSaveChanges();
+    void SetDocumentPath(const std::string& path);
+    bool RunSaveAsDialog();
+    bool SaveToCurrentFile();
+    virtual bool WriteTextDump(const std::string& path);
+    virtual bool WriteProjectFile();
+    bool ChooseProjectToOpen();
+    void QueueProjectForLoading();
+
+    const std::string& DocumentPath() const { return documentPath; }
+    bool KeepBackup() const { return keepBackup; }
+
+    APrefs& Prefs() const { return *prefs; }
+    MProject& Project() const { return *project; }
+    Services& GetServices() const { return *services; }
+    const MReadableFileCreator& Creator() const { return *creator; }
+    const MReadableFileDispatcher& SoundDispatcher() const { return *soundDispatcher; }
+    const MReadableFileDispatcher& InstrumentDispatcher() const { return *instDispatcher; }
+    const MReadableFileDispatcher& SequenceDispatcher() const { return *seqDispatcher; }
+    const MReadableFileDispatcher& BankDispatcher() const { return *paramDispatcher; }
+    const MReadableFileDispatcher& ProjectDispatcher() const { return *projectDispatcher; }
+    PendingFilesQueue& PendingFiles() const { return pending; }
+    DocumentUi& Ui() const { return ui; }
+
+private:
+    void ResetDocument();
+    // Project file writer
+    bool WriteBytes(SafeOutput& file, const ByteWriter& bytes);
+    bool WriteFileHeader(SafeOutput& file);
+    bool WriteBody(SafeOutput& file);
+    bool WriteSoundGroup(SafeOutput& file, int group);
+    bool WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint16_t k);
+    bool WriteSequenceGroup(SafeOutput& file);
+    bool WriteProgramGroup(SafeOutput& file);
+    bool FinishFormLength(SafeOutput& file);
+    // Text dump
+    bool DumpWrite(SafeOutput& file, std::string_view text);
+    bool DumpProject(SafeOutput& file);
+    bool DumpInstruments(SafeOutput& file);
+    bool DumpSamples(SafeOutput& file);
+    bool DumpSampleLine(SafeOutput& file, const MSoundFile& sample);
+    bool DumpBanks(SafeOutput& file);
+    bool DumpSequences(SafeOutput& file);
+
+    Platform platform;
+    DocumentUi& ui;
+    PendingFilesQueue& pending;
+    std::string documentPath = "untitled";
+    bool hasFile = false;
+    bool keepBackup = false;
+
+    // The singletons, in order of creation; destroyed in reverse order.
+    std::unique_ptr<APrefs> prefs;
+    std::unique_ptr<Services> services;
+    std::unique_ptr<MProject> project;
+    std::unique_ptr<MReadableFileDispatcher> projectDispatcher;
+    std::unique_ptr<MReadableFileDispatcher> soundDispatcher;
+    std::unique_ptr<MReadableFileDispatcher> instDispatcher;
+    std::unique_ptr<MReadableFileDispatcher> seqDispatcher;
+    std::unique_ptr<MReadableFileDispatcher> paramDispatcher;
+    std::unique_ptr<MReadableFileCreator> creator;
+};
+
+} // namespace cardmill

@@ -1,0 +1,45 @@
+#include "MReadableFileDispatcher.h"
+#include "MSoundFile.h"
+#include "MSoundFileAIFF.h"
+#include "MSoundFileSFIL.h"
+#include "MSoundFileWAV.h"
+
+namespace cardmill {
+
+MSoundFileDispatcher::MSoundFileDispatcher(Services& services)
+    : MReadableFileDispatcher(services, "sound file")
+{
+    Add(std::make_unique<MSFILFormatInterpreter>(services));
+    Add(std::make_unique<MAIFFFormatInterpreter>(services));
+    Add(std::make_unique<MWAVFormatInterpreter>(services));
+}
+
+std::unique_ptr<MReadableFile> MSoundFileDispatcher::CreateRaw(const std::string& path) const
+{
+    auto sound = std::make_unique<MSoundFile>(services);
+    if (!sound->OpenSound(path))
+        return nullptr;
+    return sound;
+}
+
+MInstFileDispatcher::MInstFileDispatcher(Services& services)
+    : MReadableFileDispatcher(services, "instrument file")
+{
+}
+
+MSeqFileDispatcher::MSeqFileDispatcher(Services& services)
+    : MReadableFileDispatcher(services, "standard MIDI file")
+{
+}
+
+MParamFileDispatcher::MParamFileDispatcher(Services& services)
+    : MReadableFileDispatcher(services, "SysEx file")
+{
+}
+
+MProjectFileDispatcher::MProjectFileDispatcher(Services& services)
+    : MReadableFileDispatcher(services, "project file")
+{
+}
+
+} // namespace cardmill

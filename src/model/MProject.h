@@ -1,0 +1,114 @@
+#pragma once
+
+#include "MReadableFile.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class APrefs;
+class ProgressView;
+
+/// The one project: card information, thirteen ordered groups of files it owns, the names of the
+/// eleven sound groups, the dirty state and the size accounting of the compiled card image.
+/// Groups 0-7 are keyboard groups, 8-10 drum groups (128 files each), 11 sequences (50),
+/// 12 the program bank (1). Single-threaded: whoever runs an operation on it owns it meanwhile.
+class MProject {
+public:
+    static constexpr int kGroupCount = 13;
+    static constexpr int kSoundGroups = 11;
+    static constexpr int kSequenceGroup = 11;
+    static constexpr int kProgramGroup = 12;
+    static constexpr std::uint16_t kZelta = 14;
+    static constexpr std::uint16_t kPercula = 25;
+    static constexpr std::size_t kCardNameLimit = 10;
+    static constexpr std::size_t kVersionLimit = 4;
+    static constexpr std::size_t kGroupNameLimit = 7;
+    static constexpr std::uint32_t kBankBytes = 65536;
+    static constexpr std::uint32_t kCardHeaderBytes = 108;
+    static constexpr std::uint32_t kSequenceTableBytes = 200;
+
+    explicit MProject(const APrefs& preferences);
+    virtual ~MProject();
+    MProject(const MProject&) = delete;
+    MProject& operator=(const MProject&) = delete;
+
+    void Reset();
+    bool IsDirty() const { return dirty; }
+    bool IsUntouched() const { return untouched; }
+    const std::string& GetCardName() const { return cardName; }
+    void SetCardName(std::string_view name);
+    const std::string& GetVersion() const { return version; }
+    void SetVersion(std::string_view text);
+    std::uint16_t GetCardSizeToken() const { return cardSizeToken; }
+    std::string GetCardSizeText() const;
+    std::uint32_t GetCardSizeBytes() const;
+    void SetCardSizeToken(std::uint16_t token);
+    std::uint16_t GetTarget() const { return target; }
+    void SetTarget(std::uint16_t device);
+    std::string GetGroupName(int group) const;
+    void SetGroupName(int group, std::string_view name);
+    bool IsGroupUnavailable(int group) const;
+    std::uint32_t CountSoundItems() const;
+    int CountItems(int group) const;
+    int GetCapacity(int group) const;
+    /// Appends the file to the group of its category; the project owns it from then on.
+    bool AddItem(std::unique_ptr<MReadableFile> file);
+    /// Inserts at `position` of the file's group (65535 appends).
+    bool InsertItem(std::unique_ptr<MReadableFile> file, int position);
+    /// Takes the file out of its group without destroying it.
+    std::unique_ptr<MReadableFile> RemoveItem(const MReadableFile* file);
+    void RestartSizeScan();
+    bool TakeNamesChanged();
+    bool SizeScanStep();
+    void ComputeTotalBytes();
+    std::uint32_t GetGroupBytes(int group);
+    std::uint32_t GetTotalBytes();
+    /// The file at (group, index), or none.
+    MReadableFile* GetItem(int group, int index) const;
+    bool CanPlace(const MReadableFile* file, int group) const;
+    void SetDirty() { dirty = true; }
+    void ClearDirty() { dirty = false; }
+    bool HasZeltaBank() const;
+    bool HasPerculaBank() const;
+    bool HasSequences() const;
+    bool HasCardHeader() const { return true; }
+    std::uint32_t GetHeaderBytes() const;
+    void Initialize();
+    void Clear();
+
+    /// Card capacity minus the bytes used: negative when the project does not fit.
+    std::int32_t FreeBytes() { return static_cast<std::int32_t>(GetCardSizeBytes() - GetTotalBytes()); }
+    std::uint32_t SequenceAreaAddress() const { return sequenceAreaAddress; }
+    static std::string CardSizeText(int token);
+    static std::uint32_t CardSizeBytes(int token);
+
+private:
+    void MarkEdited();
+    bool Place(std::unique_ptr<MReadableFile> file, int position);
+
+    const APrefs& prefs;
+    std::uint16_t cardSizeToken = 1;
+    std::uint16_t target = kZelta;
+    int scanGroup = 0;
+    int scanItem = 0;
+    std::uint32_t totalBytes = 0;
+    std::uint32_t scanBytes = 0;
+    bool sizeChanged = true;
+    bool scanFirstCall = true;
+    bool namesChanged = true;
+    bool dirty = false;
+    bool untouched = true;
+    bool scanForceReport = true;
+    std::array<std::vector<std::unique_ptr<MReadableFile>>, kGroupCount> groups;
+    std::array<std::string, kSoundGroups> groupNames;
+    std::string cardName;
+    std::string version;
+    std::uint32_t sequenceAreaAddress = 0;
+};
+
+} // namespace cardmill

@@ -1,0 +1,17 @@
+#include "MSeqFile.h"
+
+#include "MProject.h"
+#include "Services.h"
+
+namespace cardmill {
+
+void MSeqFile::SetOutPort(std::uint16_t value)
+{
+    if (value == viaOutPort)
+        return;
+    viaOutPort = value;
+    if (services.project && !services.project->IsDirty())
+        services.project->SetDirty();
+}
+
+} // namespace cardmill

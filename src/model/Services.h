@@ -1,0 +1,55 @@
+#pragma once
+
+#include "MSoundFileArray.h"
+#include "platform/Clock.h"
+#include "platform/ProgressView.h"
+#include "platform/Prompter.h"
+#include "synth/MZeltaSysexHandler.h"
+
+#include <array>
+#include <cstdint>
+
+namespace cardmill {
+
+class APrefs;
+class FileLocator;
+class MProject;
+
+using MakerId = std::array<std::uint8_t, 3>;
+
+/// What the model's objects reach application-wide: the platform services they talk through and
+/// the few pieces of state the whole application shares (the sound registry, the flag that a
+/// project file is being opened, the SysEx pacing count of sequence conversion). The controller
+/// owns one; tests build their own with doubles.
+class Services {
+public:
+    Services(Prompter& prompterService, Clock& clockService, APrefs& preferences)
+        : prompter(prompterService), clock(clockService), prefs(preferences)
+    {
+    }
+    Services(const Services&) = delete;
+    Services& operator=(const Services&) = delete;
+
+    /// The lines of the operation now loading files (a null view when none runs).
+    ProgressView& Progress() const { return progress ? *progress : nullProgress; }
+    void SetProgress(ProgressView* view) { progress = view; }
+
+    Prompter& prompter;
+    Clock& clock;
+    APrefs& prefs;
+    MSoundFileArray sounds;
+    /// A project file is being opened: questions that would ask OK or Cancel are taken as OK.
+    bool projectLoading = false;
+    /// Finds files that a stored record names when they have moved; none in plain tests.
+    FileLocator* locator = nullptr;
+    MProject* project = nullptr;
+    MakerId makerId = MZeltaSysexHandler::kMakerId;
+    /// System Exclusive bytes written by sequence conversions since the application started.
+    std::uint32_t sysexPacing = 0;
+
+private:
+    ProgressView* progress = nullptr;
+    mutable NullProgressView nullProgress;
+};
+
+} // namespace cardmill

@@ -1,0 +1,232 @@
+#include "FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace cardmill {
+
+std::optional<FileStatus> StatFile(const std::string& path)
+{
+    if (path.empty())
+        return std::nullopt;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    FileStatus status;
+    status.size = static_cast<std::uint64_t>(info.st_size);
+    status.modified = static_cast<std::int64_t>(info.st_mtime);
+    status.regular = S_ISREG(info.st_mode);
+    return status;
+}
+
+bool CanOpenForReading(const std::string& path)
+{
+    const auto status = StatFile(path);
+    if (!status || !status->regular)
+        return false;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
+std::string FileNameOf(std::string_view path)
+{
+    const auto slash = path.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string FolderOf(std::string_view path)
+{
+    const auto slash = path.find_last_of('/');
+    return slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash + 1));
+}
+
+std::string ParentFolder(std::string_view path)
+{
+    std::string folder = FolderOf(path);
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    return folder;
+}
+
+std::string AbsolutePath(const std::string& path)
+{
+    if (path.empty() || path.front() == '/')
+        return path;
+    std::error_code error;
+    auto absolute = std::filesystem::absolute(path, error);
+    if (error)
+        return path;
+    return absolute.lexically_normal().string();
+}
+
+bool MakeFolders(const std::string& folder)
+{
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return std::filesystem::is_directory(folder, error);
+}
+
+bool RemoveFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+void SyncFolder(const std::string& folder)
+{
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    std::random_device seed;
+    const std::string temp = path + ".tmp" + std::to_string(seed() % 1000000);
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    std::size_t written = 0;
+    bool ok = true;
+    while (ok && written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            written += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncFolder(ParentFolder(path));
+    return true;
+}
+
+namespace {
+
+class FileByteStream final : public ByteStream {
+public:
+    explicit FileByteStream(std::FILE* opened) : file(opened) {}
+    ~FileByteStream() override { Close(); }
+
+    std::size_t Read(std::span<std::uint8_t> out) override
+    {
+        if (!file)
+            return 0;
+        const std::size_t n = std::fread(out.data(), 1, out.size(), file);
+        if (n < out.size() && std::ferror(file))
+            failed = true;
+        return n;
+    }
+    bool Seek(std::uint64_t offset) override
+    {
+        if (!file || offset > static_cast<std::uint64_t>(INT64_MAX))
+            return false;
+        return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+    }
+    std::optional<std::uint64_t> Tell() const override
+    {
+        if (!file)
+            return std::nullopt;
+        const off_t position = ::ftello(file);
+        if (position < 0)
+            return std::nullopt;
+        return static_cast<std::uint64_t>(position);
+    }
+    bool Failed() const override { return failed; }
+    int Close() override
+    {
+        if (!file)
+            return 0;
+        const int result = std::fclose(file) == 0 ? 0 : errno;
+        file = nullptr;
+        return result;
+    }
+
+private:
+    std::FILE* file;
+    bool failed = false;
+};
+
+class MemoryByteStream final : public ByteStream {
+public:
+    explicit MemoryByteStream(std::shared_ptr<const std::vector<std::uint8_t>> data)
+        : bytes(std::move(data))
+    {
+    }
+    std::size_t Read(std::span<std::uint8_t> out) override
+    {
+        if (position >= bytes->size())
+            return 0;
+        const std::size_t n = std::min<std::uint64_t>(out.size(), bytes->size() - position);
+        std::copy_n(bytes->begin() + static_cast<std::ptrdiff_t>(position), n, out.begin());
+        position += n;
+        return n;
+    }
+    bool Seek(std::uint64_t offset) override
+    {
+        position = offset;
+        return true;
+    }
+    std::optional<std::uint64_t> Tell() const override { return position; }
+    bool Failed() const override { return false; }
+    int Close() override { return 0; }
+
+private:
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+    std::uint64_t position = 0;
+};
+
+} // namespace
+
+std::unique_ptr<ByteStream> ByteStream::OpenFile(const std::string& path, int& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = errno;
+        return nullptr;
+    }
+    // Sample data is read in small pieces while compiling; a larger buffer keeps system calls few.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    error = 0;
+    return std::make_unique<FileByteStream>(file);
+}
+
+std::unique_ptr<ByteStream> ByteStream::OpenMemory(
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes)
+{
+    return std::make_unique<MemoryByteStream>(std::move(bytes));
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
+                                                       std::uint64_t limit)
+{
+    const auto status = StatFile(path);
+    if (!status || !status->regular || status->size > limit)
+        return std::nullopt;
+    int error = 0;
+    auto stream = ByteStream::OpenFile(path, error);
+    if (!stream)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(status->size));
+    if (stream->Read(bytes) != bytes.size() || stream->Failed())
+        return std::nullopt;
+    return bytes;
+}
+
+} // namespace cardmill

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cardmill {
+
+struct FileStatus {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0; // POSIX seconds
+    bool regular = false;
+};
+
+/// The status of a path, or nothing when it cannot be read (missing, no permission).
+std::optional<FileStatus> StatFile(const std::string& path);
+bool CanOpenForReading(const std::string& path);
+
+/// The part after the last "/" of a host path (all of it when there is none).
+std::string FileNameOf(std::string_view path);
+/// The part up to and including the last "/" of a host path (empty when there is none).
+std::string FolderOf(std::string_view path);
+/// The folder of a path without its trailing separator, for creating it.
+std::string ParentFolder(std::string_view path);
+/// A relative path made absolute against the current folder; others unchanged.
+std::string AbsolutePath(const std::string& path);
+bool MakeFolders(const std::string& folder);
+bool RemoveFile(const std::string& path);
+
+/// Writes a whole file through a temporary file in the same folder, flushed to disk, that
+/// replaces the target only when complete; on failure the target is left as it was.
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+/// Flushes a folder's entries (after a rename) to disk.
+void SyncFolder(const std::string& folder);
+
+/// Sequential binary reading with seek, over a file on disk or over bytes in memory (tests and
+/// fuzzers use the same readers through the memory form). Reads never go past the real end.
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    /// Reads up to out.size() bytes; returns how many were read.
+    virtual std::size_t Read(std::span<std::uint8_t> out) = 0;
+    virtual bool Seek(std::uint64_t offset) = 0;
+    virtual std::optional<std::uint64_t> Tell() const = 0;
+    /// True after a read failed for another reason than the end of the data.
+    virtual bool Failed() const = 0;
+    /// Closes; returns 0 or the system's error code.
+    virtual int Close() = 0;
+
+    /// Opens a file for binary reading; nothing (and `error` set) on failure.
+    static std::unique_ptr<ByteStream> OpenFile(const std::string& path, int& error);
+    static std::unique_ptr<ByteStream> OpenMemory(
+        std::shared_ptr<const std::vector<std::uint8_t>> bytes);
+};
+
+/// Reads a whole file, refusing files larger than `limit` bytes.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
+                                                       std::uint64_t limit);
+
+} // namespace cardmill

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string_view>
+
+namespace cardmill {
+
+/// The status lines, progress bar and stop button of a long operation. The GUI shows a progress
+/// dialog; the command line a live status line with a bar on stderr; tests record the lines.
+class ProgressView {
+public:
+    virtual ~ProgressView() = default;
+    virtual void SetBanner(std::string_view text) = 0;
+    virtual void SetPhase(std::string_view lead, std::string_view detail) = 0;
+    virtual void SetSector(std::string_view lead, std::string_view detail) = 0;
+    virtual void SetBlock(std::string_view lead, std::string_view detail) = 0;
+    /// Position of the progress bar, 0 to 100.
+    virtual void SetPercent(int percent) = 0;
+    virtual bool StopRequested() const = 0;
+    virtual void ClearStop() = 0;
+};
+
+/// Shows nothing; used when no operation is running.
+class NullProgressView final : public ProgressView {
+public:
+    void SetBanner(std::string_view) override {}
+    void SetPhase(std::string_view, std::string_view) override {}
+    void SetSector(std::string_view, std::string_view) override {}
+    void SetBlock(std::string_view, std::string_view) override {}
+    void SetPercent(int) override {}
+    bool StopRequested() const override { return false; }
+    void ClearStop() override {}
+};
+
+} // namespace cardmill

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "ProgressView.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace cardmill {
+
+/// Progress of the command line on stderr: on a terminal one live status line with a bar, the
+/// percentage and the time left; otherwise plain lines, written only when a phase or sector
+/// line changes and at every tenth of the way.
+class TerminalProgressView final : public ProgressView {
+public:
+    /// `stopFlag` is raised by the interrupt handler (Ctrl-C) and read as the Stop button.
+    explicit TerminalProgressView(const std::atomic<bool>& stopFlag, std::FILE* output = stderr);
+    ~TerminalProgressView() override;
+
+    void SetBanner(std::string_view text) override;
+    void SetPhase(std::string_view lead, std::string_view detail) override;
+    void SetSector(std::string_view lead, std::string_view detail) override;
+    void SetBlock(std::string_view lead, std::string_view detail) override;
+    void SetPercent(int percent) override;
+    bool StopRequested() const override { return stop.load() && !stopCleared; }
+    void ClearStop() override { stopCleared = true; }
+
+    /// Ends the live line so that later messages start on a line of their own.
+    void Finish();
+
+private:
+    void Draw(bool force);
+    void PlainLine(const std::string& text);
+
+    const std::atomic<bool>& stop;
+    bool stopCleared = false;
+    std::FILE* out;
+    bool live;
+    std::string phase, sector, block;
+    int percent = -1;
+    int lastPlainTenth = -1;
+    bool lineOpen = false;
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point lastDraw;
+};
+
+} // namespace cardmill

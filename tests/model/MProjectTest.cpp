@@ -1,0 +1,238 @@
+#include "model/MProject.h"
+#include "support/FakeFile.h"
+#include "support/TestEnv.h"
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::FakeFile;
+
+class Project : public ::testing::Test {
+protected:
+    FakeFile* Add(std::int16_t category, std::uint32_t size = 100, int steps = 1)
+    {
+        auto file = std::make_unique<FakeFile>(env.services, category, size, steps, &destroyed);
+        FakeFile* raw = file.get();
+        EXPECT_TRUE(project.AddItem(std::move(file)));
+        return raw;
+    }
+    /// Runs the incremental scan for more than one whole pass and takes what it reported.
+    std::uint32_t ScanOnce()
+    {
+        project.RestartSizeScan();
+        for (int i = 0; i < 2000; ++i)
+            project.SizeScanStep();
+        return project.GetTotalBytes();
+    }
+
+    test::TestEnv env;
+    MProject project {env.prefs};
+    int destroyed = 0;
+};
+
+TEST_F(Project, NewProjectDefaults)
+{
+    EXPECT_EQ(project.GetCardName(), "untitled");
+    EXPECT_EQ(project.GetVersion(), "1.00");
+    EXPECT_EQ(project.GetTarget(), 14);
+    EXPECT_EQ(project.GetCardSizeToken(), 1);
+    EXPECT_EQ(project.GetCardSizeText(), "256 K");
+    for (int group = 0; group < 11; ++group)
+        EXPECT_EQ(project.GetGroupName(group), "empty");
+    EXPECT_EQ(project.GetGroupName(11), "Sequences");
+    EXPECT_EQ(project.GetGroupName(12), "Programs");
+    EXPECT_TRUE(project.TakeNamesChanged());
+    EXPECT_FALSE(project.TakeNamesChanged());
+    EXPECT_FALSE(project.IsDirty());
+    EXPECT_TRUE(project.IsUntouched());
+    EXPECT_EQ(ScanOnce(), 108u);
+}
+
+TEST_F(Project, DefaultCardSizeComesFromThePreferences)
+{
+    env.prefs.defaultCardSizeToken = 5;
+    MProject other(env.prefs);
+    EXPECT_EQ(other.GetCardSizeBytes(), 4194304u);
+    EXPECT_EQ(MProject::CardSizeText(8), "24 Meg (NNL ROM)");
+    EXPECT_EQ(MProject::CardSizeText(10), "unknown");
+    EXPECT_EQ(MProject::CardSizeBytes(10), 0u);
+}
+
+TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
+{
+    project.TakeNamesChanged();
+    Add(3);
+    EXPECT_EQ(project.GetGroupName(3), "noname");
+    EXPECT_TRUE(project.TakeNamesChanged());
+
+    project.SetGroupName(4, "Piano");
+    Add(4);
+    EXPECT_EQ(project.GetGroupName(4), "Piano");
+    EXPECT_FALSE(project.TakeNamesChanged());
+
+    Add(5);
+    project.TakeNamesChanged();
+    project.SetGroupName(5, "empty");
+    Add(5);
+    EXPECT_EQ(project.GetGroupName(5), "empty");
+    EXPECT_FALSE(project.TakeNamesChanged());
+
+    project.SetGroupName(11, "Mine");
+    EXPECT_EQ(project.GetGroupName(11), "Sequences");
+    project.SetGroupName(6, "TooLongName");
+    EXPECT_EQ(project.GetGroupName(6), "TooLong");
+}
+
+TEST_F(Project, CanPlaceHonoursCategoriesAndCapacity)
+{
+    FakeFile sound(env.services, 2, 10);
+    FakeFile sequence(env.services, 11, 10);
+    FakeFile bank(env.services, 12, 10);
+    EXPECT_FALSE(project.CanPlace(nullptr, 0));
+    EXPECT_FALSE(project.CanPlace(&sound, 11));
+    EXPECT_TRUE(project.CanPlace(&sound, 10));
+    EXPECT_FALSE(project.CanPlace(&sequence, 3));
+    for (int i = 0; i < 128; ++i)
+        Add(7);
+    EXPECT_FALSE(project.CanPlace(&sound, 7));
+    for (int i = 0; i < 49; ++i)
+        Add(11);
+    EXPECT_TRUE(project.CanPlace(&sequence, 11));
+    Add(11);
+    EXPECT_FALSE(project.CanPlace(&sequence, 11));
+    EXPECT_TRUE(project.CanPlace(&bank, 12));
+    Add(12);
+    EXPECT_FALSE(project.CanPlace(&bank, 12));
+}
+
+TEST_F(Project, OutOfRangeSettingsAreIgnored)
+{
+    project.SetTarget(23);
+    EXPECT_EQ(project.GetTarget(), 14);
+    project.SetCardSizeToken(10);
+    EXPECT_EQ(project.GetCardSizeToken(), 1);
+    project.SetCardName("A very long card name");
+    EXPECT_EQ(project.GetCardName(), "A very lon");
+    project.SetVersion("12345");
+    EXPECT_EQ(project.GetVersion(), "1234");
+    EXPECT_FALSE(project.GetItem(0, 0));
+    EXPECT_FALSE(project.GetItem(0, -1));
+    EXPECT_FALSE(project.GetItem(13, 0));
+}
+
+TEST_F(Project, DrumGroupsAreUnavailableOnPercula)
+{
+    for (int group = 0; group < 11; ++group)
+        EXPECT_FALSE(project.IsGroupUnavailable(group));
+    project.SetTarget(25);
+    for (int group = 0; group < 11; ++group)
+        EXPECT_EQ(project.IsGroupUnavailable(group), group >= 8) << group;
+}
+
+TEST_F(Project, CardInformationDirtiesOnlyATouchedProject)
+{
+    project.SetCardName("fresh");
+    EXPECT_FALSE(project.IsDirty());
+    FakeFile* file = Add(0);
+    EXPECT_TRUE(project.IsDirty());
+    EXPECT_FALSE(project.IsUntouched());
+    project.ClearDirty();
+    auto removed = project.RemoveItem(file);
+    EXPECT_EQ(removed.get(), file);
+    EXPECT_EQ(destroyed, 0);
+    EXPECT_TRUE(project.IsDirty());
+    project.ClearDirty();
+    project.SetCardName("edited");
+    EXPECT_TRUE(project.IsDirty());
+    project.Reset();
+    EXPECT_TRUE(project.IsUntouched());
+    EXPECT_FALSE(project.IsDirty());
+}
+
+TEST_F(Project, ClearDestroysEveryFile)
+{
+    Add(0);
+    Add(11);
+    Add(12);
+    project.Clear();
+    EXPECT_EQ(destroyed, 3);
+    EXPECT_EQ(project.CountItems(0), 0);
+}
+
+TEST_F(Project, ABankMovesBetweenTheAreasWithoutChangingTheTotal)
+{
+    Add(0, 1000);
+    Add(12, 12345); // a bank's own size is never asked
+    project.ComputeTotalBytes();
+    EXPECT_TRUE(project.HasZeltaBank());
+    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1000 + 108);
+    project.SetTarget(25);
+    EXPECT_TRUE(project.HasPerculaBank());
+    EXPECT_FALSE(project.HasZeltaBank());
+    project.ComputeTotalBytes();
+    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1000 + 108);
+}
+
+TEST_F(Project, SequencesAddTheirTableAndPlaceTheSequenceArea)
+{
+    Add(0, 1000);
+    Add(9, 502);
+    Add(11, 64);
+    Add(11, 36);
+    Add(12);
+    EXPECT_EQ(project.GetHeaderBytes(), 308u);
+    project.ComputeTotalBytes();
+    EXPECT_EQ(project.SequenceAreaAddress(), (65536u + 1502 + 108) / 2);
+    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1502 + 108 + 200 + 100);
+
+    // The incremental scan sums every group, sequences and the bank's own size included.
+    EXPECT_EQ(ScanOnce(), 308u + 1502 + 100 + 100);
+}
+
+TEST_F(Project, TheIncrementalScanWaitsForSlowFilesAndRestartsOnEveryChange)
+{
+    FakeFile* slow = Add(2, 500, 3);
+    project.RestartSizeScan();
+    project.SizeScanStep(); // groups 0 and 1 are empty
+    project.SizeScanStep();
+    project.SizeScanStep(); // first step of the slow file
+    EXPECT_EQ(slow->restarts, 1);
+    project.SizeScanStep();
+    project.SizeScanStep(); // third step: final
+    EXPECT_EQ(slow->restarts, 1);
+    EXPECT_EQ(ScanOnce(), 608u);
+
+    // A change mid-scan starts the scan over from the header.
+    project.RestartSizeScan();
+    project.SizeScanStep();
+    Add(0, 10);
+    slow->SetSize(600);
+    EXPECT_EQ(ScanOnce(), 718u);
+}
+
+TEST_F(Project, FreeBytesGoNegativeWhenTheProjectDoesNotFit)
+{
+    project.SetCardSizeToken(0);
+    Add(0, 131072);
+    project.ComputeTotalBytes();
+    EXPECT_EQ(project.FreeBytes(), -108);
+}
+
+TEST_F(Project, InsertItemPlacesAtAPositionAndAppendsAt65535)
+{
+    FakeFile* first = Add(1);
+    auto inserted = std::make_unique<FakeFile>(env.services, 1, 1);
+    FakeFile* raw = inserted.get();
+    EXPECT_TRUE(project.InsertItem(std::move(inserted), 0));
+    EXPECT_EQ(project.GetItem(1, 0), raw);
+    EXPECT_EQ(project.GetItem(1, 1), first);
+    auto last = std::make_unique<FakeFile>(env.services, 1, 1);
+    FakeFile* lastRaw = last.get();
+    project.InsertItem(std::move(last), 65535);
+    EXPECT_EQ(project.GetItem(1, 2), lastRaw);
+}
+
+} // namespace
+} // namespace cardmill

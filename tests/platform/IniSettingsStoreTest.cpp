@@ -1,0 +1,64 @@
+#include "platform/IniSettingsStore.h"
+#include "support/TestEnv.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
+{
+    test::TempDir dir;
+    const std::string path = dir.Write("Cardmill.conf", std::string("; kept comment\n[User]\nOther=5\n"));
+    {
+        IniSettingsStore store(path);
+        EXPECT_EQ(store.GetInt("User", "Other", 0), 5);
+        EXPECT_EQ(store.GetText("User", "Missing", "fallback"), "fallback");
+        store.SetText("Hardware", "MidiInputPort", "Port 1");
+        store.SetInt("User", "SplitStereoFiles", 1);
+        ASSERT_TRUE(store.Flush());
+    }
+    IniSettingsStore again(path);
+    EXPECT_EQ(again.GetText("Hardware", "MidiInputPort", ""), "Port 1");
+    EXPECT_EQ(again.GetInt("User", "SplitStereoFiles", 0), 1);
+    EXPECT_EQ(again.GetInt("User", "Other", 0), 5);
+    const auto bytes = test::ReadFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(text.find("; kept comment"), std::string::npos);
+    // The new key joins its section rather than a second [User] header.
+    EXPECT_EQ(text.find("[User]"), text.rfind("[User]"));
+}
+
+TEST(IniSettingsStore, IntegerReadingFollowsTheProfileReader)
+{
+    MemorySettingsStore store;
+    store.SetText("User", "A", "12abc");
+    store.SetText("User", "B", "text");
+    EXPECT_EQ(store.GetInt("User", "A", 7), 12);
+    EXPECT_EQ(store.GetInt("User", "B", 7), 0);
+    EXPECT_EQ(store.GetInt("User", "C", 7), 7);
+}
+
+TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
+{
+    ::setenv("CARDMILL_CONFIG_DIR", "/env/dir", 1);
+    EXPECT_EQ(IniSettingsStore::ConfigDirectory("/option"), "/option");
+    EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/env/dir");
+    ::unsetenv("CARDMILL_CONFIG_DIR");
+    ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+    EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/xdg/Orvane Inc.");
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(IniSettingsStore, FlushIntoAMissingFolderCreatesIt)
+{
+    test::TempDir dir;
+    IniSettingsStore store(dir.File("deep/er/Cardmill.conf"));
+    store.SetText("User", "StartMarker", "go");
+    EXPECT_TRUE(store.Flush());
+    EXPECT_EQ(IniSettingsStore(dir.File("deep/er/Cardmill.conf")).GetText("User", "StartMarker", ""), "go");
+}
+
+} // namespace
+} // namespace cardmill

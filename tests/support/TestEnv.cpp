@@ -1,0 +1,46 @@
+#include "TestEnv.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace cardmill::test {
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/cardmill-test-XXXXXX";
+    if (!::mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary folder");
+    path = pattern;
+}
+
+TempDir::~TempDir()
+{
+    std::error_code error;
+    std::filesystem::remove_all(path, error);
+}
+
+std::string TempDir::Write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
+{
+    const std::string file = File(name);
+    std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& text) const
+{
+    return Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+} // namespace cardmill::test
