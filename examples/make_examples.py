@@ -57,6 +57,7 @@ def main():
     write_wav(os.path.join(folder, "pad stereo.wav"), tone(33075, rate, 220.0, 2.0, 2), 2, rate)
 
     with aifc.open(os.path.join(folder, "snare.aif"), "wb") as a:
+        a.aiff()  # plain AIFF: aifc writes AIFF-C unless told
         a.setnchannels(1)
         a.setsampwidth(2)
         a.setframerate(22050)

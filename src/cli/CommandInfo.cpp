@@ -2,6 +2,7 @@
 #include "Json.h"
 #include "model/MReadableFile.h"
 #include "model/MReadableFileDispatcher.h"
+#include "platform/ProgressView.h"
 
 #include <cstdio>
 
@@ -19,13 +20,18 @@ bool LoadForInspection(MReadableFile& file, Services& services)
         return true; // opening a project file would replace the project: it is only recognised
     const bool wasLoading = services.projectLoading;
     MProject* project = services.project;
+    ProgressView& progress = services.Progress();
+    NullProgressView quiet;
     services.projectLoading = true;
     services.project = nullptr;
+    services.SetProgress(&quiet);
     int result = 0;
     while ((result = file.LoadStep()) == 0) {
     }
     services.projectLoading = wasLoading;
     services.project = project;
+    services.SetProgress(&progress);
+    file.UpdateCompiledSize();
     return result == 1;
 }
 

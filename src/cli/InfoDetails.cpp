@@ -1,7 +1,10 @@
 // What `cardmill info` shows beyond the lines every readable file has.
 
 #include "Json.h"
+#include "model/MParamFileRawSex.h"
+#include "model/MSeqFileMidi.h"
 #include "model/MSoundFile.h"
+#include "synth/MZeltaSysexHandler.h"
 
 #include <cstdio>
 
@@ -76,12 +79,46 @@ void DescribeSound(const MSoundFile& sound, JsonWriter* json)
                     params.loopEnd);
 }
 
+void DescribeSequence(const MSeqFileMidi& sequence, JsonWriter* json)
+{
+    if (json) {
+        json->Key("sequence").BeginObject();
+        json->Field("ppq", sequence.TicksPerQuarter())
+            .Field("format", sequence.Format())
+            .Field("tracks", sequence.TrackCount())
+            .Field("convertedSize", sequence.ConvertedData().size())
+            .Field("events", sequence.EventCount());
+        json->EndObject();
+        return;
+    }
+    std::printf("  Converted size:  %zu bytes, %u events\n", sequence.ConvertedData().size(),
+                sequence.EventCount());
+}
+
+void DescribeBank(const MParamFileRawSex& bank, JsonWriter* json)
+{
+    const std::string source = bank.GetInfoLine1().substr(std::string("Source: ").size());
+    if (json) {
+        json->Key("bank").BeginObject();
+        json->Field("family", bank.Family()).Field("source", source).Field("bankBytes", bank.CompiledBankBytes());
+        json->EndObject();
+        return;
+    }
+    std::printf("  For:             %s (family %u)\n", MZeltaSysexHandler::GetFamilyName(bank.Family()).c_str(),
+                bank.Family());
+    std::printf("  Bank data:       %zu bytes in the card's 65536-byte bank area\n", bank.CompiledBankBytes());
+}
+
 } // namespace
 
 void DescribeDetails(const MReadableFile& file, JsonWriter* json)
 {
     if (const auto* sound = dynamic_cast<const MSoundFile*>(&file))
         DescribeSound(*sound, json);
+    else if (const auto* sequence = dynamic_cast<const MSeqFileMidi*>(&file))
+        DescribeSequence(*sequence, json);
+    else if (const auto* bank = dynamic_cast<const MParamFileRawSex*>(&file))
+        DescribeBank(*bank, json);
 }
 
 } // namespace cardmill

@@ -148,7 +148,7 @@ bool MCardmill::DumpBanks(SafeOutput& file)
     }
     const char* type = project->GetTarget() == MProject::kZelta ? "Zelta" : "Percula";
     return DumpWrite(file, bank->GetPath()) &&
-           DumpWrite(file, "\t" + bank->BankName() + "\t" + type + "\t" + DateModified(bank->GetPath()) +
+           DumpWrite(file, "\t" + bank->GetShortName() + "\t" + type + "\t" + DateModified(bank->GetPath()) +
                                Format("\t%ld\r\n", static_cast<long>(bank->GetCompiledSize())));
 }
 

@@ -1,4 +1,6 @@
+#include "MParamFileRawSex.h"
 #include "MReadableFileDispatcher.h"
+#include "MSeqFileMidi.h"
 #include "MSoundFile.h"
 #include "MSoundFileAIFF.h"
 #include "MSoundFileSFIL.h"
@@ -30,11 +32,13 @@ MInstFileDispatcher::MInstFileDispatcher(Services& services)
 MSeqFileDispatcher::MSeqFileDispatcher(Services& services)
     : MReadableFileDispatcher(services, "standard MIDI file")
 {
+    Add(std::make_unique<MMidiFormatInterpreter>(services));
 }
 
 MParamFileDispatcher::MParamFileDispatcher(Services& services)
     : MReadableFileDispatcher(services, "SysEx file")
 {
+    Add(std::make_unique<MRawSexFormatInterpreter>(services));
 }
 
 MProjectFileDispatcher::MProjectFileDispatcher(Services& services)

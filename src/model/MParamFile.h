@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 namespace cardmill {
 
@@ -18,11 +17,6 @@ public:
     int GetKind() const override { return 4; }
     /// Writes the compiled bank to `destination`; 1 done, other values failed.
     virtual int CompileBank(ProgressView& progress, std::span<std::uint8_t> destination) = 0;
-    /// The name shown for the bank in the lists and the text dump.
-    const std::string& BankName() const { return bankName; }
-
-protected:
-    std::string bankName;
 };
 
 } // namespace cardmill

@@ -26,8 +26,10 @@ int main(int argc, char** argv)
     const int rate = std::atoi(argv[3]);
     const int channels = std::atoi(argv[4]);
     const int bits = std::atoi(argv[5]);
-    const bool aiff = path.size() > 5 && (path.substr(path.size() - 4) == ".aif" ||
-                                          path.substr(path.size() - 5) == ".aiff");
+    const auto endsWith = [&path](const std::string& end) {
+        return path.size() >= end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0;
+    };
+    const bool aiff = endsWith(".aif") || endsWith(".aiff");
 
     SF_INFO info {};
     info.samplerate = rate;

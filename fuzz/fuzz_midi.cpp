@@ -1,0 +1,23 @@
+// Fuzz target: the standard MIDI file reader and the whole conversion into the card's format.
+
+#include "FuzzEnv.h"
+#include "model/MSeqFileMidi.h"
+#include "platform/ProgressView.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace cardmill;
+    fuzz::FuzzEnv env;
+    MSeqFileMidi sequence(env.services);
+    sequence.AttachMemory(fuzz::Copy(data, size));
+    if (!sequence.OpenSequence("fuzz.mid"))
+        return 0;
+    while (sequence.LoadStep() == 0) {
+    }
+    NullProgressView progress;
+    std::vector<std::uint8_t> destination(sequence.ConvertedData().size());
+    std::uint32_t length = 0;
+    sequence.CompileSequence(progress, length, destination);
+    sequence.Duplicate();
+    return 0;
+}

@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""Writes small, valid seed inputs for a fuzz target into a folder, so the fuzzer starts from
+files that reach deep into the reader."""
+
+import os
+import struct
+import sys
+
+
+def chunk(cid, body, little):
+    size = struct.pack("<I" if little else ">I", len(body))
+    pad = b"\0" if len(body) % 2 else b""
+    return cid + size + body + pad
+
+
+def form(fid, ftype, chunks, little=False):
+    body = ftype + b"".join(chunks)
+    return fid + struct.pack("<I" if little else ">I", len(body)) + body
+
+
+def wav_seeds():
+    fmt = struct.pack("<HHIIHH", 1, 2, 44100, 176400, 4, 16)
+    smpl = struct.pack("<9I", 0, 0, 22675, 60, 0x80000000, 0, 0, 2, 0)
+    smpl += struct.pack("<6I", 0, 1, 10, 90, 0, 0) + struct.pack("<6I", 1, 0, 20, 80, 0, 0)
+    info = b"INFO" + chunk(b"ICMT", b"seed comment\0", True)
+    data = bytes(range(256)) * 2
+    yield "stereo16.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", fmt, True), chunk(b"smpl", smpl, True),
+                                                   chunk(b"LIST", info, True), chunk(b"data", data, True)], True)
+    fmt8 = struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)
+    yield "mono8.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", fmt8, True), chunk(b"data", data[:101], True)], True)
+    ext = struct.pack("<HHIIHHHHI", 0xFFFE, 1, 48000, 144000, 3, 24, 22, 24, 4) + struct.pack("<H", 1) + bytes(14)
+    yield "ext24.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", ext, True), chunk(b"data", data[:300], True)], True)
+
+
+def extended(rate):
+    import math
+    mant, exp = math.frexp(rate)
+    return struct.pack(">HQ", 16383 + exp - 1, int(mant * (1 << 64)))
+
+
+def aiff_seeds():
+    comm = struct.pack(">HIH", 1, 200, 16) + extended(44100)
+    inst = struct.pack(">bbbbbbhhhhhhh", 60, -3, 0, 127, 1, 127, -2, 1, 1, 2, 2, 3, 4)
+    mark = struct.pack(">H", 4)
+    for mid, pos, name in ((1, 10, b"a"), (2, 100, b"loop end"), (3, 5, b"start here"), (4, 150, b"#7 tag")):
+        entry = struct.pack(">HIB", mid, pos, len(name)) + name
+        mark += entry + (b"\0" if len(name) % 2 == 0 else b"")
+    comt = struct.pack(">HIHH", 1, 0, 0, 7) + b"comment"
+    appl = b"Sd2a" + bytes(10) + b"\x04text"
+    ssnd = struct.pack(">II", 0, 0) + bytes(range(256)) * 2
+    yield "full.aif", form(b"FORM", b"AIFF", [chunk(b"COMM", comm, False), chunk(b"INST", inst, False),
+                                              chunk(b"MARK", mark, False), chunk(b"COMT", comt, False),
+                                              chunk(b"APPL", appl, False), chunk(b"SSND", ssnd, False)])
+    comm8 = struct.pack(">HIH", 2, 50, 8) + extended(22050)
+    yield "stereo8.aif", form(b"FORM", b"AIFF", [chunk(b"COMM", comm8, False), chunk(b"SSND", ssnd[:108], False)])
+
+
+def sd_seeds():
+    header = bytearray(1336)
+    struct.pack_into(">H", header, 0, 1336)
+    for slot in range(10):
+        header[348 + 40 * slot] = 0xFF
+    header[348] = 0
+    struct.pack_into(">I", header, 350, 40)
+    header[354] = 10
+    header[355:365] = b"start here"
+    struct.pack_into(">ii", header, 752, 100, 400)
+    struct.pack_into(">ii", header, 1324, 10, 20)
+    header[1332] = 1
+    header[1333] = 2
+    header[763] = 4
+    header[764:768] = b"note"
+    struct.pack_into(">i", header, 1020, 22050)
+    yield "basic.sd", bytes(header) + bytes(range(256)) * 2
+
+
+def vlq(value):
+    out = [value & 0x7F]
+    value >>= 7
+    while value:
+        out.insert(0, 0x80 | (value & 0x7F))
+        value >>= 7
+    return bytes(out)
+
+
+def midi_file(fmt, division, tracks):
+    out = b"MThd" + struct.pack(">IHHH", 6, fmt, len(tracks), division)
+    for track in tracks:
+        out += b"MTrk" + struct.pack(">I", len(track)) + track
+    return out
+
+
+def midi_seeds():
+    notes = b"\x00\x90\x3c\x64" + vlq(96) + b"\x3e\x64" + b"\x00\xff\x51\x03\x07\xa1\x20"
+    notes += b"\x10\xc0\x05\x05\xd0\x20\x00\xf0\x05\x01\x02\x03\x04\xf7\x00\xff\x03\x02ab"
+    notes += vlq(1 << 20) + b"\x80\x3c\x00\x00\xff\x2f\x00"
+    yield "format0.mid", midi_file(0, 96, [notes])
+    named = b"\x00\xff\x03\x04name\x00\xf2\x01\x02\x00\xf7\x02\x01\x02\x00\xff\x2f\x00"
+    yield "format1.mid", midi_file(1, 960, [named, notes])
+
+
+def bank_seeds():
+    # Laid over a valid capture: family byte, a three-byte offset, then bytes to lay down.
+    yield "zelta_a.bin", bytes([0, 0, 0, 7]) + bytes(range(1, 120))
+    yield "zelta_d.bin", bytes([0, 1, 0x36, 0x58]) + b"\xf0\x00\x00\x0e\x0e"
+    yield "percula_c.bin", bytes([1, 0, 0x6c, 0x07]) + bytes(range(0, 128, 3))
+
+
+SEEDS = {"wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
+
+
+def main():
+    target, folder = sys.argv[1], sys.argv[2]
+    os.makedirs(folder, exist_ok=True)
+    for name, data in SEEDS[target]():
+        with open(os.path.join(folder, name), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "Builders.h"
+#include "TestEnv.h"
+#include "model/MSoundFile.h"
+#include "platform/ProgressView.h"
+
+#include <memory>
+#include <vector>
+
+namespace cardmill::test {
+
+/// Opens a sound of class T on bytes in memory under a path (its folder matters for sharing).
+template <typename T>
+std::unique_ptr<T> OpenInMemory(TestEnv& env, const Bytes& bytes, const std::string& path)
+{
+    auto sound = std::make_unique<T>(env.services);
+    sound->AttachMemory(bytes);
+    if (!sound->OpenSound(path))
+        return nullptr;
+    return sound;
+}
+
+/// Opens and loads with defaults, as the loader does.
+template <typename T>
+std::unique_ptr<T> Load(TestEnv& env, const Bytes& bytes, const std::string& path)
+{
+    auto sound = OpenInMemory<T>(env, bytes, path);
+    if (!sound || sound->LoadStep() != 1)
+        return nullptr;
+    sound->UpdateCompiledSize();
+    return sound;
+}
+
+/// Every card word of a sound, compiled in pieces of `piece` words as the engine asks for them.
+inline std::vector<std::uint16_t> CardWords(MSoundFile& sound, std::uint32_t piece = 512)
+{
+    NullProgressView progress;
+    std::vector<std::uint16_t> words;
+    std::vector<std::uint8_t> buffer(16384);
+    sound.BeginCompile(progress);
+    for (int guard = 0; guard < 1000000; ++guard) {
+        std::uint32_t count = piece;
+        const int result = sound.CompileChunk(progress, count, buffer);
+        if (result < 0)
+            break;
+        for (std::uint32_t i = 0; i < count; ++i)
+            words.push_back(static_cast<std::uint16_t>((buffer[2 * i] << 8) | buffer[2 * i + 1]));
+        if (result == 1)
+            break;
+    }
+    return words;
+}
+
+} // namespace cardmill::test
