@@ -1,6 +1,8 @@
 #include "FuzzEnv.h"
 
+#include "model/MInstFileInstrument.h"
 #include "model/MSoundFile.h"
+#include "model/MSoundFileWAV.h"
 #include "platform/ProgressView.h"
 
 namespace cardmill::fuzz {
@@ -8,6 +10,60 @@ namespace cardmill::fuzz {
 std::vector<std::uint8_t> Copy(const std::uint8_t* data, std::size_t size)
 {
     return std::vector<std::uint8_t>(data, data + size);
+}
+
+FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReadableFileDispatcher&, bool)
+{
+    // A stereo 16-bit WAV of 64 frames with a sampler loop: enough for every parameter path.
+    std::vector<std::uint8_t> wav {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                                   1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
+    const std::uint8_t smpl[] = {'s', 'm', 'p', 'l', 60, 0, 0, 0};
+    wav.insert(wav.end(), smpl, smpl + 8);
+    std::vector<std::uint8_t> body(60, 0);
+    body[12] = 60;
+    body[28] = 1;
+    body[36 + 8] = 4;
+    body[36 + 12] = 40;
+    wav.insert(wav.end(), body.begin(), body.end());
+    const std::uint8_t data[] = {'d', 'a', 't', 'a', 0, 1, 0, 0};
+    wav.insert(wav.end(), data, data + 8);
+    for (int i = 0; i < 256; ++i)
+        wav.push_back(static_cast<std::uint8_t>(i * 7));
+    auto sound = std::make_unique<MSoundFileWAV>(shared);
+    sound->AttachMemory(std::move(wav));
+    Result result;
+    if (sound->OpenSound(record.path.empty() ? std::string("sample.wav") : record.path)) {
+        result.status = Status::Found;
+        result.file = std::move(sound);
+    }
+    return result;
+}
+
+void ExerciseInstrument(MInstFileInstrument& instrument)
+{
+    int result = 0;
+    for (int steps = 0; steps < 1000 && (result = instrument.LoadStep()) == 0; ++steps) {
+    }
+    if (result != 1)
+        return;
+    for (std::int16_t category : {0, 9}) {
+        instrument.SetCategory(category);
+        instrument.UpdateCompiledSize();
+        instrument.AssignCardAddress(100);
+        std::vector<std::uint8_t> voice(instrument.GetVoiceHeaderSize());
+        std::span<std::uint8_t> cursor(voice);
+        instrument.WriteVoiceHeader(cursor, 1);
+    }
+    NullProgressView progress;
+    std::vector<std::uint8_t> buffer(8192);
+    instrument.BeginCompile(progress);
+    for (int calls = 0; calls < 100000; ++calls) {
+        std::uint32_t count = 512;
+        if (instrument.CompileChunk(progress, count, buffer) != 0)
+            break;
+    }
+    instrument.KeyWidths();
+    instrument.Duplicate();
 }
 
 void ExerciseSound(MSoundFile& sound)

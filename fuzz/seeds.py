@@ -106,7 +106,69 @@ def bank_seeds():
     yield "percula_c.bin", bytes([1, 0, 0x6c, 0x07]) + bytes(range(0, 128, 3))
 
 
-SEEDS = {"wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
+def stored_record(path):
+    name = path.rsplit("/", 1)[-1].encode()
+    rec = b"MDOS" + struct.pack("<hI", -1, 0)
+    rec += bytes([len(name)]) + name + bytes(63 - len(name))
+    rec += bytes(28) + struct.pack("<I", 0) + b"MDOS" + struct.pack("<H", 0)
+    p = path.encode()
+    rec += bytes([len(p)]) + p + bytes(259 - len(p))
+    return rec
+
+
+def cmt_file(groups, size, keys, samples, version=(3, 0)):
+    inst = bytes([groups - 1, size - 1, 0, 0]) + bytes(keys) + bytes(128 - len(keys))
+    inst += struct.pack(">IH", 5000, len(samples))
+    for path, looping in samples:
+        inst += stored_record(path) + bytes([0, 1, 60, 12, 0, 200, 1, looping])
+        inst += struct.pack(">III", 4, 40, 2)
+    body = b"CMin" + b"VERS" + struct.pack(">I", 2) + bytes(version) + b"INST" + struct.pack(">I", len(inst)) + inst
+    return b"ORCM" + struct.pack(">I", 0) + body
+
+
+def cmt_seeds():
+    yield "three.cmt", cmt_file(3, 1, [60, 90, 127], [("/s/a.wav", 0), ("/s/b.wav", 1), ("/s/c.wav", 0)])
+    yield "layers.cmt", cmt_file(2, 2, [64, 127], [("/s/a.wav", 1)] * 4, (2, 99))
+
+
+def samplecell(pc, code, maps, files, samples):
+    order = "<" if pc else ">"
+    if pc:
+        lst = bytes(4) + b"".join(struct.pack("<I", len(f)) + f.encode() for f in files)
+    else:
+        lst = bytes(4) + struct.pack(">I", 72)
+        for f in files:
+            rec = bytes(28) + struct.pack(">I", 7) + bytes([len(f)]) + f.encode()
+            rec += bytes(64 - len(rec)) + struct.pack(">I", 99) + bytes(4)
+            lst += rec
+    table = bytes(4) + struct.pack(order + "II", 64, 12345)
+    for fi, ch, start, fine, loop, tune in samples:
+        rec = struct.pack(order + "I", fi) + bytes(4) + struct.pack(order + "H", ch) + bytes(40)
+        rec += struct.pack(order + "IH", start, fine) + bytes(4) + struct.pack(order + "HH", loop, tune)
+        table += rec
+    keys = struct.pack(order + "HHH", len(maps), 6, 14)
+    for top, zones in maps:
+        keys += struct.pack(order + "HHH", top << 8, 0, len(zones))
+        for sample, layer, level, offset, root in zones:
+            keys += struct.pack(order + "IIHHHHH", sample, 0, layer, level, 0, offset, root)
+    little = pc
+    chunks = [chunk(b"FPTH" if pc else b"FILP", lst, little), chunk(b"KeyS", table, little),
+              chunk(b"KeyP", keys, little), chunk(b"ANNO", b"seed", little)]
+    return form(b"RIFF" if pc else b"FORM", code, chunks, little)
+
+
+def samplecell_seeds(pc):
+    files = ["C:\\S\\a.wav", "C:\\S\\b.wav"] if pc else ["a.wav", "b.wav"]
+    samples = [(0, 1, 0, 63, 1, 64), (1, 2, 100, 70, 0, 63)]
+    yield "one.ins", samplecell(pc, b"SCin", [(127, [(0, 0, 99, 0, 60)])], files, samples)
+    yield "two.ins", samplecell(pc, b"SCsi", [(60, [(0, 0, 80, 1, 48), (1, 9, 99, 0, 50)]),
+                                               (127, [(1, 0, 50, 0, 72), (0, 9, 10, 0, 70)])], files, samples)
+    yield "three.ins", samplecell(pc, b"SCss", [(40, [(0, 0, 99, 0, 40), (1, 4, 90, 0, 41), (0, 10, 80, 0, 42)]),
+                                                 (127, [(1, 0, 70, 0, 60)])], files, samples)
+
+
+SEEDS = {"cmt": cmt_seeds, "sc2": lambda: samplecell_seeds(False), "scpc": lambda: samplecell_seeds(True),
+         "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
 
 
 def main():

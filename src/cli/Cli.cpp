@@ -33,6 +33,13 @@ const Command kCommands[] = {
      "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
      "A file that can't be understood is reported and makes the exit status 1.",
      CommandInfo},
+    {"instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
+     "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order\n"
+     "given, the last one at the top of the keyboard. Each sound gets its default parameters\n"
+     "(loop, start marker, root key). The instrument file refers to the sound files by path;\n"
+     "it holds no sample data. A file that is no sound file is taken as 16-bit mono 48 kHz data\n"
+     "after a warning.",
+     CommandInstrument},
     {"prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
      "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and\n"
      "stores it in the settings file. Keys:\n"
@@ -177,13 +184,15 @@ int UsageError(const std::string& command, const std::string& message)
 
 CliApp::CliApp(const CliOptions& cliOptions)
     : options(cliOptions), prompter(cliOptions.answers, cliOptions.retries),
-      progress(gInterrupted)
+      progress(gInterrupted), finder(cliOptions.searchDirs)
 {
 }
 
 CliApp::~CliApp()
 {
     progress.Finish();
+    if (controller)
+        controller->GetServices().locator = nullptr;
     controller.reset();
 }
 
@@ -198,6 +207,8 @@ bool CliApp::Start()
     }
     Services& services = controller->GetServices();
     services.SetProgress(&progress);
+    locator = std::make_unique<MissingFileLocator>(prompter, &finder);
+    services.locator = locator.get();
     if (options.makerId)
         services.makerId = *options.makerId;
     return true;

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "SearchDirFinder.h"
 #include "model/MCardmill.h"
+#include "model/MissingFileLocator.h"
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
 #include "platform/Clock.h"
@@ -61,7 +63,9 @@ public:
     std::unique_ptr<IniSettingsStore> settings;
     PendingFilesQueue pending;
     CliDocumentUi ui;
+    SearchDirFinder finder;
     std::unique_ptr<MCardmill> controller;
+    std::unique_ptr<MissingFileLocator> locator;
 };
 
 /// Raised by Ctrl-C; long operations read it as their Stop button.
@@ -72,6 +76,7 @@ int RunCli(int argc, char** argv);
 // Commands: each returns an exit status.
 int CommandInfo(CliApp& app);
 int CommandPrefs(CliApp& app);
+int CommandInstrument(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);

@@ -8,7 +8,7 @@
 
 namespace cardmill {
 
-void DescribeDetails(const MReadableFile& file, JsonWriter* json);
+void DescribeDetails(MReadableFile& file, JsonWriter* json);
 
 namespace {
 
@@ -35,7 +35,7 @@ bool LoadForInspection(MReadableFile& file, Services& services)
     return result == 1;
 }
 
-void PrintText(const std::string& path, const std::string& kind, const MReadableFile& file)
+void PrintText(const std::string& path, const std::string& kind, MReadableFile& file)
 {
     std::printf("%s: %s\n", path.c_str(), kind.c_str());
     std::printf("  Format:          %s\n", file.GetFormatName().c_str());
@@ -54,7 +54,7 @@ void PrintText(const std::string& path, const std::string& kind, const MReadable
 }
 
 void PrintJson(JsonWriter& json, const std::string& path, const std::string& kind,
-               const MReadableFile& file)
+               MReadableFile& file)
 {
     json.BeginObject();
     json.Field("path", path).Field("kind", kind).Field("format", file.GetFormatName());
@@ -87,7 +87,8 @@ int CommandInfo(CliApp& app)
         std::string kind;
         auto file = app.controller->Creator().Create(path, failure, &kind);
         if (file && !LoadForInspection(*file, services)) {
-            failure = CantUnderstandMessage(kind, path);
+            // The file has said why (a sound it names is missing, a question was refused).
+            failure = "The " + kind + " '" + path + "' could not be loaded.";
             file.reset();
         }
         if (!file) {

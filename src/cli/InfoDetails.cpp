@@ -1,6 +1,7 @@
 // What `cardmill info` shows beyond the lines every readable file has.
 
 #include "Json.h"
+#include "model/MInstFileInstrument.h"
 #include "model/MParamFileRawSex.h"
 #include "model/MSeqFileMidi.h"
 #include "model/MSoundFile.h"
@@ -109,10 +110,54 @@ void DescribeBank(const MParamFileRawSex& bank, JsonWriter* json)
     std::printf("  Bank data:       %zu bytes in the card's 65536-byte bank area\n", bank.CompiledBankBytes());
 }
 
+void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
+{
+    const auto samples = instrument.Samples();
+    if (json) {
+        json->Key("instrument").BeginObject();
+        json->Field("groupCount", instrument.GroupCount()).Field("groupSize", instrument.GroupSize());
+        json->Key("upperKeys").BeginArray();
+        for (int g = 0; g < instrument.GroupCount(); ++g)
+            json->Number(instrument.UpperKeys()[g]);
+        json->EndArray();
+        json->Key("samples").BeginArray();
+        for (const MSoundFile* sample : samples) {
+            const SampleParams& params = sample->Params();
+            json->BeginObject()
+                .Field("path", sample->GetPath())
+                .Field("rootKey", params.rootKey)
+                .Field("fineTune", params.fineTune)
+                .Field("channel", sample->GetChannel())
+                .Field("startFrame", params.startFrame)
+                .Field("looping", params.looping != 0)
+                .Field("loopStart", params.loopStart)
+                .Field("loopEnd", params.loopEnd)
+                .Field("phantom", sample->IsPhantom())
+                .EndObject();
+        }
+        json->EndArray();
+        json->EndObject();
+        return;
+    }
+    std::printf("  Key groups:      %u of %u layer%s\n", instrument.GroupCount(), instrument.GroupSize(),
+                instrument.GroupSize() == 1 ? "" : "s");
+    std::string keys;
+    for (int g = 0; g < instrument.GroupCount(); ++g)
+        keys += (g ? " " : "") + std::to_string(instrument.UpperKeys()[g]);
+    std::printf("  Upper keys:      %s\n", keys.c_str());
+    for (const MSoundFile* sample : samples)
+        std::printf("  Sample:          %s (root %u%s)\n", sample->GetPath().c_str(), sample->Params().rootKey,
+                    sample->Params().looping ? ", looped" : "");
+}
+
 } // namespace
 
-void DescribeDetails(const MReadableFile& file, JsonWriter* json)
+void DescribeDetails(MReadableFile& file, JsonWriter* json)
 {
+    if (auto* instrument = dynamic_cast<MInstFileInstrument*>(&file)) {
+        DescribeInstrument(*instrument, json);
+        return;
+    }
     if (const auto* sound = dynamic_cast<const MSoundFile*>(&file))
         DescribeSound(*sound, json);
     else if (const auto* sequence = dynamic_cast<const MSeqFileMidi*>(&file))

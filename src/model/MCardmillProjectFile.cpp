@@ -9,6 +9,7 @@
 #include "MProject.h"
 #include "MSeqFile.h"
 #include "MSoundFile.h"
+#include "SampleRecord.h"
 #include "TextFields.h"
 
 namespace cardmill {
@@ -41,23 +42,6 @@ std::uint16_t SampleRecordCount(MInstFile& voice)
     if (voice.ChangeTime() == 0)
         return 0;
     return static_cast<std::uint16_t>(voice.Samples().size());
-}
-
-void WriteSampleRecord(ByteWriter& out, const MSoundFile& sound)
-{
-    sound.Record().WriteStored(out);
-    const SampleParams& params = sound.Params();
-    out.U8(0);
-    out.U8(static_cast<std::uint8_t>(sound.GetSmoothing()));
-    out.U8(static_cast<std::uint8_t>(params.rootKey));
-    out.U8(static_cast<std::uint8_t>(params.fineTune));
-    out.U8(static_cast<std::uint8_t>(params.paramByte2));
-    out.U8(VolumeByte(params.volume));
-    out.U8(static_cast<std::uint8_t>(sound.GetChannel()));
-    out.U8(static_cast<std::uint8_t>(params.looping));
-    out.U32(params.loopStart, Endian::Big);
-    out.U32(params.loopEnd, Endian::Big);
-    out.U32(params.startFrame, Endian::Big);
 }
 
 } // namespace
@@ -164,7 +148,7 @@ bool MCardmill::WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint
     if (voice && voice->ChangeTime() != 0) {
         for (const MSoundFile* sample : voice->Samples()) {
             ByteWriter record;
-            WriteSampleRecord(record, *sample);
+            SampleRecord::Of(*sample).Write(record);
             if (!WriteBytes(file, record))
                 return false;
             ++written;

@@ -1,3 +1,5 @@
+#include "MInstFileCardmill.h"
+#include "MInstFileSampleCell.h"
 #include "MParamFileRawSex.h"
 #include "MReadableFileDispatcher.h"
 #include "MSeqFileMidi.h"
@@ -27,6 +29,8 @@ std::unique_ptr<MReadableFile> MSoundFileDispatcher::CreateRaw(const std::string
 MInstFileDispatcher::MInstFileDispatcher(Services& services)
     : MReadableFileDispatcher(services, "instrument file")
 {
+    Add(std::make_unique<MSampleCellFormatInterpreter>(services));
+    Add(std::make_unique<MCardmillFormatInterpreter>(services));
 }
 
 MSeqFileDispatcher::MSeqFileDispatcher(Services& services)

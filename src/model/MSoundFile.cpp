@@ -3,6 +3,7 @@
 #include "APrefs.h"
 #include "FileLocator.h"
 #include "Services.h"
+#include "SampleRecord.h"
 #include "TextFields.h"
 #include "platform/ProgressView.h"
 
@@ -394,21 +395,12 @@ bool MSoundFile::RestoreFromRecord(const ByteReader& record)
     if (!MInstFile::RestoreFromRecord(record))
         return false;
     const auto count = record.U16At(520, Endian::Big);
-    const auto sample = record.SubAt(522, 392);
-    if (!count || *count < 1 || !sample)
+    const auto bytes = record.SubAt(522, SampleRecord::kSize);
+    if (!count || *count < 1 || !bytes)
         return true;
-    SetSmoothing(*sample->U8At(373));
-    SampleParams stored;
-    stored.rootKey = static_cast<std::uint16_t>(static_cast<std::int8_t>(*sample->U8At(374)));
-    stored.fineTune = *sample->U8At(375);
-    stored.paramByte2 = static_cast<std::int8_t>(*sample->U8At(376));
-    stored.volume = VolumeFromByte(*sample->U8At(377));
-    stored.channel = *sample->U8At(378);
-    stored.looping = *sample->U8At(379);
-    stored.loopStart = *sample->U32At(380, Endian::Big);
-    stored.loopEnd = *sample->U32At(384, Endian::Big);
-    stored.startFrame = *sample->U32At(388, Endian::Big);
-    return SetParams(stored);
+    const auto stored = SampleRecord::Read(*bytes);
+    SetSmoothing(stored->smoothing);
+    return SetParams(stored->params);
 }
 
 // ---------------------------------------------------------------------------------------------

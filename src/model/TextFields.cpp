@@ -97,6 +97,14 @@ std::string UpperAscii(std::string_view text)
     return upper;
 }
 
+std::uint32_t FourCCOf(std::string_view code)
+{
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value = (value << 8) | (i < code.size() ? static_cast<std::uint8_t>(code[i]) : 0x20);
+    return value;
+}
+
 std::string Format(const char* format, ...)
 {
     va_list args;

@@ -46,6 +46,9 @@ constexpr std::uint32_t FourCC(const char (&code)[5])
            (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
 }
 
+/// The same of a code known only at run time (its first four characters).
+std::uint32_t FourCCOf(std::string_view code);
+
 /// printf-style formatting into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

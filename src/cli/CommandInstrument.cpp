@@ -1,0 +1,53 @@
+#include "Cli.h"
+#include "model/MInstFileCardmill.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/MSoundFile.h"
+#include "platform/FileSystem.h"
+
+#include <cstdio>
+
+namespace cardmill {
+
+int CommandInstrument(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    if (!args.error.empty())
+        return UsageError("instrument", args.error);
+    const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
+    if (!output || output->empty())
+        return UsageError("instrument", "name the instrument file to write with -o INST.cmt");
+    if (args.rest.empty())
+        return UsageError("instrument", "name at least one sound file");
+
+    const MReadableFileDispatcher& sounds = app.controller->SoundDispatcher();
+    std::vector<std::unique_ptr<MSoundFile>> samples;
+    for (const std::string& given : args.rest) {
+        const std::string path = AbsolutePath(given);
+        if (!CanOpenForReading(path)) {
+            std::fprintf(stderr, "cardmill instrument: can't read '%s'\n", given.c_str());
+            return kFailed;
+        }
+        std::unique_ptr<MReadableFile> file;
+        if (sounds.Recognises(path)) {
+            file = sounds.Create(path);
+            if (!file) {
+                ReportFailure(app.prompter, CantUnderstandMessage(sounds.GetKindName(), path));
+                return kFailed;
+            }
+        } else {
+            app.prompter.Show("Cardmill doesn't understand the file '" + path +
+                                  "'. If you choose to use this file, its entire contents will be "
+                                  "considered 16-bit mono 48kHz sample data and you should edit its parameters.",
+                              Icon::Exclamation, Buttons::Ok);
+            file = sounds.CreateRaw(path);
+        }
+        samples.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
+    }
+    const std::size_t count = samples.size();
+    if (!WriteInstrumentFile(*app.controller, app.prompter, AbsolutePath(*output), std::move(samples)))
+        return app.Finish(false);
+    std::fprintf(stderr, "Wrote %s: an instrument of %zu sample%s.\n", output->c_str(), count, count == 1 ? "" : "s");
+    return app.Finish(true);
+}
+
+} // namespace cardmill
