@@ -2,6 +2,7 @@
 
 #include "model/MInstFileInstrument.h"
 #include "model/MSoundFile.h"
+#include "model/MReadableFileDispatcher.h"
 #include "model/MSoundFileWAV.h"
 #include "platform/ProgressView.h"
 
@@ -12,8 +13,10 @@ std::vector<std::uint8_t> Copy(const std::uint8_t* data, std::size_t size)
     return std::vector<std::uint8_t>(data, data + size);
 }
 
-FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReadableFileDispatcher&, bool)
+FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool)
 {
+    if (dispatcher.GetKindName() != "sound file")
+        return {};
     // A stereo 16-bit WAV of 64 frames with a sampler loop: enough for every parameter path.
     std::vector<std::uint8_t> wav {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
                                    1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};

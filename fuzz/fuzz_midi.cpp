@@ -15,9 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (sequence.LoadStep() == 0) {
     }
     NullProgressView progress;
-    std::vector<std::uint8_t> destination(sequence.ConvertedData().size());
-    std::uint32_t length = 0;
-    sequence.CompileSequence(progress, length, destination);
+    sequence.CompiledSequence(progress, true);
     sequence.Duplicate();
     return 0;
 }

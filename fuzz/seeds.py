@@ -167,7 +167,33 @@ def samplecell_seeds(pc):
                                                  (127, [(1, 0, 70, 0, 60)])], files, samples)
 
 
-SEEDS = {"cmt": cmt_seeds, "sc2": lambda: samplecell_seeds(False), "scpc": lambda: samplecell_seeds(True),
+def project_file(version, groups, sequences, programs, target=14):
+    chdr = bytes([4]) + b"Seed" + bytes(7) + bytes([4]) + b"1.00" + bytes(1) + bytes([0, 3]) + struct.pack(">H", target)
+    chunks = [chunk(b"VERS", bytes(version), False), chunk(b"CHDR", chdr, False)]
+    for g, items in enumerate(groups):
+        body = bytes([6]) + b"group" + bytes([ord("0") + g]) + struct.pack(">HH", len(items), g)
+        for path, edited in items:
+            rec = stored_record(path) + bytes([8]) + b"short" + b"ab" + b"c" + bytes(3)
+            rec += struct.pack(">I", 0xFFFFFF00 if edited else 0) + bytes([1, 1, 0, 0]) + bytes([0x80] * 128)
+            rec += struct.pack(">H", 1 if edited else 0)
+            if edited:
+                rec += stored_record(path) + bytes([0, 1, 60, 12, 0, 200, 1, 1]) + struct.pack(">III", 4, 40, 2)
+            body += rec
+        chunks.append(chunk(b"VGRP", body, False))
+    seq = struct.pack(">H", len(sequences)) + b"".join(stored_record(p) + struct.pack(">H", 1) for p in sequences)
+    chunks.append(chunk(b"SGRP", seq, False))
+    prog = struct.pack(">H", len(programs)) + b"".join(stored_record(p) for p in programs)
+    chunks.append(chunk(b"PGRP", prog, False))
+    return form(b"ORCM", b"CMpj", chunks)
+
+
+def project_seeds():
+    groups = [[("/s/a.wav", True), ("/s/b.wav", False)], [], [("/s/c.wav", True)]] + [[]] * 8
+    yield "v3.cmr", project_file((3, 0), groups, ["/m/song.mid"], ["/b/bank.syx"])
+    yield "v25.cmr", project_file((2, 0x50), [[]] * 11, [], [])
+
+
+SEEDS = {"project": project_seeds, "cmt": cmt_seeds, "sc2": lambda: samplecell_seeds(False), "scpc": lambda: samplecell_seeds(True),
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
 
 

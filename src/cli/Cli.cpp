@@ -33,6 +33,41 @@ const Command kCommands[] = {
      "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
      "A file that can't be understood is reported and makes the exit status 1.",
      CommandInfo},
+    {"new", "new PROJECT.cmr [card options]", "create an empty project file",
+     "Card options (also taken by set):\n"
+     "  --name N         card name, 1 to 10 characters (default \"untitled\")\n"
+     "  --version V      version text, 1 to 4 characters (default \"1.00\")\n"
+     "  --card-size S    128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or 0 to 9\n"
+     "                   (default: the DefaultCardSizeToken preference)\n"
+     "  --target T       zelta or percula (default zelta)\n"
+     "An existing file is never overwritten.",
+     CommandNew},
+    {"add", "add PROJECT.cmr [--group G] [--split-stereo] FILE...", "load files into a project and save it",
+     "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop\n"
+     "application's loader does, places them and saves the project (a .bak backup stands while\n"
+     "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3\n"
+     "(drum groups) or a group's name (default k1); sequences always go to Sequences and a SysEx\n"
+     "bank to Programs. --split-stereo makes two items of a stereo sound (left and right), as the\n"
+     "SplitStereoFiles preference does. If any file can't be added, nothing is saved.",
+     CommandAdd},
+    {"remove", "remove PROJECT.cmr G INDEX", "remove the file at INDEX (from 1) of group G and save",
+     "Groups are k1-k8, d1-d3, seq, prog or a group's name; 'cardmill list' shows the indexes.", CommandRemove},
+    {"set", "set PROJECT.cmr [card options] [--group-name G=NAME]... [--out-port INDEX=0/1]...",
+     "change card information, group names and sequences' out-port flags",
+     "Card options as for new. --group-name renames a keyboard or drum group (at most 6\n"
+     "characters); --out-port sets the \"Sequence Data via Out Port\" flag of sequence INDEX.\n"
+     "Refused as Card Info refuses: an empty name or version, or the Percula target while a drum\n"
+     "group holds files.",
+     CommandSet},
+    {"list", "list [--json] PROJECT.cmr", "show a project: card information, groups and files, sizes", "", CommandList},
+    {"image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
+     "Writes the raw card image: what the instrument's card receives, block by block. A project\n"
+     "larger than the card, or than 16 megabytes, is questioned first (--yes / --no answer).",
+     CommandImage},
+    {"dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
+     "The listing of the project, its instruments and samples, bank and sequences that a\n"
+     "spreadsheet opens (CR LF line ends, tab-separated columns).",
+     CommandDump},
     {"instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
      "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order\n"
      "given, the last one at the top of the keyboard. Each sound gets its default parameters\n"
@@ -243,9 +278,6 @@ int RunCli(int argc, char** argv)
             options.json = true;
         } else if (word == "--help" || word == "-h") {
             options.help = true;
-        } else if (word == "--version") {
-            std::printf("cardmill %s\n", CARDMILL_VERSION);
-            return kSuccess;
         } else if (word == "--retries") {
             const auto text = value("--retries");
             if (!text)

@@ -77,6 +77,13 @@ int RunCli(int argc, char** argv);
 int CommandInfo(CliApp& app);
 int CommandPrefs(CliApp& app);
 int CommandInstrument(CliApp& app);
+int CommandNew(CliApp& app);
+int CommandAdd(CliApp& app);
+int CommandRemove(CliApp& app);
+int CommandSet(CliApp& app);
+int CommandList(CliApp& app);
+int CommandImage(CliApp& app);
+int CommandDump(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);

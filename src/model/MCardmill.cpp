@@ -1,6 +1,7 @@
 #include "MCardmill.h"
 
 #include "APrefs.h"
+#include "compiler/MCompileEngine.h"
 #include "MProject.h"
 #include "MReadableFileDispatcher.h"
 #include "PendingFilesQueue.h"
@@ -26,8 +27,11 @@ MCardmill::~MCardmill()
     instDispatcher.reset();
     soundDispatcher.reset();
     projectDispatcher.reset();
-    if (services)
+    if (services) {
         services->project = nullptr;
+        services->controller = nullptr;
+    }
+    compileEngine.reset();
     project.reset();
     services.reset();
     prefs.reset();
@@ -39,7 +43,9 @@ bool MCardmill::Startup()
         prefs = std::make_unique<APrefs>(platform.settings);
         services = std::make_unique<Services>(platform.prompter, platform.clock, *prefs);
         project = std::make_unique<MProject>(*prefs);
+        compileEngine = std::make_unique<MCompileEngine>(*project, platform.prompter);
         services->project = project.get();
+        services->controller = this;
         projectDispatcher = std::make_unique<MProjectFileDispatcher>(*services);
         soundDispatcher = std::make_unique<MSoundFileDispatcher>(*services);
         instDispatcher = std::make_unique<MInstFileDispatcher>(*services);

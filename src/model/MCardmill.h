@@ -10,6 +10,7 @@
 namespace cardmill {
 
 class APrefs;
+class MCompileEngine;
 class ByteWriter;
 class Clock;
 class MProject;
@@ -83,6 +84,7 @@ public:
 
     APrefs& Prefs() const { return *prefs; }
     MProject& Project() const { return *project; }
+    MCompileEngine& CompileEngine() const { return *compileEngine; }
     Services& GetServices() const { return *services; }
     const MReadableFileCreator& Creator() const { return *creator; }
     const MReadableFileDispatcher& SoundDispatcher() const { return *soundDispatcher; }
@@ -123,6 +125,7 @@ private:
     // The singletons, in order of creation; destroyed in reverse order.
     std::unique_ptr<APrefs> prefs;
     std::unique_ptr<Services> services;
+    std::unique_ptr<MCompileEngine> compileEngine;
     std::unique_ptr<MProject> project;
     std::unique_ptr<MReadableFileDispatcher> projectDispatcher;
     std::unique_ptr<MReadableFileDispatcher> soundDispatcher;

@@ -1,6 +1,7 @@
 #include "MInstFileCardmill.h"
 #include "MInstFileSampleCell.h"
 #include "MParamFileRawSex.h"
+#include "MProjectFile.h"
 #include "MReadableFileDispatcher.h"
 #include "MSeqFileMidi.h"
 #include "MSoundFile.h"
@@ -48,6 +49,7 @@ MParamFileDispatcher::MParamFileDispatcher(Services& services)
 MProjectFileDispatcher::MProjectFileDispatcher(Services& services)
     : MReadableFileDispatcher(services, "project file")
 {
+    Add(std::make_unique<MProjFileInterpreter>(services));
 }
 
 } // namespace cardmill

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,22 @@ public:
     void Initialize();
     void Clear();
 
+    // Compiling (the compile engine drives these).
+    int CompileZeltaBank(ProgressView& progress, std::span<std::uint8_t> buffer);
+    int CompilePerculaBank(ProgressView& progress, std::span<std::uint8_t> buffer);
+    std::uint32_t GetVoiceTableBytes() const;
+    std::uint32_t GetGroupVoiceTableBytes(int group) const;
+    std::uint32_t AssignSampleAddresses(std::uint32_t firstWordAddress);
+    void BuildCardHeader(std::span<std::uint8_t> buffer) const;
+    void WriteVoiceHeaders(std::span<std::uint8_t> buffer);
+    void BeginSounds();
+    /// Sample words of the next file into `destination`; `words` asks and then reports.
+    int SoundStep(ProgressView& progress, std::uint32_t& words, std::span<std::uint8_t> destination);
+    void BeginSequences();
+    /// The next piece of sequence data (at most what `destination` holds), then the sequence
+    /// table: 0 = more to come, 1 = the table was the last piece, -1 = a file is missing.
+    int SequenceStep(ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination);
+
     /// Card capacity minus the bytes used: negative when the project does not fit.
     std::int32_t FreeBytes() { return static_cast<std::int32_t>(GetCardSizeBytes() - GetTotalBytes()); }
     std::uint32_t SequenceAreaAddress() const { return sequenceAreaAddress; }
@@ -109,6 +126,11 @@ private:
     std::string cardName;
     std::string version;
     std::uint32_t sequenceAreaAddress = 0;
+    std::array<std::uint32_t, 50> sequenceTable {};
+    int compileGroup = 0;
+    int compileItem = 0;
+    bool compileItemFirst = true;
+    std::uint32_t sequenceOffset = 0; // bytes of the current sequence already handed out
 };
 
 } // namespace cardmill

@@ -31,10 +31,10 @@ public:
     virtual ~MReadableFileDispatcher() = default;
 
     bool RecognisesRecord(const FileRecord& record) const { return Recognises(record.path); }
-    bool Recognises(const std::string& path) const;
+    virtual bool Recognises(const std::string& path) const;
     /// The object of the first format that recognises the path; no later format is tried when
     /// that one fails to open.
-    std::unique_ptr<MReadableFile> Create(const std::string& path) const;
+    virtual std::unique_ptr<MReadableFile> Create(const std::string& path) const;
     const std::string& GetKindName() const { return kindName; }
     /// A plain sound taking the whole file as raw sample data (sound files only).
     virtual std::unique_ptr<MReadableFile> CreateRaw(const std::string& path) const;

@@ -21,9 +21,9 @@ public:
     std::uint16_t GetOutPort() const { return viaOutPort; }
     /// Changing it marks the project modified.
     void SetOutPort(std::uint16_t value);
-    /// Copies the converted sequence to `destination` and reports its length in bytes.
-    virtual void CompileSequence(ProgressView& progress, std::uint32_t& length,
-                                 std::span<std::uint8_t> destination) = 0;
+    /// The sequence as the card holds it, to be copied into the image (empty without converted
+    /// data); `first` shows the compile line for the file.
+    virtual std::span<const std::uint8_t> CompiledSequence(ProgressView& progress, bool first) = 0;
     /// The file's format number for the text dump, or nothing for other kinds of sequence.
     virtual std::optional<int> MidiFormat() const { return std::nullopt; }
 

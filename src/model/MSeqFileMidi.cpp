@@ -18,13 +18,15 @@ __extension__ typedef unsigned __int128 U128;
 constexpr std::uint64_t kMillisecond = 8192000;
 constexpr std::uint32_t kLongestRecord = 65534;
 constexpr std::uint32_t kSliceMilliseconds = 167;
-/// Larger outputs than this are treated as a lack of memory.
-constexpr std::uint64_t kOutputLimit = 256u << 20;
+/// No card holds more than 32 megabytes: a longer sequence could never go onto one.
+constexpr std::uint64_t kOutputLimit = 32u << 20;
 
 enum State { kStart = 0, kPreSize = 2, kAllocate = 3, kConvert = 4, kFinish = 6, kDone = 7 };
 
 /// A write would pass the end of the output.
 struct ATrackBufferOverrun {};
+/// The sequence would not fit the largest card.
+struct TooLongForACard {};
 
 } // namespace
 
@@ -383,7 +385,7 @@ int MSeqFileMidi::LoadStep()
         }
         case kAllocate:
             if (converter->Capacity() > kOutputLimit)
-                throw std::bad_alloc();
+                throw TooLongForACard {};
             converted.assign(static_cast<std::size_t>(converter->Capacity()), 0);
             conversionState = kConvert;
             progress.SetSector("Converting...", "");
@@ -412,6 +414,9 @@ int MSeqFileMidi::LoadStep()
         const char* which = conversionState == kPreSize ? "Presize" : "Sequence";
         ReportFailure(services.prompter,
                       "Can't complete loading " + name + ". " + which + " buffer was overrun.");
+    } catch (const TooLongForACard&) {
+        ReportFailure(services.prompter, "Can't complete loading " + name +
+                                             ". The sequence would be larger than the largest memory card.");
     } catch (const std::bad_alloc&) {
         ReportFailure(services.prompter, "Not enough memory to load " + name);
     }
@@ -428,15 +433,11 @@ bool MSeqFileMidi::UpdateCompiledSize()
     return changed;
 }
 
-void MSeqFileMidi::CompileSequence(ProgressView& progress, std::uint32_t& length,
-                                   std::span<std::uint8_t> destination)
+std::span<const std::uint8_t> MSeqFileMidi::CompiledSequence(ProgressView& progress, bool first)
 {
-    progress.SetPhase("Compiling Sequence File:  ", GetFileName());
-    length = 0;
-    if (converted.empty() || destination.size() < converted.size())
-        return;
-    std::memcpy(destination.data(), converted.data(), converted.size());
-    length = static_cast<std::uint32_t>(converted.size());
+    if (first)
+        progress.SetPhase("Compiling Sequence File:  ", GetFileName());
+    return converted;
 }
 
 std::string MSeqFileMidi::GetInfoLine1() const

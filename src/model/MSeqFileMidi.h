@@ -31,8 +31,7 @@ public:
     std::string GetInfoLine3() const override;
     int LoadStep() override;
     bool UpdateCompiledSize() override;
-    void CompileSequence(ProgressView& progress, std::uint32_t& length,
-                         std::span<std::uint8_t> destination) override;
+    std::span<const std::uint8_t> CompiledSequence(ProgressView& progress, bool first) override;
     std::optional<int> MidiFormat() const override { return format; }
 
     std::uint16_t Format() const { return format; }

@@ -13,6 +13,7 @@ namespace cardmill {
 
 class APrefs;
 class FileLocator;
+class MCardmill;
 class MProject;
 
 using MakerId = std::array<std::uint8_t, 3>;
@@ -43,6 +44,8 @@ public:
     /// Finds files that a stored record names when they have moved; none in plain tests.
     FileLocator* locator = nullptr;
     MProject* project = nullptr;
+    /// The document controller, which a project file being opened works with.
+    MCardmill* controller = nullptr;
     MakerId makerId = MZeltaSysexHandler::kMakerId;
     /// System Exclusive bytes written by sequence conversions since the application started.
     std::uint32_t sysexPacing = 0;

@@ -121,7 +121,12 @@ namespace {
 
 class FileByteStream final : public ByteStream {
 public:
-    explicit FileByteStream(std::FILE* opened) : file(opened) {}
+    explicit FileByteStream(std::FILE* opened) : file(opened), buffer(1 << 16)
+    {
+        // Sample data is read in small pieces while compiling: a large buffer keeps system calls
+        // few. (glibc ignores the size unless it is given the buffer too.)
+        std::setvbuf(file, buffer.data(), _IOFBF, buffer.size());
+    }
     ~FileByteStream() override { Close(); }
 
     std::size_t Read(std::span<std::uint8_t> out) override
@@ -160,6 +165,7 @@ public:
 
 private:
     std::FILE* file;
+    std::vector<char> buffer;
     bool failed = false;
 };
 
@@ -201,8 +207,6 @@ std::unique_ptr<ByteStream> ByteStream::OpenFile(const std::string& path, int& e
         error = errno;
         return nullptr;
     }
-    // Sample data is read in small pieces while compiling; a larger buffer keeps system calls few.
-    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     error = 0;
     return std::make_unique<FileByteStream>(file);
 }

@@ -15,6 +15,8 @@ public:
     virtual void SetBlock(std::string_view lead, std::string_view detail) = 0;
     /// Position of the progress bar, 0 to 100.
     virtual void SetPercent(int percent) = 0;
+    /// The bar as an activity indicator (work whose length is not known): one move along.
+    virtual void Pulse() {}
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
 };

@@ -22,11 +22,13 @@ public:
         percent = value;
         percents.push_back(value);
     }
+    void Pulse() override { ++pulses; }
     bool StopRequested() const override { return stop; }
     void ClearStop() override { stop = false; }
 
     std::string banner, phase, sector, block;
     int percent = 0;
+    int pulses = 0;
     bool stop = false;
     std::vector<std::string> history;
     std::vector<int> percents;

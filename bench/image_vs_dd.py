@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""cardmill image on a project of 16 MB of sample data against dd writing the same number of bytes
+to the same folder; prints both times and the speed ratio (the target is at least 0.5: the image
+written at no less than half dd's speed). The best of several runs of each is taken."""
+
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+CARDMILL = sys.argv[1] if len(sys.argv) > 1 else "build/release/src/cardmill"
+RUNS = 5
+
+
+def best_of(command, env):
+    best = None
+    for _ in range(RUNS):
+        start = time.perf_counter()
+        subprocess.run(command, check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        took = time.perf_counter() - start
+        best = took if best is None else min(best, took)
+    return best
+
+
+def main():
+    with tempfile.TemporaryDirectory(prefix="cardmill-bench-", dir=os.path.dirname(os.path.abspath(CARDMILL))) as folder:
+        env = dict(os.environ, CARDMILL_CONFIG_DIR=os.path.join(folder, "config"))
+        sounds = []
+        for i in range(2):
+            path = os.path.join(folder, f"long{i}.wav")
+            # 4,000,000 frames of 16-bit mono: 8 MB of card words each.
+            subprocess.run(["sox", "-n", "-r", "44100", "-b", "16", "-c", "1", path, "synth", "4000000s",
+                            "sine", str(100 + i)], check=True)
+            sounds.append(path)
+        project = os.path.join(folder, "big.cmr")
+        subprocess.run([CARDMILL, "new", project, "--card-size", "16M"], check=True, env=env)
+        subprocess.run([CARDMILL, "--yes", "add", project, *sounds], check=True, env=env, stderr=subprocess.DEVNULL)
+        listing = json.loads(subprocess.run([CARDMILL, "--json", "list", project], check=True, env=env,
+                                            capture_output=True, text=True).stdout)
+        size = listing["totalBytes"]
+        image = os.path.join(folder, "big.img")
+        image_time = best_of([CARDMILL, "image", project, "-o", image], env)
+        assert os.path.getsize(image) == size
+        copy = os.path.join(folder, "dd.out")
+        dd_time = best_of(["dd", "if=/dev/zero", f"of={copy}", "bs=1M", f"count={size}", "iflag=count_bytes"], env)
+        ratio = dd_time / image_time
+        print(f"image of {size} bytes: cardmill image {image_time * 1000:.1f} ms (project loading included), "
+              f"dd bs=1M {dd_time * 1000:.1f} ms")
+        print(f"speed of cardmill image / speed of dd = {ratio:.2f} (target >= 0.50)")
+        return 0 if ratio >= 0.5 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,402 @@
+// The commands that work on project files: new, add, remove, set, list, image and dump.
+
+#include "ProjectCommands.h"
+
+#include "Json.h"
+#include "compiler/AImageProgressDialog.h"
+#include "compiler/MCompileEngine.h"
+#include "model/APrefs.h"
+#include "model/MInstFile.h"
+#include "model/MProject.h"
+#include "model/MSeqFile.h"
+#include "model/TextFields.h"
+#include "platform/FileSystem.h"
+#include "synth/ALoaderProgressDialog.h"
+#include "synth/MZeltaSysexHandler.h"
+
+#include <cstdio>
+
+namespace cardmill {
+
+namespace {
+
+constexpr int kQueueRoom = PendingFilesQueue::kSlots - 1;
+
+std::string Upper(const std::string& text)
+{
+    return UpperAscii(text);
+}
+
+int Fail(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "cardmill %s: %s\n", command.c_str(), message.c_str());
+    return kFailed;
+}
+
+/// Card name, version, size and target as Card Info takes them; false (told why) when refused.
+bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& args, int& status)
+{
+    MProject& project = app.controller->Project();
+    std::string name = args.Get("--name").value_or(project.GetCardName());
+    std::string version = args.Get("--version").value_or(project.GetVersion());
+    if (name.size() > MProject::kCardNameLimit || version.size() > MProject::kVersionLimit) {
+        status = UsageError(command, "the card name holds at most 10 characters and the version 4");
+        return false;
+    }
+    if (name.empty() || version.empty()) {
+        ReportFailure(app.prompter, "Please enter both the card name and version.");
+        status = kFailed;
+        return false;
+    }
+    std::uint16_t token = project.GetCardSizeToken();
+    if (const auto size = args.Get("--card-size")) {
+        const auto parsed = ParseCardSize(*size);
+        if (!parsed) {
+            status = UsageError(command, "card sizes are 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M (or 0 to 9)");
+            return false;
+        }
+        token = *parsed;
+    }
+    std::uint16_t target = project.GetTarget();
+    if (const auto text = args.Get("--target")) {
+        const auto parsed = ParseTarget(*text);
+        if (!parsed) {
+            status = UsageError(command, "targets are zelta and percula");
+            return false;
+        }
+        target = *parsed;
+    }
+    if (target != project.GetTarget()) {
+        if (target == MProject::kPercula) {
+            for (int group = 8; group <= 10; ++group) {
+                if (project.CountItems(group) > 0) {
+                    ReportFailure(app.prompter, "This project contains a sound or instrument file in a drum group.  "
+                                                "Choose a target other than Percula or remove all files from all "
+                                                "drum groups.");
+                    status = kFailed;
+                    return false;
+                }
+            }
+        }
+        if (project.CountItems(MProject::kProgramGroup) > 0)
+            app.prompter.Show("This project contains a program bank.  Be sure the file was intended for the new "
+                              "target device.",
+                              Icon::Warning, Buttons::Ok);
+    }
+    project.SetCardName(name);
+    project.SetVersion(version);
+    project.SetCardSizeToken(token);
+    project.SetTarget(target);
+    return true;
+}
+
+/// Loads the files waiting in the queue; the number that did not reach the project.
+int LoadPending(CliApp& app, std::optional<int> group)
+{
+    ALoaderProgressDialog loader(*app.controller, app.progress);
+    loader.SetTargetGroup(group);
+    loader.Run();
+    app.progress.Finish();
+    return loader.NotAdded();
+}
+
+} // namespace
+
+std::optional<int> ParseGroup(const MProject& project, const std::string& text)
+{
+    const std::string upper = Upper(text);
+    if (upper.size() == 2 && upper[0] == 'K' && upper[1] >= '1' && upper[1] <= '8')
+        return upper[1] - '1';
+    if (upper.size() == 2 && upper[0] == 'D' && upper[1] >= '1' && upper[1] <= '3')
+        return 8 + upper[1] - '1';
+    if (upper == "SEQ")
+        return MProject::kSequenceGroup;
+    if (upper == "PROG")
+        return MProject::kProgramGroup;
+    for (int group = 0; group < MProject::kSoundGroups; ++group)
+        if (EqualsIgnoringCase(project.GetGroupName(group), text))
+            return group;
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> ParseCardSize(const std::string& text)
+{
+    static const char* const kSizes[] = {"128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M"};
+    for (std::uint16_t token = 0; token < 10; ++token)
+        if (Upper(text) == kSizes[token] || text == std::to_string(token))
+            return token;
+    return std::nullopt;
+}
+
+std::optional<std::uint16_t> ParseTarget(const std::string& text)
+{
+    if (EqualsIgnoringCase(text, "zelta") || text == "14")
+        return MProject::kZelta;
+    if (EqualsIgnoringCase(text, "percula") || text == "25")
+        return MProject::kPercula;
+    return std::nullopt;
+}
+
+bool OpenProject(CliApp& app, const std::string& command, const std::string& given)
+{
+    const std::string path = AbsolutePath(given);
+    if (!StatFile(path)) {
+        Fail(command, "no project file '" + given + "'");
+        return false;
+    }
+    if (!EndsWithExtension(path, ".cmr")) {
+        Fail(command, "'" + given + "' is not a project file (.cmr)");
+        return false;
+    }
+    app.pending.Push(path);
+    ALoaderProgressDialog loader(*app.controller, app.progress);
+    loader.Run();
+    app.progress.Finish();
+    if (!loader.ProjectOpened()) {
+        Fail(command, "the project '" + given + "' could not be opened");
+        return false;
+    }
+    if (!app.finder.Missing().empty()) {
+        Fail(command, Format("%zu file%s of the project could not be found; nothing is changed", app.finder.Missing().size(),
+                             app.finder.Missing().size() == 1 ? "" : "s"));
+        return false;
+    }
+    return true;
+}
+
+bool SaveProject(CliApp& app)
+{
+    return app.controller->SaveProject();
+}
+
+int CommandNew(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"--name", "--version", "--card-size", "--target"}, {});
+    if (!args.error.empty())
+        return UsageError("new", args.error);
+    if (args.rest.size() != 1)
+        return UsageError("new", "name one project file to create");
+    const std::string path = AbsolutePath(args.rest.front());
+    if (!EndsWithExtension(path, ".cmr"))
+        return UsageError("new", "a project file's name ends in .cmr");
+    if (StatFile(path))
+        return Fail("new", "'" + args.rest.front() + "' already exists; it is left as it is");
+    int status = kSuccess;
+    if (!ApplyCardInfo(app, "new", args, status))
+        return status;
+    app.ui.saveChoice = DocumentUi::SaveChoice {path, 1};
+    return app.Finish(app.controller->SaveProjectAs());
+}
+
+int CommandAdd(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"--group"}, {"--split-stereo"});
+    if (!args.error.empty())
+        return UsageError("add", args.error);
+    if (args.rest.size() < 2)
+        return UsageError("add", "name the project and at least one file to add");
+    for (std::size_t i = 1; i < args.rest.size(); ++i) {
+        if (EndsWithExtension(args.rest[i], ".cmr"))
+            return UsageError("add", "a project file can't be added to a project: '" + args.rest[i] + "'");
+        if (!CanOpenForReading(AbsolutePath(args.rest[i])))
+            return Fail("add", "can't read '" + args.rest[i] + "'");
+    }
+    if (!OpenProject(app, "add", args.rest.front()))
+        return kFailed;
+    MProject& project = app.controller->Project();
+    std::optional<int> group;
+    if (const auto text = args.Get("--group")) {
+        group = ParseGroup(project, *text);
+        if (!group)
+            return UsageError("add", "no group '" + *text + "' (k1-k8, d1-d3, seq, prog or a group's name)");
+        if (project.IsGroupUnavailable(*group))
+            return Fail("add", "the drum groups can't be used on a Percula card");
+        if (*group > 10)
+            group.reset(); // sequences and banks go to their own groups anyway
+    }
+
+    APrefs& prefs = app.controller->Prefs();
+    const std::uint16_t split = prefs.splitStereoFiles;
+    if (args.Has("--split-stereo"))
+        prefs.splitStereoFiles = 1;
+    const std::size_t before = project.CountSoundItems() + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
+    int notAdded = 0;
+    // The queue holds 31 paths at a time.
+    for (std::size_t first = 1; first < args.rest.size(); first += kQueueRoom) {
+        for (std::size_t i = first; i < std::min(args.rest.size(), first + kQueueRoom); ++i)
+            app.pending.Push(AbsolutePath(args.rest[i]));
+        notAdded += LoadPending(app, group);
+    }
+    prefs.splitStereoFiles = split;
+    if (notAdded > 0 || !app.finder.Missing().empty()) {
+        Fail("add", Format("%d file%s could not be added; the project is left as it was", notAdded,
+                           notAdded == 1 ? "" : "s"));
+        return app.Finish(false);
+    }
+    const std::size_t after = project.CountSoundItems() + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
+    if (!SaveProject(app))
+        return app.Finish(false);
+    std::fprintf(stderr, "Added %zu item%s.\n", after - before, after - before == 1 ? "" : "s");
+    return app.Finish(true);
+}
+
+int CommandRemove(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {}, {});
+    if (!args.error.empty())
+        return UsageError("remove", args.error);
+    if (args.rest.size() != 3)
+        return UsageError("remove", "name the project, a group and the file's index in it");
+    if (!OpenProject(app, "remove", args.rest[0]))
+        return kFailed;
+    MProject& project = app.controller->Project();
+    const auto group = ParseGroup(project, args.rest[1]);
+    if (!group)
+        return UsageError("remove", "no group '" + args.rest[1] + "'");
+    char* end = nullptr;
+    const long index = std::strtol(args.rest[2].c_str(), &end, 10);
+    MReadableFile* file = *end ? nullptr : project.GetItem(*group, static_cast<int>(index - 1));
+    if (!file)
+        return Fail("remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
+    auto removed = project.RemoveItem(file);
+    removed->Deactivate();
+    removed.reset();
+    return app.Finish(SaveProject(app));
+}
+
+int CommandSet(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"--name", "--version", "--card-size", "--target", "--group-name", "--out-port"}, {});
+    if (!args.error.empty())
+        return UsageError("set", args.error);
+    if (args.rest.size() != 1)
+        return UsageError("set", "name one project file");
+    if (!OpenProject(app, "set", args.rest.front()))
+        return kFailed;
+    MProject& project = app.controller->Project();
+    int status = kSuccess;
+    if (!ApplyCardInfo(app, "set", args, status))
+        return status;
+    for (const std::string& assignment : args.All("--group-name")) {
+        const auto equals = assignment.find('=');
+        const auto group = equals == std::string::npos ? std::nullopt : ParseGroup(project, assignment.substr(0, equals));
+        if (!group || *group > 10)
+            return UsageError("set", "--group-name takes GROUP=NAME for a keyboard or drum group");
+        if (project.IsGroupUnavailable(*group))
+            return Fail("set", "the drum groups can't be used on a Percula card");
+        const std::string name = assignment.substr(equals + 1);
+        if (name.size() > 6)
+            return UsageError("set", "a group's name holds at most 6 characters");
+        project.SetGroupName(*group, name);
+    }
+    for (const std::string& assignment : args.All("--out-port")) {
+        const auto equals = assignment.find('=');
+        const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
+        char* end = nullptr;
+        const long index = std::strtol(assignment.substr(0, equals).c_str(), &end, 10);
+        auto* sequence = dynamic_cast<MSeqFile*>(project.GetItem(MProject::kSequenceGroup, static_cast<int>(index - 1)));
+        if (*end || (value != "0" && value != "1"))
+            return UsageError("set", "--out-port takes INDEX=0 or INDEX=1");
+        if (!sequence)
+            return Fail("set", "there is no sequence " + assignment.substr(0, equals));
+        sequence->SetOutPort(value == "1" ? 1 : 0);
+    }
+    return app.Finish(SaveProject(app));
+}
+
+int CommandList(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {}, {});
+    if (!args.error.empty())
+        return UsageError("list", args.error);
+    if (args.rest.size() != 1)
+        return UsageError("list", "name one project file");
+    if (!OpenProject(app, "list", args.rest.front()))
+        return kFailed;
+    MProject& project = app.controller->Project();
+    project.ComputeTotalBytes();
+    const std::uint32_t total = project.GetTotalBytes();
+    const std::int32_t free = static_cast<std::int32_t>(project.GetCardSizeBytes() - total);
+    const std::string targetName = MZeltaSysexHandler::GetFamilyName(project.GetTarget());
+    if (app.options.json) {
+        JsonWriter json;
+        json.BeginObject();
+        json.Field("cardName", project.GetCardName()).Field("version", project.GetVersion());
+        json.Field("cardSize", project.GetCardSizeText()).Field("cardSizeToken", project.GetCardSizeToken());
+        json.Field("cardBytes", project.GetCardSizeBytes());
+        json.Field("target", project.GetTarget()).Field("targetName", targetName);
+        json.Key("groups").BeginArray();
+        for (int group = 0; group < MProject::kGroupCount; ++group) {
+            json.BeginObject().Field("group", group).Field("name", project.GetGroupName(group));
+            json.Key("files").BeginArray();
+            for (int index = 0; index < project.CountItems(group); ++index) {
+                const MReadableFile* file = project.GetItem(group, index);
+                json.BeginObject()
+                    .Field("index", index + 1)
+                    .Field("file", file->GetFileName())
+                    .Field("path", file->GetPath())
+                    .Field("name", file->GetShortName())
+                    .Field("size", file->GetCompiledSize())
+                    .Field("comment", file->Comment())
+                    .EndObject();
+            }
+            json.EndArray().EndObject();
+        }
+        json.EndArray();
+        json.Field("totalBytes", total).Field("freeBytes", free);
+        json.EndObject();
+        std::fputs(json.Text().c_str(), stdout);
+        return kSuccess;
+    }
+    std::printf("Card name:  %s\nVersion:    %s\nCard size:  %s\nTarget:     %s\n", project.GetCardName().c_str(),
+                project.GetVersion().c_str(), project.GetCardSizeText().c_str(), targetName.c_str());
+    for (int group = 0; group < MProject::kGroupCount; ++group) {
+        if (project.CountItems(group) == 0)
+            continue;
+        std::printf("\n%s (%s)\n", project.GetGroupName(group).c_str(),
+                    group < 8 ? Format("k%d", group + 1).c_str()
+                    : group < 11 ? Format("d%d", group - 7).c_str()
+                    : group == 11 ? "seq" : "prog");
+        for (int index = 0; index < project.CountItems(group); ++index) {
+            const MReadableFile* file = project.GetItem(group, index);
+            std::printf("  %3d  %-24s %-10s %10u  %s\n", index + 1, file->GetFileName().c_str(),
+                        file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
+        }
+    }
+    std::printf("\nTotal bytes:            %u\nFree bytes remaining:   %d\n", total, free);
+    return kSuccess;
+}
+
+int CommandImage(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    if (!args.error.empty())
+        return UsageError("image", args.error);
+    const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
+    if (args.rest.size() != 1 || !output || output->empty())
+        return UsageError("image", "name one project and the image file: image PROJECT.cmr -o CARD.img");
+    if (!OpenProject(app, "image", args.rest.front()))
+        return kFailed;
+    AImageProgressDialog dialog(app.controller->Project(), app.controller->CompileEngine(), app.prompter, app.clock,
+                                app.progress);
+    const auto outcome = dialog.Run(AbsolutePath(*output));
+    app.progress.Finish();
+    if (outcome == AImageProgressDialog::Outcome::Stopped)
+        return Fail("image", "stopped; the image file is not complete");
+    return app.Finish(outcome == AImageProgressDialog::Outcome::Ready);
+}
+
+int CommandDump(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    if (!args.error.empty())
+        return UsageError("dump", args.error);
+    const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
+    if (args.rest.size() != 1 || !output || output->empty())
+        return UsageError("dump", "name one project and the dump file: dump PROJECT.cmr -o DUMP.xls");
+    if (!OpenProject(app, "dump", args.rest.front()))
+        return kFailed;
+    return app.Finish(app.controller->WriteTextDump(AbsolutePath(*output)));
+}
+
+} // namespace cardmill

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Cli.h"
+
+#include <optional>
+#include <string>
+
+namespace cardmill {
+
+class MProject;
+
+/// A group named on the command line: k1..k8, d1..d3, seq, prog, or a sound group's name.
+std::optional<int> ParseGroup(const MProject& project, const std::string& text);
+/// A card size: 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or the token 0 to 9.
+std::optional<std::uint16_t> ParseCardSize(const std::string& text);
+/// A target: zelta (14) or percula (25).
+std::optional<std::uint16_t> ParseTarget(const std::string& text);
+
+/// Opens a project file as the loader does; false (the reason told) when it cannot be opened or
+/// any file it names is missing or cannot be read, so nothing built on it is saved.
+bool OpenProject(CliApp& app, const std::string& command, const std::string& path);
+/// Saves the open project over its file, keeping a backup while writing.
+bool SaveProject(CliApp& app);
+
+} // namespace cardmill

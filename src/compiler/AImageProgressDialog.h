@@ -1,0 +1,67 @@
+#pragma once
+
+#include "platform/StepRunner.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class Clock;
+class MCompileEngine;
+class MProject;
+class ProgressView;
+class Prompter;
+
+/// Compiles the project into an image file: the raw card image, the blocks in order and the
+/// last partial block at its real length. The size questions come first; then each step asks
+/// the engine for some work and appends at most one block.
+class AImageProgressDialog final : public SteppedOperation {
+public:
+    enum class Outcome { Ready, Stopped, Failed, NotStarted };
+
+    AImageProgressDialog(MProject& project, MCompileEngine& engine, Prompter& prompter, Clock& clock,
+                         ProgressView& view);
+    ~AImageProgressDialog() override;
+
+    /// The pre-checks (sizes, the file, the engine), then the steps to the end.
+    Outcome Run(const std::string& path);
+    bool Step() override;
+
+private:
+    bool PreChecks(const std::string& path);
+    bool FetchNextBlock();
+    bool WriteBlock();
+    void ShowBlockLines();
+    void UpdateProgressBar();
+    void Finish();
+    bool Append(const std::uint8_t* bytes, std::size_t count);
+
+    static constexpr std::uint16_t kFinish = 0xFFFF;
+
+    MProject& project;
+    MCompileEngine& engine;
+    Prompter& prompter;
+    Clock& clock;
+    ProgressView& view;
+
+    std::uint32_t lastWriteTime = 0;
+    int blockInSector = 0;
+    int sector = 0;
+    std::FILE* imageFile = nullptr;
+    std::vector<char> writeBuffer;
+    std::int64_t totalBytes = 0;
+    std::string imagePath;
+    std::uint32_t blockInterval = 2147483647;
+    bool needBlock = true;
+    std::uint16_t step = 0;
+    int lastPercent = 0;
+    bool engineRunning = false;
+    bool failed = false;
+    bool ready = false;
+    bool finished = false;
+};
+
+} // namespace cardmill

@@ -1,0 +1,95 @@
+#include "ALoaderProgressDialog.h"
+
+#include "model/APrefs.h"
+#include "model/MCardmill.h"
+#include "model/MInstFile.h"
+#include "model/MProject.h"
+#include "model/MProjectFile.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/PendingFilesQueue.h"
+#include "model/Services.h"
+#include "platform/ProgressView.h"
+
+namespace cardmill {
+
+ALoaderProgressDialog::ALoaderProgressDialog(MCardmill& documentController, ProgressView& progressView)
+    : controller(documentController), view(progressView)
+{
+}
+
+ALoaderProgressDialog::~ALoaderProgressDialog() = default;
+
+void ALoaderProgressDialog::Run()
+{
+    Services& services = controller.GetServices();
+    ProgressView& before = services.Progress();
+    services.SetProgress(&view);
+    RunSteps(*this, services.clock);
+    services.SetProgress(&before);
+}
+
+bool ALoaderProgressDialog::Step()
+{
+    if (view.StopRequested())
+        stopRequested = true;
+    if (!loading && !stopRequested) {
+        std::string path;
+        while (!loading && controller.PendingFiles().Pop(path)) {
+            loading = controller.Creator().Create(path);
+            if (!loading)
+                ++notAdded;
+        }
+        if (!loading)
+            stopRequested = true;
+    }
+    if (loading && stopRequested) {
+        loading.reset();
+    } else if (loading) {
+        const int result = loading->LoadStep();
+        if (result == 1) {
+            Offer(std::move(loading));
+        } else if (result != 0) {
+            // A project file answers -1 at its end too: it never enters the project itself.
+            const auto* project = dynamic_cast<const MProjectFile*>(loading.get());
+            if (project && project->Completed())
+                projectOpened = true;
+            else
+                ++notAdded;
+            loading.reset();
+        }
+    }
+    view.Pulse();
+    if (!stopRequested)
+        return true;
+    view.ClearStop();
+    controller.PendingFiles().Clear();
+    return false;
+}
+
+void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
+{
+    MProject& project = controller.Project();
+    auto* voice = dynamic_cast<MInstFile*>(file.get());
+    if (voice && targetGroup)
+        voice->SetCategory(static_cast<std::int16_t>(*targetGroup));
+    MReadableFile* item = file.get();
+    if (!project.CanPlace(item, item->GetCategory()) || !project.AddItem(std::move(file))) {
+        ++notAdded;
+        return;
+    }
+    ++added;
+    if (voice && voice->IsStereo() && controller.Prefs().splitStereoFiles) {
+        auto copy = voice->DuplicateActive();
+        auto* second = dynamic_cast<MInstFile*>(copy.get());
+        if (second && project.CanPlace(second, second->GetCategory()) && project.AddItem(std::move(copy))) {
+            voice->SetChannel(1);
+            second->SetChannel(2);
+            voice->SetShortName(StereoHalfName(voice->GetShortName(), 'L'));
+            second->SetShortName(StereoHalfName(second->GetShortName(), 'R'));
+            second->UpdateCompiledSize();
+        }
+    }
+    item->UpdateCompiledSize();
+}
+
+} // namespace cardmill

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "platform/StepRunner.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class MCardmill;
+class MReadableFile;
+class ProgressView;
+
+/// Turns the paths waiting in the application's queue into project items: each path is
+/// recognised by the creator and its file loaded one step at a time, then offered to the project
+/// (a stereo sound split into two items when the preference asks for it). A file that fails does
+/// not stop the others. Files being opened write their status lines to this operation's view.
+class ALoaderProgressDialog final : public SteppedOperation {
+public:
+    ALoaderProgressDialog(MCardmill& controller, ProgressView& view);
+    ~ALoaderProgressDialog() override;
+
+    /// The group that sound and instrument files go to (their category otherwise).
+    void SetTargetGroup(std::optional<int> group) { targetGroup = group; }
+    /// Runs until the queue is empty (or Stop).
+    void Run();
+    bool Step() override;
+
+    /// Files that reached the project, and files that did not (not understood, failed, refused).
+    int Added() const { return added; }
+    int NotAdded() const { return notAdded; }
+    /// A project file was opened to its end.
+    bool ProjectOpened() const { return projectOpened; }
+
+private:
+    void Offer(std::unique_ptr<MReadableFile> file);
+
+    MCardmill& controller;
+    ProgressView& view;
+    std::unique_ptr<MReadableFile> loading;
+    std::optional<int> targetGroup;
+    bool stopRequested = false;
+    int added = 0;
+    int notAdded = 0;
+    bool projectOpened = false;
+};
+
+} // namespace cardmill

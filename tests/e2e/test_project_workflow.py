@@ -1,0 +1,213 @@
+"""The command-line workflow on real files: sounds written by sox, a MIDI file by mido, a bank
+capture built here; projects created, edited, listed, compiled and dumped."""
+
+import json
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import time
+import unittest
+
+import mido
+
+from cardmill_e2e import CARDMILL, CardmillTestCase
+
+
+def pack7(data):
+    out, bits, count = bytearray(), 0, 0
+    for byte in data:
+        bits |= byte << count
+        count += 8
+        while count >= 7:
+            out.append(bits & 0x7F)
+            bits >>= 7
+            count -= 7
+    if count:
+        out.append(bits & 0x7F)
+    return bytes(out)
+
+
+def zelta_capture(maker=b"\x00\x00\x0e"):
+    """A valid program-bank capture of the synthesizer family."""
+    layout = [(0, 128, 408, 350), (52224, 128, 83, 65), (62848, 100, 166, 138), (79448, 1, 31, 0)]
+    capture = bytearray(79479)
+    for offset, count, size, unpacked in layout:
+        for m in range(count):
+            at = offset + size * m
+            capture[at:at + 7] = b"\xf0" + maker + b"\x0e\x00\x00"
+            packed = pack7(bytes((m + i) & 0xFF for i in range(unpacked)))
+            capture[at + 7:at + 7 + len(packed)] = packed
+            capture[at + size - 1] = 0xF7
+    return bytes(capture)
+
+
+class Workflow(CardmillTestCase):
+    def setUp(self):
+        super().setUp()
+        for name, args in (("kick.wav", ["-b", "16", "-c", "1", "synth", "0.2", "sine", "60"]),
+                           ("pad.wav", ["-b", "24", "-c", "2", "synth", "0.5", "sine", "220"]),
+                           ("snare.aif", ["-b", "16", "-c", "1", "synth", "0.1", "noise"])):
+            self.tool("sox", "-n", "-r", "44100", *args[:4], self.path(name), *args[4:])
+        song = mido.MidiFile(type=1, ticks_per_beat=96)
+        track = mido.MidiTrack()
+        song.tracks.append(track)
+        for i in range(8):
+            track.append(mido.Message("note_on", note=60 + i, velocity=90, time=0 if i == 0 else 48))
+            track.append(mido.Message("note_off", note=60 + i, velocity=0, time=48))
+        song.save(self.path("song.mid"))
+        with open(self.path("bank.syx"), "wb") as f:
+            f.write(zelta_capture())
+        self.project = self.path("demo.cmr")
+        self.run_cardmill("new", self.project, "--name", "E2E", "--card-size", "1M", check=0)
+
+    def listing(self):
+        return json.loads(self.run_cardmill("--json", "list", self.project, check=0).stdout)
+
+    def test_files_reach_their_groups_and_the_image_has_the_computed_size(self):
+        self.run_cardmill("add", self.project, self.path("kick.wav"), self.path("snare.aif"), check=0)
+        self.run_cardmill("add", self.project, "--group", "d2", self.path("pad.wav"), self.path("song.mid"),
+                          self.path("bank.syx"), check=0)
+        listing = self.listing()
+        self.assertEqual(listing["cardName"], "E2E")
+        self.assertEqual(listing["cardSize"], "1 Meg")
+        groups = {g["group"]: g for g in listing["groups"]}
+        self.assertEqual([f["file"] for f in groups[0]["files"]], ["kick.wav", "snare.aif"])
+        self.assertEqual(groups[0]["name"], "noname")
+        self.assertEqual([f["file"] for f in groups[9]["files"]], ["pad.wav"])
+        self.assertEqual([f["file"] for f in groups[11]["files"]], ["song.mid"])
+        self.assertEqual([f["name"] for f in groups[12]["files"]], ["Bank 1"])
+
+        self.run_cardmill("image", self.project, "-o", self.path("a.img"), check=0)
+        self.run_cardmill("image", self.project, "-o", self.path("b.img"), check=0)
+        with open(self.path("a.img"), "rb") as a, open(self.path("b.img"), "rb") as b:
+            image = a.read()
+            self.assertEqual(image, b.read())
+        self.assertEqual(len(image), listing["totalBytes"])
+        self.assertEqual(image[:4], bytes([0xA5, 0xC3, 0x5A, 0xA5]))  # the program bank comes first
+        self.assertEqual(image[65536:65540], bytes([0x00, 0x70, 0x38, 0x1C]))
+        self.assertEqual(struct.unpack(">I", image[65540:65544])[0], 0x02000000 | len(image) // 2)
+
+        self.run_cardmill("dump", self.project, "-o", self.path("d.xls"), check=0)
+        with open(self.path("d.xls"), "rb") as f:
+            dump = f.read().decode()
+        self.assertTrue(dump.startswith("Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n"
+                                        f"E2E\t1.00\tZelta Synthesizer\t{len(image)}\t{1048576 - len(image)}\r\n"))
+        self.assertIn("\tSequence 00\tType 2\t", dump)
+
+    def test_saved_reopened_and_saved_again_gives_the_same_bytes(self):
+        self.run_cardmill("add", self.project, "--split-stereo", self.path("pad.wav"), self.path("kick.wav"),
+                          self.path("song.mid"), check=0)
+        self.run_cardmill("set", self.project, "--group-name", "k1=Keys", "--out-port", "1=1", check=0)
+        with open(self.project, "rb") as f:
+            first = f.read()
+        self.run_cardmill("set", self.project, check=0)
+        with open(self.project, "rb") as f:
+            self.assertEqual(f.read(), first)
+        listing = self.listing()
+        self.assertEqual([f["name"] for f in listing["groups"][0]["files"]], ["pad.wavL", "pad.wavR", "kick.wav"])
+        self.assertEqual(listing["groups"][0]["name"], "Keys")
+        self.assertFalse(os.path.exists(self.path("demo.bak")))
+
+    def test_edits_refused_as_card_info_refuses(self):
+        self.run_cardmill("add", self.project, "--group", "d1", self.path("kick.wav"), check=0)
+        result = self.run_cardmill("set", self.project, "--target", "percula", check=1)
+        self.assertIn("This project contains a sound or instrument file in a drum group.", result.stderr)
+        self.run_cardmill("set", self.project, "--name", "", check=1)
+        self.run_cardmill("set", self.project, "--name", "ElevenChars", check=2)
+        self.run_cardmill("set", self.project, "--group-name", "k1=Seven77", check=2)
+        self.run_cardmill("remove", self.project, "d1", "1", check=0)
+        self.run_cardmill("set", self.project, "--target", "percula", check=0)
+        self.run_cardmill("add", self.project, "--group", "d1", self.path("kick.wav"), check=1)
+        self.assertEqual(self.listing()["target"], 25)
+
+    def test_an_oversized_image_is_questioned(self):
+        self.tool("sox", "-n", "-r", "44100", "-b", "16", "-c", "1", self.path("long.wav"), "synth", "2", "sine", "99")
+        self.run_cardmill("set", self.project, "--card-size", "128K", check=0)
+        self.run_cardmill("add", self.project, self.path("long.wav"), check=0)
+        result = self.run_cardmill("image", self.project, "-o", self.path("big.img"), check=3)
+        self.assertIn("The project size is too large for the memory card specified.", result.stderr)
+        self.assertFalse(os.path.exists(self.path("big.img")))
+        self.run_cardmill("--yes", "image", self.project, "-o", self.path("big.img"), check=0)
+
+    def test_moved_files_are_found_in_search_folders_and_missing_ones_named(self):
+        self.run_cardmill("instrument", "-o", self.path("inst.cmt"), self.path("kick.wav"),
+                          self.path("snare.aif"), check=0)
+        self.run_cardmill("add", self.project, self.path("inst.cmt"), self.path("pad.wav"), check=0)
+        os.makedirs(self.path("moved"))
+        for name in ("kick.wav", "pad.wav"):
+            shutil.move(self.path(name), self.path("moved/" + name))
+        result = self.run_cardmill("list", self.project, check=1)
+        self.assertIn("Can't find the sound file 'kick.wav'", result.stderr)
+        self.assertIn("Can't find the sound file 'pad.wav'", result.stderr)
+        listing = json.loads(self.run_cardmill("--search-dir", self.path("moved"), "--json", "list",
+                                               self.project, check=0).stdout)
+        self.assertEqual(listing["groups"][0]["files"][1]["path"], self.path("moved/pad.wav"))
+
+    def test_a_killed_save_leaves_the_old_file_or_the_new_one(self):
+        names = []
+        for i in range(120):
+            name = self.path(f"s{i:03d}.wav")
+            shutil.copy(self.path("kick.wav"), name)
+            names.append(name)
+        for group in ("k1", "k2", "k3"):
+            self.run_cardmill("add", self.project, "--group", group, *names[:40], check=0)
+        names = {"E2E"}
+        caught = 0
+        rng = random.Random(5)
+        env = dict(os.environ, CARDMILL_CONFIG_DIR=self.config)
+        for attempt in range(25):
+            process = subprocess.Popen([CARDMILL, "set", self.project, "--name", f"N{attempt}"], env=env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Kill at once when the new file appears beside the project, or at a random moment.
+            deadline = time.time() + rng.uniform(0.01, 0.6)
+            while process.poll() is None and time.time() < deadline:
+                if any(".tmp" in name for name in os.listdir(self.dir)):
+                    caught += 1
+                    break
+            process.send_signal(signal.SIGKILL)
+            process.wait()
+            names.add(f"N{attempt}")
+            # Whatever happened, the project file is a whole one: its form length is right and
+            # it holds every file, under a name that some run gave it.
+            with open(self.project, "rb") as f:
+                now = f.read()
+            self.assertEqual(struct.unpack(">I", now[4:8])[0], len(now) - 8)
+            listing = self.listing()
+            self.assertEqual(sum(len(g["files"]) for g in listing["groups"]), 120)
+            self.assertIn(listing["cardName"], names)
+        self.assertGreater(caught, 0, "no kill landed while a file was being written")
+
+
+class Information(CardmillTestCase):
+    def test_each_kind_of_file_as_json(self):
+        self.tool("sox", "-n", "-r", "22050", "-b", "16", "-c", "1", self.path("tone.wav"), "synth", "1", "sine", "440")
+        with open(self.path("bank.syx"), "wb") as f:
+            f.write(zelta_capture())
+        song = mido.MidiFile(type=0, ticks_per_beat=96)
+        track = mido.MidiTrack()
+        song.tracks.append(track)
+        track.append(mido.MetaMessage("track_name", name="Tune", time=0))
+        track.append(mido.Message("note_on", note=60, velocity=64, time=0))
+        track.append(mido.Message("note_off", note=60, velocity=0, time=96))
+        song.save(self.path("tune.mid"))
+        files, result = self.info(self.path("tone.wav"), self.path("bank.syx"), self.path("tune.mid"))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        tone, bank, tune = files
+        self.assertEqual(tone["kind"], "sound file")
+        self.assertEqual(tone["info"], ["16-bit Mono", "1 Seconds", "22050 Hz"])
+        self.assertEqual(tone["sound"]["frames"], 22050)
+        self.assertEqual(tone["sound"]["loopStart"], 22051)
+        self.assertEqual(tone["compiledSize"], (22059 + 8) * 2 + 30)
+        self.assertEqual(bank["kind"], "SysEx file")
+        self.assertEqual(bank["format"], "Zelta SysEx Capture")
+        self.assertEqual(bank["bank"], {"family": 14, "source": "ZeltaSynth", "bankBytes": 65512})
+        self.assertEqual(tune["kind"], "standard MIDI file")
+        self.assertEqual(tune["comment"], "Tune")
+        self.assertEqual(tune["sequence"]["convertedSize"], 16)
+
+
+if __name__ == "__main__":
+    unittest.main()
