@@ -4,13 +4,13 @@
 
 #include "model/MSoundFile.h"
 
-#include <benchmark/benchmark.h>
-
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -41,16 +41,17 @@ void Memcpy(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
 }
 
-/// Converts kBytes of source data; the conversion works in place, as the compiler's does.
+/// Converts kBytes of source data into card words.
 void Convert(benchmark::State& state, SampleFormat format)
 {
-    const std::size_t frameBytes = std::size_t {format.bytesPerSample} * format.channelCount;
+    const std::size_t frameBytes = std::size_t { format.bytesPerSample } * format.channelCount;
     const std::size_t frames = kBytes / frameBytes;
-    auto buffer = Noise(std::max(kBytes, 2 * frames));
+    const auto source = Noise(kBytes);
+    std::vector<std::uint8_t> words(2 * frames);
     const auto convert = cardmill::ChooseConverter(format);
     for (auto _ : state) {
-        convert(buffer.data(), frames);
-        benchmark::DoNotOptimize(buffer.data());
+        convert(source.data(), words.data(), frames);
+        benchmark::DoNotOptimize(words.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * frames * frameBytes));
@@ -62,10 +63,14 @@ struct Named {
 };
 
 const Named kFormats[] = {
-    {"Little16Mono", {2, 1, true, false, 0}}, {"Big16Mono", {2, 1, false, false, 0}},
-    {"Little16Left", {2, 2, true, false, 1}}, {"Little16Mix", {2, 2, true, false, 0}},
-    {"Little24Mono", {3, 1, true, false, 0}}, {"Big24Mix", {3, 2, false, false, 0}},
-    {"Unsigned8Mono", {1, 1, true, true, 0}}, {"Signed8Mix", {1, 2, false, false, 0}},
+    { "Little16Mono", { 2, 1, true, false, 0 } },
+    { "Big16Mono", { 2, 1, false, false, 0 } },
+    { "Little16Left", { 2, 2, true, false, 1 } },
+    { "Little16Mix", { 2, 2, true, false, 0 } },
+    { "Little24Mono", { 3, 1, true, false, 0 } },
+    { "Big24Mix", { 3, 2, false, false, 0 } },
+    { "Unsigned8Mono", { 1, 1, true, true, 0 } },
+    { "Signed8Mix", { 1, 2, false, false, 0 } },
 };
 
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -85,7 +90,8 @@ int main(int argc, char** argv)
 {
     benchmark::RegisterBenchmark("memcpy", Memcpy);
     for (const Named& named : kFormats)
-        benchmark::RegisterBenchmark((std::string("convert/") + named.name).c_str(), Convert, named.format);
+        benchmark::RegisterBenchmark(
+            (std::string("convert/") + named.name).c_str(), Convert, named.format);
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -1,8 +1,8 @@
 #include "FuzzEnv.h"
 
 #include "model/MInstFileInstrument.h"
-#include "model/MSoundFile.h"
 #include "model/MReadableFileDispatcher.h"
+#include "model/MSoundFile.h"
 #include "model/MSoundFileWAV.h"
 #include "platform/ProgressView.h"
 
@@ -13,14 +13,15 @@ std::vector<std::uint8_t> Copy(const std::uint8_t* data, std::size_t size)
     return std::vector<std::uint8_t>(data, data + size);
 }
 
-FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool)
+FileLocator::Result MemoryLocator::Locate(
+    const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool)
 {
     if (dispatcher.GetKindName() != "sound file")
         return {};
     // A stereo 16-bit WAV of 64 frames with a sampler loop: enough for every parameter path.
-    std::vector<std::uint8_t> wav {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
-                                   1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0};
-    const std::uint8_t smpl[] = {'s', 'm', 'p', 'l', 60, 0, 0, 0};
+    std::vector<std::uint8_t> wav { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm',
+        't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 16, 0 };
+    const std::uint8_t smpl[] = { 's', 'm', 'p', 'l', 60, 0, 0, 0 };
     wav.insert(wav.end(), smpl, smpl + 8);
     std::vector<std::uint8_t> body(60, 0);
     body[12] = 60;
@@ -28,7 +29,7 @@ FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReada
     body[36 + 8] = 4;
     body[36 + 12] = 40;
     wav.insert(wav.end(), body.begin(), body.end());
-    const std::uint8_t data[] = {'d', 'a', 't', 'a', 0, 1, 0, 0};
+    const std::uint8_t data[] = { 'd', 'a', 't', 'a', 0, 1, 0, 0 };
     wav.insert(wav.end(), data, data + 8);
     for (int i = 0; i < 256; ++i)
         wav.push_back(static_cast<std::uint8_t>(i * 7));
@@ -42,28 +43,38 @@ FileLocator::Result MemoryLocator::Locate(const FileRecord& record, const MReada
     return result;
 }
 
+namespace {
+
+/// Everything a voice gives the card: its voice record at an address, and its sample data.
+void CompileVoice(MInstFile& voice)
+{
+    voice.UpdateCompiledSize();
+    voice.AssignCardAddress(100);
+    std::vector<std::uint8_t> record(voice.GetVoiceHeaderSize());
+    std::span<std::uint8_t> cursor(record);
+    voice.WriteVoiceHeader(cursor, 1);
+    NullProgressView progress;
+    std::vector<std::uint8_t> buffer(8192);
+    voice.BeginCompile(progress);
+    // The card data is bounded by the loop ends: the work per input is kept small.
+    for (int calls = 0; calls < 4096; ++calls) {
+        std::uint32_t count = 512;
+        if (voice.CompileChunk(progress, count, buffer) != 0)
+            break;
+    }
+}
+
+} // namespace
+
 void ExerciseInstrument(MInstFileInstrument& instrument)
 {
     int result = 0;
-    for (int steps = 0; steps < 1000 && (result = instrument.LoadStep()) == 0; ++steps) {
-    }
+    for (int steps = 0; steps < 1000 && (result = instrument.LoadStep()) == 0; ++steps) { }
     if (result != 1)
         return;
-    for (std::int16_t category : {0, 9}) {
+    for (std::int16_t category : { 0, 9 }) {
         instrument.SetCategory(category);
-        instrument.UpdateCompiledSize();
-        instrument.AssignCardAddress(100);
-        std::vector<std::uint8_t> voice(instrument.GetVoiceHeaderSize());
-        std::span<std::uint8_t> cursor(voice);
-        instrument.WriteVoiceHeader(cursor, 1);
-    }
-    NullProgressView progress;
-    std::vector<std::uint8_t> buffer(8192);
-    instrument.BeginCompile(progress);
-    for (int calls = 0; calls < 100000; ++calls) {
-        std::uint32_t count = 512;
-        if (instrument.CompileChunk(progress, count, buffer) != 0)
-            break;
+        CompileVoice(instrument);
     }
     instrument.KeyWidths();
     instrument.Duplicate();
@@ -73,20 +84,7 @@ void ExerciseSound(MSoundFile& sound)
 {
     if (sound.LoadStep() != 1)
         return;
-    sound.UpdateCompiledSize();
-    sound.AssignCardAddress(1234);
-    std::vector<std::uint8_t> voice(sound.GetVoiceHeaderSize());
-    std::span<std::uint8_t> cursor(voice);
-    sound.WriteVoiceHeader(cursor, 1);
-    NullProgressView progress;
-    std::vector<std::uint8_t> buffer(8192);
-    sound.BeginCompile(progress);
-    // The card data of a sound is bounded by its loop end: keep the work per input small.
-    for (int calls = 0; calls < 4096; ++calls) {
-        std::uint32_t count = 512;
-        if (sound.CompileChunk(progress, count, buffer) != 0)
-            break;
-    }
+    CompileVoice(sound);
     auto copy = sound.DuplicateActive();
     std::int16_t samples[256];
     if (sound.BeginPreview())

@@ -14,7 +14,7 @@
 namespace cardmill {
 class MInstFileInstrument;
 class MSoundFile;
-}
+} // namespace cardmill
 
 namespace cardmill::fuzz {
 
@@ -22,8 +22,11 @@ namespace cardmill::fuzz {
 /// files load their samples without touching the disk.
 class MemoryLocator final : public FileLocator {
 public:
-    explicit MemoryLocator(Services& services) : shared(services) {}
-    void NoteLoaded(const std::string&) override {}
+    explicit MemoryLocator(Services& services)
+        : shared(services)
+    {
+    }
+    void NoteLoaded(const std::string&) override { }
     Result Locate(const FileRecord& record, const MReadableFileDispatcher&, bool) override;
 
 private:
@@ -33,12 +36,12 @@ private:
 /// Services for one fuzz input: questions answered OK, nothing shown.
 struct FuzzEnv {
     FuzzEnv() { services.locator = &locator; }
-    ScriptedPrompter prompter {{}, Answer::Ok};
+    ScriptedPrompter prompter { {}, Answer::Ok };
     ManualClock clock;
     MemorySettingsStore settings;
-    APrefs prefs {settings};
-    Services services {prompter, clock, prefs};
-    MemoryLocator locator {services};
+    APrefs prefs { settings };
+    Services services { prompter, clock, prefs };
+    MemoryLocator locator { services };
 };
 
 std::vector<std::uint8_t> Copy(const std::uint8_t* data, std::size_t size);

@@ -20,14 +20,19 @@ std::vector<std::uint8_t> Template(std::uint16_t family)
         int messages;
         std::size_t bytes;
     };
-    static const Section kZelta[] = {{0, 128, 408}, {52224, 128, 83}, {62848, 100, 166}, {79448, 1, 31}};
-    static const Section kPercula[] = {{0, 128, 198}, {25344, 64, 36}, {27648, 64, 648}};
+    static const Section kZelta[]
+        = { { 0, 128, 408 }, { 52224, 128, 83 }, { 62848, 100, 166 }, { 79448, 1, 31 } };
+    static const Section kPercula[] = { { 0, 128, 198 }, { 25344, 64, 36 }, { 27648, 64, 648 } };
     const bool zelta = family == 0x0E;
-    std::vector<std::uint8_t> file(zelta ? MParamFileRawSex::kZeltaFileBytes : MParamFileRawSex::kPerculaFileBytes);
-    for (const Section& section : zelta ? std::span<const Section>(kZelta) : std::span<const Section>(kPercula)) {
+    std::vector<std::uint8_t> file(
+        zelta ? MParamFileRawSex::kZeltaFileBytes : MParamFileRawSex::kPerculaFileBytes);
+    for (const Section& section :
+        zelta ? std::span<const Section>(kZelta) : std::span<const Section>(kPercula)) {
         for (int m = 0; m < section.messages; ++m) {
-            std::uint8_t* message = file.data() + section.offset + section.bytes * static_cast<std::size_t>(m);
-            const std::uint8_t head[] = {0xF0, 0x00, 0x00, 0x0E, static_cast<std::uint8_t>(family), 0, 0};
+            std::uint8_t* message
+                = file.data() + section.offset + section.bytes * static_cast<std::size_t>(m);
+            const std::uint8_t head[]
+                = { 0xF0, 0x00, 0x00, 0x0E, static_cast<std::uint8_t>(family), 0, 0 };
             std::memcpy(message, head, sizeof head);
             message[section.bytes - 1] = 0xF7;
         }
@@ -47,7 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         capture = fuzz::Copy(data, size);
     } else {
         capture = Template(data[0] & 1 ? 0x19 : 0x0E);
-        const std::size_t at = (std::size_t {data[1]} << 16 | std::size_t {data[2]} << 8 | data[3]) % capture.size();
+        const std::size_t at
+            = (std::size_t { data[1] } << 16 | std::size_t { data[2] } << 8 | data[3])
+            % capture.size();
         const std::size_t count = std::min(size - 4, capture.size() - at);
         std::memcpy(capture.data() + at, data + 4, count);
     }
@@ -57,8 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!bank.OpenBank("fuzz.syx"))
         return 0;
     int result = 0;
-    while ((result = bank.LoadStep()) == 0) {
-    }
+    while ((result = bank.LoadStep()) == 0) { }
     if (result == 1) {
         NullProgressView progress;
         std::vector<std::uint8_t> out(65536);

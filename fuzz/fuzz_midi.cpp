@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sequence.AttachMemory(fuzz::Copy(data, size));
     if (!sequence.OpenSequence("fuzz.mid"))
         return 0;
-    while (sequence.LoadStep() == 0) {
-    }
+    while (sequence.LoadStep() == 0) { }
     NullProgressView progress;
     sequence.CompiledSequence(progress, true);
     sequence.Duplicate();

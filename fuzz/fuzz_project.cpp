@@ -14,9 +14,9 @@ namespace {
 using namespace cardmill;
 
 struct NoWindow final : DocumentUi {
-    void ResetView() override {}
-    void SelectGroup(int) override {}
-    void SetTitle(const std::string&) override {}
+    void ResetView() override { }
+    void SelectGroup(int) override { }
+    void SetTitle(const std::string&) override { }
     std::optional<std::string> ChooseProjectToOpen() override { return std::nullopt; }
     std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return std::nullopt; }
 };
@@ -25,12 +25,12 @@ struct NoWindow final : DocumentUi {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ScriptedPrompter prompter {{}, Answer::Ok};
+    ScriptedPrompter prompter { {}, Answer::Ok };
     ManualClock clock;
     MemorySettingsStore settings;
     NoWindow ui;
     PendingFilesQueue pending;
-    MCardmill controller(Platform {prompter, clock, settings}, ui, pending);
+    MCardmill controller(Platform { prompter, clock, settings }, ui, pending);
     if (!controller.Startup())
         return 0;
     Services& services = controller.GetServices();
@@ -40,8 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MProjectFile file(services);
     file.AttachMemory(fuzz::Copy(data, size));
     if (file.OpenProjectFile("fuzz.cmr")) {
-        for (int steps = 0; steps < 100000 && file.LoadStep() == 0; ++steps) {
-        }
+        for (int steps = 0; steps < 100000 && file.LoadStep() == 0; ++steps) { }
         MProject& project = controller.Project();
         project.ComputeTotalBytes();
         MCompileEngine& engine = controller.CompileEngine();

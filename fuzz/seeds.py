@@ -193,7 +193,13 @@ def project_seeds():
     yield "v25.cmr", project_file((2, 0x50), [[]] * 11, [], [])
 
 
-SEEDS = {"project": project_seeds, "cmt": cmt_seeds, "sc2": lambda: samplecell_seeds(False), "scpc": lambda: samplecell_seeds(True),
+def both_layouts():
+    for pc in (False, True):
+        for name, data in samplecell_seeds(pc):
+            yield ("pc-" if pc else "second-") + name, data
+
+
+SEEDS = {"project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
 
 

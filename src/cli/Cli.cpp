@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cctype>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 
 namespace cardmill {
 
-std::atomic<bool> gInterrupted {false};
+std::atomic<bool> gInterrupted { false };
 
 namespace {
 
@@ -25,69 +25,77 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"help", "help [COMMAND]", "show this help, or a command's help", "", nullptr},
-    {"info", "info [--json] FILE...",
-     "recognise files as the loader would and describe them",
-     "Prints, for each file, its kind, format name, the three information lines, comment,\n"
-     "short name and compiled size. Sounds also show rate, bits, channels, frames, loops,\n"
-     "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
-     "A file that can't be understood is reported and makes the exit status 1.",
-     CommandInfo},
-    {"new", "new PROJECT.cmr [card options]", "create an empty project file",
-     "Card options (also taken by set):\n"
-     "  --name N         card name, 1 to 10 characters (default \"untitled\")\n"
-     "  --version V      version text, 1 to 4 characters (default \"1.00\")\n"
-     "  --card-size S    128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or 0 to 9\n"
-     "                   (default: the DefaultCardSizeToken preference)\n"
-     "  --target T       zelta or percula (default zelta)\n"
-     "An existing file is never overwritten.",
-     CommandNew},
-    {"add", "add PROJECT.cmr [--group G] [--split-stereo] FILE...", "load files into a project and save it",
-     "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop\n"
-     "application's loader does, places them and saves the project (a .bak backup stands while\n"
-     "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3\n"
-     "(drum groups) or a group's name (default k1); sequences always go to Sequences and a SysEx\n"
-     "bank to Programs. --split-stereo makes two items of a stereo sound (left and right), as the\n"
-     "SplitStereoFiles preference does. If any file can't be added, nothing is saved.",
-     CommandAdd},
-    {"remove", "remove PROJECT.cmr G INDEX", "remove the file at INDEX (from 1) of group G and save",
-     "Groups are k1-k8, d1-d3, seq, prog or a group's name; 'cardmill list' shows the indexes.", CommandRemove},
-    {"set", "set PROJECT.cmr [card options] [--group-name G=NAME]... [--out-port INDEX=0/1]...",
-     "change card information, group names and sequences' out-port flags",
-     "Card options as for new. --group-name renames a keyboard or drum group (at most 6\n"
-     "characters); --out-port sets the \"Sequence Data via Out Port\" flag of sequence INDEX.\n"
-     "Refused as Card Info refuses: an empty name or version, or the Percula target while a drum\n"
-     "group holds files.",
-     CommandSet},
-    {"list", "list [--json] PROJECT.cmr", "show a project: card information, groups and files, sizes", "", CommandList},
-    {"image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
-     "Writes the raw card image: what the instrument's card receives, block by block. A project\n"
-     "larger than the card, or than 16 megabytes, is questioned first (--yes / --no answer).",
-     CommandImage},
-    {"dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
-     "The listing of the project, its instruments and samples, bank and sequences that a\n"
-     "spreadsheet opens (CR LF line ends, tab-separated columns).",
-     CommandDump},
-    {"instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
-     "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order\n"
-     "given, the last one at the top of the keyboard. Each sound gets its default parameters\n"
-     "(loop, start marker, root key). The instrument file refers to the sound files by path;\n"
-     "it holds no sample data. A file that is no sound file is taken as 16-bit mono 48 kHz data\n"
-     "after a warning.",
-     CommandInstrument},
-    {"prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
-     "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and\n"
-     "stores it in the settings file. Keys:\n"
-     "  MidiInputPort, MidiOutputPort   MIDI port names (text)\n"
-     "  StartMarker                     marker whose position becomes a sound's start (text,\n"
-     "                                  at most 31 characters; default \"start here\")\n"
-     "  AllowPhantoms                   1: identical sounds share card data (default 1)\n"
-     "  AllowPhantomsInAnyFolder        1: match duplicates by file name in any folder,\n"
-     "                                  0: only within one folder (default 1)\n"
-     "  EraseSectorBeforeWriting        1: erase each card sector before writing (default 1)\n"
-     "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
-     "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
-     CommandPrefs},
+    { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
+    { "info", "info [--json] FILE...", "recognise files as the loader would and describe them",
+        "Prints, for each file, its kind, format name, the three information lines, comment,\n"
+        "short name and compiled size. Sounds also show rate, bits, channels, frames, loops,\n"
+        "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
+        "A file that can't be understood is reported and makes the exit status 1.",
+        CommandInfo },
+    { "new", "new PROJECT.cmr [card options]", "create an empty project file",
+        "Card options (also taken by set):\n"
+        "  --name N         card name, 1 to 10 characters (default \"untitled\")\n"
+        "  --version V      version text, 1 to 4 characters (default \"1.00\")\n"
+        "  --card-size S    128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or 0 to 9\n"
+        "                   (default: the DefaultCardSizeToken preference)\n"
+        "  --target T       zelta or percula (default zelta)\n"
+        "An existing file is never overwritten.",
+        CommandNew },
+    { "add", "add PROJECT.cmr [--group G] [--split-stereo] FILE...",
+        "load files into a project and save it",
+        "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop\n"
+        "application's loader does, places them and saves the project (a .bak backup stands while\n"
+        "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3\n"
+        "(drum groups) or a group's name (default k1); sequences always go to Sequences and a "
+        "SysEx\n"
+        "bank to Programs. --split-stereo makes two items of a stereo sound (left and right), as "
+        "the\n"
+        "SplitStereoFiles preference does. If any file can't be added, nothing is saved.",
+        CommandAdd },
+    { "remove", "remove PROJECT.cmr G INDEX",
+        "remove the file at INDEX (from 1) of group G and save",
+        "Groups are k1-k8, d1-d3, seq, prog or a group's name; 'cardmill list' shows the indexes.",
+        CommandRemove },
+    { "set", "set PROJECT.cmr [card options] [--group-name G=NAME]... [--out-port INDEX=0/1]...",
+        "change card information, group names and sequences' out-port flags",
+        "Card options as for new. --group-name renames a keyboard or drum group (at most 6\n"
+        "characters); --out-port sets the \"Sequence Data via Out Port\" flag of sequence INDEX.\n"
+        "Refused as Card Info refuses: an empty name or version, or the Percula target while a "
+        "drum\n"
+        "group holds files.",
+        CommandSet },
+    { "list", "list [--json] PROJECT.cmr",
+        "show a project: card information, groups and files, sizes", "", CommandList },
+    { "image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
+        "Writes the raw card image: what the instrument's card receives, block by block. A "
+        "project\n"
+        "larger than the card, or than 16 megabytes, is questioned first (--yes / --no answer).",
+        CommandImage },
+    { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
+        "The listing of the project, its instruments and samples, bank and sequences that a\n"
+        "spreadsheet opens (CR LF line ends, tab-separated columns).",
+        CommandDump },
+    { "instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
+        "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order\n"
+        "given, the last one at the top of the keyboard. Each sound gets its default parameters\n"
+        "(loop, start marker, root key). The instrument file refers to the sound files by path;\n"
+        "it holds no sample data. A file that is no sound file is taken as 16-bit mono 48 kHz "
+        "data\n"
+        "after a warning.",
+        CommandInstrument },
+    { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
+        "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and\n"
+        "stores it in the settings file. Keys:\n"
+        "  MidiInputPort, MidiOutputPort   MIDI port names (text)\n"
+        "  StartMarker                     marker whose position becomes a sound's start (text,\n"
+        "                                  at most 31 characters; default \"start here\")\n"
+        "  AllowPhantoms                   1: identical sounds share card data (default 1)\n"
+        "  AllowPhantomsInAnyFolder        1: match duplicates by file name in any folder,\n"
+        "                                  0: only within one folder (default 1)\n"
+        "  EraseSectorBeforeWriting        1: erase each card sector before writing (default 1)\n"
+        "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
+        "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
+        CommandPrefs },
 };
 
 const Command* FindCommand(const std::string& name)
@@ -100,10 +108,11 @@ const Command* FindCommand(const std::string& name)
 
 void PrintHelp()
 {
-    std::printf("Cardmill %s prepares the memory cards of the Zelta Synthesizer and the Percula drum\n"
-                "module: sounds, instruments, sequences and program banks compiled into a card image.\n\n"
-                "Usage: cardmill [GLOBAL OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n",
-                CARDMILL_VERSION);
+    std::printf(
+        "Cardmill %s prepares the memory cards of the Zelta Synthesizer and the Percula drum\n"
+        "module: sounds, instruments, sequences and program banks compiled into a card image.\n\n"
+        "Usage: cardmill [GLOBAL OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n",
+        CARDMILL_VERSION);
     for (const auto& command : kCommands)
         std::printf("  %-34s %s\n", command.synopsis, command.summary);
     std::printf(
@@ -173,7 +182,7 @@ std::vector<std::string> ParsedArgs::All(const std::string& name) const
 }
 
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-                     const std::vector<std::string>& flags)
+    const std::vector<std::string>& flags)
 {
     ParsedArgs parsed;
     const auto known = [](const std::vector<std::string>& list, const std::string& name) {
@@ -187,7 +196,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std
         }
         std::string name = arg;
         std::optional<std::string> inlineValue;
-        if (const auto equals = arg.find('='); arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (const auto equals = arg.find('=');
+            arg.rfind("--", 0) == 0 && equals != std::string::npos) {
             name = arg.substr(0, equals);
             inlineValue = arg.substr(equals + 1);
         }
@@ -218,8 +228,10 @@ int UsageError(const std::string& command, const std::string& message)
 }
 
 CliApp::CliApp(const CliOptions& cliOptions)
-    : options(cliOptions), prompter(cliOptions.answers, cliOptions.retries),
-      progress(gInterrupted), finder(cliOptions.searchDirs)
+    : options(cliOptions)
+    , prompter(cliOptions.answers, cliOptions.retries)
+    , progress(gInterrupted)
+    , finder(cliOptions.searchDirs)
 {
 }
 
@@ -235,7 +247,7 @@ bool CliApp::Start()
 {
     const std::string folder = IniSettingsStore::ConfigDirectory(options.configDir);
     settings = std::make_unique<IniSettingsStore>(folder + "/" + IniSettingsStore::kFileName);
-    controller = std::make_unique<MCardmill>(Platform {prompter, clock, *settings}, ui, pending);
+    controller = std::make_unique<MCardmill>(Platform { prompter, clock, *settings }, ui, pending);
     if (!controller->Startup()) {
         std::fprintf(stderr, "cardmill: not enough memory to start\n");
         return false;
@@ -304,7 +316,7 @@ int RunCli(int argc, char** argv)
             options.makerId = ParseMakerId(*text);
             if (!options.makerId)
                 return UsageError(options.command,
-                                  "--maker-id takes six hex digits, each byte below 80 (e.g. 00000E)");
+                    "--maker-id takes six hex digits, each byte below 80 (e.g. 00000E)");
         } else if (options.command.empty() && !(word.size() > 1 && word[0] == '-')) {
             options.command = word;
         } else if (options.command.empty()) {

@@ -36,9 +36,9 @@ struct CliOptions {
 /// The command line's answers to the controller: no window, dialogs answered from the arguments.
 class CliDocumentUi final : public DocumentUi {
 public:
-    void ResetView() override {}
-    void SelectGroup(int) override {}
-    void SetTitle(const std::string&) override {}
+    void ResetView() override { }
+    void SelectGroup(int) override { }
+    void SetTitle(const std::string&) override { }
     std::optional<std::string> ChooseProjectToOpen() override { return openPath; }
     std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return saveChoice; }
 
@@ -100,6 +100,6 @@ struct ParsedArgs {
     bool Has(const std::string& name) const { return Get(name).has_value(); }
 };
 ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std::string>& valued,
-                     const std::vector<std::string>& flags);
+    const std::vector<std::string>& flags);
 
 } // namespace cardmill

@@ -26,8 +26,7 @@ bool LoadForInspection(MReadableFile& file, Services& services)
     services.project = nullptr;
     services.SetProgress(&quiet);
     int result = 0;
-    while ((result = file.LoadStep()) == 0) {
-    }
+    while ((result = file.LoadStep()) == 0) { }
     services.projectLoading = wasLoading;
     services.project = project;
     services.SetProgress(&progress);
@@ -41,7 +40,7 @@ void PrintText(const std::string& path, const std::string& kind, MReadableFile& 
     std::printf("  Format:          %s\n", file.GetFormatName().c_str());
     std::string info;
     for (const std::string& line :
-         {file.GetInfoLine1(), file.GetInfoLine2(), file.GetInfoLine3()})
+        { file.GetInfoLine1(), file.GetInfoLine2(), file.GetInfoLine3() })
         if (!line.empty())
             info += (info.empty() ? "" : " / ") + line;
     std::printf("  Info:            %s\n", info.c_str());
@@ -53,8 +52,8 @@ void PrintText(const std::string& path, const std::string& kind, MReadableFile& 
     DescribeDetails(file, nullptr);
 }
 
-void PrintJson(JsonWriter& json, const std::string& path, const std::string& kind,
-               MReadableFile& file)
+void PrintJson(
+    JsonWriter& json, const std::string& path, const std::string& kind, MReadableFile& file)
 {
     json.BeginObject();
     json.Field("path", path).Field("kind", kind).Field("format", file.GetFormatName());

@@ -10,7 +10,7 @@ namespace cardmill {
 
 int CommandInstrument(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output" }, {});
     if (!args.error.empty())
         return UsageError("instrument", args.error);
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
@@ -35,18 +35,21 @@ int CommandInstrument(CliApp& app)
                 return kFailed;
             }
         } else {
-            app.prompter.Show("Cardmill doesn't understand the file '" + path +
-                                  "'. If you choose to use this file, its entire contents will be "
-                                  "considered 16-bit mono 48kHz sample data and you should edit its parameters.",
-                              Icon::Exclamation, Buttons::Ok);
+            app.prompter.Show("Cardmill doesn't understand the file '" + path
+                    + "'. If you choose to use this file, its entire contents will be "
+                      "considered 16-bit mono 48kHz sample data and you should edit its "
+                      "parameters.",
+                Icon::Exclamation, Buttons::Ok);
             file = sounds.CreateRaw(path);
         }
         samples.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
     }
     const std::size_t count = samples.size();
-    if (!WriteInstrumentFile(*app.controller, app.prompter, AbsolutePath(*output), std::move(samples)))
+    if (!WriteInstrumentFile(
+            *app.controller, app.prompter, AbsolutePath(*output), std::move(samples)))
         return app.Finish(false);
-    std::fprintf(stderr, "Wrote %s: an instrument of %zu sample%s.\n", output->c_str(), count, count == 1 ? "" : "s");
+    std::fprintf(stderr, "Wrote %s: an instrument of %zu sample%s.\n", output->c_str(), count,
+        count == 1 ? "" : "s");
     return app.Finish(true);
 }
 

@@ -29,7 +29,7 @@ int CommandPrefs(CliApp& app)
     }
     if (changed && !prefs.Save()) {
         std::fprintf(stderr, "cardmill prefs: the settings file %s could not be written\n",
-                     app.settings->Path().c_str());
+            app.settings->Path().c_str());
         return kFailed;
     }
 

@@ -64,20 +64,20 @@ void DescribeSound(const MSoundFile& sound, JsonWriter* json)
         SoundLoop loop;
         sound.GetLoop(loop, i);
         std::printf("  Loop %d:          %u-%u%s%s\n", i, loop.start, loop.end,
-                    loop.alternating ? " forward-backward" : "", loop.valid ? "" : " (not used)");
+            loop.alternating ? " forward-backward" : "", loop.valid ? "" : " (not used)");
     }
     for (int i = 0; i < sound.MarkerCount(); ++i) {
         const SoundMarker& marker = sound.Marker(i);
         std::printf("  Marker %u:        frame %u%s%s%s\n", marker.id, marker.frame,
-                    marker.name.empty() ? "" : " \"", marker.name.c_str(),
-                    marker.name.empty() ? "" : (marker.named ? "\"" : "\" (unnamed)"));
+            marker.name.empty() ? "" : " \"", marker.name.c_str(),
+            marker.name.empty() ? "" : (marker.named ? "\"" : "\" (unnamed)"));
     }
     std::printf("  Start frame:     %u\n", params.startFrame);
     if (params.looping)
         std::printf("  Default loop:    %u-%u\n", params.loopStart, params.loopEnd);
     else
         std::printf("  Default loop:    none (silent loop %u-%u after the end)\n", params.loopStart,
-                    params.loopEnd);
+            params.loopEnd);
 }
 
 void DescribeSequence(const MSeqFileMidi& sequence, JsonWriter* json)
@@ -93,7 +93,7 @@ void DescribeSequence(const MSeqFileMidi& sequence, JsonWriter* json)
         return;
     }
     std::printf("  Converted size:  %zu bytes, %u events\n", sequence.ConvertedData().size(),
-                sequence.EventCount());
+        sequence.EventCount());
 }
 
 void DescribeBank(const MParamFileRawSex& bank, JsonWriter* json)
@@ -101,13 +101,16 @@ void DescribeBank(const MParamFileRawSex& bank, JsonWriter* json)
     const std::string source = bank.GetInfoLine1().substr(std::string("Source: ").size());
     if (json) {
         json->Key("bank").BeginObject();
-        json->Field("family", bank.Family()).Field("source", source).Field("bankBytes", bank.CompiledBankBytes());
+        json->Field("family", bank.Family())
+            .Field("source", source)
+            .Field("bankBytes", bank.CompiledBankBytes());
         json->EndObject();
         return;
     }
-    std::printf("  For:             %s (family %u)\n", MZeltaSysexHandler::GetFamilyName(bank.Family()).c_str(),
-                bank.Family());
-    std::printf("  Bank data:       %zu bytes in the card's 65536-byte bank area\n", bank.CompiledBankBytes());
+    std::printf("  For:             %s (family %u)\n",
+        MZeltaSysexHandler::GetFamilyName(bank.Family()).c_str(), bank.Family());
+    std::printf("  Bank data:       %zu bytes in the card's 65536-byte bank area\n",
+        bank.CompiledBankBytes());
 }
 
 void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
@@ -115,7 +118,8 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
     const auto samples = instrument.Samples();
     if (json) {
         json->Key("instrument").BeginObject();
-        json->Field("groupCount", instrument.GroupCount()).Field("groupSize", instrument.GroupSize());
+        json->Field("groupCount", instrument.GroupCount())
+            .Field("groupSize", instrument.GroupSize());
         json->Key("upperKeys").BeginArray();
         for (int g = 0; g < instrument.GroupCount(); ++g)
             json->Number(instrument.UpperKeys()[g]);
@@ -139,15 +143,15 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
         json->EndObject();
         return;
     }
-    std::printf("  Key groups:      %u of %u layer%s\n", instrument.GroupCount(), instrument.GroupSize(),
-                instrument.GroupSize() == 1 ? "" : "s");
+    std::printf("  Key groups:      %u of %u layer%s\n", instrument.GroupCount(),
+        instrument.GroupSize(), instrument.GroupSize() == 1 ? "" : "s");
     std::string keys;
     for (int g = 0; g < instrument.GroupCount(); ++g)
         keys += (g ? " " : "") + std::to_string(instrument.UpperKeys()[g]);
     std::printf("  Upper keys:      %s\n", keys.c_str());
     for (const MSoundFile* sample : samples)
-        std::printf("  Sample:          %s (root %u%s)\n", sample->GetPath().c_str(), sample->Params().rootKey,
-                    sample->Params().looping ? ", looped" : "");
+        std::printf("  Sample:          %s (root %u%s)\n", sample->GetPath().c_str(),
+            sample->Params().rootKey, sample->Params().looping ? ", looped" : "");
 }
 
 } // namespace

@@ -20,8 +20,7 @@ public:
     JsonWriter& Number(std::int64_t value);
     JsonWriter& Bool(bool value);
 
-    template <typename T>
-    JsonWriter& Field(std::string_view key, const T& value)
+    template <typename T> JsonWriter& Field(std::string_view key, const T& value)
     {
         Key(key);
         if constexpr (std::is_same_v<T, bool>)

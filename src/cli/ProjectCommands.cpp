@@ -52,7 +52,8 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
     if (const auto size = args.Get("--card-size")) {
         const auto parsed = ParseCardSize(*size);
         if (!parsed) {
-            status = UsageError(command, "card sizes are 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M (or 0 to 9)");
+            status = UsageError(
+                command, "card sizes are 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M (or 0 to 9)");
             return false;
         }
         token = *parsed;
@@ -70,18 +71,20 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
         if (target == MProject::kPercula) {
             for (int group = 8; group <= 10; ++group) {
                 if (project.CountItems(group) > 0) {
-                    ReportFailure(app.prompter, "This project contains a sound or instrument file in a drum group.  "
-                                                "Choose a target other than Percula or remove all files from all "
-                                                "drum groups.");
+                    ReportFailure(app.prompter,
+                        "This project contains a sound or instrument file in a drum group.  "
+                        "Choose a target other than Percula or remove all files from all "
+                        "drum groups.");
                     status = kFailed;
                     return false;
                 }
             }
         }
         if (project.CountItems(MProject::kProgramGroup) > 0)
-            app.prompter.Show("This project contains a program bank.  Be sure the file was intended for the new "
-                              "target device.",
-                              Icon::Warning, Buttons::Ok);
+            app.prompter.Show(
+                "This project contains a program bank.  Be sure the file was intended for the new "
+                "target device.",
+                Icon::Warning, Buttons::Ok);
     }
     project.SetCardName(name);
     project.SetVersion(version);
@@ -121,7 +124,8 @@ std::optional<int> ParseGroup(const MProject& project, const std::string& text)
 
 std::optional<std::uint16_t> ParseCardSize(const std::string& text)
 {
-    static const char* const kSizes[] = {"128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M"};
+    static const char* const kSizes[]
+        = { "128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M" };
     for (std::uint16_t token = 0; token < 10; ++token)
         if (Upper(text) == kSizes[token] || text == std::to_string(token))
             return token;
@@ -157,8 +161,9 @@ bool OpenProject(CliApp& app, const std::string& command, const std::string& giv
         return false;
     }
     if (!app.finder.Missing().empty()) {
-        Fail(command, Format("%zu file%s of the project could not be found; nothing is changed", app.finder.Missing().size(),
-                             app.finder.Missing().size() == 1 ? "" : "s"));
+        Fail(command,
+            Format("%zu file%s of the project could not be found; nothing is changed",
+                app.finder.Missing().size(), app.finder.Missing().size() == 1 ? "" : "s"));
         return false;
     }
     return true;
@@ -171,7 +176,8 @@ bool SaveProject(CliApp& app)
 
 int CommandNew(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"--name", "--version", "--card-size", "--target"}, {});
+    const ParsedArgs args
+        = ParseArgs(app.options.args, { "--name", "--version", "--card-size", "--target" }, {});
     if (!args.error.empty())
         return UsageError("new", args.error);
     if (args.rest.size() != 1)
@@ -184,20 +190,21 @@ int CommandNew(CliApp& app)
     int status = kSuccess;
     if (!ApplyCardInfo(app, "new", args, status))
         return status;
-    app.ui.saveChoice = DocumentUi::SaveChoice {path, 1};
+    app.ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
     return app.Finish(app.controller->SaveProjectAs());
 }
 
 int CommandAdd(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"--group"}, {"--split-stereo"});
+    const ParsedArgs args = ParseArgs(app.options.args, { "--group" }, { "--split-stereo" });
     if (!args.error.empty())
         return UsageError("add", args.error);
     if (args.rest.size() < 2)
         return UsageError("add", "name the project and at least one file to add");
     for (std::size_t i = 1; i < args.rest.size(); ++i) {
         if (EndsWithExtension(args.rest[i], ".cmr"))
-            return UsageError("add", "a project file can't be added to a project: '" + args.rest[i] + "'");
+            return UsageError(
+                "add", "a project file can't be added to a project: '" + args.rest[i] + "'");
         if (!CanOpenForReading(AbsolutePath(args.rest[i])))
             return Fail("add", "can't read '" + args.rest[i] + "'");
     }
@@ -208,7 +215,8 @@ int CommandAdd(CliApp& app)
     if (const auto text = args.Get("--group")) {
         group = ParseGroup(project, *text);
         if (!group)
-            return UsageError("add", "no group '" + *text + "' (k1-k8, d1-d3, seq, prog or a group's name)");
+            return UsageError(
+                "add", "no group '" + *text + "' (k1-k8, d1-d3, seq, prog or a group's name)");
         if (project.IsGroupUnavailable(*group))
             return Fail("add", "the drum groups can't be used on a Percula card");
         if (*group > 10)
@@ -219,7 +227,8 @@ int CommandAdd(CliApp& app)
     const std::uint16_t split = prefs.splitStereoFiles;
     if (args.Has("--split-stereo"))
         prefs.splitStereoFiles = 1;
-    const std::size_t before = project.CountSoundItems() + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
+    const std::size_t before = project.CountSoundItems()
+        + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
     int notAdded = 0;
     // The queue holds 31 paths at a time.
     for (std::size_t first = 1; first < args.rest.size(); first += kQueueRoom) {
@@ -229,11 +238,13 @@ int CommandAdd(CliApp& app)
     }
     prefs.splitStereoFiles = split;
     if (notAdded > 0 || !app.finder.Missing().empty()) {
-        Fail("add", Format("%d file%s could not be added; the project is left as it was", notAdded,
-                           notAdded == 1 ? "" : "s"));
+        Fail("add",
+            Format("%d file%s could not be added; the project is left as it was", notAdded,
+                notAdded == 1 ? "" : "s"));
         return app.Finish(false);
     }
-    const std::size_t after = project.CountSoundItems() + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
+    const std::size_t after = project.CountSoundItems()
+        + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
     if (!SaveProject(app))
         return app.Finish(false);
     std::fprintf(stderr, "Added %zu item%s.\n", after - before, after - before == 1 ? "" : "s");
@@ -257,7 +268,8 @@ int CommandRemove(CliApp& app)
     const long index = std::strtol(args.rest[2].c_str(), &end, 10);
     MReadableFile* file = *end ? nullptr : project.GetItem(*group, static_cast<int>(index - 1));
     if (!file)
-        return Fail("remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
+        return Fail(
+            "remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
     auto removed = project.RemoveItem(file);
     removed->Deactivate();
     removed.reset();
@@ -266,7 +278,8 @@ int CommandRemove(CliApp& app)
 
 int CommandSet(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"--name", "--version", "--card-size", "--target", "--group-name", "--out-port"}, {});
+    const ParsedArgs args = ParseArgs(app.options.args,
+        { "--name", "--version", "--card-size", "--target", "--group-name", "--out-port" }, {});
     if (!args.error.empty())
         return UsageError("set", args.error);
     if (args.rest.size() != 1)
@@ -279,7 +292,9 @@ int CommandSet(CliApp& app)
         return status;
     for (const std::string& assignment : args.All("--group-name")) {
         const auto equals = assignment.find('=');
-        const auto group = equals == std::string::npos ? std::nullopt : ParseGroup(project, assignment.substr(0, equals));
+        const auto group = equals == std::string::npos
+            ? std::nullopt
+            : ParseGroup(project, assignment.substr(0, equals));
         if (!group || *group > 10)
             return UsageError("set", "--group-name takes GROUP=NAME for a keyboard or drum group");
         if (project.IsGroupUnavailable(*group))
@@ -294,7 +309,8 @@ int CommandSet(CliApp& app)
         const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
         char* end = nullptr;
         const long index = std::strtol(assignment.substr(0, equals).c_str(), &end, 10);
-        auto* sequence = dynamic_cast<MSeqFile*>(project.GetItem(MProject::kSequenceGroup, static_cast<int>(index - 1)));
+        auto* sequence = dynamic_cast<MSeqFile*>(
+            project.GetItem(MProject::kSequenceGroup, static_cast<int>(index - 1)));
         if (*end || (value != "0" && value != "1"))
             return UsageError("set", "--out-port takes INDEX=0 or INDEX=1");
         if (!sequence)
@@ -322,7 +338,8 @@ int CommandList(CliApp& app)
         JsonWriter json;
         json.BeginObject();
         json.Field("cardName", project.GetCardName()).Field("version", project.GetVersion());
-        json.Field("cardSize", project.GetCardSizeText()).Field("cardSizeToken", project.GetCardSizeToken());
+        json.Field("cardSize", project.GetCardSizeText())
+            .Field("cardSizeToken", project.GetCardSizeToken());
         json.Field("cardBytes", project.GetCardSizeBytes());
         json.Field("target", project.GetTarget()).Field("targetName", targetName);
         json.Key("groups").BeginArray();
@@ -348,19 +365,21 @@ int CommandList(CliApp& app)
         std::fputs(json.Text().c_str(), stdout);
         return kSuccess;
     }
-    std::printf("Card name:  %s\nVersion:    %s\nCard size:  %s\nTarget:     %s\n", project.GetCardName().c_str(),
-                project.GetVersion().c_str(), project.GetCardSizeText().c_str(), targetName.c_str());
+    std::printf("Card name:  %s\nVersion:    %s\nCard size:  %s\nTarget:     %s\n",
+        project.GetCardName().c_str(), project.GetVersion().c_str(),
+        project.GetCardSizeText().c_str(), targetName.c_str());
     for (int group = 0; group < MProject::kGroupCount; ++group) {
         if (project.CountItems(group) == 0)
             continue;
         std::printf("\n%s (%s)\n", project.GetGroupName(group).c_str(),
-                    group < 8 ? Format("k%d", group + 1).c_str()
-                    : group < 11 ? Format("d%d", group - 7).c_str()
-                    : group == 11 ? "seq" : "prog");
+            group < 8         ? Format("k%d", group + 1).c_str()
+                : group < 11  ? Format("d%d", group - 7).c_str()
+                : group == 11 ? "seq"
+                              : "prog");
         for (int index = 0; index < project.CountItems(group); ++index) {
             const MReadableFile* file = project.GetItem(group, index);
             std::printf("  %3d  %-24s %-10s %10u  %s\n", index + 1, file->GetFileName().c_str(),
-                        file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
+                file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
         }
     }
     std::printf("\nTotal bytes:            %u\nFree bytes remaining:   %d\n", total, free);
@@ -369,16 +388,17 @@ int CommandList(CliApp& app)
 
 int CommandImage(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output" }, {});
     if (!args.error.empty())
         return UsageError("image", args.error);
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
     if (args.rest.size() != 1 || !output || output->empty())
-        return UsageError("image", "name one project and the image file: image PROJECT.cmr -o CARD.img");
+        return UsageError(
+            "image", "name one project and the image file: image PROJECT.cmr -o CARD.img");
     if (!OpenProject(app, "image", args.rest.front()))
         return kFailed;
-    AImageProgressDialog dialog(app.controller->Project(), app.controller->CompileEngine(), app.prompter, app.clock,
-                                app.progress);
+    AImageProgressDialog dialog(app.controller->Project(), app.controller->CompileEngine(),
+        app.prompter, app.clock, app.progress);
     const auto outcome = dialog.Run(AbsolutePath(*output));
     app.progress.Finish();
     if (outcome == AImageProgressDialog::Outcome::Stopped)
@@ -388,12 +408,13 @@ int CommandImage(CliApp& app)
 
 int CommandDump(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {"-o", "--output"}, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output" }, {});
     if (!args.error.empty())
         return UsageError("dump", args.error);
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
     if (args.rest.size() != 1 || !output || output->empty())
-        return UsageError("dump", "name one project and the dump file: dump PROJECT.cmr -o DUMP.xls");
+        return UsageError(
+            "dump", "name one project and the dump file: dump PROJECT.cmr -o DUMP.xls");
     if (!OpenProject(app, "dump", args.rest.front()))
         return kFailed;
     return app.Finish(app.controller->WriteTextDump(AbsolutePath(*output)));

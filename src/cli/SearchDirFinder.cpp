@@ -8,28 +8,29 @@
 
 namespace cardmill {
 
-FileFinder::Answer SearchDirFinder::Find(const std::string& kindName, const std::string& fileName, bool allowSkip,
-                                         bool retry)
+FileFinder::Answer SearchDirFinder::Find(
+    const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry)
 {
     if (!retry) {
         for (const std::string& folder : folders) {
             const std::string exact = folder + "/" + fileName;
             if (CanOpenForReading(exact))
-                return {Choice::Substitute, AbsolutePath(exact)};
+                return { Choice::Substitute, AbsolutePath(exact) };
         }
         for (const std::string& folder : folders) {
             std::error_code error;
             for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
                 const std::string name = entry.path().filename().string();
                 if (EqualsIgnoringCase(name, fileName) && CanOpenForReading(entry.path().string()))
-                    return {Choice::Substitute, AbsolutePath(entry.path().string())};
+                    return { Choice::Substitute, AbsolutePath(entry.path().string()) };
             }
         }
     }
     missing.push_back(fileName);
     std::fprintf(stderr, "Can't find the %s '%s'%s\n", kindName.c_str(), fileName.c_str(),
-                 folders.empty() ? " (name the folder it moved to with --search-dir)" : " in the --search-dir folders");
-    return {allowSkip ? Choice::Skip : Choice::Cancel, {}};
+        folders.empty() ? " (name the folder it moved to with --search-dir)"
+                        : " in the --search-dir folders");
+    return { allowSkip ? Choice::Skip : Choice::Cancel, {} };
 }
 
 } // namespace cardmill

@@ -12,9 +12,13 @@ namespace cardmill {
 /// stderr by name and skipped, so that every missing file of a run gets named.
 class SearchDirFinder final : public FileFinder {
 public:
-    explicit SearchDirFinder(std::vector<std::string> searchFolders) : folders(std::move(searchFolders)) {}
+    explicit SearchDirFinder(std::vector<std::string> searchFolders)
+        : folders(std::move(searchFolders))
+    {
+    }
 
-    Answer Find(const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry) override;
+    Answer Find(const std::string& kindName, const std::string& fileName, bool allowSkip,
+        bool retry) override;
 
     /// The names reported missing so far.
     const std::vector<std::string>& Missing() const { return missing; }

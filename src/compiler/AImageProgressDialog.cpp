@@ -19,8 +19,12 @@ constexpr int kBlocksPerSector = 128;
 } // namespace
 
 AImageProgressDialog::AImageProgressDialog(MProject& projectModel, MCompileEngine& compileEngine,
-                                           Prompter& prompterService, Clock& clockService, ProgressView& progressView)
-    : project(projectModel), engine(compileEngine), prompter(prompterService), clock(clockService), view(progressView)
+    Prompter& prompterService, Clock& clockService, ProgressView& progressView)
+    : project(projectModel)
+    , engine(compileEngine)
+    , prompter(prompterService)
+    , clock(clockService)
+    , view(progressView)
 {
 }
 
@@ -50,22 +54,28 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
     totalBytes = project.GetTotalBytes();
     if (totalBytes > kLargestSafeImage) {
         prompter.Beep();
-        if (prompter.Show("The project size is larger than 16 megabytes.  The data in an image file this large "
+        if (prompter.Show("The project size is larger than 16 megabytes.  The data in an image "
+                          "file this large "
                           "will be corrupt.  Do you wish to create the image file anyway?",
-                          Icon::Exclamation, Buttons::OkCancel) != Answer::Ok)
+                Icon::Exclamation, Buttons::OkCancel)
+            != Answer::Ok)
             return false;
     } else if (totalBytes > project.GetCardSizeBytes()) {
         prompter.Beep();
-        if (prompter.Show("The project size is too large for the memory card specified.  The card size setting "
-                          "may be changed by selecting 'Card Info' from the Project menu.  Do you wish to create "
+        if (prompter.Show("The project size is too large for the memory card specified.  The card "
+                          "size setting "
+                          "may be changed by selecting 'Card Info' from the Project menu.  Do you "
+                          "wish to create "
                           "the image file anyway?",
-                          Icon::Exclamation, Buttons::OkCancel) != Answer::Ok)
+                Icon::Exclamation, Buttons::OkCancel)
+            != Answer::Ok)
             return false;
     }
     imagePath = path;
     imageFile = std::fopen(path.c_str(), "w+b");
     if (!imageFile) {
-        ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + path + " could not be opened.");
+        ReportFailure(
+            prompter, std::string(ASafeFile::kCantCreate) + path + " could not be opened.");
         return false;
     }
     // Blocks are appended as they come; a large buffer keeps the writes few.
@@ -191,10 +201,12 @@ void AImageProgressDialog::UpdateProgressBar()
     // steps run back to back a tick's worth is one block).
     if (totalBytes <= 0)
         return;
-    const double fraction =
-        std::min(1.0, static_cast<double>(clock.TickCount() - lastWriteTime) / static_cast<double>(blockInterval));
-    const double done = (static_cast<double>(sector * kBlocksPerSector + blockInSector) * 1024 + fraction * 1024) /
-                        static_cast<double>(totalBytes) * 100;
+    const double fraction = std::min(1.0,
+        static_cast<double>(clock.TickCount() - lastWriteTime)
+            / static_cast<double>(blockInterval));
+    const double done
+        = (static_cast<double>(sector * kBlocksPerSector + blockInSector) * 1024 + fraction * 1024)
+        / static_cast<double>(totalBytes) * 100;
     const int percent = static_cast<int>(done);
     if (percent > lastPercent) {
         lastPercent = percent;

@@ -22,8 +22,8 @@ class AImageProgressDialog final : public SteppedOperation {
 public:
     enum class Outcome { Ready, Stopped, Failed, NotStarted };
 
-    AImageProgressDialog(MProject& project, MCompileEngine& engine, Prompter& prompter, Clock& clock,
-                         ProgressView& view);
+    AImageProgressDialog(MProject& project, MCompileEngine& engine, Prompter& prompter,
+        Clock& clock, ProgressView& view);
     ~AImageProgressDialog() override;
 
     /// The pre-checks (sizes, the file, the engine), then the steps to the end.

@@ -16,7 +16,8 @@ constexpr int kBankBlocks = 64; // 65536 bytes
 } // namespace
 
 MCompileEngine::MCompileEngine(MProject& projectModel, Prompter& prompterService)
-    : project(projectModel), prompter(prompterService)
+    : project(projectModel)
+    , prompter(prompterService)
 {
 }
 
@@ -32,7 +33,8 @@ bool MCompileEngine::Begin()
     try {
         buffer.assign(kBufferBytes, 0);
     } catch (const std::bad_alloc&) {
-        ReportFailure(prompter, "Sorry, but Cardmill can't perform that operation because there is not enough memory.");
+        ReportFailure(prompter,
+            "Sorry, but Cardmill can't perform that operation because there is not enough memory.");
         return false;
     }
     return true;
@@ -177,7 +179,8 @@ int MCompileEngine::EmitVoiceHeaderBlock()
 int MCompileEngine::MoveSounds(ProgressView& progress)
 {
     std::uint32_t words = static_cast<std::uint32_t>((kBlockBytes - partialBytes) / 2);
-    const int result = project.SoundStep(progress, words, std::span<std::uint8_t>(buffer).subspan(partialBytes));
+    const int result
+        = project.SoundStep(progress, words, std::span<std::uint8_t>(buffer).subspan(partialBytes));
     if (result == -1)
         return -1;
     partialBytes += 2 * words;
@@ -213,8 +216,8 @@ int MCompileEngine::MoveSequences(ProgressView& progress)
     if (blocksPending == 0) {
         blockIndex = 0;
         std::uint32_t length = 0;
-        const int result =
-            project.SequenceStep(progress, length, std::span<std::uint8_t>(buffer).subspan(partialBytes));
+        const int result = project.SequenceStep(
+            progress, length, std::span<std::uint8_t>(buffer).subspan(partialBytes));
         if (result != 0 && result != 1)
             return -1;
         lastSequencePiece = result == 1;
@@ -242,7 +245,8 @@ int MCompileEngine::PerculaBankStep(ProgressView& progress)
 {
     switch (subStep) {
     case 0: {
-        const int result = project.CompilePerculaBank(progress, std::span<std::uint8_t>(buffer).subspan(partialBytes));
+        const int result = project.CompilePerculaBank(
+            progress, std::span<std::uint8_t>(buffer).subspan(partialBytes));
         if (result == 1) {
             subStep = 1;
             blocksPending = kBankBlocks - 1;

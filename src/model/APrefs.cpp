@@ -4,18 +4,19 @@
 
 namespace cardmill {
 
-const std::array<APrefs::Key, 8> APrefs::kKeys {{
-    {"Hardware", "MidiInputPort", Kind::Text},
-    {"Hardware", "MidiOutputPort", Kind::Text},
-    {"User", "StartMarker", Kind::Text},
-    {"User", "AllowPhantoms", Kind::Number},
-    {"User", "AllowPhantomsInAnyFolder", Kind::Number},
-    {"User", "EraseSectorBeforeWriting", Kind::Number},
-    {"User", "SplitStereoFiles", Kind::Number},
-    {"User", "DefaultCardSizeToken", Kind::Number},
-}};
+const std::array<APrefs::Key, 8> APrefs::kKeys { {
+    { "Hardware", "MidiInputPort", Kind::Text },
+    { "Hardware", "MidiOutputPort", Kind::Text },
+    { "User", "StartMarker", Kind::Text },
+    { "User", "AllowPhantoms", Kind::Number },
+    { "User", "AllowPhantomsInAnyFolder", Kind::Number },
+    { "User", "EraseSectorBeforeWriting", Kind::Number },
+    { "User", "SplitStereoFiles", Kind::Number },
+    { "User", "DefaultCardSizeToken", Kind::Number },
+} };
 
-APrefs::APrefs(SettingsStore& settingsStore) : store(settingsStore)
+APrefs::APrefs(SettingsStore& settingsStore)
+    : store(settingsStore)
 {
     if (!Load())
         SetDefaults();
@@ -46,8 +47,8 @@ bool APrefs::Load()
     startMarker = store.GetText("User", "StartMarker", startMarker).substr(0, kTextLimit);
     for (const Key& key : kKeys)
         if (key.kind == Kind::Number)
-            *NumberField(key.name) =
-                static_cast<std::uint16_t>(store.GetInt(key.section, key.name, *NumberField(key.name)));
+            *NumberField(key.name) = static_cast<std::uint16_t>(
+                store.GetInt(key.section, key.name, *NumberField(key.name)));
     return true;
 }
 
@@ -96,8 +97,8 @@ bool APrefs::SetValue(const std::string& name, const std::string& value, std::st
     long parsed = 0;
     const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), parsed);
     const long highest = name == "DefaultCardSizeToken" ? 9 : 1;
-    if (status != std::errc() || end != value.data() + value.size() || parsed < 0 ||
-        parsed > highest) {
+    if (status != std::errc() || end != value.data() + value.size() || parsed < 0
+        || parsed > highest) {
         error = name + " takes a number from 0 to " + std::to_string(highest);
         return false;
     }

@@ -3,9 +3,8 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
-#include <random>
-
 #include <fcntl.h>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -49,7 +48,7 @@ bool SafeOutput::Write(std::span<const std::uint8_t> bytes)
 
 bool SafeOutput::Write(std::string_view text)
 {
-    return Write({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    return Write({ reinterpret_cast<const std::uint8_t*>(text.data()), text.size() });
 }
 
 std::optional<std::uint64_t> SafeOutput::Tell()
@@ -82,7 +81,7 @@ void ASafeFile::ReportWriteError()
 }
 
 bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
-                             std::unique_ptr<SafeOutput>& file, std::string& backupName)
+    std::unique_ptr<SafeOutput>& file, std::string& backupName)
 {
     file.reset();
     backupName.clear();
@@ -93,8 +92,8 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
         // the file system has no links), so a kill at any moment leaves the old file in place.
         if (::link(path.c_str(), backupName.c_str()) != 0) {
             const int error = errno;
-            const bool linked = (error == EPERM || error == EXDEV || error == ENOTSUP) &&
-                                CopyFileContents(path, backupName);
+            const bool linked = (error == EPERM || error == EXDEV || error == ENOTSUP)
+                && CopyFileContents(path, backupName);
             if (!linked) {
                 if (error == ENOENT)
                     ReportFailure(prompter, kCantCreate + path + " could not be created.");
@@ -125,7 +124,7 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
 }
 
 bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
-                             std::unique_ptr<SafeOutput>& file, const std::string& backupName)
+    std::unique_ptr<SafeOutput>& file, const std::string& backupName)
 {
     if (!file || !file->file)
         return false;
@@ -133,7 +132,7 @@ bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
     ok = (std::fclose(file->file) == 0) && ok;
     file->file = nullptr;
     // The new file keeps the old one's permissions.
-    struct stat old {};
+    struct stat old { };
     if (ok && ::stat(path.c_str(), &old) == 0)
         ::chmod(file->tempPath.c_str(), old.st_mode & 07777);
     ok = ok && ::rename(file->tempPath.c_str(), path.c_str()) == 0;
@@ -150,7 +149,7 @@ bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
 }
 
 void ASafeFile::AbortSafely(const std::string&, bool keepBackup, std::unique_ptr<SafeOutput>& file,
-                            const std::string& backupName)
+    const std::string& backupName)
 {
     if (file) {
         if (file->file)

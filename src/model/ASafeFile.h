@@ -38,22 +38,25 @@ private:
 /// `keepBackup` the old file also stands under its ".bak" name while the new one is written.
 class ASafeFile {
 public:
-    explicit ASafeFile(Prompter& prompterService) : prompter(prompterService) {}
+    explicit ASafeFile(Prompter& prompterService)
+        : prompter(prompterService)
+    {
+    }
     virtual ~ASafeFile() = default;
 
     virtual bool CreateSafely(const std::string& path, bool keepBackup,
-                              std::unique_ptr<SafeOutput>& file, std::string& backupName);
+        std::unique_ptr<SafeOutput>& file, std::string& backupName);
     virtual bool CommitSafely(const std::string& path, bool keepBackup,
-                              std::unique_ptr<SafeOutput>& file, const std::string& backupName);
+        std::unique_ptr<SafeOutput>& file, const std::string& backupName);
     virtual void AbortSafely(const std::string& path, bool keepBackup,
-                             std::unique_ptr<SafeOutput>& file, const std::string& backupName);
+        std::unique_ptr<SafeOutput>& file, const std::string& backupName);
 
     /// The backup name: the file name's extension (from its last ".") replaced by ".bak", or
     /// ".bak" appended when the name has none.
     static std::string BackupName(const std::string& path);
 
-    static constexpr const char* kCantCreate =
-        "Sorry, but the new file can't be created because the file ";
+    static constexpr const char* kCantCreate
+        = "Sorry, but the new file can't be created because the file ";
     static constexpr const char* kWriteError = "had a write error.";
 
 protected:

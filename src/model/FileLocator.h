@@ -26,8 +26,9 @@ public:
     virtual void NoteLoaded(const std::string& path) = 0;
     /// Resolves a stored record into an object of the dispatcher's kind; with `rawFallback` a
     /// file no format understands becomes raw sample data.
-    virtual Result Locate(const FileRecord& record, const MReadableFileDispatcher& dispatcher,
-                          bool rawFallback) = 0;
+    virtual Result Locate(
+        const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
+        = 0;
 };
 
 } // namespace cardmill

@@ -37,8 +37,8 @@ std::optional<FileRecord> ReadHead(const ByteReader& bytes)
 
 bool FileRecord::Storable() const
 {
-    return FitsLengthPrefixed(name, kNameField) && FitsLengthPrefixed(volumeName, kVolumeField) &&
-           FitsLengthPrefixed(path, kPathField);
+    return FitsLengthPrefixed(name, kNameField) && FitsLengthPrefixed(volumeName, kVolumeField)
+        && FitsLengthPrefixed(path, kPathField);
 }
 
 void FileRecord::WriteStored(ByteWriter& out) const

@@ -19,13 +19,13 @@ struct FileRecord {
     static constexpr std::size_t kVolumeField = 28;
     static constexpr std::size_t kPathField = 260;
 
-    std::array<std::uint8_t, 4> fileType {'M', 'D', 'O', 'S'};
+    std::array<std::uint8_t, 4> fileType { 'M', 'D', 'O', 'S' };
     std::int16_t volumeRef = -1;
     std::uint32_t directoryId = 0;
-    std::string name;       // at most 63 characters
+    std::string name; // at most 63 characters
     std::string volumeName; // at most 27 characters; empty on Linux
     std::uint32_t modDate = 0;
-    std::array<std::uint8_t, 4> creator {'M', 'D', 'O', 'S'};
+    std::array<std::uint8_t, 4> creator { 'M', 'D', 'O', 'S' };
     std::uint16_t fileFlags = 0;
     std::string path;
 

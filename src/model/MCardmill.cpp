@@ -1,20 +1,22 @@
 #include "MCardmill.h"
 
 #include "APrefs.h"
-#include "compiler/MCompileEngine.h"
 #include "MProject.h"
 #include "MReadableFileDispatcher.h"
 #include "PendingFilesQueue.h"
 #include "Services.h"
+#include "compiler/MCompileEngine.h"
 
 #include <new>
 
 namespace cardmill {
 
-MCardmill::MCardmill(Platform platformServices, DocumentUi& documentUi,
-                     PendingFilesQueue& pendingFiles)
-    : ASafeFile(platformServices.prompter), platform(platformServices), ui(documentUi),
-      pending(pendingFiles)
+MCardmill::MCardmill(
+    Platform platformServices, DocumentUi& documentUi, PendingFilesQueue& pendingFiles)
+    : ASafeFile(platformServices.prompter)
+    , platform(platformServices)
+    , ui(documentUi)
+    , pending(pendingFiles)
 {
 }
 
@@ -51,10 +53,10 @@ bool MCardmill::Startup()
         instDispatcher = std::make_unique<MInstFileDispatcher>(*services);
         seqDispatcher = std::make_unique<MSeqFileDispatcher>(*services);
         paramDispatcher = std::make_unique<MParamFileDispatcher>(*services);
-        creator = std::make_unique<MReadableFileCreator>(
-            *services, std::vector<const MReadableFileDispatcher*> {
-                           soundDispatcher.get(), instDispatcher.get(), seqDispatcher.get(),
-                           paramDispatcher.get(), projectDispatcher.get()});
+        creator = std::make_unique<MReadableFileCreator>(*services,
+            std::vector<const MReadableFileDispatcher*> { soundDispatcher.get(),
+                instDispatcher.get(), seqDispatcher.get(), paramDispatcher.get(),
+                projectDispatcher.get() });
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -66,8 +68,8 @@ bool MCardmill::AskSaveChanges()
     if (!project->IsDirty())
         return true;
     const std::string name = hasFile ? documentPath : project->GetCardName();
-    const Answer answer = platform.prompter.Show("Save changes to the Cardmill document " + name + "?",
-                                                 Icon::None, Buttons::YesNoCancel);
+    const Answer answer = platform.prompter.Show(
+        "Save changes to the Cardmill document " + name + "?", Icon::None, Buttons::YesNoCancel);
     if (answer == Answer::Yes)
         return hasFile ? SaveToCurrentFile() : RunSaveAsDialog();
     return answer == Answer::No;

@@ -40,7 +40,7 @@ public:
     virtual std::optional<std::string> ChooseProjectToOpen() = 0;
     /// The save dialog offering "Cardmill Project (*.cmr)" and "Text Dump (*.xls)".
     virtual std::optional<SaveChoice> ChooseSaveAs(const std::string& proposedName) = 0;
-    virtual void CloseFrame() {}
+    virtual void CloseFrame() { }
 };
 
 /// The platform services the application is started with.

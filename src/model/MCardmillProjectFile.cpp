@@ -3,7 +3,6 @@
 // settings, the sequences and the program bank.
 
 #include "MCardmill.h"
-
 #include "MInstFile.h"
 #include "MParamFile.h"
 #include "MProject.h"
@@ -51,10 +50,9 @@ bool MCardmill::WriteProjectFile()
     for (const MReadableFile* file : StoredFiles(*project)) {
         if (!file->Record().Storable()) {
             ReportFailure(platform.prompter,
-                          "The project can't be saved because the path of the file '" +
-                              file->GetPath() +
-                              "' is longer than 255 characters, more than a project file can "
-                              "store.  Move the file to a shorter path and add it again.");
+                "The project can't be saved because the path of the file '" + file->GetPath()
+                    + "' is longer than 255 characters, more than a project file can "
+                      "store.  Move the file to a shorter path and add it again.");
             return false;
         }
     }
@@ -116,11 +114,13 @@ bool MCardmill::WriteSoundGroup(SafeOutput& file, int group)
     ByteWriter head;
     head.Append("VGRP").U32(static_cast<std::uint32_t>(length), Endian::Big);
     WriteLengthPrefixed(head, project->GetGroupName(group), 8);
-    head.U16(static_cast<std::uint16_t>(count), Endian::Big).U16(static_cast<std::uint16_t>(group), Endian::Big);
+    head.U16(static_cast<std::uint16_t>(count), Endian::Big)
+        .U16(static_cast<std::uint16_t>(group), Endian::Big);
     if (!WriteBytes(file, head))
         return false;
     for (int index = 0; index < count; ++index)
-        if (!WriteItemRecord(file, *project->GetItem(group, index), k[static_cast<std::size_t>(index)]))
+        if (!WriteItemRecord(
+                file, *project->GetItem(group, index), k[static_cast<std::size_t>(index)]))
             return false;
     return true;
 }
@@ -156,7 +156,7 @@ bool MCardmill::WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint
     }
     if (written != k) {
         ReportFailure(platform.prompter,
-                      "The project couldn't be written due to an error writing the sample information.");
+            "The project couldn't be written due to an error writing the sample information.");
         return false;
     }
     return true;

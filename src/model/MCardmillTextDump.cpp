@@ -2,7 +2,6 @@
 // CR LF line ends, written through a temporary file that replaces the target only when complete.
 
 #include "MCardmill.h"
-
 #include "MInstFile.h"
 #include "MParamFile.h"
 #include "MProject.h"
@@ -18,8 +17,8 @@ namespace cardmill {
 
 namespace {
 
-constexpr const char* kInternalError =
-    "Sorry, but the new file can't be created because of an internal error.";
+constexpr const char* kInternalError
+    = "Sorry, but the new file can't be created because of an internal error.";
 
 /// The file's modification date in the short date form, or empty when it cannot be read.
 std::string DateModified(const std::string& path)
@@ -57,8 +56,8 @@ bool MCardmill::WriteTextDump(const std::string& path)
     if (!CreateSafely(path, false, file, backupName))
         return false;
     project->ComputeTotalBytes();
-    const bool written = DumpProject(*file) && DumpInstruments(*file) && DumpSamples(*file) &&
-                         DumpBanks(*file) && DumpSequences(*file);
+    const bool written = DumpProject(*file) && DumpInstruments(*file) && DumpSamples(*file)
+        && DumpBanks(*file) && DumpSequences(*file);
     if (!written) {
         AbortSafely(path, false, file, backupName);
         return false;
@@ -70,16 +69,20 @@ bool MCardmill::DumpProject(SafeOutput& file)
 {
     const std::uint32_t used = project->GetTotalBytes();
     const auto free = static_cast<std::int32_t>(project->GetCardSizeBytes() - used);
-    return DumpWrite(file, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n") &&
-           DumpWrite(file, project->GetCardName() + "\t" + project->GetVersion() + "\t" +
-                               MZeltaSysexHandler::GetFamilyName(project->GetTarget()) +
-                               Format("\t%ld", static_cast<long>(used)) +
-                               Format("\t%ld\r\n", static_cast<long>(free)));
+    return DumpWrite(
+               file, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n")
+        && DumpWrite(file,
+            project->GetCardName() + "\t" + project->GetVersion() + "\t"
+                + MZeltaSysexHandler::GetFamilyName(project->GetTarget())
+                + Format("\t%ld", static_cast<long>(used))
+                + Format("\t%ld\r\n", static_cast<long>(free)));
 }
 
 bool MCardmill::DumpInstruments(SafeOutput& file)
 {
-    if (!DumpWrite(file, "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound Group\tSmoothing\tMix\tSize\r\n"))
+    if (!DumpWrite(file,
+            "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound "
+            "Group\tSmoothing\tMix\tSize\r\n"))
         return false;
     for (int group = 0; group < MProject::kSoundGroups; ++group) {
         for (int index = 0; index < project->CountItems(group); ++index) {
@@ -88,11 +91,12 @@ bool MCardmill::DumpInstruments(SafeOutput& file)
                 ReportFailure(platform.prompter, kInternalError);
                 return false;
             }
-            if (!DumpWrite(file, voice->GetPath()) ||
-                !DumpWrite(file, "\t" + voice->GetShortName() + "\t" + project->GetGroupName(group) +
-                                     "\t" + (voice->GetSmoothing() ? "On" : "Off") + "\t" +
-                                     MixText(voice->GetChannel()) +
-                                     Format("\t%ld\r\n", static_cast<long>(voice->GetCompiledSize()))))
+            if (!DumpWrite(file, voice->GetPath())
+                || !DumpWrite(file,
+                    "\t" + voice->GetShortName() + "\t" + project->GetGroupName(group) + "\t"
+                        + (voice->GetSmoothing() ? "On" : "Off") + "\t"
+                        + MixText(voice->GetChannel())
+                        + Format("\t%ld\r\n", static_cast<long>(voice->GetCompiledSize()))))
                 return false;
         }
     }
@@ -101,7 +105,9 @@ bool MCardmill::DumpInstruments(SafeOutput& file)
 
 bool MCardmill::DumpSamples(SafeOutput& file)
 {
-    if (!DumpWrite(file, "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample Type\r\n"))
+    if (!DumpWrite(file,
+            "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample "
+            "Type\r\n"))
         return false;
     for (int group = 0; group < MProject::kSoundGroups; ++group) {
         for (int index = 0; index < project->CountItems(group); ++index) {
@@ -110,8 +116,9 @@ bool MCardmill::DumpSamples(SafeOutput& file)
                 ReportFailure(platform.prompter, kInternalError);
                 return false;
             }
-            if (!DumpWrite(file, "\r\n" + voice->GetShortName() +
-                                     Format("\t\t%ld\r\n", static_cast<long>(voice->GetCompiledSize()))))
+            if (!DumpWrite(file,
+                    "\r\n" + voice->GetShortName()
+                        + Format("\t\t%ld\r\n", static_cast<long>(voice->GetCompiledSize()))))
                 return false;
             // A sample line that fails is reported and the dump goes on with the next one.
             for (const MSoundFile* sample : voice->Samples())
@@ -128,11 +135,12 @@ bool MCardmill::DumpSampleLine(SafeOutput& file, const MSoundFile& sample)
         return false;
     }
     const std::string size = sample.IsPhantom()
-                                 ? std::string("Phantom")
-                                 : Format("%ld", static_cast<long>(sample.GetSampleDataSize()));
-    return DumpWrite(file, "\t" + sample.GetPath()) &&
-           DumpWrite(file, "\t" + size + "\t" + sample.SampleRateText() + "\t" +
-                               DateModified(sample.GetPath()) + "\t" + sample.SampleTypeText() + "\r\n");
+        ? std::string("Phantom")
+        : Format("%ld", static_cast<long>(sample.GetSampleDataSize()));
+    return DumpWrite(file, "\t" + sample.GetPath())
+        && DumpWrite(file,
+            "\t" + size + "\t" + sample.SampleRateText() + "\t" + DateModified(sample.GetPath())
+                + "\t" + sample.SampleTypeText() + "\r\n");
 }
 
 bool MCardmill::DumpBanks(SafeOutput& file)
@@ -141,23 +149,27 @@ bool MCardmill::DumpBanks(SafeOutput& file)
         return false;
     if (project->CountItems(MProject::kProgramGroup) == 0)
         return true;
-    const auto* bank = dynamic_cast<const MParamFile*>(project->GetItem(MProject::kProgramGroup, 0));
+    const auto* bank
+        = dynamic_cast<const MParamFile*>(project->GetItem(MProject::kProgramGroup, 0));
     if (!bank || bank->GetPath().empty()) {
         ReportFailure(platform.prompter, kInternalError);
         return false;
     }
     const char* type = project->GetTarget() == MProject::kZelta ? "Zelta" : "Percula";
-    return DumpWrite(file, bank->GetPath()) &&
-           DumpWrite(file, "\t" + bank->GetShortName() + "\t" + type + "\t" + DateModified(bank->GetPath()) +
-                               Format("\t%ld\r\n", static_cast<long>(bank->GetCompiledSize())));
+    return DumpWrite(file, bank->GetPath())
+        && DumpWrite(file,
+            "\t" + bank->GetShortName() + "\t" + type + "\t" + DateModified(bank->GetPath())
+                + Format("\t%ld\r\n", static_cast<long>(bank->GetCompiledSize())));
 }
 
 bool MCardmill::DumpSequences(SafeOutput& file)
 {
-    if (!DumpWrite(file, "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n"))
+    if (!DumpWrite(file,
+            "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n"))
         return false;
     for (int n = 0; n < project->CountItems(MProject::kSequenceGroup); ++n) {
-        const auto* sequence = dynamic_cast<const MSeqFile*>(project->GetItem(MProject::kSequenceGroup, n));
+        const auto* sequence
+            = dynamic_cast<const MSeqFile*>(project->GetItem(MProject::kSequenceGroup, n));
         if (!sequence || sequence->GetPath().empty()) {
             ReportFailure(platform.prompter, kInternalError);
             return false;
@@ -168,8 +180,8 @@ bool MCardmill::DumpSequences(SafeOutput& file)
         rest += Format("%ld\t", static_cast<long>(n));
         if (const auto format = sequence->MidiFormat())
             rest += Format("Type %ld", static_cast<long>(*format + 1));
-        rest += "\t" + DateModified(sequence->GetPath()) +
-                Format("\t%ld\r\n", static_cast<long>(sequence->GetCompiledSize()));
+        rest += "\t" + DateModified(sequence->GetPath())
+            + Format("\t%ld\r\n", static_cast<long>(sequence->GetCompiledSize()));
         if (!DumpWrite(file, sequence->GetPath()) || !DumpWrite(file, rest))
             return false;
     }

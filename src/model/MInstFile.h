@@ -19,7 +19,10 @@ public:
     static constexpr std::uint32_t kHiddenSampleBytes = 0xFFFFFFFF;
     static constexpr std::size_t kVoiceHeaderBytes = 16;
 
-    explicit MInstFile(Services& services) : MReadableFile(services) {}
+    explicit MInstFile(Services& services)
+        : MReadableFile(services)
+    {
+    }
 
     std::string GetInfoLine3() const override;
     int GetKind() const override { return 2; }
@@ -46,7 +49,7 @@ public:
     /// Writes the voice at the start of `cursor` and moves the cursor past it. `b` is the file's
     /// position in its group, from 1.
     virtual void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b);
-    virtual void BeginCompile(ProgressView&) {}
+    virtual void BeginCompile(ProgressView&) { }
     /// Produces up to `count` 16-bit big-endian words into `buffer`; `count` becomes the number
     /// produced. 0 = more to come, 1 = finished, -1 = failed (the user has been told).
     virtual int CompileChunk(ProgressView&, std::uint32_t& count, std::span<std::uint8_t>)

@@ -15,7 +15,8 @@ constexpr std::size_t kInstHead = 138; // the contents before the sample records
 
 } // namespace
 
-MInstFileCardmill::MInstFileCardmill(Services& services) : MInstFileInstrument(services)
+MInstFileCardmill::MInstFileCardmill(Services& services)
+    : MInstFileInstrument(services)
 {
     littleEndian = false;
     noPadding = true;
@@ -41,8 +42,8 @@ bool MInstFileCardmill::ReadHeader()
     storedSamples = *contents.U16At(136, Endian::Big);
     // Every count is checked against the chunk: the key table holds 128 groups, a group at most
     // three layers, and the records must all be there.
-    return groupCount <= kMaxGroups && groupSize <= kMaxLayers &&
-           contents.Size() >= kInstHead + SampleRecord::kSize * std::size_t {storedSamples};
+    return groupCount <= kMaxGroups && groupSize <= kMaxLayers
+        && contents.Size() >= kInstHead + SampleRecord::kSize * std::size_t { storedSamples };
 }
 
 bool MInstFileCardmill::CheckVersion()
@@ -100,26 +101,25 @@ int MInstFileCardmill::LoadStep()
 
 bool MInstFileCardmill::LoadSample(Position at)
 {
-    const std::size_t index = static_cast<std::size_t>(at.group) * groupSize + static_cast<std::size_t>(at.layer);
+    const std::size_t index
+        = static_cast<std::size_t>(at.group) * groupSize + static_cast<std::size_t>(at.layer);
     if (index >= storedSamples)
         return false;
     const ByteReader contents = *ByteReader(*inst).From(8);
-    const auto record = SampleRecord::Read(*contents.SubAt(kInstHead + SampleRecord::kSize * index, SampleRecord::kSize));
+    const auto record = SampleRecord::Read(
+        *contents.SubAt(kInstHead + SampleRecord::kSize * index, SampleRecord::kSize));
     if (!record)
         return false;
     services.Progress().SetSector("Opening Sound File:  ", record->file.name);
-    FileLocator::Result located = LocateSample(record->file);
-    if (located.status == FileLocator::Status::Skipped) {
+    FileLocator::Status status = FileLocator::Status::Skipped;
+    std::unique_ptr<MSoundFile> owned = LocateSample(record->file, status);
+    if (status == FileLocator::Status::Skipped) {
         // Go on, so that every missing file is named before the load fails.
         missingSample = true;
         return false;
     }
-    auto* sound = dynamic_cast<MSoundFile*>(located.file.get());
-    if (located.status != FileLocator::Status::Found || !sound)
+    if (!owned)
         return false;
-    std::unique_ptr<MSoundFile> owned(sound);
-    located.file.release();
-    owned->CloseStream();
 
     SampleParams params = record->params;
     params.channel = owned->ChannelCount() == 2 && !isStereo ? record->params.channel : 0;
@@ -159,7 +159,7 @@ std::unique_ptr<MReadableFile> MCardmillFormatInterpreter::Create(const std::str
 }
 
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
-                         std::vector<std::unique_ptr<MSoundFile>> sounds)
+    std::vector<std::unique_ptr<MSoundFile>> sounds)
 {
     if (sounds.empty()) {
         ReportFailure(prompter, "A Cardmill Instrument file must contain at least one sample.");
@@ -171,10 +171,11 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     }
     for (const auto& sound : sounds) {
         if (!sound->Record().Storable()) {
-            ReportFailure(prompter, "The instrument can't be written because the path of the sound file '" +
-                                        sound->GetPath() +
-                                        "' is longer than 255 characters, more than an instrument file can "
-                                        "store.  Move the file to a shorter path.");
+            ReportFailure(prompter,
+                "The instrument can't be written because the path of the sound file '"
+                    + sound->GetPath()
+                    + "' is longer than 255 characters, more than an instrument file can "
+                      "store.  Move the file to a shorter path.");
             return false;
         }
     }
@@ -183,7 +184,8 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     ByteWriter out;
     out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
     out.Append("VERS").U32(2, Endian::Big).U8(3).U8(0);
-    out.Append("INST").U32(static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
+    out.Append("INST").U32(
+        static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
     out.U8(static_cast<std::uint8_t>(n - 1)).U8(0).U8(0).U8(0);
     for (std::uint32_t k = 0; k < 128; ++k)
         out.U8(static_cast<std::uint8_t>(k < n ? 128 - n + k : 0));

@@ -46,6 +46,6 @@ public:
 /// parameters; the sounds are used up. Refuses (with a message, writing nothing) an empty list,
 /// more than 128 sounds and a sound whose path a record cannot hold.
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
-                         std::vector<std::unique_ptr<MSoundFile>> sounds);
+    std::vector<std::unique_ptr<MSoundFile>> sounds);
 
 } // namespace cardmill

@@ -11,7 +11,8 @@
 
 namespace cardmill {
 
-MInstFileInstrument::MInstFileInstrument(Services& sharedServices) : MInstFile(sharedServices)
+MInstFileInstrument::MInstFileInstrument(Services& sharedServices)
+    : MInstFile(sharedServices)
 {
     groupCount = 1;
     groupSize = 1;
@@ -24,7 +25,8 @@ MSoundFile* MInstFileInstrument::SampleAt(int group, int layer) const
 {
     if (group < 0 || group >= kMaxGroups || layer < 0 || layer >= kMaxLayers)
         return nullptr;
-    return services.sounds.Find(sampleIds[static_cast<std::size_t>(group)][static_cast<std::size_t>(layer)]);
+    return services.sounds.Find(
+        sampleIds[static_cast<std::size_t>(group)][static_cast<std::size_t>(layer)]);
 }
 
 bool MInstFileInstrument::AdvanceGroup(Position& position) const
@@ -54,10 +56,15 @@ MSoundFile* MInstFileInstrument::NextSample()
 
 bool MInstFileInstrument::SeenBefore(Position at) const
 {
-    const std::uint32_t id = sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)];
-    for (Position earlier; earlier.group < at.group || (earlier.group == at.group && earlier.layer < at.layer);
+    const std::uint32_t id
+        = sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)];
+    for (Position earlier;
+         earlier.group < at.group || (earlier.group == at.group && earlier.layer < at.layer);
          AdvanceGroup(earlier))
-        if (id != 0 && sampleIds[static_cast<std::size_t>(earlier.group)][static_cast<std::size_t>(earlier.layer)] == id)
+        if (id != 0
+            && sampleIds[static_cast<std::size_t>(earlier.group)]
+                        [static_cast<std::size_t>(earlier.layer)]
+                == id)
             return true;
     return false;
 }
@@ -76,7 +83,7 @@ std::vector<MSoundFile*> MInstFileInstrument::Samples()
 std::uint32_t MInstFileInstrument::GetVoiceHeaderSize() const
 {
     const std::uint32_t n = category <= 7 ? groupCount : 1;
-    return 16 + ((n + 1) & ~1u) + std::uint32_t {groupSize} * n * 12;
+    return 16 + ((n + 1) & ~1u) + std::uint32_t { groupSize } * n * 12;
 }
 
 bool MInstFileInstrument::UpdateCompiledSize()
@@ -97,8 +104,10 @@ bool MInstFileInstrument::UpdateCompiledSizeStep(bool restart)
         sizePosition = {};
     }
     if (sizePosition.group < groupCount) {
-        if (MSoundFile* sample = SampleAt(sizePosition.group, sizePosition.layer); sample && !SeenBefore(sizePosition))
-            sizeTotal = static_cast<std::uint32_t>(std::min<std::uint64_t>(std::uint64_t {sizeTotal} + sample->GetSampleDataSize(), UINT32_MAX));
+        if (MSoundFile* sample = SampleAt(sizePosition.group, sizePosition.layer);
+            sample && !SeenBefore(sizePosition))
+            sizeTotal = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+                std::uint64_t { sizeTotal } + sample->GetSampleDataSize(), UINT32_MAX));
         if (AdvanceGroup(sizePosition))
             return false;
     }
@@ -138,7 +147,8 @@ void MInstFileInstrument::WriteVoiceHeader(std::span<std::uint8_t>& cursor, std:
             // A missing sample repeats the previous sample header.
             if (const MSoundFile* sample = SampleAt(g, layer))
                 previous = sample->BuildSampleHeader(smoothing != 0);
-            std::copy(previous.begin(), previous.end(), voice.begin() + static_cast<std::ptrdiff_t>(at));
+            std::copy(
+                previous.begin(), previous.end(), voice.begin() + static_cast<std::ptrdiff_t>(at));
             at += previous.size();
         }
     }
@@ -152,7 +162,8 @@ void MInstFileInstrument::BeginCompile(ProgressView&)
     currentSample = nullptr;
 }
 
-int MInstFileInstrument::CompileChunk(ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer)
+int MInstFileInstrument::CompileChunk(
+    ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer)
 {
     if (!currentSample) {
         // Missing samples and samples an earlier layer already gave are passed over.
@@ -257,12 +268,13 @@ std::array<std::uint8_t, MInstFileInstrument::kMaxGroups> MInstFileInstrument::K
     const int span = AverageKeySpan();
     int previous = std::clamp(upperKeys[0] - span, 0, 35);
     for (int i = 0; i <= n - 2; ++i) {
-        widths[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(upperKeys[static_cast<std::size_t>(i)] - previous);
+        widths[static_cast<std::size_t>(i)]
+            = static_cast<std::uint8_t>(upperKeys[static_cast<std::size_t>(i)] - previous);
         previous = upperKeys[static_cast<std::size_t>(i)];
     }
     const int last = upperKeys[static_cast<std::size_t>(n - 2)];
-    widths[static_cast<std::size_t>(n - 1)] =
-        static_cast<std::uint8_t>(span + last < 96 ? 96 - last : std::min(span + last, 127) - last);
+    widths[static_cast<std::size_t>(n - 1)] = static_cast<std::uint8_t>(
+        span + last < 96 ? 96 - last : std::min(span + last, 127) - last);
     return widths;
 }
 
@@ -278,20 +290,29 @@ void MInstFileInstrument::BeginLoad()
 
 void MInstFileInstrument::Adopt(std::unique_ptr<MSoundFile> sound, Position at)
 {
-    sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)] = sound->GetId();
+    sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)]
+        = sound->GetId();
     owned.push_back(std::move(sound));
     ++loadedCount;
 }
 
-FileLocator::Result MInstFileInstrument::LocateSample(const FileRecord& record)
+std::unique_ptr<MSoundFile> MInstFileInstrument::LocateSample(
+    const FileRecord& record, FileLocator::Status& status)
 {
     const MSoundFileDispatcher sounds(services);
-    if (services.locator)
-        return services.locator->Locate(record, sounds, true);
     // Without the application's locator the instrument's own folder is the one place to look.
     MissingFileLocator plain(services.prompter, nullptr);
     plain.RememberFolderOf(GetPath());
-    return plain.Locate(record, sounds, true);
+    FileLocator::Result located
+        = (services.locator ? *services.locator : plain).Locate(record, sounds, true);
+    status = located.status;
+    auto* sound = dynamic_cast<MSoundFile*>(located.file.get());
+    if (status != FileLocator::Status::Found || !sound)
+        return nullptr;
+    located.file.release();
+    std::unique_ptr<MSoundFile> owned(sound);
+    owned->CloseStream();
+    return owned;
 }
 
 void MInstFileInstrument::CopyInstrumentFrom(const MInstFileInstrument& source)
@@ -308,16 +329,21 @@ bool MInstFileInstrument::CopyFrom(const MInstFileInstrument& source)
     CopyInstrumentFrom(source);
     Position at;
     do {
-        const std::uint32_t id = source.sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)];
+        const std::uint32_t id = source.sampleIds[static_cast<std::size_t>(at.group)]
+                                                 [static_cast<std::size_t>(at.layer)];
         MSoundFile* sample = source.SampleAt(at.group, at.layer);
         if (!sample)
             continue;
         // A sound that fills several layers is copied once.
         bool done = false;
-        for (Position earlier; !(earlier.group == at.group && earlier.layer == at.layer); AdvanceGroup(earlier)) {
-            if (source.sampleIds[static_cast<std::size_t>(earlier.group)][static_cast<std::size_t>(earlier.layer)] == id) {
-                sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)] =
-                    sampleIds[static_cast<std::size_t>(earlier.group)][static_cast<std::size_t>(earlier.layer)];
+        for (Position earlier; !(earlier.group == at.group && earlier.layer == at.layer);
+             AdvanceGroup(earlier)) {
+            if (source.sampleIds[static_cast<std::size_t>(earlier.group)]
+                                [static_cast<std::size_t>(earlier.layer)]
+                == id) {
+                sampleIds[static_cast<std::size_t>(at.group)][static_cast<std::size_t>(at.layer)]
+                    = sampleIds[static_cast<std::size_t>(earlier.group)]
+                               [static_cast<std::size_t>(earlier.layer)];
                 done = true;
                 break;
             }

@@ -33,7 +33,8 @@ public:
     std::uint32_t AssignCardAddress(std::uint32_t address) override;
     void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b) override;
     void BeginCompile(ProgressView& progress) override;
-    int CompileChunk(ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer) override;
+    int CompileChunk(
+        ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer) override;
     std::vector<MSoundFile*> Samples() override;
     const std::uint8_t* UpperKeys() const override { return upperKeys.data(); }
 
@@ -62,8 +63,9 @@ protected:
     bool AdvanceGroup(Position& position) const;
     /// Takes a loaded sound into the instrument at a position.
     void Adopt(std::unique_ptr<MSoundFile> sound, Position at);
-    /// The sound that a stored record names, found by the locator through the sound dispatcher.
-    FileLocator::Result LocateSample(const FileRecord& record);
+    /// The sound that a stored record names, found by the locator through the sound dispatcher;
+    /// none when it is not found (`status` says whether it was skipped or the search cancelled).
+    std::unique_ptr<MSoundFile> LocateSample(const FileRecord& record, FileLocator::Status& status);
     void CopyInstrumentFrom(const MInstFileInstrument& source);
 
     Position walk;

@@ -13,8 +13,8 @@ namespace cardmill {
 namespace {
 
 constexpr std::size_t kZoneStride = 18;
-constexpr std::size_t kSampleRecordUsed = 64;   // the sample record's fields end at 64
-constexpr std::size_t kFileRecordUsed = 68;     // the file list record's fields end at 68
+constexpr std::size_t kSampleRecordUsed = 64; // the sample record's fields end at 64
+constexpr std::size_t kFileRecordUsed = 68; // the file list record's fields end at 68
 constexpr std::uint16_t kNoLayer = 15;
 constexpr std::size_t kMinimumLayoutBytes = 122;
 
@@ -36,16 +36,19 @@ std::string NameField(const ByteReader& field)
 
 } // namespace
 
-MInstFileSampleCellChunked::MInstFileSampleCellChunked(Services& services, SampleCellType fileType, bool pcLayout)
-    : MInstFileSampleCell(services, fileType), pc(pcLayout)
+MInstFileSampleCellChunked::MInstFileSampleCellChunked(
+    Services& services, SampleCellType fileType, bool pcLayout)
+    : MInstFileSampleCell(services, fileType)
+    , pc(pcLayout)
 {
     littleEndian = pc;
 }
 
 bool MInstFileSampleCellChunked::OpenSampleCell(const std::string& path)
 {
-    const bool opened = SetFile(path) && FindForm(FourCC(pc ? "RIFF" : "FORM"), FourCCOf(TypeCode())) &&
-                        ReadChunks() && ParseMaps() && CheckIndices();
+    const bool opened = SetFile(path)
+        && FindForm(FourCC(pc ? "RIFF" : "FORM"), FourCCOf(TypeCode())) && ReadChunks()
+        && ParseMaps() && CheckIndices();
     CloseStream();
     if (!opened)
         ReleaseChunks();
@@ -76,7 +79,7 @@ bool MInstFileSampleCellChunked::ReadChunks()
             if (!length || at + 4 + *length > list.Size())
                 break;
             pathEntries.push_back(static_cast<std::size_t>(at));
-            at += 4 + std::uint64_t {*length};
+            at += 4 + std::uint64_t { *length };
         }
     }
     if (const auto annotation = ReadChunk(FourCC("ANNO"), 0)) {
@@ -84,8 +87,9 @@ bool MInstFileSampleCellChunked::ReadChunks()
         const auto length = anno.U32At(4, Order());
         if (length && *length > 1) {
             const auto text = anno.From(8);
-            comment = ReadTerminated(text->Data().first(std::min<std::size_t>(*length, text->Size())))
-                          .substr(0, kCommentLimit);
+            comment
+                = ReadTerminated(text->Data().first(std::min<std::size_t>(*length, text->Size())))
+                      .substr(0, kCommentLimit);
         }
     }
     return true;
@@ -105,20 +109,22 @@ bool MInstFileSampleCellChunked::ParseMaps()
         const auto zoneCount = keys.U16At(static_cast<std::size_t>(offset) + 4, Order());
         if (!key || !zoneCount || *zoneCount == 0)
             return false;
-        Map map {static_cast<std::uint8_t>(*key >> 8), {}};
+        Map map { static_cast<std::uint8_t>(*key >> 8), {} };
         for (std::size_t z = 0; z < *zoneCount; ++z) {
-            const auto zone = keys.SubAt(static_cast<std::size_t>(offset) + 6 + kZoneStride * z, kZoneStride);
+            const auto zone
+                = keys.SubAt(static_cast<std::size_t>(offset) + 6 + kZoneStride * z, kZoneStride);
             if (!zone)
                 return false;
             std::uint32_t index = *zone->U32At(0, Order());
             if (index == 0xFFFFFFFF)
                 index = *zone->U32At(4, Order());
-            map.zones.push_back({index, *zone->U16At(8, Order()), *zone->U16At(10, Order()),
-                                 *zone->U16At(14, Order()), *zone->U16At(16, Order())});
+            map.zones.push_back({ index, *zone->U16At(8, Order()), *zone->U16At(10, Order()),
+                *zone->U16At(14, Order()), *zone->U16At(16, Order()) });
         }
         maps.push_back(std::move(map));
-        offset += std::uint64_t {*zoneCount} * (std::uint64_t {*zoneLess4} + 4) + *perMap;
-        offset = std::min<std::uint64_t>(offset, keys.Size() + 1); // past the end: the next map fails
+        offset += std::uint64_t { *zoneCount } * (std::uint64_t { *zoneLess4 } + 4) + *perMap;
+        offset
+            = std::min<std::uint64_t>(offset, keys.Size() + 1); // past the end: the next map fails
     }
     return true;
 }
@@ -129,7 +135,7 @@ std::optional<ByteReader> MInstFileSampleCellChunked::SampleRecordAt(std::uint32
     const auto size = table.U32At(12, Order());
     if (!size || *size < kSampleRecordUsed)
         return std::nullopt;
-    const std::uint64_t at = std::uint64_t {*size} * index + 20;
+    const std::uint64_t at = std::uint64_t { *size } * index + 20;
     if (at > table.Size())
         return std::nullopt;
     return table.SubAt(static_cast<std::size_t>(at), kSampleRecordUsed);
@@ -151,7 +157,7 @@ std::optional<FileRecord> MInstFileSampleCellChunked::FileEntryAt(std::uint32_t 
     const auto size = list.U32At(12, Order());
     if (!size || *size < kFileRecordUsed)
         return std::nullopt;
-    const std::uint64_t at = std::uint64_t {*size} * index + 16;
+    const std::uint64_t at = std::uint64_t { *size } * index + 16;
     if (at > list.Size())
         return std::nullopt;
     const auto entry = list.SubAt(static_cast<std::size_t>(at), kFileRecordUsed);
@@ -209,14 +215,14 @@ void MInstFileSampleCellChunked::ChooseKeptLayers()
     }
     const int distinct = static_cast<int>(std::count(seen.begin(), seen.end(), true));
     layerMode = static_cast<std::uint16_t>(std::clamp(distinct, 1, 3));
-    keptLayers = {kNoLayer, kNoLayer, kNoLayer};
+    keptLayers = { kNoLayer, kNoLayer, kNoLayer };
     // The heaviest values below "none", as the fallback when no map shows the layers itself.
     std::vector<std::uint16_t> byWeight;
     for (std::uint16_t value = 1; value < kNoLayer; ++value)
         if (seen[value])
             byWeight.push_back(value);
     std::stable_sort(byWeight.begin(), byWeight.end(),
-                     [&](std::uint16_t a, std::uint16_t b) { return weight[a] > weight[b]; });
+        [&](std::uint16_t a, std::uint16_t b) { return weight[a] > weight[b]; });
 
     if (layerMode == 2) {
         for (const Map& map : maps)
@@ -239,7 +245,9 @@ void MInstFileSampleCellChunked::ChooseKeptLayers()
         }
     }
     groupSize = layerMode;
-    const auto bound = [](std::uint16_t kept) { return static_cast<std::uint16_t>(kept >= kNoLayer ? 128 : (kept + 1) * 8); };
+    const auto bound = [](std::uint16_t kept) {
+        return static_cast<std::uint16_t>(kept >= kNoLayer ? 128 : (kept + 1) * 8);
+    };
     voiceByte14 = bound(keptLayers[0]);
     voiceByte15 = bound(keptLayers[1]);
 }
@@ -295,7 +303,7 @@ bool MInstFileSampleCellChunked::LoadZone()
 {
     const Map& map = maps[currentMap];
     const std::size_t z = FindZone(map, keptLayers[layerPosition]);
-    const Position at {currentMap, layerPosition};
+    const Position at { currentMap, layerPosition };
     if (layerPosition != 0 && z == previousZone) {
         sampleIds[currentMap][layerPosition] = sampleIds[currentMap][layerPosition - 1u];
         return true;
@@ -305,21 +313,18 @@ bool MInstFileSampleCellChunked::LoadZone()
     const ByteReader record = *SampleRecordAt(zone.sampleIndex);
     const FileRecord file = *FileEntryAt(*record.U32At(0, Order()));
     services.Progress().SetSector("Opening Sound File:  ", file.name);
-    FileLocator::Result located = LocateSample(file);
-    auto* sound = dynamic_cast<MSoundFile*>(located.file.get());
-    if (located.status != FileLocator::Status::Found || !sound)
+    FileLocator::Status status = FileLocator::Status::Skipped;
+    std::unique_ptr<MSoundFile> owned = LocateSample(file, status);
+    if (!owned)
         return false;
-    std::unique_ptr<MSoundFile> owned(sound);
-    located.file.release();
-    owned->CloseStream();
 
     SampleParams params;
     params.rootKey = zone.rootKey;
     params.fineTune = static_cast<std::int16_t>(Convert(*record.U16At(54, Order())));
     int first = -1, second = -1;
     SoundLoop loop;
-    const bool looped = owned->ChooseLoops(first, second) == 1 && *record.U16At(60, Order()) != 0 &&
-                        owned->GetLoop(loop, first);
+    const bool looped = owned->ChooseLoops(first, second) == 1 && *record.U16At(60, Order()) != 0
+        && owned->GetLoop(loop, first);
     params.paramByte2 = static_cast<std::int16_t>(Convert(looped ? *record.U16At(62, Order()) : 0));
     params.channel = owned->IsStereo() && isStereo ? *record.U16At(8, Order()) : 0;
     params.volume = LevelVolume(zone.level);
@@ -340,10 +345,12 @@ bool MInstFileSampleCellChunked::LoadZone()
     return true;
 }
 
-std::optional<SampleCellType> MSampleCellFormatInterpreter::TypeAt(std::span<const std::uint8_t> head)
+std::optional<SampleCellType> MSampleCellFormatInterpreter::TypeAt(
+    std::span<const std::uint8_t> head)
 {
     const ByteReader bytes(head);
-    for (SampleCellType type : {SampleCellType::In, SampleCellType::Sd, SampleCellType::Si, SampleCellType::Ss})
+    for (SampleCellType type :
+        { SampleCellType::In, SampleCellType::Sd, SampleCellType::Si, SampleCellType::Ss })
         if (bytes.HasCodeAt(8, SampleCellCode(type)))
             return type;
     return std::nullopt;
@@ -359,12 +366,15 @@ bool MSampleCellFormatInterpreter::Recognises(const std::string& path) const
 namespace {
 
 template <SampleCellType Type>
-std::unique_ptr<MInstFileSampleCell> OpenAs(Services& services, const std::string& path, std::uint64_t size)
+std::unique_ptr<MInstFileSampleCell> OpenAs(
+    Services& services, const std::string& path, std::uint64_t size)
 {
     std::vector<std::unique_ptr<MInstFileSampleCell>> candidates;
     if (size >= kMinimumLayoutBytes) {
-        candidates.push_back(std::make_unique<MInstFileSCType<MInstFileSampleCell_PC, Type>>(services));
-        candidates.push_back(std::make_unique<MInstFileSCType<MInstFileSampleCell_2, Type>>(services));
+        candidates.push_back(
+            std::make_unique<MInstFileSCType<MInstFileSampleCell_PC, Type>>(services));
+        candidates.push_back(
+            std::make_unique<MInstFileSCType<MInstFileSampleCell_2, Type>>(services));
     }
     candidates.push_back(std::make_unique<MInstFileSCType<MInstFileSampleCell_1, Type>>(services));
     for (auto& candidate : candidates)

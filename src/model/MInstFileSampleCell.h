@@ -41,7 +41,8 @@ constexpr bool IsMultiSampleType(SampleCellType type)
 class MInstFileSampleCell : public MInstFileInstrument {
 public:
     MInstFileSampleCell(Services& services, SampleCellType fileType)
-        : MInstFileInstrument(services), type(fileType)
+        : MInstFileInstrument(services)
+        , type(fileType)
     {
         // The mono types are forced to mono: their samples take both channels mixed.
         isStereo = IsStereoType(type);
@@ -65,7 +66,8 @@ protected:
 class MInstFileSampleCell_1 : public MInstFileSampleCell {
 public:
     MInstFileSampleCell_1(Services& services, SampleCellType fileType)
-        : MInstFileSampleCell(services, fileType), layoutValue(IsStereoType(fileType) ? 1001 : 1000)
+        : MInstFileSampleCell(services, fileType)
+        , layoutValue(IsStereoType(fileType) ? 1001 : 1000)
     {
     }
     std::string GetFormatName() const override { return "SampleCell (TM)"; }
@@ -123,7 +125,7 @@ private:
     std::vector<std::size_t> pathEntries; // PC layout: where each entry of the path list starts
     std::uint16_t currentMap = 0;
     std::uint16_t layerPosition = 0;
-    std::array<std::uint16_t, 3> keptLayers {15, 15, 15};
+    std::array<std::uint16_t, 3> keptLayers { 15, 15, 15 };
     std::uint16_t layerMode = 1;
     bool simplified = false;
     std::size_t previousZone = SIZE_MAX;
@@ -148,10 +150,12 @@ public:
 };
 
 /// One type code of one layout.
-template <typename Layout, SampleCellType Type>
-class MInstFileSCType final : public Layout {
+template <typename Layout, SampleCellType Type> class MInstFileSCType final : public Layout {
 public:
-    explicit MInstFileSCType(Services& services) : Layout(services, Type) {}
+    explicit MInstFileSCType(Services& services)
+        : Layout(services, Type)
+    {
+    }
 
     const char* TypeCode() const override { return SampleCellCode(Type); }
     std::string GetInfoLine1() const override

@@ -12,7 +12,11 @@ class ProgressView;
 /// A file of instrument parameters: the program bank of the card.
 class MParamFile : public MReadableFile {
 public:
-    explicit MParamFile(Services& services) : MReadableFile(services) { category = 12; }
+    explicit MParamFile(Services& services)
+        : MReadableFile(services)
+    {
+        category = 12;
+    }
 
     int GetKind() const override { return 4; }
     /// Writes the compiled bank to `destination`; 1 done, other values failed.

@@ -25,16 +25,16 @@ struct Section {
 };
 
 constexpr Section kZeltaSections[] = {
-    {0, 128, 408, 350, 0},
-    {52224, 128, 83, 65, 44800},
-    {62848, 100, 166, 138, 53120},
-    {79448, 1, 31, 0, 0},
+    { 0, 128, 408, 350, 0 },
+    { 52224, 128, 83, 65, 44800 },
+    { 62848, 100, 166, 138, 53120 },
+    { 79448, 1, 31, 0, 0 },
 };
 
 constexpr Section kPerculaSections[] = {
-    {0, 128, 198, 166, 0},
-    {25344, 64, 36, 24, 21248},
-    {27648, 64, 648, 560, 22784},
+    { 0, 128, 198, 166, 0 },
+    { 25344, 64, 36, 24, 21248 },
+    { 27648, 64, 648, 560, 22784 },
 };
 
 constexpr std::size_t kMessageData = 7;
@@ -48,13 +48,16 @@ std::uint16_t FamilyOf(const ByteReader& head)
 
 bool StartsWithMaker(const ByteReader& bytes, std::size_t at, const MakerId& maker)
 {
-    return bytes.U8At(at) == 0xF0 && bytes.U8At(at + 1) == maker[0] &&
-           bytes.U8At(at + 2) == maker[1] && bytes.U8At(at + 3) == maker[2];
+    return bytes.U8At(at) == 0xF0 && bytes.U8At(at + 1) == maker[0]
+        && bytes.U8At(at + 2) == maker[1] && bytes.U8At(at + 3) == maker[2];
 }
 
 } // namespace
 
-MParamFileRawSex::MParamFileRawSex(Services& services) : MParamFile(services) {}
+MParamFileRawSex::MParamFileRawSex(Services& services)
+    : MParamFile(services)
+{
+}
 
 bool MParamFileRawSex::OpenBank(const std::string& path)
 {
@@ -85,7 +88,8 @@ std::string MParamFileRawSex::GetFormatName() const
 
 std::string MParamFileRawSex::GetInfoLine1() const
 {
-    static const char* const kZeltaSources[] = {"ZeltaSynth", "Zelta A", "Zelta B / Zelta C", "unknown"};
+    static const char* const kZeltaSources[]
+        = { "ZeltaSynth", "Zelta A", "Zelta B / Zelta C", "unknown" };
     if (family == 0x0E)
         return std::string("Source: ") + kZeltaSources[sourceModel & 3];
     return std::string("Source: ") + (family == 0x19 ? "Percula" : "unknown");
@@ -115,11 +119,12 @@ int MParamFileRawSex::LoadStep()
         if (project && project->GetTarget() != family && !services.projectLoading) {
             const std::string fileFamily = MZeltaSysexHandler::GetFamilyName(family);
             const std::string target = MZeltaSysexHandler::GetFamilyName(project->GetTarget());
-            const std::string warning =
-                "The SysEx file '" + name + "' is for a " + fileFamily +
-                ", but you have specified a target of '" + target + "' in the Card Info dialog.\n\n" +
-                "You can still use this file in the project if you wish, but it will not work on a " +
-                target + ".";
+            const std::string warning = "The SysEx file '" + name + "' is for a " + fileFamily
+                + ", but you have specified a target of '" + target
+                + "' in the Card Info dialog.\n\n"
+                + "You can still use this file in the project if you wish, but it will not work on "
+                  "a "
+                + target + ".";
             if (services.prompter.Show(warning, Icon::Warning, Buttons::OkCancel) != Answer::Ok)
                 return -1;
         }
@@ -159,7 +164,8 @@ bool MParamFileRawSex::Unpack(std::span<const std::uint8_t> packed, std::span<st
     const std::size_t rest = out.size() % 7;
     if (packed.size() < groups * 8 + (rest ? rest + 1 : 0))
         return false;
-    // out_k = (p_k >> k) | (p_(k+1) << (7 - k)), kept to 8 bits: a little-endian stream of 7-bit units.
+    // out_k = (p_k >> k) | (p_(k+1) << (7 - k)), kept to 8 bits: a little-endian stream of 7-bit
+    // units.
     const auto group = [](const std::uint8_t* p, std::uint8_t* o, std::size_t count) {
         for (std::size_t k = 0; k < count; ++k)
             o[k] = static_cast<std::uint8_t>((p[k] >> k) | (p[k + 1] << (7 - k)));
@@ -173,25 +179,28 @@ bool MParamFileRawSex::Unpack(std::span<const std::uint8_t> packed, std::span<st
 
 bool MParamFileRawSex::CheckAndUnpack()
 {
-    const std::span<const Section> sections =
-        family == 0x19 ? std::span<const Section>(kPerculaSections) : std::span<const Section>(kZeltaSections);
+    const std::span<const Section> sections = family == 0x19
+        ? std::span<const Section>(kPerculaSections)
+        : std::span<const Section>(kZeltaSections);
     const ByteReader bytes(bank);
     std::vector<std::uint8_t> packed;
     for (const Section& section : sections) {
         for (int i = 0; i < section.messages; ++i) {
-            const std::size_t at = section.fileOffset + section.messageBytes * static_cast<std::size_t>(i);
+            const std::size_t at
+                = section.fileOffset + section.messageBytes * static_cast<std::size_t>(i);
             if (!StartsWithMaker(bytes, at, services.makerId) || bytes.U8At(at + 4) != family) {
                 ReportFailure(services.prompter,
-                              "The file '" + GetFileName() + "' does not contain a valid " +
-                                  (family == 0x19 ? "Percula" : "Zeltasynth") + " SysEx dump.");
+                    "The file '" + GetFileName() + "' does not contain a valid "
+                        + (family == 0x19 ? "Percula" : "Zeltasynth") + " SysEx dump.");
                 return false;
             }
             if (section.unpackedBytes == 0)
                 continue;
             // Each destination lies before its source; the copy keeps that from mattering.
             packed.assign(bank.begin() + static_cast<std::ptrdiff_t>(at + kMessageData),
-                          bank.begin() + static_cast<std::ptrdiff_t>(at + section.messageBytes));
-            const std::size_t to = section.unpackedOffset + section.unpackedBytes * static_cast<std::size_t>(i);
+                bank.begin() + static_cast<std::ptrdiff_t>(at + section.messageBytes));
+            const std::size_t to
+                = section.unpackedOffset + section.unpackedBytes * static_cast<std::size_t>(i);
             if (!Unpack(packed, std::span<std::uint8_t>(bank).subspan(to, section.unpackedBytes)))
                 return false;
         }
@@ -201,8 +210,9 @@ bool MParamFileRawSex::CheckAndUnpack()
 
 int MParamFileRawSex::CompileBank(ProgressView& progress, std::span<std::uint8_t> destination)
 {
-    progress.SetPhase(family == 0x19 ? "Compiling Percula SysEx File:  " : "Compiling Zeltasynth SysEx File:  ",
-                      GetFileName());
+    progress.SetPhase(
+        family == 0x19 ? "Compiling Percula SysEx File:  " : "Compiling Zeltasynth SysEx File:  ",
+        GetFileName());
     if (bank.size() != FileBytes() || destination.size() < CompiledBankBytes())
         return -1;
     std::uint8_t* out = destination.data();
@@ -244,10 +254,10 @@ bool MRawSexFormatInterpreter::Recognises(const std::string& path) const
         return false;
     MReadableFile probe(services);
     std::uint8_t head[7];
-    if (!probe.SetFile(path) ||
-        (probe.FileSize() != MParamFileRawSex::kZeltaFileBytes &&
-         probe.FileSize() != MParamFileRawSex::kPerculaFileBytes) ||
-        !probe.Read(head))
+    if (!probe.SetFile(path)
+        || (probe.FileSize() != MParamFileRawSex::kZeltaFileBytes
+            && probe.FileSize() != MParamFileRawSex::kPerculaFileBytes)
+        || !probe.Read(head))
         return false;
     const ByteReader bytes(head);
     return StartsWithMaker(bytes, 0, services.makerId) && FamilyOf(bytes) != 0 && head[6] == 0;

@@ -13,18 +13,18 @@ struct CardSize {
     std::uint32_t bytes;
 };
 
-constexpr std::array<CardSize, 10> kCardSizes {{
-    {"128 K", 131072},
-    {"256 K", 262144},
-    {"512 K", 524288},
-    {"1 Meg", 1048576},
-    {"2 Meg", 2097152},
-    {"4 Meg", 4194304},
-    {"8 Meg", 8388608},
-    {"16 Meg", 16777216},
-    {"24 Meg (NNL ROM)", 25165824},
-    {"32 Meg (NNL ROM)", 33554432},
-}};
+constexpr std::array<CardSize, 10> kCardSizes { {
+    { "128 K", 131072 },
+    { "256 K", 262144 },
+    { "512 K", 524288 },
+    { "1 Meg", 1048576 },
+    { "2 Meg", 2097152 },
+    { "4 Meg", 4194304 },
+    { "8 Meg", 8388608 },
+    { "16 Meg", 16777216 },
+    { "24 Meg (NNL ROM)", 25165824 },
+    { "32 Meg (NNL ROM)", 33554432 },
+} };
 
 bool IsSoundGroup(int group)
 {
@@ -33,7 +33,8 @@ bool IsSoundGroup(int group)
 
 } // namespace
 
-MProject::MProject(const APrefs& preferences) : prefs(preferences)
+MProject::MProject(const APrefs& preferences)
+    : prefs(preferences)
 {
     Initialize();
 }
@@ -217,8 +218,8 @@ std::unique_ptr<MReadableFile> MProject::RemoveItem(const MReadableFile* file)
         const int group = file->GetCategory();
         if (group >= 0 && group < kGroupCount) {
             auto& list = groups[static_cast<std::size_t>(group)];
-            auto found = std::find_if(list.begin(), list.end(),
-                                      [file](const auto& item) { return item.get() == file; });
+            auto found = std::find_if(
+                list.begin(), list.end(), [file](const auto& item) { return item.get() == file; });
             if (found != list.end()) {
                 removed = std::move(*found);
                 list.erase(found);

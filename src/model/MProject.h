@@ -92,14 +92,19 @@ public:
     void WriteVoiceHeaders(std::span<std::uint8_t> buffer);
     void BeginSounds();
     /// Sample words of the next file into `destination`; `words` asks and then reports.
-    int SoundStep(ProgressView& progress, std::uint32_t& words, std::span<std::uint8_t> destination);
+    int SoundStep(
+        ProgressView& progress, std::uint32_t& words, std::span<std::uint8_t> destination);
     void BeginSequences();
     /// The next piece of sequence data (at most what `destination` holds), then the sequence
     /// table: 0 = more to come, 1 = the table was the last piece, -1 = a file is missing.
-    int SequenceStep(ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination);
+    int SequenceStep(
+        ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination);
 
     /// Card capacity minus the bytes used: negative when the project does not fit.
-    std::int32_t FreeBytes() { return static_cast<std::int32_t>(GetCardSizeBytes() - GetTotalBytes()); }
+    std::int32_t FreeBytes()
+    {
+        return static_cast<std::int32_t>(GetCardSizeBytes() - GetTotalBytes());
+    }
     std::uint32_t SequenceAreaAddress() const { return sequenceAreaAddress; }
     static std::string CardSizeText(int token);
     static std::uint32_t CardSizeBytes(int token);

@@ -16,11 +16,11 @@ namespace cardmill {
 
 namespace {
 
-constexpr std::uint8_t kZeltaBankMark[] = {0xA5, 0xC3, 0x5A, 0xA5};
-constexpr std::uint8_t kPerculaBankMark[] = {0x69, 0x96, 0x12, 0x48};
+constexpr std::uint8_t kZeltaBankMark[] = { 0xA5, 0xC3, 0x5A, 0xA5 };
+constexpr std::uint8_t kPerculaBankMark[] = { 0x69, 0x96, 0x12, 0x48 };
 
 int CompileBankArea(const MProject& project, ProgressView& progress, std::span<std::uint8_t> area,
-                    const std::uint8_t (&mark)[4])
+    const std::uint8_t (&mark)[4])
 {
     auto* bank = dynamic_cast<MParamFile*>(project.GetItem(MProject::kProgramGroup, 0));
     if (!bank || area.size() < MProject::kBankBytes)
@@ -92,7 +92,8 @@ void MProject::BuildCardHeader(std::span<std::uint8_t> buffer) const
 
 void MProject::WriteVoiceHeaders(std::span<std::uint8_t> buffer)
 {
-    std::span<std::uint8_t> cursor = buffer.subspan(std::min<std::size_t>(kCardHeaderBytes, buffer.size()));
+    std::span<std::uint8_t> cursor
+        = buffer.subspan(std::min<std::size_t>(kCardHeaderBytes, buffer.size()));
     for (int group = 0; group < kSoundGroups; ++group)
         for (int index = 0; index < CountItems(group); ++index)
             if (auto* voice = dynamic_cast<MInstFile*>(GetItem(group, index)))
@@ -108,7 +109,8 @@ void MProject::BeginSounds()
         ++compileGroup;
 }
 
-int MProject::SoundStep(ProgressView& progress, std::uint32_t& words, std::span<std::uint8_t> destination)
+int MProject::SoundStep(
+    ProgressView& progress, std::uint32_t& words, std::span<std::uint8_t> destination)
 {
     if (compileGroup >= kSoundGroups) {
         words = 0;
@@ -144,7 +146,8 @@ void MProject::BeginSequences()
     sequenceTable[0] = sequenceAreaAddress;
 }
 
-int MProject::SequenceStep(ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination)
+int MProject::SequenceStep(
+    ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination)
 {
     length = 0;
     if (compileItem < CountItems(kSequenceGroup)) {
@@ -153,16 +156,19 @@ int MProject::SequenceStep(ProgressView& progress, std::uint32_t& length, std::s
             return -1;
         const auto data = sequence->CompiledSequence(progress, sequenceOffset == 0);
         // A sequence longer than the room left in the buffer is handed out in pieces.
-        const std::size_t piece = std::min<std::size_t>(data.size() - sequenceOffset, destination.size());
+        const std::size_t piece
+            = std::min<std::size_t>(data.size() - sequenceOffset, destination.size());
         std::memcpy(destination.data(), data.data() + sequenceOffset, piece);
         length = static_cast<std::uint32_t>(piece);
         sequenceOffset += length;
         if (sequenceOffset < data.size())
             return 0;
         const auto entry = static_cast<std::size_t>(compileItem);
-        sequenceTable[entry] |= std::uint32_t {static_cast<std::uint8_t>(sequence->GetOutPort())} << 24;
+        sequenceTable[entry] |= std::uint32_t { static_cast<std::uint8_t>(sequence->GetOutPort()) }
+            << 24;
         if (++compileItem < static_cast<int>(sequenceTable.size()))
-            sequenceTable[entry + 1] = (sequenceTable[entry] & 0x00FFFFFF) + static_cast<std::uint32_t>(data.size() / 2);
+            sequenceTable[entry + 1]
+                = (sequenceTable[entry] & 0x00FFFFFF) + static_cast<std::uint32_t>(data.size() / 2);
         sequenceOffset = 0;
         return 0;
     }

@@ -17,13 +17,13 @@ constexpr std::size_t kChunkHead = 8;
 constexpr std::size_t kGroupHead = 12;
 constexpr std::size_t kItemRecord = 522;
 constexpr std::size_t kSampleRecord = 392;
-constexpr std::size_t kOldItemRecord = 126;  // files of version 2.x, minor below 0x60
+constexpr std::size_t kOldItemRecord = 126; // files of version 2.x, minor below 0x60
 constexpr std::size_t kMiddleItemRecord = 386; // version 2.x, minor 0x60
 
 bool IsInstrumentName(const std::string& name)
 {
-    return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins") || EndsWithExtension(name, ".sc1") ||
-           EndsWithExtension(name, ".sc2");
+    return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins")
+        || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2");
 }
 
 /// The files of the sound groups: an instrument when the file found is one, else a sound (raw
@@ -32,9 +32,10 @@ bool IsInstrumentName(const std::string& name)
 class VoiceFileDispatcher final : public MReadableFileDispatcher {
 public:
     VoiceFileDispatcher(Services& services, const MReadableFileDispatcher& instruments,
-                        const MReadableFileDispatcher& sounds, bool instrumentRecord)
-        : MReadableFileDispatcher(services, instrumentRecord ? "instrument file" : "sound file"),
-          inst(instruments), sound(sounds)
+        const MReadableFileDispatcher& sounds, bool instrumentRecord)
+        : MReadableFileDispatcher(services, instrumentRecord ? "instrument file" : "sound file")
+        , inst(instruments)
+        , sound(sounds)
     {
     }
     bool Recognises(const std::string& path) const override
@@ -57,7 +58,8 @@ private:
 
 } // namespace
 
-MProjectFile::MProjectFile(Services& services) : MReadableFile(services)
+MProjectFile::MProjectFile(Services& services)
+    : MReadableFile(services)
 {
     littleEndian = false; // big-endian chunk lengths
 }
@@ -171,11 +173,13 @@ void MProjectFile::ReportDamage()
     if (damageReported)
         return;
     damageReported = true;
-    ReportFailure(services.prompter, "The project file '" + GetFileName() +
-                                         "' is damaged: some of its records can't be read and are left out.");
+    ReportFailure(services.prompter,
+        "The project file '" + GetFileName()
+            + "' is damaged: some of its records can't be read and are left out.");
 }
 
-int MProjectFile::Resolve(const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
+int MProjectFile::Resolve(
+    const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
     MissingFileLocator plain(services.prompter, nullptr);
     FileLocator& locator = services.locator ? *services.locator : plain;
@@ -235,7 +239,8 @@ int MProjectFile::SoundGroupStep()
     }
 
     const ByteReader chunk(*groupChunk);
-    std::size_t size = fileMajor < 3 ? (OldRecords() ? kOldItemRecord : kMiddleItemRecord) : kItemRecord;
+    std::size_t size
+        = fileMajor < 3 ? (OldRecords() ? kOldItemRecord : kMiddleItemRecord) : kItemRecord;
     if (fileMajor >= 3) {
         const auto k = chunk.U16At(recordCursor + 520, Endian::Big);
         size = k ? kItemRecord + kSampleRecord * *k : 0;
@@ -255,10 +260,11 @@ int MProjectFile::SoundGroupStep()
     ++recordIndex;
     if (!record)
         return 0;
-    const bool instrument = IsInstrumentName(record->name.empty() ? StoredFileName(record->path) : record->name);
+    const bool instrument
+        = IsInstrumentName(record->name.empty() ? StoredFileName(record->path) : record->name);
     const MCardmill& controller = *services.controller;
-    const VoiceFileDispatcher dispatcher(services, controller.InstrumentDispatcher(), controller.SoundDispatcher(),
-                                         instrument);
+    const VoiceFileDispatcher dispatcher(
+        services, controller.InstrumentDispatcher(), controller.SoundDispatcher(), instrument);
     const int resolved = Resolve(*record, dispatcher, !instrument);
     return resolved == 1 ? 0 : resolved;
 }
@@ -296,18 +302,21 @@ int MProjectFile::AddSoundItem()
 
 int MProjectFile::ListStep(Records kind)
 {
-    std::optional<std::vector<std::uint8_t>>& chunk = kind == Records::Sequences ? sequenceChunk : programChunk;
+    std::optional<std::vector<std::uint8_t>>& chunk
+        = kind == Records::Sequences ? sequenceChunk : programChunk;
     MProject& project = *services.project;
     if (loading) {
         if (LoadCurrent() != 1)
             return 0;
         std::unique_ptr<MReadableFile> file = std::move(loading);
-        const int group = kind == Records::Sequences ? MProject::kSequenceGroup : MProject::kProgramGroup;
+        const int group
+            = kind == Records::Sequences ? MProject::kSequenceGroup : MProject::kProgramGroup;
         MReadableFile* added = file.get();
         if (!project.CanPlace(added, group) || !project.AddItem(std::move(file)))
             return -1;
         if (auto* sequence = dynamic_cast<MSeqFile*>(added)) {
-            const auto flag = ByteReader(*chunk).U16At(loadingRecord + FileRecord::kSize, Endian::Big);
+            const auto flag
+                = ByteReader(*chunk).U16At(loadingRecord + FileRecord::kSize, Endian::Big);
             sequence->SetOutPort(fileMajor < 3 ? defaultOutPort : (flag.value_or(0) & 1));
         }
         added->UpdateCompiledSize();
@@ -340,8 +349,9 @@ int MProjectFile::ListStep(Records kind)
     recordCursor += size;
     ++recordIndex;
     const MCardmill& controller = *services.controller;
-    const MReadableFileDispatcher& dispatcher =
-        kind == Records::Sequences ? controller.SequenceDispatcher() : controller.BankDispatcher();
+    const MReadableFileDispatcher& dispatcher = kind == Records::Sequences
+        ? controller.SequenceDispatcher()
+        : controller.BankDispatcher();
     const int resolved = Resolve(*record, dispatcher, false);
     return resolved == 1 ? 0 : resolved;
 }

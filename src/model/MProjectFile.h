@@ -36,7 +36,8 @@ private:
     int SoundGroupStep();
     int ListStep(Records kind);
     /// The object of a stored record, found by the locator: 1 skip the record, -1 stop, 0 found.
-    int Resolve(const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback);
+    int Resolve(
+        const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback);
     /// Runs the current object's load step: 0 call again, 1 loaded, 2 failed (left out).
     int LoadCurrent();
     int AddSoundItem();

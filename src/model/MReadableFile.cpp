@@ -10,7 +10,10 @@
 
 namespace cardmill {
 
-MReadableFile::MReadableFile(Services& sharedServices) : services(sharedServices) {}
+MReadableFile::MReadableFile(Services& sharedServices)
+    : services(sharedServices)
+{
+}
 
 MReadableFile::~MReadableFile()
 {
@@ -148,8 +151,8 @@ namespace {
 
 std::uint32_t Code(const std::uint8_t* bytes)
 {
-    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16) |
-           (std::uint32_t(bytes[2]) << 8) | std::uint32_t(bytes[3]);
+    return (std::uint32_t(bytes[0]) << 24) | (std::uint32_t(bytes[1]) << 16)
+        | (std::uint32_t(bytes[2]) << 8) | std::uint32_t(bytes[3]);
 }
 
 } // namespace
@@ -162,8 +165,7 @@ bool MReadableFile::FindForm(std::uint32_t chunkId, std::uint32_t formType)
     std::uint8_t head[12];
     if (Read(head) && Code(head) == chunkId && Code(head + 8) == formType) {
         const ByteReader reader(head);
-        const std::uint64_t length =
-            *reader.U32At(4, littleEndian ? Endian::Little : Endian::Big);
+        const std::uint64_t length = *reader.U32At(4, littleEndian ? Endian::Little : Endian::Big);
         formStart = *start + 12;
         formEnd = *start + 8 + length;
         return true;
@@ -195,9 +197,8 @@ std::optional<std::uint64_t> MReadableFile::FindChunk(std::uint32_t chunkId, int
     }
 }
 
-std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunkHead(std::uint32_t chunkId,
-                                                                      int index,
-                                                                      std::size_t maxBytes)
+std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunkHead(
+    std::uint32_t chunkId, int index, std::size_t maxBytes)
 {
     const auto total = FindChunk(chunkId, index);
     if (!total)

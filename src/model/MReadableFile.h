@@ -41,7 +41,7 @@ public:
     virtual bool Deactivate() { return false; }
     virtual std::unique_ptr<MReadableFile> Duplicate() const { return nullptr; }
     virtual std::unique_ptr<MReadableFile> DuplicateActive() const { return Duplicate(); }
-    virtual void Activate() {}
+    virtual void Activate() { }
 
     virtual std::string GetFormatName() const { return "unknown format"; }
     virtual std::string GetInfoLine1() const { return {}; }
@@ -83,11 +83,11 @@ public:
     /// The whole chunk, header included; nothing when it is missing or runs past the file's end.
     std::optional<std::vector<std::uint8_t>> ReadChunk(std::uint32_t chunkId, int index);
     /// At most `maxBytes` of the chunk from its header on.
-    std::optional<std::vector<std::uint8_t>> ReadChunkHead(std::uint32_t chunkId, int index,
-                                                           std::size_t maxBytes);
+    std::optional<std::vector<std::uint8_t>> ReadChunkHead(
+        std::uint32_t chunkId, int index, std::size_t maxBytes);
 
     virtual int GetKind() const { return 0; }
-    virtual void SetCategory(std::int16_t) {}
+    virtual void SetCategory(std::int16_t) { }
     std::int16_t GetCategory() const { return category; }
     /// Stores the name compacted to 10 characters.
     void SetShortName(std::string_view text);

@@ -11,7 +11,8 @@ std::string CantUnderstandMessage(const std::string& kindName, const std::string
 }
 
 MReadableFileDispatcher::MReadableFileDispatcher(Services& sharedServices, std::string kind)
-    : services(sharedServices), kindName(std::move(kind))
+    : services(sharedServices)
+    , kindName(std::move(kind))
 {
 }
 
@@ -43,13 +44,13 @@ std::unique_ptr<MReadableFile> MReadableFileDispatcher::CreateRaw(const std::str
 
 MReadableFileCreator::MReadableFileCreator(
     Services& sharedServices, std::vector<const MReadableFileDispatcher*> dispatchersInOrder)
-    : services(sharedServices), dispatchers(std::move(dispatchersInOrder))
+    : services(sharedServices)
+    , dispatchers(std::move(dispatchersInOrder))
 {
 }
 
-std::unique_ptr<MReadableFile> MReadableFileCreator::Create(const std::string& path,
-                                                            std::string& failure,
-                                                            std::string* kindName) const
+std::unique_ptr<MReadableFile> MReadableFileCreator::Create(
+    const std::string& path, std::string& failure, std::string* kindName) const
 {
     std::string kind = "file";
     for (const auto* dispatcher : dispatchers) {

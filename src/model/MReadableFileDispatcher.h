@@ -13,7 +13,10 @@ class Services;
 /// One file format: a recognition test on a path, and the object that reads such a file.
 class MFormatInterpreter {
 public:
-    explicit MFormatInterpreter(Services& sharedServices) : services(sharedServices) {}
+    explicit MFormatInterpreter(Services& sharedServices)
+        : services(sharedServices)
+    {
+    }
     virtual ~MFormatInterpreter() = default;
     virtual bool Recognises(const std::string& path) const = 0;
     /// A new object opened on the path, or none when it cannot be opened.
@@ -78,15 +81,15 @@ public:
 /// sequence, SysEx, project) and builds the object of the first format that recognises it.
 class MReadableFileCreator {
 public:
-    MReadableFileCreator(Services& sharedServices,
-                         std::vector<const MReadableFileDispatcher*> dispatchersInOrder);
+    MReadableFileCreator(
+        Services& sharedServices, std::vector<const MReadableFileDispatcher*> dispatchersInOrder);
 
     /// The object, or none after telling the user "Sorry, but Cardmill can't understand ...".
     std::unique_ptr<MReadableFile> Create(const std::string& path) const;
     /// The same without telling anyone: on failure `failure` holds the message. `kindName`
     /// receives the kind name of the dispatcher that recognised the file ("file" for none).
-    std::unique_ptr<MReadableFile> Create(const std::string& path, std::string& failure,
-                                          std::string* kindName = nullptr) const;
+    std::unique_ptr<MReadableFile> Create(
+        const std::string& path, std::string& failure, std::string* kindName = nullptr) const;
 
 private:
     Services& services;

@@ -13,7 +13,11 @@ class ProgressView;
 /// A file that becomes one sequence on the card.
 class MSeqFile : public MReadableFile {
 public:
-    explicit MSeqFile(Services& services) : MReadableFile(services) { category = 11; }
+    explicit MSeqFile(Services& services)
+        : MReadableFile(services)
+    {
+        category = 11;
+    }
 
     int GetKind() const override { return 3; }
     /// The "Sequence Data via Out Port" option; its low 8 bits go to the top byte of the

@@ -24,9 +24,9 @@ constexpr std::uint64_t kOutputLimit = 32u << 20;
 enum State { kStart = 0, kPreSize = 2, kAllocate = 3, kConvert = 4, kFinish = 6, kDone = 7 };
 
 /// A write would pass the end of the output.
-struct ATrackBufferOverrun {};
+struct ATrackBufferOverrun { };
 /// The sequence would not fit the largest card.
-struct TooLongForACard {};
+struct TooLongForACard { };
 
 } // namespace
 
@@ -35,7 +35,8 @@ struct TooLongForACard {};
 class MSeqFileMidi::Converter {
 public:
     Converter(MSeqFileMidi& owner, std::uint32_t& pacingCounter)
-        : file(owner), pacing(pacingCounter)
+        : file(owner)
+        , pacing(pacingCounter)
     {
     }
 
@@ -122,7 +123,7 @@ private:
 
     std::uint64_t TickIncrement(std::uint32_t microsecondsPerQuarter) const
     {
-        return std::uint64_t {microsecondsPerQuarter} * 8192 / file.ticksPerQuarter;
+        return std::uint64_t { microsecondsPerQuarter } * 8192 / file.ticksPerQuarter;
     }
 
     void Put(std::uint8_t byte)
@@ -202,8 +203,10 @@ private:
     void Drain()
     {
         if (milliseconds != kLongestRecord && accumulator > kMillisecond) {
-            const std::uint64_t whole = (accumulator - kMillisecond + kMillisecond - 1) / kMillisecond;
-            const std::uint64_t taken = std::min<std::uint64_t>(whole, kLongestRecord - milliseconds);
+            const std::uint64_t whole
+                = (accumulator - kMillisecond + kMillisecond - 1) / kMillisecond;
+            const std::uint64_t taken
+                = std::min<std::uint64_t>(whole, kLongestRecord - milliseconds);
             milliseconds += static_cast<std::uint32_t>(taken);
             accumulator -= taken * kMillisecond;
         }
@@ -267,8 +270,8 @@ private:
                 return;
             }
             const auto ticks = static_cast<std::uint64_t>(toLimit);
-            accumulator = static_cast<std::uint64_t>(U128(accumulator) + U128(ticks) * tickIncrement -
-                                                     U128(room) * kMillisecond);
+            accumulator = static_cast<std::uint64_t>(
+                U128(accumulator) + U128(ticks) * tickIncrement - U128(room) * kMillisecond);
             milliseconds = kLongestRecord;
             written = true;
             currentTick += ticks;
@@ -308,10 +311,11 @@ private:
     std::uint64_t totalTicks = 0;
 };
 
-MSeqFileMidi::MSeqFileMidi(Services& services) : MSeqFile(services)
+MSeqFileMidi::MSeqFileMidi(Services& services)
+    : MSeqFile(services)
 {
     littleEndian = false; // chunk lengths are big-endian
-    noPadding = true;     // and chunks are never padded
+    noPadding = true; // and chunks are never padded
 }
 
 MSeqFileMidi::~MSeqFileMidi() = default;
@@ -375,7 +379,9 @@ int MSeqFileMidi::LoadStep()
             conversionState = kPreSize;
             return 0;
         case kPreSize: {
-            progress.SetSector(cardmill::Format("Pre-sizing: sCurrentSeqTick: %ld", static_cast<long>(converter->CurrentTick())), "");
+            progress.SetSector(cardmill::Format("Pre-sizing: sCurrentSeqTick: %ld",
+                                   static_cast<long>(converter->CurrentTick())),
+                "");
             const std::uint32_t pacing = services.sysexPacing;
             converter->PreSize();
             services.sysexPacing = pacing;
@@ -392,7 +398,8 @@ int MSeqFileMidi::LoadStep()
             return 0;
         case kConvert: {
             const std::uint64_t total = converter->TotalTicks();
-            const long percent = total ? static_cast<long>(converter->CurrentTick() * 100 / total) : 0;
+            const long percent
+                = total ? static_cast<long>(converter->CurrentTick() * 100 / total) : 0;
             progress.SetSector(cardmill::Format("%ld %%", percent), "");
             if (converter->Slice(services.clock, skipEmptyTicks)) {
                 converted.resize(static_cast<std::size_t>(converter->WriteIndex()));
@@ -413,10 +420,11 @@ int MSeqFileMidi::LoadStep()
     } catch (const ATrackBufferOverrun&) {
         const char* which = conversionState == kPreSize ? "Presize" : "Sequence";
         ReportFailure(services.prompter,
-                      "Can't complete loading " + name + ". " + which + " buffer was overrun.");
+            "Can't complete loading " + name + ". " + which + " buffer was overrun.");
     } catch (const TooLongForACard&) {
-        ReportFailure(services.prompter, "Can't complete loading " + name +
-                                             ". The sequence would be larger than the largest memory card.");
+        ReportFailure(services.prompter,
+            "Can't complete loading " + name
+                + ". The sequence would be larger than the largest memory card.");
     } catch (const std::bad_alloc&) {
         ReportFailure(services.prompter, "Not enough memory to load " + name);
     }
@@ -473,8 +481,8 @@ bool MMidiFormatInterpreter::Recognises(const std::string& path) const
 {
     if (path.empty())
         return false;
-    if (EndsWithExtension(path, ".midi") || EndsWithExtension(path, ".mid") ||
-        EndsWithExtension(path, ".smf"))
+    if (EndsWithExtension(path, ".midi") || EndsWithExtension(path, ".mid")
+        || EndsWithExtension(path, ".smf"))
         return true;
     MReadableFile probe(services);
     std::uint8_t head[4];

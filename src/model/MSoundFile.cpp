@@ -2,8 +2,8 @@
 
 #include "APrefs.h"
 #include "FileLocator.h"
-#include "Services.h"
 #include "SampleRecord.h"
+#include "Services.h"
 #include "TextFields.h"
 #include "platform/ProgressView.h"
 
@@ -39,134 +39,9 @@ float VolumeFromByte(unsigned volumeByte)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Converters: one 16-bit big-endian word out per frame, in place. The top 16 bits of a wider
-// sample are its two most significant bytes.
 
-namespace {
-
-enum Mode { kMono, kFirst, kSecond, kMix };
-
-template <int Bytes, bool Little>
-inline int Top16(const std::uint8_t* s)
-{
-    if constexpr (Little)
-        return static_cast<std::int16_t>((s[Bytes - 1] << 8) | s[Bytes - 2]);
-    else
-        return static_cast<std::int16_t>((s[0] << 8) | s[1]);
-}
-
-inline void PutWord(std::uint8_t* out, int value)
-{
-    out[0] = static_cast<std::uint8_t>(value >> 8);
-    out[1] = static_cast<std::uint8_t>(value);
-}
-
-template <int Bytes, bool Little, Mode M>
-void ConvertWide(std::uint8_t* buffer, std::size_t frames)
-{
-    constexpr std::size_t frameBytes = Bytes * (M == kMono ? 1 : 2);
-    for (std::size_t i = 0; i < frames; ++i) {
-        const std::uint8_t* in = buffer + i * frameBytes;
-        int value;
-        if constexpr (M == kMono || M == kFirst)
-            value = Top16<Bytes, Little>(in);
-        else if constexpr (M == kSecond)
-            value = Top16<Bytes, Little>(in + Bytes);
-        else
-            value = (Top16<Bytes, Little>(in) + Top16<Bytes, Little>(in + Bytes)) >> 1;
-        PutWord(buffer + 2 * i, value);
-    }
-}
-
-template <bool Unsigned>
-inline int Sample8(std::uint8_t s)
-{
-    return Unsigned ? s - 128 : static_cast<std::int8_t>(s);
-}
-
-template <bool Unsigned>
-void Convert8Mono(std::uint8_t* buffer, std::size_t frames)
-{
-    // One byte becomes two: work from the end so nothing is overwritten before it is read.
-    for (std::size_t i = frames; i-- > 0;) {
-        const int value = Sample8<Unsigned>(buffer[i]);
-        buffer[2 * i] = static_cast<std::uint8_t>(value);
-        buffer[2 * i + 1] = 0;
-    }
-}
-
-template <bool Unsigned, Mode M>
-void Convert8Stereo(std::uint8_t* buffer, std::size_t frames)
-{
-    for (std::size_t i = 0; i < frames; ++i) {
-        const int left = Sample8<Unsigned>(buffer[2 * i]);
-        const int right = Sample8<Unsigned>(buffer[2 * i + 1]);
-        if constexpr (M == kMix) {
-            PutWord(buffer + 2 * i, (left + right) * 128);
-        } else {
-            buffer[2 * i] = static_cast<std::uint8_t>(M == kFirst ? left : right);
-            buffer[2 * i + 1] = 0;
-        }
-    }
-}
-
-template <int Bytes, bool Little>
-SampleConverter WideConverter(Mode mode)
-{
-    switch (mode) {
-    case kMono:
-        return ConvertWide<Bytes, Little, kMono>;
-    case kFirst:
-        return ConvertWide<Bytes, Little, kFirst>;
-    case kSecond:
-        return ConvertWide<Bytes, Little, kSecond>;
-    case kMix:
-        break;
-    }
-    return ConvertWide<Bytes, Little, kMix>;
-}
-
-template <bool Unsigned>
-SampleConverter ByteConverter(Mode mode)
-{
-    switch (mode) {
-    case kMono:
-        return Convert8Mono<Unsigned>;
-    case kFirst:
-        return Convert8Stereo<Unsigned, kFirst>;
-    case kSecond:
-        return Convert8Stereo<Unsigned, kSecond>;
-    case kMix:
-        break;
-    }
-    return Convert8Stereo<Unsigned, kMix>;
-}
-
-} // namespace
-
-SampleConverter ChooseConverter(const SampleFormat& format)
-{
-    const Mode mode = format.channelCount < 2 ? kMono
-                      : format.channel == 1   ? kFirst
-                      : format.channel == 2   ? kSecond
-                                              : kMix;
-    switch (format.bytesPerSample) {
-    case 1:
-        return format.unsigned8 ? ByteConverter<true>(mode) : ByteConverter<false>(mode);
-    case 2:
-        return format.littleEndian ? WideConverter<2, true>(mode) : WideConverter<2, false>(mode);
-    case 3:
-        return format.littleEndian ? WideConverter<3, true>(mode) : WideConverter<3, false>(mode);
-    case 4:
-        return format.littleEndian ? WideConverter<4, true>(mode) : WideConverter<4, false>(mode);
-    default:
-        return nullptr;
-    }
-}
-
-// ---------------------------------------------------------------------------------------------
-
-MSoundFile::MSoundFile(Services& sharedServices) : MInstFile(sharedServices)
+MSoundFile::MSoundFile(Services& sharedServices)
+    : MInstFile(sharedServices)
 {
     groupCount = 1;
     groupSize = 1;
@@ -192,24 +67,24 @@ bool MSoundFile::OpenSound(const std::string& path)
 
 bool MSoundFile::FormatUsable() const
 {
-    return (channelCount == 1 || channelCount == 2) && bytesPerSample >= 1 &&
-           bytesPerSample <= 4 && std::isfinite(sampleRate) && sampleRate >= 1.0f;
+    return (channelCount == 1 || channelCount == 2) && bytesPerSample >= 1 && bytesPerSample <= 4
+        && std::isfinite(sampleRate) && sampleRate >= 1.0f;
 }
 
 void MSoundFile::LimitFramesToFile()
 {
-    const std::uint64_t frameBytes = std::uint64_t {channelCount} * bytesPerSample;
+    const std::uint64_t frameBytes = std::uint64_t { channelCount } * bytesPerSample;
     const std::uint64_t held = dataOffset <= fileSize ? (fileSize - dataOffset) / frameBytes : 0;
     frameCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(frameCount, held));
 }
 
-void MSoundFile::SetLoopEntry(int index, std::uint32_t start, std::uint32_t end, bool valid,
-                              bool alternating)
+void MSoundFile::SetLoopEntry(
+    int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating)
 {
     if (index < 0 || index >= kMaxLoops)
         return;
     // A loop whose end does not lie after its start would make the card data size wrap around.
-    loops[static_cast<std::size_t>(index)] = {start, end, valid && end > start, alternating};
+    loops[static_cast<std::size_t>(index)] = { start, end, valid && end > start, alternating };
 }
 
 std::string MSoundFile::GetInfoLine1() const
@@ -302,8 +177,7 @@ bool MSoundFile::GetLoop(SoundLoop& out, int index) const
     return true;
 }
 
-bool MSoundFile::CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart,
-                           std::uint32_t& loopEnd)
+bool MSoundFile::CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std::uint32_t& loopEnd)
 {
     // A loop whose end does not lie after its start is no loop (a damaged record).
     if (looping && loopEnd <= loopStart)
@@ -311,18 +185,17 @@ bool MSoundFile::CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart,
     std::uint64_t start = loopStart;
     if (!looping) {
         // A sound without a loop ends in a loop over 8 silent frames past its end.
-        start = std::uint64_t {frameCount} + 1;
+        start = std::uint64_t { frameCount } + 1;
         loopStart = static_cast<std::uint32_t>(start);
         loopEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(start + 8, UINT32_MAX));
     }
     if (start <= kLoopStartLimit)
         return true;
     if (!services.projectLoading) {
-        const std::string question =
-            "The sound file " + GetFileName() +
-            " is too long to be non-looping or contains a loop start out of range.\n\n"
-            "You can still use this file in the project if you choose to set a default loop of "
-            "the entire file.";
+        const std::string question = "The sound file " + GetFileName()
+            + " is too long to be non-looping or contains a loop start out of range.\n\n"
+              "You can still use this file in the project if you choose to set a default loop of "
+              "the entire file.";
         if (services.prompter.Show(question, Icon::Warning, Buttons::OkCancel) != Answer::Ok)
             return false;
     }
@@ -448,14 +321,14 @@ bool MSoundFile::ShareData()
         return sharedWith != 0;
     const std::string folder = FolderOf(GetPath());
     for (MSoundFile* other : services.sounds.All()) {
-        if (other == this || other->soundId == soundId || other->inactive ||
-            other->sharedWith != 0 || other->shareKey != shareKey || other->channel != channel)
+        if (other == this || other->soundId == soundId || other->inactive || other->sharedWith != 0
+            || other->shareKey != shareKey || other->channel != channel)
             continue;
         if (!prefs.allowPhantomsInAnyFolder && FolderOf(other->GetPath()) != folder)
             continue;
         // Files that only share a name (kick.wav of two drum kits) must not play each other.
-        if (other->channelCount != channelCount || other->bytesPerSample != bytesPerSample ||
-            other->sampleRate != sampleRate || other->frameCount != frameCount)
+        if (other->channelCount != channelCount || other->bytesPerSample != bytesPerSample
+            || other->sampleRate != sampleRate || other->frameCount != frameCount)
             continue;
         sharedWith = other->soundId;
         other->WidenSpan(*this);
@@ -569,18 +442,18 @@ std::uint32_t MSoundFile::GetSampleDataSize() const
 {
     if (sharedWith != 0)
         return 0;
-    const std::uint64_t bytes = (std::uint64_t {spanLast} - spanFirst + 8) * 2;
+    const std::uint64_t bytes = (std::uint64_t { spanLast } - spanFirst + 8) * 2;
     return static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, UINT32_MAX));
 }
 
 std::uint64_t MSoundFile::GetFileDataSize() const
 {
-    return std::uint64_t {channelCount} * bytesPerSample * frameCount;
+    return std::uint64_t { channelCount } * bytesPerSample * frameCount;
 }
 
 bool MSoundFile::UpdateCompiledSize()
 {
-    const std::uint64_t size = std::uint64_t {GetSampleDataSize()} + kVoiceBytes;
+    const std::uint64_t size = std::uint64_t { GetSampleDataSize() } + kVoiceBytes;
     const auto next = static_cast<std::uint32_t>(std::min<std::uint64_t>(size, UINT32_MAX));
     const bool changed = next != compiledSize;
     compiledSize = next;
@@ -595,12 +468,13 @@ std::uint32_t MSoundFile::AssignCardAddress(std::uint32_t address)
     return address + (spanLast - spanFirst + 8);
 }
 
-std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSampleHeader(bool smooth) const
+std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSampleHeader(
+    bool smooth) const
 {
     std::array<std::uint8_t, kSampleHeaderBytes> h {};
     const double octaves = std::log2(48000.0 / static_cast<double>(sampleRate));
-    const long pitch = static_cast<long>(params.rootKey) * 256 - params.fineTune / 100 -
-                       static_cast<long>(std::trunc(-3072.0 * octaves));
+    const long pitch = static_cast<long>(params.rootKey) * 256 - params.fineTune / 100
+        - static_cast<long>(std::trunc(-3072.0 * octaves));
     h[0] = static_cast<std::uint8_t>(pitch >> 8);
     h[1] = static_cast<std::uint8_t>(pitch);
     h[2] = static_cast<std::uint8_t>(params.paramByte2 / 100);
@@ -613,8 +487,9 @@ std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSample
         baseAddress = owner->cardAddress;
     }
     const std::uint32_t start = params.startFrame;
-    const std::uint32_t d = (params.loopStart > start ? params.loopStart - start
-                                                      : start - params.loopStart) & 0x3FFFF;
+    const std::uint32_t d
+        = (params.loopStart > start ? params.loopStart - start : start - params.loopStart)
+        & 0x3FFFF;
     h[3] = static_cast<std::uint8_t>(h[3] | (d >> 16));
     h[4] = static_cast<std::uint8_t>(d >> 8);
     h[5] = static_cast<std::uint8_t>(d);
@@ -651,13 +526,15 @@ void MSoundFile::BeginCompile(ProgressView& progress)
     zerosToWrite = 0;
     if (sharedWith != 0)
         return;
-    const std::uint64_t frameBytes = std::uint64_t {channelCount} * bytesPerSample;
-    const std::uint64_t words = std::uint64_t {spanLast} + 8 - spanFirst;
+    const std::uint64_t frameBytes = std::uint64_t { channelCount } * bytesPerSample;
+    const std::uint64_t words = std::uint64_t { spanLast } + 8 - spanFirst;
     const std::uint64_t inFile = frameCount > spanFirst ? frameCount - spanFirst : 0;
     framesToRead = std::min(inFile, words);
     zerosToWrite = words - framesToRead;
-    converter = ChooseConverter(
-        {bytesPerSample, channelCount, littleEndian, isUnsigned8, channel});
+    converter
+        = ChooseConverter({ bytesPerSample, channelCount, littleEndian, isUnsigned8, channel });
+    rawAt = rawEnd = 0;
+    rawFrames.resize(kReadAheadBytes);
     if (framesToRead > 0)
         Seek(dataOffset + spanFirst * frameBytes);
 }
@@ -668,31 +545,39 @@ int MSoundFile::CompileChunk(ProgressView&, std::uint32_t& count, std::span<std:
         count = 0;
         return 1;
     }
-    const std::size_t frameBytes = std::size_t {channelCount} * bytesPerSample;
-    if (framesToRead > 0) {
-        const std::size_t room = buffer.size() / std::max<std::size_t>(frameBytes, 2);
-        const auto frames =
-            static_cast<std::size_t>(std::min<std::uint64_t>({count, framesToRead, room}));
-        if (!converter || !Read(buffer.first(frames * frameBytes))) {
+    const std::size_t frameBytes = std::size_t { channelCount } * bytesPerSample;
+    if (rawAt == rawEnd && framesToRead > 0) {
+        // Frames are read in large pieces, straight past the stream's own buffer.
+        const auto frames = static_cast<std::size_t>(
+            std::min<std::uint64_t>(framesToRead, kReadAheadBytes / frameBytes));
+        if (!converter || !Read(std::span(rawFrames).first(frames * frameBytes))) {
             CloseStream();
+            std::vector<std::uint8_t>().swap(rawFrames);
             ReportFailure(services.prompter,
-                          "Sorry, but Cardmill can't read the sound file '" + GetPath() + "'");
+                "Sorry, but Cardmill can't read the sound file '" + GetPath() + "'");
             count = 0;
             return -1;
         }
-        converter(buffer.data(), frames);
         framesToRead -= frames;
+        rawAt = 0;
+        rawEnd = frames;
+    }
+    if (rawAt < rawEnd) {
+        const auto frames = std::min<std::size_t>({ count, rawEnd - rawAt, buffer.size() / 2 });
+        converter(rawFrames.data() + rawAt * frameBytes, buffer.data(), frames);
+        rawAt += frames;
         count = static_cast<std::uint32_t>(frames);
         return 0;
     }
     const auto zeros = static_cast<std::size_t>(
-        std::min<std::uint64_t>({count, zerosToWrite, buffer.size() / 2}));
+        std::min<std::uint64_t>({ count, zerosToWrite, buffer.size() / 2 }));
     std::memset(buffer.data(), 0, zeros * 2);
     zerosToWrite -= zeros;
     count = static_cast<std::uint32_t>(zeros);
     if (zerosToWrite > 0)
         return 0;
     CloseStream();
+    std::vector<std::uint8_t>().swap(rawFrames); // a project of many sounds holds none of it
     return 1;
 }
 
@@ -762,7 +647,7 @@ std::size_t MSoundFile::ReadPreview(std::span<std::int16_t> samples)
 {
     if (!previewStream || channelCount == 0)
         return 0;
-    const std::size_t frameBytes = std::size_t {channelCount} * bytesPerSample;
+    const std::size_t frameBytes = std::size_t { channelCount } * bytesPerSample;
     const auto frames = static_cast<std::size_t>(
         std::min<std::uint64_t>(samples.size() / channelCount, previewFramesLeft));
     previewBuffer.resize(frames * frameBytes);

@@ -19,7 +19,7 @@ struct SampleParams {
     std::int16_t fineTune = 0; // 1/256 cent
     std::int16_t paramByte2 = 0;
     std::uint16_t channel = 0; // 0 both mixed, 1 first (left), 2 second (right)
-    float volume = 0.0f;       // dB
+    float volume = 0.0f; // dB
     std::uint32_t startFrame = 0;
     std::uint32_t loopStart = 0;
     std::uint32_t loopEnd = 0;
@@ -52,8 +52,9 @@ struct SampleFormat {
     bool unsigned8 = false;
     std::uint16_t channel = 0; // 0 mix, 1 first, 2 second (mono files: ignored)
 };
-/// Converts `frames` frames in place into 16-bit big-endian signed words, one per frame.
-using SampleConverter = void (*)(std::uint8_t* buffer, std::size_t frames);
+/// Converts `frames` frames of `in` into 16-bit big-endian signed words at `out`, one per frame;
+/// the two must not overlap.
+using SampleConverter = void (*)(const std::uint8_t* in, std::uint8_t* out, std::size_t frames);
 SampleConverter ChooseConverter(const SampleFormat& format);
 
 /// One sample taken from a sound file: its format, loops and named markers, the parameters the
@@ -71,6 +72,7 @@ public:
     static constexpr std::size_t kMarkerNameLimit = 31;
     static constexpr std::uint32_t kVoiceBytes = 30;
     static constexpr std::size_t kSampleHeaderBytes = 12;
+    static constexpr std::size_t kReadAheadBytes = 1 << 16;
 
     explicit MSoundFile(Services& services);
     ~MSoundFile() override;
@@ -98,12 +100,12 @@ public:
     void SetChannel(std::uint16_t value) override;
     bool RestoreFromRecord(const ByteReader& record) override;
     std::uint32_t GetVoiceHeaderSize() const override { return kVoiceBytes; }
-    std::vector<MSoundFile*> Samples() override { return {this}; }
+    std::vector<MSoundFile*> Samples() override { return { this }; }
     std::uint32_t AssignCardAddress(std::uint32_t address) override;
     void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b) override;
     void BeginCompile(ProgressView& progress) override;
-    int CompileChunk(ProgressView& progress, std::uint32_t& count,
-                     std::span<std::uint8_t> buffer) override;
+    int CompileChunk(
+        ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer) override;
 
     /// Sets the path and reads the file's header (raw data for the plain class).
     virtual bool OpenSound(const std::string& path);
@@ -162,7 +164,8 @@ protected:
     /// Keeps frameCount within the bytes the file really holds from dataOffset on.
     void LimitFramesToFile();
     /// Adds a loop entry; a loop whose end does not lie after its start is kept but invalid.
-    void SetLoopEntry(int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating);
+    void SetLoopEntry(
+        int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating);
     /// True when the header describes data the card converters can take.
     bool FormatUsable() const;
     void ResetOwnSpan();
@@ -202,7 +205,10 @@ private:
 
     // Compile state
     SampleConverter converter = nullptr;
-    std::uint64_t framesToRead = 0;
+    std::vector<std::uint8_t> rawFrames; // frames read ahead of the conversion
+    std::size_t rawAt = 0; // the next frame of rawFrames to convert
+    std::size_t rawEnd = 0; // the frames rawFrames holds
+    std::uint64_t framesToRead = 0; // frames of the file not yet read
     std::uint64_t zerosToWrite = 0;
     // Preview state
     std::unique_ptr<ByteStream> previewStream;

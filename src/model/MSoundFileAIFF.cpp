@@ -11,12 +11,14 @@ namespace {
 /// The body of a chunk kept with its 8-byte header.
 ByteReader Body(const std::vector<std::uint8_t>& chunk)
 {
-    return ByteReader(std::span<const std::uint8_t>(chunk).subspan(std::min<std::size_t>(8, chunk.size())));
+    return ByteReader(
+        std::span<const std::uint8_t>(chunk).subspan(std::min<std::size_t>(8, chunk.size())));
 }
 
 } // namespace
 
-MSoundFileAIFF::MSoundFileAIFF(Services& services) : MSoundFile(services)
+MSoundFileAIFF::MSoundFileAIFF(Services& services)
+    : MSoundFile(services)
 {
     littleEndian = false;
     isUnsigned8 = false;
@@ -112,7 +114,8 @@ bool MSoundFileAIFF::ParseChunks()
         const ByteReader instrument = Body(*inst);
         if (instrument.Size() >= 8) {
             fileRootKey = *instrument.U8At(0);
-            fileFineTune = static_cast<std::uint16_t>(static_cast<std::int8_t>(*instrument.U8At(1)) * 256);
+            fileFineTune
+                = static_cast<std::uint16_t>(static_cast<std::int8_t>(*instrument.U8At(1)) * 256);
             fileLowKey = *instrument.U8At(2);
             fileHighKey = *instrument.U8At(3);
             fileLowVelocity = *instrument.U8At(4);
@@ -128,7 +131,8 @@ bool MSoundFileAIFF::ParseChunks()
             const std::size_t available = comments.Size() > 10 ? comments.Size() - 10 : 0;
             const auto text = comments.SubAt(10, std::min<std::size_t>(*length, available));
             if (text)
-                comment = std::string(text->Data().begin(), text->Data().end()).substr(0, kCommentLimit);
+                comment = std::string(text->Data().begin(), text->Data().end())
+                              .substr(0, kCommentLimit);
         }
     }
     if (appl && comment.empty()) {
@@ -237,11 +241,13 @@ void MSoundFileAIFF::ApplySoundOffset()
     const ByteReader sound = Body(*ssnd);
     const std::uint32_t offset = *sound.U32At(0, Endian::Big);
     const std::uint32_t length = *ByteReader(*ssnd).U32At(4, Endian::Big);
-    const std::uint64_t start = std::uint64_t {dataOffset} + offset;
+    const std::uint64_t start = std::uint64_t { dataOffset } + offset;
     dataOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(start, UINT32_MAX));
     // Neither the sound chunk's nor the file's real size may be exceeded.
-    const std::uint64_t frameBytes = std::uint64_t {channelCount} * bytesPerSample;
-    const std::uint64_t inChunk = length > 8 + std::uint64_t {offset} ? (length - 8 - std::uint64_t {offset}) / frameBytes : 0;
+    const std::uint64_t frameBytes = std::uint64_t { channelCount } * bytesPerSample;
+    const std::uint64_t inChunk = length > 8 + std::uint64_t { offset }
+        ? (length - 8 - std::uint64_t { offset }) / frameBytes
+        : 0;
     frameCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(frameCount, inChunk));
     LimitFramesToFile();
 }

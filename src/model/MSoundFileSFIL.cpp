@@ -12,7 +12,8 @@ constexpr int kMarkerSlotCount = 10;
 
 } // namespace
 
-MSoundFileSFIL::MSoundFileSFIL(Services& services) : MSoundFile(services)
+MSoundFileSFIL::MSoundFileSFIL(Services& services)
+    : MSoundFile(services)
 {
     littleEndian = false;
 }
@@ -57,7 +58,8 @@ bool MSoundFileSFIL::ParseHeader(const std::vector<std::uint8_t>& bytes)
     if (rate <= 0)
         return false;
     dataOffset = kHeaderBytes;
-    frameCount = static_cast<std::uint32_t>(std::min<std::uint64_t>((fileSize - kHeaderBytes) / 2, UINT32_MAX));
+    frameCount = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>((fileSize - kHeaderBytes) / 2, UINT32_MAX));
     bytesPerSample = 2;
     channelCount = 1;
     isStereo = false;
@@ -72,7 +74,7 @@ bool MSoundFileSFIL::ParseHeader(const std::vector<std::uint8_t>& bytes)
             return;
         const bool on = mode == 1 || mode == 2;
         SetLoopEntry(loopCount, static_cast<std::uint32_t>(start / 2),
-                     static_cast<std::uint32_t>(end / 2), on, mode == 2);
+            static_cast<std::uint32_t>(end / 2), on, mode == 2);
         if (on)
             ++loopCount;
     };

@@ -13,7 +13,8 @@ constexpr int kListLimit = 256;
 
 } // namespace
 
-MSoundFileWAV::MSoundFileWAV(Services& services) : MSoundFile(services)
+MSoundFileWAV::MSoundFileWAV(Services& services)
+    : MSoundFile(services)
 {
     littleEndian = true;
     isUnsigned8 = true;
@@ -71,8 +72,8 @@ bool MSoundFileWAV::ReadFormat()
     if (*tag == kFormatExtensible)
         pcm = body.U16At(24, Endian::Little) == kFormatPcm;
     // A header that would divide by zero or that no converter can take is not understood.
-    if (!pcm || *channels < 1 || *channels > 2 || *bits == 0 || *bits > 32 ||
-        static_cast<std::int32_t>(*rate) <= 0)
+    if (!pcm || *channels < 1 || *channels > 2 || *bits == 0 || *bits > 32
+        || static_cast<std::int32_t>(*rate) <= 0)
         return false;
     channelCount = static_cast<std::uint8_t>(*channels);
     isStereo = channelCount > 1;
@@ -91,7 +92,7 @@ bool MSoundFileWAV::ReadDataInfo()
         return false;
     dataOffset = static_cast<std::uint32_t>(*position);
     const std::uint32_t length = *ByteReader(head).U32At(4, Endian::Little);
-    frameCount = length / (std::uint32_t {channelCount} * bytesPerSample);
+    frameCount = length / (std::uint32_t { channelCount } * bytesPerSample);
     // A data chunk that claims more than the file holds gives the frames really there.
     LimitFramesToFile();
     return true;
@@ -106,7 +107,7 @@ void MSoundFileWAV::ReadSampler()
     if (const auto note = body.U32At(12, Endian::Little))
         fileRootKey = static_cast<std::uint8_t>(*note);
     if (const auto fraction = body.U32At(16, Endian::Little))
-        fileFineTune = static_cast<std::uint16_t>((std::uint64_t {*fraction} * 25) >> 22);
+        fileFineTune = static_cast<std::uint16_t>((std::uint64_t { *fraction } * 25) >> 22);
     const auto count = body.U32At(28, Endian::Little);
     if (!count)
         return;
@@ -116,16 +117,15 @@ void MSoundFileWAV::ReadSampler()
         const auto record = body.SubAt(36 + 24 * static_cast<std::size_t>(i), 24);
         if (!record)
             break;
-        SetLoopEntry(i, *record->U32At(8, Endian::Little), *record->U32At(12, Endian::Little),
-                     true, *record->U32At(4, Endian::Little) == 1);
+        SetLoopEntry(i, *record->U32At(8, Endian::Little), *record->U32At(12, Endian::Little), true,
+            *record->U32At(4, Endian::Little) == 1);
         loopCount = i + 1;
     }
 }
 
 void MSoundFileWAV::ReadLists()
 {
-    for (int index = 0; index < kListLimit && ReadList(index); ++index) {
-    }
+    for (int index = 0; index < kListLimit && ReadList(index); ++index) { }
 }
 
 bool MSoundFileWAV::ReadList(int index)

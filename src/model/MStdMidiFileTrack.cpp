@@ -86,7 +86,7 @@ bool MStdMidiFileTrack::GetName(std::string& name) const
     const std::size_t start = at + 3;
     const std::size_t available = bytes.size() > start ? bytes.size() - start : 0;
     name.assign(bytes.begin() + static_cast<std::ptrdiff_t>(start),
-                bytes.begin() + static_cast<std::ptrdiff_t>(start + std::min(length, available)));
+        bytes.begin() + static_cast<std::ptrdiff_t>(start + std::min(length, available)));
     return true;
 }
 
@@ -128,7 +128,8 @@ MidiEvent MStdMidiFileTrack::ParseEvent()
                 return truncated();
             const std::uint8_t* tempo = chunk->data() + position;
             event.kind = MidiEvent::Kind::Tempo;
-            event.tempo = (std::uint32_t {tempo[0]} << 16) | (std::uint32_t {tempo[1]} << 8) | tempo[2];
+            event.tempo
+                = (std::uint32_t { tempo[0] } << 16) | (std::uint32_t { tempo[1] } << 8) | tempo[2];
             position += 3;
         } else {
             const auto length = ReadVariableLength();

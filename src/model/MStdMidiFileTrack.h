@@ -11,13 +11,13 @@ namespace cardmill {
 /// One event of a track, as the conversion needs it.
 struct MidiEvent {
     enum class Kind {
-        Channel,       // status, data1, data2 (data2 absent for Cn and Dn)
+        Channel, // status, data1, data2 (data2 absent for Cn and Dn)
         SystemExclusive,
-        Tempo,         // microseconds per quarter note
+        Tempo, // microseconds per quarter note
         EndOfTrack,
-        Ignored,       // escape, other meta events, system common
-        Orphan,        // a data byte with no running status: the track ends here
-        Truncated,     // the chunk ends inside the event: the track ends at the chunk's end
+        Ignored, // escape, other meta events, system common
+        Orphan, // a data byte with no running status: the track ends here
+        Truncated, // the chunk ends inside the event: the track ends at the chunk's end
     };
     Kind kind = Kind::Ignored;
     std::uint8_t status = 0;
@@ -58,7 +58,7 @@ public:
         bool ended = false;
         std::uint64_t endTime = 0;
     };
-    Cursor Save() const { return {position, nextEventTime, runningStatus, ended, endTime}; }
+    Cursor Save() const { return { position, nextEventTime, runningStatus, ended, endTime }; }
     void Restore(const Cursor& cursor);
 
 private:

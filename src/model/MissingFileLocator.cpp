@@ -21,16 +21,16 @@ void MissingFileLocator::RememberFolderOf(const std::string& path)
 std::string MissingFileLocator::FindInFolders(const std::string& fileName) const
 {
     for (int step = 0; step < kFolders; ++step) {
-        const std::string& folder = folders[static_cast<std::size_t>((latest - step + kFolders) % kFolders)];
+        const std::string& folder
+            = folders[static_cast<std::size_t>((latest - step + kFolders) % kFolders)];
         if (!folder.empty() && CanOpenForReading(folder + fileName))
             return folder + fileName;
     }
     return {};
 }
 
-std::unique_ptr<MReadableFile> MissingFileLocator::Create(const std::string& path,
-                                                          const MReadableFileDispatcher& dispatcher,
-                                                          bool rawFallback) const
+std::unique_ptr<MReadableFile> MissingFileLocator::Create(
+    const std::string& path, const MReadableFileDispatcher& dispatcher, bool rawFallback) const
 {
     auto file = dispatcher.Create(path);
     if (!file && rawFallback)
@@ -38,10 +38,11 @@ std::unique_ptr<MReadableFile> MissingFileLocator::Create(const std::string& pat
     return file;
 }
 
-FileLocator::Result MissingFileLocator::Locate(const FileRecord& record,
-                                               const MReadableFileDispatcher& dispatcher, bool rawFallback)
+FileLocator::Result MissingFileLocator::Locate(
+    const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
-    const std::string fileName = record.name.empty() ? StoredFileName(record.path) : StoredFileName(record.name);
+    const std::string fileName
+        = record.name.empty() ? StoredFileName(record.path) : StoredFileName(record.name);
     std::string path;
     if (!record.path.empty() && CanOpenForReading(record.path)) {
         path = AbsolutePath(record.path);
@@ -65,7 +66,7 @@ FileLocator::Result MissingFileLocator::Locate(const FileRecord& record,
     prompter.Beep();
     for (bool retry = false;; retry = true) {
         const auto answer = finder ? finder->Find(dispatcher.GetKindName(), fileName, true, retry)
-                                   : FileFinder::Answer {FileFinder::Choice::Skip, {}};
+                                   : FileFinder::Answer { FileFinder::Choice::Skip, {} };
         if (answer.choice == FileFinder::Choice::Skip) {
             result.status = Status::Skipped;
             return result;

@@ -21,8 +21,9 @@ public:
     virtual ~FileFinder() = default;
     /// Asked for a file that is found nowhere: "Where is the <kind> '<name>'?" `retry` is set
     /// when the previous substitute could not be understood.
-    virtual Answer Find(const std::string& kindName, const std::string& fileName, bool allowSkip,
-                        bool retry) = 0;
+    virtual Answer Find(
+        const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry)
+        = 0;
 };
 
 /// The missing-file locator: a stored record's path when the file is still there, else the
@@ -33,13 +34,14 @@ public:
     static constexpr int kFolders = 8;
 
     MissingFileLocator(Prompter& prompterService, FileFinder* fileFinder)
-        : prompter(prompterService), finder(fileFinder)
+        : prompter(prompterService)
+        , finder(fileFinder)
     {
     }
 
     void NoteLoaded(const std::string& path) override { RememberFolderOf(path); }
     Result Locate(const FileRecord& record, const MReadableFileDispatcher& dispatcher,
-                  bool rawFallback) override;
+        bool rawFallback) override;
 
     /// Remembers the folder of a path unless the ring holds it already (compared without regard
     /// to case).
@@ -48,8 +50,8 @@ public:
 
 private:
     std::string FindInFolders(const std::string& fileName) const;
-    std::unique_ptr<MReadableFile> Create(const std::string& path, const MReadableFileDispatcher& dispatcher,
-                                          bool rawFallback) const;
+    std::unique_ptr<MReadableFile> Create(
+        const std::string& path, const MReadableFileDispatcher& dispatcher, bool rawFallback) const;
 
     Prompter& prompter;
     FileFinder* finder;

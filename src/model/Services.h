@@ -25,7 +25,9 @@ using MakerId = std::array<std::uint8_t, 3>;
 class Services {
 public:
     Services(Prompter& prompterService, Clock& clockService, APrefs& preferences)
-        : prompter(prompterService), clock(clockService), prefs(preferences)
+        : prompter(prompterService)
+        , clock(clockService)
+        , prefs(preferences)
     {
     }
     Services(const Services&) = delete;

@@ -38,7 +38,7 @@ bool FitsLengthPrefixed(std::string_view text, std::size_t fieldSize)
 
 void WriteLengthPrefixed(ByteWriter& out, std::string_view text, std::size_t fieldSize)
 {
-    const std::size_t used = std::min({text.size(), fieldSize - 1, std::size_t {255}});
+    const std::size_t used = std::min({ text.size(), fieldSize - 1, std::size_t { 255 } });
     out.U8(static_cast<std::uint8_t>(used));
     out.Append(text.substr(0, used));
     out.Fill(fieldSize - 1 - used);
@@ -59,7 +59,7 @@ std::string ReadLengthPrefixed(const ByteReader& field, std::size_t offset, std:
 
 std::string ReadTerminated(std::span<const std::uint8_t> field)
 {
-    const auto end = std::find(field.begin(), field.end(), std::uint8_t {0});
+    const auto end = std::find(field.begin(), field.end(), std::uint8_t { 0 });
     return std::string(field.begin(), end);
 }
 

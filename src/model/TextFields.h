@@ -41,9 +41,9 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 /// A four-character code as the big-endian number it reads as.
 constexpr std::uint32_t FourCC(const char (&code)[5])
 {
-    return (std::uint32_t(std::uint8_t(code[0])) << 24) |
-           (std::uint32_t(std::uint8_t(code[1])) << 16) |
-           (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
+    return (std::uint32_t(std::uint8_t(code[0])) << 24)
+        | (std::uint32_t(std::uint8_t(code[1])) << 16) | (std::uint32_t(std::uint8_t(code[2])) << 8)
+        | std::uint32_t(std::uint8_t(code[3]));
 }
 
 /// The same of a code known only at run time (its first four characters).

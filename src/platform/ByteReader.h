@@ -16,15 +16,17 @@ enum class Endian { Little, Big };
 class ByteReader {
 public:
     ByteReader() noexcept = default;
-    explicit ByteReader(std::span<const std::uint8_t> data) noexcept : bytes(data) {}
+    explicit ByteReader(std::span<const std::uint8_t> data) noexcept
+        : bytes(data)
+    {
+    }
 
     std::size_t Position() const noexcept { return pos; }
     std::size_t Size() const noexcept { return bytes.size(); }
     std::size_t Remaining() const noexcept { return bytes.size() - pos; }
     std::span<const std::uint8_t> Data() const noexcept { return bytes; }
 
-    template <std::unsigned_integral T>
-    std::optional<T> Read(Endian order) noexcept
+    template <std::unsigned_integral T> std::optional<T> Read(Endian order) noexcept
     {
         auto value = ReadAt<T>(pos, order);
         if (value)

@@ -19,8 +19,7 @@ public:
     const std::vector<std::uint8_t>& Bytes() const noexcept { return bytes; }
     std::vector<std::uint8_t> Take() noexcept { return std::move(bytes); }
 
-    template <std::unsigned_integral T>
-    ByteWriter& Write(T value, Endian order)
+    template <std::unsigned_integral T> ByteWriter& Write(T value, Endian order)
     {
         for (std::size_t i = 0; i < sizeof(T); ++i) {
             const std::size_t shift = 8 * (order == Endian::Little ? i : sizeof(T) - 1 - i);
@@ -54,8 +53,7 @@ public:
     }
 
     /// Overwrites an already written value; false (and nothing changed) when it would not fit.
-    template <std::unsigned_integral T>
-    bool PatchAt(std::size_t offset, T value, Endian order)
+    template <std::unsigned_integral T> bool PatchAt(std::size_t offset, T value, Endian order)
     {
         if (offset > bytes.size() || bytes.size() - offset < sizeof(T))
             return false;

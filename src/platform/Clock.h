@@ -37,7 +37,10 @@ public:
         return static_cast<std::uint32_t>(ms.count());
     }
     std::int64_t Now() const override { return static_cast<std::int64_t>(std::time(nullptr)); }
-    void Sleep(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+    void Sleep(std::chrono::milliseconds duration) override
+    {
+        std::this_thread::sleep_for(duration);
+    }
 };
 
 /// Test double: time moves only when the test (or a Sleep) moves it.

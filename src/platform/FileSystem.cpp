@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,7 +15,7 @@ std::optional<FileStatus> StatFile(const std::string& path)
 {
     if (path.empty())
         return std::nullopt;
-    struct stat info {};
+    struct stat info { };
     if (::stat(path.c_str(), &info) != 0)
         return std::nullopt;
     FileStatus status;
@@ -121,7 +120,9 @@ namespace {
 
 class FileByteStream final : public ByteStream {
 public:
-    explicit FileByteStream(std::FILE* opened) : file(opened), buffer(1 << 16)
+    explicit FileByteStream(std::FILE* opened)
+        : file(opened)
+        , buffer(1 << 16)
     {
         // Sample data is read in small pieces while compiling: a large buffer keeps system calls
         // few. (glibc ignores the size unless it is given the buffer too.)
@@ -217,8 +218,7 @@ std::unique_ptr<ByteStream> ByteStream::OpenMemory(
     return std::make_unique<MemoryByteStream>(std::move(bytes));
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
-                                                       std::uint64_t limit)
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, std::uint64_t limit)
 {
     const auto status = StatFile(path);
     if (!status || !status->regular || status->size > limit)

@@ -58,7 +58,7 @@ public:
 };
 
 /// Reads a whole file, refusing files larger than `limit` bytes.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path,
-                                                       std::uint64_t limit);
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(
+    const std::string& path, std::uint64_t limit);
 
 } // namespace cardmill

@@ -21,7 +21,8 @@ std::string Trim(const std::string& text)
 
 } // namespace
 
-IniSettingsStore::IniSettingsStore(std::string filePath) : path(std::move(filePath))
+IniSettingsStore::IniSettingsStore(std::string filePath)
+    : path(std::move(filePath))
 {
     std::ifstream in(path);
     std::string text;
@@ -30,7 +31,7 @@ IniSettingsStore::IniSettingsStore(std::string filePath) : path(std::move(filePa
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
         const std::string trimmed = Trim(text);
-        Line line {section, {}, text};
+        Line line { section, {}, text };
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
             section = Trim(trimmed.substr(1, trimmed.size() - 2));
             line.section = section;
@@ -43,8 +44,8 @@ IniSettingsStore::IniSettingsStore(std::string filePath) : path(std::move(filePa
     }
 }
 
-std::optional<std::string> IniSettingsStore::Find(const std::string& section,
-                                                  const std::string& key) const
+std::optional<std::string> IniSettingsStore::Find(
+    const std::string& section, const std::string& key) const
 {
     for (const auto& line : lines) {
         if (line.section == section && line.key == key) {
@@ -55,8 +56,8 @@ std::optional<std::string> IniSettingsStore::Find(const std::string& section,
     return std::nullopt;
 }
 
-void IniSettingsStore::Put(const std::string& section, const std::string& key,
-                           const std::string& value)
+void IniSettingsStore::Put(
+    const std::string& section, const std::string& key, const std::string& value)
 {
     const std::string text = key + "=" + value;
     changed = true;
@@ -75,13 +76,13 @@ void IniSettingsStore::Put(const std::string& section, const std::string& key,
     }
     if (!sectionSeen) {
         if (!lines.empty() && !Trim(lines.back().text).empty())
-            lines.push_back({lines.back().section, {}, ""});
-        lines.push_back({section, {}, "[" + section + "]"});
-        lines.push_back({section, key, text});
+            lines.push_back({ lines.back().section, {}, "" });
+        lines.push_back({ section, {}, "[" + section + "]" });
+        lines.push_back({ section, key, text });
         return;
     }
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(lastOfSection + 1),
-                 Line {section, key, text});
+        Line { section, key, text });
 }
 
 bool IniSettingsStore::Flush()
@@ -94,8 +95,8 @@ bool IniSettingsStore::Flush()
     const auto folder = ParentFolder(path);
     if (!folder.empty() && !MakeFolders(folder))
         return false;
-    if (!WriteFileAtomically(path, {reinterpret_cast<const std::uint8_t*>(content.data()),
-                                    content.size()}))
+    if (!WriteFileAtomically(
+            path, { reinterpret_cast<const std::uint8_t*>(content.data()), content.size() }))
         return false;
     changed = false;
     return true;

@@ -14,8 +14,8 @@ class IniSettingsStore final : public SettingsStore {
 public:
     explicit IniSettingsStore(std::string filePath);
 
-    std::optional<std::string> Find(const std::string& section,
-                                    const std::string& key) const override;
+    std::optional<std::string> Find(
+        const std::string& section, const std::string& key) const override;
     void Put(const std::string& section, const std::string& key, const std::string& value) override;
     bool Flush() override;
 
@@ -29,8 +29,8 @@ public:
 private:
     struct Line {
         std::string section; // section the line belongs to
-        std::string key;     // empty for headers, comments and blank lines
-        std::string text;    // the whole line as written
+        std::string key; // empty for headers, comments and blank lines
+        std::string text; // the whole line as written
     };
 
     std::string path;

@@ -16,7 +16,7 @@ public:
     /// Position of the progress bar, 0 to 100.
     virtual void SetPercent(int percent) = 0;
     /// The bar as an activity indicator (work whose length is not known): one move along.
-    virtual void Pulse() {}
+    virtual void Pulse() { }
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
 };
@@ -24,13 +24,13 @@ public:
 /// Shows nothing; used when no operation is running.
 class NullProgressView final : public ProgressView {
 public:
-    void SetBanner(std::string_view) override {}
-    void SetPhase(std::string_view, std::string_view) override {}
-    void SetSector(std::string_view, std::string_view) override {}
-    void SetBlock(std::string_view, std::string_view) override {}
-    void SetPercent(int) override {}
+    void SetBanner(std::string_view) override { }
+    void SetPhase(std::string_view, std::string_view) override { }
+    void SetSector(std::string_view, std::string_view) override { }
+    void SetBlock(std::string_view, std::string_view) override { }
+    void SetPercent(int) override { }
     bool StopRequested() const override { return false; }
-    void ClearStop() override {}
+    void ClearStop() override { }
 };
 
 } // namespace cardmill

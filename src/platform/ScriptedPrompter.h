@@ -18,13 +18,14 @@ public:
     };
 
     explicit ScriptedPrompter(std::deque<Answer> script = {}, Answer fallback = Answer::Ok)
-        : answers(std::move(script)), otherwise(fallback)
+        : answers(std::move(script))
+        , otherwise(fallback)
     {
     }
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override
     {
-        shown.push_back({std::string(text), icon, buttons});
+        shown.push_back({ std::string(text), icon, buttons });
         if (buttons == Buttons::Ok)
             return Answer::Ok;
         if (answers.empty())

@@ -12,15 +12,15 @@ namespace cardmill {
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
-    virtual std::optional<std::string> Find(const std::string& section,
-                                            const std::string& key) const = 0;
-    virtual void Put(const std::string& section, const std::string& key,
-                     const std::string& value) = 0;
+    virtual std::optional<std::string> Find(
+        const std::string& section, const std::string& key) const = 0;
+    virtual void Put(const std::string& section, const std::string& key, const std::string& value)
+        = 0;
     /// Makes the values written so far permanent; false when they could not be stored.
     virtual bool Flush() = 0;
 
-    std::string GetText(const std::string& section, const std::string& key,
-                        const std::string& fallback) const
+    std::string GetText(
+        const std::string& section, const std::string& key, const std::string& fallback) const
     {
         return Find(section, key).value_or(fallback);
     }
@@ -48,17 +48,17 @@ public:
 /// Test double: the values live in memory only.
 class MemorySettingsStore final : public SettingsStore {
 public:
-    std::optional<std::string> Find(const std::string& section,
-                                    const std::string& key) const override
+    std::optional<std::string> Find(
+        const std::string& section, const std::string& key) const override
     {
-        auto found = values.find({section, key});
+        auto found = values.find({ section, key });
         if (found == values.end())
             return std::nullopt;
         return found->second;
     }
     void Put(const std::string& section, const std::string& key, const std::string& value) override
     {
-        values[{section, key}] = value;
+        values[{ section, key }] = value;
     }
     bool Flush() override
     {

@@ -1,7 +1,6 @@
 #include "TerminalProgressView.h"
 
 #include <algorithm>
-
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -25,8 +24,10 @@ std::string Joined(std::string_view a, std::string_view b)
 } // namespace
 
 TerminalProgressView::TerminalProgressView(const std::atomic<bool>& stopFlag, std::FILE* output)
-    : stop(stopFlag), out(output), live(::isatty(::fileno(output)) != 0),
-      started(std::chrono::steady_clock::now())
+    : stop(stopFlag)
+    , out(output)
+    , live(::isatty(::fileno(output)) != 0)
+    , started(std::chrono::steady_clock::now())
 {
 }
 
@@ -115,16 +116,16 @@ void TerminalProgressView::Draw(bool force)
     lastDraw = now;
 
     std::string text = phase;
-    for (const std::string* part : {&sector, &block})
+    for (const std::string* part : { &sector, &block })
         if (!part->empty())
             text += "  " + *part;
     std::string bar;
     if (percent >= 0) {
         constexpr int kBarWidth = 20;
         const int filled = percent * kBarWidth / 100;
-        bar = " [" + std::string(static_cast<std::size_t>(filled), '#') +
-              std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] " +
-              std::to_string(percent) + "%";
+        bar = " [" + std::string(static_cast<std::size_t>(filled), '#')
+            + std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] "
+            + std::to_string(percent) + "%";
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started);
         if (percent > 0 && percent < 100 && elapsed.count() > 0) {
             const long left = static_cast<long>(elapsed.count()) * (100 - percent) / percent;

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <string>
-
 #include <unistd.h>
 
 namespace cardmill {
@@ -47,9 +46,12 @@ constexpr Answer kRefusal = Answer::Cancel;
 
 } // namespace
 
-TerminalPrompter::TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, std::FILE* input,
-                                   std::FILE* output)
-    : policy(answerPolicy), retriesLeft(retryLimit), in(input), out(output)
+TerminalPrompter::TerminalPrompter(
+    AnswerPolicy answerPolicy, int retryLimit, std::FILE* input, std::FILE* output)
+    : policy(answerPolicy)
+    , retriesLeft(retryLimit)
+    , in(input)
+    , out(output)
 {
 }
 
@@ -74,9 +76,9 @@ Answer TerminalPrompter::Decide(Buttons buttons)
     switch (policy) {
     case AnswerPolicy::Yes:
         why = " (--yes)";
-        answer = buttons == Buttons::OkCancel      ? Answer::Ok
-                 : buttons == Buttons::YesNoCancel ? Answer::Yes
-                                                   : Answer::Retry;
+        answer = buttons == Buttons::OkCancel ? Answer::Ok
+            : buttons == Buttons::YesNoCancel ? Answer::Yes
+                                              : Answer::Retry;
         if (answer == Answer::Retry) {
             if (retriesLeft > 0) {
                 --retriesLeft;

@@ -14,7 +14,7 @@ enum class AnswerPolicy { Ask, Yes, No };
 class TerminalPrompter final : public Prompter {
 public:
     TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, std::FILE* input = stdin,
-                     std::FILE* output = stderr);
+        std::FILE* output = stderr);
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override;
     void Beep() override;

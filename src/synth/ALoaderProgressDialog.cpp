@@ -12,8 +12,10 @@
 
 namespace cardmill {
 
-ALoaderProgressDialog::ALoaderProgressDialog(MCardmill& documentController, ProgressView& progressView)
-    : controller(documentController), view(progressView)
+ALoaderProgressDialog::ALoaderProgressDialog(
+    MCardmill& documentController, ProgressView& progressView)
+    : controller(documentController)
+    , view(progressView)
 {
 }
 
@@ -81,7 +83,8 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
     if (voice && voice->IsStereo() && controller.Prefs().splitStereoFiles) {
         auto copy = voice->DuplicateActive();
         auto* second = dynamic_cast<MInstFile*>(copy.get());
-        if (second && project.CanPlace(second, second->GetCategory()) && project.AddItem(std::move(copy))) {
+        if (second && project.CanPlace(second, second->GetCategory())
+            && project.AddItem(std::move(copy))) {
             voice->SetChannel(1);
             second->SetChannel(2);
             voice->SetShortName(StereoHalfName(voice->GetShortName(), 'L'));

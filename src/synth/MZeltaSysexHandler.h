@@ -12,7 +12,7 @@ class MZeltaSysexHandler {
 public:
     /// The maker's three-byte manufacturer identifier (M1 M2 M3). The command line's --maker-id
     /// replaces it for a run.
-    static constexpr std::array<std::uint8_t, 3> kMakerId {0x00, 0x00, 0x0E};
+    static constexpr std::array<std::uint8_t, 3> kMakerId { 0x00, 0x00, 0x0E };
 
     static constexpr std::uint16_t kZelta = 0x0E;
     static constexpr std::uint16_t kTinyloop = 0x17;

@@ -1,4 +1,5 @@
 #include "compiler/AImageProgressDialog.h"
+
 #include "compiler/MCompileEngine.h"
 #include "model/MProject.h"
 #include "model/MSoundFileWAV.h"
@@ -6,6 +7,7 @@
 #include "support/SoundHelpers.h"
 
 #include <filesystem>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -22,14 +24,15 @@ protected:
     }
     void Sound(std::uint32_t frames)
     {
-        auto sound = test::Load<MSoundFileWAV>(env, test::WavBuilder().Frames(frames).Build(), "/s/x.wav");
+        auto sound
+            = test::Load<MSoundFileWAV>(env, test::WavBuilder().Frames(frames).Build(), "/s/x.wav");
         project.AddItem(std::move(sound));
     }
 
     test::TempDir dir;
     test::TestEnv env;
-    MProject project {env.prefs};
-    MCompileEngine engine {project, env.prompter};
+    MProject project { env.prefs };
+    MCompileEngine engine { project, env.prompter };
     std::string path = dir.File("card.img");
 };
 
@@ -47,8 +50,9 @@ TEST_F(ImageFile, SixteenMegabytesAreQuestionedFromOneByteBelow)
     env.prompter.Push(Answer::Cancel);
     EXPECT_EQ(Write(), Outcome::NotStarted);
     ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_EQ(env.prompter.shown[0].text, "The project size is larger than 16 megabytes.  The data in an image file this "
-                                          "large will be corrupt.  Do you wish to create the image file anyway?");
+    EXPECT_EQ(env.prompter.shown[0].text,
+        "The project size is larger than 16 megabytes.  The data in an image file this "
+        "large will be corrupt.  Do you wish to create the image file anyway?");
     EXPECT_FALSE(std::filesystem::exists(path));
 
     // One byte less: only the card size is questioned.
@@ -57,7 +61,9 @@ TEST_F(ImageFile, SixteenMegabytesAreQuestionedFromOneByteBelow)
     env.prompter.Push(Answer::Cancel);
     EXPECT_EQ(Write(), Outcome::NotStarted);
     ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_EQ(env.prompter.shown[0].text.rfind("The project size is too large for the memory card specified.", 0), 0u);
+    EXPECT_EQ(env.prompter.shown[0].text.rfind(
+                  "The project size is too large for the memory card specified.", 0),
+        0u);
 }
 
 TEST_F(ImageFile, AcceptingTheSixteenMegabyteQuestionSkipsTheCardSizeOne)
@@ -66,7 +72,8 @@ TEST_F(ImageFile, AcceptingTheSixteenMegabyteQuestionSkipsTheCardSizeOne)
     project.SetCardSizeToken(0);
     env.prompter.Push(Answer::Ok);
     Write();
-    EXPECT_EQ(env.prompter.shown[0].text.rfind("The project size is larger than 16 megabytes.", 0), 0u);
+    EXPECT_EQ(
+        env.prompter.shown[0].text.rfind("The project size is larger than 16 megabytes.", 0), 0u);
     for (const auto& box : env.prompter.shown)
         EXPECT_EQ(box.text.find("too large for the memory card"), std::string::npos);
 }
@@ -82,8 +89,9 @@ TEST_F(ImageFile, SectorAndBlockLines)
     for (const std::string& line : env.progress.history)
         if (line.rfind("sector: ", 0) == 0)
             sectors.push_back(line);
-    EXPECT_EQ(sectors, (std::vector<std::string> {"sector: Sector:  1", "sector: Sector:  2"}));
-    const auto second = std::find(env.progress.history.begin(), env.progress.history.end(), "sector: Sector:  2");
+    EXPECT_EQ(sectors, (std::vector<std::string> { "sector: Sector:  1", "sector: Sector:  2" }));
+    const auto second
+        = std::find(env.progress.history.begin(), env.progress.history.end(), "sector: Sector:  2");
     EXPECT_EQ(*(second + 1), "block: Block:  1");
     EXPECT_EQ(env.progress.percents.back() <= 100, true);
 }
@@ -93,19 +101,21 @@ TEST_F(ImageFile, AWholeNumberOfBlocksHasNoFinalPiece)
     Sound(938); // 108 + 30 + 2 x (938 + 17) = 2048
     ASSERT_EQ(Write(), Outcome::Ready);
     EXPECT_EQ(test::ReadFile(path).size(), 2048u);
-    EXPECT_EQ(std::count(env.progress.history.begin(), env.progress.history.end(), "block: Block:  2"), 1);
+    EXPECT_EQ(
+        std::count(env.progress.history.begin(), env.progress.history.end(), "block: Block:  2"),
+        1);
 }
 
 /// Stop is pressed once ten blocks are out.
 class StopAfterTenBlocks final : public ProgressView {
 public:
-    void SetBanner(std::string_view) override {}
-    void SetPhase(std::string_view, std::string_view) override {}
-    void SetSector(std::string_view, std::string_view) override {}
+    void SetBanner(std::string_view) override { }
+    void SetPhase(std::string_view, std::string_view) override { }
+    void SetSector(std::string_view, std::string_view) override { }
     void SetBlock(std::string_view, std::string_view) override { ++blocks; }
-    void SetPercent(int) override {}
+    void SetPercent(int) override { }
     bool StopRequested() const override { return blocks >= 10; }
-    void ClearStop() override {}
+    void ClearStop() override { }
     int blocks = 0;
 };
 
@@ -124,7 +134,8 @@ TEST_F(ImageFile, AFileThatCannotBeOpenedIsReported)
     path = dir.File("no/such/folder/card.img");
     EXPECT_EQ(Write(), Outcome::NotStarted);
     EXPECT_EQ(env.prompter.LastText(),
-              "Sorry, but the new file can't be created because the file " + path + " could not be opened.");
+        "Sorry, but the new file can't be created because the file " + path
+            + " could not be opened.");
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "compiler/MCompileEngine.h"
+
 #include "model/MParamFileRawSex.h"
 #include "model/MProject.h"
 #include "model/MSoundFileWAV.h"
@@ -42,7 +43,8 @@ protected:
             } else if (engine.IsFinished()) {
                 image.finalBytes = engine.GetFinalByteCount();
                 const auto block = engine.GetBlockData();
-                image.bytes.insert(image.bytes.end(), block.begin(), block.begin() + image.finalBytes);
+                image.bytes.insert(
+                    image.bytes.end(), block.begin(), block.begin() + image.finalBytes);
                 break;
             }
         }
@@ -52,8 +54,8 @@ protected:
 
     MSoundFileWAV* Sound(int group, std::uint32_t frames, const std::string& name = "s.wav")
     {
-        auto sound = test::Load<MSoundFileWAV>(env, WavBuilder().Format(1, 1, 48000, 16).Frames(frames).Build(),
-                                               "/snd/" + name);
+        auto sound = test::Load<MSoundFileWAV>(
+            env, WavBuilder().Format(1, 1, 48000, 16).Frames(frames).Build(), "/snd/" + name);
         sound->SetCategory(static_cast<std::int16_t>(group));
         MSoundFileWAV* raw = sound.get();
         project.AddItem(std::move(sound));
@@ -69,18 +71,20 @@ protected:
     void Bank(std::uint16_t family)
     {
         auto bank = std::make_unique<MParamFileRawSex>(env.services);
-        bank->AttachMemory(test::BankCapture {family}.Build());
+        bank->AttachMemory(test::BankCapture { family }.Build());
         ASSERT_TRUE(bank->OpenBank("/b/bank.syx"));
         env.services.projectLoading = true; // no target question
-        while (bank->LoadStep() == 0) {
-        }
+        while (bank->LoadStep() == 0) { }
         env.services.projectLoading = false;
         project.AddItem(std::move(bank));
     }
-    std::uint32_t U32(const Bytes& bytes, std::size_t at) { return *ByteReader(bytes).U32At(at, Endian::Big); }
+    std::uint32_t U32(const Bytes& bytes, std::size_t at)
+    {
+        return *ByteReader(bytes).U32At(at, Endian::Big);
+    }
 
     test::TestEnv env;
-    MProject project {env.prefs};
+    MProject project { env.prefs };
 };
 
 TEST_F(Engine, AnEmptyProjectIsItsCardHeader)
@@ -89,7 +93,8 @@ TEST_F(Engine, AnEmptyProjectIsItsCardHeader)
     EXPECT_EQ(image.fullBlocks, 0);
     EXPECT_EQ(image.finalBytes, 108);
     ASSERT_EQ(image.bytes.size(), 108u);
-    EXPECT_EQ(Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes {0x00, 0x70, 0x38, 0x1C}));
+    EXPECT_EQ(
+        Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes { 0x00, 0x70, 0x38, 0x1C }));
     EXPECT_EQ(U32(image.bytes, 4), 54u);
     EXPECT_EQ(std::string(image.bytes.begin() + 10, image.bytes.begin() + 24), "untitled  1.00");
     EXPECT_EQ(std::string(image.bytes.begin() + 24, image.bytes.begin() + 30), "empty ");
@@ -108,7 +113,8 @@ TEST_F(Engine, OneSoundOfAThousandFrames)
     // The voice at 108; its sample header at 126; the first sample word's address (S) is 69.
     EXPECT_EQ(image.bytes[108], 0x10);
     EXPECT_EQ(image.bytes[109], 1);
-    EXPECT_EQ((image.bytes[126 + 9] << 16) | (image.bytes[126 + 10] << 8) | image.bytes[126 + 11], 69);
+    EXPECT_EQ(
+        (image.bytes[126 + 9] << 16) | (image.bytes[126 + 10] << 8) | image.bytes[126 + 11], 69);
     EXPECT_EQ(image.bytes.size(), project.GetTotalBytes());
 }
 
@@ -119,8 +125,8 @@ TEST_F(Engine, TwoSequencesAndTheirTable)
     const Image image = Compile();
     ASSERT_EQ(image.bytes.size(), 458u);
     EXPECT_EQ(U32(image.bytes, 4), 0x020000E5u);
-    EXPECT_EQ(image.bytes[108], 100);      // the first sequence's first byte
-    EXPECT_EQ(image.bytes[208], 50);       // the second's
+    EXPECT_EQ(image.bytes[108], 100); // the first sequence's first byte
+    EXPECT_EQ(image.bytes[208], 50); // the second's
     EXPECT_EQ(U32(image.bytes, 258), 0x01000036u);
     EXPECT_EQ(U32(image.bytes, 262), 0x00000068u);
     for (std::size_t at = 266; at < 458; at += 4)
@@ -149,14 +155,16 @@ TEST_F(Engine, AZeltaBankComesFirst)
     Sound(9, 50);
     const Image image = Compile();
     ASSERT_EQ(image.bytes.size(), project.GetTotalBytes());
-    EXPECT_EQ(Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes {0xA5, 0xC3, 0x5A, 0xA5}));
+    EXPECT_EQ(
+        Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes { 0xA5, 0xC3, 0x5A, 0xA5 }));
     EXPECT_EQ(image.bytes[4], test::BankCapture::Unpacked(0, 0, 1));
     // The header follows the 64 bank blocks; the first sample word is at 32768 + (108 + 30) / 2.
     const std::size_t voice = 65536 + 108;
     EXPECT_EQ(image.bytes[voice], 0x38);
     EXPECT_EQ(image.bytes[voice + 17], 0); // never leftover bank data
-    EXPECT_EQ((image.bytes[voice + 18 + 9] << 16) | (image.bytes[voice + 18 + 10] << 8) | image.bytes[voice + 18 + 11],
-              32768 + 69);
+    EXPECT_EQ((image.bytes[voice + 18 + 9] << 16) | (image.bytes[voice + 18 + 10] << 8)
+            | image.bytes[voice + 18 + 11],
+        32768 + 69);
 }
 
 TEST_F(Engine, APerculaBankAfterPendingBytes)
@@ -171,7 +179,8 @@ TEST_F(Engine, APerculaBankAfterPendingBytes)
     EXPECT_EQ(image.finalBytes, 300);
     ASSERT_EQ(image.bytes.size(), 65836u);
     EXPECT_EQ(image.bytes.size(), project.GetTotalBytes());
-    EXPECT_EQ(Bytes(image.bytes.begin() + 300, image.bytes.begin() + 304), (Bytes {0x69, 0x96, 0x12, 0x48}));
+    EXPECT_EQ(Bytes(image.bytes.begin() + 300, image.bytes.begin() + 304),
+        (Bytes { 0x69, 0x96, 0x12, 0x48 }));
     EXPECT_EQ(U32(image.bytes, 4) & 0xFF000000u, 0x04000000u);
     for (std::size_t at = 304 + 58624; at < image.bytes.size(); ++at)
         ASSERT_EQ(image.bytes[at], 0) << at; // the filler
@@ -197,8 +206,8 @@ TEST_F(Engine, TwoBlocksOfHeaderAndVoicesThenSamplesFromBlockTwo)
     ASSERT_EQ(image.bytes.size(), project.GetTotalBytes());
     const auto sound = dynamic_cast<MSoundFile*>(project.GetItem(0, 1));
     EXPECT_EQ(sound->CardAddress(), 1024u); // the first sample word opens block 2
-    EXPECT_EQ(image.bytes[2047], 0x00);     // the low byte of that address ends block 1
-    EXPECT_EQ(image.bytes[2048], 0x0A);     // the first frame (bytes 03 0A, little-endian)
+    EXPECT_EQ(image.bytes[2047], 0x00); // the low byte of that address ends block 1
+    EXPECT_EQ(image.bytes[2048], 0x0A); // the first frame (bytes 03 0A, little-endian)
     EXPECT_EQ(image.bytes[2049], 0x03);
 }
 

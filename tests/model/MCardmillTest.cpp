@@ -1,4 +1,5 @@
 #include "model/MCardmill.h"
+
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
@@ -9,6 +10,7 @@
 #include "support/TestEnv.h"
 
 #include <filesystem>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -39,7 +41,8 @@ protected:
 
     void MakeDirty()
     {
-        controller.Project().AddItem(std::make_unique<test::FakeFile>(controller.GetServices(), 0, 1));
+        controller.Project().AddItem(
+            std::make_unique<test::FakeFile>(controller.GetServices(), 0, 1));
     }
 
     test::TempDir dir;
@@ -48,7 +51,7 @@ protected:
     MemorySettingsStore settings;
     RecordingUi ui;
     PendingFilesQueue pending;
-    MCardmill controller {Platform {prompter, clock, settings}, ui, pending};
+    MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
 };
 
 TEST_F(Controller, NewOnACleanProjectAsksNothing)
@@ -68,7 +71,7 @@ TEST_F(Controller, NewOnADirtyUntitledProjectAsksWithTheCardNameAndYesOpensSaveA
     EXPECT_EQ(prompter.shown[0].text, "Save changes to the Cardmill document untitled?");
     EXPECT_EQ(prompter.shown[0].buttons, Buttons::YesNoCancel);
     EXPECT_EQ(prompter.shown[0].icon, Icon::None);
-    EXPECT_EQ(ui.proposedNames, std::vector<std::string> {"untitled"});
+    EXPECT_EQ(ui.proposedNames, std::vector<std::string> { "untitled" });
     EXPECT_EQ(ui.resets, 0);
     EXPECT_TRUE(controller.Project().IsDirty());
 
@@ -82,7 +85,7 @@ TEST_F(Controller, SaveAsWritesTheProjectAndAPlainSaveThenKeepsABackupWhileWriti
 {
     MakeDirty();
     const std::string path = dir.File("proj.cmr");
-    ui.saveChoice = DocumentUi::SaveChoice {path, 1};
+    ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
     EXPECT_TRUE(controller.SaveProject());
     EXPECT_TRUE(controller.HasFile());
     EXPECT_FALSE(controller.KeepBackup());
@@ -96,7 +99,7 @@ TEST_F(Controller, SaveAsWritesTheProjectAndAPlainSaveThenKeepsABackupWhileWriti
     EXPECT_FALSE(std::filesystem::exists(dir.File("proj.bak")));
 
     // After a plain Save, Save As to a new name needs no backup of a file that is not there.
-    ui.saveChoice = DocumentUi::SaveChoice {dir.File("other.cmr"), 1};
+    ui.saveChoice = DocumentUi::SaveChoice { dir.File("other.cmr"), 1 };
     EXPECT_TRUE(controller.SaveProjectAs());
     EXPECT_FALSE(controller.KeepBackup());
     EXPECT_EQ(controller.DocumentPath(), dir.File("other.cmr"));
@@ -105,7 +108,7 @@ TEST_F(Controller, SaveAsWritesTheProjectAndAPlainSaveThenKeepsABackupWhileWriti
 TEST_F(Controller, SaveAsTextDumpLeavesTheDocumentAsItWas)
 {
     controller.Project().SetDirty();
-    ui.saveChoice = DocumentUi::SaveChoice {dir.File("dump.xls"), 2};
+    ui.saveChoice = DocumentUi::SaveChoice { dir.File("dump.xls"), 2 };
     EXPECT_FALSE(controller.SaveProjectAs());
     EXPECT_TRUE(std::filesystem::exists(dir.File("dump.xls")));
     EXPECT_FALSE(controller.HasFile());
@@ -136,7 +139,7 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
 TEST_F(Controller, RevertOfADirtyProjectSavesFirstWhenAskedTo)
 {
     const std::string path = dir.File("r.cmr");
-    ui.saveChoice = DocumentUi::SaveChoice {path, 1};
+    ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
     MakeDirty();
     ASSERT_TRUE(controller.SaveProject());
     MakeDirty();

@@ -1,12 +1,14 @@
-#include "model/ASafeFile.h"
 #include "model/MInstFileCardmill.h"
-#include "model/MissingFileLocator.h"
+
+#include "model/ASafeFile.h"
 #include "model/MSoundFileWAV.h"
+#include "model/MissingFileLocator.h"
 #include "support/Instruments.h"
 #include "support/SoundHelpers.h"
 
 #include <filesystem>
 #include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -18,11 +20,14 @@ using test::WavBuilder;
 
 class Instrument : public ::testing::Test {
 protected:
-    std::string Wav(const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
+    std::string Wav(
+        const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
     {
-        return dir.Write(name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
+        return dir.Write(
+            name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
     }
-    std::unique_ptr<MInstFileCardmill> Open(const Bytes& bytes, const std::string& name = "inst.cmt")
+    std::unique_ptr<MInstFileCardmill> Open(
+        const Bytes& bytes, const std::string& name = "inst.cmt")
     {
         auto instrument = std::make_unique<MInstFileCardmill>(env.services);
         if (!instrument->OpenInstrument(dir.Write(name, bytes)))
@@ -35,8 +40,7 @@ protected:
         if (!instrument)
             return nullptr;
         int result = 0;
-        while ((result = instrument->LoadStep()) == 0) {
-        }
+        while ((result = instrument->LoadStep()) == 0) { }
         if (result != 1)
             return nullptr;
         instrument->SetCategory(category);
@@ -59,7 +63,7 @@ protected:
 TEST_F(Instrument, VoiceSizesAndBytes)
 {
     const std::string a = Wav("a.wav");
-    auto one = Load(CmtBuilder().Groups(1, 1, {72}).Add({a}).Build(), 3);
+    auto one = Load(CmtBuilder().Groups(1, 1, { 72 }).Add({ a }).Build(), 3);
     ASSERT_TRUE(one);
     EXPECT_EQ(one->GetVoiceHeaderSize(), 30u);
     auto voice = Voice(*one);
@@ -71,16 +75,17 @@ TEST_F(Instrument, VoiceSizesAndBytes)
 
     std::vector<CmtBuilder::Sample> samples;
     CmtBuilder five;
-    five.Groups(5, 2, {20, 40, 60, 80, 127});
+    five.Groups(5, 2, { 20, 40, 60, 80, 127 });
     for (int i = 0; i < 10; ++i)
-        five.Add({Wav("s" + std::to_string(i) + ".wav", 100 + static_cast<std::uint32_t>(i))});
+        five.Add({ Wav("s" + std::to_string(i) + ".wav", 100 + static_cast<std::uint32_t>(i)) });
     auto keyboard = Load(five.Build(), 0);
     ASSERT_TRUE(keyboard);
     EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 142u);
     voice = Voice(*keyboard);
     EXPECT_EQ(voice[12], 4);
     EXPECT_EQ(voice[13], 1);
-    EXPECT_EQ(std::vector<std::uint8_t>(voice.begin() + 16, voice.begin() + 22), (std::vector<std::uint8_t> {20, 40, 60, 80, 127, 0}));
+    EXPECT_EQ(std::vector<std::uint8_t>(voice.begin() + 16, voice.begin() + 22),
+        (std::vector<std::uint8_t> { 20, 40, 60, 80, 127, 0 }));
     keyboard->SetCategory(9);
     EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 42u);
     voice = Voice(*keyboard);
@@ -93,23 +98,32 @@ TEST_F(Instrument, VoiceSizesAndBytes)
 
 TEST_F(Instrument, AMissingSampleRepeatsThePreviousHeader)
 {
-    auto instrument = Load(CmtBuilder().Groups(2, 1, {60, 127}).Add({Wav("a.wav")}).Add({Wav("b.wav", 500)}).Build(), 0);
+    auto instrument = Load(CmtBuilder()
+                               .Groups(2, 1, { 60, 127 })
+                               .Add({ Wav("a.wav") })
+                               .Add({ Wav("b.wav", 500) })
+                               .Build(),
+        0);
     ASSERT_TRUE(instrument);
     instrument->AssignCardAddress(100);
     const auto before = Voice(*instrument);
     EXPECT_NE(std::vector<std::uint8_t>(before.begin() + 18, before.begin() + 30),
-              std::vector<std::uint8_t>(before.begin() + 30, before.begin() + 42));
+        std::vector<std::uint8_t>(before.begin() + 30, before.begin() + 42));
     env.services.sounds.Remove(instrument->SampleAt(1, 0)); // no longer registered: missing
     const auto after = Voice(*instrument);
     EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 18, after.begin() + 30),
-              std::vector<std::uint8_t>(after.begin() + 30, after.begin() + 42));
+        std::vector<std::uint8_t>(after.begin() + 30, after.begin() + 42));
 }
 
 TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
 {
     const Bytes a = WavBuilder().Format(1, 1, 44100, 16).Frames(300).Build();
     const Bytes b = WavBuilder().Format(1, 1, 44100, 8).Frames(200).Build();
-    auto instrument = Load(CmtBuilder().Groups(2, 1, {60, 127}).Add({dir.Write("a.wav", a)}).Add({dir.Write("b.wav", b)}).Build());
+    auto instrument = Load(CmtBuilder()
+                               .Groups(2, 1, { 60, 127 })
+                               .Add({ dir.Write("a.wav", a) })
+                               .Add({ dir.Write("b.wav", b) })
+                               .Build());
     ASSERT_TRUE(instrument);
     auto soundA = test::Load<MSoundFileWAV>(env, a, "/x/other1.wav");
     auto soundB = test::Load<MSoundFileWAV>(env, b, "/x/other2.wav");
@@ -135,9 +149,9 @@ TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
 TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
 {
     std::vector<std::unique_ptr<MSoundFile>> sounds;
-    for (const char* name : {"low.wav", "mid.wav", "high.wav"}) {
+    for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(env.services);
-        ASSERT_TRUE(sound->OpenSound(Wav(name, 3000, {{0, 100, 2000}})));
+        ASSERT_TRUE(sound->OpenSound(Wav(name, 3000, { { 0, 100, 2000 } })));
         sounds.push_back(std::move(sound));
     }
     ASafeFile writer(env.prompter);
@@ -159,8 +173,7 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     auto instrument = std::make_unique<MInstFileCardmill>(env.services);
     ASSERT_TRUE(instrument->OpenInstrument(path));
     int result = 0;
-    while ((result = instrument->LoadStep()) == 0) {
-    }
+    while ((result = instrument->LoadStep()) == 0) { }
     ASSERT_EQ(result, 1);
     EXPECT_EQ(instrument->GroupCount(), 3);
     EXPECT_EQ(instrument->GetLoadedCount(), 3);
@@ -177,40 +190,43 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
 TEST_F(Instrument, OnlyTheLowByteOfTheFineTuneIsStored)
 {
     auto sound = std::make_unique<MSoundFileWAV>(env.services);
-    ASSERT_TRUE(sound->OpenSound(dir.Write("tuned.wav", WavBuilder().Frames(100).Smpl(60, 0x80000000u, {}).Build())));
+    ASSERT_TRUE(sound->OpenSound(
+        dir.Write("tuned.wav", WavBuilder().Frames(100).Smpl(60, 0x80000000u, {}).Build())));
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     sounds.push_back(std::move(sound));
     ASafeFile writer(env.prompter);
     ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, dir.File("t.cmt"), std::move(sounds)));
     auto instrument = std::make_unique<MInstFileCardmill>(env.services);
     ASSERT_TRUE(instrument->OpenInstrument(dir.File("t.cmt")));
-    while (instrument->LoadStep() == 0) {
-    }
+    while (instrument->LoadStep() == 0) { }
     EXPECT_EQ(instrument->SampleAt(0, 0)->Params().fineTune, 0); // 12800 & 0xFF
 }
 
 TEST_F(Instrument, VersionRules)
 {
     const std::string a = Wav("a.wav");
-    EXPECT_TRUE(Open(CmtBuilder().Version(3, 15).Add({a}).Build()));
-    EXPECT_FALSE(Open(CmtBuilder().Version(3, 16).Add({a}).Build()));
-    EXPECT_FALSE(Open(CmtBuilder().Version(4, 0).Add({a}).Build()));
-    EXPECT_TRUE(Open(CmtBuilder().Version(2, 99).Add({a}).Build()));
-    EXPECT_FALSE(Open(test::FormBuilder("ORCM", "CMin", Endian::Big, false).Chunk("INST", Bytes(200)).Build()));
+    EXPECT_TRUE(Open(CmtBuilder().Version(3, 15).Add({ a }).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Version(3, 16).Add({ a }).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Version(4, 0).Add({ a }).Build()));
+    EXPECT_TRUE(Open(CmtBuilder().Version(2, 99).Add({ a }).Build()));
+    EXPECT_FALSE(Open(
+        test::FormBuilder("ORCM", "CMin", Endian::Big, false).Chunk("INST", Bytes(200)).Build()));
 }
 
 TEST_F(Instrument, CountsThatDoNotFitTheChunkAreRefused)
 {
     const std::string a = Wav("a.wav");
-    EXPECT_FALSE(Open(CmtBuilder().Add({a}).ClaimSamples(2).Build()));
-    EXPECT_FALSE(Open(CmtBuilder().Groups(1, 4, {127}).Add({a}).Build()));
-    EXPECT_FALSE(Open(test::FormBuilder("ORCM", "CMin", Endian::Big, false).Chunk("VERS", {3, 0}).Chunk("INST", Bytes(100)).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Add({ a }).ClaimSamples(2).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Groups(1, 4, { 127 }).Add({ a }).Build()));
+    EXPECT_FALSE(Open(test::FormBuilder("ORCM", "CMin", Endian::Big, false)
+                          .Chunk("VERS", { 3, 0 })
+                          .Chunk("INST", Bytes(100))
+                          .Build()));
     // A group beyond the stored records fails its sample.
-    auto beyond = Open(CmtBuilder().Groups(2, 1, {60, 127}).Add({a}).Build());
+    auto beyond = Open(CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ a }).Build());
     ASSERT_TRUE(beyond);
     int result = 0;
-    while ((result = beyond->LoadStep()) == 0) {
-    }
+    while ((result = beyond->LoadStep()) == 0) { }
     EXPECT_EQ(result, -1);
 }
 
@@ -218,25 +234,36 @@ TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
 {
     ASafeFile writer(env.prompter);
     EXPECT_FALSE(WriteInstrumentFile(writer, env.prompter, dir.File("none.cmt"), {}));
-    EXPECT_EQ(env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
+    EXPECT_EQ(
+        env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
 
-    const std::string deep = dir.Path() + "/" + std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav";
+    const std::string deep
+        = dir.Path() + "/" + std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav";
     std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
     const Bytes wav = WavBuilder().Frames(10).Build();
-    std::ofstream(deep, std::ios::binary).write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    std::ofstream(deep, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     auto sound = std::make_unique<MSoundFileWAV>(env.services);
     ASSERT_TRUE(sound->OpenSound(deep));
     sounds.push_back(std::move(sound));
-    EXPECT_FALSE(WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
+    EXPECT_FALSE(
+        WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
     EXPECT_NE(env.prompter.LastText().find(deep), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.File("long.cmt")));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // the folder only
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // the folder only
 }
 
 TEST_F(Instrument, KeyWidthsAndAverageSpan)
 {
-    auto four = Load(CmtBuilder().Groups(4, 1, {47, 59, 71, 127}).Add({Wav("1.wav")}).Add({Wav("2.wav")}).Add({Wav("3.wav")}).Add({Wav("4.wav")}).Build());
+    auto four = Load(CmtBuilder()
+                         .Groups(4, 1, { 47, 59, 71, 127 })
+                         .Add({ Wav("1.wav") })
+                         .Add({ Wav("2.wav") })
+                         .Add({ Wav("3.wav") })
+                         .Add({ Wav("4.wav") })
+                         .Build());
     ASSERT_TRUE(four);
     EXPECT_EQ(four->AverageKeySpan(), 12);
     const auto widths = four->KeyWidths();
@@ -244,7 +271,8 @@ TEST_F(Instrument, KeyWidthsAndAverageSpan)
     EXPECT_EQ(widths[1], 12);
     EXPECT_EQ(widths[2], 12);
     EXPECT_EQ(widths[3], 96 - 71);
-    auto two = Load(CmtBuilder().Groups(2, 1, {59, 127}).Add({Wav("1.wav")}).Add({Wav("2.wav")}).Build());
+    auto two = Load(
+        CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ Wav("1.wav") }).Add({ Wav("2.wav") }).Build());
     EXPECT_EQ(two->AverageKeySpan(), 64);
     EXPECT_EQ(two->KeyWidths()[0], 60);
     EXPECT_EQ(two->KeyWidths()[1], 68);
@@ -252,7 +280,8 @@ TEST_F(Instrument, KeyWidthsAndAverageSpan)
 
 TEST_F(Instrument, CopiesOwnCopiesOfTheirSamples)
 {
-    auto instrument = Load(CmtBuilder().Groups(2, 1, {60, 127}).Add({Wav("a.wav")}).Add({Wav("b.wav")}).Build());
+    auto instrument = Load(
+        CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ Wav("a.wav") }).Add({ Wav("b.wav") }).Build());
     auto copy = instrument->Duplicate();
     auto* other = dynamic_cast<MInstFileCardmill*>(copy.get());
     ASSERT_TRUE(other);
@@ -271,17 +300,23 @@ struct ScriptedFinder final : FileFinder {
     Answer Find(const std::string&, const std::string& fileName, bool, bool) override
     {
         asked.push_back(fileName);
-        return {Choice::Skip, {}};
+        return { Choice::Skip, {} };
     }
     std::vector<std::string> asked;
 };
 
 TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed)
 {
-    const Bytes cmt = CmtBuilder().Groups(3, 1, {40, 80, 127}).Add({dir.File("a.wav")}).Add({dir.File("b.wav")}).Add({dir.File("c.wav")}).Build();
-    // The samples are not where the instrument says; a and c are where another file was loaded from.
+    const Bytes cmt = CmtBuilder()
+                          .Groups(3, 1, { 40, 80, 127 })
+                          .Add({ dir.File("a.wav") })
+                          .Add({ dir.File("b.wav") })
+                          .Add({ dir.File("c.wav") })
+                          .Build();
+    // The samples are not where the instrument says; a and c are where another file was loaded
+    // from.
     test::TempDir other;
-    for (const char* name : {"a.wav", "c.wav"})
+    for (const char* name : { "a.wav", "c.wav" })
         other.Write(name, WavBuilder().Frames(10).Build());
     ScriptedFinder finder;
     MissingFileLocator locator(env.prompter, &finder);
@@ -290,15 +325,13 @@ TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed
     auto instrument = Open(cmt);
     ASSERT_TRUE(instrument);
     int result = 0;
-    while ((result = instrument->LoadStep()) == 0) {
-    }
+    while ((result = instrument->LoadStep()) == 0) { }
     EXPECT_EQ(result, -1);
-    EXPECT_EQ(finder.asked, std::vector<std::string> {"b.wav"});
+    EXPECT_EQ(finder.asked, std::vector<std::string> { "b.wav" });
 
     other.Write("b.wav", WavBuilder().Frames(10).Build());
     auto found = Open(cmt, "again.cmt");
-    while ((result = found->LoadStep()) == 0) {
-    }
+    while ((result = found->LoadStep()) == 0) { }
     EXPECT_EQ(result, 1);
     EXPECT_EQ(found->SampleAt(1, 0)->GetPath(), other.File("b.wav"));
     env.services.locator = nullptr;

@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -25,9 +26,9 @@ using test::Bytes;
 using test::WavBuilder;
 
 struct QuietUi final : DocumentUi {
-    void ResetView() override {}
-    void SelectGroup(int) override {}
-    void SetTitle(const std::string&) override {}
+    void ResetView() override { }
+    void SelectGroup(int) override { }
+    void SetTitle(const std::string&) override { }
     std::optional<std::string> ChooseProjectToOpen() override { return std::nullopt; }
     std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return choice; }
     std::optional<SaveChoice> choice;
@@ -37,7 +38,7 @@ struct CountingFinder final : FileFinder {
     Answer Find(const std::string&, const std::string& name, bool, bool) override
     {
         asked.push_back(name);
-        return {Choice::Skip, {}};
+        return { Choice::Skip, {} };
     }
     std::vector<std::string> asked;
 };
@@ -69,16 +70,21 @@ protected:
         ALoaderProgressDialog loader(controller, progress);
         loader.SetTargetGroup(group);
         loader.Run();
-        return {loader.Added(), loader.NotAdded(), loader.ProjectOpened()};
+        return { loader.Added(), loader.NotAdded(), loader.ProjectOpened() };
     }
     bool Save(const std::string& path)
     {
-        ui.choice = DocumentUi::SaveChoice {path, 1};
+        ui.choice = DocumentUi::SaveChoice { path, 1 };
         return controller.SaveProjectAs();
     }
     std::string Wav(const std::string& name, std::uint32_t frames = 2000)
     {
-        return dir.Write(name, WavBuilder().Format(1, 2, 44100, 16).Frames(frames).Smpl(60, 0, {{0, 100, 1500}}).Build());
+        return dir.Write(name,
+            WavBuilder()
+                .Format(1, 2, 44100, 16)
+                .Frames(frames)
+                .Smpl(60, 0, { { 0, 100, 1500 } })
+                .Build());
     }
 
     test::TempDir dir;
@@ -88,9 +94,9 @@ protected:
     QuietUi ui;
     PendingFilesQueue pending;
     RecordingProgressView progress;
-    MCardmill controller {Platform {prompter, clock, settings}, ui, pending};
+    MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
     CountingFinder finder;
-    MissingFileLocator locator {prompter, &finder};
+    MissingFileLocator locator { prompter, &finder };
 };
 
 TEST_F(ProjectFile, AnEmptyProjectIs292Bytes)
@@ -98,14 +104,15 @@ TEST_F(ProjectFile, AnEmptyProjectIs292Bytes)
     ASSERT_TRUE(Save(dir.File("empty.cmr")));
     const Bytes bytes = test::ReadFile(dir.File("empty.cmr"));
     ASSERT_EQ(bytes.size(), 292u);
-    EXPECT_EQ(Bytes(bytes.begin() + 4, bytes.begin() + 8), (Bytes {0x00, 0x00, 0x01, 0x1C}));
-    EXPECT_EQ(Bytes(bytes.begin() + 12, bytes.begin() + 22), (Bytes {'V', 'E', 'R', 'S', 0, 0, 0, 2, 3, 0}));
+    EXPECT_EQ(Bytes(bytes.begin() + 4, bytes.begin() + 8), (Bytes { 0x00, 0x00, 0x01, 0x1C }));
+    EXPECT_EQ(Bytes(bytes.begin() + 12, bytes.begin() + 22),
+        (Bytes { 'V', 'E', 'R', 'S', 0, 0, 0, 2, 3, 0 }));
 }
 
 TEST_F(ProjectFile, SampleRecordsFollowOnlyEditedItems)
 {
     const std::string a = Wav("a.wav");
-    Load({a, a});
+    Load({ a, a });
     auto* edited = dynamic_cast<MInstFile*>(Project().GetItem(0, 1));
     edited->SetChangeTime(SecondsSince1904(clock.Now()));
     ASSERT_TRUE(Save(dir.File("k.cmr")));
@@ -119,14 +126,14 @@ TEST_F(ProjectFile, SampleRecordsFollowOnlyEditedItems)
 
     // An edited instrument of three samples stores three.
     std::vector<std::unique_ptr<MSoundFile>> sounds;
-    for (const char* name : {"x.wav", "y.wav", "z.wav"}) {
+    for (const char* name : { "x.wav", "y.wav", "z.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(Env());
         ASSERT_TRUE(sound->OpenSound(Wav(name)));
         sounds.push_back(std::move(sound));
     }
     ASafeFile writer(prompter);
     ASSERT_TRUE(WriteInstrumentFile(writer, prompter, dir.File("three.cmt"), std::move(sounds)));
-    Load({dir.File("three.cmt")}, 2);
+    Load({ dir.File("three.cmt") }, 2);
     dynamic_cast<MInstFile*>(Project().GetItem(2, 0))->SetChangeTime(1);
     ASSERT_TRUE(Save(dir.File("k.cmr")));
     const Bytes again = test::ReadFile(dir.File("k.cmr"));
@@ -137,10 +144,11 @@ TEST_F(ProjectFile, SampleRecordsFollowOnlyEditedItems)
 TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
 {
     const std::string a = Wav("a.wav");
-    const std::string song = dir.Write("song.mid", test::MidiFile(0, 96, {test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build()}));
-    Load({a, a});
-    Load({Wav("b.wav")}, 9);
-    Load({song});
+    const std::string song = dir.Write("song.mid",
+        test::MidiFile(0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
+    Load({ a, a });
+    Load({ Wav("b.wav") }, 9);
+    Load({ song });
     auto* sound = dynamic_cast<MSoundFile*>(Project().GetItem(0, 0));
     SampleParams params = sound->Params();
     params.loopStart = 200;
@@ -153,7 +161,7 @@ TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
     ASSERT_TRUE(Save(dir.File("one.cmr")));
 
     Project().Reset();
-    const auto loader = Load({dir.File("one.cmr")});
+    const auto loader = Load({ dir.File("one.cmr") });
     ASSERT_TRUE(loader.ProjectOpened());
     EXPECT_FALSE(Project().IsDirty());
     EXPECT_EQ(Project().GetCardName(), "RoundTrip");
@@ -169,13 +177,15 @@ TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
 }
 
 /// A project file of any version, its records as given.
-Bytes ProjectBytes(std::uint8_t major, std::uint8_t minor, const std::vector<std::pair<std::uint16_t, Bytes>>& groups,
-                   const Bytes& sequences = {0, 0}, std::uint16_t target = 14)
+Bytes ProjectBytes(std::uint8_t major, std::uint8_t minor,
+    const std::vector<std::pair<std::uint16_t, Bytes>>& groups, const Bytes& sequences = { 0, 0 },
+    std::uint16_t target = 14)
 {
     test::FormBuilder form("ORCM", "CMpj", Endian::Big);
-    form.Chunk("VERS", {major, minor});
+    form.Chunk("VERS", { major, minor });
     ByteWriter header;
-    header.U8(4).Append("Olde").Fill(7).U8(2).Append("v1").Fill(3).U8(2).U8(3).U16(target, Endian::Big);
+    header.U8(4).Append("Olde").Fill(7).U8(2).Append("v1").Fill(3).U8(2).U8(3).U16(
+        target, Endian::Big);
     form.Chunk("CHDR", header.Bytes());
     for (const auto& [group, records] : groups)
         form.Chunk("VGRP", records);
@@ -211,8 +221,9 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
     Bytes group = GroupHead("Old", 1, 4);
     const Bytes item = OldItem(a, false);
     group.insert(group.end(), item.begin(), item.end());
-    const std::string v25 = dir.Write("v25.cmr", ProjectBytes(2, 0x50, {{4, group}}, {0, 0}, 25));
-    ASSERT_TRUE(Load({v25}).ProjectOpened());
+    const std::string v25
+        = dir.Write("v25.cmr", ProjectBytes(2, 0x50, { { 4, group } }, { 0, 0 }, 25));
+    ASSERT_TRUE(Load({ v25 }).ProjectOpened());
     EXPECT_EQ(Project().GetTarget(), 14); // always 14 in these files
     ASSERT_EQ(Project().CountItems(4), 1);
     EXPECT_EQ(Project().GetItem(4, 0)->GetShortName(), "Solo");
@@ -222,19 +233,22 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
     Bytes group26 = GroupHead("Mid", 1, 3);
     const Bytes item26 = OldItem(a, true);
     group26.insert(group26.end(), item26.begin(), item26.end());
-    ASSERT_TRUE(Load({dir.Write("v26.cmr", ProjectBytes(2, 0x60, {{3, group26}}, {0, 0}, 25))}).ProjectOpened());
+    ASSERT_TRUE(
+        Load({ dir.Write("v26.cmr", ProjectBytes(2, 0x60, { { 3, group26 } }, { 0, 0 }, 25)) })
+            .ProjectOpened());
     EXPECT_EQ(Project().GetTarget(), 25);
     EXPECT_EQ(Project().CountItems(3), 1);
 
     prompter.Forget();
-    EXPECT_FALSE(Load({dir.Write("v31.cmr", ProjectBytes(3, 0x10, {}))}).ProjectOpened());
-    EXPECT_EQ(prompter.LastText(), "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr") + "'");
+    EXPECT_FALSE(Load({ dir.Write("v31.cmr", ProjectBytes(3, 0x10, {})) }).ProjectOpened());
+    EXPECT_EQ(prompter.LastText(),
+        "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr") + "'");
 }
 
 TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
 {
     const std::string a = Wav("a.wav");
-    ASSERT_TRUE(Load({a}).Added() == 1);
+    ASSERT_TRUE(Load({ a }).Added() == 1);
     ASSERT_TRUE(Save(dir.File("base.cmr")));
     // Group 0's chunk (with the file, named "noname") relabelled as group 10, whose own chunk,
     // the last of the file, is renamed "Later".
@@ -243,7 +257,7 @@ TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
     const std::size_t last = 52 + (8 + 12 + 522) + 9 * 20;
     std::copy_n("Later", 5, bytes.begin() + static_cast<std::ptrdiff_t>(last + 9));
     Project().Reset();
-    ASSERT_TRUE(Load({dir.Write("dup.cmr", bytes)}).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.Write("dup.cmr", bytes) }).ProjectOpened());
     EXPECT_EQ(Project().CountItems(10), 1);
     EXPECT_EQ(Project().GetGroupName(10), "Later");
 }
@@ -251,46 +265,48 @@ TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
 TEST_F(ProjectFile, DamagedGroupsAreReportedAndSkipped)
 {
     const std::string a = Wav("a.wav");
-    Load({a});
-    Load({Wav("b.wav")}, 1);
+    Load({ a });
+    Load({ Wav("b.wav") }, 1);
     ASSERT_TRUE(Save(dir.File("base.cmr")));
     Bytes bytes = test::ReadFile(dir.File("base.cmr"));
-    bytes[52 + 8 + 11] = 11;                        // group 0's chunk names a group past 10
+    bytes[52 + 8 + 11] = 11; // group 0's chunk names a group past 10
     const std::size_t second = 52 + (8 + 12 + 522);
-    bytes[second + 8 + 12 + 520 + 1] = 200;         // group 1's record claims 200 sample records
+    bytes[second + 8 + 12 + 520 + 1] = 200; // group 1's record claims 200 sample records
     Project().Reset();
     prompter.Forget();
-    ASSERT_TRUE(Load({dir.Write("bad.cmr", bytes)}).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.Write("bad.cmr", bytes) }).ProjectOpened());
     EXPECT_EQ(Project().CountSoundItems(), 0u);
-    EXPECT_EQ(prompter.LastText(), "The project file 'bad.cmr' is damaged: some of its records can't be read and are left out.");
+    EXPECT_EQ(prompter.LastText(),
+        "The project file 'bad.cmr' is damaged: some of its records can't be read and are left "
+        "out.");
 }
 
 TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
 {
     const std::string a = Wav("kit/a.wav");
     const std::string b = Wav("kit/b.wav");
-    Load({a, b});
+    Load({ a, b });
     ASSERT_TRUE(Save(dir.File("kit.cmr")));
     std::filesystem::create_directories(dir.File("moved"));
     std::filesystem::rename(a, dir.File("moved/a.wav"));
     std::filesystem::rename(b, dir.File("moved/b.wav"));
     locator.NoteLoaded(dir.File("moved/other.wav"));
     Project().Reset();
-    ASSERT_TRUE(Load({dir.File("kit.cmr")}).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
     EXPECT_TRUE(finder.asked.empty());
     EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
 
     // Gone altogether: each file is asked for by name, skipped, and the rest loads.
     std::filesystem::remove(dir.File("moved/a.wav"));
     Project().Reset();
-    ASSERT_TRUE(Load({dir.File("kit.cmr")}).ProjectOpened());
-    EXPECT_EQ(finder.asked, std::vector<std::string> {"a.wav"});
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
+    EXPECT_EQ(finder.asked, std::vector<std::string> { "a.wav" });
     EXPECT_EQ(Project().CountItems(0), 1);
 }
 
 TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
 {
-    Load({Wav("a.wav"), Wav("b.wav")});
+    Load({ Wav("a.wav"), Wav("b.wav") });
     const std::string path = dir.File("safe.cmr");
     ASSERT_TRUE(Save(path));
     const Bytes before = test::ReadFile(path);
@@ -305,11 +321,13 @@ TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
             break;
         EXPECT_EQ(test::ReadFile(path), before) << "write " << nth;
         EXPECT_FALSE(std::filesystem::exists(dir.File("safe.bak")));
-        EXPECT_EQ(prompter.LastText(), "Sorry, but the new file can't be created because the file had a write error.");
+        EXPECT_EQ(prompter.LastText(),
+            "Sorry, but the new file can't be created because the file had a write error.");
         EXPECT_TRUE(Project().IsDirty());
     }
     EXPECT_NE(test::ReadFile(path), before);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3); // a.wav b.wav safe.cmr
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}),
+        3); // a.wav b.wav safe.cmr
 }
 
 TEST_F(ProjectFile, BackupNames)
@@ -323,11 +341,13 @@ TEST_F(ProjectFile, APathTooLongForARecordRefusesTheSave)
 {
     ASSERT_TRUE(Save(dir.File("keep.cmr")));
     const Bytes before = test::ReadFile(dir.File("keep.cmr"));
-    const std::string deep = dir.Path() + "/" + std::string(150, 'd') + "/" + std::string(120, 'n') + ".wav";
+    const std::string deep
+        = dir.Path() + "/" + std::string(150, 'd') + "/" + std::string(120, 'n') + ".wav";
     std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
     const Bytes wav = WavBuilder().Frames(10).Build();
-    std::ofstream(deep, std::ios::binary).write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
-    Load({deep});
+    std::ofstream(deep, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    Load({ deep });
     ASSERT_EQ(Project().CountItems(0), 1);
     EXPECT_FALSE(controller.SaveProject());
     EXPECT_NE(prompter.LastText().find(deep), std::string::npos);
@@ -337,12 +357,12 @@ TEST_F(ProjectFile, APathTooLongForARecordRefusesTheSave)
 // ---------------------------------------------------------------------------------------------
 // The loader
 
-class Loader : public ProjectFile {};
+class Loader : public ProjectFile { };
 
 TEST_F(Loader, SplitsStereoSoundsWhenThePreferenceAsks)
 {
     controller.Prefs().splitStereoFiles = 1;
-    const auto loaded = Load({Wav("Grand Piano.wav"), Wav("pad.wav")});
+    const auto loaded = Load({ Wav("Grand Piano.wav"), Wav("pad.wav") });
     EXPECT_EQ(loaded.added, 2);
     ASSERT_EQ(Project().CountItems(0), 4);
     const auto* left = dynamic_cast<MSoundFile*>(Project().GetItem(0, 0));
@@ -359,10 +379,11 @@ TEST_F(Loader, SplitsStereoSoundsWhenThePreferenceAsks)
 TEST_F(Loader, AFileThatFailsDoesNotStopTheOthers)
 {
     const std::string junk = dir.Write("notes.txt", std::string("just text"));
-    const auto loaded = Load({junk, Wav("a.wav"), dir.File("missing.wav"), Wav("b.wav")});
+    const auto loaded = Load({ junk, Wav("a.wav"), dir.File("missing.wav"), Wav("b.wav") });
     EXPECT_EQ(loaded.added, 2);
     EXPECT_EQ(loaded.notAdded, 2);
-    EXPECT_EQ(prompter.LastText(), "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
+    EXPECT_EQ(prompter.LastText(),
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
     EXPECT_FALSE(pending.HasPending());
 }
 
@@ -381,18 +402,19 @@ protected:
 
 TEST_F(TextDump, AnEmptyProjectHasTheHeadingsOnly)
 {
-    EXPECT_EQ(Dump(), "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n"
-                      "untitled\t1.00\tZelta Synthesizer\t108\t262036\r\n"
-                      "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound Group\tSmoothing\tMix\tSize\r\n"
-                      "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample Type\r\n"
-                      "\r\nBANKS:\r\nDisk Path\tBank Name\tBank Type\tDate Modified\tSize\r\n"
-                      "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n");
+    EXPECT_EQ(Dump(),
+        "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n"
+        "untitled\t1.00\tZelta Synthesizer\t108\t262036\r\n"
+        "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound Group\tSmoothing\tMix\tSize\r\n"
+        "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample Type\r\n"
+        "\r\nBANKS:\r\nDisk Path\tBank Name\tBank Type\tDate Modified\tSize\r\n"
+        "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n");
 }
 
 TEST_F(TextDump, ASoundIsAnInstrumentLineThenAnItemAndASampleLine)
 {
     const std::string a = Wav("a.wav");
-    Load({a, a}, 3);
+    Load({ a, a }, 3);
     Project().SetGroupName(3, "Bass");
     dynamic_cast<MInstFile*>(Project().GetItem(3, 1))->SetChannel(2);
     std::filesystem::remove(Wav("gone.wav"));
@@ -410,7 +432,7 @@ TEST_F(TextDump, ASoundIsAnInstrumentLineThenAnItemAndASampleLine)
 TEST_F(TextDump, ADeletedSampleKeepsItsLineWithoutADate)
 {
     const std::string b = Wav("b.wav");
-    Load({b});
+    Load({ b });
     std::filesystem::remove(b);
     EXPECT_NE(Dump().find("\t" + b + "\t3016\t44100 Hz\t\t16-bit Stereo\r\n"), std::string::npos);
 }
@@ -420,7 +442,7 @@ TEST_F(TextDump, SequencesAreNumberedFromZeroWithTwoDigits)
     std::vector<std::string> songs;
     for (int i = 0; i < 11; ++i)
         songs.push_back(dir.Write("s" + std::to_string(i) + ".mid",
-                                  test::MidiFile(1, 96, {test::TrackBuilder().End(0).Build()})));
+            test::MidiFile(1, 96, { test::TrackBuilder().End(0).Build() })));
     Load(songs);
     const std::string dump = Dump();
     EXPECT_NE(dump.find(songs[0] + "\tSequence 00\tType 2\t"), std::string::npos);

@@ -1,4 +1,5 @@
 #include "model/MProject.h"
+
 #include "support/FakeFile.h"
 #include "support/TestEnv.h"
 
@@ -28,7 +29,7 @@ protected:
     }
 
     test::TestEnv env;
-    MProject project {env.prefs};
+    MProject project { env.prefs };
     int destroyed = 0;
 };
 

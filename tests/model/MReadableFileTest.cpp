@@ -1,4 +1,5 @@
 #include "model/MReadableFile.h"
+
 #include "model/TextFields.h"
 #include "support/Builders.h"
 #include "support/TestEnv.h"
@@ -22,7 +23,8 @@ protected:
     }
 
     struct Probe : MReadableFile {
-        Probe(Services& services, bool little, bool padded) : MReadableFile(services)
+        Probe(Services& services, bool little, bool padded)
+            : MReadableFile(services)
         {
             littleEndian = little;
             noPadding = !padded;
@@ -36,9 +38,9 @@ protected:
 TEST_F(ReadableFile, RiffChunksArePaddedAndLittleEndian)
 {
     const Bytes bytes = FormBuilder("RIFF", "WAVE", Endian::Little)
-                            .Chunk("odd ", {1, 2, 3})
-                            .Chunk("fmt ", {9, 9})
-                            .Chunk("fmt ", {7})
+                            .Chunk("odd ", { 1, 2, 3 })
+                            .Chunk("fmt ", { 9, 9 })
+                            .Chunk("fmt ", { 7 })
                             .Build();
     MReadableFile& f = Open(bytes, true, true);
     EXPECT_FALSE(f.FindForm(FourCC("FORM"), FourCC("WAVE")));
@@ -47,28 +49,28 @@ TEST_F(ReadableFile, RiffChunksArePaddedAndLittleEndian)
     EXPECT_EQ(f.FindChunk(FourCC("fmt "), 0), 10u);
     const auto second = f.ReadChunk(FourCC("fmt "), 1);
     ASSERT_TRUE(second);
-    EXPECT_EQ(*second, (Bytes {'f', 'm', 't', ' ', 1, 0, 0, 0, 7}));
+    EXPECT_EQ(*second, (Bytes { 'f', 'm', 't', ' ', 1, 0, 0, 0, 7 }));
     EXPECT_FALSE(f.FindChunk(FourCC("fmt "), 2).has_value());
 }
 
 TEST_F(ReadableFile, IffChunksWithAndWithoutPadding)
 {
     const Bytes padded = FormBuilder("FORM", "AIFF", Endian::Big, true)
-                             .Chunk("ODD ", {1})
-                             .Chunk("COMM", {5, 6})
+                             .Chunk("ODD ", { 1 })
+                             .Chunk("COMM", { 5, 6 })
                              .Build();
     MReadableFile& a = Open(padded, false, true);
     ASSERT_TRUE(a.FindForm(FourCC("FORM"), FourCC("AIFF")));
-    EXPECT_EQ(a.ReadChunk(FourCC("COMM"), 0), (Bytes {'C', 'O', 'M', 'M', 0, 0, 0, 2, 5, 6}));
+    EXPECT_EQ(a.ReadChunk(FourCC("COMM"), 0), (Bytes { 'C', 'O', 'M', 'M', 0, 0, 0, 2, 5, 6 }));
 
     // Without padding an odd chunk is followed directly by the next header.
     const Bytes unpadded = FormBuilder("ORCM", "CMin", Endian::Big, false)
-                               .Chunk("ODD ", {1})
-                               .Chunk("INST", {5, 6})
+                               .Chunk("ODD ", { 1 })
+                               .Chunk("INST", { 5, 6 })
                                .Build();
     MReadableFile& b = Open(unpadded, false, false);
     ASSERT_TRUE(b.FindForm(FourCC("ORCM"), FourCC("CMin")));
-    EXPECT_EQ(b.ReadChunk(FourCC("INST"), 0), (Bytes {'I', 'N', 'S', 'T', 0, 0, 0, 2, 5, 6}));
+    EXPECT_EQ(b.ReadChunk(FourCC("INST"), 0), (Bytes { 'I', 'N', 'S', 'T', 0, 0, 0, 2, 5, 6 }));
     // Read as padded, the walk lands one byte late and finds nothing.
     MReadableFile& c = Open(unpadded, false, true);
     ASSERT_TRUE(c.FindForm(FourCC("ORCM"), FourCC("CMin")));
@@ -78,7 +80,7 @@ TEST_F(ReadableFile, IffChunksWithAndWithoutPadding)
 TEST_F(ReadableFile, WalkStopsAtAShortHeaderAndNeverTrustsALengthPastTheFile)
 {
     const Bytes bytes = FormBuilder("RIFF", "WAVE", Endian::Little)
-                            .ChunkClaiming("huge", 0x7FFFFFF0, {1, 2, 3, 4})
+                            .ChunkClaiming("huge", 0x7FFFFFF0, { 1, 2, 3, 4 })
                             .Build();
     MReadableFile& f = Open(bytes, true, true);
     ASSERT_TRUE(f.FindForm(FourCC("RIFF"), FourCC("WAVE")));
@@ -86,8 +88,8 @@ TEST_F(ReadableFile, WalkStopsAtAShortHeaderAndNeverTrustsALengthPastTheFile)
     EXPECT_FALSE(f.ReadChunk(FourCC("huge"), 0).has_value());
     EXPECT_FALSE(f.FindChunk(FourCC("none"), 0).has_value());
 
-    Bytes truncated = FormBuilder("RIFF", "WAVE", Endian::Little).Chunk("abcd", {1, 2}).Build();
-    truncated.insert(truncated.end(), {'e', 'f', 'g'}); // a header cut short
+    Bytes truncated = FormBuilder("RIFF", "WAVE", Endian::Little).Chunk("abcd", { 1, 2 }).Build();
+    truncated.insert(truncated.end(), { 'e', 'f', 'g' }); // a header cut short
     MReadableFile& g = Open(truncated, true, true);
     ASSERT_TRUE(g.FindForm(FourCC("RIFF"), FourCC("WAVE")));
     EXPECT_FALSE(g.FindChunk(FourCC("efg "), 0).has_value());

@@ -1,9 +1,11 @@
 #include "model/MSoundFile.h"
+
 #include "model/MSoundFileWAV.h"
 #include "support/SoundHelpers.h"
 
 #include <cmath>
 #include <filesystem>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -14,7 +16,8 @@ using test::WavBuilder;
 
 class Sound : public ::testing::Test {
 protected:
-    std::unique_ptr<MSoundFileWAV> LoadWav(const WavBuilder& builder, const std::string& path = "/a/s.wav")
+    std::unique_ptr<MSoundFileWAV> LoadWav(
+        const WavBuilder& builder, const std::string& path = "/a/s.wav")
     {
         return test::Load<MSoundFileWAV>(env, builder.Build(), path);
     }
@@ -46,7 +49,7 @@ TEST_F(Sound, ANonLoopingSoundEndsInEightSilentFrames)
     EXPECT_EQ(sound->Params().loopEnd, 1009u);
     EXPECT_EQ(sound->GetCompiledSize(), 2064u);
     EXPECT_EQ(sound->GetSampleDataSize(), 2034u);
-    for (std::uint32_t piece : {512u, 7u, 1u}) {
+    for (std::uint32_t piece : { 512u, 7u, 1u }) {
         const auto words = test::CardWords(*sound, piece);
         ASSERT_EQ(words.size(), 1017u) << piece;
         for (std::size_t i = 0; i < 1000; ++i)
@@ -61,22 +64,22 @@ struct LoopCase {
     std::uint32_t frames;
     bool asksDefaultLoop;
 };
-class NonLoopingSound : public ::testing::TestWithParam<LoopCase> {};
+class NonLoopingSound : public ::testing::TestWithParam<LoopCase> { };
 
 TEST_P(NonLoopingSound, AsksForADefaultLoopOnlyPastTheCardsReach)
 {
     const LoopCase& c = GetParam();
     test::TestEnv env;
     env.prompter.Push(Answer::Ok);
-    auto sound = test::Load<MSoundFileWAV>(env, WavBuilder().Format(1, 1, 22050, 8).Frames(c.frames).Build(),
-                                           "/a/long.wav");
+    auto sound = test::Load<MSoundFileWAV>(
+        env, WavBuilder().Format(1, 1, 22050, 8).Frames(c.frames).Build(), "/a/long.wav");
     ASSERT_TRUE(sound);
     EXPECT_EQ(env.prompter.Asked(), c.asksDefaultLoop);
     if (c.asksDefaultLoop) {
         EXPECT_EQ(env.prompter.LastText(),
-                  "The sound file long.wav is too long to be non-looping or contains a loop start out of "
-                  "range.\n\nYou can still use this file in the project if you choose to set a default "
-                  "loop of the entire file.");
+            "The sound file long.wav is too long to be non-looping or contains a loop start out of "
+            "range.\n\nYou can still use this file in the project if you choose to set a default "
+            "loop of the entire file.");
         EXPECT_EQ(env.prompter.shown.back().icon, Icon::Warning);
         EXPECT_EQ(sound->Params().looping, 1);
         EXPECT_EQ(sound->Params().loopStart, 0u);
@@ -87,9 +90,9 @@ TEST_P(NonLoopingSound, AsksForADefaultLoopOnlyPastTheCardsReach)
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundary, NonLoopingSound,
-                         ::testing::Values(LoopCase {"LastFrameInReach", 262127, false},
-                                           LoopCase {"FirstFrameOutOfReach", 262128, true}),
-                         [](const auto& tested) { return std::string(tested.param.name); });
+    ::testing::Values(LoopCase { "LastFrameInReach", 262127, false },
+        LoopCase { "FirstFrameOutOfReach", 262128, true }),
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(Sound, DecliningTheDefaultLoopFailsTheLoadUnlessAProjectIsOpening)
 {
@@ -107,7 +110,8 @@ TEST_F(Sound, DecliningTheDefaultLoopFailsTheLoadUnlessAProjectIsOpening)
 
 TEST_F(Sound, SampleHeaderOfAStartAfterTheLoopStart)
 {
-    auto sound = LoadWav(WavBuilder().Format(1, 1, 48000, 16).Frames(2000).Smpl(60, 0, {{0, 100, 1500}}));
+    auto sound = LoadWav(
+        WavBuilder().Format(1, 1, 48000, 16).Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
     ASSERT_TRUE(sound);
     SampleParams params = sound->Params();
     params.startFrame = 500;
@@ -139,15 +143,20 @@ TEST_F(Sound, VolumeBytes)
 
 TEST_F(Sound, OnlyEvenLoopEntriesAreDefaultCandidates)
 {
-    auto sound = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Frames(3000).Smpl(
-        60, 0, {{0, 500, 900}, {0, 10, 20}, {0, 300, 800}}));
+    auto sound = LoadWav(WavBuilder()
+                             .Format(1, 1, 44100, 16)
+                             .Frames(3000)
+                             .Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 }, { 0, 300, 800 } }));
     int first = 0, second = 0;
     EXPECT_EQ(sound->ChooseLoops(first, second), 2);
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(sound->Params().loopStart, 300u);
 
-    auto one = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Frames(3000).Smpl(60, 0, {{0, 500, 900}, {0, 10, 20}}));
+    auto one = LoadWav(WavBuilder()
+                           .Format(1, 1, 44100, 16)
+                           .Frames(3000)
+                           .Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 } }));
     EXPECT_EQ(one->ChooseLoops(first, second), 1);
     EXPECT_EQ(first, 0);
     EXPECT_EQ(second, -1);
@@ -174,7 +183,7 @@ TEST_F(Sound, InfoLines)
 
 TEST_F(Sound, StartFrameIsLimitedByTheLoop)
 {
-    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 100, 1500}}));
+    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
     EXPECT_FALSE(sound->SetStartFrame(101)); // past the loop start while the file goes on
     EXPECT_TRUE(sound->SetStartFrame(100));
     EXPECT_EQ(sound->GetStartFrame(), 100u);
@@ -184,7 +193,7 @@ TEST_F(Sound, StartFrameIsLimitedByTheLoop)
 
 TEST_F(Sound, MovingTheStartBeforeTheDataKeepsTheHeaderInsideIt)
 {
-    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 1000, 1500}}));
+    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 1000, 1500 } }));
     SampleParams params = sound->Params();
     params.startFrame = 800;
     ASSERT_TRUE(sound->SetParams(params));
@@ -197,7 +206,8 @@ TEST_F(Sound, MovingTheStartBeforeTheDataKeepsTheHeaderInsideIt)
 
 TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
 {
-    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 900, 900}, {0, 5, 6}, {0, 700, 100}}));
+    auto sound = LoadWav(
+        WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 900, 900 }, { 0, 5, 6 }, { 0, 700, 100 } }));
     ASSERT_EQ(sound->LoopCount(), 3);
     SoundLoop loop;
     sound->GetLoop(loop, 0);
@@ -283,9 +293,9 @@ TEST_F(Sharing, FilesThatOnlyShareANameKeepTheirOwnData)
 
 TEST_F(Sharing, AnOwnerThatLeavesHandsItsDataToTheFirstSharer)
 {
-    auto a = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 100, 1000}}), "/k/x.wav");
-    auto b = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 100, 1000}}), "/k/x.wav");
-    auto c = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, {{0, 100, 1000}}), "/k/x.wav");
+    auto a = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
+    auto b = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
+    auto c = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
     SampleParams params = c->Params();
     params.loopEnd = 1900;
     ASSERT_TRUE(c->SetParams(params));
@@ -310,7 +320,8 @@ TEST_F(Sharing, AnUnregisteredSoundTouchesNoOtherSound)
 {
     auto a = LoadWav(WavBuilder().Frames(1000), "/k/x.wav");
     auto b = LoadWav(WavBuilder().Frames(1000), "/k/y.wav");
-    auto fresh = test::OpenInMemory<MSoundFileWAV>(env, WavBuilder().Frames(1000).Build(), "/k/x.wav");
+    auto fresh
+        = test::OpenInMemory<MSoundFileWAV>(env, WavBuilder().Frames(1000).Build(), "/k/x.wav");
     ASSERT_EQ(fresh->GetId(), 0u);
     fresh->Unshare();
     EXPECT_FALSE(a->IsPhantom());
@@ -354,7 +365,8 @@ TEST_F(Sound, CompileReportsAFileThatVanished)
     std::uint32_t count = 512;
     EXPECT_EQ(sound.CompileChunk(progress, count, buffer), -1);
     EXPECT_EQ(env.prompter.beeps, 1);
-    EXPECT_EQ(env.prompter.LastText(), "Sorry, but Cardmill can't read the sound file '" + path + "'");
+    EXPECT_EQ(
+        env.prompter.LastText(), "Sorry, but Cardmill can't read the sound file '" + path + "'");
 }
 
 } // namespace

@@ -9,8 +9,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 namespace cardmill {
 namespace {
@@ -86,7 +87,10 @@ TEST(MidoSequences, EveryEventAtTheTimeMidosTempoMapGives)
     test::TempDir dir;
     const std::string script = dir.Write("write.py", std::string(kWriter));
     constexpr int kFiles = 40;
-    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + dir.Path() + "' " + std::to_string(kFiles)).c_str()), 0);
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + dir.Path() + "' "
+                  + std::to_string(kFiles))
+                              .c_str()),
+        0);
 
     test::TestEnv env;
     for (int n = 0; n < kFiles; ++n) {
@@ -97,10 +101,10 @@ TEST(MidoSequences, EveryEventAtTheTimeMidosTempoMapGives)
         EXPECT_EQ(sequence.GetComment(), "song " + std::to_string(n));
         const std::uint32_t pacing = env.services.sysexPacing;
         int result = 0;
-        while ((result = sequence.LoadStep()) == 0) {
-        }
+        while ((result = sequence.LoadStep()) == 0) { }
         ASSERT_EQ(result, 1) << path;
-        const test::Bytes converted(sequence.ConvertedData().begin(), sequence.ConvertedData().end());
+        const test::Bytes converted(
+            sequence.ConvertedData().begin(), sequence.ConvertedData().end());
         const auto decoded = test::DecodeSequence(converted, pacing);
         ASSERT_TRUE(decoded.wellFormed) << path;
         ASSERT_EQ(decoded.messages.size(), expected.size()) << path;

@@ -13,8 +13,12 @@ using test::Bytes;
 /// The creator with every dispatcher, as the controller builds it.
 struct Recognition {
     explicit Recognition(Services& services)
-        : sound(services), instrument(services), sequence(services), bank(services), project(services),
-          creator(services, {&sound, &instrument, &sequence, &bank, &project})
+        : sound(services)
+        , instrument(services)
+        , sequence(services)
+        , bank(services)
+        , project(services)
+        , creator(services, { &sound, &instrument, &sequence, &bank, &project })
     {
     }
     MSoundFileDispatcher sound;
@@ -34,7 +38,7 @@ protected:
 
     test::TempDir dir;
     test::TestEnv env;
-    Recognition recognition {env.services};
+    Recognition recognition { env.services };
     const Bytes wav = test::WavBuilder().Format(1, 1, 44100, 16).Frames(10).Build();
     const Bytes aiff = test::AiffBuilder().Format(1, 16, 44100).Frames(10).Build();
 };
@@ -70,22 +74,24 @@ TEST_F(Recognise, SoundDesignerHeaderIsTriedFirst)
 
 TEST_F(Recognise, RiffOfAnotherFormTypeIsNoSoundFile)
 {
-    const Bytes avi = test::FormBuilder("RIFF", "AVI ", Endian::Little).Chunk("hdrl", {1, 2}).Build();
+    const Bytes avi
+        = test::FormBuilder("RIFF", "AVI ", Endian::Little).Chunk("hdrl", { 1, 2 }).Build();
     EXPECT_FALSE(Create("movie.avi", avi));
     EXPECT_EQ(env.prompter.LastText(),
-              "Sorry, but Cardmill can't understand the file '" + dir.File("movie.avi") + "'");
+        "Sorry, but Cardmill can't understand the file '" + dir.File("movie.avi") + "'");
     EXPECT_EQ(env.prompter.shown.back().icon, Icon::Error);
     EXPECT_EQ(env.prompter.beeps, 1);
 }
 
 TEST_F(Recognise, ADamagedFileIsReportedWithTheKindThatRecognisedIt)
 {
-    EXPECT_FALSE(Create("broken.wav", Bytes {'R', 'I', 'F', 'F', 1, 2}));
+    EXPECT_FALSE(Create("broken.wav", Bytes { 'R', 'I', 'F', 'F', 1, 2 }));
     EXPECT_EQ(env.prompter.LastText(),
-              "Sorry, but Cardmill can't understand the sound file '" + dir.File("broken.wav") + "'");
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("broken.wav") + "'");
     std::string failure;
     EXPECT_FALSE(recognition.creator.Create(dir.File("missing.wav"), failure));
-    EXPECT_EQ(failure, "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
+    EXPECT_EQ(failure,
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
 }
 
 TEST_F(Recognise, RawFallbackTakesAnyFileAs16BitMonoAt48k)

@@ -17,17 +17,24 @@ class SampleCell : public ::testing::Test {
 protected:
     SampleCell()
     {
-        for (const char* name : {"a.wav", "b.wav", "c.wav"})
-            dir.Write(name, WavBuilder().Format(1, 2, 44100, 16).Frames(2000).Smpl(60, 0, {{0, 100, 1500}}).Build());
+        for (const char* name : { "a.wav", "b.wav", "c.wav" })
+            dir.Write(name,
+                WavBuilder()
+                    .Format(1, 2, 44100, 16)
+                    .Frames(2000)
+                    .Smpl(60, 0, { { 0, 100, 1500 } })
+                    .Build());
     }
 
     /// A builder whose files and sample records are set up: sample i names file i.
     SampleCellBuilder Builder(bool pc, const std::string& code)
     {
         SampleCellBuilder builder(pc, code);
-        for (const char* name : {"a.wav", "b.wav", "c.wav"})
+        for (const char* name : { "a.wav", "b.wav", "c.wav" })
             builder.File(pc ? std::string("C:\\Samples\\") + name : std::string(name));
-        builder.Sample({0, 2, 0, 63, 1, 64}).Sample({1, 1, 300, 64, 0, 70}).Sample({2, 0, 0, 0, 1, 63});
+        builder.Sample({ 0, 2, 0, 63, 1, 64 })
+            .Sample({ 1, 1, 300, 64, 0, 70 })
+            .Sample({ 2, 0, 0, 0, 1, 63 });
         return builder;
     }
 
@@ -45,14 +52,13 @@ protected:
         file.release();
         std::unique_ptr<MInstFileSampleCellChunked> owned(instrument);
         int result = 0;
-        while ((result = owned->LoadStep()) == 0) {
-        }
+        while ((result = owned->LoadStep()) == 0) { }
         return result == 1 ? std::move(owned) : nullptr;
     }
 
     test::TempDir dir;
     test::TestEnv env;
-    MInstFileDispatcher dispatcher {env.services};
+    MInstFileDispatcher dispatcher { env.services };
 };
 
 struct TypeCase {
@@ -64,12 +70,12 @@ struct TypeCase {
     const char* line2;
 };
 
-class SampleCellTypes : public SampleCell, public ::testing::WithParamInterface<TypeCase> {};
+class SampleCellTypes : public SampleCell, public ::testing::WithParamInterface<TypeCase> { };
 
 TEST_P(SampleCellTypes, EachLayoutAndTypeOpensWithItsOwnClass)
 {
     const TypeCase& c = GetParam();
-    auto file = Create(Builder(c.pc, c.code).AddMap({127, {Zone {0}}}).Build());
+    auto file = Create(Builder(c.pc, c.code).AddMap({ 127, { Zone { 0 } } }).Build());
     ASSERT_TRUE(file) << env.prompter.LastText();
     EXPECT_EQ(file->GetFormatName(), c.format);
     EXPECT_EQ(file->GetInfoLine1(), c.line1);
@@ -79,24 +85,30 @@ TEST_P(SampleCellTypes, EachLayoutAndTypeOpensWithItsOwnClass)
     EXPECT_EQ(file->LoadStep(), 1); // one zone, loaded by the first step
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllTypes, SampleCellTypes,
-    ::testing::Values(
-        TypeCase {"SecondSCin", false, "SCin", "SampleCell II (TM)", "Multi-Sample Instrument", "Mono"},
-        TypeCase {"SecondSCsd", false, "SCsd", "SampleCell II (TM)", "Single-Sample Instrument", "Mono"},
-        TypeCase {"SecondSCsi", false, "SCsi", "SampleCell II (TM)", "Multi-Sample Instrument", "Stereo"},
-        TypeCase {"SecondSCss", false, "SCss", "SampleCell II (TM)", "Single-Sample Instrument", "Stereo"},
-        TypeCase {"PcSCin", true, "SCin", "SampleCell PC (TM)", "Multi-Sample Instrument", "Mono"},
-        TypeCase {"PcSCsd", true, "SCsd", "SampleCell PC (TM)", "Single-Sample Instrument", "Mono"},
-        TypeCase {"PcSCsi", true, "SCsi", "SampleCell PC (TM)", "Multi-Sample Instrument", "Stereo"},
-        TypeCase {"PcSCss", true, "SCss", "SampleCell PC (TM)", "Single-Sample Instrument", "Stereo"}),
+INSTANTIATE_TEST_SUITE_P(AllTypes, SampleCellTypes,
+    ::testing::Values(TypeCase { "SecondSCin", false, "SCin", "SampleCell II (TM)",
+                          "Multi-Sample Instrument", "Mono" },
+        TypeCase {
+            "SecondSCsd", false, "SCsd", "SampleCell II (TM)", "Single-Sample Instrument", "Mono" },
+        TypeCase { "SecondSCsi", false, "SCsi", "SampleCell II (TM)", "Multi-Sample Instrument",
+            "Stereo" },
+        TypeCase { "SecondSCss", false, "SCss", "SampleCell II (TM)", "Single-Sample Instrument",
+            "Stereo" },
+        TypeCase {
+            "PcSCin", true, "SCin", "SampleCell PC (TM)", "Multi-Sample Instrument", "Mono" },
+        TypeCase {
+            "PcSCsd", true, "SCsd", "SampleCell PC (TM)", "Single-Sample Instrument", "Mono" },
+        TypeCase {
+            "PcSCsi", true, "SCsi", "SampleCell PC (TM)", "Multi-Sample Instrument", "Stereo" },
+        TypeCase {
+            "PcSCss", true, "SCss", "SampleCell PC (TM)", "Single-Sample Instrument", "Stereo" }),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(SampleCell, ZonesBecomeSampleParameters)
 {
     auto instrument = Load(Builder(false, "SCsi")
-                               .AddMap({64, {Zone {0, 0, 99, 0, 48}}})
-                               .AddMap({127, {Zone {1, 0, 0, 2, 72}}})
+                               .AddMap({ 64, { Zone { 0, 0, 99, 0, 48 } } })
+                               .AddMap({ 127, { Zone { 1, 0, 0, 2, 72 } } })
                                .Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(instrument->GroupCount(), 2);
@@ -104,8 +116,8 @@ TEST_F(SampleCell, ZonesBecomeSampleParameters)
     const SampleParams& low = instrument->SampleAt(0, 0)->Params();
     EXPECT_EQ(low.rootKey, 48);
     EXPECT_FLOAT_EQ(low.volume, 0.0f);
-    EXPECT_EQ(low.fineTune, 0);           // 63
-    EXPECT_EQ(low.paramByte2, 200);       // 64, the loop being used
+    EXPECT_EQ(low.fineTune, 0); // 63
+    EXPECT_EQ(low.paramByte2, 200); // 64, the loop being used
     EXPECT_EQ(low.looping, 1);
     EXPECT_EQ(low.loopStart, 100u);
     EXPECT_EQ(instrument->SampleAt(0, 0)->GetChannel(), 2); // a stereo type keeps the channel
@@ -124,7 +136,7 @@ TEST_F(SampleCell, ZonesBecomeSampleParameters)
 
 TEST_F(SampleCell, MonoTypesMixTheirStereoSamples)
 {
-    auto instrument = Load(Builder(true, "SCin").AddMap({127, {Zone {0}}}).Build());
+    auto instrument = Load(Builder(true, "SCin").AddMap({ 127, { Zone { 0 } } }).Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(instrument->SampleAt(0, 0)->GetChannel(), 0);
     // The PC layout names the file by a Windows path: it is found beside the instrument.
@@ -133,7 +145,10 @@ TEST_F(SampleCell, MonoTypesMixTheirStereoSamples)
 
 TEST_F(SampleCell, OneLayerWhenEveryMapHasOneZone)
 {
-    auto instrument = Load(Builder(false, "SCin").AddMap({60, {Zone {0}}}).AddMap({127, {Zone {1}}}).Build());
+    auto instrument = Load(Builder(false, "SCin")
+                               .AddMap({ 60, { Zone { 0 } } })
+                               .AddMap({ 127, { Zone { 1 } } })
+                               .Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(instrument->LayerMode(), 1);
     EXPECT_EQ(instrument->GroupSize(), 1);
@@ -145,8 +160,8 @@ TEST_F(SampleCell, OneLayerWhenEveryMapHasOneZone)
 TEST_F(SampleCell, TwoLayersKeepTheSecondZonesValue)
 {
     auto instrument = Load(Builder(false, "SCin")
-                               .AddMap({60, {Zone {0, 0}, Zone {1, 9}}})
-                               .AddMap({127, {Zone {2, 0}, Zone {1, 9}}})
+                               .AddMap({ 60, { Zone { 0, 0 }, Zone { 1, 9 } } })
+                               .AddMap({ 127, { Zone { 2, 0 }, Zone { 1, 9 } } })
                                .Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(instrument->LayerMode(), 2);
@@ -163,9 +178,9 @@ TEST_F(SampleCell, TwoLayersKeepTheSecondZonesValue)
 TEST_F(SampleCell, ThreeLayersFromTheHeaviestThreeZoneMap)
 {
     auto instrument = Load(Builder(false, "SCin")
-                               .AddMap({30, {Zone {0, 0}, Zone {1, 4}, Zone {2, 10}}})
-                               .AddMap({100, {Zone {0, 0}, Zone {1, 6}, Zone {2, 12}}})
-                               .AddMap({127, {Zone {0, 0}}})
+                               .AddMap({ 30, { Zone { 0, 0 }, Zone { 1, 4 }, Zone { 2, 10 } } })
+                               .AddMap({ 100, { Zone { 0, 0 }, Zone { 1, 6 }, Zone { 2, 12 } } })
+                               .AddMap({ 127, { Zone { 0, 0 } } })
                                .Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(instrument->LayerMode(), 3);
@@ -183,11 +198,14 @@ TEST_F(SampleCell, ThreeLayersFromTheHeaviestThreeZoneMap)
 
 TEST_F(SampleCell, AnnotationBecomesTheComment)
 {
-    auto with = Create(Builder(false, "SCin").AddMap({127, {Zone {0}}}).Annotation("warm pad", 8).Build());
+    auto with = Create(
+        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("warm pad", 8).Build());
     EXPECT_EQ(with->GetComment(), "warm pad");
-    auto one = Create(Builder(false, "SCin").AddMap({127, {Zone {0}}}).Annotation("x", 1).Build(), "b.sc2");
+    auto one = Create(
+        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("x", 1).Build(), "b.sc2");
     EXPECT_EQ(one->Comment(), "");
-    auto none = Create(Builder(false, "SCin").AddMap({127, {Zone {0}}}).Annotation("", 0).Build(), "c.sc2");
+    auto none = Create(
+        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("", 0).Build(), "c.sc2");
     EXPECT_EQ(none->Comment(), "");
 }
 
@@ -202,7 +220,7 @@ TEST_F(SampleCell, TheFirstLayoutIsRecognisedButNeverAdded)
     EXPECT_TRUE(dispatcher.Recognises(path));
     EXPECT_FALSE(dispatcher.Create(path));
     // A file shorter than 122 bytes is tried with the first layout alone.
-    Bytes small = Builder(false, "SCin").AddMap({127, {Zone {0}}}).Build();
+    Bytes small = Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Build();
     ASSERT_GE(small.size(), 122u);
     const MInstFileSCin_1 firstLayout(env.services);
     EXPECT_EQ(firstLayout.GetFormatName(), "SampleCell (TM)");
@@ -216,11 +234,13 @@ TEST_F(SampleCell, BadIndicesFailTheOpen)
 {
     // A zone naming a sample record past the table, a record naming a file past the list, a
     // zone count past the chunk.
-    EXPECT_FALSE(Create(Builder(false, "SCin").AddMap({127, {Zone {7}}}).Build()));
+    EXPECT_FALSE(Create(Builder(false, "SCin").AddMap({ 127, { Zone { 7 } } }).Build()));
     SampleCellBuilder missingFile(true, "SCin");
-    missingFile.File("C:\\a.wav").Sample({5}).AddMap({127, {Zone {0}}});
+    missingFile.File("C:\\a.wav").Sample({ 5 }).AddMap({ 127, { Zone { 0 } } });
     EXPECT_FALSE(Create(missingFile.Build(), "d.sc2"));
-    EXPECT_FALSE(Create(Builder(false, "SCin").AddMap({127, {Zone {0}}}).KeyBytes(18, 0x40).Build(), "e.sc2"));
+    EXPECT_FALSE(
+        Create(Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).KeyBytes(18, 0x40).Build(),
+            "e.sc2"));
     EXPECT_FALSE(Create(Builder(false, "SCin").Build(), "f.sc2")); // no map at all
 }
 

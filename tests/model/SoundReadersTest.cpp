@@ -55,7 +55,7 @@ TEST_F(Readers, WavSamplerChunk)
 {
     std::vector<test::WavLoop> loops;
     for (std::uint32_t i = 0; i < 12; ++i)
-        loops.push_back({i == 0 ? 1u : 0u, 10 * i + 1, 10 * i + 5});
+        loops.push_back({ i == 0 ? 1u : 0u, 10 * i + 1, 10 * i + 5 });
     auto sound = Wav(WavBuilder().Frames(500).Smpl(72, 2147483648u, loops).Build());
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->LoopCount(), 8);
@@ -69,7 +69,10 @@ TEST_F(Readers, WavSamplerChunk)
 
 TEST_F(Readers, WavWholeFileLoopsAreDropped)
 {
-    auto sound = Wav(WavBuilder().Frames(500).Smpl(60, 0, {{0, 0, 500}, {0, 0, 9}, {0, 0, 499}}).Build());
+    auto sound = Wav(WavBuilder()
+                         .Frames(500)
+                         .Smpl(60, 0, { { 0, 0, 500 }, { 0, 0, 9 }, { 0, 0, 499 } })
+                         .Build());
     EXPECT_FALSE(LoopOf(*sound, 0).valid);
     EXPECT_TRUE(LoopOf(*sound, 1).valid);
     EXPECT_TRUE(LoopOf(*sound, 2).valid);
@@ -78,14 +81,14 @@ TEST_F(Readers, WavWholeFileLoopsAreDropped)
 TEST_F(Readers, WavHeadersThatCannotBeUsedAreRefused)
 {
     EXPECT_FALSE(Wav(WavBuilder().Format(3, 1, 44100, 32).Frames(10).Build())); // floating point
-    EXPECT_FALSE(Wav(WavBuilder().Format(1, 0, 44100, 16).Data({1, 2}).Build()));
+    EXPECT_FALSE(Wav(WavBuilder().Format(1, 0, 44100, 16).Data({ 1, 2 }).Build()));
     EXPECT_FALSE(Wav(WavBuilder().Format(1, 3, 44100, 16).Frames(10).Build()));
-    EXPECT_FALSE(Wav(WavBuilder().Format(1, 1, 44100, 0).Data({1, 2}).Build()));
+    EXPECT_FALSE(Wav(WavBuilder().Format(1, 1, 44100, 0).Data({ 1, 2 }).Build()));
     EXPECT_FALSE(Wav(WavBuilder().Format(1, 1, 0, 16).Frames(10).Build()));
     EXPECT_FALSE(Wav(WavBuilder().Format(1, 1, 44100, 40).Frames(10).Build()));
-    EXPECT_FALSE(Wav(FormBuilder("RIFF", "WAVE", Endian::Little).Chunk("data", {1, 2}).Build()));
+    EXPECT_FALSE(Wav(FormBuilder("RIFF", "WAVE", Endian::Little).Chunk("data", { 1, 2 }).Build()));
     // 32-bit PCM is taken from its top 16 bits.
-    auto wide = Wav(WavBuilder().Format(1, 1, 44100, 32).Data({0x78, 0x56, 0x34, 0x12}).Build());
+    auto wide = Wav(WavBuilder().Format(1, 1, 44100, 32).Data({ 0x78, 0x56, 0x34, 0x12 }).Build());
     ASSERT_TRUE(wide);
     ASSERT_EQ(wide->LoadStep(), 1);
     EXPECT_EQ(test::CardWords(*wide)[0], 0x1234);
@@ -102,15 +105,17 @@ TEST_F(Readers, WavDataClaimingMoreThanTheFileHoldsGivesTheFramesThere)
 
 TEST_F(Readers, WavCommentFromTheFirstInfoList)
 {
-    Bytes info1 = {'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 6, 0, 0, 0, 'f', 'i', 'r', 's', 't', 0};
-    Bytes info2 = {'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 4, 0, 0, 0, 'l', 'a', 't', 0};
-    const Bytes bytes = FormBuilder("RIFF", "WAVE", Endian::Little)
-                            .Chunk("fmt ", {1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0, 0, 0, 0, 2, 0, 16, 0})
-                            .Chunk("LIST", {'a', 'd', 't', 'l'})
-                            .Chunk("LIST", info1)
-                            .Chunk("LIST", info2)
-                            .Chunk("data", {0, 0, 0, 0})
-                            .Build();
+    Bytes info1
+        = { 'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 6, 0, 0, 0, 'f', 'i', 'r', 's', 't', 0 };
+    Bytes info2 = { 'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 4, 0, 0, 0, 'l', 'a', 't', 0 };
+    const Bytes bytes
+        = FormBuilder("RIFF", "WAVE", Endian::Little)
+              .Chunk("fmt ", { 1, 0, 1, 0, 0x44, 0xAC, 0, 0, 0, 0, 0, 0, 2, 0, 16, 0 })
+              .Chunk("LIST", { 'a', 'd', 't', 'l' })
+              .Chunk("LIST", info1)
+              .Chunk("LIST", info2)
+              .Chunk("data", { 0, 0, 0, 0 })
+              .Build();
     auto sound = Wav(bytes);
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->GetComment(), "first");
@@ -121,9 +126,15 @@ TEST_F(Readers, WavExtensiblePcmIsPlainPcm)
     ByteWriter fmt;
     fmt.U16(0xFFFE, Endian::Little).U16(1, Endian::Little).U32(8000, Endian::Little);
     fmt.U32(16000, Endian::Little).U16(2, Endian::Little).U16(16, Endian::Little);
-    fmt.U16(22, Endian::Little).U16(16, Endian::Little).U32(4, Endian::Little).U16(1, Endian::Little);
+    fmt.U16(22, Endian::Little)
+        .U16(16, Endian::Little)
+        .U32(4, Endian::Little)
+        .U16(1, Endian::Little);
     fmt.Fill(14);
-    auto sound = Wav(FormBuilder("RIFF", "WAVE", Endian::Little).Chunk("fmt ", fmt.Bytes()).Chunk("data", {1, 2}).Build());
+    auto sound = Wav(FormBuilder("RIFF", "WAVE", Endian::Little)
+                         .Chunk("fmt ", fmt.Bytes())
+                         .Chunk("data", { 1, 2 })
+                         .Build());
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->GetFrameCount(), 1u);
 }
@@ -134,7 +145,7 @@ TEST_F(Readers, WavExtensiblePcmIsPlainPcm)
 TEST_F(Readers, AiffRatesFromExtendedNumbers)
 {
     EXPECT_EQ(MSoundFileAIFF::ExtendedRate(16398, 44100u * 65536u), 44100.0);
-    for (double rate : {8000.0, 22050.0, 44100.0, 48000.0, 96000.0}) {
+    for (double rate : { 8000.0, 22050.0, 44100.0, 48000.0, 96000.0 }) {
         auto sound = Aiff(AiffBuilder().Format(1, 16, rate).Frames(10).Build());
         ASSERT_TRUE(sound);
         EXPECT_EQ(sound->SampleRate(), static_cast<float>(rate));
@@ -143,11 +154,12 @@ TEST_F(Readers, AiffRatesFromExtendedNumbers)
 
 TEST_F(Readers, AiffReleaseLoopAloneBecomesEntryZero)
 {
-    auto sound = Aiff(AiffBuilder()
-                          .Frames(2000)
-                          .Inst(64, -10, -6, AiffLoop {0, 1, 2}, AiffLoop {1, 3, 4})
-                          .Markers({{1, 10, "a"}, {2, 20, "b"}, {3, 300, "c"}, {4, 900, "d"}})
-                          .Build());
+    auto sound
+        = Aiff(AiffBuilder()
+                   .Frames(2000)
+                   .Inst(64, -10, -6, AiffLoop { 0, 1, 2 }, AiffLoop { 1, 3, 4 })
+                   .Markers({ { 1, 10, "a" }, { 2, 20, "b" }, { 3, 300, "c" }, { 4, 900, "d" } })
+                   .Build());
     ASSERT_TRUE(sound);
     ASSERT_EQ(sound->LoopCount(), 1);
     EXPECT_EQ(LoopOf(*sound, 0).start, 300u);
@@ -163,11 +175,12 @@ TEST_F(Readers, AiffReleaseLoopAloneBecomesEntryZero)
 
 TEST_F(Readers, AiffSustainAndReleaseLoops)
 {
-    auto sound = Aiff(AiffBuilder()
-                          .Frames(2000)
-                          .Inst(60, 0, 0, AiffLoop {2, 1, 2}, AiffLoop {1, 3, 4})
-                          .Markers({{1, 100, ""}, {2, 200, ""}, {3, 300, ""}, {4, 400, ""}})
-                          .Build());
+    auto sound
+        = Aiff(AiffBuilder()
+                   .Frames(2000)
+                   .Inst(60, 0, 0, AiffLoop { 2, 1, 2 }, AiffLoop { 1, 3, 4 })
+                   .Markers({ { 1, 100, "" }, { 2, 200, "" }, { 3, 300, "" }, { 4, 400, "" } })
+                   .Build());
     ASSERT_EQ(sound->LoopCount(), 2);
     EXPECT_TRUE(LoopOf(*sound, 0).alternating);
     EXPECT_EQ(LoopOf(*sound, 1).start, 300u);
@@ -175,9 +188,10 @@ TEST_F(Readers, AiffSustainAndReleaseLoops)
 
 TEST_F(Readers, AiffMarkerNames)
 {
-    std::vector<AiffMarker> markers {{1, 10, "#12 Attack"}, {2, 77, "start here"}, {3, 5, std::string("tail\0\0", 6)}};
+    std::vector<AiffMarker> markers { { 1, 10, "#12 Attack" }, { 2, 77, "start here" },
+        { 3, 5, std::string("tail\0\0", 6) } };
     for (std::uint16_t i = 4; i <= 9; ++i)
-        markers.push_back({i, i, "m" + std::to_string(i)});
+        markers.push_back({ i, i, "m" + std::to_string(i) });
     auto sound = Aiff(AiffBuilder().Frames(100).Markers(markers).Build());
     ASSERT_TRUE(sound);
     ASSERT_EQ(sound->MarkerCount(), 8);
@@ -193,7 +207,7 @@ TEST_F(Readers, AiffMarkerNames)
 
 TEST_F(Readers, AiffEightBitIsSigned)
 {
-    auto sound = Aiff(AiffBuilder().Format(1, 8, 22050).Data({0x7F, 0x80}, 2).Build());
+    auto sound = Aiff(AiffBuilder().Format(1, 8, 22050).Data({ 0x7F, 0x80 }, 2).Build());
     ASSERT_TRUE(sound);
     ASSERT_EQ(sound->LoadStep(), 1);
     const auto words = test::CardWords(*sound);
@@ -203,7 +217,12 @@ TEST_F(Readers, AiffEightBitIsSigned)
 
 TEST_F(Readers, AiffCommentsAndSoundOffset)
 {
-    auto sound = Aiff(AiffBuilder().Frames(4).SoundOffset(6).Comment("from COMT").ApplicationText("from APPL").Build());
+    auto sound = Aiff(AiffBuilder()
+                          .Frames(4)
+                          .SoundOffset(6)
+                          .Comment("from COMT")
+                          .ApplicationText("from APPL")
+                          .Build());
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->GetComment(), "from COMT");
     auto appl = Aiff(AiffBuilder().Frames(4).SoundOffset(6).ApplicationText("from APPL").Build());
@@ -220,7 +239,8 @@ TEST_F(Readers, AiffFramesAreLimitedToTheDataReallyThere)
     EXPECT_EQ(sound->GetFrameCount(), 100u);
     EXPECT_FALSE(Aiff(AiffBuilder().Format(0, 16, 44100).Frames(10).Build()));
     EXPECT_FALSE(Aiff(AiffBuilder().Format(1, 16, 0).Frames(10).Build()));
-    EXPECT_FALSE(Aiff(FormBuilder("FORM", "AIFF", Endian::Big).Chunk("COMM", Bytes(18, 0)).Build()));
+    EXPECT_FALSE(
+        Aiff(FormBuilder("FORM", "AIFF", Endian::Big).Chunk("COMM", Bytes(18, 0)).Build()));
 }
 
 // ---------------------------------------------------------------------------------------------

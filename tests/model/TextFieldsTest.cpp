@@ -24,11 +24,12 @@ TEST(TextFields, LengthPrefixedAndBlankFilledFields)
     WriteLengthPrefixed(out, "abc", 6);
     WriteBlankFilled(out, "toolongname", 4);
     WriteBlankFilled(out, "ab", 4);
-    const std::vector<std::uint8_t> expected {3, 'a', 'b', 'c', 0, 0, 't', 'o', 'o', 'l', 'a', 'b', ' ', ' '};
+    const std::vector<std::uint8_t> expected { 3, 'a', 'b', 'c', 0, 0, 't', 'o', 'o', 'l', 'a', 'b',
+        ' ', ' ' };
     EXPECT_EQ(out.Bytes(), expected);
 
     // A length byte larger than its field is limited to the field.
-    const std::uint8_t damaged[] = {200, 'x', 'y', 'z'};
+    const std::uint8_t damaged[] = { 200, 'x', 'y', 'z' };
     EXPECT_EQ(ReadLengthPrefixed(ByteReader(damaged), 0, 4), "xyz");
     EXPECT_EQ(ReadLengthPrefixed(ByteReader(damaged), 0, 40), "");
     EXPECT_TRUE(FitsLengthPrefixed(std::string(255, 'p'), 260));

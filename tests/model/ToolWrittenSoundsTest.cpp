@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -35,8 +36,7 @@ std::string Quoted(const std::string& path)
 
 class ToolWritten : public ::testing::Test {
 protected:
-    template <typename T>
-    std::unique_ptr<T> Open(const std::string& path)
+    template <typename T> std::unique_ptr<T> Open(const std::string& path)
     {
         auto sound = std::make_unique<T>(env.services);
         if (!sound->OpenSound(path) || sound->LoadStep() != 1)
@@ -64,7 +64,7 @@ struct SoxCase {
     int channels;
     std::uint16_t channel; // the card channel choice for a stereo file
 };
-class SoxWritten : public ToolWritten, public ::testing::WithParamInterface<SoxCase> {};
+class SoxWritten : public ToolWritten, public ::testing::WithParamInterface<SoxCase> { };
 
 TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
 {
@@ -75,15 +75,16 @@ TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
     std::vector<std::int32_t> values(static_cast<std::size_t>(frames * c.channels));
     test::Bytes raw;
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::int64_t range = std::int64_t {1} << (c.bits - 1);
-        values[i] = static_cast<std::int32_t>((static_cast<std::int64_t>(i) * 2654435761LL) % (2 * range) - range);
+        const std::int64_t range = std::int64_t { 1 } << (c.bits - 1);
+        values[i] = static_cast<std::int32_t>(
+            (static_cast<std::int64_t>(i) * 2654435761LL) % (2 * range) - range);
         for (int b = 0; b < bytes; ++b)
             raw.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
     }
     const std::string in = dir.Write("in.raw", raw);
     const std::string out = dir.File(c.file);
-    Shell("sox -t raw -r 32000 -e signed -b " + std::to_string(c.bits) + " -c " + std::to_string(c.channels) +
-        " -L " + Quoted(in) + " " + Quoted(out));
+    Shell("sox -t raw -r 32000 -e signed -b " + std::to_string(c.bits) + " -c "
+        + std::to_string(c.channels) + " -L " + Quoted(in) + " " + Quoted(out));
 
     std::unique_ptr<MSoundFile> sound;
     if (std::string(c.file).find(".aif") != std::string::npos)
@@ -96,31 +97,36 @@ TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
 
     const auto words = test::CardWords(*sound);
     ASSERT_EQ(words.size(), static_cast<std::size_t>(frames + 1 + 8 + 8));
-    const auto top16 = [&](std::int32_t v) { return static_cast<std::int32_t>(v) >> (c.bits - 16 > 0 ? c.bits - 16 : 0); };
+    const auto top16 = [&](std::int32_t v) {
+        return static_cast<std::int32_t>(v) >> (c.bits - 16 > 0 ? c.bits - 16 : 0);
+    };
     for (int i = 0; i < frames; ++i) {
-        const auto at = [&](int ch) { return values[static_cast<std::size_t>(i * c.channels + ch)]; };
+        const auto at
+            = [&](int ch) { return values[static_cast<std::size_t>(i * c.channels + ch)]; };
         std::int32_t expected;
         if (c.bits == 8) {
             expected = c.channels == 1 ? at(0) * 256
-                       : c.channel == 0 ? (at(0) + at(1)) * 128
-                                        : at(c.channel - 1) * 256;
+                : c.channel == 0       ? (at(0) + at(1)) * 128
+                                       : at(c.channel - 1) * 256;
         } else {
             expected = c.channels == 1 ? top16(at(0))
-                       : c.channel == 0 ? (top16(at(0)) + top16(at(1))) >> 1
-                                        : top16(at(c.channel - 1));
+                : c.channel == 0       ? (top16(at(0)) + top16(at(1))) >> 1
+                                       : top16(at(c.channel - 1));
         }
-        ASSERT_EQ(words[static_cast<std::size_t>(i)], static_cast<std::uint16_t>(expected)) << "frame " << i;
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], static_cast<std::uint16_t>(expected))
+            << "frame " << i;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sox, SoxWritten,
-    ::testing::Values(SoxCase {"Wav8Mono", "a.wav", 8, 1, 0}, SoxCase {"Wav16Mono", "b.wav", 16, 1, 0},
-                      SoxCase {"Wav24Mono", "c.wav", 24, 1, 0}, SoxCase {"Wav8StereoMix", "d.wav", 8, 2, 0},
-                      SoxCase {"Wav16StereoRight", "e.wav", 16, 2, 2},
-                      SoxCase {"Wav24StereoMix", "f.wav", 24, 2, 0}, SoxCase {"Aiff8Mono", "g.aif", 8, 1, 0},
-                      SoxCase {"Aiff16StereoLeft", "h.aiff", 16, 2, 1}, SoxCase {"Aiff24Mono", "i.aif", 24, 1, 0},
-                      SoxCase {"Aiff24StereoMix", "j.aif", 24, 2, 0}),
+INSTANTIATE_TEST_SUITE_P(Sox, SoxWritten,
+    ::testing::Values(SoxCase { "Wav8Mono", "a.wav", 8, 1, 0 },
+        SoxCase { "Wav16Mono", "b.wav", 16, 1, 0 }, SoxCase { "Wav24Mono", "c.wav", 24, 1, 0 },
+        SoxCase { "Wav8StereoMix", "d.wav", 8, 2, 0 },
+        SoxCase { "Wav16StereoRight", "e.wav", 16, 2, 2 },
+        SoxCase { "Wav24StereoMix", "f.wav", 24, 2, 0 }, SoxCase { "Aiff8Mono", "g.aif", 8, 1, 0 },
+        SoxCase { "Aiff16StereoLeft", "h.aiff", 16, 2, 1 },
+        SoxCase { "Aiff24Mono", "i.aif", 24, 1, 0 },
+        SoxCase { "Aiff24StereoMix", "j.aif", 24, 2, 0 }),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 /// The sample libsndfile was given for frame i, channel c (sndfile_writer's pattern).
@@ -132,8 +138,8 @@ std::uint16_t Pattern(int i, int c)
 TEST_F(ToolWritten, LibsndfileWavLoopsEndOneBeforeTheApiEnd)
 {
     const std::string path = dir.File("looped.wav");
-    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path) +
-        " 5000 44100 1 16 root 62 loop 1000 4000 loop 200 300");
+    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path)
+        + " 5000 44100 1 16 root 62 loop 1000 4000 loop 200 300");
     auto sound = Open<MSoundFileWAV>(path);
     ASSERT_TRUE(sound);
     ExpectSoxAgrees(*sound, path);
@@ -155,8 +161,8 @@ TEST_F(ToolWritten, LibsndfileWavLoopsEndOneBeforeTheApiEnd)
 TEST_F(ToolWritten, LibsndfileAiffNamedMarkersGiveTheStartFrame)
 {
     const std::string path = dir.File("marked.aiff");
-    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path) +
-        " 3000 22050 2 24 marker 120 'start here' marker 2500 'Release Point'");
+    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path)
+        + " 3000 22050 2 24 marker 120 'start here' marker 2500 'Release Point'");
     auto sound = Open<MSoundFileAIFF>(path);
     ASSERT_TRUE(sound);
     ExpectSoxAgrees(*sound, path);

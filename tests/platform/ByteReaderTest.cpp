@@ -1,4 +1,5 @@
 #include "platform/ByteReader.h"
+
 #include "platform/ByteWriter.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,7 @@ namespace {
 
 TEST(ByteReader, ReadsBothByteOrdersAndNeverMovesOnFailure)
 {
-    const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78, 0x9A};
+    const std::uint8_t bytes[] = { 0x12, 0x34, 0x56, 0x78, 0x9A };
     ByteReader reader(bytes);
     EXPECT_EQ(reader.U16(Endian::Big), 0x1234);
     EXPECT_EQ(reader.U16(Endian::Little), 0x7856);
@@ -23,7 +24,7 @@ TEST(ByteReader, ReadsBothByteOrdersAndNeverMovesOnFailure)
 
 TEST(ByteReader, TakeHandsOutAChildThatCannotSeePastItsChunk)
 {
-    const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6};
+    const std::uint8_t bytes[] = { 1, 2, 3, 4, 5, 6 };
     ByteReader reader(bytes);
     reader.Skip(1);
     auto child = reader.Take(3);
@@ -43,7 +44,7 @@ TEST(ByteWriter, MirrorsTheReaderAndPatchesOnlyWhatWasWritten)
 {
     ByteWriter writer;
     writer.U32(0xA1B2C3D4, Endian::Little).U16(0x0102, Endian::Big).Append("ab").Fill(2, 0x20);
-    const std::vector<std::uint8_t> expected {0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 'a', 'b', 0x20, 0x20};
+    const std::vector<std::uint8_t> expected { 0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 'a', 'b', 0x20, 0x20 };
     EXPECT_EQ(writer.Bytes(), expected);
     EXPECT_TRUE(writer.PatchAt<std::uint16_t>(8, 0xFFFE, Endian::Big));
     EXPECT_EQ(writer.Bytes()[8], 0xFF);

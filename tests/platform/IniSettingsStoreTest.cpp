@@ -1,7 +1,9 @@
 #include "platform/IniSettingsStore.h"
+
 #include "support/TestEnv.h"
 
 #include <cstdlib>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -10,7 +12,8 @@ namespace {
 TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
 {
     test::TempDir dir;
-    const std::string path = dir.Write("Cardmill.conf", std::string("; kept comment\n[User]\nOther=5\n"));
+    const std::string path
+        = dir.Write("Cardmill.conf", std::string("; kept comment\n[User]\nOther=5\n"));
     {
         IniSettingsStore store(path);
         EXPECT_EQ(store.GetInt("User", "Other", 0), 5);
@@ -57,7 +60,9 @@ TEST(IniSettingsStore, FlushIntoAMissingFolderCreatesIt)
     IniSettingsStore store(dir.File("deep/er/Cardmill.conf"));
     store.SetText("User", "StartMarker", "go");
     EXPECT_TRUE(store.Flush());
-    EXPECT_EQ(IniSettingsStore(dir.File("deep/er/Cardmill.conf")).GetText("User", "StartMarker", ""), "go");
+    EXPECT_EQ(
+        IniSettingsStore(dir.File("deep/er/Cardmill.conf")).GetText("User", "StartMarker", ""),
+        "go");
 }
 
 } // namespace

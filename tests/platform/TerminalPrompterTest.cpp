@@ -1,13 +1,18 @@
 #include "platform/TerminalPrompter.h"
 
 #include <cstdio>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
 namespace {
 
 struct Captured {
-    Captured() : out(std::tmpfile()), in(std::tmpfile()) {}
+    Captured()
+        : out(std::tmpfile())
+        , in(std::tmpfile())
+    {
+    }
     ~Captured()
     {
         std::fclose(out);

@@ -8,7 +8,7 @@ Bytes Pack7(const Bytes& data)
     std::uint32_t bits = 0;
     int count = 0;
     for (const std::uint8_t byte : data) {
-        bits |= std::uint32_t {byte} << count;
+        bits |= std::uint32_t { byte } << count;
         count += 8;
         while (count >= 7) {
             out.push_back(static_cast<std::uint8_t>(bits & 0x7F));
@@ -35,13 +35,15 @@ struct Layout {
 Bytes BankCapture::Build() const
 {
     const bool zelta = family == 0x0E;
-    const std::vector<Layout> layout =
-        zelta ? std::vector<Layout> {{0, 128, 408, 350}, {52224, 128, 83, 65}, {62848, 100, 166, 138}, {79448, 1, 31, 0}}
-              : std::vector<Layout> {{0, 128, 198, 166}, {25344, 64, 36, 24}, {27648, 64, 648, 560}};
+    const std::vector<Layout> layout = zelta ? std::vector<Layout> { { 0, 128, 408, 350 },
+        { 52224, 128, 83, 65 }, { 62848, 100, 166, 138 }, { 79448, 1, 31, 0 } }
+                                             : std::vector<Layout> { { 0, 128, 198, 166 },
+                                                   { 25344, 64, 36, 24 }, { 27648, 64, 648, 560 } };
     Bytes file(zelta ? 79479 : 69525, 0);
     for (std::size_t s = 0; s < layout.size(); ++s) {
         for (int m = 0; m < layout[s].messages; ++m) {
-            const std::size_t at = layout[s].offset + layout[s].messageBytes * static_cast<std::size_t>(m);
+            const std::size_t at
+                = layout[s].offset + layout[s].messageBytes * static_cast<std::size_t>(m);
             file[at] = 0xF0;
             file[at + 1] = maker[0];
             file[at + 2] = maker[1];
@@ -53,7 +55,8 @@ Bytes BankCapture::Build() const
             for (std::size_t i = 0; i < data.size(); ++i)
                 data[i] = Unpacked(static_cast<int>(s), m, i);
             const Bytes packed = Pack7(data);
-            std::copy(packed.begin(), packed.end(), file.begin() + static_cast<std::ptrdiff_t>(at + 7));
+            std::copy(
+                packed.begin(), packed.end(), file.begin() + static_cast<std::ptrdiff_t>(at + 7));
             file[at + layout[s].messageBytes - 1] = 0xF7;
         }
     }

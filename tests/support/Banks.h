@@ -15,7 +15,7 @@ Bytes Pack7(const Bytes& data);
 /// message, byte)`; everything the capture layout does not use is zero.
 struct BankCapture {
     std::uint16_t family = 0x0E;
-    std::array<std::uint8_t, 3> maker {0x00, 0x00, 0x0E};
+    std::array<std::uint8_t, 3> maker { 0x00, 0x00, 0x0E };
 
     /// The unpacked byte a message carries (a pattern the tests can recompute).
     static std::uint8_t Unpacked(int section, int message, std::size_t index)

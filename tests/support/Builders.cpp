@@ -22,7 +22,10 @@ Bytes Pattern(std::size_t count)
 } // namespace
 
 FormBuilder::FormBuilder(std::string formId, std::string formType, Endian byteOrder, bool pad)
-    : id(std::move(formId)), type(std::move(formType)), order(byteOrder), padded(pad)
+    : id(std::move(formId))
+    , type(std::move(formType))
+    , order(byteOrder)
+    , padded(pad)
 {
 }
 
@@ -31,8 +34,8 @@ FormBuilder& FormBuilder::Chunk(const std::string& chunkId, const Bytes& chunkBo
     return ChunkClaiming(chunkId, static_cast<std::uint32_t>(chunkBody.size()), chunkBody);
 }
 
-FormBuilder& FormBuilder::ChunkClaiming(const std::string& chunkId, std::uint32_t claimed,
-                                        const Bytes& chunkBody)
+FormBuilder& FormBuilder::ChunkClaiming(
+    const std::string& chunkId, std::uint32_t claimed, const Bytes& chunkBody)
 {
     ByteWriter out;
     AppendCode(out, chunkId);
@@ -60,8 +63,8 @@ Bytes FormBuilder::Build() const
     return out.Take();
 }
 
-WavBuilder& WavBuilder::Format(std::uint16_t formatTag, std::uint16_t channelCount, std::uint32_t sampleRate,
-                               std::uint16_t bitsPerSample)
+WavBuilder& WavBuilder::Format(std::uint16_t formatTag, std::uint16_t channelCount,
+    std::uint32_t sampleRate, std::uint16_t bitsPerSample)
 {
     tag = formatTag;
     channels = channelCount;
@@ -77,7 +80,7 @@ std::uint16_t WavBuilder::FrameBytes() const
 
 WavBuilder& WavBuilder::Frames(std::uint32_t frames)
 {
-    data = Pattern(std::size_t {frames} * FrameBytes());
+    data = Pattern(std::size_t { frames } * FrameBytes());
     return *this;
 }
 
@@ -87,8 +90,8 @@ WavBuilder& WavBuilder::Data(const Bytes& bytes)
     return *this;
 }
 
-WavBuilder& WavBuilder::Smpl(std::uint32_t unityNote, std::uint32_t pitchFraction,
-                             const std::vector<WavLoop>& sampleLoops)
+WavBuilder& WavBuilder::Smpl(
+    std::uint32_t unityNote, std::uint32_t pitchFraction, const std::vector<WavLoop>& sampleLoops)
 {
     hasSmpl = true;
     unity = unityNote;
@@ -123,7 +126,7 @@ Bytes WavBuilder::Build() const
     fmt.U32(rate * FrameBytes(), Endian::Little).U16(FrameBytes(), Endian::Little);
     fmt.U16(bits, Endian::Little);
     if (oddFirst)
-        form.Chunk("junk", {1, 2, 3});
+        form.Chunk("junk", { 1, 2, 3 });
     form.Chunk("fmt ", fmt.Bytes());
     if (hasSmpl) {
         ByteWriter smpl;
@@ -132,7 +135,8 @@ Bytes WavBuilder::Build() const
         smpl.U32(0, Endian::Little).U32(0, Endian::Little);
         smpl.U32(static_cast<std::uint32_t>(loops.size()), Endian::Little).U32(0, Endian::Little);
         for (std::size_t i = 0; i < loops.size(); ++i) {
-            smpl.U32(static_cast<std::uint32_t>(i), Endian::Little).U32(loops[i].type, Endian::Little);
+            smpl.U32(static_cast<std::uint32_t>(i), Endian::Little)
+                .U32(loops[i].type, Endian::Little);
             smpl.U32(loops[i].start, Endian::Little).U32(loops[i].end, Endian::Little);
             smpl.U32(0, Endian::Little).U32(0, Endian::Little);
         }
@@ -140,7 +144,8 @@ Bytes WavBuilder::Build() const
     }
     if (!comment.empty()) {
         ByteWriter list;
-        list.Append("INFO").Append("ICMT").U32(static_cast<std::uint32_t>(comment.size() + 1), Endian::Little);
+        list.Append("INFO").Append("ICMT").U32(
+            static_cast<std::uint32_t>(comment.size() + 1), Endian::Little);
         list.Append(comment).U8(0);
         if ((comment.size() + 1) % 2)
             list.U8(0);
@@ -158,7 +163,8 @@ Bytes Extended(double rate)
         return out.Take();
     }
     int exponent = 0;
-    const double fraction = std::frexp(rate, &exponent); // rate = fraction * 2^exponent, 0.5 <= f < 1
+    const double fraction
+        = std::frexp(rate, &exponent); // rate = fraction * 2^exponent, 0.5 <= f < 1
     const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
     out.U16(static_cast<std::uint16_t>(16383 + exponent - 1), Endian::Big);
     out.U32(static_cast<std::uint32_t>(mantissa >> 32), Endian::Big);
@@ -166,7 +172,8 @@ Bytes Extended(double rate)
     return out.Take();
 }
 
-AiffBuilder& AiffBuilder::Format(std::uint16_t channelCount, std::uint16_t bitsPerSample, double sampleRate)
+AiffBuilder& AiffBuilder::Format(
+    std::uint16_t channelCount, std::uint16_t bitsPerSample, double sampleRate)
 {
     channels = channelCount;
     bits = bitsPerSample;
@@ -177,7 +184,7 @@ AiffBuilder& AiffBuilder::Format(std::uint16_t channelCount, std::uint16_t bitsP
 AiffBuilder& AiffBuilder::Frames(std::uint32_t frameCount)
 {
     frames = frameCount;
-    data = Pattern(std::size_t {frameCount} * channels * ((bits + 7) / 8));
+    data = Pattern(std::size_t { frameCount } * channels * ((bits + 7) / 8));
     return *this;
 }
 
@@ -201,12 +208,12 @@ AiffBuilder& AiffBuilder::SoundOffset(std::uint32_t soundOffset)
 }
 
 AiffBuilder& AiffBuilder::Inst(std::uint8_t baseNote, std::int8_t detune, std::int16_t gain,
-                               AiffLoop sustain, AiffLoop release)
+    AiffLoop sustain, AiffLoop release)
 {
     ByteWriter out;
     out.U8(baseNote).U8(static_cast<std::uint8_t>(detune)).U8(0).U8(127).U8(1).U8(127);
     out.U16(static_cast<std::uint16_t>(gain), Endian::Big);
-    for (const AiffLoop& loop : {sustain, release})
+    for (const AiffLoop& loop : { sustain, release })
         out.U16(loop.playMode, Endian::Big).U16(loop.begin, Endian::Big).U16(loop.end, Endian::Big);
     inst = out.Take();
     return *this;
@@ -265,7 +272,8 @@ Bytes AiffBuilder::Build() const
     return form.Build();
 }
 
-SdBuilder::SdBuilder() : header(1336, 0)
+SdBuilder::SdBuilder()
+    : header(1336, 0)
 {
     StoreAt<std::uint16_t>(header, 0, 1336, Endian::Big);
     for (int slot = 0; slot < 10; ++slot)
@@ -279,7 +287,8 @@ SdBuilder& SdBuilder::Rate(std::int32_t rate)
     return *this;
 }
 
-SdBuilder& SdBuilder::Loop(int which, std::int32_t startBytes, std::int32_t endBytes, std::uint8_t mode)
+SdBuilder& SdBuilder::Loop(
+    int which, std::int32_t startBytes, std::int32_t endBytes, std::uint8_t mode)
 {
     const std::size_t start = which == 0 ? 752 : 1324;
     StoreAt<std::uint32_t>(header, start, static_cast<std::uint32_t>(startBytes), Endian::Big);

@@ -39,11 +39,13 @@ struct WavLoop {
 /// A WAV file: WavBuilder().Format(1, 2, 44100, 16).Frames(1000).Smpl(60, 0, {...}).Build()
 class WavBuilder {
 public:
-    WavBuilder& Format(std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits);
+    WavBuilder& Format(
+        std::uint16_t tag, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits);
     /// Sample data: `frames` frames of a ramp, or the bytes given.
     WavBuilder& Frames(std::uint32_t frames);
     WavBuilder& Data(const Bytes& bytes);
-    WavBuilder& Smpl(std::uint32_t unityNote, std::uint32_t pitchFraction, const std::vector<WavLoop>& loops);
+    WavBuilder& Smpl(
+        std::uint32_t unityNote, std::uint32_t pitchFraction, const std::vector<WavLoop>& loops);
     WavBuilder& Comment(const std::string& text);
     /// An odd-length chunk before "data", to check the padding.
     WavBuilder& OddChunkFirst();
@@ -85,8 +87,8 @@ public:
     /// The COMM frame count differs from the data held.
     AiffBuilder& ClaimFrames(std::uint32_t frames);
     AiffBuilder& SoundOffset(std::uint32_t offset);
-    AiffBuilder& Inst(std::uint8_t baseNote, std::int8_t detune, std::int16_t gain, AiffLoop sustain,
-                      AiffLoop release);
+    AiffBuilder& Inst(std::uint8_t baseNote, std::int8_t detune, std::int16_t gain,
+        AiffLoop sustain, AiffLoop release);
     AiffBuilder& Markers(const std::vector<AiffMarker>& markers);
     AiffBuilder& Comment(const std::string& text);
     AiffBuilder& ApplicationText(const std::string& text);

@@ -9,8 +9,10 @@ namespace cardmill::test {
 class FakeFile : public MReadableFile {
 public:
     FakeFile(Services& services, std::int16_t fileCategory, std::uint32_t size, int sizeSteps = 1,
-             int* destroyed = nullptr)
-        : MReadableFile(services), steps(sizeSteps), destroyedCounter(destroyed)
+        int* destroyed = nullptr)
+        : MReadableFile(services)
+        , steps(sizeSteps)
+        , destroyedCounter(destroyed)
     {
         category = fileCategory;
         compiledSize = size;

@@ -11,7 +11,8 @@ namespace cardmill::test {
 class FakeSequence final : public MSeqFile {
 public:
     FakeSequence(Services& services, std::vector<std::uint8_t> data, std::uint16_t outPort = 0)
-        : MSeqFile(services), bytes(std::move(data))
+        : MSeqFile(services)
+        , bytes(std::move(data))
     {
         viaOutPort = outPort;
         compiledSize = static_cast<std::uint32_t>(bytes.size());
@@ -27,7 +28,8 @@ private:
 class FakeVoice final : public MInstFile {
 public:
     FakeVoice(Services& services, std::int16_t group, std::uint32_t headerBytes)
-        : MInstFile(services), size(headerBytes)
+        : MInstFile(services)
+        , size(headerBytes)
     {
         category = group;
         compiledSize = headerBytes;

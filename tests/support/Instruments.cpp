@@ -12,7 +12,8 @@ CmtBuilder& CmtBuilder::Version(std::uint8_t majorVersion, std::uint8_t minorVer
     return *this;
 }
 
-CmtBuilder& CmtBuilder::Groups(std::uint8_t groupCount, std::uint8_t groupSize, const std::vector<std::uint8_t>& upperKeys)
+CmtBuilder& CmtBuilder::Groups(
+    std::uint8_t groupCount, std::uint8_t groupSize, const std::vector<std::uint8_t>& upperKeys)
 {
     groups = groupCount;
     size = groupSize;
@@ -35,22 +36,33 @@ CmtBuilder& CmtBuilder::ClaimSamples(std::uint16_t count)
 Bytes CmtBuilder::Build() const
 {
     ByteWriter inst;
-    inst.U8(static_cast<std::uint8_t>(groups - 1)).U8(static_cast<std::uint8_t>(size - 1)).U8(0).U8(0);
+    inst.U8(static_cast<std::uint8_t>(groups - 1))
+        .U8(static_cast<std::uint8_t>(size - 1))
+        .U8(0)
+        .U8(0);
     for (std::size_t k = 0; k < 128; ++k)
         inst.U8(k < keys.size() ? keys[k] : 0);
     inst.U32(12345, Endian::Big);
-    inst.U16(static_cast<std::uint16_t>(claimed >= 0 ? claimed : static_cast<int>(samples.size())), Endian::Big);
+    inst.U16(static_cast<std::uint16_t>(claimed >= 0 ? claimed : static_cast<int>(samples.size())),
+        Endian::Big);
     for (const Sample& sample : samples) {
         FileRecord record;
         record.path = sample.path;
         record.name = FileNameOf(sample.path);
         record.WriteStored(inst);
-        inst.U8(0).U8(sample.smoothing).U8(sample.rootKey).U8(sample.fineTune).U8(0).U8(sample.volume);
+        inst.U8(0)
+            .U8(sample.smoothing)
+            .U8(sample.rootKey)
+            .U8(sample.fineTune)
+            .U8(0)
+            .U8(sample.volume);
         inst.U8(sample.channel).U8(sample.looping);
-        inst.U32(sample.loopStart, Endian::Big).U32(sample.loopEnd, Endian::Big).U32(sample.startFrame, Endian::Big);
+        inst.U32(sample.loopStart, Endian::Big)
+            .U32(sample.loopEnd, Endian::Big)
+            .U32(sample.startFrame, Endian::Big);
     }
     return FormBuilder("ORCM", "CMin", Endian::Big, false)
-        .Chunk("VERS", {major, minor})
+        .Chunk("VERS", { major, minor })
         .Chunk("INST", inst.Bytes())
         .Build();
 }
@@ -73,7 +85,8 @@ SampleCellBuilder& SampleCellBuilder::AddMap(const Map& map)
     return *this;
 }
 
-SampleCellBuilder& SampleCellBuilder::Annotation(const std::string& text, std::uint32_t claimedLength)
+SampleCellBuilder& SampleCellBuilder::Annotation(
+    const std::string& text, std::uint32_t claimedLength)
 {
     annotation = text;
     annotationLength = claimedLength;
@@ -107,16 +120,26 @@ Bytes SampleCellBuilder::Build() const
     table.Fill(4).U32(64, order).U32(0xFFFFFFFF, order);
     for (const SampleEntry& sample : samples) {
         ByteWriter record;
-        record.U32(sample.file, order).Fill(4).U16(sample.channel, order).Fill(50 - 10).U32(sample.start, order);
+        record.U32(sample.file, order)
+            .Fill(4)
+            .U16(sample.channel, order)
+            .Fill(50 - 10)
+            .U32(sample.start, order);
         record.U16(sample.fine, order).Fill(4).U16(sample.loopOn, order).U16(sample.tuning, order);
         table.Append(record.Bytes());
     }
     ByteWriter keys;
     keys.U16(static_cast<std::uint16_t>(maps.size()), order).U16(6, order).U16(14, order);
     for (const Map& map : maps) {
-        keys.U16(static_cast<std::uint16_t>(map.topKey << 8), order).Fill(2).U16(static_cast<std::uint16_t>(map.zones.size()), order);
+        keys.U16(static_cast<std::uint16_t>(map.topKey << 8), order)
+            .Fill(2)
+            .U16(static_cast<std::uint16_t>(map.zones.size()), order);
         for (const Zone& zone : map.zones) {
-            keys.U32(zone.sample, order).Fill(4).U16(zone.layer, order).U16(zone.level, order).Fill(2);
+            keys.U32(zone.sample, order)
+                .Fill(4)
+                .U16(zone.layer, order)
+                .U16(zone.level, order)
+                .Fill(2);
             keys.U16(zone.startOffset, order).U16(zone.rootKey, order);
         }
     }
@@ -125,9 +148,12 @@ Bytes SampleCellBuilder::Build() const
         keyBytes[offset - 8] = value;
 
     FormBuilder form(pc ? "RIFF" : "FORM", code, order);
-    form.Chunk(pc ? "FPTH" : "FILP", list.Bytes()).Chunk("KeyS", table.Bytes()).Chunk("KeyP", keyBytes);
+    form.Chunk(pc ? "FPTH" : "FILP", list.Bytes())
+        .Chunk("KeyS", table.Bytes())
+        .Chunk("KeyP", keyBytes);
     if (annotationLength >= 0)
-        form.ChunkClaiming("ANNO", static_cast<std::uint32_t>(annotationLength), Bytes(annotation.begin(), annotation.end()));
+        form.ChunkClaiming("ANNO", static_cast<std::uint32_t>(annotationLength),
+            Bytes(annotation.begin(), annotation.end()));
     return form.Build();
 }
 

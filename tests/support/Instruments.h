@@ -22,7 +22,8 @@ public:
     };
 
     CmtBuilder& Version(std::uint8_t major, std::uint8_t minor);
-    CmtBuilder& Groups(std::uint8_t groupCount, std::uint8_t groupSize, const std::vector<std::uint8_t>& upperKeys);
+    CmtBuilder& Groups(std::uint8_t groupCount, std::uint8_t groupSize,
+        const std::vector<std::uint8_t>& upperKeys);
     CmtBuilder& Add(const Sample& sample);
     /// The stored sample count differs from the records that follow.
     CmtBuilder& ClaimSamples(std::uint16_t count);
@@ -31,7 +32,7 @@ public:
 private:
     std::uint8_t major = 3, minor = 0;
     std::uint8_t groups = 1, size = 1;
-    std::vector<std::uint8_t> keys {127};
+    std::vector<std::uint8_t> keys { 127 };
     std::vector<Sample> samples;
     int claimed = -1;
 };
@@ -59,7 +60,11 @@ public:
         std::uint16_t tuning = 63;
     };
 
-    SampleCellBuilder(bool pcLayout, std::string typeCode) : pc(pcLayout), code(std::move(typeCode)) {}
+    SampleCellBuilder(bool pcLayout, std::string typeCode)
+        : pc(pcLayout)
+        , code(std::move(typeCode))
+    {
+    }
     SampleCellBuilder& File(const std::string& nameOrPath);
     SampleCellBuilder& Sample(const SampleEntry& entry);
     SampleCellBuilder& AddMap(const Map& map);

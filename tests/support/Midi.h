@@ -8,12 +8,14 @@ namespace cardmill::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// The events of one track, each after its delta time: TrackBuilder().Note(0, 0x90, 60, 100).End(96)
+/// The events of one track, each after its delta time: TrackBuilder().Note(0, 0x90, 60,
+/// 100).End(96)
 class TrackBuilder {
 public:
     /// Any event bytes after a delta time (status bytes may be left out for running status).
     TrackBuilder& Event(std::uint32_t delta, const Bytes& bytes);
-    TrackBuilder& Note(std::uint32_t delta, std::uint8_t status, std::uint8_t key, std::uint8_t velocity);
+    TrackBuilder& Note(
+        std::uint32_t delta, std::uint8_t status, std::uint8_t key, std::uint8_t velocity);
     TrackBuilder& Tempo(std::uint32_t delta, std::uint32_t microsecondsPerQuarter);
     TrackBuilder& SysEx(std::uint32_t delta, const Bytes& bytesAfterF0);
     TrackBuilder& Name(std::uint32_t delta, const std::string& text);
@@ -28,7 +30,7 @@ Bytes VariableLength(std::uint64_t value);
 
 /// A standard MIDI file: header, then track chunks (never padded).
 Bytes MidiFile(std::uint16_t format, std::uint16_t division, const std::vector<Bytes>& tracks,
-               int announcedTracks = -1);
+    int announcedTracks = -1);
 
 /// One group of the converted stream: the messages that follow a time record, and the time of
 /// the group in milliseconds (the sum of the records up to it).
@@ -40,7 +42,7 @@ struct DecodedMessage {
 struct Decoded {
     std::vector<DecodedMessage> messages;
     std::vector<std::uint32_t> records; // every time record's value, pacing pauses left out
-    bool wellFormed = false;            // starts with a record, ends with FF 01 00 FE [FE]
+    bool wellFormed = false; // starts with a record, ends with FF 01 00 FE [FE]
 };
 
 /// Decodes the card's sequence format, expanding running status and taking out the SysEx pauses

@@ -28,7 +28,8 @@ std::string TempDir::Write(const std::string& name, const std::vector<std::uint8
     const std::string file = File(name);
     std::filesystem::create_directories(std::filesystem::path(file).parent_path());
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(
+        reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return file;
 }
 
@@ -40,7 +41,7 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
 std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 } // namespace cardmill::test

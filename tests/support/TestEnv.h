@@ -20,9 +20,9 @@ struct TestEnv {
     ScriptedPrompter prompter;
     ManualClock clock;
     MemorySettingsStore settings;
-    APrefs prefs {settings};
+    APrefs prefs { settings };
     RecordingProgressView progress;
-    Services services {prompter, clock, prefs};
+    Services services { prompter, clock, prefs };
 };
 
 /// A folder of its own under the system's temporary folder, removed with everything in it.

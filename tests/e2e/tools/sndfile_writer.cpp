@@ -7,11 +7,10 @@
 // The sample of frame i, channel c is the 16-bit value (i * 263 + c * 101) mod 65536, written
 // with sf_write_short (so libsndfile scales it to the file's sample size).
 
-#include <sndfile.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sndfile.h>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,8 @@ int main(int argc, char** argv)
     const int channels = std::atoi(argv[4]);
     const int bits = std::atoi(argv[5]);
     const auto endsWith = [&path](const std::string& end) {
-        return path.size() >= end.size() && path.compare(path.size() - end.size(), end.size(), end) == 0;
+        return path.size() >= end.size()
+            && path.compare(path.size() - end.size(), end.size(), end) == 0;
     };
     const bool aiff = endsWith(".aif") || endsWith(".aiff");
 
@@ -35,9 +35,9 @@ int main(int argc, char** argv)
     info.samplerate = rate;
     info.channels = channels;
     const int subtype = bits == 8 ? (aiff ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_U8)
-                        : bits == 24 ? SF_FORMAT_PCM_24
-                        : bits == 32 ? SF_FORMAT_PCM_32
-                                     : SF_FORMAT_PCM_16;
+        : bits == 24              ? SF_FORMAT_PCM_24
+        : bits == 32              ? SF_FORMAT_PCM_32
+                                  : SF_FORMAT_PCM_16;
     info.format = (aiff ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | subtype;
 
     SF_INSTRUMENT instrument {};
@@ -83,8 +83,8 @@ int main(int argc, char** argv)
     std::vector<short> samples(static_cast<std::size_t>(frames * channels));
     for (long i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            samples[static_cast<std::size_t>(i * channels + c)] =
-                static_cast<short>(static_cast<std::uint16_t>((i * 263 + c * 101) & 0xFFFF));
+            samples[static_cast<std::size_t>(i * channels + c)]
+                = static_cast<short>(static_cast<std::uint16_t>((i * 263 + c * 101) & 0xFFFF));
     const sf_count_t written = sf_writef_short(file, samples.data(), frames);
     sf_close(file);
     return written == frames ? 0 : 1;
