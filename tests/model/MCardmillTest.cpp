@@ -81,29 +81,6 @@ TEST_F(Controller, NewOnADirtyUntitledProjectAsksWithTheCardNameAndYesOpensSaveA
     EXPECT_FALSE(controller.Project().IsDirty());
 }
 
-TEST_F(Controller, SaveAsWritesTheProjectAndAPlainSaveThenKeepsABackupWhileWriting)
-{
-    MakeDirty();
-    const std::string path = dir.File("proj.cmr");
-    ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
-    EXPECT_TRUE(controller.SaveProject());
-    EXPECT_TRUE(controller.HasFile());
-    EXPECT_FALSE(controller.KeepBackup());
-    EXPECT_EQ(ui.title, "Cardmill - " + path);
-    EXPECT_FALSE(controller.Project().IsDirty());
-    EXPECT_EQ(test::ReadFile(path).size(), 292u + 522);
-
-    controller.Project().SetDirty();
-    EXPECT_TRUE(controller.SaveProject());
-    EXPECT_TRUE(controller.KeepBackup());
-    EXPECT_FALSE(std::filesystem::exists(dir.File("proj.bak")));
-
-    // After a plain Save, Save As to a new name needs no backup of a file that is not there.
-    ui.saveChoice = DocumentUi::SaveChoice { dir.File("other.cmr"), 1 };
-    EXPECT_TRUE(controller.SaveProjectAs());
-    EXPECT_FALSE(controller.KeepBackup());
-    EXPECT_EQ(controller.DocumentPath(), dir.File("other.cmr"));
-}
 
 TEST_F(Controller, SaveAsTextDumpLeavesTheDocumentAsItWas)
 {
@@ -136,20 +113,6 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
     EXPECT_FALSE(pending.HasPending());
 }
 
-TEST_F(Controller, RevertOfADirtyProjectSavesFirstWhenAskedTo)
-{
-    const std::string path = dir.File("r.cmr");
-    ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
-    MakeDirty();
-    ASSERT_TRUE(controller.SaveProject());
-    MakeDirty();
-    prompter.Push(Answer::Yes);
-    controller.RevertProject();
-    std::string queued;
-    ASSERT_TRUE(pending.Pop(queued));
-    EXPECT_EQ(queued, path);
-    EXPECT_EQ(test::ReadFile(path).size(), 292u + 2 * 522);
-}
 
 TEST_F(Controller, CancelInTheSaveQuestionStopsClosing)
 {

@@ -51,15 +51,6 @@ TEST_F(Project, NewProjectDefaults)
     EXPECT_EQ(ScanOnce(), 108u);
 }
 
-TEST_F(Project, DefaultCardSizeComesFromThePreferences)
-{
-    env.prefs.defaultCardSizeToken = 5;
-    MProject other(env.prefs);
-    EXPECT_EQ(other.GetCardSizeBytes(), 4194304u);
-    EXPECT_EQ(MProject::CardSizeText(8), "24 Meg (NNL ROM)");
-    EXPECT_EQ(MProject::CardSizeText(10), "unknown");
-    EXPECT_EQ(MProject::CardSizeBytes(10), 0u);
-}
 
 TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
 {
@@ -221,19 +212,6 @@ TEST_F(Project, FreeBytesGoNegativeWhenTheProjectDoesNotFit)
     EXPECT_EQ(project.FreeBytes(), -108);
 }
 
-TEST_F(Project, InsertItemPlacesAtAPositionAndAppendsAt65535)
-{
-    FakeFile* first = Add(1);
-    auto inserted = std::make_unique<FakeFile>(env.services, 1, 1);
-    FakeFile* raw = inserted.get();
-    EXPECT_TRUE(project.InsertItem(std::move(inserted), 0));
-    EXPECT_EQ(project.GetItem(1, 0), raw);
-    EXPECT_EQ(project.GetItem(1, 1), first);
-    auto last = std::make_unique<FakeFile>(env.services, 1, 1);
-    FakeFile* lastRaw = last.get();
-    project.InsertItem(std::move(last), 65535);
-    EXPECT_EQ(project.GetItem(1, 2), lastRaw);
-}
 
 } // namespace
 } // namespace cardmill

@@ -110,22 +110,6 @@ TEST_F(ReadableFile, AMissingFileIsAnErrorNotACrash)
     EXPECT_EQ(f.GetComment(), "<no comment>");
 }
 
-TEST_F(ReadableFile, SetFileDescribesTheFileOnDisk)
-{
-    test::TempDir dir;
-    const std::string path = dir.Write("Sounds/kick drum.wav", Bytes(100, 0));
-    MReadableFile f(env.services);
-    ASSERT_TRUE(f.SetFile(path));
-    FileRecord record;
-    EXPECT_TRUE(f.GetFileRecord(record));
-    EXPECT_EQ(record.name, "kick drum.wav");
-    EXPECT_EQ(record.path, path);
-    EXPECT_EQ(record.volumeRef, -1);
-    EXPECT_EQ(f.FileSize(), 100u);
-    EXPECT_GT(record.modDate, 3600000000u); // after 2018, counted from 1904
-    f.SetShortName("kick drum.wav");
-    EXPECT_EQ(f.GetShortName(), "kickDrum.w");
-}
 
 } // namespace
 } // namespace cardmill

@@ -28,20 +28,6 @@ TEST(APrefs, DefaultsWithNothingStoredAndWrittenBackOnDestruction)
     EXPECT_EQ(APrefs(store).splitStereoFiles, 1);
 }
 
-TEST(APrefs, SetValueRefusesWhatTheStoreCannotHold)
-{
-    MemorySettingsStore store;
-    APrefs prefs(store);
-    std::string error;
-    EXPECT_FALSE(prefs.SetValue("AllowPhantoms", "2", error));
-    EXPECT_FALSE(prefs.SetValue("DefaultCardSizeToken", "10", error));
-    EXPECT_FALSE(prefs.SetValue("DefaultCardSizeToken", "x", error));
-    EXPECT_FALSE(prefs.SetValue("StartMarker", std::string(32, 'm'), error));
-    EXPECT_FALSE(prefs.SetValue("Nope", "1", error));
-    EXPECT_TRUE(prefs.SetValue("DefaultCardSizeToken", "9", error));
-    EXPECT_TRUE(prefs.SetValue("MidiOutputPort", std::string(60, 'p'), error));
-    EXPECT_EQ(prefs.GetValue("MidiOutputPort")->size(), 60u);
-}
 
 TEST(PendingFilesQueue, HoldsAtMost31Paths)
 {

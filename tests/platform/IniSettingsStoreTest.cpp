@@ -33,15 +33,6 @@ TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
     EXPECT_EQ(text.find("[User]"), text.rfind("[User]"));
 }
 
-TEST(IniSettingsStore, IntegerReadingFollowsTheProfileReader)
-{
-    MemorySettingsStore store;
-    store.SetText("User", "A", "12abc");
-    store.SetText("User", "B", "text");
-    EXPECT_EQ(store.GetInt("User", "A", 7), 12);
-    EXPECT_EQ(store.GetInt("User", "B", 7), 0);
-    EXPECT_EQ(store.GetInt("User", "C", 7), 7);
-}
 
 TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
 {

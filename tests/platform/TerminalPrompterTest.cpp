@@ -54,14 +54,6 @@ TEST(TerminalPrompter, NoAndNonTerminalInputRefuse)
     EXPECT_EQ(ask.Show("Just so you know.", Icon::Information, Buttons::Ok), Answer::Ok);
 }
 
-TEST(TerminalPrompter, MessagesAreWrittenExactlyAsGiven)
-{
-    Captured io;
-    TerminalPrompter prompter(AnswerPolicy::Ask, 3, io.in, io.out);
-    prompter.Show("Sorry, but Cardmill can't understand the file 'x'", Icon::Error, Buttons::Ok);
-    EXPECT_EQ(io.Text(), "Sorry, but Cardmill can't understand the file 'x'\n");
-    EXPECT_FALSE(prompter.Refused());
-}
 
 } // namespace
 } // namespace cardmill
