@@ -79,8 +79,8 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
         return false;
     }
     // Blocks are appended as they come; a large buffer keeps the writes few.
-    writeBuffer.resize(1 << 20);
-    std::setvbuf(imageFile, writeBuffer.data(), _IOFBF, writeBuffer.size());
+    writeBuffer = std::make_unique<char[]>(kWriteBufferBytes);
+    std::setvbuf(imageFile, writeBuffer.get(), _IOFBF, kWriteBufferBytes);
     if (!engine.Begin()) {
         Finish();
         return false;
@@ -119,7 +119,7 @@ bool AImageProgressDialog::Step()
                 break;
             }
             ShowBlockLines();
-            UpdateProgressBar();
+            UpdateProgressBar(clock.TickCount());
         }
         // The file must be complete on disk before it is called ready.
         if (std::fflush(imageFile) != 0) {
@@ -184,7 +184,7 @@ bool AImageProgressDialog::WriteBlock()
         blockInSector = 0;
         ++sector;
     }
-    UpdateProgressBar();
+    UpdateProgressBar(now);
     return true;
 }
 
@@ -195,15 +195,14 @@ void AImageProgressDialog::ShowBlockLines()
     view.SetBlock("Block:  ", std::to_string(blockInSector + 1));
 }
 
-void AImageProgressDialog::UpdateProgressBar()
+void AImageProgressDialog::UpdateProgressBar(std::uint32_t now)
 {
     // Moved on as each block is written (the original moved it on every timer tick; with the
     // steps run back to back a tick's worth is one block).
     if (totalBytes <= 0)
         return;
-    const double fraction = std::min(1.0,
-        static_cast<double>(clock.TickCount() - lastWriteTime)
-            / static_cast<double>(blockInterval));
+    const double fraction = std::min(
+        1.0, static_cast<double>(now - lastWriteTime) / static_cast<double>(blockInterval));
     const double done
         = (static_cast<double>(sector * kBlocksPerSector + blockInSector) * 1024 + fraction * 1024)
         / static_cast<double>(totalBytes) * 100;

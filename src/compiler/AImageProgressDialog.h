@@ -4,8 +4,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace cardmill {
 
@@ -35,7 +35,7 @@ private:
     bool FetchNextBlock();
     bool WriteBlock();
     void ShowBlockLines();
-    void UpdateProgressBar();
+    void UpdateProgressBar(std::uint32_t now);
     void Finish();
     bool Append(const std::uint8_t* bytes, std::size_t count);
 
@@ -51,7 +51,8 @@ private:
     int blockInSector = 0;
     int sector = 0;
     std::FILE* imageFile = nullptr;
-    std::vector<char> writeBuffer;
+    static constexpr std::size_t kWriteBufferBytes = 1 << 20;
+    std::unique_ptr<char[]> writeBuffer;
     std::int64_t totalBytes = 0;
     std::string imagePath;
     std::uint32_t blockInterval = 2147483647;

@@ -12,6 +12,7 @@
 namespace cardmill {
 
 class APrefs;
+class MInstFile;
 class ProgressView;
 
 /// The one project: card information, thirteen ordered groups of files it owns, the names of the
@@ -135,6 +136,7 @@ private:
     int compileGroup = 0;
     int compileItem = 0;
     bool compileItemFirst = true;
+    MInstFile* compileVoice = nullptr; // the file the sound step is compiling
     std::uint32_t sequenceOffset = 0; // bytes of the current sequence already handed out
 };
 

@@ -116,16 +116,16 @@ int MProject::SoundStep(
         words = 0;
         return 1;
     }
-    auto* voice = dynamic_cast<MInstFile*>(GetItem(compileGroup, compileItem));
-    if (!voice) {
-        words = 0;
-        return -1;
-    }
     if (compileItemFirst) {
+        compileVoice = dynamic_cast<MInstFile*>(GetItem(compileGroup, compileItem));
+        if (!compileVoice) {
+            words = 0;
+            return -1;
+        }
         compileItemFirst = false;
-        voice->BeginCompile(progress);
+        compileVoice->BeginCompile(progress);
     }
-    const int result = voice->CompileChunk(progress, words, destination);
+    const int result = compileVoice->CompileChunk(progress, words, destination);
     if (result != 1)
         return result;
     compileItemFirst = true;
