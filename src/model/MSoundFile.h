@@ -56,6 +56,10 @@ struct SampleFormat {
 /// the two must not overlap.
 using SampleConverter = void (*)(const std::uint8_t* in, std::uint8_t* out, std::size_t frames);
 SampleConverter ChooseConverter(const SampleFormat& format);
+/// The vector units a converter may use; the one-argument ChooseConverter takes the best there is.
+enum class VectorUnits { kNone, kSse2, kAvx2 };
+/// The converter built on `units`, or nullptr where this build or this processor lacks them.
+SampleConverter ChooseConverter(const SampleFormat& format, VectorUnits units);
 
 /// One sample taken from a sound file: its format, loops and named markers, the parameters the
 /// user may edit, and what it becomes on the card: a 12-byte sample header and a stream of 16-bit

@@ -71,6 +71,81 @@ INSTANTIATE_TEST_SUITE_P(Table, Converter,
             "Big32Mix", F(4, 2, false, false, 0), { 0x10, 0, 0, 0, 0x20, 0, 0, 0 }, { 0x1800 } }),
     [](const auto& tested) { return std::string(tested.param.name); });
 
+/// The card word of one frame, straight from the definition: a sample's top 16 bits (an 8-bit
+/// sample is its top byte), the chosen channel or the floor of the two channels' mean.
+int ReferenceWord(const SampleFormat& f, const std::uint8_t* frame)
+{
+    const auto sample = [&](int channel) {
+        const std::uint8_t* s = frame + channel * f.bytesPerSample;
+        if (f.bytesPerSample == 1)
+            return (f.unsigned8 ? s[0] - 128 : static_cast<std::int8_t>(s[0])) * 256;
+        const int high = f.littleEndian ? s[f.bytesPerSample - 1] : s[0];
+        const int low = f.littleEndian ? s[f.bytesPerSample - 2] : s[1];
+        return static_cast<std::int16_t>((high << 8) | low) + 0;
+    };
+    if (f.channelCount == 1)
+        return sample(0);
+    if (f.channel == 1 || f.channel == 2)
+        return sample(f.channel - 1);
+    if (f.bytesPerSample == 1)
+        return (sample(0) + sample(1)) / 2; // exact: both are multiples of 256
+    return (sample(0) + sample(1)) >> 1;
+}
+
+/// Every length around the vector loops' steps and their tails, at odd addresses too.
+void ExpectReferenceWords(const SampleFormat& f, SampleConverter convert)
+{
+    std::vector<std::uint8_t> noise(4096 + 64);
+    std::uint32_t x = 2463534242u;
+    for (auto& byte : noise) {
+        x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+        byte = static_cast<std::uint8_t>(x);
+    }
+    // Extremes too, where a sum or a shift could overflow.
+    for (std::size_t i = 0; i < 256; ++i)
+        noise[i] = i % 4 < 2 ? 0x80 : 0x7F;
+    const std::size_t frameBytes = std::size_t { f.bytesPerSample } * f.channelCount;
+    for (std::size_t frames : { 0, 1, 7, 8, 15, 16, 17, 33, 63, 64, 100, 511 })
+        for (std::size_t offset : { 0, 1, 5 }) {
+            SCOPED_TRACE(testing::Message() << frames << " frames at +" << offset);
+            const std::uint8_t* in = noise.data() + offset;
+            ASSERT_LE(offset + frames * frameBytes, noise.size());
+            std::vector<std::uint8_t> out(2 * frames + 3, 0xEE);
+            convert(in, out.data() + 1, frames);
+            ASSERT_EQ(out[0], 0xEE);
+            ASSERT_EQ(out[2 * frames + 1], 0xEE) << "wrote past the end";
+            for (std::size_t i = 0; i < frames; ++i) {
+                const int word = static_cast<std::int16_t>((out[1 + 2 * i] << 8) | out[2 + 2 * i]);
+                ASSERT_EQ(word, ReferenceWord(f, in + i * frameBytes)) << "frame " << i;
+            }
+        }
+}
+
+TEST(Converter, EveryFormatOnEveryVectorUnitMatchesTheReference)
+{
+    for (const VectorUnits units : { VectorUnits::kNone, VectorUnits::kSse2, VectorUnits::kAvx2 })
+        for (std::uint8_t bytes = 1; bytes <= 4; ++bytes)
+            for (std::uint8_t channels = 1; channels <= 2; ++channels)
+                for (const bool little : { true, false })
+                    for (const bool unsigned8 : { true, false })
+                        for (std::uint16_t channel = 0; channel <= (channels == 2 ? 2 : 0);
+                             ++channel) {
+                            if (unsigned8 && bytes != 1)
+                                continue;
+                            const SampleFormat f = F(bytes, channels, little, unsigned8, channel);
+                            const SampleConverter convert = ChooseConverter(f, units);
+                            if (convert == nullptr) {
+                                ASSERT_NE(units, VectorUnits::kNone);
+                                continue; // not in this build or on this processor
+                            }
+                            SCOPED_TRACE(testing::Message()
+                                << "units " << static_cast<int>(units) << ", " << int { bytes }
+                                << " bytes, " << int { channels } << " channels, little " << little
+                                << ", unsigned " << unsigned8 << ", channel " << channel);
+                            ExpectReferenceWords(f, convert);
+                        }
+}
+
 TEST(Converter, WiderSamplesThanFourBytesHaveNone)
 {
     EXPECT_EQ(ChooseConverter(F(5, 1, true, false, 0)), nullptr);
