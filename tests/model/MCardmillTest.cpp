@@ -81,7 +81,6 @@ TEST_F(Controller, NewOnADirtyUntitledProjectAsksWithTheCardNameAndYesOpensSaveA
     EXPECT_FALSE(controller.Project().IsDirty());
 }
 
-
 TEST_F(Controller, SaveAsTextDumpLeavesTheDocumentAsItWas)
 {
     controller.Project().SetDirty();
@@ -112,7 +111,6 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
     controller.RevertProject();
     EXPECT_FALSE(pending.HasPending());
 }
-
 
 TEST_F(Controller, CancelInTheSaveQuestionStopsClosing)
 {

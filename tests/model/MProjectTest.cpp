@@ -51,7 +51,6 @@ TEST_F(Project, NewProjectDefaults)
     EXPECT_EQ(ScanOnce(), 108u);
 }
 
-
 TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
 {
     project.TakeNamesChanged();
@@ -211,7 +210,6 @@ TEST_F(Project, FreeBytesGoNegativeWhenTheProjectDoesNotFit)
     project.ComputeTotalBytes();
     EXPECT_EQ(project.FreeBytes(), -108);
 }
-
 
 } // namespace
 } // namespace cardmill

@@ -110,6 +110,5 @@ TEST_F(ReadableFile, AMissingFileIsAnErrorNotACrash)
     EXPECT_EQ(f.GetComment(), "<no comment>");
 }
 
-
 } // namespace
 } // namespace cardmill

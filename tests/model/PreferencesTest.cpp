@@ -28,7 +28,6 @@ TEST(APrefs, DefaultsWithNothingStoredAndWrittenBackOnDestruction)
     EXPECT_EQ(APrefs(store).splitStereoFiles, 1);
 }
 
-
 TEST(PendingFilesQueue, HoldsAtMost31Paths)
 {
     PendingFilesQueue queue;

@@ -1,6 +1,5 @@
 #include "platform/ByteReader.h"
 
-
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -20,8 +19,6 @@ TEST(ByteReader, ReadsBothByteOrdersAndNeverMovesOnFailure)
     EXPECT_FALSE(reader.U32At(2, Endian::Big).has_value());
     EXPECT_FALSE(reader.U32At(SIZE_MAX - 1, Endian::Big).has_value());
 }
-
-
 
 } // namespace
 } // namespace cardmill

@@ -33,7 +33,6 @@ TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
     EXPECT_EQ(text.find("[User]"), text.rfind("[User]"));
 }
 
-
 TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
 {
     ::setenv("CARDMILL_CONFIG_DIR", "/env/dir", 1);

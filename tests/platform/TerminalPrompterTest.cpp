@@ -54,6 +54,5 @@ TEST(TerminalPrompter, NoAndNonTerminalInputRefuse)
     EXPECT_EQ(ask.Show("Just so you know.", Icon::Information, Buttons::Ok), Answer::Ok);
 }
 
-
 } // namespace
 } // namespace cardmill
