@@ -3,7 +3,7 @@
 // Benchmark's own table, each converter's speed as a ratio of memcpy's (the target is at least
 // 0.5).
 
-#include "model/MSoundFile.h"
+#include "model/sound/MSoundFile.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // Prints both times and whether the outputs are identical.
 
 #include "model/APrefs.h"
-#include "model/MSeqFileMidi.h"
 #include "model/Services.h"
+#include "model/sequence/MSeqFileMidi.h"
 #include "platform/ScriptedPrompter.h"
 #include "platform/SettingsStore.h"
 

@@ -1,9 +1,9 @@
 #include "FuzzEnv.h"
 
-#include "model/MInstFileInstrument.h"
 #include "model/MReadableFileDispatcher.h"
-#include "model/MSoundFile.h"
-#include "model/MSoundFileWAV.h"
+#include "model/instrument/MInstFileInstrument.h"
+#include "model/sound/MSoundFile.h"
+#include "model/sound/MSoundFileWAV.h"
 #include "platform/ProgressView.h"
 
 namespace cardmill::fuzz {

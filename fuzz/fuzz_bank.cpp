@@ -3,7 +3,7 @@
 // capture of its own.
 
 #include "FuzzEnv.h"
-#include "model/MParamFileRawSex.h"
+#include "model/bank/MParamFileRawSex.h"
 #include "platform/ProgressView.h"
 
 #include <cstring>

@@ -1,7 +1,7 @@
 // Fuzz target: the Cardmill instrument reader; every sample it names is found in memory.
 
 #include "FuzzEnv.h"
-#include "model/MInstFileCardmill.h"
+#include "model/instrument/MInstFileCardmill.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

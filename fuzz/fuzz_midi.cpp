@@ -1,7 +1,7 @@
 // Fuzz target: the standard MIDI file reader and the whole conversion into the card's format.
 
 #include "FuzzEnv.h"
-#include "model/MSeqFileMidi.h"
+#include "model/sequence/MSeqFileMidi.h"
 #include "platform/ProgressView.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)

@@ -5,9 +5,10 @@
 #include "compiler/MCompileEngine.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
-#include "model/MProjectFile.h"
 #include "model/PendingFilesQueue.h"
+#include "model/project/MProjectFile.h"
 #include "platform/ProgressView.h"
+#include "synth/LinkSingletons.h"
 
 namespace {
 
@@ -30,8 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     MemorySettingsStore settings;
     NoWindow ui;
     PendingFilesQueue pending;
+    LinkSingletons link(prompter);
     MCardmill controller(Platform { prompter, clock, settings }, ui, pending);
-    if (!controller.Startup())
+    if (!controller.Startup(&link))
         return 0;
     Services& services = controller.GetServices();
     fuzz::MemoryLocator locator(services);
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (int steps = 0; steps < 100000 && file.LoadStep() == 0; ++steps) { }
         MProject& project = controller.Project();
         project.ComputeTotalBytes();
-        MCompileEngine& engine = controller.CompileEngine();
+        MCompileEngine& engine = link.CompileEngine();
         NullProgressView progress;
         if (engine.Begin()) {
             for (int steps = 0; steps < 3000 && !engine.IsFinished(); ++steps)

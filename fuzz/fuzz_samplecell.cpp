@@ -3,7 +3,7 @@
 // is found in memory.
 
 #include "FuzzEnv.h"
-#include "model/MInstFileSampleCell.h"
+#include "model/instrument/MInstFileSampleCell.h"
 
 namespace {
 

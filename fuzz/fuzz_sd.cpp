@@ -1,7 +1,7 @@
 // Fuzz target: the sd reader and everything a loaded sound does on the card.
 
 #include "FuzzEnv.h"
-#include "model/MSoundFileSFIL.h"
+#include "model/sound/MSoundFileSFIL.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {

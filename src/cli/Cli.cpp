@@ -232,6 +232,7 @@ CliApp::CliApp(const CliOptions& cliOptions)
     , prompter(cliOptions.answers, cliOptions.retries)
     , progress(gInterrupted)
     , finder(cliOptions.searchDirs)
+    , link(prompter)
 {
 }
 
@@ -248,7 +249,7 @@ bool CliApp::Start()
     const std::string folder = IniSettingsStore::ConfigDirectory(options.configDir);
     settings = std::make_unique<IniSettingsStore>(folder + "/" + IniSettingsStore::kFileName);
     controller = std::make_unique<MCardmill>(Platform { prompter, clock, *settings }, ui, pending);
-    if (!controller->Startup()) {
+    if (!controller->Startup(&link)) {
         std::fprintf(stderr, "cardmill: not enough memory to start\n");
         return false;
     }

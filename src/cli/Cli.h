@@ -9,6 +9,7 @@
 #include "platform/IniSettingsStore.h"
 #include "platform/TerminalProgressView.h"
 #include "platform/TerminalPrompter.h"
+#include "synth/LinkSingletons.h"
 
 #include <atomic>
 #include <memory>
@@ -64,6 +65,7 @@ public:
     PendingFilesQueue pending;
     CliDocumentUi ui;
     SearchDirFinder finder;
+    LinkSingletons link;
     std::unique_ptr<MCardmill> controller;
     std::unique_ptr<MissingFileLocator> locator;
 };

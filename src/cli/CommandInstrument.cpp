@@ -1,7 +1,7 @@
 #include "Cli.h"
-#include "model/MInstFileCardmill.h"
 #include "model/MReadableFileDispatcher.h"
-#include "model/MSoundFile.h"
+#include "model/instrument/MInstFileCardmill.h"
+#include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 
 #include <cstdio>

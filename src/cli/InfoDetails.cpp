@@ -1,11 +1,11 @@
 // What `cardmill info` shows beyond the lines every readable file has.
 
 #include "Json.h"
-#include "model/MInstFileInstrument.h"
-#include "model/MParamFileRawSex.h"
-#include "model/MSeqFileMidi.h"
-#include "model/MSoundFile.h"
-#include "synth/MZeltaSysexHandler.h"
+#include "model/DeviceFamily.h"
+#include "model/bank/MParamFileRawSex.h"
+#include "model/instrument/MInstFileInstrument.h"
+#include "model/sequence/MSeqFileMidi.h"
+#include "model/sound/MSoundFile.h"
 
 #include <cstdio>
 
@@ -107,8 +107,8 @@ void DescribeBank(const MParamFileRawSex& bank, JsonWriter* json)
         json->EndObject();
         return;
     }
-    std::printf("  For:             %s (family %u)\n",
-        MZeltaSysexHandler::GetFamilyName(bank.Family()).c_str(), bank.Family());
+    std::printf(
+        "  For:             %s (family %u)\n", GetFamilyName(bank.Family()).c_str(), bank.Family());
     std::printf("  Bank data:       %zu bytes in the card's 65536-byte bank area\n",
         bank.CompiledBankBytes());
 }

@@ -6,13 +6,13 @@
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
 #include "model/APrefs.h"
-#include "model/MInstFile.h"
+#include "model/DeviceFamily.h"
 #include "model/MProject.h"
-#include "model/MSeqFile.h"
 #include "model/TextFields.h"
+#include "model/instrument/MInstFile.h"
+#include "model/sequence/MSeqFile.h"
 #include "platform/FileSystem.h"
 #include "synth/ALoaderProgressDialog.h"
-#include "synth/MZeltaSysexHandler.h"
 
 #include <cstdio>
 
@@ -333,7 +333,7 @@ int CommandList(CliApp& app)
     project.ComputeTotalBytes();
     const std::uint32_t total = project.GetTotalBytes();
     const std::int32_t free = static_cast<std::int32_t>(project.GetCardSizeBytes() - total);
-    const std::string targetName = MZeltaSysexHandler::GetFamilyName(project.GetTarget());
+    const std::string targetName = GetFamilyName(project.GetTarget());
     if (app.options.json) {
         JsonWriter json;
         json.BeginObject();
@@ -397,8 +397,8 @@ int CommandImage(CliApp& app)
             "image", "name one project and the image file: image PROJECT.cmr -o CARD.img");
     if (!OpenProject(app, "image", args.rest.front()))
         return kFailed;
-    AImageProgressDialog dialog(app.controller->Project(), app.controller->CompileEngine(),
-        app.prompter, app.clock, app.progress);
+    AImageProgressDialog dialog(
+        app.controller->Project(), app.link.CompileEngine(), app.prompter, app.clock, app.progress);
     const auto outcome = dialog.Run(AbsolutePath(*output));
     app.progress.Finish();
     if (outcome == AImageProgressDialog::Outcome::Stopped)

@@ -1,4 +1,4 @@
-#include "APrefs.h"
+#include "model/APrefs.h"
 
 #include <charconv>
 

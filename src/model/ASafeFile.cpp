@@ -1,4 +1,4 @@
-#include "ASafeFile.h"
+#include "model/ASafeFile.h"
 
 #include "platform/FileSystem.h"
 

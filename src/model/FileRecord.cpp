@@ -1,6 +1,6 @@
-#include "FileRecord.h"
+#include "model/FileRecord.h"
 
-#include "TextFields.h"
+#include "model/TextFields.h"
 
 #include <algorithm>
 

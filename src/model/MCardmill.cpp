@@ -1,11 +1,10 @@
-#include "MCardmill.h"
+#include "model/MCardmill.h"
 
-#include "APrefs.h"
-#include "MProject.h"
-#include "MReadableFileDispatcher.h"
-#include "PendingFilesQueue.h"
-#include "Services.h"
-#include "compiler/MCompileEngine.h"
+#include "model/APrefs.h"
+#include "model/MProject.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/PendingFilesQueue.h"
+#include "model/Services.h"
 
 #include <new>
 
@@ -33,21 +32,26 @@ MCardmill::~MCardmill()
         services->project = nullptr;
         services->controller = nullptr;
     }
-    compileEngine.reset();
+    if (upperSingletons)
+        upperSingletons->Destroy();
     project.reset();
     services.reset();
     prefs.reset();
 }
 
-bool MCardmill::Startup()
+bool MCardmill::Startup(UpperSingletons* upper)
 {
     try {
         prefs = std::make_unique<APrefs>(platform.settings);
         services = std::make_unique<Services>(platform.prompter, platform.clock, *prefs);
         project = std::make_unique<MProject>(*prefs);
-        compileEngine = std::make_unique<MCompileEngine>(*project, platform.prompter);
         services->project = project.get();
         services->controller = this;
+        if (upper) {
+            upperSingletons = upper;
+            if (!upper->Create(*this))
+                return false;
+        }
         projectDispatcher = std::make_unique<MProjectFileDispatcher>(*services);
         soundDispatcher = std::make_unique<MSoundFileDispatcher>(*services);
         instDispatcher = std::make_unique<MInstFileDispatcher>(*services);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ASafeFile.h"
+#include "model/ASafeFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,8 +10,8 @@
 namespace cardmill {
 
 class APrefs;
-class MCompileEngine;
 class ByteWriter;
+class MCardmill;
 class Clock;
 class MProject;
 class MReadableFile;
@@ -43,6 +43,18 @@ public:
     virtual void CloseFrame() { }
 };
 
+/// The long-lived objects of the layers above the model (the compile engine, and with the link to
+/// the instrument the MIDI port layer and the SysEx handler). The program that starts the
+/// controller supplies them; the controller creates them once the project exists and destroys
+/// them before the project.
+class UpperSingletons {
+public:
+    virtual ~UpperSingletons() = default;
+    /// False when one of them cannot be created.
+    virtual bool Create(MCardmill& controller) = 0;
+    virtual void Destroy() = 0;
+};
+
 /// The platform services the application is started with.
 struct Platform {
     Prompter& prompter;
@@ -60,8 +72,9 @@ public:
     MCardmill(const MCardmill&) = delete;
     MCardmill& operator=(const MCardmill&) = delete;
 
-    /// Creates the singletons in order; false when one cannot be created.
-    bool Startup();
+    /// Creates the singletons in order, with those of the layers above when given (they must
+    /// outlive the controller); false when one cannot be created.
+    bool Startup(UpperSingletons* upper = nullptr);
     void NewProject();
     void OpenProject();
     void CloseProject();
@@ -84,7 +97,6 @@ public:
 
     APrefs& Prefs() const { return *prefs; }
     MProject& Project() const { return *project; }
-    MCompileEngine& CompileEngine() const { return *compileEngine; }
     Services& GetServices() const { return *services; }
     const MReadableFileCreator& Creator() const { return *creator; }
     const MReadableFileDispatcher& SoundDispatcher() const { return *soundDispatcher; }
@@ -125,8 +137,8 @@ private:
     // The singletons, in order of creation; destroyed in reverse order.
     std::unique_ptr<APrefs> prefs;
     std::unique_ptr<Services> services;
-    std::unique_ptr<MCompileEngine> compileEngine;
     std::unique_ptr<MProject> project;
+    UpperSingletons* upperSingletons = nullptr;
     std::unique_ptr<MReadableFileDispatcher> projectDispatcher;
     std::unique_ptr<MReadableFileDispatcher> soundDispatcher;
     std::unique_ptr<MReadableFileDispatcher> instDispatcher;

@@ -1,13 +1,13 @@
-#include "MInstFileCardmill.h"
-#include "MInstFileSampleCell.h"
-#include "MParamFileRawSex.h"
-#include "MProjectFile.h"
-#include "MReadableFileDispatcher.h"
-#include "MSeqFileMidi.h"
-#include "MSoundFile.h"
-#include "MSoundFileAIFF.h"
-#include "MSoundFileSFIL.h"
-#include "MSoundFileWAV.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/bank/MParamFileRawSex.h"
+#include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/MInstFileSampleCell.h"
+#include "model/project/MProjectFile.h"
+#include "model/sequence/MSeqFileMidi.h"
+#include "model/sound/MSoundFile.h"
+#include "model/sound/MSoundFileAIFF.h"
+#include "model/sound/MSoundFileSFIL.h"
+#include "model/sound/MSoundFileWAV.h"
 
 namespace cardmill {
 

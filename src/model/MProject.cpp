@@ -1,6 +1,6 @@
-#include "MProject.h"
+#include "model/MProject.h"
 
-#include "APrefs.h"
+#include "model/APrefs.h"
 
 #include <algorithm>
 

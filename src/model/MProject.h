@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MReadableFile.h"
+#include "model/MReadableFile.h"
 
 #include <array>
 #include <cstdint>

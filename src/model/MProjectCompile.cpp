@@ -2,11 +2,11 @@
 // the sample data, the sound and sequence steps and the bank areas. The compile engine decides
 // the order; each file produces its own data.
 
-#include "MInstFile.h"
-#include "MParamFile.h"
-#include "MProject.h"
-#include "MSeqFile.h"
-#include "TextFields.h"
+#include "model/MProject.h"
+#include "model/TextFields.h"
+#include "model/bank/MParamFile.h"
+#include "model/instrument/MInstFile.h"
+#include "model/sequence/MSeqFile.h"
 #include "platform/ByteWriter.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
-#include "MReadableFile.h"
+#include "model/MReadableFile.h"
 
-#include "Services.h"
-#include "TextFields.h"
+#include "model/Services.h"
+#include "model/TextFields.h"
 #include "platform/Clock.h"
 
 #include <algorithm>

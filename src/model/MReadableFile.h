@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileRecord.h"
+#include "model/FileRecord.h"
 #include "platform/FileSystem.h"
 
 #include <cstdint>

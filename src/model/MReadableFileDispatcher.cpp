@@ -1,6 +1,6 @@
-#include "MReadableFileDispatcher.h"
+#include "model/MReadableFileDispatcher.h"
 
-#include "Services.h"
+#include "model/Services.h"
 #include "platform/Prompter.h"
 
 namespace cardmill {

@@ -1,7 +1,7 @@
-#include "MissingFileLocator.h"
+#include "model/MissingFileLocator.h"
 
-#include "MReadableFileDispatcher.h"
-#include "TextFields.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/TextFields.h"
 #include "platform/FileSystem.h"
 
 namespace cardmill {

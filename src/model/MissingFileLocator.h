@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FileLocator.h"
+#include "model/FileLocator.h"
 #include "platform/Prompter.h"
 
 #include <array>

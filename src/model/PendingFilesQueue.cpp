@@ -1,4 +1,4 @@
-#include "PendingFilesQueue.h"
+#include "model/PendingFilesQueue.h"
 
 namespace cardmill {
 

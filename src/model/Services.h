@@ -1,10 +1,10 @@
 #pragma once
 
-#include "MSoundFileArray.h"
+#include "model/DeviceFamily.h"
+#include "model/sound/MSoundFileArray.h"
 #include "platform/Clock.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
-#include "synth/MZeltaSysexHandler.h"
 
 #include <array>
 #include <cstdint>
@@ -15,8 +15,6 @@ class APrefs;
 class FileLocator;
 class MCardmill;
 class MProject;
-
-using MakerId = std::array<std::uint8_t, 3>;
 
 /// What the model's objects reach application-wide: the platform services they talk through and
 /// the few pieces of state the whole application shares (the sound registry, the flag that a
@@ -48,7 +46,7 @@ public:
     MProject* project = nullptr;
     /// The document controller, which a project file being opened works with.
     MCardmill* controller = nullptr;
-    MakerId makerId = MZeltaSysexHandler::kMakerId;
+    MakerId makerId = kMakerId;
     /// System Exclusive bytes written by sequence conversions since the application started.
     std::uint32_t sysexPacing = 0;
 

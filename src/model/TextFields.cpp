@@ -1,4 +1,4 @@
-#include "TextFields.h"
+#include "model/TextFields.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -2,12 +2,12 @@
 
 #include "model/APrefs.h"
 #include "model/MCardmill.h"
-#include "model/MInstFile.h"
 #include "model/MProject.h"
-#include "model/MProjectFile.h"
 #include "model/MReadableFileDispatcher.h"
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
+#include "model/instrument/MInstFile.h"
+#include "model/project/MProjectFile.h"
 #include "platform/ProgressView.h"
 
 namespace cardmill {

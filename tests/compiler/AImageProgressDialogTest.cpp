@@ -2,7 +2,7 @@
 
 #include "compiler/MCompileEngine.h"
 #include "model/MProject.h"
-#include "model/MSoundFileWAV.h"
+#include "model/sound/MSoundFileWAV.h"
 #include "support/FakeFile.h"
 #include "support/SoundHelpers.h"
 

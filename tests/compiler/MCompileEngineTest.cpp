@@ -1,8 +1,8 @@
 #include "compiler/MCompileEngine.h"
 
-#include "model/MParamFileRawSex.h"
 #include "model/MProject.h"
-#include "model/MSoundFileWAV.h"
+#include "model/bank/MParamFileRawSex.h"
+#include "model/sound/MSoundFileWAV.h"
 #include "support/Banks.h"
 #include "support/Fakes.h"
 #include "support/SoundHelpers.h"

@@ -1,5 +1,5 @@
 #include "model/MReadableFileDispatcher.h"
-#include "model/MSoundFile.h"
+#include "model/sound/MSoundFile.h"
 #include "support/Builders.h"
 #include "support/TestEnv.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/MInstFile.h"
-#include "model/MSeqFile.h"
+#include "model/instrument/MInstFile.h"
+#include "model/sequence/MSeqFile.h"
 
 #include <vector>
 

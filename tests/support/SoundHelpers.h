@@ -2,7 +2,7 @@
 
 #include "Builders.h"
 #include "TestEnv.h"
-#include "model/MSoundFile.h"
+#include "model/sound/MSoundFile.h"
 #include "platform/ProgressView.h"
 
 #include <memory>

@@ -1,0 +1,6 @@
+// Linked with one layer's whole library and the layers below it: the link fails when the layer
+// uses a symbol of a layer above.
+int main()
+{
+    return 0;
+}

@@ -1,0 +1,216 @@
+#include "model/instrument/MInstFileCardmill.h"
+
+#include "model/ASafeFile.h"
+#include "model/Services.h"
+#include "model/TextFields.h"
+#include "model/sound/MSoundFile.h"
+#include "model/sound/SampleRecord.h"
+#include "platform/ProgressView.h"
+
+namespace cardmill {
+
+namespace {
+
+constexpr std::size_t kInstHead = 138; // the contents before the sample records
+
+} // namespace
+
+MInstFileCardmill::MInstFileCardmill(Services& services)
+    : MInstFileInstrument(services)
+{
+    littleEndian = false;
+    noPadding = true;
+}
+
+bool MInstFileCardmill::OpenInstrument(const std::string& path)
+{
+    const bool opened = SetFile(path) && ReadHeader();
+    if (!opened)
+        inst.reset();
+    CloseStream();
+    return opened;
+}
+
+bool MInstFileCardmill::ReadHeader()
+{
+    if (!FindForm(FourCC("ORCM"), FourCC("CMin")) || !CheckVersion() || !ReadInst())
+        return false;
+    const ByteReader contents = *ByteReader(*inst).From(8);
+    groupCount = static_cast<std::uint16_t>(*contents.U8At(0) + 1);
+    groupSize = static_cast<std::uint16_t>(*contents.U8At(1) + 1);
+    sampleBytes = *contents.U32At(132, Endian::Big);
+    storedSamples = *contents.U16At(136, Endian::Big);
+    // Every count is checked against the chunk: the key table holds 128 groups, a group at most
+    // three layers, and the records must all be there.
+    return groupCount <= kMaxGroups && groupSize <= kMaxLayers
+        && contents.Size() >= kInstHead + SampleRecord::kSize * std::size_t { storedSamples };
+}
+
+bool MInstFileCardmill::CheckVersion()
+{
+    const auto chunk = ReadChunk(FourCC("VERS"), 0);
+    if (!chunk || chunk->size() < 10)
+        return false;
+    const std::uint8_t major = (*chunk)[8];
+    const std::uint8_t minor = (*chunk)[9];
+    return major < 3 || (major == 3 && minor < 16);
+}
+
+bool MInstFileCardmill::ReadInst()
+{
+    inst = ReadChunk(FourCC("INST"), 0);
+    return inst && inst->size() >= 8 + kInstHead;
+}
+
+void MInstFileCardmill::ReadKeyTable()
+{
+    for (int g = 0; g < groupCount; ++g)
+        upperKeys[static_cast<std::size_t>(g)] = (*inst)[8 + 4 + static_cast<std::size_t>(g)];
+}
+
+int MInstFileCardmill::LoadStep()
+{
+    if (isLoaded)
+        return 1;
+    if (!isLoading) {
+        if (!inst)
+            return -1;
+        BeginLoad();
+        ReadKeyTable();
+        const ByteReader contents = *ByteReader(*inst).From(8);
+        voiceByte14 = *contents.U8At(2);
+        voiceByte15 = *contents.U8At(3);
+        walk = {};
+    }
+    if (!LoadSample(walk) && !missingSample) {
+        isLoading = false;
+        isLoaded = false;
+        return -1;
+    }
+    if (AdvanceGroup(walk))
+        return 0;
+    isLoading = false;
+    inst.reset();
+    // Every sample that could not be found has been named by now: the instrument is not added.
+    if (missingSample)
+        return -1;
+    isLoaded = true;
+    UpdateCompiledSize();
+    return 1;
+}
+
+bool MInstFileCardmill::LoadSample(Position at)
+{
+    const std::size_t index
+        = static_cast<std::size_t>(at.group) * groupSize + static_cast<std::size_t>(at.layer);
+    if (index >= storedSamples)
+        return false;
+    const ByteReader contents = *ByteReader(*inst).From(8);
+    const auto record = SampleRecord::Read(
+        *contents.SubAt(kInstHead + SampleRecord::kSize * index, SampleRecord::kSize));
+    if (!record)
+        return false;
+    services.Progress().SetSector("Opening Sound File:  ", record->file.name);
+    FileLocator::Status status = FileLocator::Status::Skipped;
+    std::unique_ptr<MSoundFile> owned = LocateSample(record->file, status);
+    if (status == FileLocator::Status::Skipped) {
+        // Go on, so that every missing file is named before the load fails.
+        missingSample = true;
+        return false;
+    }
+    if (!owned)
+        return false;
+
+    SampleParams params = record->params;
+    params.channel = owned->ChannelCount() == 2 && !isStereo ? record->params.channel : 0;
+    if (params.startFrame != 0) {
+        smoothing = 1;
+        hasStartOffset = true;
+    }
+    owned->SetSmoothing(record->smoothing);
+    if (!owned->SetParams(params))
+        return false;
+    owned->Register();
+    Adopt(std::move(owned), at);
+    return true;
+}
+
+std::unique_ptr<MReadableFile> MInstFileCardmill::Duplicate() const
+{
+    auto copy = std::make_unique<MInstFileCardmill>(services);
+    if (!copy->CopyFrom(*this))
+        return nullptr;
+    return copy;
+}
+
+bool MCardmillFormatInterpreter::Recognises(const std::string& path) const
+{
+    MReadableFile probe(services);
+    std::uint8_t head[12];
+    return probe.SetFile(path) && probe.Read(head) && ByteReader(head).HasCodeAt(8, "CMin");
+}
+
+std::unique_ptr<MReadableFile> MCardmillFormatInterpreter::Create(const std::string& path) const
+{
+    auto instrument = std::make_unique<MInstFileCardmill>(services);
+    if (!instrument->OpenInstrument(path))
+        return nullptr;
+    return instrument;
+}
+
+bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
+    std::vector<std::unique_ptr<MSoundFile>> sounds)
+{
+    if (sounds.empty()) {
+        ReportFailure(prompter, "A Cardmill Instrument file must contain at least one sample.");
+        return false;
+    }
+    if (sounds.size() > MInstFileInstrument::kMaxGroups) {
+        ReportFailure(prompter, "A Cardmill Instrument file can hold at most 128 samples.");
+        return false;
+    }
+    for (const auto& sound : sounds) {
+        if (!sound->Record().Storable()) {
+            ReportFailure(prompter,
+                "The instrument can't be written because the path of the sound file '"
+                    + sound->GetPath()
+                    + "' is longer than 255 characters, more than an instrument file can "
+                      "store.  Move the file to a shorter path.");
+            return false;
+        }
+    }
+
+    const auto n = static_cast<std::uint32_t>(sounds.size());
+    ByteWriter out;
+    out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
+    out.Append("VERS").U32(2, Endian::Big).U8(3).U8(0);
+    out.Append("INST").U32(
+        static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
+    out.U8(static_cast<std::uint8_t>(n - 1)).U8(0).U8(0).U8(0);
+    for (std::uint32_t k = 0; k < 128; ++k)
+        out.U8(static_cast<std::uint8_t>(k < n ? 128 - n + k : 0));
+    std::uint64_t total = 0;
+    for (const auto& sound : sounds)
+        total += sound->GetFileDataSize();
+    out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)), Endian::Big);
+    out.U16(static_cast<std::uint16_t>(n), Endian::Big);
+    for (auto& sound : sounds) {
+        if (!sound->ApplyDefaults())
+            return false;
+        SampleRecord::Of(*sound).Write(out);
+        sound.reset();
+    }
+
+    std::unique_ptr<SafeOutput> file;
+    std::string backupName;
+    if (!writer.CreateSafely(destination, false, file, backupName))
+        return false;
+    if (!file->Write(out.Bytes())) {
+        ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
+        writer.AbortSafely(destination, false, file, backupName);
+        return false;
+    }
+    return writer.CommitSafely(destination, false, file, backupName);
+}
+
+} // namespace cardmill

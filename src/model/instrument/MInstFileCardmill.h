@@ -1,0 +1,51 @@
+#pragma once
+
+#include "model/MReadableFileDispatcher.h"
+#include "model/instrument/MInstFileInstrument.h"
+
+#include <optional>
+#include <vector>
+
+namespace cardmill {
+
+class ASafeFile;
+class Prompter;
+
+/// The application's own instrument file (".cmt"): no sample data, only a record of every sound
+/// file with its settings and the key table. Read here; written by WriteInstrumentFile.
+class MInstFileCardmill final : public MInstFileInstrument {
+public:
+    explicit MInstFileCardmill(Services& services);
+
+    bool OpenInstrument(const std::string& path);
+    std::unique_ptr<MReadableFile> Duplicate() const override;
+    std::string GetFormatName() const override { return "Cardmill (TM)"; }
+    int LoadStep() override;
+
+private:
+    bool ReadHeader();
+    bool CheckVersion();
+    bool ReadInst();
+    void ReadKeyTable();
+    /// Loads the sample of a layer; false (and a reason given) when it cannot be had.
+    bool LoadSample(Position at);
+
+    std::optional<std::vector<std::uint8_t>> inst; // the "INST" chunk, header included
+    std::uint16_t storedSamples = 0;
+    bool missingSample = false;
+};
+
+class MCardmillFormatInterpreter final : public MFormatInterpreter {
+public:
+    using MFormatInterpreter::MFormatInterpreter;
+    bool Recognises(const std::string& path) const override;
+    std::unique_ptr<MReadableFile> Create(const std::string& path) const override;
+};
+
+/// Writes an instrument file of the given sounds, in their order, each with its default
+/// parameters; the sounds are used up. Refuses (with a message, writing nothing) an empty list,
+/// more than 128 sounds and a sound whose path a record cannot hold.
+bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
+    std::vector<std::unique_ptr<MSoundFile>> sounds);
+
+} // namespace cardmill

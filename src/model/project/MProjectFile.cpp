@@ -1,0 +1,372 @@
+#include "model/project/MProjectFile.h"
+
+#include "model/MCardmill.h"
+#include "model/MProject.h"
+#include "model/MissingFileLocator.h"
+#include "model/Services.h"
+#include "model/TextFields.h"
+#include "model/instrument/MInstFile.h"
+#include "model/sequence/MSeqFile.h"
+#include "platform/ProgressView.h"
+
+namespace cardmill {
+
+namespace {
+
+constexpr std::size_t kChunkHead = 8;
+constexpr std::size_t kGroupHead = 12;
+constexpr std::size_t kItemRecord = 522;
+constexpr std::size_t kSampleRecord = 392;
+constexpr std::size_t kOldItemRecord = 126; // files of version 2.x, minor below 0x60
+constexpr std::size_t kMiddleItemRecord = 386; // version 2.x, minor 0x60
+
+bool IsInstrumentName(const std::string& name)
+{
+    return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins")
+        || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2");
+}
+
+/// The files of the sound groups: an instrument when the file found is one, else a sound (raw
+/// sample data when no format understands it). The file is told apart once it has been found,
+/// since a moved instrument can be recognised only by its contents.
+class VoiceFileDispatcher final : public MReadableFileDispatcher {
+public:
+    VoiceFileDispatcher(Services& services, const MReadableFileDispatcher& instruments,
+        const MReadableFileDispatcher& sounds, bool instrumentRecord)
+        : MReadableFileDispatcher(services, instrumentRecord ? "instrument file" : "sound file")
+        , inst(instruments)
+        , sound(sounds)
+    {
+    }
+    bool Recognises(const std::string& path) const override
+    {
+        return inst.Recognises(path) || sound.Recognises(path);
+    }
+    std::unique_ptr<MReadableFile> Create(const std::string& path) const override
+    {
+        return inst.Recognises(path) ? inst.Create(path) : sound.Create(path);
+    }
+    std::unique_ptr<MReadableFile> CreateRaw(const std::string& path) const override
+    {
+        return sound.CreateRaw(path);
+    }
+
+private:
+    const MReadableFileDispatcher& inst;
+    const MReadableFileDispatcher& sound;
+};
+
+} // namespace
+
+MProjectFile::MProjectFile(Services& services)
+    : MReadableFile(services)
+{
+    littleEndian = false; // big-endian chunk lengths
+}
+
+MProjectFile::~MProjectFile()
+{
+    if (active)
+        services.projectLoading = false;
+}
+
+bool MProjectFile::OpenProjectFile(const std::string& path)
+{
+    const bool opened = SetFile(path) && FindForm(FourCC("ORCM"), FourCC("CMpj")) && CheckVersion();
+    CloseStream();
+    return opened;
+}
+
+bool MProjectFile::CheckVersion()
+{
+    const auto chunk = ReadChunk(FourCC("VERS"), 0);
+    if (!chunk || chunk->size() < kChunkHead + 2)
+        return false;
+    fileMajor = (*chunk)[8];
+    fileMinor = (*chunk)[9] & 0xF0;
+    return fileMajor < 3 || (fileMajor == 3 && fileMinor == 0);
+}
+
+int MProjectFile::LoadStep()
+{
+    if (completed)
+        return -1;
+    active = true;
+    services.projectLoading = true;
+    int result = -1;
+    switch (loadPhase) {
+    case 0:
+        result = BeginLoad();
+        break;
+    case 1:
+        result = ReadCardHeader();
+        break;
+    case 2:
+        result = SoundGroupStep();
+        break;
+    case 3:
+        result = ListStep(Records::Sequences);
+        break;
+    case 4:
+        result = ListStep(Records::Programs);
+        break;
+    default:
+        break;
+    }
+    if (result == 1 && loadPhase == 4) {
+        services.project->ClearDirty();
+        completed = true;
+        result = -1;
+    } else if (result == 1) {
+        ++loadPhase;
+        listOpened = false;
+        return 0;
+    }
+    if (result == -1) {
+        active = false;
+        services.projectLoading = false;
+        loading.reset();
+        groupChunk.reset();
+        sequenceChunk.reset();
+        programChunk.reset();
+        CloseStream();
+    }
+    return result;
+}
+
+int MProjectFile::BeginLoad()
+{
+    MCardmill* controller = services.controller;
+    if (!controller || !services.project)
+        return -1;
+    services.Progress().SetPhase("Opening Project File:  ", GetFileName());
+    services.Progress().SetSector("", "");
+    if (!controller->AskSaveChanges())
+        return -1;
+    controller->Ui().ResetView();
+    services.project->Reset();
+    controller->SetDocumentPath(GetPath());
+    return 1;
+}
+
+int MProjectFile::ReadCardHeader()
+{
+    const auto chunk = ReadChunk(FourCC("CHDR"), 0);
+    if (!chunk)
+        return 1;
+    const auto body = ByteReader(*chunk).From(kChunkHead);
+    if (!body || body->Size() < 22) {
+        ReportDamage();
+        return 1;
+    }
+    MProject& project = *services.project;
+    project.SetCardName(ReadLengthPrefixed(*body, 0, 12));
+    project.SetVersion(ReadLengthPrefixed(*body, 12, 6));
+    defaultOutPort = fileMajor < 3 && (*body->U8At(18) & 2);
+    project.SetCardSizeToken(static_cast<std::uint16_t>(*body->U8At(19) - 1));
+    project.SetTarget(OldRecords() ? MProject::kZelta : *body->U16At(20, Endian::Big));
+    return 1;
+}
+
+void MProjectFile::ReportDamage()
+{
+    if (damageReported)
+        return;
+    damageReported = true;
+    ReportFailure(services.prompter,
+        "The project file '" + GetFileName()
+            + "' is damaged: some of its records can't be read and are left out.");
+}
+
+int MProjectFile::Resolve(
+    const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
+{
+    MissingFileLocator plain(services.prompter, nullptr);
+    FileLocator& locator = services.locator ? *services.locator : plain;
+    FileLocator::Result result = locator.Locate(record, dispatcher, rawFallback);
+    if (result.status == FileLocator::Status::Cancelled)
+        return -1;
+    if (result.status == FileLocator::Status::Skipped || !result.file)
+        return 1;
+    loading = std::move(result.file);
+    return 0;
+}
+
+int MProjectFile::LoadCurrent()
+{
+    const int result = loading->LoadStep();
+    if (result == 0 || result == 1)
+        return result;
+    // The file has said why it failed; it is left out and the project goes on loading, so that
+    // every file that is missing or damaged gets named in one go.
+    loading.reset();
+    return 2;
+}
+
+int MProjectFile::SoundGroupStep()
+{
+    if (loading) {
+        const int result = LoadCurrent();
+        return result == 1 ? AddSoundItem() : 0;
+    }
+    if (!groupChunk) {
+        if (groupCounter > 10)
+            return 1;
+        groupChunk = ReadChunk(FourCC("VGRP"), groupCounter);
+        if (!groupChunk) {
+            ++groupCounter;
+            return 0;
+        }
+        const ByteReader chunk(*groupChunk);
+        const auto count = chunk.U16At(kChunkHead + 8, Endian::Big);
+        const auto group = chunk.U16At(kChunkHead + 10, Endian::Big);
+        if (!count || !group || *group > 10) {
+            ReportDamage();
+            groupChunk.reset();
+            ++groupCounter;
+            return 0;
+        }
+        groupIndex = *group;
+        services.project->SetGroupName(groupIndex, ReadLengthPrefixed(chunk, kChunkHead, 8));
+        recordCount = *count;
+        recordIndex = 0;
+        recordCursor = kChunkHead + kGroupHead;
+    }
+    if (recordIndex >= recordCount) {
+        groupChunk.reset();
+        ++groupCounter;
+        return 0;
+    }
+
+    const ByteReader chunk(*groupChunk);
+    std::size_t size
+        = fileMajor < 3 ? (OldRecords() ? kOldItemRecord : kMiddleItemRecord) : kItemRecord;
+    if (fileMajor >= 3) {
+        const auto k = chunk.U16At(recordCursor + 520, Endian::Big);
+        size = k ? kItemRecord + kSampleRecord * *k : 0;
+    }
+    const auto bytes = chunk.SubAt(recordCursor, size);
+    if (size == 0 || !bytes) {
+        // The records run past the chunk: the rest of the group is left out.
+        ReportDamage();
+        groupChunk.reset();
+        ++groupCounter;
+        return 0;
+    }
+    const auto record = OldRecords() ? FileRecord::ReadOld(*bytes) : FileRecord::ReadStored(*bytes);
+    loadingRecord = recordCursor;
+    loadingLength = size;
+    recordCursor += size;
+    ++recordIndex;
+    if (!record)
+        return 0;
+    const bool instrument
+        = IsInstrumentName(record->name.empty() ? StoredFileName(record->path) : record->name);
+    const MCardmill& controller = *services.controller;
+    const VoiceFileDispatcher dispatcher(
+        services, controller.InstrumentDispatcher(), controller.SoundDispatcher(), instrument);
+    const int resolved = Resolve(*record, dispatcher, !instrument);
+    return resolved == 1 ? 0 : resolved;
+}
+
+int MProjectFile::AddSoundItem()
+{
+    std::unique_ptr<MReadableFile> file = std::move(loading);
+    auto* voice = dynamic_cast<MInstFile*>(file.get());
+    MProject& project = *services.project;
+    const ByteReader record = *ByteReader(*groupChunk).SubAt(loadingRecord, loadingLength);
+    if (!voice || !project.CanPlace(voice, groupIndex))
+        return -1;
+    voice->SetCategory(static_cast<std::int16_t>(groupIndex));
+    const std::size_t shortNameAt = OldRecords() ? FileRecord::kOldSize : FileRecord::kSize;
+    voice->SetShortName(ReadLengthPrefixed(record, shortNameAt, 12));
+    if (fileMajor < 3) {
+        voice->SetSmoothing(*record.U8At(shortNameAt + 13));
+        voice->SetChannel(*record.U8At(shortNameAt + 12));
+    }
+    if (!project.AddItem(std::move(file)))
+        return -1;
+    if (fileMajor >= 3) {
+        const std::uint32_t changeTime = *record.U32At(384, Endian::Big);
+        if (changeTime != 0) {
+            // A file changed since its settings were edited keeps its own settings.
+            if (voice->Record().modDate > changeTime)
+                services.prompter.Beep();
+            else
+                voice->RestoreFromRecord(record);
+        }
+    }
+    voice->UpdateCompiledSize();
+    return 0;
+}
+
+int MProjectFile::ListStep(Records kind)
+{
+    std::optional<std::vector<std::uint8_t>>& chunk
+        = kind == Records::Sequences ? sequenceChunk : programChunk;
+    MProject& project = *services.project;
+    if (loading) {
+        if (LoadCurrent() != 1)
+            return 0;
+        std::unique_ptr<MReadableFile> file = std::move(loading);
+        const int group
+            = kind == Records::Sequences ? MProject::kSequenceGroup : MProject::kProgramGroup;
+        MReadableFile* added = file.get();
+        if (!project.CanPlace(added, group) || !project.AddItem(std::move(file)))
+            return -1;
+        if (auto* sequence = dynamic_cast<MSeqFile*>(added)) {
+            const auto flag
+                = ByteReader(*chunk).U16At(loadingRecord + FileRecord::kSize, Endian::Big);
+            sequence->SetOutPort(fileMajor < 3 ? defaultOutPort : (flag.value_or(0) & 1));
+        }
+        added->UpdateCompiledSize();
+        return 0;
+    }
+    if (!listOpened) {
+        listOpened = true;
+        chunk = ReadChunk(FourCC(kind == Records::Sequences ? "SGRP" : "PGRP"), 0);
+        if (!chunk)
+            return 1;
+        recordCount = ByteReader(*chunk).U16At(kChunkHead, Endian::Big).value_or(0);
+        recordIndex = 0;
+        recordCursor = kChunkHead + 2;
+    }
+    if (!chunk || recordIndex >= recordCount) {
+        chunk.reset();
+        return 1;
+    }
+    std::size_t size = OldRecords() ? FileRecord::kOldSize : FileRecord::kSize;
+    if (kind == Records::Sequences && fileMajor >= 3)
+        size += 2;
+    const auto bytes = ByteReader(*chunk).SubAt(recordCursor, size);
+    if (!bytes) {
+        ReportDamage();
+        chunk.reset();
+        return 1;
+    }
+    const auto record = OldRecords() ? FileRecord::ReadOld(*bytes) : FileRecord::ReadStored(*bytes);
+    loadingRecord = recordCursor;
+    recordCursor += size;
+    ++recordIndex;
+    const MCardmill& controller = *services.controller;
+    const MReadableFileDispatcher& dispatcher = kind == Records::Sequences
+        ? controller.SequenceDispatcher()
+        : controller.BankDispatcher();
+    const int resolved = Resolve(*record, dispatcher, false);
+    return resolved == 1 ? 0 : resolved;
+}
+
+bool MProjFileInterpreter::Recognises(const std::string& path) const
+{
+    return EndsWithExtension(path, ".cmr");
+}
+
+std::unique_ptr<MReadableFile> MProjFileInterpreter::Create(const std::string& path) const
+{
+    auto file = std::make_unique<MProjectFile>(services);
+    if (!file->OpenProjectFile(path))
+        return nullptr;
+    return file;
+}
+
+} // namespace cardmill

@@ -1,0 +1,223 @@
+#pragma once
+
+#include "model/instrument/MInstFile.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class ByteStream;
+
+/// The editable parameters of a sample: edited by the sample dialog, stored in project and
+/// instrument files.
+struct SampleParams {
+    std::uint16_t rootKey = 60;
+    std::int16_t fineTune = 0; // 1/256 cent
+    std::int16_t paramByte2 = 0;
+    std::uint16_t channel = 0; // 0 both mixed, 1 first (left), 2 second (right)
+    float volume = 0.0f; // dB
+    std::uint32_t startFrame = 0;
+    std::uint32_t loopStart = 0;
+    std::uint32_t loopEnd = 0;
+    std::uint16_t looping = 0;
+};
+
+struct SoundLoop {
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    bool valid = false;
+    bool alternating = false;
+};
+
+struct SoundMarker {
+    std::uint32_t frame = 0;
+    std::uint16_t id = 0;
+    bool named = false;
+    std::string name;
+};
+
+/// The card's volume byte (0 to 252) of a volume in dB, and back.
+std::uint8_t VolumeByte(float volumeDb);
+float VolumeFromByte(unsigned volumeByte);
+
+/// Format and channel choice of one sample conversion; see the converter table of the card data.
+struct SampleFormat {
+    std::uint8_t bytesPerSample = 2;
+    std::uint8_t channelCount = 1;
+    bool littleEndian = true;
+    bool unsigned8 = false;
+    std::uint16_t channel = 0; // 0 mix, 1 first, 2 second (mono files: ignored)
+};
+/// Converts `frames` frames of `in` into 16-bit big-endian signed words at `out`, one per frame;
+/// the two must not overlap.
+using SampleConverter = void (*)(const std::uint8_t* in, std::uint8_t* out, std::size_t frames);
+SampleConverter ChooseConverter(const SampleFormat& format);
+/// The vector units a converter may use; the one-argument ChooseConverter takes the best there is.
+enum class VectorUnits { kNone, kSse2, kAvx2 };
+/// The converter built on `units`, or nullptr where this build or this processor lacks them.
+SampleConverter ChooseConverter(const SampleFormat& format, VectorUnits units);
+
+/// One sample taken from a sound file: its format, loops and named markers, the parameters the
+/// user may edit, and what it becomes on the card: a 12-byte sample header and a stream of 16-bit
+/// sample words. A plain MSoundFile takes any file as raw 16-bit little-endian mono data at
+/// 48000 Hz; the format readers derive from it and only fill its fields.
+///
+/// Every live sound is registered in the application's sound registry; a sound that uses the same
+/// file and channel as an earlier one becomes a "phantom" sharing that sound's card data.
+class MSoundFile : public MInstFile {
+public:
+    static constexpr std::uint32_t kLoopStartLimit = 0x3FFF0; // 262128
+    static constexpr int kMaxLoops = 8;
+    static constexpr int kMaxMarkers = 8;
+    static constexpr std::size_t kMarkerNameLimit = 31;
+    static constexpr std::uint32_t kVoiceBytes = 30;
+    static constexpr std::size_t kSampleHeaderBytes = 12;
+    static constexpr std::size_t kReadAheadBytes = 1 << 16;
+
+    explicit MSoundFile(Services& services);
+    ~MSoundFile() override;
+
+    // Readable file
+    bool Deactivate() override;
+    std::unique_ptr<MReadableFile> Duplicate() const override;
+    std::unique_ptr<MReadableFile> DuplicateActive() const override;
+    void Activate() override;
+    std::string GetInfoLine1() const override;
+    std::string GetInfoLine2() const override;
+    std::string GetInfoLine3() const override;
+    bool CanPreview() const override { return !isRaw; }
+    bool UpdatePreview() override;
+    void UnloadPreview() override;
+    int LoadStep() override;
+    bool UpdateCompiledSize() override;
+    bool UpdateCompiledSizeStep(bool) override
+    {
+        UpdateCompiledSize();
+        return true;
+    }
+
+    // Voice
+    void SetChannel(std::uint16_t value) override;
+    bool RestoreFromRecord(const ByteReader& record) override;
+    std::uint32_t GetVoiceHeaderSize() const override { return kVoiceBytes; }
+    std::vector<MSoundFile*> Samples() override { return { this }; }
+    std::uint32_t AssignCardAddress(std::uint32_t address) override;
+    void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b) override;
+    void BeginCompile(ProgressView& progress) override;
+    int CompileChunk(
+        ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer) override;
+
+    /// Sets the path and reads the file's header (raw data for the plain class).
+    virtual bool OpenSound(const std::string& path);
+    /// The default loops: examines entries 0, 2, 4 and 6; returns how many are valid (at most 2).
+    int ChooseLoops(int& first, int& second) const;
+    bool GetLoop(SoundLoop& out, int index) const;
+    void Register();
+    void Unshare();
+    void BuildShareKey();
+    bool ShareData();
+    std::uint32_t GetId() const { return soundId; }
+    std::uint32_t GetFrameCount() const { return frameCount; }
+    std::uint32_t GetStartFrame() const { return startMarkerFrame; }
+    std::uint16_t GetRootKey() const { return params.rootKey; }
+    bool SetParams(const SampleParams& record);
+    /// Bytes of sample words on the card: 0 for a phantom.
+    std::uint32_t GetSampleDataSize() const;
+    std::uint64_t GetFileDataSize() const;
+    std::array<std::uint8_t, kSampleHeaderBytes> BuildSampleHeader(bool smooth) const;
+    bool ApplyDefaults();
+    bool CopyTo(MSoundFile& other) const;
+    bool DropWholeFileLoops();
+    void FindStartMarker();
+    bool FindMarker(std::uint32_t& frame, std::string_view name) const;
+    bool SetStartFrame(std::uint32_t frame);
+
+    /// Audio preview: opens the sound's data from its first frame; false for raw data.
+    bool BeginPreview();
+    /// The next frames for playback as interleaved native 16-bit samples; 0 at the end.
+    std::size_t ReadPreview(std::span<std::int16_t> samples);
+    void EndPreview();
+
+    const SampleParams& Params() const { return params; }
+    float SampleRate() const { return sampleRate; }
+    std::uint8_t BytesPerSample() const { return bytesPerSample; }
+    std::uint8_t ChannelCount() const { return channelCount; }
+    bool IsRaw() const { return isRaw; }
+    bool IsPhantom() const { return sharedWith != 0; }
+    std::uint32_t SharedWith() const { return sharedWith; }
+    bool IsInactive() const { return inactive; }
+    std::uint32_t SpanFirst() const { return spanFirst; }
+    std::uint32_t SpanLast() const { return spanLast; }
+    std::uint32_t CardAddress() const { return cardAddress; }
+    std::uint32_t DataOffset() const { return dataOffset; }
+    const std::string& ShareKey() const { return shareKey; }
+    int LoopCount() const { return loopCount; }
+    int MarkerCount() const { return markerCount; }
+    const SoundMarker& Marker(int index) const { return markers[static_cast<std::size_t>(index)]; }
+    /// The sample's type as text ("16-bit Mono") and rate as text ("44100 Hz").
+    std::string SampleTypeText() const { return GetInfoLine1(); }
+    std::string SampleRateText() const { return GetInfoLine3(); }
+
+protected:
+    /// The loop check: may replace the loop with a loop over the whole file after asking.
+    bool CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std::uint32_t& loopEnd);
+    /// Keeps frameCount within the bytes the file really holds from dataOffset on.
+    void LimitFramesToFile();
+    /// Adds a loop entry; a loop whose end does not lie after its start is kept but invalid.
+    void SetLoopEntry(
+        int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating);
+    /// True when the header describes data the card converters can take.
+    bool FormatUsable() const;
+    void ResetOwnSpan();
+    void WidenSpan(const MSoundFile& sharer);
+
+    std::uint32_t frameCount = 0;
+    bool isRaw = false;
+    float sampleRate = 48000.0f;
+    std::uint8_t bytesPerSample = 2;
+    std::uint8_t channelCount = 1;
+    float fileGain = 0.0f;
+    std::uint16_t fileFineTune = 0;
+    std::uint8_t fileLowKey = 0;
+    std::uint8_t fileRootKey = 60;
+    std::uint8_t fileHighKey = 127;
+    std::uint8_t fileLowVelocity = 1;
+    std::uint8_t fileHighVelocity = 127;
+    int loopCount = 0;
+    std::array<SoundLoop, kMaxLoops> loops {};
+    int markerCount = 0;
+    std::array<SoundMarker, kMaxMarkers> markers {};
+    std::uint32_t startMarkerFrame = 0;
+    SampleParams params;
+    std::uint32_t dataOffset = 0;
+    bool isUnsigned8 = false;
+    bool inactive = false;
+    std::string shareKey;
+    std::uint32_t soundId = 0;
+    std::uint32_t sharedWith = 0;
+    std::uint32_t firstUsedFrame = 0;
+    std::uint32_t spanFirst = 0;
+    std::uint32_t spanLast = 0;
+    std::uint32_t cardAddress = 0;
+
+private:
+    MSoundFile* Owner() const;
+
+    // Compile state
+    SampleConverter converter = nullptr;
+    std::vector<std::uint8_t> rawFrames; // frames read ahead of the conversion
+    std::size_t rawAt = 0; // the next frame of rawFrames to convert
+    std::size_t rawEnd = 0; // the frames rawFrames holds
+    std::uint64_t framesToRead = 0; // frames of the file not yet read
+    std::uint64_t zerosToWrite = 0;
+    // Preview state
+    std::unique_ptr<ByteStream> previewStream;
+    std::uint64_t previewFramesLeft = 0;
+    std::vector<std::uint8_t> previewBuffer;
+};
+
+} // namespace cardmill

@@ -1,0 +1,54 @@
+#include "model/sound/SampleRecord.h"
+
+namespace cardmill {
+
+SampleRecord SampleRecord::Of(const MSoundFile& sound)
+{
+    SampleRecord record;
+    record.file = sound.Record();
+    record.smoothing = static_cast<std::uint8_t>(sound.GetSmoothing());
+    record.params = sound.Params();
+    record.params.channel = sound.GetChannel();
+    return record;
+}
+
+void SampleRecord::Write(ByteWriter& out) const
+{
+    file.WriteStored(out);
+    out.U8(0);
+    out.U8(smoothing);
+    out.U8(static_cast<std::uint8_t>(params.rootKey));
+    out.U8(static_cast<std::uint8_t>(params.fineTune));
+    out.U8(static_cast<std::uint8_t>(params.paramByte2));
+    out.U8(VolumeByte(params.volume));
+    out.U8(static_cast<std::uint8_t>(params.channel));
+    out.U8(static_cast<std::uint8_t>(params.looping));
+    out.U32(params.loopStart, Endian::Big);
+    out.U32(params.loopEnd, Endian::Big);
+    out.U32(params.startFrame, Endian::Big);
+}
+
+std::optional<SampleRecord> SampleRecord::Read(const ByteReader& bytes)
+{
+    if (bytes.Size() < kSize)
+        return std::nullopt;
+    auto file = FileRecord::ReadStored(bytes);
+    if (!file)
+        return std::nullopt;
+    SampleRecord record;
+    record.file = *file;
+    record.smoothing = *bytes.U8At(373);
+    // Only the low bytes of the root key, fine tune and tuning value are stored.
+    record.params.rootKey = static_cast<std::uint16_t>(static_cast<std::int8_t>(*bytes.U8At(374)));
+    record.params.fineTune = *bytes.U8At(375);
+    record.params.paramByte2 = static_cast<std::int8_t>(*bytes.U8At(376));
+    record.params.volume = VolumeFromByte(*bytes.U8At(377));
+    record.params.channel = *bytes.U8At(378);
+    record.params.looping = *bytes.U8At(379);
+    record.params.loopStart = *bytes.U32At(380, Endian::Big);
+    record.params.loopEnd = *bytes.U32At(384, Endian::Big);
+    record.params.startFrame = *bytes.U32At(388, Endian::Big);
+    return record;
+}
+
+} // namespace cardmill

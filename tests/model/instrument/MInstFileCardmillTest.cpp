@@ -1,0 +1,341 @@
+#include "model/instrument/MInstFileCardmill.h"
+
+#include "model/ASafeFile.h"
+#include "model/MissingFileLocator.h"
+#include "model/sound/MSoundFileWAV.h"
+#include "support/Instruments.h"
+#include "support/SoundHelpers.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::Bytes;
+using test::CmtBuilder;
+using test::WavBuilder;
+
+class Instrument : public ::testing::Test {
+protected:
+    std::string Wav(
+        const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
+    {
+        return dir.Write(
+            name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
+    }
+    std::unique_ptr<MInstFileCardmill> Open(
+        const Bytes& bytes, const std::string& name = "inst.cmt")
+    {
+        auto instrument = std::make_unique<MInstFileCardmill>(env.services);
+        if (!instrument->OpenInstrument(dir.Write(name, bytes)))
+            return nullptr;
+        return instrument;
+    }
+    std::unique_ptr<MInstFileCardmill> Load(const Bytes& bytes, std::int16_t category = 0)
+    {
+        auto instrument = Open(bytes);
+        if (!instrument)
+            return nullptr;
+        int result = 0;
+        while ((result = instrument->LoadStep()) == 0) { }
+        if (result != 1)
+            return nullptr;
+        instrument->SetCategory(category);
+        instrument->UpdateCompiledSize();
+        return instrument;
+    }
+    std::vector<std::uint8_t> Voice(MInstFile& file)
+    {
+        std::vector<std::uint8_t> voice(file.GetVoiceHeaderSize() + 10, 0xEE);
+        std::span<std::uint8_t> cursor(voice);
+        file.WriteVoiceHeader(cursor, 4);
+        EXPECT_EQ(cursor.size(), 10u);
+        return voice;
+    }
+
+    test::TempDir dir;
+    test::TestEnv env;
+};
+
+TEST_F(Instrument, VoiceSizesAndBytes)
+{
+    const std::string a = Wav("a.wav");
+    auto one = Load(CmtBuilder().Groups(1, 1, { 72 }).Add({ a }).Build(), 3);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->GetVoiceHeaderSize(), 30u);
+    auto voice = Voice(*one);
+    EXPECT_EQ(voice[0], 0x13);
+    EXPECT_EQ(voice[1], 4);
+    EXPECT_EQ(std::string(voice.begin() + 2, voice.begin() + 12), "inst.cmt  ");
+    EXPECT_EQ(voice[16], 72);
+    EXPECT_EQ(one->GetCompiledSize(), 30u + 2034);
+
+    std::vector<CmtBuilder::Sample> samples;
+    CmtBuilder five;
+    five.Groups(5, 2, { 20, 40, 60, 80, 127 });
+    for (int i = 0; i < 10; ++i)
+        five.Add({ Wav("s" + std::to_string(i) + ".wav", 100 + static_cast<std::uint32_t>(i)) });
+    auto keyboard = Load(five.Build(), 0);
+    ASSERT_TRUE(keyboard);
+    EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 142u);
+    voice = Voice(*keyboard);
+    EXPECT_EQ(voice[12], 4);
+    EXPECT_EQ(voice[13], 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(voice.begin() + 16, voice.begin() + 22),
+        (std::vector<std::uint8_t> { 20, 40, 60, 80, 127, 0 }));
+    keyboard->SetCategory(9);
+    EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 42u);
+    voice = Voice(*keyboard);
+    EXPECT_EQ(voice[0], 0x38);
+    EXPECT_EQ(voice[16], 0x80);
+    EXPECT_EQ(voice[17], 0xEE); // left as the compile engine prepared it
+    keyboard->SetCategory(11);
+    EXPECT_EQ(keyboard->GetCategory(), 9);
+}
+
+TEST_F(Instrument, AMissingSampleRepeatsThePreviousHeader)
+{
+    auto instrument = Load(CmtBuilder()
+                               .Groups(2, 1, { 60, 127 })
+                               .Add({ Wav("a.wav") })
+                               .Add({ Wav("b.wav", 500) })
+                               .Build(),
+        0);
+    ASSERT_TRUE(instrument);
+    instrument->AssignCardAddress(100);
+    const auto before = Voice(*instrument);
+    EXPECT_NE(std::vector<std::uint8_t>(before.begin() + 18, before.begin() + 30),
+        std::vector<std::uint8_t>(before.begin() + 30, before.begin() + 42));
+    env.services.sounds.Remove(instrument->SampleAt(1, 0)); // no longer registered: missing
+    const auto after = Voice(*instrument);
+    EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 18, after.begin() + 30),
+        std::vector<std::uint8_t>(after.begin() + 30, after.begin() + 42));
+}
+
+TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
+{
+    const Bytes a = WavBuilder().Format(1, 1, 44100, 16).Frames(300).Build();
+    const Bytes b = WavBuilder().Format(1, 1, 44100, 8).Frames(200).Build();
+    auto instrument = Load(CmtBuilder()
+                               .Groups(2, 1, { 60, 127 })
+                               .Add({ dir.Write("a.wav", a) })
+                               .Add({ dir.Write("b.wav", b) })
+                               .Build());
+    ASSERT_TRUE(instrument);
+    auto soundA = test::Load<MSoundFileWAV>(env, a, "/x/other1.wav");
+    auto soundB = test::Load<MSoundFileWAV>(env, b, "/x/other2.wav");
+    auto expected = test::CardWords(*soundA);
+    const auto wordsB = test::CardWords(*soundB);
+    expected.insert(expected.end(), wordsB.begin(), wordsB.end());
+    NullProgressView progress;
+    std::vector<std::uint16_t> words;
+    std::vector<std::uint8_t> buffer(4096);
+    instrument->BeginCompile(progress);
+    for (int result = 0; result == 0;) {
+        std::uint32_t count = 100;
+        result = instrument->CompileChunk(progress, count, buffer);
+        ASSERT_GE(result, 0);
+        for (std::uint32_t i = 0; i < count; ++i)
+            words.push_back(static_cast<std::uint16_t>((buffer[2 * i] << 8) | buffer[2 * i + 1]));
+    }
+    EXPECT_EQ(words, expected);
+    EXPECT_EQ(instrument->GetCompiledSize(), 16 + 2 + 24 + 2 * expected.size());
+    EXPECT_EQ(instrument->AssignCardAddress(1000), 1000 + expected.size());
+}
+
+TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
+{
+    std::vector<std::unique_ptr<MSoundFile>> sounds;
+    for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
+        auto sound = std::make_unique<MSoundFileWAV>(env.services);
+        ASSERT_TRUE(sound->OpenSound(Wav(name, 3000, { { 0, 100, 2000 } })));
+        sounds.push_back(std::move(sound));
+    }
+    ASafeFile writer(env.prompter);
+    const std::string path = dir.File("three.cmt");
+    ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, path, std::move(sounds)));
+    const Bytes bytes = test::ReadFile(path);
+    const ByteReader file(bytes);
+    EXPECT_TRUE(file.HasCodeAt(22, "INST"));
+    EXPECT_EQ(file.U32At(26, Endian::Big), 1314u);
+    EXPECT_EQ(file.U8At(30), 2);
+    EXPECT_EQ(file.U8At(34), 125);
+    EXPECT_EQ(file.U8At(35), 126);
+    EXPECT_EQ(file.U8At(36), 127);
+    for (std::size_t k = 37; k < 34 + 128; ++k)
+        ASSERT_EQ(file.U8At(k), 0) << k;
+    EXPECT_EQ(file.U32At(30 + 132, Endian::Big), 3u * 6000);
+    EXPECT_EQ(bytes.size(), 22u + 8 + 1314);
+
+    auto instrument = std::make_unique<MInstFileCardmill>(env.services);
+    ASSERT_TRUE(instrument->OpenInstrument(path));
+    int result = 0;
+    while ((result = instrument->LoadStep()) == 0) { }
+    ASSERT_EQ(result, 1);
+    EXPECT_EQ(instrument->GroupCount(), 3);
+    EXPECT_EQ(instrument->GetLoadedCount(), 3);
+    const auto samples = instrument->Samples();
+    ASSERT_EQ(samples.size(), 3u);
+    EXPECT_EQ(samples[2]->GetPath(), dir.File("high.wav"));
+    EXPECT_EQ(samples[0]->Params().loopStart, 100u);
+    EXPECT_EQ(samples[0]->Params().loopEnd, 2000u);
+    EXPECT_EQ(samples[0]->Params().looping, 1);
+    EXPECT_EQ(instrument->GetFormatName(), "Cardmill (TM)");
+    EXPECT_EQ(instrument->GetShortName(), "three.cmt");
+}
+
+TEST_F(Instrument, OnlyTheLowByteOfTheFineTuneIsStored)
+{
+    auto sound = std::make_unique<MSoundFileWAV>(env.services);
+    ASSERT_TRUE(sound->OpenSound(
+        dir.Write("tuned.wav", WavBuilder().Frames(100).Smpl(60, 0x80000000u, {}).Build())));
+    std::vector<std::unique_ptr<MSoundFile>> sounds;
+    sounds.push_back(std::move(sound));
+    ASafeFile writer(env.prompter);
+    ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, dir.File("t.cmt"), std::move(sounds)));
+    auto instrument = std::make_unique<MInstFileCardmill>(env.services);
+    ASSERT_TRUE(instrument->OpenInstrument(dir.File("t.cmt")));
+    while (instrument->LoadStep() == 0) { }
+    EXPECT_EQ(instrument->SampleAt(0, 0)->Params().fineTune, 0); // 12800 & 0xFF
+}
+
+TEST_F(Instrument, VersionRules)
+{
+    const std::string a = Wav("a.wav");
+    EXPECT_TRUE(Open(CmtBuilder().Version(3, 15).Add({ a }).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Version(3, 16).Add({ a }).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Version(4, 0).Add({ a }).Build()));
+    EXPECT_TRUE(Open(CmtBuilder().Version(2, 99).Add({ a }).Build()));
+    EXPECT_FALSE(Open(
+        test::FormBuilder("ORCM", "CMin", Endian::Big, false).Chunk("INST", Bytes(200)).Build()));
+}
+
+TEST_F(Instrument, CountsThatDoNotFitTheChunkAreRefused)
+{
+    const std::string a = Wav("a.wav");
+    EXPECT_FALSE(Open(CmtBuilder().Add({ a }).ClaimSamples(2).Build()));
+    EXPECT_FALSE(Open(CmtBuilder().Groups(1, 4, { 127 }).Add({ a }).Build()));
+    EXPECT_FALSE(Open(test::FormBuilder("ORCM", "CMin", Endian::Big, false)
+                          .Chunk("VERS", { 3, 0 })
+                          .Chunk("INST", Bytes(100))
+                          .Build()));
+    // A group beyond the stored records fails its sample.
+    auto beyond = Open(CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ a }).Build());
+    ASSERT_TRUE(beyond);
+    int result = 0;
+    while ((result = beyond->LoadStep()) == 0) { }
+    EXPECT_EQ(result, -1);
+}
+
+TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
+{
+    ASafeFile writer(env.prompter);
+    EXPECT_FALSE(WriteInstrumentFile(writer, env.prompter, dir.File("none.cmt"), {}));
+    EXPECT_EQ(
+        env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
+
+    const std::string deep
+        = dir.Path() + "/" + std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav";
+    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
+    const Bytes wav = WavBuilder().Frames(10).Build();
+    std::ofstream(deep, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    std::vector<std::unique_ptr<MSoundFile>> sounds;
+    auto sound = std::make_unique<MSoundFileWAV>(env.services);
+    ASSERT_TRUE(sound->OpenSound(deep));
+    sounds.push_back(std::move(sound));
+    EXPECT_FALSE(
+        WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
+    EXPECT_NE(env.prompter.LastText().find(deep), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("long.cmt")));
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // the folder only
+}
+
+TEST_F(Instrument, KeyWidthsAndAverageSpan)
+{
+    auto four = Load(CmtBuilder()
+                         .Groups(4, 1, { 47, 59, 71, 127 })
+                         .Add({ Wav("1.wav") })
+                         .Add({ Wav("2.wav") })
+                         .Add({ Wav("3.wav") })
+                         .Add({ Wav("4.wav") })
+                         .Build());
+    ASSERT_TRUE(four);
+    EXPECT_EQ(four->AverageKeySpan(), 12);
+    const auto widths = four->KeyWidths();
+    EXPECT_EQ(widths[0], 47 - 35); // the start is limited to 35
+    EXPECT_EQ(widths[1], 12);
+    EXPECT_EQ(widths[2], 12);
+    EXPECT_EQ(widths[3], 96 - 71);
+    auto two = Load(
+        CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ Wav("1.wav") }).Add({ Wav("2.wav") }).Build());
+    EXPECT_EQ(two->AverageKeySpan(), 64);
+    EXPECT_EQ(two->KeyWidths()[0], 60);
+    EXPECT_EQ(two->KeyWidths()[1], 68);
+}
+
+TEST_F(Instrument, CopiesOwnCopiesOfTheirSamples)
+{
+    auto instrument = Load(
+        CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ Wav("a.wav") }).Add({ Wav("b.wav") }).Build());
+    auto copy = instrument->Duplicate();
+    auto* other = dynamic_cast<MInstFileCardmill*>(copy.get());
+    ASSERT_TRUE(other);
+    EXPECT_NE(other->SampleAt(0, 0), instrument->SampleAt(0, 0));
+    EXPECT_NE(other->SampleAt(0, 0)->GetId(), instrument->SampleAt(0, 0)->GetId());
+    EXPECT_EQ(other->SampleAt(1, 0)->GetPath(), instrument->SampleAt(1, 0)->GetPath());
+    EXPECT_EQ(other->GetCompiledSize(), instrument->GetCompiledSize());
+    MInstFileCardmill unloaded(env.services);
+    EXPECT_FALSE(unloaded.CopyFrom(unloaded));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files that moved
+
+struct ScriptedFinder final : FileFinder {
+    Answer Find(const std::string&, const std::string& fileName, bool, bool) override
+    {
+        asked.push_back(fileName);
+        return { Choice::Skip, {} };
+    }
+    std::vector<std::string> asked;
+};
+
+TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed)
+{
+    const Bytes cmt = CmtBuilder()
+                          .Groups(3, 1, { 40, 80, 127 })
+                          .Add({ dir.File("a.wav") })
+                          .Add({ dir.File("b.wav") })
+                          .Add({ dir.File("c.wav") })
+                          .Build();
+    // The samples are not where the instrument says; a and c are where another file was loaded
+    // from.
+    test::TempDir other;
+    for (const char* name : { "a.wav", "c.wav" })
+        other.Write(name, WavBuilder().Frames(10).Build());
+    ScriptedFinder finder;
+    MissingFileLocator locator(env.prompter, &finder);
+    env.services.locator = &locator;
+    locator.NoteLoaded(other.File("elsewhere.wav"));
+    auto instrument = Open(cmt);
+    ASSERT_TRUE(instrument);
+    int result = 0;
+    while ((result = instrument->LoadStep()) == 0) { }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(finder.asked, std::vector<std::string> { "b.wav" });
+
+    other.Write("b.wav", WavBuilder().Frames(10).Build());
+    auto found = Open(cmt, "again.cmt");
+    while ((result = found->LoadStep()) == 0) { }
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(found->SampleAt(1, 0)->GetPath(), other.File("b.wav"));
+    env.services.locator = nullptr;
+}
+
+} // namespace
+} // namespace cardmill

@@ -1,0 +1,460 @@
+#include "model/APrefs.h"
+#include "model/ASafeFile.h"
+#include "model/MCardmill.h"
+#include "model/MProject.h"
+#include "model/MissingFileLocator.h"
+#include "model/PendingFilesQueue.h"
+#include "model/Services.h"
+#include "model/instrument/MInstFileCardmill.h"
+#include "model/sequence/MSeqFile.h"
+#include "model/sound/MSoundFileWAV.h"
+#include "support/Builders.h"
+#include "support/Instruments.h"
+#include "support/Midi.h"
+#include "support/TestEnv.h"
+#include "synth/ALoaderProgressDialog.h"
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::Bytes;
+using test::WavBuilder;
+
+struct QuietUi final : DocumentUi {
+    void ResetView() override { }
+    void SelectGroup(int) override { }
+    void SetTitle(const std::string&) override { }
+    std::optional<std::string> ChooseProjectToOpen() override { return std::nullopt; }
+    std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return choice; }
+    std::optional<SaveChoice> choice;
+};
+
+struct CountingFinder final : FileFinder {
+    Answer Find(const std::string&, const std::string& name, bool, bool) override
+    {
+        asked.push_back(name);
+        return { Choice::Skip, {} };
+    }
+    std::vector<std::string> asked;
+};
+
+class ProjectFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(controller.Startup());
+        controller.GetServices().locator = &locator;
+    }
+    void TearDown() override { controller.GetServices().locator = nullptr; }
+
+    MProject& Project() { return controller.Project(); }
+    Services& Env() { return controller.GetServices(); }
+
+    struct Loaded {
+        int added;
+        int notAdded;
+        bool opened;
+        bool ProjectOpened() const { return opened; }
+        int Added() const { return added; }
+    };
+    /// Loads files (or a project file) through the loader, as the application's idle time does.
+    Loaded Load(const std::vector<std::string>& paths, std::optional<int> group = std::nullopt)
+    {
+        for (const auto& path : paths)
+            pending.Push(path);
+        ALoaderProgressDialog loader(controller, progress);
+        loader.SetTargetGroup(group);
+        loader.Run();
+        return { loader.Added(), loader.NotAdded(), loader.ProjectOpened() };
+    }
+    bool Save(const std::string& path)
+    {
+        ui.choice = DocumentUi::SaveChoice { path, 1 };
+        return controller.SaveProjectAs();
+    }
+    std::string Wav(const std::string& name, std::uint32_t frames = 2000)
+    {
+        return dir.Write(name,
+            WavBuilder()
+                .Format(1, 2, 44100, 16)
+                .Frames(frames)
+                .Smpl(60, 0, { { 0, 100, 1500 } })
+                .Build());
+    }
+
+    test::TempDir dir;
+    ScriptedPrompter prompter;
+    ManualClock clock;
+    MemorySettingsStore settings;
+    QuietUi ui;
+    PendingFilesQueue pending;
+    RecordingProgressView progress;
+    MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
+    CountingFinder finder;
+    MissingFileLocator locator { prompter, &finder };
+};
+
+TEST_F(ProjectFile, AnEmptyProjectIs292Bytes)
+{
+    ASSERT_TRUE(Save(dir.File("empty.cmr")));
+    const Bytes bytes = test::ReadFile(dir.File("empty.cmr"));
+    ASSERT_EQ(bytes.size(), 292u);
+    EXPECT_EQ(Bytes(bytes.begin() + 4, bytes.begin() + 8), (Bytes { 0x00, 0x00, 0x01, 0x1C }));
+    EXPECT_EQ(Bytes(bytes.begin() + 12, bytes.begin() + 22),
+        (Bytes { 'V', 'E', 'R', 'S', 0, 0, 0, 2, 3, 0 }));
+}
+
+TEST_F(ProjectFile, SampleRecordsFollowOnlyEditedItems)
+{
+    const std::string a = Wav("a.wav");
+    Load({ a, a });
+    auto* edited = dynamic_cast<MInstFile*>(Project().GetItem(0, 1));
+    edited->SetChangeTime(SecondsSince1904(clock.Now()));
+    ASSERT_TRUE(Save(dir.File("k.cmr")));
+    const Bytes bytes = test::ReadFile(dir.File("k.cmr"));
+    const ByteReader file(bytes);
+    // The first group chunk follows VERS and CHDR.
+    EXPECT_TRUE(file.HasCodeAt(52, "VGRP"));
+    EXPECT_EQ(file.U32At(56, Endian::Big), 12u + 522 + 522 + 392);
+    EXPECT_EQ(file.U16At(60 + 12 + 520, Endian::Big), 0);
+    EXPECT_EQ(file.U16At(60 + 12 + 522 + 520, Endian::Big), 1);
+
+    // An edited instrument of three samples stores three.
+    std::vector<std::unique_ptr<MSoundFile>> sounds;
+    for (const char* name : { "x.wav", "y.wav", "z.wav" }) {
+        auto sound = std::make_unique<MSoundFileWAV>(Env());
+        ASSERT_TRUE(sound->OpenSound(Wav(name)));
+        sounds.push_back(std::move(sound));
+    }
+    ASafeFile writer(prompter);
+    ASSERT_TRUE(WriteInstrumentFile(writer, prompter, dir.File("three.cmt"), std::move(sounds)));
+    Load({ dir.File("three.cmt") }, 2);
+    dynamic_cast<MInstFile*>(Project().GetItem(2, 0))->SetChangeTime(1);
+    ASSERT_TRUE(Save(dir.File("k.cmr")));
+    const Bytes again = test::ReadFile(dir.File("k.cmr"));
+    const std::size_t group2 = 52 + (8 + 12 + 522 + 522 + 392) + (8 + 12);
+    EXPECT_EQ(ByteReader(again).U32At(group2 + 4, Endian::Big), 12u + 522 + 1176);
+}
+
+TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
+{
+    const std::string a = Wav("a.wav");
+    const std::string song = dir.Write("song.mid",
+        test::MidiFile(0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
+    Load({ a, a });
+    Load({ Wav("b.wav") }, 9);
+    Load({ song });
+    auto* sound = dynamic_cast<MSoundFile*>(Project().GetItem(0, 0));
+    SampleParams params = sound->Params();
+    params.loopStart = 200;
+    params.rootKey = 48;
+    ASSERT_TRUE(sound->SetParams(params));
+    sound->SetChangeTime(0xFFFFFF00); // edited after the file was last written
+    Project().SetGroupName(9, "Drums");
+    Project().SetCardName("RoundTrip");
+    dynamic_cast<MSeqFile*>(Project().GetItem(11, 0))->SetOutPort(1);
+    ASSERT_TRUE(Save(dir.File("one.cmr")));
+
+    Project().Reset();
+    const auto loader = Load({ dir.File("one.cmr") });
+    ASSERT_TRUE(loader.ProjectOpened());
+    EXPECT_FALSE(Project().IsDirty());
+    EXPECT_EQ(Project().GetCardName(), "RoundTrip");
+    EXPECT_EQ(Project().CountItems(0), 2);
+    EXPECT_EQ(Project().GetGroupName(9), "Drums");
+    EXPECT_EQ(dynamic_cast<MSoundFile*>(Project().GetItem(0, 0))->Params().rootKey, 48);
+    EXPECT_EQ(dynamic_cast<MSoundFile*>(Project().GetItem(0, 0))->Params().loopStart, 200u);
+    EXPECT_TRUE(dynamic_cast<MSoundFile*>(Project().GetItem(0, 1))->IsPhantom());
+    EXPECT_EQ(dynamic_cast<MSeqFile*>(Project().GetItem(11, 0))->GetOutPort(), 1);
+    EXPECT_EQ(controller.DocumentPath(), dir.File("one.cmr"));
+    ASSERT_TRUE(Save(dir.File("two.cmr")));
+    EXPECT_EQ(test::ReadFile(dir.File("one.cmr")), test::ReadFile(dir.File("two.cmr")));
+}
+
+/// A project file of any version, its records as given.
+Bytes ProjectBytes(std::uint8_t major, std::uint8_t minor,
+    const std::vector<std::pair<std::uint16_t, Bytes>>& groups, const Bytes& sequences = { 0, 0 },
+    std::uint16_t target = 14)
+{
+    test::FormBuilder form("ORCM", "CMpj", Endian::Big);
+    form.Chunk("VERS", { major, minor });
+    ByteWriter header;
+    header.U8(4).Append("Olde").Fill(7).U8(2).Append("v1").Fill(3).U8(2).U8(3).U16(
+        target, Endian::Big);
+    form.Chunk("CHDR", header.Bytes());
+    for (const auto& [group, records] : groups)
+        form.Chunk("VGRP", records);
+    form.Chunk("SGRP", sequences);
+    return form.Build();
+}
+
+Bytes GroupHead(const std::string& name, std::uint16_t count, std::uint16_t group)
+{
+    ByteWriter out;
+    out.U8(static_cast<std::uint8_t>(name.size())).Append(name).Fill(7 - name.size());
+    out.U16(count, Endian::Big).U16(group, Endian::Big);
+    return out.Take();
+}
+
+Bytes OldItem(const std::string& path, bool withPath)
+{
+    FileRecord record;
+    record.name = FileNameOf(path);
+    record.path = path;
+    ByteWriter full;
+    record.WriteStored(full);
+    ByteWriter out;
+    out.Append(std::span<const std::uint8_t>(full.Bytes()).first(withPath ? 372 : 112));
+    out.U8(4).Append("Solo").Fill(7).U8(1).U8(1); // short name, channel, smoothing
+    return out.Take();
+}
+
+TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
+{
+    const std::string a = Wav("a.wav");
+    locator.NoteLoaded(a); // the old records hold only the name: the folder is known
+    Bytes group = GroupHead("Old", 1, 4);
+    const Bytes item = OldItem(a, false);
+    group.insert(group.end(), item.begin(), item.end());
+    const std::string v25
+        = dir.Write("v25.cmr", ProjectBytes(2, 0x50, { { 4, group } }, { 0, 0 }, 25));
+    ASSERT_TRUE(Load({ v25 }).ProjectOpened());
+    EXPECT_EQ(Project().GetTarget(), 14); // always 14 in these files
+    ASSERT_EQ(Project().CountItems(4), 1);
+    EXPECT_EQ(Project().GetItem(4, 0)->GetShortName(), "Solo");
+    EXPECT_EQ(dynamic_cast<MInstFile*>(Project().GetItem(4, 0))->GetChannel(), 1);
+    EXPECT_EQ(Project().GetCardSizeText(), "512 K");
+
+    Bytes group26 = GroupHead("Mid", 1, 3);
+    const Bytes item26 = OldItem(a, true);
+    group26.insert(group26.end(), item26.begin(), item26.end());
+    ASSERT_TRUE(
+        Load({ dir.Write("v26.cmr", ProjectBytes(2, 0x60, { { 3, group26 } }, { 0, 0 }, 25)) })
+            .ProjectOpened());
+    EXPECT_EQ(Project().GetTarget(), 25);
+    EXPECT_EQ(Project().CountItems(3), 1);
+
+    prompter.Forget();
+    EXPECT_FALSE(Load({ dir.Write("v31.cmr", ProjectBytes(3, 0x10, {})) }).ProjectOpened());
+    EXPECT_EQ(prompter.LastText(),
+        "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr") + "'");
+}
+
+TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
+{
+    const std::string a = Wav("a.wav");
+    ASSERT_TRUE(Load({ a }).Added() == 1);
+    ASSERT_TRUE(Save(dir.File("base.cmr")));
+    // Group 0's chunk (with the file, named "noname") relabelled as group 10, whose own chunk,
+    // the last of the file, is renamed "Later".
+    Bytes bytes = test::ReadFile(dir.File("base.cmr"));
+    bytes[52 + 8 + 11] = 10;
+    const std::size_t last = 52 + (8 + 12 + 522) + 9 * 20;
+    std::copy_n("Later", 5, bytes.begin() + static_cast<std::ptrdiff_t>(last + 9));
+    Project().Reset();
+    ASSERT_TRUE(Load({ dir.Write("dup.cmr", bytes) }).ProjectOpened());
+    EXPECT_EQ(Project().CountItems(10), 1);
+    EXPECT_EQ(Project().GetGroupName(10), "Later");
+}
+
+TEST_F(ProjectFile, DamagedGroupsAreReportedAndSkipped)
+{
+    const std::string a = Wav("a.wav");
+    Load({ a });
+    Load({ Wav("b.wav") }, 1);
+    ASSERT_TRUE(Save(dir.File("base.cmr")));
+    Bytes bytes = test::ReadFile(dir.File("base.cmr"));
+    bytes[52 + 8 + 11] = 11; // group 0's chunk names a group past 10
+    const std::size_t second = 52 + (8 + 12 + 522);
+    bytes[second + 8 + 12 + 520 + 1] = 200; // group 1's record claims 200 sample records
+    Project().Reset();
+    prompter.Forget();
+    ASSERT_TRUE(Load({ dir.Write("bad.cmr", bytes) }).ProjectOpened());
+    EXPECT_EQ(Project().CountSoundItems(), 0u);
+    EXPECT_EQ(prompter.LastText(),
+        "The project file 'bad.cmr' is damaged: some of its records can't be read and are left "
+        "out.");
+}
+
+TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
+{
+    const std::string a = Wav("kit/a.wav");
+    const std::string b = Wav("kit/b.wav");
+    Load({ a, b });
+    ASSERT_TRUE(Save(dir.File("kit.cmr")));
+    std::filesystem::create_directories(dir.File("moved"));
+    std::filesystem::rename(a, dir.File("moved/a.wav"));
+    std::filesystem::rename(b, dir.File("moved/b.wav"));
+    locator.NoteLoaded(dir.File("moved/other.wav"));
+    Project().Reset();
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
+    EXPECT_TRUE(finder.asked.empty());
+    EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
+
+    // Gone altogether: each file is asked for by name, skipped, and the rest loads.
+    std::filesystem::remove(dir.File("moved/a.wav"));
+    Project().Reset();
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
+    EXPECT_EQ(finder.asked, std::vector<std::string> { "a.wav" });
+    EXPECT_EQ(Project().CountItems(0), 1);
+}
+
+TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
+{
+    Load({ Wav("a.wav"), Wav("b.wav") });
+    const std::string path = dir.File("safe.cmr");
+    ASSERT_TRUE(Save(path));
+    const Bytes before = test::ReadFile(path);
+    Project().SetCardName("Changed");
+    Project().SetDirty();
+    for (int nth = 1; nth <= 20; ++nth) {
+        prompter.Forget();
+        SafeOutput::FailWriteForTesting(nth);
+        const bool saved = controller.SaveProject(); // a plain save: a backup stands while writing
+        SafeOutput::FailWriteForTesting(0);
+        if (saved)
+            break;
+        EXPECT_EQ(test::ReadFile(path), before) << "write " << nth;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("safe.bak")));
+        EXPECT_EQ(prompter.LastText(),
+            "Sorry, but the new file can't be created because the file had a write error.");
+        EXPECT_TRUE(Project().IsDirty());
+    }
+    EXPECT_NE(test::ReadFile(path), before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}),
+        3); // a.wav b.wav safe.cmr
+}
+
+TEST_F(ProjectFile, BackupNames)
+{
+    EXPECT_EQ(ASafeFile::BackupName("/p/proj.cmr"), "/p/proj.bak");
+    EXPECT_EQ(ASafeFile::BackupName("/p/project"), "/p/project.bak");
+    EXPECT_EQ(ASafeFile::BackupName("/p.d/project"), "/p.d/project.bak");
+}
+
+TEST_F(ProjectFile, APathTooLongForARecordRefusesTheSave)
+{
+    ASSERT_TRUE(Save(dir.File("keep.cmr")));
+    const Bytes before = test::ReadFile(dir.File("keep.cmr"));
+    const std::string deep
+        = dir.Path() + "/" + std::string(150, 'd') + "/" + std::string(120, 'n') + ".wav";
+    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
+    const Bytes wav = WavBuilder().Frames(10).Build();
+    std::ofstream(deep, std::ios::binary)
+        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    Load({ deep });
+    ASSERT_EQ(Project().CountItems(0), 1);
+    EXPECT_FALSE(controller.SaveProject());
+    EXPECT_NE(prompter.LastText().find(deep), std::string::npos);
+    EXPECT_EQ(test::ReadFile(dir.File("keep.cmr")), before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The loader
+
+class Loader : public ProjectFile { };
+
+TEST_F(Loader, SplitsStereoSoundsWhenThePreferenceAsks)
+{
+    controller.Prefs().splitStereoFiles = 1;
+    const auto loaded = Load({ Wav("Grand Piano.wav"), Wav("pad.wav") });
+    EXPECT_EQ(loaded.added, 2);
+    ASSERT_EQ(Project().CountItems(0), 4);
+    const auto* left = dynamic_cast<MSoundFile*>(Project().GetItem(0, 0));
+    const auto* right = dynamic_cast<MSoundFile*>(Project().GetItem(0, 1));
+    EXPECT_EQ(left->GetShortName(), "GrandPianL");
+    EXPECT_EQ(right->GetShortName(), "GrandPianR");
+    EXPECT_EQ(Project().GetItem(0, 3)->GetShortName(), "pad.wavR");
+    EXPECT_EQ(left->GetChannel(), 1);
+    EXPECT_EQ(right->GetChannel(), 2);
+    EXPECT_FALSE(right->IsPhantom());
+    EXPECT_EQ(right->GetCompiledSize(), left->GetCompiledSize());
+}
+
+TEST_F(Loader, AFileThatFailsDoesNotStopTheOthers)
+{
+    const std::string junk = dir.Write("notes.txt", std::string("just text"));
+    const auto loaded = Load({ junk, Wav("a.wav"), dir.File("missing.wav"), Wav("b.wav") });
+    EXPECT_EQ(loaded.added, 2);
+    EXPECT_EQ(loaded.notAdded, 2);
+    EXPECT_EQ(prompter.LastText(),
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
+    EXPECT_FALSE(pending.HasPending());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The text dump
+
+class TextDump : public ProjectFile {
+protected:
+    std::string Dump()
+    {
+        EXPECT_TRUE(controller.WriteTextDump(dir.File("dump.xls")));
+        const Bytes bytes = test::ReadFile(dir.File("dump.xls"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
+
+TEST_F(TextDump, AnEmptyProjectHasTheHeadingsOnly)
+{
+    EXPECT_EQ(Dump(),
+        "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n"
+        "untitled\t1.00\tZelta Synthesizer\t108\t262036\r\n"
+        "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound Group\tSmoothing\tMix\tSize\r\n"
+        "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample Type\r\n"
+        "\r\nBANKS:\r\nDisk Path\tBank Name\tBank Type\tDate Modified\tSize\r\n"
+        "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n");
+}
+
+TEST_F(TextDump, ASoundIsAnInstrumentLineThenAnItemAndASampleLine)
+{
+    const std::string a = Wav("a.wav");
+    Load({ a, a }, 3);
+    Project().SetGroupName(3, "Bass");
+    dynamic_cast<MInstFile*>(Project().GetItem(3, 1))->SetChannel(2);
+    std::filesystem::remove(Wav("gone.wav"));
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find(a + "\ta.wav\tBass\tOff\t50/50\t3046\r\n"), std::string::npos);
+    EXPECT_NE(dump.find(a + "\ta.wav\tBass\tOff\tRight\t3046\r\n"), std::string::npos);
+    EXPECT_NE(dump.find("\r\na.wav\t\t3046\r\n\t" + a + "\t3016\t44100 Hz\t"), std::string::npos);
+    EXPECT_NE(dump.find("\t16-bit Stereo\r\n"), std::string::npos);
+
+    // The same file and channel twice: the second is a phantom.
+    dynamic_cast<MInstFile*>(Project().GetItem(3, 1))->SetChannel(0);
+    EXPECT_NE(Dump().find("\t" + a + "\tPhantom\t44100 Hz\t"), std::string::npos);
+}
+
+TEST_F(TextDump, ADeletedSampleKeepsItsLineWithoutADate)
+{
+    const std::string b = Wav("b.wav");
+    Load({ b });
+    std::filesystem::remove(b);
+    EXPECT_NE(Dump().find("\t" + b + "\t3016\t44100 Hz\t\t16-bit Stereo\r\n"), std::string::npos);
+}
+
+TEST_F(TextDump, SequencesAreNumberedFromZeroWithTwoDigits)
+{
+    std::vector<std::string> songs;
+    for (int i = 0; i < 11; ++i)
+        songs.push_back(dir.Write("s" + std::to_string(i) + ".mid",
+            test::MidiFile(1, 96, { test::TrackBuilder().End(0).Build() })));
+    Load(songs);
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find(songs[0] + "\tSequence 00\tType 2\t"), std::string::npos);
+    EXPECT_NE(dump.find(songs[10] + "\tSequence 10\tType 2\t"), std::string::npos);
+}
+
+TEST_F(TextDump, ThePerculaTargetNamesTheDeviceAndTheBank)
+{
+    Project().SetTarget(25);
+    const std::string dump = Dump();
+    EXPECT_NE(dump.find("untitled\t1.00\tPercula\t108"), std::string::npos);
+}
+
+} // namespace
+} // namespace cardmill

@@ -1,0 +1,228 @@
+// Sound files written by independent tools (sox, libsndfile, Python's aifc) read back with the
+// frames, rate, loops, markers and sample words that the tools say they wrote.
+
+#include "model/sound/MSoundFileAIFF.h"
+#include "model/sound/MSoundFileWAV.h"
+#include "support/SoundHelpers.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+std::string Shell(const std::string& command)
+{
+    std::string output;
+    if (std::FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[256];
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        if (::pclose(pipe) != 0)
+            ADD_FAILURE() << "failed: " << command;
+    }
+    while (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    return output;
+}
+
+std::string Quoted(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+class ToolWritten : public ::testing::Test {
+protected:
+    template <typename T> std::unique_ptr<T> Open(const std::string& path)
+    {
+        auto sound = std::make_unique<T>(env.services);
+        if (!sound->OpenSound(path) || sound->LoadStep() != 1)
+            return nullptr;
+        return sound;
+    }
+
+    /// What soxi says of a file: frames, rate, channels, bits.
+    void ExpectSoxAgrees(const MSoundFile& sound, const std::string& path)
+    {
+        EXPECT_EQ(std::stoul(Shell("soxi -s " + Quoted(path))), sound.GetFrameCount());
+        EXPECT_EQ(std::stod(Shell("soxi -r " + Quoted(path))), sound.SampleRate());
+        EXPECT_EQ(std::stoi(Shell("soxi -c " + Quoted(path))), sound.ChannelCount());
+        EXPECT_EQ(std::stoi(Shell("soxi -b " + Quoted(path))), 8 * sound.BytesPerSample());
+    }
+
+    test::TempDir dir;
+    test::TestEnv env;
+};
+
+struct SoxCase {
+    const char* name;
+    const char* file;
+    int bits;
+    int channels;
+    std::uint16_t channel; // the card channel choice for a stereo file
+};
+class SoxWritten : public ToolWritten, public ::testing::WithParamInterface<SoxCase> { };
+
+TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
+{
+    const SoxCase& c = GetParam();
+    const int bytes = c.bits / 8;
+    const int frames = 3000;
+    // Raw signed little-endian input at the target size: sox writes these values unchanged.
+    std::vector<std::int32_t> values(static_cast<std::size_t>(frames * c.channels));
+    test::Bytes raw;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::int64_t range = std::int64_t { 1 } << (c.bits - 1);
+        values[i] = static_cast<std::int32_t>(
+            (static_cast<std::int64_t>(i) * 2654435761LL) % (2 * range) - range);
+        for (int b = 0; b < bytes; ++b)
+            raw.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
+    }
+    const std::string in = dir.Write("in.raw", raw);
+    const std::string out = dir.File(c.file);
+    Shell("sox -t raw -r 32000 -e signed -b " + std::to_string(c.bits) + " -c "
+        + std::to_string(c.channels) + " -L " + Quoted(in) + " " + Quoted(out));
+
+    std::unique_ptr<MSoundFile> sound;
+    if (std::string(c.file).find(".aif") != std::string::npos)
+        sound = Open<MSoundFileAIFF>(out);
+    else
+        sound = Open<MSoundFileWAV>(out);
+    ASSERT_TRUE(sound);
+    ExpectSoxAgrees(*sound, out);
+    sound->SetChannel(c.channel);
+
+    const auto words = test::CardWords(*sound);
+    ASSERT_EQ(words.size(), static_cast<std::size_t>(frames + 1 + 8 + 8));
+    const auto top16 = [&](std::int32_t v) {
+        return static_cast<std::int32_t>(v) >> (c.bits - 16 > 0 ? c.bits - 16 : 0);
+    };
+    for (int i = 0; i < frames; ++i) {
+        const auto at
+            = [&](int ch) { return values[static_cast<std::size_t>(i * c.channels + ch)]; };
+        std::int32_t expected;
+        if (c.bits == 8) {
+            expected = c.channels == 1 ? at(0) * 256
+                : c.channel == 0       ? (at(0) + at(1)) * 128
+                                       : at(c.channel - 1) * 256;
+        } else {
+            expected = c.channels == 1 ? top16(at(0))
+                : c.channel == 0       ? (top16(at(0)) + top16(at(1))) >> 1
+                                       : top16(at(c.channel - 1));
+        }
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], static_cast<std::uint16_t>(expected))
+            << "frame " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sox, SoxWritten,
+    ::testing::Values(SoxCase { "Wav8Mono", "a.wav", 8, 1, 0 },
+        SoxCase { "Wav16Mono", "b.wav", 16, 1, 0 }, SoxCase { "Wav24Mono", "c.wav", 24, 1, 0 },
+        SoxCase { "Wav8StereoMix", "d.wav", 8, 2, 0 },
+        SoxCase { "Wav16StereoRight", "e.wav", 16, 2, 2 },
+        SoxCase { "Wav24StereoMix", "f.wav", 24, 2, 0 }, SoxCase { "Aiff8Mono", "g.aif", 8, 1, 0 },
+        SoxCase { "Aiff16StereoLeft", "h.aiff", 16, 2, 1 },
+        SoxCase { "Aiff24Mono", "i.aif", 24, 1, 0 },
+        SoxCase { "Aiff24StereoMix", "j.aif", 24, 2, 0 }),
+    [](const auto& tested) { return std::string(tested.param.name); });
+
+/// The sample libsndfile was given for frame i, channel c (sndfile_writer's pattern).
+std::uint16_t Pattern(int i, int c)
+{
+    return static_cast<std::uint16_t>((i * 263 + c * 101) & 0xFFFF);
+}
+
+TEST_F(ToolWritten, LibsndfileWavLoopsEndOneBeforeTheApiEnd)
+{
+    const std::string path = dir.File("looped.wav");
+    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path)
+        + " 5000 44100 1 16 root 62 loop 1000 4000 loop 200 300");
+    auto sound = Open<MSoundFileWAV>(path);
+    ASSERT_TRUE(sound);
+    ExpectSoxAgrees(*sound, path);
+    ASSERT_EQ(sound->LoopCount(), 2);
+    SoundLoop loop;
+    sound->GetLoop(loop, 0);
+    EXPECT_EQ(loop.start, 1000u);
+    EXPECT_EQ(loop.end, 3999u);
+    EXPECT_EQ(sound->GetRootKey(), 62);
+    // Entry 1 is never a default candidate: the default loop is entry 0.
+    EXPECT_EQ(sound->Params().looping, 1);
+    EXPECT_EQ(sound->Params().loopStart, 1000u);
+    const auto words = test::CardWords(*sound);
+    ASSERT_EQ(words.size(), 3999u + 8);
+    for (int i = 0; i < 3999 + 8; ++i)
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], Pattern(i, 0)) << i;
+}
+
+TEST_F(ToolWritten, LibsndfileAiffNamedMarkersGiveTheStartFrame)
+{
+    const std::string path = dir.File("marked.aiff");
+    Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path)
+        + " 3000 22050 2 24 marker 120 'start here' marker 2500 'Release Point'");
+    auto sound = Open<MSoundFileAIFF>(path);
+    ASSERT_TRUE(sound);
+    ExpectSoxAgrees(*sound, path);
+    ASSERT_EQ(sound->MarkerCount(), 2);
+    EXPECT_EQ(sound->Marker(0).name, "start here");
+    EXPECT_TRUE(sound->Marker(0).named);
+    EXPECT_EQ(sound->Marker(1).name, "Release Point");
+    EXPECT_EQ(sound->Marker(1).frame, 2500u);
+    EXPECT_EQ(sound->GetStartFrame(), 120u);
+    sound->SetChannel(2);
+    const auto words = test::CardWords(*sound);
+    ASSERT_EQ(words.size(), 3001u + 8 - 120 + 8);
+    for (int i = 0; i < 3000 - 120; ++i)
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], Pattern(i + 120, 1)) << i;
+}
+
+TEST_F(ToolWritten, PythonAifcMarkersWithAnInstChunkMakeTheSustainLoop)
+{
+    const std::string path = dir.File("python.aif");
+    const std::string script = dir.Write("write.py", std::string(R"PY(
+import struct, sys, warnings
+warnings.simplefilter("ignore")
+import aifc
+path = sys.argv[1]
+with aifc.open(path, "wb") as a:
+    a.aiff()  # plain AIFF: aifc writes AIFF-C unless told
+    a.setnchannels(1); a.setsampwidth(2); a.setframerate(11025)
+    a.setmark(1, 400, b"loop start")
+    a.setmark(2, 1600, b"loop end")
+    a.setmark(3, 50, b"start here")
+    a.writeframes(b"".join(struct.pack(">h", (i * 37) % 30000) for i in range(2000)))
+# aifc writes no INST chunk: add one whose sustain loop (forward) runs between markers 1 and 2.
+inst = struct.pack(">bbbbbbhhhhhhh", 48, -5, 0, 127, 1, 127, -3, 1, 1, 2, 0, 0, 0)
+with open(path, "r+b") as f:
+    f.seek(0, 2)
+    f.write(b"INST" + struct.pack(">I", len(inst)) + inst)
+    size = f.tell()
+    f.seek(4)
+    f.write(struct.pack(">I", size - 8))
+)PY"));
+    Shell("/usr/bin/python3 " + Quoted(script) + " " + Quoted(path));
+    auto sound = Open<MSoundFileAIFF>(path);
+    ASSERT_TRUE(sound);
+    ExpectSoxAgrees(*sound, path);
+    ASSERT_EQ(sound->LoopCount(), 1);
+    SoundLoop loop;
+    sound->GetLoop(loop, 0);
+    EXPECT_EQ(loop.start, 400u);
+    EXPECT_EQ(loop.end, 1600u);
+    EXPECT_TRUE(loop.valid);
+    ASSERT_EQ(sound->MarkerCount(), 1);
+    EXPECT_EQ(sound->GetStartFrame(), 50u);
+    EXPECT_EQ(sound->GetRootKey(), 48);
+    EXPECT_EQ(sound->Params().fineTune, -5 * 256);
+    EXPECT_FLOAT_EQ(sound->Params().volume, -3.0f);
+    const auto words = test::CardWords(*sound);
+    ASSERT_EQ(words.size(), 1600u - 50 + 8);
+    for (int i = 0; i < 1600 - 50 + 8; ++i)
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], (i + 50) * 37 % 30000) << i;
+}
+
+} // namespace
+} // namespace cardmill
