@@ -2,7 +2,7 @@
 # first (scripts/install-deps), then configure and build with CMake presets (Ninja).
 JOBS ?= 2
 
-.PHONY: all deps build demo test asan fuzz bench clean
+.PHONY: all deps build demo test asan release-builds fuzz bench clean
 
 all: build
 
@@ -24,6 +24,14 @@ asan: deps
 	cmake --preset asan-ubsan >/dev/null
 	cmake --build --preset asan-ubsan -j$(JOBS) --target cardmill_tests fuzz_replays
 	ctest --preset asan-ubsan -j$(JOBS) -E '^e2e\.'
+
+# The plain Release type as a packager builds it, with each compiler; warnings fail it here.
+release-builds: deps
+	for cxx in g++ clang++; do \
+		cmake -S . -B build/plain-release-$$cxx -G Ninja -DCMAKE_BUILD_TYPE=Release \
+			-DCMAKE_CXX_COMPILER=$$cxx -DCARDMILL_WERROR=ON >/dev/null && \
+		cmake --build build/plain-release-$$cxx -j$(JOBS) || exit 1; \
+	done
 
 # libFuzzer runs: make fuzz TARGET=wav SECONDS=300
 fuzz: deps

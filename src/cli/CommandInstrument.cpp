@@ -1,5 +1,4 @@
 #include "Cli.h"
-#include "model/MReadableFileDispatcher.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
@@ -19,7 +18,6 @@ int CommandInstrument(CliApp& app)
     if (args.rest.empty())
         return UsageError("instrument", "name at least one sound file");
 
-    const MReadableFileDispatcher& sounds = app.controller->SoundDispatcher();
     std::vector<std::unique_ptr<MSoundFile>> samples;
     for (const std::string& given : args.rest) {
         const std::string path = AbsolutePath(given);
@@ -27,20 +25,11 @@ int CommandInstrument(CliApp& app)
             std::fprintf(stderr, "cardmill instrument: can't read '%s'\n", given.c_str());
             return kFailed;
         }
-        std::unique_ptr<MReadableFile> file;
-        if (sounds.Recognises(path)) {
-            file = sounds.Create(path);
-            if (!file) {
-                ReportFailure(app.prompter, CantUnderstandMessage(sounds.GetKindName(), path));
-                return kFailed;
-            }
-        } else {
-            app.prompter.Show("Cardmill doesn't understand the file '" + path
-                    + "'. If you choose to use this file, its entire contents will be "
-                      "considered 16-bit mono 48kHz sample data and you should edit its "
-                      "parameters.",
-                Icon::Exclamation, Buttons::Ok);
-            file = sounds.CreateRaw(path);
+        auto file = app.controller->CreateForAdding(path, MCardmill::AddFilter::Sound, true);
+        if (!file) {
+            std::fprintf(stderr, "cardmill instrument: '%s' is not used; nothing is written\n",
+                given.c_str());
+            return app.Finish(false);
         }
         samples.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
     }

@@ -1,11 +1,15 @@
 #include "Json.h"
 
+#include "model/TextEncoding.h"
+
 #include <cstdio>
 
 namespace cardmill {
 
-std::string JsonEscape(std::string_view text)
+std::string JsonEscape(std::string_view bytes)
 {
+    // JSON is UTF-8: paths in another encoding and 8-bit names become valid text first.
+    const std::string text = DisplayText(bytes);
     std::string escaped;
     for (const char c : text) {
         switch (c) {

@@ -44,6 +44,8 @@ private:
     bool afterKey = false;
 };
 
-std::string JsonEscape(std::string_view text);
+/// A JSON string's contents: valid UTF-8 whatever the bytes, with the characters JSON needs
+/// escaped.
+std::string JsonEscape(std::string_view bytes);
 
 } // namespace cardmill

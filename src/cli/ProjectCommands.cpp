@@ -8,6 +8,7 @@
 #include "model/APrefs.h"
 #include "model/DeviceFamily.h"
 #include "model/MProject.h"
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
@@ -15,12 +16,12 @@
 #include "synth/ALoaderProgressDialog.h"
 
 #include <cstdio>
+#include <deque>
+#include <tuple>
 
 namespace cardmill {
 
 namespace {
-
-constexpr int kQueueRoom = PendingFilesQueue::kSlots - 1;
 
 std::string Upper(const std::string& text)
 {
@@ -33,12 +34,36 @@ int Fail(const std::string& command, const std::string& message)
     return kFailed;
 }
 
+/// A name typed for the card in the card's characters, or nothing (told why) when the instrument
+/// can't show it; a word when its accents go.
+std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
+{
+    std::string message;
+    auto card = TypedCardText(typed, what, message);
+    if (!card)
+        ReportFailure(app.prompter, message);
+    else if (!message.empty())
+        app.prompter.Show(message, Icon::Information, Buttons::Ok);
+    return card;
+}
+
 /// Card name, version, size and target as Card Info takes them; false (told why) when refused.
 bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& args, int& status)
 {
     MProject& project = app.controller->Project();
-    std::string name = args.Get("--name").value_or(project.GetCardName());
-    std::string version = args.Get("--version").value_or(project.GetVersion());
+    std::string name = project.GetCardName();
+    std::string version = project.GetVersion();
+    for (auto [option, what, text] : { std::tuple { "--name", "card name", &name },
+             std::tuple { "--version", "version", &version } }) {
+        if (const auto typed = args.Get(option)) {
+            const auto card = AcceptTyped(app, *typed, what);
+            if (!card) {
+                status = kFailed;
+                return false;
+            }
+            *text = *card;
+        }
+    }
     if (name.size() > MProject::kCardNameLimit || version.size() > MProject::kVersionLimit) {
         status = UsageError(command, "the card name holds at most 10 characters and the version 4");
         return false;
@@ -93,15 +118,22 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
     return true;
 }
 
-/// Loads the files waiting in the queue; the number that did not reach the project.
-int LoadPending(CliApp& app, std::optional<int> group)
-{
-    ALoaderProgressDialog loader(*app.controller, app.progress);
-    loader.SetTargetGroup(group);
-    loader.Run();
-    app.progress.Finish();
-    return loader.NotAdded();
-}
+/// The files of one `add`, recognised before anything is loaded, all going to one group.
+class ChosenFiles final : public WaitingFiles {
+public:
+    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override
+    {
+        if (files.empty())
+            return nullptr;
+        auto file = std::move(files.front());
+        files.pop_front();
+        group = targetGroup;
+        return file;
+    }
+
+    std::deque<std::unique_ptr<MReadableFile>> files;
+    std::optional<int> targetGroup;
+};
 
 } // namespace
 
@@ -117,7 +149,7 @@ std::optional<int> ParseGroup(const MProject& project, const std::string& text)
     if (upper == "PROG")
         return MProject::kProgramGroup;
     for (int group = 0; group < MProject::kSoundGroups; ++group)
-        if (EqualsIgnoringCase(project.GetGroupName(group), text))
+        if (EqualsIgnoringCase(project.GetGroupName(group), CardCharacters(text)))
             return group;
     return std::nullopt;
 }
@@ -223,19 +255,29 @@ int CommandAdd(CliApp& app)
             group.reset(); // sequences and banks go to their own groups anyway
     }
 
+    ChosenFiles chosen;
+    chosen.targetGroup = group;
+    for (std::size_t i = 1; i < args.rest.size(); ++i) {
+        auto file = app.controller->CreateForAdding(
+            AbsolutePath(args.rest[i]), MCardmill::AddFilter::Any, true);
+        if (!file) {
+            Fail("add", "'" + args.rest[i] + "' is not added; the project is left as it was");
+            return app.Finish(false);
+        }
+        chosen.files.push_back(std::move(file));
+    }
+
     APrefs& prefs = app.controller->Prefs();
     const std::uint16_t split = prefs.splitStereoFiles;
     if (args.Has("--split-stereo"))
         prefs.splitStereoFiles = 1;
     const std::size_t before = project.CountSoundItems()
         + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
-    int notAdded = 0;
-    // The queue holds 31 paths at a time.
-    for (std::size_t first = 1; first < args.rest.size(); first += kQueueRoom) {
-        for (std::size_t i = first; i < std::min(args.rest.size(), first + kQueueRoom); ++i)
-            app.pending.Push(AbsolutePath(args.rest[i]));
-        notAdded += LoadPending(app, group);
-    }
+    ALoaderProgressDialog loader(*app.controller, app.progress);
+    loader.SetWaitingFiles(&chosen);
+    loader.Run();
+    app.progress.Finish();
+    const int notAdded = loader.NotAdded();
     prefs.splitStereoFiles = split;
     if (notAdded > 0 || !app.finder.Missing().empty()) {
         Fail("add",
@@ -299,10 +341,12 @@ int CommandSet(CliApp& app)
             return UsageError("set", "--group-name takes GROUP=NAME for a keyboard or drum group");
         if (project.IsGroupUnavailable(*group))
             return Fail("set", "the drum groups can't be used on a Percula card");
-        const std::string name = assignment.substr(equals + 1);
-        if (name.size() > 6)
+        const auto name = AcceptTyped(app, assignment.substr(equals + 1), "group name");
+        if (!name)
+            return kFailed;
+        if (name->size() > 6)
             return UsageError("set", "a group's name holds at most 6 characters");
-        project.SetGroupName(*group, name);
+        project.SetGroupName(*group, *name);
     }
     for (const std::string& assignment : args.All("--out-port")) {
         const auto equals = assignment.find('=');

@@ -178,6 +178,27 @@ bool MCardmill::ChooseProjectToOpen()
     return true;
 }
 
+std::unique_ptr<MReadableFile> MCardmill::CreateForAdding(
+    const std::string& path, AddFilter filter, bool rawNeedsConsent) const
+{
+    const MReadableFileDispatcher* inOrder[] = { soundDispatcher.get(), instDispatcher.get(),
+        seqDispatcher.get(), paramDispatcher.get() };
+    if (filter != AddFilter::Any) {
+        if (auto file = inOrder[static_cast<int>(filter) - 1]->Create(path))
+            return file;
+    } else {
+        for (const auto* dispatcher : inOrder)
+            if (dispatcher->Recognises(path))
+                if (auto file = dispatcher->Create(path))
+                    return file;
+    }
+    const Answer answer = platform.prompter.Show(
+        RawDataMessage(path), Icon::Exclamation, rawNeedsConsent ? Buttons::OkCancel : Buttons::Ok);
+    if (answer != Answer::Ok)
+        return nullptr;
+    return soundDispatcher->CreateRaw(path);
+}
+
 void MCardmill::QueueProjectForLoading()
 {
     pending.Push(documentPath);

@@ -92,6 +92,15 @@ public:
     bool ChooseProjectToOpen();
     void QueueProjectForLoading();
 
+    /// The kinds of file the add-files road can be limited to (its file-type filter).
+    enum class AddFilter { Any, Sound, Instrument, Sequence, Bank };
+    /// A file chosen to be added, recognised as the add-files dialog does: the sound, instrument,
+    /// sequence and SysEx dispatchers in that order (only the one the filter names), and a file
+    /// none of them yields taken as raw 16-bit mono 48 kHz sample data after the raw-data notice.
+    /// With `rawNeedsConsent` the notice is a question (OK / Cancel) and Cancel gives none.
+    std::unique_ptr<MReadableFile> CreateForAdding(
+        const std::string& path, AddFilter filter, bool rawNeedsConsent) const;
+
     const std::string& DocumentPath() const { return documentPath; }
     bool KeepBackup() const { return keepBackup; }
 
@@ -119,13 +128,13 @@ private:
     bool WriteProgramGroup(SafeOutput& file);
     bool FinishFormLength(SafeOutput& file);
     // Text dump
-    bool DumpWrite(SafeOutput& file, std::string_view text);
-    bool DumpProject(SafeOutput& file);
-    bool DumpInstruments(SafeOutput& file);
-    bool DumpSamples(SafeOutput& file);
-    bool DumpSampleLine(SafeOutput& file, const MSoundFile& sample);
-    bool DumpBanks(SafeOutput& file);
-    bool DumpSequences(SafeOutput& file);
+    bool DumpWrite(std::string& out, std::string_view text);
+    bool DumpProject(std::string& out);
+    bool DumpInstruments(std::string& out);
+    bool DumpSamples(std::string& out);
+    bool DumpSampleLine(std::string& out, const MSoundFile& sample);
+    bool DumpBanks(std::string& out);
+    bool DumpSequences(std::string& out);
 
     Platform platform;
     DocumentUi& ui;

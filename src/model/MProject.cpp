@@ -1,6 +1,7 @@
 #include "model/MProject.h"
 
 #include "model/APrefs.h"
+#include "model/TextEncoding.h"
 
 #include <algorithm>
 
@@ -96,13 +97,13 @@ void MProject::MarkEdited()
 void MProject::SetCardName(std::string_view name)
 {
     MarkEdited();
-    cardName = std::string(name.substr(0, kCardNameLimit));
+    cardName = CardCharacters(name).substr(0, kCardNameLimit);
 }
 
 void MProject::SetVersion(std::string_view text)
 {
     MarkEdited();
-    version = std::string(text.substr(0, kVersionLimit));
+    version = CardCharacters(text).substr(0, kVersionLimit);
 }
 
 std::string MProject::GetCardSizeText() const
@@ -148,7 +149,7 @@ void MProject::SetGroupName(int group, std::string_view name)
         return;
     MarkEdited();
     // A name from a project file may be longer than the 7-character field: it is cut.
-    groupNames[static_cast<std::size_t>(group)] = std::string(name.substr(0, kGroupNameLimit));
+    groupNames[static_cast<std::size_t>(group)] = CardCharacters(name).substr(0, kGroupNameLimit);
 }
 
 bool MProject::IsGroupUnavailable(int group) const

@@ -1,6 +1,7 @@
 #include "model/MReadableFile.h"
 
 #include "model/Services.h"
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "platform/Clock.h"
 
@@ -25,7 +26,7 @@ bool MReadableFile::SetFile(const std::string& path)
     CloseStream();
     record = FileRecord {};
     record.path = path;
-    record.name = FileNameOf(path).substr(0, kNameLimit);
+    record.name = CutText(FileNameOf(path), kNameLimit);
     fileSize = 0;
     lastError = 0;
     if (memory) {
@@ -223,7 +224,7 @@ std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunk(std::uint32_t 
 
 void MReadableFile::SetShortName(std::string_view text)
 {
-    shortName = CompactName(text, kShortNameLimit);
+    shortName = CompactName(CardCharacters(text), kShortNameLimit);
 }
 
 } // namespace cardmill

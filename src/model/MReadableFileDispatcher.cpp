@@ -10,6 +10,13 @@ std::string CantUnderstandMessage(const std::string& kindName, const std::string
     return "Sorry, but Cardmill can't understand the " + kindName + " '" + path + "'";
 }
 
+std::string RawDataMessage(const std::string& path)
+{
+    return "Cardmill doesn't understand the file '" + path
+        + "'. If you choose to use this file, its entire contents will be considered 16-bit mono "
+          "48kHz sample data and you should edit its parameters.";
+}
+
 MReadableFileDispatcher::MReadableFileDispatcher(Services& sharedServices, std::string kind)
     : services(sharedServices)
     , kindName(std::move(kind))

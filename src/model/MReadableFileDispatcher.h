@@ -96,6 +96,9 @@ private:
     std::vector<const MReadableFileDispatcher*> dispatchers;
 };
 
+/// The add-files road's notice before it takes a file that no dispatcher yields as raw data.
+std::string RawDataMessage(const std::string& path);
+
 /// "Sorry, but Cardmill can't understand the " + kind + " '" + path + "'"
 std::string CantUnderstandMessage(const std::string& kindName, const std::string& path);
 

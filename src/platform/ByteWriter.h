@@ -36,14 +36,21 @@ public:
     ByteWriter& U16(std::uint16_t value, Endian order) { return Write(value, order); }
     ByteWriter& U32(std::uint32_t value, Endian order) { return Write(value, order); }
 
+    // Grown with resize and filled in place: g++ 12 at -O3 takes vector::insert of a range into
+    // a fresh small buffer for an overflow (a false -Wstringop-overflow).
     ByteWriter& Append(std::span<const std::uint8_t> data)
     {
-        bytes.insert(bytes.end(), data.begin(), data.end());
+        const std::size_t at = bytes.size();
+        bytes.resize(at + data.size());
+        std::copy(data.begin(), data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
         return *this;
     }
     ByteWriter& Append(std::string_view text)
     {
-        bytes.insert(bytes.end(), text.begin(), text.end());
+        const std::size_t at = bytes.size();
+        bytes.resize(at + text.size());
+        std::transform(text.begin(), text.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            [](char c) { return static_cast<std::uint8_t>(c); });
         return *this;
     }
     ByteWriter& Fill(std::size_t count, std::uint8_t value = 0)

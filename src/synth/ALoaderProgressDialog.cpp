@@ -37,10 +37,13 @@ bool ALoaderProgressDialog::Step()
     if (!loading && !stopRequested) {
         std::string path;
         while (!loading && controller.PendingFiles().Pop(path)) {
+            loadingGroup = targetGroup;
             loading = controller.Creator().Create(path);
             if (!loading)
                 ++notAdded;
         }
+        if (!loading && waiting)
+            loading = waiting->TakeNextWaiting(loadingGroup);
         if (!loading)
             stopRequested = true;
     }
@@ -72,8 +75,8 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
 {
     MProject& project = controller.Project();
     auto* voice = dynamic_cast<MInstFile*>(file.get());
-    if (voice && targetGroup)
-        voice->SetCategory(static_cast<std::int16_t>(*targetGroup));
+    if (voice && loadingGroup)
+        voice->SetCategory(static_cast<std::int16_t>(*loadingGroup));
     MReadableFile* item = file.get();
     if (!project.CanPlace(item, item->GetCategory()) || !project.AddItem(std::move(file))) {
         ++notAdded;

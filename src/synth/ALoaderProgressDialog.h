@@ -13,6 +13,15 @@ class MCardmill;
 class MReadableFile;
 class ProgressView;
 
+/// Files already recognised and waiting to be loaded (the add-files dialog's lists), taken when
+/// the queue of paths is empty.
+class WaitingFiles {
+public:
+    virtual ~WaitingFiles() = default;
+    /// The next file and the group it goes to (none: its own category), or no file.
+    virtual std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) = 0;
+};
+
 /// Turns the paths waiting in the application's queue into project items: each path is
 /// recognised by the creator and its file loaded one step at a time, then offered to the project
 /// (a stereo sound split into two items when the preference asks for it). A file that fails does
@@ -22,8 +31,11 @@ public:
     ALoaderProgressDialog(MCardmill& controller, ProgressView& view);
     ~ALoaderProgressDialog() override;
 
-    /// The group that sound and instrument files go to (their category otherwise).
+    /// The group that sound and instrument files from the queue go to (their category
+    /// otherwise).
     void SetTargetGroup(std::optional<int> group) { targetGroup = group; }
+    /// Where files come from once the queue is empty.
+    void SetWaitingFiles(WaitingFiles* source) { waiting = source; }
     /// Runs until the queue is empty (or Stop).
     void Run();
     bool Step() override;
@@ -41,6 +53,8 @@ private:
     ProgressView& view;
     std::unique_ptr<MReadableFile> loading;
     std::optional<int> targetGroup;
+    std::optional<int> loadingGroup;
+    WaitingFiles* waiting = nullptr;
     bool stopRequested = false;
     int added = 0;
     int notAdded = 0;

@@ -1,6 +1,7 @@
 #include "model/instrument/MInstFileSampleCell.h"
 
 #include "model/Services.h"
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/ProgressView.h"
@@ -87,9 +88,10 @@ bool MInstFileSampleCellChunked::ReadChunks()
         const auto length = anno.U32At(4, Order());
         if (length && *length > 1) {
             const auto text = anno.From(8);
-            comment
-                = ReadTerminated(text->Data().first(std::min<std::size_t>(*length, text->Size())))
-                      .substr(0, kCommentLimit);
+            comment = DecodeText(
+                ReadTerminated(text->Data().first(std::min<std::size_t>(*length, text->Size())))
+                    .substr(0, kCommentLimit),
+                TextCharset());
         }
     }
     return true;
@@ -150,8 +152,8 @@ std::optional<FileRecord> MInstFileSampleCellChunked::FileEntryAt(std::uint32_t 
             return std::nullopt;
         const std::size_t at = pathEntries[index];
         const auto path = list.SubAt(at + 4, *list.U32At(at, Order()));
-        record.path = ReadTerminated(path->Data());
-        record.name = StoredFileName(record.path).substr(0, kNameLimit);
+        record.path = DecodeText(ReadTerminated(path->Data()), Charset::Windows1252);
+        record.name = CutText(StoredFileName(record.path), kNameLimit);
         return record;
     }
     const auto size = list.U32At(12, Order());
@@ -165,7 +167,8 @@ std::optional<FileRecord> MInstFileSampleCellChunked::FileEntryAt(std::uint32_t 
         return std::nullopt;
     record.volumeRef = static_cast<std::int16_t>(*entry->U32At(28, Order()));
     record.directoryId = *entry->U32At(64, Order());
-    record.name = NameField(*entry->SubAt(32, 32)).substr(0, kNameLimit);
+    record.name
+        = CutText(DecodeText(NameField(*entry->SubAt(32, 32)), Charset::MacRoman), kNameLimit);
     record.path = record.name;
     return record;
 }

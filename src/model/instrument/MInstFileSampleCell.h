@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MReadableFileDispatcher.h"
+#include "model/TextEncoding.h"
 #include "model/instrument/MInstFileInstrument.h"
 
 #include <array>
@@ -118,6 +119,8 @@ private:
     bool LoadZone();
 
     Endian Order() const { return pc ? Endian::Little : Endian::Big; }
+    /// The PC layout is written by the Windows program, the others by the Mac one.
+    Charset TextCharset() const { return pc ? Charset::Windows1252 : Charset::MacRoman; }
 
     bool pc;
     std::optional<std::vector<std::uint8_t>> fileList, sampleTable, keyMaps;

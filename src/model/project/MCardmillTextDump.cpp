@@ -1,9 +1,11 @@
 // The text dump of the controller: a tab-separated listing of the project for spreadsheets, with
-// CR LF line ends, written through a temporary file that replaces the target only when complete.
+// CR LF line ends, in UTF-8, written through a temporary file that replaces the target only when
+// complete.
 
 #include "model/DeviceFamily.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/bank/MParamFile.h"
 #include "model/instrument/MInstFile.h"
@@ -11,6 +13,7 @@
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace cardmill {
@@ -41,12 +44,10 @@ const char* MixText(std::uint16_t channel)
 
 } // namespace
 
-bool MCardmill::DumpWrite(SafeOutput& file, std::string_view text)
+bool MCardmill::DumpWrite(std::string& out, std::string_view text)
 {
-    if (file.Write(text))
-        return true;
-    ReportWriteError();
-    return false;
+    out += DisplayText(text);
+    return true;
 }
 
 bool MCardmill::WriteTextDump(const std::string& path)
@@ -56,8 +57,19 @@ bool MCardmill::WriteTextDump(const std::string& path)
     if (!CreateSafely(path, false, file, backupName))
         return false;
     project->ComputeTotalBytes();
-    const bool written = DumpProject(*file) && DumpInstruments(*file) && DumpSamples(*file)
-        && DumpBanks(*file) && DumpSequences(*file);
+    std::string text;
+    bool written = DumpProject(text) && DumpInstruments(text) && DumpSamples(text)
+        && DumpBanks(text) && DumpSequences(text);
+    // Spreadsheets take a text file for their system's 8-bit character set unless it starts with
+    // the UTF-8 byte order mark; a dump of plain ASCII needs none and stays as it always was.
+    const bool ascii = std::all_of(
+        text.begin(), text.end(), [](char c) { return static_cast<std::uint8_t>(c) < 0x80; });
+    if (written && !ascii)
+        text.insert(0, "\xEF\xBB\xBF");
+    if (written && !file->Write(text)) {
+        ReportWriteError();
+        written = false;
+    }
     if (!written) {
         AbortSafely(path, false, file, backupName);
         return false;
@@ -65,21 +77,21 @@ bool MCardmill::WriteTextDump(const std::string& path)
     return CommitSafely(path, false, file, backupName);
 }
 
-bool MCardmill::DumpProject(SafeOutput& file)
+bool MCardmill::DumpProject(std::string& out)
 {
     const std::uint32_t used = project->GetTotalBytes();
     const auto free = static_cast<std::int32_t>(project->GetCardSizeBytes() - used);
     return DumpWrite(
-               file, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n")
-        && DumpWrite(file,
+               out, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n")
+        && DumpWrite(out,
             project->GetCardName() + "\t" + project->GetVersion() + "\t"
                 + GetFamilyName(project->GetTarget()) + Format("\t%ld", static_cast<long>(used))
                 + Format("\t%ld\r\n", static_cast<long>(free)));
 }
 
-bool MCardmill::DumpInstruments(SafeOutput& file)
+bool MCardmill::DumpInstruments(std::string& out)
 {
-    if (!DumpWrite(file,
+    if (!DumpWrite(out,
             "\r\nINSTRUMENTS:\r\nDisk Path\tInstrument Name\tSound "
             "Group\tSmoothing\tMix\tSize\r\n"))
         return false;
@@ -90,8 +102,8 @@ bool MCardmill::DumpInstruments(SafeOutput& file)
                 ReportFailure(platform.prompter, kInternalError);
                 return false;
             }
-            if (!DumpWrite(file, voice->GetPath())
-                || !DumpWrite(file,
+            if (!DumpWrite(out, voice->GetPath())
+                || !DumpWrite(out,
                     "\t" + voice->GetShortName() + "\t" + project->GetGroupName(group) + "\t"
                         + (voice->GetSmoothing() ? "On" : "Off") + "\t"
                         + MixText(voice->GetChannel())
@@ -102,9 +114,9 @@ bool MCardmill::DumpInstruments(SafeOutput& file)
     return true;
 }
 
-bool MCardmill::DumpSamples(SafeOutput& file)
+bool MCardmill::DumpSamples(std::string& out)
 {
-    if (!DumpWrite(file,
+    if (!DumpWrite(out,
             "\r\nSAMPLES:\r\nInstrument\tDisk Path\tSize\tSample Rate\tDate Modified\tSample "
             "Type\r\n"))
         return false;
@@ -115,19 +127,19 @@ bool MCardmill::DumpSamples(SafeOutput& file)
                 ReportFailure(platform.prompter, kInternalError);
                 return false;
             }
-            if (!DumpWrite(file,
+            if (!DumpWrite(out,
                     "\r\n" + voice->GetShortName()
                         + Format("\t\t%ld\r\n", static_cast<long>(voice->GetCompiledSize()))))
                 return false;
             // A sample line that fails is reported and the dump goes on with the next one.
             for (const MSoundFile* sample : voice->Samples())
-                DumpSampleLine(file, *sample);
+                DumpSampleLine(out, *sample);
         }
     }
     return true;
 }
 
-bool MCardmill::DumpSampleLine(SafeOutput& file, const MSoundFile& sample)
+bool MCardmill::DumpSampleLine(std::string& out, const MSoundFile& sample)
 {
     if (sample.GetPath().empty()) {
         ReportFailure(platform.prompter, kInternalError);
@@ -136,15 +148,15 @@ bool MCardmill::DumpSampleLine(SafeOutput& file, const MSoundFile& sample)
     const std::string size = sample.IsPhantom()
         ? std::string("Phantom")
         : Format("%ld", static_cast<long>(sample.GetSampleDataSize()));
-    return DumpWrite(file, "\t" + sample.GetPath())
-        && DumpWrite(file,
+    return DumpWrite(out, "\t" + sample.GetPath())
+        && DumpWrite(out,
             "\t" + size + "\t" + sample.SampleRateText() + "\t" + DateModified(sample.GetPath())
                 + "\t" + sample.SampleTypeText() + "\r\n");
 }
 
-bool MCardmill::DumpBanks(SafeOutput& file)
+bool MCardmill::DumpBanks(std::string& out)
 {
-    if (!DumpWrite(file, "\r\nBANKS:\r\nDisk Path\tBank Name\tBank Type\tDate Modified\tSize\r\n"))
+    if (!DumpWrite(out, "\r\nBANKS:\r\nDisk Path\tBank Name\tBank Type\tDate Modified\tSize\r\n"))
         return false;
     if (project->CountItems(MProject::kProgramGroup) == 0)
         return true;
@@ -155,15 +167,15 @@ bool MCardmill::DumpBanks(SafeOutput& file)
         return false;
     }
     const char* type = project->GetTarget() == MProject::kZelta ? "Zelta" : "Percula";
-    return DumpWrite(file, bank->GetPath())
-        && DumpWrite(file,
+    return DumpWrite(out, bank->GetPath())
+        && DumpWrite(out,
             "\t" + bank->GetShortName() + "\t" + type + "\t" + DateModified(bank->GetPath())
                 + Format("\t%ld\r\n", static_cast<long>(bank->GetCompiledSize())));
 }
 
-bool MCardmill::DumpSequences(SafeOutput& file)
+bool MCardmill::DumpSequences(std::string& out)
 {
-    if (!DumpWrite(file,
+    if (!DumpWrite(out,
             "\r\nSEQUENCES:\r\nDisk Path\tSequence Name\tSequence Type\tDate Modified\tSize\r\n"))
         return false;
     for (int n = 0; n < project->CountItems(MProject::kSequenceGroup); ++n) {
@@ -181,7 +193,7 @@ bool MCardmill::DumpSequences(SafeOutput& file)
             rest += Format("Type %ld", static_cast<long>(*format + 1));
         rest += "\t" + DateModified(sequence->GetPath())
             + Format("\t%ld\r\n", static_cast<long>(sequence->GetCompiledSize()));
-        if (!DumpWrite(file, sequence->GetPath()) || !DumpWrite(file, rest))
+        if (!DumpWrite(out, sequence->GetPath()) || !DumpWrite(out, rest))
             return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #include "model/sequence/MSeqFileMidi.h"
 
 #include "model/Services.h"
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "platform/ProgressView.h"
 
@@ -352,7 +353,7 @@ bool MSeqFileMidi::Load()
     for (int t = 0; t < trackCount; ++t) {
         std::string name;
         if (tracks[static_cast<std::size_t>(t)].GetName(name)) {
-            comment = name.substr(0, kCommentLimit);
+            comment = DecodeText(name.substr(0, kCommentLimit), Charset::Windows1252);
             break;
         }
     }

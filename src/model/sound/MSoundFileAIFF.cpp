@@ -1,5 +1,6 @@
 #include "model/sound/MSoundFileAIFF.h"
 
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 
 #include <cmath>
@@ -131,14 +132,16 @@ bool MSoundFileAIFF::ParseChunks()
             const std::size_t available = comments.Size() > 10 ? comments.Size() - 10 : 0;
             const auto text = comments.SubAt(10, std::min<std::size_t>(*length, available));
             if (text)
-                comment = std::string(text->Data().begin(), text->Data().end())
-                              .substr(0, kCommentLimit);
+                comment = DecodeText(
+                    std::string(text->Data().begin(), text->Data().end()).substr(0, kCommentLimit),
+                    Charset::MacRoman);
         }
     }
     if (appl && comment.empty()) {
         const ByteReader application = Body(*appl);
         if (application.HasCodeAt(0, "Sd2a"))
-            comment = ReadLengthPrefixed(application, 14, 256).substr(0, kCommentLimit);
+            comment = DecodeText(ReadLengthPrefixed(application, 14, 256).substr(0, kCommentLimit),
+                Charset::MacRoman);
     }
     ParseMarkers();
     ApplySoundOffset();
@@ -207,6 +210,7 @@ void MSoundFileAIFF::ParseMarkers()
         // Names written by some tools carry trailing NUL bytes.
         while (!name.empty() && name.back() == '\0')
             name.pop_back();
+        name = DecodeText(name, Charset::MacRoman);
         SoundMarker& marker = this->markers[static_cast<std::size_t>(markerCount++)];
         marker.frame = *position;
         marker.id = *id;

@@ -1,5 +1,6 @@
 #include "model/sound/MSoundFileSFIL.h"
 
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 
 namespace cardmill {
@@ -89,10 +90,12 @@ bool MSoundFileSFIL::ParseHeader(const std::vector<std::uint8_t>& bytes)
         SoundMarker& marker = markers[static_cast<std::size_t>(markerCount++)];
         marker.frame = *header.U32At(slot + 2, Endian::Big) / 2;
         marker.id = static_cast<std::uint16_t>(k + 1);
-        marker.name = ReadLengthPrefixed(header, slot + 6, kMarkerNameLimit + 1);
+        marker.name = DecodeText(
+            ReadLengthPrefixed(header, slot + 6, kMarkerNameLimit + 1), Charset::MacRoman);
         marker.named = !marker.name.empty();
     }
-    comment = ReadLengthPrefixed(header, 763, 256).substr(0, kCommentLimit);
+    comment = DecodeText(
+        ReadLengthPrefixed(header, 763, 256).substr(0, kCommentLimit), Charset::MacRoman);
     return true;
 }
 

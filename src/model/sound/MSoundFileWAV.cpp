@@ -1,5 +1,6 @@
 #include "model/sound/MSoundFileWAV.h"
 
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 
 namespace cardmill {
@@ -156,7 +157,7 @@ void MSoundFileWAV::ReadComment()
     if (!chunk)
         return;
     const auto text = std::span<const std::uint8_t>(*chunk).subspan(8);
-    comment = ReadTerminated(text).substr(0, kCommentLimit);
+    comment = DecodeText(ReadTerminated(text).substr(0, kCommentLimit), Charset::Windows1252);
 }
 
 bool MWAVFormatInterpreter::Recognises(const std::string& path) const
