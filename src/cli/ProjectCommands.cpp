@@ -446,7 +446,7 @@ int CommandImage(CliApp& app)
     const auto outcome = dialog.Run(AbsolutePath(*output));
     app.progress.Finish();
     if (outcome == AImageProgressDialog::Outcome::Stopped)
-        return Fail("image", "stopped; the image file is not complete");
+        return Fail("image", "stopped; no image file is written");
     return app.Finish(outcome == AImageProgressDialog::Outcome::Ready);
 }
 

@@ -25,6 +25,7 @@ AImageProgressDialog::AImageProgressDialog(MProject& projectModel, MCompileEngin
     , prompter(prompterService)
     , clock(clockService)
     , view(progressView)
+    , safeFile(prompterService)
 {
 }
 
@@ -47,7 +48,7 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
 {
     blockInSector = 0;
     sector = 0;
-    imageFile = nullptr;
+    imageFile.reset();
     imagePath.clear();
     step = 0;
     project.ComputeTotalBytes();
@@ -72,15 +73,8 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
             return false;
     }
     imagePath = path;
-    imageFile = std::fopen(path.c_str(), "w+b");
-    if (!imageFile) {
-        ReportFailure(
-            prompter, std::string(ASafeFile::kCantCreate) + path + " could not be opened.");
+    if (!safeFile.CreateSafely(path, false, imageFile, backupName))
         return false;
-    }
-    // Blocks are appended as they come; a large buffer keeps the writes few.
-    writeBuffer = std::make_unique<char[]>(kWriteBufferBytes);
-    std::setvbuf(imageFile, writeBuffer.get(), _IOFBF, kWriteBufferBytes);
     if (!engine.Begin()) {
         Finish();
         return false;
@@ -114,16 +108,15 @@ bool AImageProgressDialog::Step()
     case 2: {
         const std::uint16_t count = engine.GetFinalByteCount();
         if (count != 0) {
-            if (!Append(engine.GetBlockData().data(), count)) {
+            if (!Append(engine.GetBlockData().first(count))) {
                 step = kFinish;
                 break;
             }
             ShowBlockLines();
             UpdateProgressBar(clock.TickCount());
         }
-        // The file must be complete on disk before it is called ready.
-        if (std::fflush(imageFile) != 0) {
-            ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
+        // The image takes its place once it is complete on disk, and only then is it ready.
+        if (!safeFile.CommitSafely(imagePath, false, imageFile, backupName)) {
             failed = true;
             step = kFinish;
             break;
@@ -161,9 +154,9 @@ bool AImageProgressDialog::FetchNextBlock()
     return false;
 }
 
-bool AImageProgressDialog::Append(const std::uint8_t* bytes, std::size_t count)
+bool AImageProgressDialog::Append(std::span<const std::uint8_t> bytes)
 {
-    if (std::fwrite(bytes, 1, count, imageFile) == count)
+    if (imageFile->Write(bytes))
         return true;
     // The run ends; unlike the original, the user hears why and the run counts as failed.
     ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
@@ -177,7 +170,7 @@ bool AImageProgressDialog::WriteBlock()
     blockInterval = std::max<std::uint32_t>(now - lastWriteTime, 1);
     lastWriteTime = now;
     needBlock = true;
-    if (!Append(engine.GetBlockData().data(), MCompileEngine::kBlockBytes))
+    if (!Append(engine.GetBlockData().first(MCompileEngine::kBlockBytes)))
         return false;
     ShowBlockLines();
     if (++blockInSector == kBlocksPerSector) {
@@ -216,13 +209,9 @@ void AImageProgressDialog::UpdateProgressBar(std::uint32_t now)
 void AImageProgressDialog::Finish()
 {
     finished = true;
-    if (imageFile) {
-        if (std::fclose(imageFile) != 0 && !failed && step != kFinish) {
-            ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
-            failed = true;
-        }
-        imageFile = nullptr;
-    }
+    // Still open: the run failed or was stopped before the image was complete.
+    if (imageFile)
+        safeFile.AbortSafely(imagePath, false, imageFile, backupName);
     if (engineRunning) {
         engine.End();
         engineRunning = false;

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "model/ASafeFile.h"
 #include "platform/StepRunner.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace cardmill {
@@ -17,7 +18,9 @@ class Prompter;
 
 /// Compiles the project into an image file: the raw card image, the blocks in order and the
 /// last partial block at its real length. The size questions come first; then each step asks
-/// the engine for some work and appends at most one block.
+/// the engine for some work and appends at most one block. The image is written beside its path
+/// and takes its place only when complete and on disk: a failure or Stop leaves whatever was
+/// there before (or nothing), never a part of a card that could be sent later.
 class AImageProgressDialog final : public SteppedOperation {
 public:
     enum class Outcome { Ready, Stopped, Failed, NotStarted };
@@ -37,7 +40,7 @@ private:
     void ShowBlockLines();
     void UpdateProgressBar(std::uint32_t now);
     void Finish();
-    bool Append(const std::uint8_t* bytes, std::size_t count);
+    bool Append(std::span<const std::uint8_t> bytes);
 
     static constexpr std::uint16_t kFinish = 0xFFFF;
 
@@ -50,9 +53,9 @@ private:
     std::uint32_t lastWriteTime = 0;
     int blockInSector = 0;
     int sector = 0;
-    std::FILE* imageFile = nullptr;
-    static constexpr std::size_t kWriteBufferBytes = 1 << 20;
-    std::unique_ptr<char[]> writeBuffer;
+    ASafeFile safeFile;
+    std::unique_ptr<SafeOutput> imageFile;
+    std::string backupName;
     std::int64_t totalBytes = 0;
     std::string imagePath;
     std::uint32_t blockInterval = 2147483647;

@@ -3,10 +3,14 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace cardmill {
 
@@ -24,6 +28,34 @@ bool CopyFileContents(const std::string& from, const std::string& to)
         return false;
     const bool ok = std::fwrite(bytes->data(), 1, bytes->size(), out) == bytes->size();
     return (std::fclose(out) == 0) && ok;
+}
+
+// A write's temporary file is "<target>.tmp<pid>.<number>", so the temporary files of writes
+// that were killed are known by their process no longer running.
+std::string TempPrefix(const std::string& target)
+{
+    return FileNameOf(target) + ".tmp";
+}
+
+void RemoveStaleTemporaries(const std::string& target)
+{
+    const std::string folder = FolderOf(target);
+    const std::string prefix = TempPrefix(target);
+    std::error_code error;
+    std::filesystem::directory_iterator entries(folder.empty() ? "." : folder, error);
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        const std::string rest = name.substr(prefix.size());
+        const auto dot = rest.find('.');
+        if (dot == 0 || dot == std::string::npos
+            || rest.find_first_not_of("0123456789.") != std::string::npos)
+            continue;
+        const long pid = std::strtol(rest.c_str(), nullptr, 10);
+        if (pid > 0 && pid <= INT_MAX && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            ::unlink((folder + name).c_str());
+    }
 }
 
 } // namespace
@@ -80,33 +112,51 @@ void ASafeFile::ReportWriteError()
     ReportFailure(prompter, std::string(kCantCreate) + kWriteError);
 }
 
+std::string ASafeFile::ResolveTarget(const std::string& path)
+{
+    std::string target = path;
+    // The kernel's own limit of links followed in one path.
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status { };
+        if (::lstat(target.c_str(), &status) != 0 || !S_ISLNK(status.st_mode))
+            break;
+        std::vector<char> link(static_cast<std::size_t>(PATH_MAX));
+        const ssize_t length = ::readlink(target.c_str(), link.data(), link.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= link.size())
+            break;
+        const std::string to(link.data(), static_cast<std::size_t>(length));
+        target = to.front() == '/' ? to : FolderOf(target) + to;
+    }
+    return target;
+}
+
 bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
     std::unique_ptr<SafeOutput>& file, std::string& backupName)
 {
     file.reset();
     backupName.clear();
+    const std::string target = ResolveTarget(path);
+    RemoveStaleTemporaries(target);
     if (keepBackup) {
-        backupName = BackupName(path);
+        backupName = BackupName(target);
         ::unlink(backupName.c_str());
         // The old file stays where it is; the backup is a second name for it (or a copy where
         // the file system has no links), so a kill at any moment leaves the old file in place.
-        if (::link(path.c_str(), backupName.c_str()) != 0) {
+        // For the same reason a backup that can't be made (a folder of that name, an old file
+        // that is gone) leaves the write as safe as before: it goes on without one.
+        if (::link(target.c_str(), backupName.c_str()) != 0) {
             const int error = errno;
-            const bool linked = (error == EPERM || error == EXDEV || error == ENOTSUP)
-                && CopyFileContents(path, backupName);
-            if (!linked) {
-                if (error == ENOENT)
-                    ReportFailure(prompter, kCantCreate + path + " could not be created.");
-                else if (error == EACCES)
-                    ReportFailure(prompter, kCantCreate + backupName + " could not be created.");
-                return false;
-            }
+            if (!((error == EPERM || error == EXDEV || error == ENOTSUP)
+                    && CopyFileContents(target, backupName)))
+                backupName.clear();
         }
     }
 
     auto output = std::make_unique<SafeOutput>();
+    output->targetPath = target;
     std::random_device seed;
-    output->tempPath = path + ".tmp" + std::to_string(seed() % 1000000);
+    output->tempPath = FolderOf(target) + TempPrefix(target) + std::to_string(::getpid()) + "."
+        + std::to_string(seed() % 1000000);
     const int fd = ::open(output->tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0)
         output->file = ::fdopen(fd, "w+b");
@@ -115,10 +165,12 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
             ::close(fd);
         ReportFailure(prompter, kCantCreate + path + " could not be opened.");
         ::unlink(output->tempPath.c_str());
-        if (keepBackup)
+        if (!backupName.empty())
             ::unlink(backupName.c_str());
         return false;
     }
+    // Card images are written a block at a time: a larger buffer keeps the system calls few.
+    std::setvbuf(output->file, nullptr, _IOFBF, std::size_t { 1 } << 16);
     file = std::move(output);
     return true;
 }
@@ -128,21 +180,22 @@ bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
 {
     if (!file || !file->file)
         return false;
+    const std::string& target = file->targetPath;
     bool ok = std::fflush(file->file) == 0 && ::fsync(::fileno(file->file)) == 0;
     ok = (std::fclose(file->file) == 0) && ok;
     file->file = nullptr;
     // The new file keeps the old one's permissions.
     struct stat old { };
-    if (ok && ::stat(path.c_str(), &old) == 0)
+    if (ok && ::stat(target.c_str(), &old) == 0)
         ::chmod(file->tempPath.c_str(), old.st_mode & 07777);
-    ok = ok && ::rename(file->tempPath.c_str(), path.c_str()) == 0;
+    ok = ok && ::rename(file->tempPath.c_str(), target.c_str()) == 0;
     if (!ok) {
         ReportWriteError();
         AbortSafely(path, keepBackup, file, backupName);
         return false;
     }
-    SyncFolder(ParentFolder(path));
-    if (keepBackup)
+    SyncFolder(ParentFolder(target));
+    if (keepBackup && !backupName.empty())
         ::unlink(backupName.c_str());
     file.reset();
     return true;

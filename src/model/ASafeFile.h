@@ -23,19 +23,27 @@ public:
     std::optional<std::uint64_t> Tell();
     bool Seek(std::uint64_t offset);
 
-    /// Tests make the n-th write from now on (counting from 1) fail, as a full disk would.
+    /// Tests make the n-th write from now on (counting from 1) fail, as a full disk would; 0
+    /// ends that.
     static void FailWriteForTesting(int nthWrite);
+
+    /// The file the new one replaces: the path given, or what a symbolic link there points to.
+    const std::string& TargetPath() const { return targetPath; }
 
 private:
     friend class ASafeFile;
     std::FILE* file = nullptr;
+    std::string targetPath;
     std::string tempPath;
 };
 
-/// The safe write of project files, text dumps and instrument files: whatever fails (disk full,
-/// crash, kill), the user keeps the old file or the new one, never neither. The new file is
-/// written beside the target and renamed over it only when complete and flushed to disk; with
-/// `keepBackup` the old file also stands under its ".bak" name while the new one is written.
+/// The safe write of project files, text dumps, instrument files and card images: whatever fails
+/// (disk full, crash, kill), the user keeps the old file or the new one, never neither, and never
+/// a part of one. The new file is written beside the target and renamed over it only when
+/// complete and flushed to disk; with `keepBackup` the old file also stands under its ".bak" name
+/// while the new one is written. A path that is a symbolic link keeps its link: the file it
+/// points to is replaced. Temporary files that a killed write left beside the target are removed
+/// at the next write of that target.
 class ASafeFile {
 public:
     explicit ASafeFile(Prompter& prompterService)
@@ -54,6 +62,9 @@ public:
     /// The backup name: the file name's extension (from its last ".") replaced by ".bak", or
     /// ".bak" appended when the name has none.
     static std::string BackupName(const std::string& path);
+    /// The file a write to `path` replaces: what a symbolic link there points to, followed to
+    /// the end; `path` itself otherwise.
+    static std::string ResolveTarget(const std::string& path);
 
     static constexpr const char* kCantCreate
         = "Sorry, but the new file can't be created because the file ";

@@ -7,6 +7,7 @@
 #include "support/SoundHelpers.h"
 
 #include <filesystem>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -119,14 +120,42 @@ public:
     int blocks = 0;
 };
 
-TEST_F(ImageFile, StopLeavesATruncatedFileAndNoReadyMessage)
+TEST_F(ImageFile, AStopOrAFailedWriteLeavesThePreviousImageOrNone)
 {
     Sound(70000);
-    StopAfterTenBlocks view;
-    AImageProgressDialog dialog(project, engine, env.prompter, env.clock, view);
-    EXPECT_EQ(dialog.Run(path), Outcome::Stopped);
-    EXPECT_EQ(test::ReadFile(path).size(), 10u * 1024);
+    const auto run = [&](bool stop, std::optional<int> failingWrite) {
+        StopAfterTenBlocks stopper;
+        std::optional<test::FailingWrite> failing;
+        if (failingWrite)
+            failing.emplace(*failingWrite);
+        AImageProgressDialog dialog(project, engine, env.prompter, env.clock,
+            stop ? static_cast<ProgressView&>(stopper) : env.progress);
+        return dialog.Run(path);
+    };
+    const auto onlyTheImageIsThere = [&](bool image) {
+        EXPECT_EQ(
+            std::distance(std::filesystem::directory_iterator(dir.Path()), {}), image ? 1 : 0);
+    };
+
+    EXPECT_EQ(run(true, std::nullopt), Outcome::Stopped);
     EXPECT_TRUE(env.prompter.shown.empty());
+    onlyTheImageIsThere(false);
+    EXPECT_EQ(run(false, 30), Outcome::Failed);
+    EXPECT_EQ(env.prompter.LastText(),
+        "Sorry, but the new file can't be created because the file had a write error.");
+    onlyTheImageIsThere(false);
+
+    const std::vector<std::uint8_t> previous(5000, 0xA5);
+    dir.Write("card.img", previous);
+    EXPECT_EQ(run(true, std::nullopt), Outcome::Stopped);
+    EXPECT_EQ(test::ReadFile(path), previous);
+    EXPECT_EQ(run(false, 30), Outcome::Failed);
+    EXPECT_EQ(test::ReadFile(path), previous);
+    onlyTheImageIsThere(true);
+
+    EXPECT_EQ(run(false, std::nullopt), Outcome::Ready);
+    EXPECT_EQ(test::ReadFile(path).size(), project.GetTotalBytes());
+    onlyTheImageIsThere(true);
 }
 
 TEST_F(ImageFile, AFileThatCannotBeOpenedIsReported)

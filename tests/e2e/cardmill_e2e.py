@@ -9,6 +9,7 @@ import unittest
 
 CARDMILL = os.environ.get("CARDMILL", "cardmill")
 SNDFILE_WRITER = os.environ.get("SNDFILE_WRITER", "sndfile_writer")
+KILL_AT_CALL_LIBRARY = os.environ.get("KILL_AT_CALL_LIBRARY", "")
 
 
 class CardmillTestCase(unittest.TestCase):

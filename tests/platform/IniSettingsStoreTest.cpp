@@ -35,13 +35,14 @@ TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
 
 TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
 {
-    ::setenv("CARDMILL_CONFIG_DIR", "/env/dir", 1);
-    EXPECT_EQ(IniSettingsStore::ConfigDirectory("/option"), "/option");
-    EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/env/dir");
-    ::unsetenv("CARDMILL_CONFIG_DIR");
-    ::setenv("XDG_CONFIG_HOME", "/xdg", 1);
+    {
+        const test::ScopedEnv config("CARDMILL_CONFIG_DIR", "/env/dir");
+        EXPECT_EQ(IniSettingsStore::ConfigDirectory("/option"), "/option");
+        EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/env/dir");
+    }
+    const test::ScopedEnv config("CARDMILL_CONFIG_DIR", nullptr);
+    const test::ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
     EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/xdg/Orvane Inc.");
-    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST(IniSettingsStore, FlushIntoAMissingFolderCreatesIt)

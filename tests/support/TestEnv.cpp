@@ -1,5 +1,7 @@
 #include "TestEnv.h"
 
+#include "model/ASafeFile.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +44,35 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
+}
+
+FailingWrite::FailingWrite(int nth)
+{
+    SafeOutput::FailWriteForTesting(nth);
+}
+
+FailingWrite::~FailingWrite()
+{
+    SafeOutput::FailWriteForTesting(0);
+}
+
+ScopedEnv::ScopedEnv(const char* variable, const char* value)
+    : name(variable)
+{
+    if (const char* old = std::getenv(variable))
+        previous = old;
+    if (value)
+        ::setenv(variable, value, 1);
+    else
+        ::unsetenv(variable);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (previous)
+        ::setenv(name.c_str(), previous->c_str(), 1);
+    else
+        ::unsetenv(name.c_str());
 }
 
 } // namespace cardmill::test

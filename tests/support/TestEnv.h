@@ -8,6 +8,7 @@
 #include "platform/SettingsStore.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,27 @@ private:
 };
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
+
+/// While it lives, the n-th write of the safe writes from now on fails as on a full disk.
+class FailingWrite {
+public:
+    explicit FailingWrite(int nth);
+    ~FailingWrite();
+    FailingWrite(const FailingWrite&) = delete;
+    FailingWrite& operator=(const FailingWrite&) = delete;
+};
+
+/// An environment variable set (or unset, with no value) while it lives; then as it was.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name;
+    std::optional<std::string> previous;
+};
 
 } // namespace cardmill::test

@@ -314,9 +314,10 @@ TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
     Project().SetDirty();
     for (int nth = 1; nth <= 20; ++nth) {
         prompter.Forget();
-        SafeOutput::FailWriteForTesting(nth);
-        const bool saved = controller.SaveProject(); // a plain save: a backup stands while writing
-        SafeOutput::FailWriteForTesting(0);
+        const bool saved = [&] {
+            const test::FailingWrite failing(nth);
+            return controller.SaveProject(); // a plain save: a backup stands while writing
+        }();
         if (saved)
             break;
         EXPECT_EQ(test::ReadFile(path), before) << "write " << nth;

@@ -1,0 +1,112 @@
+// Preloaded into a program under test (LD_PRELOAD), it kills the program with SIGKILL at exactly
+// the N-th call it makes to one of the C library's file-changing functions, so a test can stop a
+// save at every point in turn without depending on timing.
+//
+//   KILL_AT_CALL=N         kill just before the N-th call (0: never)
+//   KILL_AT_COUNT_FILE=F   at a normal exit, write the number of calls made to F
+//
+// The functions counted: open, fwrite, fflush, fsync, fclose, link, rename, unlink, chmod.
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+long calls = 0;
+
+void Count()
+{
+    static const long killAt = [] {
+        const char* text = std::getenv("KILL_AT_CALL");
+        return text ? std::atol(text) : 0L;
+    }();
+    if (++calls == killAt)
+        ::raise(SIGKILL);
+}
+
+template <typename F> F Next(const char* name)
+{
+    return reinterpret_cast<F>(::dlsym(RTLD_NEXT, name));
+}
+
+__attribute__((destructor)) void WriteCount()
+{
+    if (const char* path = std::getenv("KILL_AT_COUNT_FILE")) {
+        if (std::FILE* out = Next<std::FILE* (*)(const char*, const char*)>("fopen")(path, "w")) {
+            std::fprintf(out, "%ld\n", calls);
+            Next<int (*)(std::FILE*)>("fclose")(out);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...)
+{
+    Count();
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+    }
+    return Next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
+size_t fwrite(const void* data, size_t size, size_t count, FILE* file)
+{
+    Count();
+    return Next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite")(data, size, count, file);
+}
+
+int fflush(FILE* file)
+{
+    Count();
+    return Next<int (*)(FILE*)>("fflush")(file);
+}
+
+int fsync(int fd)
+{
+    Count();
+    return Next<int (*)(int)>("fsync")(fd);
+}
+
+int fclose(FILE* file)
+{
+    Count();
+    return Next<int (*)(FILE*)>("fclose")(file);
+}
+
+int link(const char* from, const char* to)
+{
+    Count();
+    return Next<int (*)(const char*, const char*)>("link")(from, to);
+}
+
+int rename(const char* from, const char* to)
+{
+    Count();
+    return Next<int (*)(const char*, const char*)>("rename")(from, to);
+}
+
+int unlink(const char* path)
+{
+    Count();
+    return Next<int (*)(const char*)>("unlink")(path);
+}
+
+int chmod(const char* path, mode_t mode)
+{
+    Count();
+    return Next<int (*)(const char*, mode_t)>("chmod")(path, mode);
+}
+}
