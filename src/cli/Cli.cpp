@@ -24,79 +24,133 @@ struct Command {
     int (*run)(CliApp&);
 };
 
+// Details are paragraphs of one line each, wrapped to the terminal's 80 columns when printed;
+// lines that start with blanks are table rows, continued under their second column.
 const Command kCommands[] = {
     { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
     { "info", "info [--json] FILE...", "recognise files as the loader would and describe them",
-        "Prints, for each file, its kind, format name, the three information lines, comment,\n"
-        "short name and compiled size. Sounds also show rate, bits, channels, frames, loops,\n"
-        "markers, root key, fine tune and the default loop chosen when the sound is loaded.\n"
-        "A file that can't be understood is reported and makes the exit status 1.",
+        "Prints, for each file, its kind, format name, the three information lines, comment, "
+        "short name and compiled size. Sounds also show rate, bits, channels, frames, loops, "
+        "markers, root key, fine tune and the default loop chosen when the sound is loaded. A file "
+        "that can't be understood is reported and makes the exit status 1.\n"
+        "Texts are printed in UTF-8 whatever the file holds: 8-bit texts are read as Windows-1252 "
+        "(WAV, MIDI, SysEx and Windows-made files) or Mac Roman (AIFF, Sound Designer and "
+        "SampleCell files).",
         CommandInfo },
     { "new", "new PROJECT.cmr [card options]", "create an empty project file",
         "Card options (also taken by set):\n"
         "  --name N         card name, 1 to 10 characters (default \"untitled\")\n"
         "  --version V      version text, 1 to 4 characters (default \"1.00\")\n"
-        "  --card-size S    128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or 0 to 9\n"
-        "                   (default: the DefaultCardSizeToken preference)\n"
+        "  --card-size S    128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or 0 to 9 (default: the "
+        "DefaultCardSizeToken preference)\n"
         "  --target T       zelta or percula (default zelta)\n"
-        "An existing file is never overwritten.",
+        "The instrument shows letters, digits, blanks and punctuation: accented letters in a name "
+        "lose their accents (you are told how the name appears), and a name with other characters "
+        "is refused. An existing file is never overwritten.",
         CommandNew },
     { "add", "add PROJECT.cmr [--group G] [--split-stereo] FILE...",
         "load files into a project and save it",
-        "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop\n"
-        "application's loader does, places them and saves the project (a .bak backup stands while\n"
-        "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3\n"
+        "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop "
+        "application's loader does, places them and saves the project (a .bak backup stands while "
+        "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3 "
         "(drum groups) or a group's name (default k1); sequences always go to Sequences and a "
-        "SysEx\n"
-        "bank to Programs. --split-stereo makes two items of a stereo sound (left and right), as "
-        "the\n"
-        "SplitStereoFiles preference does. If any file can't be added, nothing is saved.",
+        "SysEx bank to Programs. --split-stereo makes two items of a stereo sound (left and "
+        "right), as the SplitStereoFiles preference does.\n"
+        "A file that no reader understands can be taken as raw 16-bit mono 48 kHz sample data: "
+        "you are asked first (--yes takes it, --no or no terminal leaves the project as it was, "
+        "with exit status 3). If any file can't be added, nothing is saved.",
         CommandAdd },
     { "remove", "remove PROJECT.cmr G INDEX",
         "remove the file at INDEX (from 1) of group G and save",
-        "Groups are k1-k8, d1-d3, seq, prog or a group's name; 'cardmill list' shows the indexes.",
+        "Groups are k1-k8, d1-d3, seq, prog or a group's name; 'cardmill list' shows the "
+        "indexes.",
         CommandRemove },
     { "set", "set PROJECT.cmr [card options] [--group-name G=NAME]... [--out-port INDEX=0/1]...",
         "change card information, group names and sequences' out-port flags",
-        "Card options as for new. --group-name renames a keyboard or drum group (at most 6\n"
-        "characters); --out-port sets the \"Sequence Data via Out Port\" flag of sequence INDEX.\n"
+        "Card options as for new. --group-name renames a keyboard or drum group (at most 6 "
+        "characters); --out-port sets the \"Sequence Data via Out Port\" flag of sequence INDEX. "
         "Refused as Card Info refuses: an empty name or version, or the Percula target while a "
-        "drum\n"
-        "group holds files.",
+        "drum group holds files.",
         CommandSet },
     { "list", "list [--json] PROJECT.cmr",
         "show a project: card information, groups and files, sizes", "", CommandList },
     { "image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
         "Writes the raw card image: what the instrument's card receives, block by block. A "
-        "project\n"
-        "larger than the card, or than 16 megabytes, is questioned first (--yes / --no answer).",
+        "project larger than the card, or than 16 megabytes, is questioned first (--yes / --no "
+        "answer). The image is written beside CARD.img and takes its place only when complete: "
+        "a failure or Ctrl-C leaves the file that was there before.",
         CommandImage },
     { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
-        "The listing of the project, its instruments and samples, bank and sequences that a\n"
-        "spreadsheet opens (CR LF line ends, tab-separated columns).",
+        "The listing of the project, its instruments and samples, bank and sequences that a "
+        "spreadsheet opens: tab-separated columns, CR LF line ends, UTF-8 (with a byte order mark "
+        "when it holds characters beyond ASCII, so spreadsheets read them right).",
         CommandDump },
     { "instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
-        "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order\n"
-        "given, the last one at the top of the keyboard. Each sound gets its default parameters\n"
-        "(loop, start marker, root key). The instrument file refers to the sound files by path;\n"
-        "it holds no sample data. A file that is no sound file is taken as 16-bit mono 48 kHz "
-        "data\n"
-        "after a warning.",
+        "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order "
+        "given, the last one at the top of the keyboard. Each sound gets its default parameters "
+        "(loop, start marker, root key). The instrument file refers to the sound files by path; "
+        "it holds no sample data. A file that is no sound file can be taken as 16-bit mono 48 kHz "
+        "data: you are asked first, as by add.",
         CommandInstrument },
     { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
-        "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and\n"
+        "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and "
         "stores it in the settings file. Keys:\n"
         "  MidiInputPort, MidiOutputPort   MIDI port names (text)\n"
-        "  StartMarker                     marker whose position becomes a sound's start (text,\n"
-        "                                  at most 31 characters; default \"start here\")\n"
+        "  StartMarker                     marker whose position becomes a sound's start (text, "
+        "at most 31 characters; default \"start here\")\n"
         "  AllowPhantoms                   1: identical sounds share card data (default 1)\n"
-        "  AllowPhantomsInAnyFolder        1: match duplicates by file name in any folder,\n"
-        "                                  0: only within one folder (default 1)\n"
-        "  EraseSectorBeforeWriting        1: erase each card sector before writing (default 1)\n"
+        "  AllowPhantomsInAnyFolder        1: match duplicates by file name in any folder, 0: "
+        "only within one folder (default 1)\n"
+        "  EraseSectorBeforeWriting        1: erase each card sector before writing (default "
+        "1)\n"
         "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
         "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
         CommandPrefs },
 };
+
+constexpr std::size_t kColumns = 80;
+
+/// One line wrapped at blanks to the terminal's width. Continuation lines start at `hang` when
+/// it is given; otherwise under the second column of a table row (after the first run of two
+/// or more blanks), or under the text of an indented line.
+std::string WrapLine(std::string_view line, std::size_t hang = 0)
+{
+    const std::size_t indent = std::min(line.find_first_not_of(' '), line.size());
+    std::size_t continuation = hang > 0 ? hang : indent;
+    if (hang == 0 && indent > 0) {
+        const auto gap = line.find("  ", indent);
+        const auto column = gap == std::string_view::npos ? gap : line.find_first_not_of(' ', gap);
+        if (column != std::string_view::npos && column < kColumns / 2)
+            continuation = column;
+    }
+    std::string out;
+    std::string_view rest = line;
+    std::size_t width = kColumns;
+    while (rest.size() > width) {
+        auto cut = rest.rfind(' ', width);
+        if (cut == std::string_view::npos || cut == 0)
+            cut = rest.find(' ', width);
+        if (cut == std::string_view::npos)
+            break;
+        out.append(rest.substr(0, cut)).append("\n").append(continuation, ' ');
+        rest = rest.substr(cut);
+        rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
+        width = kColumns - continuation;
+    }
+    return out.append(rest).append("\n");
+}
+
+/// Each line of a text wrapped.
+std::string Wrap(std::string_view text)
+{
+    std::string out;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        out += WrapLine(text.substr(0, end));
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    }
+    return out;
+}
 
 const Command* FindCommand(const std::string& name)
 {
@@ -108,36 +162,47 @@ const Command* FindCommand(const std::string& name)
 
 void PrintHelp()
 {
-    std::printf(
-        "Cardmill %s prepares the memory cards of the Zelta Synthesizer and the Percula drum\n"
-        "module: sounds, instruments, sequences and program banks compiled into a card image.\n\n"
-        "Usage: cardmill [GLOBAL OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n",
-        CARDMILL_VERSION);
-    for (const auto& command : kCommands)
-        std::printf("  %-34s %s\n", command.synopsis, command.summary);
-    std::printf(
-        "\nGlobal options (before or after the command):\n"
-        "  --yes, --no          answer every question with OK/Yes/Retry, or with Cancel/No;\n"
-        "                       without them questions are asked on the terminal (Cancel when\n"
-        "                       stdin is not a terminal)\n"
-        "  --retries N          answer Retry at most N times in one run (default 3)\n"
-        "  --config-dir DIR     settings folder (default $XDG_CONFIG_HOME/Orvane Inc.;\n"
-        "                       also CARDMILL_CONFIG_DIR)\n"
-        "  --search-dir DIR     (repeatable) where to look for files that a project or\n"
-        "                       instrument names when they have moved\n"
-        "  --json               machine-readable output of info and prefs\n"
-        "  --maker-id HEX6      the maker's SysEx manufacturer identifier (default 00000E)\n"
-        "\nExit status: 0 success, 1 failure, 2 usage error, 3 a question was answered\n"
-        "Cancel or No. 'cardmill COMMAND --help' describes a command.\n");
+    std::fputs(Wrap("Cardmill " CARDMILL_VERSION " prepares the memory cards of the Zelta "
+                    "Synthesizer and the Percula drum module: sounds, instruments, sequences and "
+                    "program banks compiled into a card image.")
+                   .c_str(),
+        stdout);
+    std::printf("\nUsage: cardmill [GLOBAL OPTIONS] COMMAND [ARGUMENTS]\n\nCommands:\n");
+    constexpr std::size_t kSynopsisColumn = 34;
+    for (const auto& command : kCommands) {
+        // A long synopsis stands on a line of its own, its summary under the column below it.
+        std::string line = "  " + std::string(command.synopsis);
+        if (line.size() + 1 > kSynopsisColumn)
+            std::fputs(WrapLine(line, 6).c_str(), stdout), line.clear();
+        line.resize(kSynopsisColumn, ' ');
+        std::fputs(WrapLine(line + command.summary, kSynopsisColumn).c_str(), stdout);
+    }
+    std::fputs(
+        Wrap("\nGlobal options (before or after the command):\n"
+             "  --yes, --no          answer every question with OK/Yes/Retry, or with Cancel/No; "
+             "without them questions are asked on the terminal (Cancel when stdin is not a "
+             "terminal)\n"
+             "  --retries N          answer Retry at most N times in one run (default 3)\n"
+             "  --config-dir DIR     settings folder (default $XDG_CONFIG_HOME/Orvane Inc.; also "
+             "CARDMILL_CONFIG_DIR)\n"
+             "  --search-dir DIR     (repeatable) where to look for files that a project or "
+             "instrument names when they have moved\n"
+             "  --json               machine-readable output of info, list and prefs\n"
+             "  --maker-id HEX6      the maker's SysEx manufacturer identifier (default 00000E)\n"
+             "\nExit status: 0 success, 1 failure, 2 usage error, 3 a question was answered Cancel "
+             "or No. 'cardmill COMMAND --help' describes a command.")
+            .c_str(),
+        stdout);
 }
 
 void PrintCommandHelp(const Command& command)
 {
     std::string summary = command.summary;
     summary[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(summary[0])));
-    std::printf("Usage: cardmill %s\n\n%s.\n", command.synopsis, summary.c_str());
+    std::fputs(WrapLine(std::string("Usage: cardmill ") + command.synopsis, 16).c_str(), stdout);
+    std::printf("\n%s.\n", summary.c_str());
     if (*command.details)
-        std::printf("\n%s\n", command.details);
+        std::printf("\n%s", Wrap(command.details).c_str());
 }
 
 std::optional<MakerId> ParseMakerId(const std::string& text)
