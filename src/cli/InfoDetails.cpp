@@ -146,8 +146,11 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
     std::printf("  Key groups:      %u of %u layer%s\n", instrument.GroupCount(),
         instrument.GroupSize(), instrument.GroupSize() == 1 ? "" : "s");
     std::string keys;
-    for (int g = 0; g < instrument.GroupCount(); ++g)
-        keys += (g ? " " : "") + std::to_string(instrument.UpperKeys()[g]);
+    for (int g = 0; g < instrument.GroupCount(); ++g) {
+        if (g)
+            keys += ' ';
+        keys += std::to_string(instrument.UpperKeys()[g]);
+    }
     std::printf("  Upper keys:      %s\n", keys.c_str());
     for (const MSoundFile* sample : samples)
         std::printf("  Sample:          %s (root %u%s)\n", sample->GetPath().c_str(),

@@ -8,6 +8,7 @@
 #include "model/Services.h"
 #include "model/instrument/MInstFile.h"
 #include "model/project/MProjectFile.h"
+#include "platform/Clock.h"
 #include "platform/ProgressView.h"
 
 namespace cardmill {
@@ -90,6 +91,11 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
             && project.AddItem(std::move(copy))) {
             voice->SetChannel(1);
             second->SetChannel(2);
+            // The channels are settings of the item, as if chosen in Sample Info: marked changed,
+            // the project file keeps them (otherwise both halves come back as the mix).
+            const std::uint32_t now = SecondsSince1904(controller.GetServices().clock.Now());
+            voice->SetChangeTime(now);
+            second->SetChangeTime(now);
             voice->SetShortName(StereoHalfName(voice->GetShortName(), 'L'));
             second->SetShortName(StereoHalfName(second->GetShortName(), 'R'));
             second->UpdateCompiledSize();

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
+#include <vector>
 
 namespace cardmill {
 
@@ -326,15 +328,46 @@ bool MSoundFile::ShareData()
             continue;
         if (!prefs.allowPhantomsInAnyFolder && FolderOf(other->GetPath()) != folder)
             continue;
-        // Files that only share a name (kick.wav of two drum kits) must not play each other.
+        // Files that only share a name (kick.wav of two drum kits) must not play each other:
+        // the same name, format and length, and the same bytes.
         if (other->channelCount != channelCount || other->bytesPerSample != bytesPerSample
-            || other->sampleRate != sampleRate || other->frameCount != frameCount)
+            || other->sampleRate != sampleRate || other->frameCount != frameCount
+            || other->isUnsigned8 != isUnsigned8 || other->littleEndian != littleEndian)
+            continue;
+        const auto hash = SampleDataHash();
+        if (!hash || other->SampleDataHash() != hash)
             continue;
         sharedWith = other->soundId;
         other->WidenSpan(*this);
         return true;
     }
     return sharedWith != 0;
+}
+
+std::optional<std::uint64_t> MSoundFile::SampleDataHash() const
+{
+    if (dataHash)
+        return *dataHash;
+    dataHash = std::optional<std::uint64_t>();
+    auto stream = OpenSecondStream();
+    if (!stream || !stream->Seek(dataOffset))
+        return std::nullopt;
+    // FNV-1a over the data bytes.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    std::uint64_t left = std::uint64_t { frameCount } * bytesPerSample * channelCount;
+    std::vector<std::uint8_t> buffer(std::size_t { 1 } << 16);
+    while (left > 0) {
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+        const std::size_t got = stream->Read(std::span(buffer).first(want));
+        if (got != want)
+            return std::nullopt;
+        for (std::size_t i = 0; i < got; ++i)
+            hash = (hash ^ buffer[i]) * 0x100000001b3ULL;
+        left -= got;
+    }
+    stream->Close();
+    dataHash = hash;
+    return hash;
 }
 
 void MSoundFile::Unshare()
@@ -408,6 +441,7 @@ bool MSoundFile::CopyTo(MSoundFile& other) const
     other.dataOffset = dataOffset;
     other.isUnsigned8 = isUnsigned8;
     other.shareKey = shareKey;
+    other.dataHash = dataHash;
     other.firstUsedFrame = firstUsedFrame;
     other.spanFirst = spanFirst;
     other.spanLast = spanLast;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -174,6 +175,10 @@ protected:
     bool FormatUsable() const;
     void ResetOwnSpan();
     void WidenSpan(const MSoundFile& sharer);
+    /// The sample data as the file holds it, as a 64-bit hash, read once when first asked:
+    /// sounds are compared by it only when name, format and length already match. Nothing when
+    /// the data can't be read.
+    std::optional<std::uint64_t> SampleDataHash() const;
 
     std::uint32_t frameCount = 0;
     bool isRaw = false;
@@ -198,6 +203,7 @@ protected:
     bool inactive = false;
     std::string shareKey;
     std::uint32_t soundId = 0;
+    mutable std::optional<std::optional<std::uint64_t>> dataHash;
     std::uint32_t sharedWith = 0;
     std::uint32_t firstUsedFrame = 0;
     std::uint32_t spanFirst = 0;
