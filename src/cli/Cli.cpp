@@ -16,6 +16,12 @@ std::atomic<bool> gInterrupted { false };
 
 namespace {
 
+volatile std::sig_atomic_t gSignal = 0;
+
+} // namespace
+
+namespace {
+
 struct Command {
     const char* name;
     const char* synopsis;
@@ -222,9 +228,23 @@ std::optional<MakerId> ParseMakerId(const std::string& text)
     return id;
 }
 
-void OnInterrupt(int)
+void OnSignal(int number)
 {
+    gSignal = number;
     gInterrupted = true;
+}
+
+/// Ctrl-C and SIGTERM ask the running operation to stop at its next step; a second one ends the
+/// program at once (the handler is reset). No system call is restarted, so a question waiting
+/// for the terminal's answer returns at once (as Cancel).
+void CatchStopSignals()
+{
+    struct sigaction action { };
+    action.sa_handler = OnSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }
 
 } // namespace
@@ -287,14 +307,14 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args, const std::vector<std
 
 int UsageError(const std::string& command, const std::string& message)
 {
-    std::fprintf(stderr, "cardmill %s: %s\n", command.c_str(), message.c_str());
-    std::fprintf(stderr, "Try 'cardmill %s --help'.\n", command.empty() ? "" : command.c_str());
+    const std::string who = command.empty() ? "cardmill" : "cardmill " + command;
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", who.c_str(), message.c_str(), who.c_str());
     return kUsage;
 }
 
 CliApp::CliApp(const CliOptions& cliOptions)
     : options(cliOptions)
-    , prompter(cliOptions.answers, cliOptions.retries)
+    , prompter(cliOptions.answers, cliOptions.retries, stdin, stderr, &gInterrupted)
     , progress(gInterrupted)
     , finder(cliOptions.searchDirs)
     , link(prompter)
@@ -356,6 +376,9 @@ int RunCli(int argc, char** argv)
             options.json = true;
         } else if (word == "--help" || word == "-h") {
             options.help = true;
+        } else if (word == "--version") {
+            std::printf("cardmill %s\n", CARDMILL_VERSION);
+            return kSuccess;
         } else if (word == "--retries") {
             const auto text = value("--retries");
             if (!text)
@@ -409,17 +432,25 @@ int RunCli(int argc, char** argv)
     }
     const Command* command = FindCommand(options.command);
     if (!command)
-        return UsageError("", "no command named '" + options.command + "'");
+        return UsageError("", "no command '" + options.command + "'");
     if (options.help) {
         PrintCommandHelp(*command);
         return kSuccess;
     }
 
-    std::signal(SIGINT, OnInterrupt);
+    CatchStopSignals();
     CliApp app(options);
     if (!app.Start())
         return kFailed;
-    return command->run(app);
+    const int status = command->run(app);
+    // A command that finished its work before it saw the signal succeeded; any other ends as
+    // stopped, whatever it was doing (the operations have removed what they left unfinished).
+    if (gSignal != 0 && status != kSuccess) {
+        app.progress.Finish();
+        std::fprintf(stderr, "cardmill: stopped\n");
+        return 128 + gSignal;
+    }
+    return status;
 }
 
 } // namespace cardmill

@@ -6,6 +6,7 @@
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
 #include "platform/Clock.h"
+#include "platform/FileLock.h"
 #include "platform/IniSettingsStore.h"
 #include "platform/TerminalProgressView.h"
 #include "platform/TerminalPrompter.h"
@@ -68,9 +69,12 @@ public:
     LinkSingletons link;
     std::unique_ptr<MCardmill> controller;
     std::unique_ptr<MissingFileLocator> locator;
+    /// The project being changed, locked from opening to saving.
+    FileLock projectLock;
 };
 
-/// Raised by Ctrl-C; long operations read it as their Stop button.
+/// Raised by Ctrl-C (SIGINT) or SIGTERM: long operations read it as their Stop button and
+/// questions as Cancel. The command then ends with 128 + the signal's number.
 extern std::atomic<bool> gInterrupted;
 
 int RunCli(int argc, char** argv);

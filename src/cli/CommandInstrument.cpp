@@ -18,6 +18,13 @@ int CommandInstrument(CliApp& app)
     if (args.rest.empty())
         return UsageError("instrument", "name at least one sound file");
 
+    for (const std::string& given : args.rest) {
+        if (SameFile(AbsolutePath(*output), AbsolutePath(given)))
+            return UsageError("instrument",
+                "'" + *output
+                    + "' is one of the sound files it is made of; nothing is written. "
+                      "Name another output file.");
+    }
     std::vector<std::unique_ptr<MSoundFile>> samples;
     for (const std::string& given : args.rest) {
         const std::string path = AbsolutePath(given);

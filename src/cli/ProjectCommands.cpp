@@ -12,12 +12,17 @@
 #include "model/TextFields.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
+#include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "synth/ALoaderProgressDialog.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <tuple>
+#include <unistd.h>
 
 namespace cardmill {
 
@@ -56,6 +61,10 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
     for (auto [option, what, text] : { std::tuple { "--name", "card name", &name },
              std::tuple { "--version", "version", &version } }) {
         if (const auto typed = args.Get(option)) {
+            if (typed->empty()) {
+                status = UsageError(command, std::string(option) + " needs at least one character");
+                return false;
+            }
             const auto card = AcceptTyped(app, *typed, what);
             if (!card) {
                 status = kFailed;
@@ -173,7 +182,7 @@ std::optional<std::uint16_t> ParseTarget(const std::string& text)
     return std::nullopt;
 }
 
-bool OpenProject(CliApp& app, const std::string& command, const std::string& given)
+bool OpenProject(CliApp& app, const std::string& command, const std::string& given, bool forChange)
 {
     const std::string path = AbsolutePath(given);
     if (!StatFile(path)) {
@@ -184,10 +193,27 @@ bool OpenProject(CliApp& app, const std::string& command, const std::string& giv
         Fail(command, "'" + given + "' is not a project file (.cmr)");
         return false;
     }
+    if (forChange) {
+        switch (app.projectLock.Lock(path, std::chrono::seconds(5))) {
+        case FileLock::Result::Locked:
+            break;
+        case FileLock::Result::Busy:
+            Fail(command,
+                "the project '" + given
+                    + "' is in use by another program (another cardmill command, or Cardmill's "
+                      "window); try again when it is done");
+            return false;
+        case FileLock::Result::Failed:
+            Fail(command, "can't read the project '" + given + "'");
+            return false;
+        }
+    }
     app.pending.Push(path);
     ALoaderProgressDialog loader(*app.controller, app.progress);
     loader.Run();
     app.progress.Finish();
+    if (gInterrupted)
+        return false;
     if (!loader.ProjectOpened()) {
         Fail(command, "the project '" + given + "' could not be opened");
         return false;
@@ -203,7 +229,7 @@ bool OpenProject(CliApp& app, const std::string& command, const std::string& giv
 
 bool SaveProject(CliApp& app)
 {
-    return app.controller->SaveProject();
+    return !gInterrupted && app.controller->SaveProject();
 }
 
 int CommandNew(CliApp& app)
@@ -240,7 +266,7 @@ int CommandAdd(CliApp& app)
         if (!CanOpenForReading(AbsolutePath(args.rest[i])))
             return Fail("add", "can't read '" + args.rest[i] + "'");
     }
-    if (!OpenProject(app, "add", args.rest.front()))
+    if (!OpenProject(app, "add", args.rest.front(), true))
         return kFailed;
     MProject& project = app.controller->Project();
     std::optional<int> group;
@@ -251,8 +277,6 @@ int CommandAdd(CliApp& app)
                 "add", "no group '" + *text + "' (k1-k8, d1-d3, seq, prog or a group's name)");
         if (project.IsGroupUnavailable(*group))
             return Fail("add", "the drum groups can't be used on a Percula card");
-        if (*group > 10)
-            group.reset(); // sequences and banks go to their own groups anyway
     }
 
     ChosenFiles chosen;
@@ -264,8 +288,16 @@ int CommandAdd(CliApp& app)
             Fail("add", "'" + args.rest[i] + "' is not added; the project is left as it was");
             return app.Finish(false);
         }
+        // Sequences and banks go to their own groups whatever --group says; a sound can't go
+        // there.
+        if (group && *group > 10 && file->GetKind() == 2)
+            return UsageError("add",
+                "'" + args.rest[i] + "' is a sound or instrument file, which can't go to "
+                    + project.GetGroupName(*group) + "; nothing is added");
         chosen.files.push_back(std::move(file));
     }
+    if (group && *group > 10)
+        chosen.targetGroup.reset();
 
     APrefs& prefs = app.controller->Prefs();
     const std::uint16_t split = prefs.splitStereoFiles;
@@ -300,7 +332,7 @@ int CommandRemove(CliApp& app)
         return UsageError("remove", args.error);
     if (args.rest.size() != 3)
         return UsageError("remove", "name the project, a group and the file's index in it");
-    if (!OpenProject(app, "remove", args.rest[0]))
+    if (!OpenProject(app, "remove", args.rest[0], true))
         return kFailed;
     MProject& project = app.controller->Project();
     const auto group = ParseGroup(project, args.rest[1]);
@@ -326,7 +358,7 @@ int CommandSet(CliApp& app)
         return UsageError("set", args.error);
     if (args.rest.size() != 1)
         return UsageError("set", "name one project file");
-    if (!OpenProject(app, "set", args.rest.front()))
+    if (!OpenProject(app, "set", args.rest.front(), true))
         return kFailed;
     MProject& project = app.controller->Project();
     int status = kSuccess;
@@ -371,7 +403,7 @@ int CommandList(CliApp& app)
         return UsageError("list", args.error);
     if (args.rest.size() != 1)
         return UsageError("list", "name one project file");
-    if (!OpenProject(app, "list", args.rest.front()))
+    if (!OpenProject(app, "list", args.rest.front(), false))
         return kFailed;
     MProject& project = app.controller->Project();
     project.ComputeTotalBytes();
@@ -430,6 +462,92 @@ int CommandList(CliApp& app)
     return kSuccess;
 }
 
+namespace {
+
+/// Every file a command on the open project reads: the project and the files it names.
+std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath)
+{
+    std::vector<std::string> files { AbsolutePath(projectPath) };
+    MProject& project = app.controller->Project();
+    for (int group = 0; group < MProject::kGroupCount; ++group) {
+        for (int index = 0; index < project.CountItems(group); ++index) {
+            MReadableFile* item = project.GetItem(group, index);
+            files.push_back(item->GetPath());
+            if (auto* voice = dynamic_cast<MInstFile*>(item))
+                for (const MSoundFile* sample : voice->Samples())
+                    files.push_back(sample->GetPath());
+        }
+    }
+    return files;
+}
+
+/// Where an image or a dump goes: a file, which is replaced when it exists (as cp and sox do) but
+/// is never one of the files the command reads; or, for "-", the standard output, through a
+/// temporary file that goes once it is copied there.
+class CommandOutput {
+public:
+    ~CommandOutput()
+    {
+        if (!temporary.empty())
+            RemoveFile(temporary);
+    }
+
+    /// False (told why; `status` set) when the output can't be used.
+    bool Prepare(const std::string& command, const std::string& given,
+        const std::vector<std::string>& inputs, bool binary, int& status)
+    {
+        if (given == "-") {
+            if (binary && ::isatty(STDOUT_FILENO)) {
+                status = UsageError(command, "a card image is not written to a terminal");
+                return false;
+            }
+            std::string name
+                = (std::filesystem::temp_directory_path() / "cardmill-XXXXXX").string();
+            const int fd = ::mkstemp(name.data());
+            if (fd < 0) {
+                status = Fail(command, "no temporary file for the output can be made");
+                return false;
+            }
+            ::close(fd);
+            temporary = path = name;
+            return true;
+        }
+        path = AbsolutePath(given);
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            if (SameFile(path, inputs[i])) {
+                status = UsageError(command,
+                    "'" + given + "' is " + (i == 0 ? "the project" : "a file the project uses")
+                        + ", which the command reads; nothing is written. Name another output "
+                          "file.");
+                return false;
+            }
+        }
+        return true;
+    }
+
+    const std::string& Path() const { return path; }
+
+    /// Copies the output to the standard output when that is where it goes.
+    bool Deliver(const std::string& command)
+    {
+        if (temporary.empty())
+            return true;
+        const auto bytes = ReadWholeFile(temporary, UINT64_MAX);
+        if (!bytes || std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size()
+            || std::fflush(stdout) != 0) {
+            Fail(command, "the output could not be written to the standard output");
+            return false;
+        }
+        return true;
+    }
+
+private:
+    std::string path;
+    std::string temporary;
+};
+
+} // namespace
+
 int CommandImage(CliApp& app)
 {
     const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output" }, {});
@@ -439,15 +557,19 @@ int CommandImage(CliApp& app)
     if (args.rest.size() != 1 || !output || output->empty())
         return UsageError(
             "image", "name one project and the image file: image PROJECT.cmr -o CARD.img");
-    if (!OpenProject(app, "image", args.rest.front()))
+    if (!OpenProject(app, "image", args.rest.front(), false))
         return kFailed;
+    CommandOutput image;
+    int status = kSuccess;
+    if (!image.Prepare("image", *output, FilesRead(app, args.rest.front()), true, status))
+        return status;
     AImageProgressDialog dialog(
         app.controller->Project(), app.link.CompileEngine(), app.prompter, app.clock, app.progress);
-    const auto outcome = dialog.Run(AbsolutePath(*output));
+    const auto outcome = dialog.Run(image.Path());
     app.progress.Finish();
     if (outcome == AImageProgressDialog::Outcome::Stopped)
-        return Fail("image", "stopped; no image file is written");
-    return app.Finish(outcome == AImageProgressDialog::Outcome::Ready);
+        return kFailed; // Ctrl-C: told as the command ends
+    return app.Finish(outcome == AImageProgressDialog::Outcome::Ready && image.Deliver("image"));
 }
 
 int CommandDump(CliApp& app)
@@ -459,9 +581,13 @@ int CommandDump(CliApp& app)
     if (args.rest.size() != 1 || !output || output->empty())
         return UsageError(
             "dump", "name one project and the dump file: dump PROJECT.cmr -o DUMP.xls");
-    if (!OpenProject(app, "dump", args.rest.front()))
+    if (!OpenProject(app, "dump", args.rest.front(), false))
         return kFailed;
-    return app.Finish(app.controller->WriteTextDump(AbsolutePath(*output)));
+    CommandOutput dump;
+    int status = kSuccess;
+    if (!dump.Prepare("dump", *output, FilesRead(app, args.rest.front()), false, status))
+        return status;
+    return app.Finish(app.controller->WriteTextDump(dump.Path()) && dump.Deliver("dump"));
 }
 
 } // namespace cardmill

@@ -17,9 +17,12 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text);
 std::optional<std::uint16_t> ParseTarget(const std::string& text);
 
 /// Opens a project file as the loader does; false (the reason told) when it cannot be opened or
-/// any file it names is missing or cannot be read, so nothing built on it is saved.
-bool OpenProject(CliApp& app, const std::string& command, const std::string& path);
-/// Saves the open project over its file, keeping a backup while writing.
+/// any file it names is missing or cannot be read, so nothing built on it is saved. A project
+/// opened `forChange` is locked until the program ends: another program changing it waits a few
+/// seconds for it, then is told it is in use.
+bool OpenProject(CliApp& app, const std::string& command, const std::string& path, bool forChange);
+/// Saves the open project over its file, keeping a backup while writing; nothing once the
+/// command was interrupted.
 bool SaveProject(CliApp& app);
 
 } // namespace cardmill

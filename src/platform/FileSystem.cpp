@@ -75,6 +75,14 @@ bool MakeFolders(const std::string& folder)
     return std::filesystem::is_directory(folder, error);
 }
 
+bool SameFile(const std::string& a, const std::string& b)
+{
+    struct stat first {
+    }, second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0
+        && first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 bool RemoveFile(const std::string& path)
 {
     return ::unlink(path.c_str()) == 0;

@@ -29,6 +29,8 @@ std::string ParentFolder(std::string_view path);
 /// A relative path made absolute against the current folder; others unchanged.
 std::string AbsolutePath(const std::string& path);
 bool MakeFolders(const std::string& folder);
+/// True when both paths name one existing file (the same device and inode), however spelled.
+bool SameFile(const std::string& a, const std::string& b);
 bool RemoveFile(const std::string& path);
 
 /// Writes a whole file through a temporary file in the same folder, flushed to disk, that

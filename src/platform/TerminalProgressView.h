@@ -23,8 +23,9 @@ public:
     void SetSector(std::string_view lead, std::string_view detail) override;
     void SetBlock(std::string_view lead, std::string_view detail) override;
     void SetPercent(int percent) override;
-    bool StopRequested() const override { return stop.load() && !stopCleared; }
-    void ClearStop() override { stopCleared = true; }
+    /// Ctrl-C stops the whole command: an operation that clears its stop does not clear it.
+    bool StopRequested() const override { return stop.load(); }
+    void ClearStop() override { }
 
     /// Ends the live line so that later messages start on a line of their own.
     void Finish();
@@ -34,7 +35,6 @@ private:
     void PlainLine(const std::string& text);
 
     const std::atomic<bool>& stop;
-    bool stopCleared = false;
     std::FILE* out;
     bool live;
     std::string phase, sector, block;

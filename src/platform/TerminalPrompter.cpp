@@ -46,12 +46,13 @@ constexpr Answer kRefusal = Answer::Cancel;
 
 } // namespace
 
-TerminalPrompter::TerminalPrompter(
-    AnswerPolicy answerPolicy, int retryLimit, std::FILE* input, std::FILE* output)
+TerminalPrompter::TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, std::FILE* input,
+    std::FILE* output, const std::atomic<bool>* interrupted)
     : policy(answerPolicy)
     , retriesLeft(retryLimit)
     , in(input)
     , out(output)
+    , stop(interrupted)
 {
 }
 
@@ -73,6 +74,10 @@ Answer TerminalPrompter::Decide(Buttons buttons)
 {
     Answer answer = kRefusal;
     const char* why = "";
+    if (Interrupted()) {
+        std::fprintf(out, "-> Cancel (interrupted)\n");
+        return answer;
+    }
     switch (policy) {
     case AnswerPolicy::Yes:
         why = " (--yes)";
@@ -107,8 +112,11 @@ Answer TerminalPrompter::AskTerminal(Buttons buttons)
         std::fprintf(out, "%s? ", ChoiceText(buttons));
         std::fflush(out);
         char line[64];
-        if (!std::fgets(line, sizeof line, in))
+        // Ctrl-C interrupts the read (no restart): the question is cancelled.
+        if (!std::fgets(line, sizeof line, in) || Interrupted()) {
+            std::fputc('\n', out);
             return kRefusal;
+        }
         const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
         if (c == 'c')
             return Answer::Cancel;

@@ -2,6 +2,7 @@
 
 #include "Prompter.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace cardmill {
@@ -13,8 +14,9 @@ enum class AnswerPolicy { Ask, Yes, No };
 /// Retry is given at most `retryLimit` times in one run, so an unattended run never loops for ever.
 class TerminalPrompter final : public Prompter {
 public:
+    /// `interrupted`, when given, is raised by Ctrl-C: every question is then answered Cancel.
     TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, std::FILE* input = stdin,
-        std::FILE* output = stderr);
+        std::FILE* output = stderr, const std::atomic<bool>* interrupted = nullptr);
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override;
     void Beep() override;
@@ -23,6 +25,7 @@ public:
     bool Refused() const { return refused; }
 
 private:
+    bool Interrupted() const { return stop && stop->load(); }
     Answer Decide(Buttons buttons);
     Answer AskTerminal(Buttons buttons);
 
@@ -30,6 +33,7 @@ private:
     int retriesLeft;
     std::FILE* in;
     std::FILE* out;
+    const std::atomic<bool>* stop;
     bool refused = false;
 };
 

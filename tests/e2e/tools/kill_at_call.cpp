@@ -3,6 +3,7 @@
 // save at every point in turn without depending on timing.
 //
 //   KILL_AT_CALL=N         kill just before the N-th call (0: never)
+//   KILL_SIGNAL=S          send signal number S instead of SIGKILL (2: a Ctrl-C)
 //   KILL_AT_COUNT_FILE=F   at a normal exit, write the number of calls made to F
 //
 // The functions counted: open, fwrite, fflush, fsync, fclose, link, rename, unlink, chmod.
@@ -26,8 +27,12 @@ void Count()
         const char* text = std::getenv("KILL_AT_CALL");
         return text ? std::atol(text) : 0L;
     }();
+    static const int signal = [] {
+        const char* text = std::getenv("KILL_SIGNAL");
+        return text ? std::atoi(text) : SIGKILL;
+    }();
     if (++calls == killAt)
-        ::raise(SIGKILL);
+        ::raise(signal);
 }
 
 template <typename F> F Next(const char* name)
