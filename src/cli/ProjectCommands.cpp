@@ -127,6 +127,13 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
     return true;
 }
 
+/// What to type to change a project's card size.
+std::string CardSizeAdvice(const std::string& project)
+{
+    return "The card size may be changed with 'cardmill set " + project
+        + " --card-size SIZE' (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M).";
+}
+
 /// The files of one `add`, recognised before anything is loaded, all going to one group.
 class ChosenFiles final : public WaitingFiles {
 public:
@@ -322,6 +329,12 @@ int CommandAdd(CliApp& app)
     if (!SaveProject(app))
         return app.Finish(false);
     std::fprintf(stderr, "Added %zu item%s.\n", after - before, after - before == 1 ? "" : "s");
+    project.ComputeTotalBytes();
+    if (const std::uint64_t total = project.GetTotalBytes(); total > project.GetCardSizeBytes())
+        std::fprintf(stderr,
+            "Warning: the project (%llu bytes) no longer fits its %s card (%u bytes). %s\n",
+            static_cast<unsigned long long>(total), project.GetCardSizeText().c_str(),
+            project.GetCardSizeBytes(), CardSizeAdvice(args.rest.front()).c_str());
     return app.Finish(true);
 }
 
@@ -565,6 +578,7 @@ int CommandImage(CliApp& app)
         return status;
     AImageProgressDialog dialog(
         app.controller->Project(), app.link.CompileEngine(), app.prompter, app.clock, app.progress);
+    dialog.SetCardSizeAdvice(CardSizeAdvice(args.rest.front()));
     const auto outcome = dialog.Run(image.Path());
     app.progress.Finish();
     if (outcome == AImageProgressDialog::Outcome::Stopped)

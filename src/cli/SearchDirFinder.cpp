@@ -12,17 +12,21 @@ FileFinder::Answer SearchDirFinder::Find(
     const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry)
 {
     if (!retry) {
+        const auto found = [&](const std::string& path) {
+            FoundElsewhere(fileName, path);
+            return Answer { Choice::Substitute, AbsolutePath(path) };
+        };
         for (const std::string& folder : folders) {
             const std::string exact = folder + "/" + fileName;
             if (CanOpenForReading(exact))
-                return { Choice::Substitute, AbsolutePath(exact) };
+                return found(exact);
         }
         for (const std::string& folder : folders) {
             std::error_code error;
             for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
                 const std::string name = entry.path().filename().string();
                 if (EqualsIgnoringCase(name, fileName) && CanOpenForReading(entry.path().string()))
-                    return { Choice::Substitute, AbsolutePath(entry.path().string()) };
+                    return found(entry.path().string());
             }
         }
     }
@@ -31,6 +35,12 @@ FileFinder::Answer SearchDirFinder::Find(
         folders.empty() ? " (name the folder it moved to with --search-dir)"
                         : " in the --search-dir folders");
     return { allowSkip ? Choice::Skip : Choice::Cancel, {} };
+}
+
+void SearchDirFinder::FoundElsewhere(const std::string& fileName, const std::string& path)
+{
+    std::fprintf(
+        stderr, "found '%s' in %s\n", fileName.c_str(), FolderOf(AbsolutePath(path)).c_str());
 }
 
 } // namespace cardmill

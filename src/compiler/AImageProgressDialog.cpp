@@ -63,11 +63,8 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
             return false;
     } else if (totalBytes > project.GetCardSizeBytes()) {
         prompter.Beep();
-        if (prompter.Show("The project size is too large for the memory card specified.  The card "
-                          "size setting "
-                          "may be changed by selecting 'Card Info' from the Project menu.  Do you "
-                          "wish to create "
-                          "the image file anyway?",
+        if (prompter.Show("The project size is too large for the memory card specified.  "
+                    + cardSizeAdvice + "  Do you wish to create the image file anyway?",
                 Icon::Exclamation, Buttons::OkCancel)
             != Answer::Ok)
             return false;

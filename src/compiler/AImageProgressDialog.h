@@ -29,6 +29,9 @@ public:
         Clock& clock, ProgressView& view);
     ~AImageProgressDialog() override;
 
+    /// How the user changes the card size, as the front end says it (the desktop application's
+    /// menu by default).
+    void SetCardSizeAdvice(std::string advice) { cardSizeAdvice = std::move(advice); }
     /// The pre-checks (sizes, the file, the engine), then the steps to the end.
     Outcome Run(const std::string& path);
     bool Step() override;
@@ -58,6 +61,8 @@ private:
     std::string backupName;
     std::int64_t totalBytes = 0;
     std::string imagePath;
+    std::string cardSizeAdvice
+        = "The card size setting may be changed by selecting 'Card Info' from the Project menu.";
     std::uint32_t blockInterval = 2147483647;
     bool needBlock = true;
     std::uint16_t step = 0;

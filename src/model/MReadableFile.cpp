@@ -222,6 +222,12 @@ std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunk(std::uint32_t 
     return ReadChunkHead(chunkId, index, SIZE_MAX);
 }
 
+bool MReadableFile::Refuse(std::string reason) const
+{
+    services.whyNotUnderstood = std::move(reason);
+    return false;
+}
+
 void MReadableFile::SetShortName(std::string_view text)
 {
     shortName = CompactName(CardCharacters(text), kShortNameLimit);

@@ -104,6 +104,9 @@ public:
 protected:
     /// The readable-file part of a copy (Duplicate): the copy starts with its stream closed.
     void CopyReadableFrom(const MReadableFile& other);
+    /// Opening fails for a reason the user can act on: kept for the "can't understand" message.
+    /// Returns false, for `return Refuse("...")`.
+    bool Refuse(std::string reason) const;
     /// A stream of its own on the same bytes (preview reads while the main stream is idle).
     std::unique_ptr<ByteStream> OpenSecondStream() const;
 

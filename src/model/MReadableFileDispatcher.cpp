@@ -1,6 +1,7 @@
 #include "model/MReadableFileDispatcher.h"
 
 #include "model/Services.h"
+#include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 
 namespace cardmill {
@@ -60,6 +61,13 @@ std::unique_ptr<MReadableFile> MReadableFileCreator::Create(
     const std::string& path, std::string& failure, std::string* kindName) const
 {
     std::string kind = "file";
+    services.whyNotUnderstood.clear();
+    if (!StatFile(path)) {
+        if (kindName)
+            *kindName = kind;
+        failure = "Sorry, but the file '" + path + "' doesn't exist.";
+        return nullptr;
+    }
     for (const auto* dispatcher : dispatchers) {
         if (dispatcher->Recognises(path)) {
             kind = dispatcher->GetKindName();
@@ -73,6 +81,8 @@ std::unique_ptr<MReadableFile> MReadableFileCreator::Create(
     if (kindName)
         *kindName = kind;
     failure = CantUnderstandMessage(kind, path);
+    if (!services.whyNotUnderstood.empty())
+        failure += "\n" + services.whyNotUnderstood;
     return nullptr;
 }
 

@@ -49,6 +49,8 @@ FileLocator::Result MissingFileLocator::Locate(
         RememberFolderOf(path);
     } else {
         path = FindInFolders(fileName);
+        if (!path.empty() && finder)
+            finder->FoundElsewhere(fileName, path);
     }
 
     Result result;

@@ -24,6 +24,9 @@ public:
     virtual Answer Find(
         const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry)
         = 0;
+    /// A file that was not at its stored path was found at `path` without asking (in a
+    /// remembered folder): the user may want to know which one is used.
+    virtual void FoundElsewhere(const std::string& /*fileName*/, const std::string& /*path*/) { }
 };
 
 /// The missing-file locator: a stored record's path when the file is still there, else the

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace cardmill {
 
@@ -47,6 +48,9 @@ public:
     /// The document controller, which a project file being opened works with.
     MCardmill* controller = nullptr;
     MakerId makerId = kMakerId;
+    /// Why the last file that could not be opened was not understood, when its reader knows
+    /// ("its samples are 32-bit floating point"); the creator clears it before each file.
+    std::string whyNotUnderstood;
     /// System Exclusive bytes written by sequence conversions since the application started.
     std::uint32_t sysexPacing = 0;
 

@@ -48,8 +48,12 @@ double MSoundFileAIFF::ExtendedRate(std::uint16_t exponent, std::uint32_t mantis
 
 bool MSoundFileAIFF::ReadHeader()
 {
-    if (!FindForm(FourCC("FORM"), FourCC("AIFF")))
-        return false;
+    if (!FindForm(FourCC("FORM"), FourCC("AIFF"))) {
+        if (Seek(0) && FindForm(FourCC("FORM"), FourCC("AIFC")))
+            return Refuse(
+                "It is an AIFF-C file (compressed AIFF); the card takes plain AIFF only.");
+        return Refuse("It is not an AIFF file.");
+    }
     ReadChunks();
     const bool parsed = ParseChunks();
     FreeChunks();
@@ -90,8 +94,10 @@ void MSoundFileAIFF::FreeChunks()
 
 bool MSoundFileAIFF::ParseChunks()
 {
-    if (!comm || !ssnd)
-        return false;
+    if (!comm)
+        return Refuse("It has no \"COMM\" chunk, or the file is cut short.");
+    if (!ssnd)
+        return Refuse("It has no sample data (\"SSND\" chunk), or the file is cut short.");
     const ByteReader common = Body(*comm);
     const auto channels = common.U16At(0, Endian::Big);
     const auto frames = common.U32At(2, Endian::Big);
@@ -99,10 +105,13 @@ bool MSoundFileAIFF::ParseChunks()
     const auto exponent = common.U16At(8, Endian::Big);
     const auto mantissa = common.U32At(10, Endian::Big);
     if (!channels || !frames || !bits || !exponent || !mantissa)
-        return false;
+        return Refuse("Its \"COMM\" chunk is cut short.");
     // A header that would divide by zero or that no converter can take is not understood.
-    if (*channels < 1 || *channels > 2 || *bits == 0 || *bits > 32)
-        return false;
+    if (*channels < 1 || *channels > 2)
+        return Refuse(Format(
+            "It has %u channels; the card takes mono or stereo sounds.", unsigned { *channels }));
+    if (*bits == 0 || *bits > 32)
+        return Refuse(Format("Its samples have %u bits.", unsigned { *bits }));
     channelCount = static_cast<std::uint8_t>(*channels);
     isStereo = channelCount > 1;
     frameCount = *frames;

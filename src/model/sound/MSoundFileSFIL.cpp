@@ -44,7 +44,9 @@ std::optional<std::vector<std::uint8_t>> MSoundFileSFIL::ReadHeaderBlock()
 bool MSoundFileSFIL::ReadSoundDesigner()
 {
     const auto header = ReadHeaderBlock();
-    if (!header || !ParseHeader(*header))
+    if (!header)
+        return Refuse("Its Sound Designer header is cut short.");
+    if (!ParseHeader(*header))
         return false;
     DropWholeFileLoops();
     FindStartMarker();
@@ -57,7 +59,7 @@ bool MSoundFileSFIL::ParseHeader(const std::vector<std::uint8_t>& bytes)
     const auto rate = static_cast<std::int32_t>(*header.U32At(1020, Endian::Big));
     // A rate of 0 would divide by zero wherever seconds or pitch are computed.
     if (rate <= 0)
-        return false;
+        return Refuse("Its sample rate is not a rate.");
     dataOffset = kHeaderBytes;
     frameCount = static_cast<std::uint32_t>(
         std::min<std::uint64_t>((fileSize - kHeaderBytes) / 2, UINT32_MAX));

@@ -38,7 +38,7 @@ bool MSoundFileWAV::OpenSound(const std::string& path)
 bool MSoundFileWAV::ReadHeader()
 {
     if (!FindForm(FourCC("RIFF"), FourCC("WAVE")))
-        return false;
+        return Refuse("It is not a RIFF WAVE file.");
     if (!ReadChunks())
         return false;
     DropWholeFileLoops();
@@ -59,23 +59,36 @@ bool MSoundFileWAV::ReadFormat()
 {
     const auto chunk = ReadChunk(FourCC("fmt "), 0);
     if (!chunk)
-        return false;
+        return Refuse("It has no format chunk (\"fmt \"), or the file is cut short.");
     const ByteReader body = *ByteReader(*chunk).From(8);
     const auto tag = body.U16At(0, Endian::Little);
     const auto channels = body.U16At(2, Endian::Little);
     const auto rate = body.U32At(4, Endian::Little);
     const auto bits = body.U16At(14, Endian::Little);
     if (!tag || !channels || !rate || !bits)
-        return false;
+        return Refuse("Its format chunk is cut short.");
     bool pcm = *tag == kFormatPcm;
     // WAVE_FORMAT_EXTENSIBLE (written by sox for 24-bit data) is plain PCM when its sub-format
     // GUID begins with the PCM tag.
     if (*tag == kFormatExtensible)
         pcm = body.U16At(24, Endian::Little) == kFormatPcm;
     // A header that would divide by zero or that no converter can take is not understood.
-    if (!pcm || *channels < 1 || *channels > 2 || *bits == 0 || *bits > 32
-        || static_cast<std::int32_t>(*rate) <= 0)
-        return false;
+    const std::uint16_t format = *tag == kFormatExtensible ? *body.U16At(24, Endian::Little) : *tag;
+    if (!pcm)
+        return Refuse(format == 3 ? "Its samples are 32-bit floating point; the card takes whole "
+                                    "numbers (PCM) only."
+                : format == 6     ? "Its samples are A-law compressed; the card takes PCM only."
+                : format == 7     ? "Its samples are mu-law compressed; the card takes PCM only."
+                                  : Format("Its samples are compressed (WAVE format %u); the card "
+                                               "takes PCM only.",
+                                      unsigned { format }));
+    if (*channels < 1 || *channels > 2)
+        return Refuse(Format(
+            "It has %u channels; the card takes mono or stereo sounds.", unsigned { *channels }));
+    if (*bits == 0 || *bits > 32)
+        return Refuse(Format("Its samples have %u bits.", unsigned { *bits }));
+    if (static_cast<std::int32_t>(*rate) <= 0)
+        return Refuse("Its sample rate is not a rate.");
     channelCount = static_cast<std::uint8_t>(*channels);
     isStereo = channelCount > 1;
     sampleRate = static_cast<float>(static_cast<std::int32_t>(*rate));
@@ -87,7 +100,7 @@ bool MSoundFileWAV::ReadDataInfo()
 {
     std::uint8_t head[8];
     if (!FindChunk(FourCC("data"), 0) || !Read(head))
-        return false;
+        return Refuse("It has no sample data (\"data\" chunk), or the file is cut short.");
     const auto position = Tell();
     if (!position || *position > UINT32_MAX)
         return false;
