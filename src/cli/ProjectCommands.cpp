@@ -331,8 +331,8 @@ int CommandList(CliApp& app)
         return kFailed;
     MProject& project = app.controller->Project();
     project.ComputeTotalBytes();
-    const std::uint32_t total = project.GetTotalBytes();
-    const std::int32_t free = static_cast<std::int32_t>(project.GetCardSizeBytes() - total);
+    const std::uint64_t total = project.GetTotalBytes();
+    const std::int64_t free = project.FreeBytes();
     const std::string targetName = GetFamilyName(project.GetTarget());
     if (app.options.json) {
         JsonWriter json;
@@ -382,7 +382,8 @@ int CommandList(CliApp& app)
                 file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
         }
     }
-    std::printf("\nTotal bytes:            %u\nFree bytes remaining:   %d\n", total, free);
+    std::printf("\nTotal bytes:            %llu\nFree bytes remaining:   %lld\n",
+        static_cast<unsigned long long>(total), static_cast<long long>(free));
     return kSuccess;
 }
 

@@ -67,14 +67,15 @@ bool MCardmill::WriteTextDump(const std::string& path)
 
 bool MCardmill::DumpProject(SafeOutput& file)
 {
-    const std::uint32_t used = project->GetTotalBytes();
-    const auto free = static_cast<std::int32_t>(project->GetCardSizeBytes() - used);
+    const std::uint64_t used = project->GetTotalBytes();
+    const std::int64_t free = project->FreeBytes();
     return DumpWrite(
                file, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n")
         && DumpWrite(file,
             project->GetCardName() + "\t" + project->GetVersion() + "\t"
-                + GetFamilyName(project->GetTarget()) + Format("\t%ld", static_cast<long>(used))
-                + Format("\t%ld\r\n", static_cast<long>(free)));
+                + GetFamilyName(project->GetTarget())
+                + Format("\t%lld", static_cast<long long>(used))
+                + Format("\t%lld\r\n", static_cast<long long>(free)));
 }
 
 bool MCardmill::DumpInstruments(SafeOutput& file)
