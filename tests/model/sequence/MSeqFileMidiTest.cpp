@@ -1,6 +1,7 @@
 #include "model/sequence/MSeqFileMidi.h"
 
 #include "support/Midi.h"
+#include "support/Steps.h"
 #include "support/TestEnv.h"
 
 #include <random>
@@ -32,9 +33,7 @@ protected:
         if (!sequence)
             return std::nullopt;
         sequence->SetSkipsEmptyTicks(skipEmptyTicks);
-        int result = 0;
-        for (int guard = 0; guard < 100000 && (result = sequence->LoadStep()) == 0; ++guard) { }
-        if (result != 1)
+        if (test::LoadFully(*sequence) != 1)
             return std::nullopt;
         EXPECT_EQ(sequence->GetCompiledSize(), sequence->ConvertedData().size());
         return Bytes(sequence->ConvertedData().begin(), sequence->ConvertedData().end());
@@ -336,7 +335,7 @@ TEST_F(Sequence, StatusLinesOfTheLoadingDialog)
 TEST_F(Sequence, DuplicateCopiesTheConvertedData)
 {
     auto sequence = Open(MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
-    while (sequence->LoadStep() == 0) { }
+    ASSERT_EQ(test::LoadFully(*sequence), 1);
     sequence->SetOutPort(1);
     auto copy = sequence->Duplicate();
     auto* midi = dynamic_cast<MSeqFileMidi*>(copy.get());
