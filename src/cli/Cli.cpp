@@ -1,6 +1,7 @@
 #include "Cli.h"
 
 #include "model/APrefs.h"
+#include "platform/ParseNumber.h"
 
 #include <algorithm>
 #include <cctype>
@@ -383,11 +384,10 @@ int RunCli(int argc, char** argv)
             const auto text = value("--retries");
             if (!text)
                 return kUsage;
-            char* end = nullptr;
-            const long n = std::strtol(text->c_str(), &end, 10);
-            if (text->empty() || *end || n < 0 || n > 1000)
+            const auto n = ParseNumber(*text, 0, 1000);
+            if (!n)
                 return UsageError(options.command, "--retries takes a number from 0 to 1000");
-            options.retries = static_cast<int>(n);
+            options.retries = static_cast<int>(*n);
         } else if (word == "--config-dir") {
             const auto text = value("--config-dir");
             if (!text)

@@ -14,6 +14,7 @@
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
+#include "platform/ParseNumber.h"
 #include "synth/ALoaderProgressDialog.h"
 
 #include <chrono>
@@ -174,17 +175,20 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text)
 {
     static const char* const kSizes[]
         = { "128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M" };
+    if (const auto token = ParseNumber(text, 0, 9))
+        return static_cast<std::uint16_t>(*token);
     for (std::uint16_t token = 0; token < 10; ++token)
-        if (Upper(text) == kSizes[token] || text == std::to_string(token))
+        if (Upper(text) == kSizes[token])
             return token;
     return std::nullopt;
 }
 
 std::optional<std::uint16_t> ParseTarget(const std::string& text)
 {
-    if (EqualsIgnoringCase(text, "zelta") || text == "14")
+    const auto code = ParseNumber(text, 0, UINT16_MAX);
+    if (EqualsIgnoringCase(text, "zelta") || code == MProject::kZelta)
         return MProject::kZelta;
-    if (EqualsIgnoringCase(text, "percula") || text == "25")
+    if (EqualsIgnoringCase(text, "percula") || code == MProject::kPercula)
         return MProject::kPercula;
     return std::nullopt;
 }
@@ -351,9 +355,13 @@ int CommandRemove(CliApp& app)
     const auto group = ParseGroup(project, args.rest[1]);
     if (!group)
         return UsageError("remove", "no group '" + args.rest[1] + "'");
-    char* end = nullptr;
-    const long index = std::strtol(args.rest[2].c_str(), &end, 10);
-    MReadableFile* file = *end ? nullptr : project.GetItem(*group, static_cast<int>(index - 1));
+    const int capacity = project.GetCapacity(*group);
+    const auto index = ParseNumber(args.rest[2], 1, static_cast<std::uint64_t>(capacity));
+    if (!index)
+        return UsageError("remove",
+            Format(
+                "INDEX takes a number from 1 to %d in group '%s'", capacity, args.rest[1].c_str()));
+    MReadableFile* file = project.GetItem(*group, static_cast<int>(*index - 1));
     if (!file)
         return Fail(
             "remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
@@ -393,18 +401,23 @@ int CommandSet(CliApp& app)
             return UsageError("set", "a group's name holds at most 6 characters");
         project.SetGroupName(*group, *name);
     }
+    const int sequences = project.GetCapacity(MProject::kSequenceGroup);
     for (const std::string& assignment : args.All("--out-port")) {
         const auto equals = assignment.find('=');
-        const std::string value = equals == std::string::npos ? "" : assignment.substr(equals + 1);
-        char* end = nullptr;
-        const long index = std::strtol(assignment.substr(0, equals).c_str(), &end, 10);
+        const std::string_view text(assignment);
+        const auto index = equals == std::string::npos
+            ? std::nullopt
+            : ParseNumber(text.substr(0, equals), 1, static_cast<std::uint64_t>(sequences));
+        const auto flag = equals == std::string::npos ? std::nullopt
+                                                      : ParseNumber(text.substr(equals + 1), 0, 1);
+        if (!index || !flag)
+            return UsageError("set",
+                Format("--out-port takes INDEX=0 or INDEX=1, INDEX from 1 to %d", sequences));
         auto* sequence = dynamic_cast<MSeqFile*>(
-            project.GetItem(MProject::kSequenceGroup, static_cast<int>(index - 1)));
-        if (*end || (value != "0" && value != "1"))
-            return UsageError("set", "--out-port takes INDEX=0 or INDEX=1");
+            project.GetItem(MProject::kSequenceGroup, static_cast<int>(*index - 1)));
         if (!sequence)
             return Fail("set", "there is no sequence " + assignment.substr(0, equals));
-        sequence->SetOutPort(value == "1" ? 1 : 0);
+        sequence->SetOutPort(static_cast<std::uint16_t>(*flag));
     }
     return app.Finish(SaveProject(app));
 }
@@ -420,8 +433,8 @@ int CommandList(CliApp& app)
         return kFailed;
     MProject& project = app.controller->Project();
     project.ComputeTotalBytes();
-    const std::uint32_t total = project.GetTotalBytes();
-    const std::int32_t free = static_cast<std::int32_t>(project.GetCardSizeBytes() - total);
+    const std::uint64_t total = project.GetTotalBytes();
+    const std::int64_t free = project.FreeBytes();
     const std::string targetName = GetFamilyName(project.GetTarget());
     if (app.options.json) {
         JsonWriter json;
@@ -471,7 +484,8 @@ int CommandList(CliApp& app)
                 file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
         }
     }
-    std::printf("\nTotal bytes:            %u\nFree bytes remaining:   %d\n", total, free);
+    std::printf("\nTotal bytes:            %llu\nFree bytes remaining:   %lld\n",
+        static_cast<unsigned long long>(total), static_cast<long long>(free));
     return kSuccess;
 }
 

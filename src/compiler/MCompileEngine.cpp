@@ -142,13 +142,13 @@ int MCompileEngine::SoundStageStep(ProgressView& progress)
 int MCompileEngine::BuildVoiceHeaders(ProgressView& progress)
 {
     progress.SetPhase("Building Voice Headers...", "");
-    const std::uint32_t size = project.GetVoiceTableBytes();
+    const std::uint64_t size = project.GetVoiceTableBytes();
     if (size > kBufferBytes) {
         ReportFailure(prompter, "There is not enough memory to prepare the voice headers.");
         subStep = -1;
         return -1;
     }
-    const std::uint32_t first = size / 2 + (project.HasZeltaBank() ? 32768 : 0);
+    const std::uint64_t first = size / 2 + (project.HasZeltaBank() ? 32768 : 0);
     project.AssignSampleAddresses(first);
     // Whatever an earlier stage left here goes: the bytes a voice leaves alone are zero.
     std::memset(buffer.data(), 0, size);

@@ -1,6 +1,6 @@
 #include "model/APrefs.h"
 
-#include <charconv>
+#include "platform/ParseNumber.h"
 
 namespace cardmill {
 
@@ -94,15 +94,13 @@ bool APrefs::SetValue(const std::string& name, const std::string& value, std::st
         error = "unknown preference '" + name + "'";
         return false;
     }
-    long parsed = 0;
-    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), parsed);
-    const long highest = name == "DefaultCardSizeToken" ? 9 : 1;
-    if (status != std::errc() || end != value.data() + value.size() || parsed < 0
-        || parsed > highest) {
+    const std::uint64_t highest = name == "DefaultCardSizeToken" ? 9 : 1;
+    const auto parsed = ParseNumber(value, 0, highest);
+    if (!parsed) {
         error = name + " takes a number from 0 to " + std::to_string(highest);
         return false;
     }
-    *number = static_cast<std::uint16_t>(parsed);
+    *number = static_cast<std::uint16_t>(*parsed);
     return true;
 }
 

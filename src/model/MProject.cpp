@@ -312,9 +312,9 @@ bool MProject::SizeScanStep()
     return sizeChanged;
 }
 
-std::uint32_t MProject::GetGroupBytes(int group)
+std::uint64_t MProject::GetGroupBytes(int group)
 {
-    std::uint32_t total = 0;
+    std::uint64_t total = 0;
     for (int index = 0; index < CountItems(group); ++index) {
         MReadableFile* file = GetItem(group, index);
         file->UpdateCompiledSize();
@@ -326,13 +326,16 @@ std::uint32_t MProject::GetGroupBytes(int group)
 void MProject::ComputeTotalBytes()
 {
     RestartSizeScan();
-    std::uint32_t total = HasZeltaBank() ? kBankBytes : 0;
+    std::uint64_t total = HasZeltaBank() ? kBankBytes : 0;
     for (int group = 0; group < kSoundGroups; ++group)
         total += GetGroupBytes(group);
     if (HasCardHeader() || HasSequences())
         total += kCardHeaderBytes;
     if (HasSequences()) {
-        sequenceAreaAddress = total / 2;
+        // A word address the card keeps in 32 bits; only an image far past any card reaches
+        // the limit.
+        sequenceAreaAddress
+            = static_cast<std::uint32_t>(std::min<std::uint64_t>(total / 2, UINT32_MAX));
         total += kSequenceTableBytes;
     }
     total += GetGroupBytes(kSequenceGroup);
@@ -342,7 +345,7 @@ void MProject::ComputeTotalBytes()
     sizeChanged = true;
 }
 
-std::uint32_t MProject::GetTotalBytes()
+std::uint64_t MProject::GetTotalBytes()
 {
     sizeChanged = false;
     return totalBytes;

@@ -68,8 +68,10 @@ public:
     bool TakeNamesChanged();
     bool SizeScanStep();
     void ComputeTotalBytes();
-    std::uint32_t GetGroupBytes(int group);
-    std::uint32_t GetTotalBytes();
+    /// Sizes are summed in 64 bits: files of up to 4 GiB each never wrap the totals, so a
+    /// project that is far too large never looks small.
+    std::uint64_t GetGroupBytes(int group);
+    std::uint64_t GetTotalBytes();
     /// The file at (group, index), or none.
     MReadableFile* GetItem(int group, int index) const;
     bool CanPlace(const MReadableFile* file, int group) const;
@@ -86,9 +88,10 @@ public:
     // Compiling (the compile engine drives these).
     int CompileZeltaBank(ProgressView& progress, std::span<std::uint8_t> buffer);
     int CompilePerculaBank(ProgressView& progress, std::span<std::uint8_t> buffer);
-    std::uint32_t GetVoiceTableBytes() const;
-    std::uint32_t GetGroupVoiceTableBytes(int group) const;
-    std::uint32_t AssignSampleAddresses(std::uint32_t firstWordAddress);
+    std::uint64_t GetVoiceTableBytes() const;
+    std::uint64_t GetGroupVoiceTableBytes(int group) const;
+    /// Card word addresses, counted in 64 bits; the card keeps their low 24 bits.
+    std::uint64_t AssignSampleAddresses(std::uint64_t firstWordAddress);
     void BuildCardHeader(std::span<std::uint8_t> buffer) const;
     void WriteVoiceHeaders(std::span<std::uint8_t> buffer);
     void BeginSounds();
@@ -102,9 +105,9 @@ public:
         ProgressView& progress, std::uint32_t& length, std::span<std::uint8_t> destination);
 
     /// Card capacity minus the bytes used: negative when the project does not fit.
-    std::int32_t FreeBytes()
+    std::int64_t FreeBytes()
     {
-        return static_cast<std::int32_t>(GetCardSizeBytes() - GetTotalBytes());
+        return std::int64_t { GetCardSizeBytes() } - static_cast<std::int64_t>(GetTotalBytes());
     }
     std::uint32_t SequenceAreaAddress() const { return sequenceAreaAddress; }
     static std::string CardSizeText(int token);
@@ -119,8 +122,8 @@ private:
     std::uint16_t target = kZelta;
     int scanGroup = 0;
     int scanItem = 0;
-    std::uint32_t totalBytes = 0;
-    std::uint32_t scanBytes = 0;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t scanBytes = 0;
     bool sizeChanged = true;
     bool scanFirstCall = true;
     bool namesChanged = true;

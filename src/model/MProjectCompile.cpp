@@ -43,26 +43,26 @@ int MProject::CompilePerculaBank(ProgressView& progress, std::span<std::uint8_t>
     return CompileBankArea(*this, progress, buffer, kPerculaBankMark);
 }
 
-std::uint32_t MProject::GetGroupVoiceTableBytes(int group) const
+std::uint64_t MProject::GetGroupVoiceTableBytes(int group) const
 {
-    std::uint32_t bytes = 0;
+    std::uint64_t bytes = 0;
     for (int index = 0; index < CountItems(group); ++index)
         if (const auto* voice = dynamic_cast<const MInstFile*>(GetItem(group, index)))
             bytes += voice->GetVoiceHeaderSize();
     return bytes;
 }
 
-std::uint32_t MProject::GetVoiceTableBytes() const
+std::uint64_t MProject::GetVoiceTableBytes() const
 {
-    std::uint32_t bytes = kCardHeaderBytes;
+    std::uint64_t bytes = kCardHeaderBytes;
     for (int group = 0; group < kSoundGroups; ++group)
         bytes += GetGroupVoiceTableBytes(group);
     return bytes;
 }
 
-std::uint32_t MProject::AssignSampleAddresses(std::uint32_t firstWordAddress)
+std::uint64_t MProject::AssignSampleAddresses(std::uint64_t firstWordAddress)
 {
-    std::uint32_t address = firstWordAddress;
+    std::uint64_t address = firstWordAddress;
     for (int group = 0; group < kSoundGroups; ++group)
         for (int index = 0; index < CountItems(group); ++index)
             if (auto* voice = dynamic_cast<MInstFile*>(GetItem(group, index)))
@@ -72,7 +72,8 @@ std::uint32_t MProject::AssignSampleAddresses(std::uint32_t firstWordAddress)
 
 void MProject::BuildCardHeader(std::span<std::uint8_t> buffer) const
 {
-    std::uint32_t size = totalBytes / 2;
+    // The card's size field holds the image's words in 32 bits, its top bits flags.
+    auto size = static_cast<std::uint32_t>(totalBytes / 2);
     if (HasPerculaBank())
         size |= 0x04000000;
     if (HasSequences())

@@ -67,6 +67,18 @@ TEST_F(ImageFile, SixteenMegabytesAreQuestionedFromOneByteBelow)
         0u);
 }
 
+TEST_F(ImageFile, AProjectPastFourGigabytesIsStillQuestioned)
+{
+    // 4 GiB - 50 bytes of sound and the 108-byte header: 58 bytes, were the sum kept in 32 bits.
+    project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 0xFFFFFFFF - 49));
+    env.prompter.Push(Answer::Cancel);
+    EXPECT_EQ(Write(), Outcome::NotStarted);
+    ASSERT_EQ(env.prompter.shown.size(), 1u);
+    EXPECT_EQ(
+        env.prompter.shown[0].text.rfind("The project size is larger than 16 megabytes.", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 TEST_F(ImageFile, AcceptingTheSixteenMegabyteQuestionSkipsTheCardSizeOne)
 {
     project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 16777215));

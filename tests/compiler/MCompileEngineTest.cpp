@@ -6,6 +6,7 @@
 #include "support/Banks.h"
 #include "support/Fakes.h"
 #include "support/SoundHelpers.h"
+#include "support/Steps.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ protected:
         project.ComputeTotalBytes();
         MCompileEngine engine(project, env.prompter);
         EXPECT_TRUE(engine.Begin());
-        for (int guard = 0; guard < 100000; ++guard) {
+        test::StepUntilDone([&] {
             const int result = engine.Step(env.progress);
             if (result == 1) {
                 const auto block = engine.GetBlockData();
@@ -39,15 +40,16 @@ protected:
                 ++image.fullBlocks;
             } else if (result != 0) {
                 image.failed = true;
-                break;
+                return -1;
             } else if (engine.IsFinished()) {
                 image.finalBytes = engine.GetFinalByteCount();
                 const auto block = engine.GetBlockData();
                 image.bytes.insert(
                     image.bytes.end(), block.begin(), block.begin() + image.finalBytes);
-                break;
+                return 1;
             }
-        }
+            return 0;
+        });
         engine.End();
         return image;
     }
@@ -74,7 +76,7 @@ protected:
         bank->AttachMemory(test::BankCapture { family }.Build());
         ASSERT_TRUE(bank->OpenBank("/b/bank.syx"));
         env.services.projectLoading = true; // no target question
-        while (bank->LoadStep() == 0) { }
+        EXPECT_EQ(test::LoadFully(*bank), 1);
         env.services.projectLoading = false;
         project.AddItem(std::move(bank));
     }

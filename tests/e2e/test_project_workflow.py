@@ -121,6 +121,38 @@ class Workflow(CardmillTestCase):
         self.run_cardmill("add", self.project, "--group", "d1", self.path("kick.wav"), check=1)
         self.assertEqual(self.listing()["target"], 25)
 
+    def test_numbers_are_taken_strictly(self):
+        self.run_cardmill("add", self.project, self.path("kick.wav"), self.path("song.mid"), check=0)
+        with open(self.project, "rb") as f:
+            before = f.read()
+        # 4294967297 is item 1 when cut to 32 bits; it, and every number that is not plain
+        # digits in range, is a usage error that names what was wrong and changes nothing.
+        for index in ("4294967297", "0", "129", "+1", " 1", "1 ", "1x", "0x1", "１"):
+            result = self.run_cardmill("remove", self.project, "k1", index, check=2)
+            self.assertIn("INDEX takes a number from 1 to 128", result.stderr)
+        for flag in ("4294967297=1", "1=2", "1=-0", "+1=1", "51=1", "1=", "=1", "1"):
+            result = self.run_cardmill("set", self.project, "--out-port", flag, check=2)
+            self.assertIn("--out-port", result.stderr)
+        for size in ("010", "+1", "1 ", "-0", "4294967297"):
+            self.run_cardmill("set", self.project, "--card-size", size, check=2)
+        for retries in ("+3", " 3", "3x", "-0", "1001", "4294967299"):
+            result = self.run_cardmill("--retries", retries, "list", self.project, check=2)
+            self.assertIn("--retries", result.stderr)
+        for value in ("-0", "+1", " 1", "1 ", "01x", "65537"):
+            result = self.run_cardmill("prefs", f"AllowPhantoms={value}", check=2)
+            self.assertIn("AllowPhantoms", result.stderr)
+        with open(self.project, "rb") as f:
+            self.assertEqual(f.read(), before)
+
+        # In range but past the files there are: the operation fails (status 1), no usage error.
+        self.run_cardmill("remove", self.project, "k1", "2", check=1)
+        self.run_cardmill("set", self.project, "--out-port", "2=1", check=1)
+        self.run_cardmill("set", self.project, "--card-size", "9", "--out-port", "1=1", check=0)
+        self.run_cardmill("--retries", "0", "remove", self.project, "k1", "1", check=0)
+        listing = self.listing()
+        self.assertEqual(listing["cardSizeToken"], 9)
+        self.assertEqual(listing["groups"][0]["files"], [])
+
     def test_an_oversized_image_is_questioned(self):
         self.tool("sox", "-n", "-r", "44100", "-b", "16", "-c", "1", self.path("long.wav"), "synth", "2", "sine", "99")
         self.run_cardmill("set", self.project, "--card-size", "128K", check=0)

@@ -20,7 +20,7 @@ protected:
         return raw;
     }
     /// Runs the incremental scan for more than one whole pass and takes what it reported.
-    std::uint32_t ScanOnce()
+    std::uint64_t ScanOnce()
     {
         project.RestartSizeScan();
         for (int i = 0; i < 2000; ++i)
@@ -209,6 +209,24 @@ TEST_F(Project, FreeBytesGoNegativeWhenTheProjectDoesNotFit)
     Add(0, 131072);
     project.ComputeTotalBytes();
     EXPECT_EQ(project.FreeBytes(), -108);
+}
+
+TEST_F(Project, TotalsPastFourGigabytesDoNotWrap)
+{
+    // Files report at most 4 GiB - 1 each; two of them with the header and the bank would wrap
+    // a 32-bit sum to a size that fits any card.
+    constexpr std::uint64_t kLargest = 0xFFFFFFFF;
+    Add(0, 0xFFFFFFFF);
+    Add(9, 0xFFFFFFFF);
+    Add(11, 64);
+    Add(12);
+    project.ComputeTotalBytes();
+    const std::uint64_t expected = 65536 + 2 * kLargest + 108 + 200 + 64;
+    EXPECT_EQ(project.GetTotalBytes(), expected);
+    EXPECT_EQ(project.FreeBytes(), std::int64_t { 262144 } - static_cast<std::int64_t>(expected));
+    // The card keeps the sequence area's word address in 32 bits: it stops at the largest.
+    EXPECT_EQ(project.SequenceAreaAddress(), 0xFFFFFFFFu);
+    EXPECT_EQ(ScanOnce(), 308u + 2 * kLargest + 64 + 100);
 }
 
 } // namespace

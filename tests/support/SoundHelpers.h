@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Builders.h"
+#include "Steps.h"
 #include "TestEnv.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/ProgressView.h"
@@ -39,16 +40,18 @@ inline std::vector<std::uint16_t> CardWords(MSoundFile& sound, std::uint32_t pie
     std::vector<std::uint16_t> words;
     std::vector<std::uint8_t> buffer(16384);
     sound.BeginCompile(progress);
-    for (int guard = 0; guard < 1000000; ++guard) {
-        std::uint32_t count = piece;
-        const int result = sound.CompileChunk(progress, count, buffer);
-        if (result < 0)
-            break;
-        for (std::uint32_t i = 0; i < count; ++i)
-            words.push_back(static_cast<std::uint16_t>((buffer[2 * i] << 8) | buffer[2 * i + 1]));
-        if (result == 1)
-            break;
-    }
+    StepUntilDone(
+        [&] {
+            std::uint32_t count = piece;
+            const int result = sound.CompileChunk(progress, count, buffer);
+            if (result < 0)
+                return result;
+            for (std::uint32_t i = 0; i < count; ++i)
+                words.push_back(
+                    static_cast<std::uint16_t>((buffer[2 * i] << 8) | buffer[2 * i + 1]));
+            return result;
+        },
+        1000000);
     return words;
 }
 

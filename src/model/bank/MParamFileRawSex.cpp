@@ -7,8 +7,8 @@
 #include "platform/ProgressView.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
+#include <optional>
 
 namespace cardmill {
 
@@ -70,9 +70,10 @@ bool MParamFileRawSex::OpenBank(const std::string& path)
         return false;
     const ByteReader bytes(head);
     family = FamilyOf(bytes);
-    if (!StartsWithMaker(bytes, 0, services.makerId) || family == 0 || head[6] != 0)
+    if (!StartsWithMaker(bytes, 0, services.makerId) || family == 0 || bytes.U8At(6) != 0)
         return false;
-    sourceModel = family == 0x0E ? static_cast<std::uint8_t>((head[18] >> 1) & 3) : 0;
+    sourceModel
+        = family == 0x0E ? static_cast<std::uint8_t>((bytes.U8At(18).value_or(0) >> 1) & 3) : 0;
     return true;
 }
 
@@ -165,17 +166,30 @@ bool MParamFileRawSex::Unpack(std::span<const std::uint8_t> packed, std::span<st
     if (packed.size() < groups * 8 + (rest ? rest + 1 : 0))
         return false;
     // out_k = (p_k >> k) | (p_(k+1) << (7 - k)), kept to 8 bits: a little-endian stream of 7-bit
-    // units.
-    const auto group = [](const std::uint8_t* p, std::uint8_t* o, std::size_t count) {
-        for (std::size_t k = 0; k < count; ++k)
+    // units. Each group of 7 (or the rest) reads one packed byte more than it writes.
+    const auto group = [](std::span<const std::uint8_t> p, std::span<std::uint8_t> o) {
+        for (std::size_t k = 0; k < o.size(); ++k)
             o[k] = static_cast<std::uint8_t>((p[k] >> k) | (p[k + 1] << (7 - k)));
     };
     for (std::size_t g = 0; g < groups; ++g)
-        group(packed.data() + 8 * g, out.data() + 7 * g, 7);
+        group(packed.subspan(8 * g, 8), out.subspan(7 * g, 7));
     if (rest)
-        group(packed.data() + 8 * groups, out.data() + 7 * groups, rest);
+        group(packed.subspan(8 * groups, rest + 1), out.subspan(7 * groups, rest));
     return true;
 }
+
+namespace {
+
+/// `count` bytes of `area` from `offset`, or nothing when they do not lie wholly inside it.
+std::optional<std::span<std::uint8_t>> Within(
+    std::span<std::uint8_t> area, std::size_t offset, std::size_t count)
+{
+    if (offset > area.size() || area.size() - offset < count)
+        return std::nullopt;
+    return area.subspan(offset, count);
+}
+
+} // namespace
 
 bool MParamFileRawSex::CheckAndUnpack()
 {
@@ -196,12 +210,16 @@ bool MParamFileRawSex::CheckAndUnpack()
             }
             if (section.unpackedBytes == 0)
                 continue;
-            // Each destination lies before its source; the copy keeps that from mattering.
-            packed.assign(bank.begin() + static_cast<std::ptrdiff_t>(at + kMessageData),
-                bank.begin() + static_cast<std::ptrdiff_t>(at + section.messageBytes));
+            const auto message
+                = bytes.SubAt(at + kMessageData, section.messageBytes - kMessageData);
             const std::size_t to
                 = section.unpackedOffset + section.unpackedBytes * static_cast<std::size_t>(i);
-            if (!Unpack(packed, std::span<std::uint8_t>(bank).subspan(to, section.unpackedBytes)))
+            const auto destination = Within(bank, to, section.unpackedBytes);
+            if (!message || !destination)
+                return false;
+            // Each destination lies before its source; the copy keeps that from mattering.
+            packed.assign(message->Data().begin(), message->Data().end());
+            if (!Unpack(packed, *destination))
                 return false;
         }
     }
@@ -215,9 +233,16 @@ int MParamFileRawSex::CompileBank(ProgressView& progress, std::span<std::uint8_t
         GetFileName());
     if (bank.size() != FileBytes() || destination.size() < CompiledBankBytes())
         return -1;
-    std::uint8_t* out = destination.data();
+    const ByteReader source(bank);
+    bool inside = true;
     const auto copy = [&](std::size_t to, std::size_t from, std::size_t count) {
-        std::memcpy(out + to, bank.data() + from, count);
+        const auto bytes = source.SubAt(from, count);
+        const auto target = Within(destination, to, count);
+        if (!bytes || !target) {
+            inside = false;
+            return;
+        }
+        std::ranges::copy(bytes->Data(), target->begin());
     };
     if (family == 0x19) {
         for (std::size_t i = 0; i < 128; ++i)
@@ -234,7 +259,7 @@ int MParamFileRawSex::CompileBank(ProgressView& progress, std::span<std::uint8_t
         for (std::size_t i = 0; i < 128; ++i)
             copy(58472 + 55 * i, 44800 + 65 * i, 55);
     }
-    return 1;
+    return inside ? 1 : -1;
 }
 
 std::unique_ptr<MReadableFile> MParamFileRawSex::Duplicate() const
@@ -260,7 +285,8 @@ bool MRawSexFormatInterpreter::Recognises(const std::string& path) const
         || !probe.Read(head))
         return false;
     const ByteReader bytes(head);
-    return StartsWithMaker(bytes, 0, services.makerId) && FamilyOf(bytes) != 0 && head[6] == 0;
+    return StartsWithMaker(bytes, 0, services.makerId) && FamilyOf(bytes) != 0
+        && bytes.U8At(6) == 0;
 }
 
 std::unique_ptr<MReadableFile> MRawSexFormatInterpreter::Create(const std::string& path) const

@@ -45,7 +45,8 @@ public:
     virtual bool RestoreFromRecord(const ByteReader& record);
     virtual std::uint32_t GetVoiceHeaderSize() const { return 0; }
     /// Gives the card data its word address; returns the next free address.
-    virtual std::uint32_t AssignCardAddress(std::uint32_t address) { return address; }
+    /// Places the sample data at a card word address; the address after it.
+    virtual std::uint64_t AssignCardAddress(std::uint64_t address) { return address; }
     /// Writes the voice at the start of `cursor` and moves the cursor past it. `b` is the file's
     /// position in its group, from 1.
     virtual void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b);

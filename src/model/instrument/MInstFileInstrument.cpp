@@ -115,7 +115,7 @@ bool MInstFileInstrument::UpdateCompiledSizeStep(bool restart)
     return true;
 }
 
-std::uint32_t MInstFileInstrument::AssignCardAddress(std::uint32_t address)
+std::uint64_t MInstFileInstrument::AssignCardAddress(std::uint64_t address)
 {
     for (MSoundFile* sample : Samples())
         address = sample->AssignCardAddress(address);

@@ -30,7 +30,7 @@ public:
     void SetChannel(std::uint16_t value) override;
     bool RestoreFromRecord(const ByteReader& record) override;
     std::uint32_t GetVoiceHeaderSize() const override;
-    std::uint32_t AssignCardAddress(std::uint32_t address) override;
+    std::uint64_t AssignCardAddress(std::uint64_t address) override;
     void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b) override;
     void BeginCompile(ProgressView& progress) override;
     int CompileChunk(

@@ -78,14 +78,15 @@ bool MCardmill::WriteTextDump(const std::string& path)
 
 bool MCardmill::DumpProject(std::string& out)
 {
-    const std::uint32_t used = project->GetTotalBytes();
-    const auto free = static_cast<std::int32_t>(project->GetCardSizeBytes() - used);
+    const std::uint64_t used = project->GetTotalBytes();
+    const std::int64_t free = project->FreeBytes();
     return DumpWrite(
                out, "Project Name\tVersion\tTarget Device\tTotal Bytes\tFree Bytes Remaining\r\n")
         && DumpWrite(out,
             project->GetCardName() + "\t" + project->GetVersion() + "\t"
-                + GetFamilyName(project->GetTarget()) + Format("\t%ld", static_cast<long>(used))
-                + Format("\t%ld\r\n", static_cast<long>(free)));
+                + GetFamilyName(project->GetTarget())
+                + Format("\t%lld", static_cast<long long>(used))
+                + Format("\t%lld\r\n", static_cast<long long>(free)));
 }
 
 bool MCardmill::DumpInstruments(std::string& out)

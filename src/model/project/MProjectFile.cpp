@@ -178,6 +178,21 @@ void MProjectFile::ReportDamage()
             + "' is damaged: some of its records can't be read and are left out.");
 }
 
+bool MProjectFile::GroupIsFull(int group)
+{
+    const MProject& project = *services.project;
+    const int capacity = project.GetCapacity(group);
+    if (project.CountItems(group) < capacity)
+        return false;
+    const int leftOut = recordCount - recordIndex;
+    ReportFailure(services.prompter,
+        Format("The project file '%s' is damaged: the group '%s' holds at most %d file%s, so %d "
+               "of its records %s left out.",
+            GetFileName().c_str(), project.GetGroupName(group).c_str(), capacity,
+            capacity == 1 ? "" : "s", leftOut, leftOut == 1 ? "is" : "are"));
+    return true;
+}
+
 int MProjectFile::Resolve(
     const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
@@ -232,7 +247,7 @@ int MProjectFile::SoundGroupStep()
         recordIndex = 0;
         recordCursor = kChunkHead + kGroupHead;
     }
-    if (recordIndex >= recordCount) {
+    if (recordIndex >= recordCount || GroupIsFull(groupIndex)) {
         groupChunk.reset();
         ++groupCounter;
         return 0;
@@ -331,7 +346,9 @@ int MProjectFile::ListStep(Records kind)
         recordIndex = 0;
         recordCursor = kChunkHead + 2;
     }
-    if (!chunk || recordIndex >= recordCount) {
+    const int group
+        = kind == Records::Sequences ? MProject::kSequenceGroup : MProject::kProgramGroup;
+    if (!chunk || recordIndex >= recordCount || GroupIsFull(group)) {
         chunk.reset();
         return 1;
     }

@@ -42,6 +42,9 @@ private:
     int LoadCurrent();
     int AddSoundItem();
     void ReportDamage();
+    /// True (the records left out reported) when the project's group is full while records of
+    /// it remain: a group holds what fits, as other damage leaves out what can't be read.
+    bool GroupIsFull(int group);
     bool OldRecords() const { return fileMajor < 3 && fileMinor < 0x60; }
 
     int loadPhase = 0;

@@ -3,10 +3,10 @@
 #include "model/Services.h"
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
+#include "platform/ByteWriter.h"
 #include "platform/ProgressView.h"
 
 #include <algorithm>
-#include <cstring>
 #include <new>
 
 namespace cardmill {
@@ -129,19 +129,22 @@ private:
 
     void Put(std::uint8_t byte)
     {
-        if (writeIndex >= capacity)
+        if (writeIndex >= capacity
+            || !StoreAt(std::span<std::uint8_t>(file.converted),
+                static_cast<std::size_t>(writeIndex), byte, Endian::Big))
             throw ATrackBufferOverrun {};
-        file.converted[static_cast<std::size_t>(writeIndex++)] = byte;
+        ++writeIndex;
     }
 
+    /// A time record: FF, then the millisecond count's low 16 bits, little-endian.
     void FillRecord(std::uint64_t at, std::uint32_t count)
     {
-        if (at + 3 > capacity)
+        const std::span<std::uint8_t> output(file.converted);
+        if (at + 3 > capacity || at + 3 > output.size())
             throw ATrackBufferOverrun {};
-        std::uint8_t* record = file.converted.data() + at;
-        record[0] = 0xFF;
-        record[1] = static_cast<std::uint8_t>(count);
-        record[2] = static_cast<std::uint8_t>(count >> 8);
+        const auto offset = static_cast<std::size_t>(at);
+        StoreAt(output, offset, std::uint8_t { 0xFF }, Endian::Big);
+        StoreAt(output, offset + 1, static_cast<std::uint16_t>(count), Endian::Little);
     }
 
     void AdvanceTracks()

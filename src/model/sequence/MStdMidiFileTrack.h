@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ByteReader.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -31,10 +33,15 @@ struct MidiEvent {
 };
 
 /// One "MTrk" chunk of a standard MIDI file, read strictly forward, event by event. Every byte
-/// is read within the chunk: a length that points past it, or bytes that end without an
-/// end-of-track event, end the track at the chunk's end.
+/// is read through a bounds-checked reader over the chunk's body: a length that points past it,
+/// or bytes that end without an end-of-track event, end the track at the chunk's end. Not
+/// copyable: the reader looks into the chunk the track owns.
 class MStdMidiFileTrack {
 public:
+    MStdMidiFileTrack() = default;
+    MStdMidiFileTrack(const MStdMidiFileTrack&) = delete;
+    MStdMidiFileTrack& operator=(const MStdMidiFileTrack&) = delete;
+
     /// Takes the whole chunk, its 8-byte header included (none to release it).
     void SetChunk(std::optional<std::vector<std::uint8_t>> chunk);
     void FreeChunk() { SetChunk(std::nullopt); }
@@ -58,7 +65,10 @@ public:
         bool ended = false;
         std::uint64_t endTime = 0;
     };
-    Cursor Save() const { return { position, nextEventTime, runningStatus, ended, endTime }; }
+    Cursor Save() const
+    {
+        return { reader.Position(), nextEventTime, runningStatus, ended, endTime };
+    }
     void Restore(const Cursor& cursor);
 
 private:
@@ -67,9 +77,9 @@ private:
     bool ReadDelta();
 
     std::optional<std::vector<std::uint8_t>> chunk;
+    ByteReader reader; // the chunk's body, after its 8-byte header
     std::uint64_t nextEventTime = 0;
     std::uint64_t endTime = 0;
-    std::size_t position = 0;
     std::uint8_t runningStatus = 0;
     bool ended = false;
 };

@@ -494,12 +494,12 @@ bool MSoundFile::UpdateCompiledSize()
     return changed;
 }
 
-std::uint32_t MSoundFile::AssignCardAddress(std::uint32_t address)
+std::uint64_t MSoundFile::AssignCardAddress(std::uint64_t address)
 {
     if (sharedWith != 0)
         return address;
     cardAddress = address;
-    return address + (spanLast - spanFirst + 8);
+    return address + (std::uint64_t { spanLast } - spanFirst + 8);
 }
 
 std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSampleHeader(
@@ -515,7 +515,7 @@ std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSample
     h[3] = VolumeByte(params.volume);
 
     std::uint32_t baseFirst = spanFirst;
-    std::uint32_t baseAddress = cardAddress;
+    std::uint64_t baseAddress = cardAddress;
     if (const MSoundFile* owner = Owner()) {
         baseFirst = owner->spanFirst;
         baseAddress = owner->cardAddress;
@@ -527,7 +527,8 @@ std::array<std::uint8_t, MSoundFile::kSampleHeaderBytes> MSoundFile::BuildSample
     h[3] = static_cast<std::uint8_t>(h[3] | (d >> 16));
     h[4] = static_cast<std::uint8_t>(d >> 8);
     h[5] = static_cast<std::uint8_t>(d);
-    const std::uint32_t s = (start - baseFirst + baseAddress) & 0xFFFFFF;
+    // The card keeps 24 bits of a word address.
+    const auto s = static_cast<std::uint32_t>((start - baseFirst + baseAddress) & 0xFFFFFF);
     h[9] = static_cast<std::uint8_t>(s >> 16);
     h[10] = static_cast<std::uint8_t>(s >> 8);
     h[11] = static_cast<std::uint8_t>(s);

@@ -106,7 +106,7 @@ public:
     bool RestoreFromRecord(const ByteReader& record) override;
     std::uint32_t GetVoiceHeaderSize() const override { return kVoiceBytes; }
     std::vector<MSoundFile*> Samples() override { return { this }; }
-    std::uint32_t AssignCardAddress(std::uint32_t address) override;
+    std::uint64_t AssignCardAddress(std::uint64_t address) override;
     void WriteVoiceHeader(std::span<std::uint8_t>& cursor, std::uint8_t b) override;
     void BeginCompile(ProgressView& progress) override;
     int CompileChunk(
@@ -153,7 +153,7 @@ public:
     bool IsInactive() const { return inactive; }
     std::uint32_t SpanFirst() const { return spanFirst; }
     std::uint32_t SpanLast() const { return spanLast; }
-    std::uint32_t CardAddress() const { return cardAddress; }
+    std::uint64_t CardAddress() const { return cardAddress; }
     std::uint32_t DataOffset() const { return dataOffset; }
     const std::string& ShareKey() const { return shareKey; }
     int LoopCount() const { return loopCount; }
@@ -208,7 +208,7 @@ protected:
     std::uint32_t firstUsedFrame = 0;
     std::uint32_t spanFirst = 0;
     std::uint32_t spanLast = 0;
-    std::uint32_t cardAddress = 0;
+    std::uint64_t cardAddress = 0;
 
 private:
     MSoundFile* Owner() const;

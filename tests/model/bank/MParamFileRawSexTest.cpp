@@ -4,6 +4,7 @@
 #include "model/MReadableFileDispatcher.h"
 #include "platform/ProgressView.h"
 #include "support/Banks.h"
+#include "support/Steps.h"
 #include "support/TestEnv.h"
 
 #include <gtest/gtest.h>
@@ -25,12 +26,7 @@ protected:
             return nullptr;
         return bank;
     }
-    int Load(MParamFileRawSex& bank)
-    {
-        int result = 0;
-        while ((result = bank.LoadStep()) == 0) { }
-        return result;
-    }
+    int Load(MParamFileRawSex& bank) { return test::LoadFully(bank); }
     Bytes Compile(MParamFileRawSex& bank)
     {
         NullProgressView progress;

@@ -5,6 +5,7 @@
 #include "model/sound/MSoundFileWAV.h"
 #include "support/Instruments.h"
 #include "support/SoundHelpers.h"
+#include "support/Steps.h"
 
 #include <filesystem>
 #include <fstream>
@@ -39,9 +40,7 @@ protected:
         auto instrument = Open(bytes);
         if (!instrument)
             return nullptr;
-        int result = 0;
-        while ((result = instrument->LoadStep()) == 0) { }
-        if (result != 1)
+        if (test::LoadFully(*instrument) != 1)
             return nullptr;
         instrument->SetCategory(category);
         instrument->UpdateCompiledSize();
@@ -172,9 +171,7 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
 
     auto instrument = std::make_unique<MInstFileCardmill>(env.services);
     ASSERT_TRUE(instrument->OpenInstrument(path));
-    int result = 0;
-    while ((result = instrument->LoadStep()) == 0) { }
-    ASSERT_EQ(result, 1);
+    ASSERT_EQ(test::LoadFully(*instrument), 1);
     EXPECT_EQ(instrument->GroupCount(), 3);
     EXPECT_EQ(instrument->GetLoadedCount(), 3);
     const auto samples = instrument->Samples();
@@ -198,7 +195,7 @@ TEST_F(Instrument, OnlyTheLowByteOfTheFineTuneIsStored)
     ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, dir.File("t.cmt"), std::move(sounds)));
     auto instrument = std::make_unique<MInstFileCardmill>(env.services);
     ASSERT_TRUE(instrument->OpenInstrument(dir.File("t.cmt")));
-    while (instrument->LoadStep() == 0) { }
+    ASSERT_EQ(test::LoadFully(*instrument), 1);
     EXPECT_EQ(instrument->SampleAt(0, 0)->Params().fineTune, 0); // 12800 & 0xFF
 }
 
@@ -225,9 +222,7 @@ TEST_F(Instrument, CountsThatDoNotFitTheChunkAreRefused)
     // A group beyond the stored records fails its sample.
     auto beyond = Open(CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ a }).Build());
     ASSERT_TRUE(beyond);
-    int result = 0;
-    while ((result = beyond->LoadStep()) == 0) { }
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(test::LoadFully(*beyond), -1);
 }
 
 TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
@@ -324,15 +319,12 @@ TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed
     locator.NoteLoaded(other.File("elsewhere.wav"));
     auto instrument = Open(cmt);
     ASSERT_TRUE(instrument);
-    int result = 0;
-    while ((result = instrument->LoadStep()) == 0) { }
-    EXPECT_EQ(result, -1);
+    EXPECT_EQ(test::LoadFully(*instrument), -1);
     EXPECT_EQ(finder.asked, std::vector<std::string> { "b.wav" });
 
     other.Write("b.wav", WavBuilder().Frames(10).Build());
     auto found = Open(cmt, "again.cmt");
-    while ((result = found->LoadStep()) == 0) { }
-    EXPECT_EQ(result, 1);
+    EXPECT_EQ(test::LoadFully(*found), 1);
     EXPECT_EQ(found->SampleAt(1, 0)->GetPath(), other.File("b.wav"));
     env.services.locator = nullptr;
 }

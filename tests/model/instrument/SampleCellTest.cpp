@@ -2,6 +2,7 @@
 #include "model/sound/MSoundFile.h"
 #include "support/Instruments.h"
 #include "support/SoundHelpers.h"
+#include "support/Steps.h"
 
 #include <gtest/gtest.h>
 
@@ -51,9 +52,7 @@ protected:
             return nullptr;
         file.release();
         std::unique_ptr<MInstFileSampleCellChunked> owned(instrument);
-        int result = 0;
-        while ((result = owned->LoadStep()) == 0) { }
-        return result == 1 ? std::move(owned) : nullptr;
+        return test::LoadFully(*owned) == 1 ? std::move(owned) : nullptr;
     }
 
     test::TempDir dir;

@@ -8,6 +8,7 @@
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFileWAV.h"
+#include "support/Banks.h"
 #include "support/Builders.h"
 #include "support/Instruments.h"
 #include "support/Midi.h"
@@ -279,6 +280,41 @@ TEST_F(ProjectFile, DamagedGroupsAreReportedAndSkipped)
     EXPECT_EQ(prompter.LastText(),
         "The project file 'bad.cmr' is damaged: some of its records can't be read and are left "
         "out.");
+}
+
+TEST_F(ProjectFile, GroupsWithMoreRecordsThanTheyHoldKeepWhatFits)
+{
+    ASSERT_EQ(Load({ Wav("a.wav") }).Added(), 1);
+    ASSERT_EQ(Load({ dir.Write("song.mid",
+                         test::MidiFile(
+                             0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() })),
+                       dir.Write("bank.syx", test::BankCapture { 0x0E }.Build()) })
+                  .Added(),
+        2);
+    // Only a damaged or foreign file holds more: the project itself never lets a group overflow.
+    for (const auto& [group, total] : { std::pair { 0, 129 }, { 11, 52 }, { 12, 2 } })
+        while (Project().CountItems(group) < total)
+            Project().AddItem(Project().GetItem(group, 0)->DuplicateActive());
+    Project().SetGroupName(0, "Piano");
+    ASSERT_TRUE(Save(dir.File("big.cmr")));
+
+    Project().Reset();
+    prompter.Forget();
+    ASSERT_TRUE(Load({ dir.File("big.cmr") }).ProjectOpened());
+    EXPECT_EQ(Project().CountItems(0), 128);
+    EXPECT_EQ(Project().CountItems(11), 50);
+    EXPECT_EQ(Project().CountItems(12), 1);
+    std::vector<std::string> texts;
+    for (const auto& box : prompter.shown)
+        texts.push_back(box.text);
+    EXPECT_EQ(texts,
+        (std::vector<std::string> {
+            "The project file 'big.cmr' is damaged: the group 'Piano' holds at most 128 files, so "
+            "1 of its records is left out.",
+            "The project file 'big.cmr' is damaged: the group 'Sequences' holds at most 50 files, "
+            "so 2 of its records are left out.",
+            "The project file 'big.cmr' is damaged: the group 'Programs' holds at most 1 file, so "
+            "1 of its records is left out." }));
 }
 
 TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)

@@ -1,6 +1,7 @@
 #include "model/sequence/MSeqFileMidi.h"
 
 #include "support/Midi.h"
+#include "support/Steps.h"
 #include "support/TestEnv.h"
 
 #include <random>
@@ -32,9 +33,7 @@ protected:
         if (!sequence)
             return std::nullopt;
         sequence->SetSkipsEmptyTicks(skipEmptyTicks);
-        int result = 0;
-        for (int guard = 0; guard < 100000 && (result = sequence->LoadStep()) == 0; ++guard) { }
-        if (result != 1)
+        if (test::LoadFully(*sequence) != 1)
             return std::nullopt;
         EXPECT_EQ(sequence->GetCompiledSize(), sequence->ConvertedData().size());
         return Bytes(sequence->ConvertedData().begin(), sequence->ConvertedData().end());
@@ -147,6 +146,79 @@ TEST_F(Sequence, TheLastGroupKeepsItsDelayWhenTicksAreShorterThanAMillisecond)
     EXPECT_EQ(decoded.records.back(), 1u);
 }
 
+TEST_F(Sequence, ATempoEventOfAnotherLengthKeepsTheTrackInStep)
+{
+    // The same notes after a tempo event written three ways: the standard three bytes, four
+    // bytes (one more than the tempo needs), and two (too short to hold one).
+    const auto file = [](const Bytes& tempoEvent) {
+        return MidiFile(0, 96,
+            { TrackBuilder()
+                    .Note(0, 0x90, 60, 1)
+                    .Event(10, tempoEvent)
+                    .Note(0, 0x90, 62, 1)
+                    .Note(96, 0x80, 62, 0)
+                    .End(0)
+                    .Build() });
+    };
+    const auto standard = Convert(file({ 0xFF, 0x51, 3, 0x03, 0xD0, 0x90 })); // 250000 us
+    const auto longer = Convert(file({ 0xFF, 0x51, 4, 0x03, 0xD0, 0x90, 0x55 }));
+    const auto vlqLength = Convert(file({ 0xFF, 0x51, 0x80, 3, 0x03, 0xD0, 0x90 }));
+    ASSERT_TRUE(standard && longer && vlqLength);
+    EXPECT_EQ(*longer, *standard);
+    EXPECT_EQ(*vlqLength, *standard);
+    const auto decoded = test::DecodeSequence(*standard);
+    ASSERT_EQ(decoded.messages.size(), 3u);
+    EXPECT_NEAR(
+        static_cast<double>(decoded.messages[2].time - decoded.messages[1].time), 250.0, 1.0);
+
+    // Two bytes carry no tempo: skipped as any other meta event, the default tempo stays.
+    const auto shorter = Convert(file({ 0xFF, 0x51, 2, 0x03, 0xD0 }));
+    const auto text = Convert(file({ 0xFF, 0x01, 2, 'h', 'i' }));
+    ASSERT_TRUE(shorter && text);
+    EXPECT_EQ(*shorter, *text);
+    EXPECT_NE(*shorter, *standard);
+}
+
+TEST(MStdMidiFileTrack, TempoEventsAreReadOverTheirWholeLength)
+{
+    const auto track = [](const Bytes& tempoEvent) {
+        Bytes chunk { 'M', 'T', 'r', 'k', 0, 0, 0, 0 };
+        const Bytes events
+            = TrackBuilder().Event(0, tempoEvent).Note(5, 0x90, 60, 100).End(0).Build();
+        chunk.insert(chunk.end(), events.begin(), events.end());
+        return chunk;
+    };
+    struct Case {
+        Bytes event;
+        MidiEvent::Kind kind;
+        std::uint32_t tempo;
+    };
+    const Case cases[] = {
+        { { 0xFF, 0x51, 3, 0x07, 0xA1, 0x20 }, MidiEvent::Kind::Tempo, 500000 },
+        { { 0xFF, 0x51, 5, 0x07, 0xA1, 0x20, 1, 2 }, MidiEvent::Kind::Tempo, 500000 },
+        { { 0xFF, 0x51, 2, 0x07, 0xA1 }, MidiEvent::Kind::Ignored, 0 },
+        { { 0xFF, 0x51, 0 }, MidiEvent::Kind::Ignored, 0 },
+    };
+    for (const Case& c : cases) {
+        MStdMidiFileTrack parsed;
+        parsed.SetChunk(track(c.event));
+        const MidiEvent tempo = parsed.ParseEvent();
+        EXPECT_EQ(tempo.kind, c.kind) << c.event.size();
+        EXPECT_EQ(tempo.tempo, c.tempo) << c.event.size();
+        EXPECT_EQ(parsed.NextEventTime(), 5u);
+        const MidiEvent note = parsed.ParseEvent();
+        EXPECT_EQ(note.kind, MidiEvent::Kind::Channel) << c.event.size();
+        EXPECT_EQ(note.data1, 60);
+        EXPECT_EQ(parsed.ParseEvent().kind, MidiEvent::Kind::EndOfTrack);
+    }
+    // A tempo event whose length runs past the chunk ends the track there.
+    MStdMidiFileTrack cut;
+    Bytes chunk { 'M', 'T', 'r', 'k', 0, 0, 0, 0, 0, 0xFF, 0x51, 4, 0x07, 0xA1, 0x20 };
+    cut.SetChunk(chunk);
+    EXPECT_EQ(cut.ParseEvent().kind, MidiEvent::Kind::Truncated);
+    EXPECT_TRUE(cut.Ended());
+}
+
 TEST_F(Sequence, HeaderLimits)
 {
     std::vector<Bytes> tracks(64, TrackBuilder().End(0).Build());
@@ -174,6 +246,20 @@ TEST_F(Sequence, InfoLinesAndTheCommentFromTheFirstEventsName)
     EXPECT_EQ(file->GetInfoLine3(), "Tracks:  1");
     EXPECT_EQ(file->GetComment(), "Intro");
     EXPECT_EQ(file->GetFormatName(), "MIDI Sequence");
+    // A name of 128 bytes or more has a length of two bytes.
+    const std::string longName(200, 'n');
+    auto named = Open(MidiFile(0, 96,
+        { TrackBuilder()
+                .Event(0,
+                    [&] {
+                        Bytes event { 0xFF, 0x03, 0x81, 0x48 };
+                        event.insert(event.end(), longName.begin(), longName.end());
+                        return event;
+                    }())
+                .End(0)
+                .Build() }));
+    ASSERT_TRUE(named);
+    EXPECT_EQ(named->GetComment(), longName);
     auto second = Open(MidiFile(1, 96,
         { TrackBuilder().Note(0, 0x90, 1, 1).Name(0, "Late").End(0).Build(),
             TrackBuilder().Name(0, "Track Two").End(0).Build() }));
@@ -249,7 +335,7 @@ TEST_F(Sequence, StatusLinesOfTheLoadingDialog)
 TEST_F(Sequence, DuplicateCopiesTheConvertedData)
 {
     auto sequence = Open(MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
-    while (sequence->LoadStep() == 0) { }
+    ASSERT_EQ(test::LoadFully(*sequence), 1);
     sequence->SetOutPort(1);
     auto copy = sequence->Duplicate();
     auto* midi = dynamic_cast<MSeqFileMidi*>(copy.get());

@@ -4,6 +4,7 @@
 
 #include "model/sequence/MSeqFileMidi.h"
 #include "support/Midi.h"
+#include "support/Steps.h"
 #include "support/TestEnv.h"
 
 #include <cmath>
@@ -100,9 +101,7 @@ TEST(MidoSequences, EveryEventAtTheTimeMidosTempoMapGives)
         ASSERT_TRUE(sequence.OpenSequence(path)) << path;
         EXPECT_EQ(sequence.GetComment(), "song " + std::to_string(n));
         const std::uint32_t pacing = env.services.sysexPacing;
-        int result = 0;
-        while ((result = sequence.LoadStep()) == 0) { }
-        ASSERT_EQ(result, 1) << path;
+        ASSERT_EQ(test::LoadFully(sequence), 1) << path;
         const test::Bytes converted(
             sequence.ConvertedData().begin(), sequence.ConvertedData().end());
         const auto decoded = test::DecodeSequence(converted, pacing);
