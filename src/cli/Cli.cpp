@@ -377,7 +377,8 @@ int RunCli(int argc, char** argv)
             options.json = true;
         } else if (word == "--help" || word == "-h") {
             options.help = true;
-        } else if (word == "--version") {
+        } else if (word == "--version" && options.command.empty()) {
+            // After a command's name, --version is the card's version (new, set).
             std::printf("cardmill %s\n", CARDMILL_VERSION);
             return kSuccess;
         } else if (word == "--retries") {

@@ -49,8 +49,7 @@ class Recognition(CardmillTestCase):
         missing = self.path("gone.wav")
         files, result = self.info(missing)
         self.assertEqual(result.returncode, 1)
-        self.assertEqual(files, [{"path": missing, "error":
-                                  f"Sorry, but Cardmill can't understand the sound file '{missing}'"}])
+        self.assertEqual(files, [{"path": missing, "error": f"Sorry, but the file '{missing}' doesn't exist."}])
 
 
 class Usage(CardmillTestCase):

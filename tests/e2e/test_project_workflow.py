@@ -113,7 +113,7 @@ class Workflow(CardmillTestCase):
         self.run_cardmill("add", self.project, "--group", "d1", self.path("kick.wav"), check=0)
         result = self.run_cardmill("set", self.project, "--target", "percula", check=1)
         self.assertIn("This project contains a sound or instrument file in a drum group.", result.stderr)
-        self.run_cardmill("set", self.project, "--name", "", check=1)
+        self.run_cardmill("set", self.project, "--name", "", check=2)
         self.run_cardmill("set", self.project, "--name", "ElevenChars", check=2)
         self.run_cardmill("set", self.project, "--group-name", "k1=Seven77", check=2)
         self.run_cardmill("remove", self.project, "d1", "1", check=0)

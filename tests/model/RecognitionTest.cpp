@@ -83,16 +83,56 @@ TEST_F(Recognise, RiffOfAnotherFormTypeIsNoSoundFile)
     EXPECT_EQ(env.prompter.beeps, 1);
 }
 
-TEST_F(Recognise, ADamagedFileIsReportedWithTheKindThatRecognisedIt)
+TEST_F(Recognise, ADamagedFileIsReportedWithTheKindThatRecognisedItAndWhy)
 {
     EXPECT_FALSE(Create("broken.wav", Bytes { 'R', 'I', 'F', 'F', 1, 2 }));
     EXPECT_EQ(env.prompter.LastText(),
-        "Sorry, but Cardmill can't understand the sound file '" + dir.File("broken.wav") + "'");
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("broken.wav")
+            + "'\nIt is not a RIFF WAVE file.");
     std::string failure;
     EXPECT_FALSE(recognition.creator.Create(dir.File("missing.wav"), failure));
-    EXPECT_EQ(failure,
-        "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
+    EXPECT_EQ(failure, "Sorry, but the file '" + dir.File("missing.wav") + "' doesn't exist.");
 }
+
+struct WhyCase {
+    const char* name;
+    Bytes file;
+    const char* why;
+};
+class NotUnderstood : public ::testing::TestWithParam<WhyCase> { };
+
+TEST_P(NotUnderstood, TheMessageSaysWhy)
+{
+    test::TempDir dir;
+    test::TestEnv env;
+    Recognition recognition(env.services);
+    const WhyCase& c = GetParam();
+    std::string failure;
+    EXPECT_FALSE(recognition.creator.Create(dir.Write(c.name, c.file), failure));
+    EXPECT_EQ(failure.substr(failure.find('\n') + 1), c.why);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, NotUnderstood,
+    ::testing::Values(
+        WhyCase { "float.wav", test::WavBuilder().Format(3, 1, 44100, 32).Build(),
+            "Its samples are 32-bit floating point; the card takes whole numbers (PCM) only." },
+        WhyCase { "alaw.wav", test::WavBuilder().Format(6, 1, 8000, 8).Build(),
+            "Its samples are A-law compressed; the card takes PCM only." },
+        WhyCase { "quad.wav", test::WavBuilder().Format(1, 4, 44100, 16).Build(),
+            "It has 4 channels; the card takes mono or stereo sounds." },
+        WhyCase { "cut.wav", Bytes { 'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E' },
+            "It has no format chunk (\"fmt \"), or the file is cut short." },
+        WhyCase { "packed.aif",
+            [] {
+                Bytes aifc = test::AiffBuilder().Frames(10).Build();
+                std::copy_n("AIFC", 4, aifc.begin() + 8);
+                return aifc;
+            }(),
+            "It is an AIFF-C file (compressed AIFF); the card takes plain AIFF only." }),
+    [](const auto& param) {
+        const std::string name = param.param.name;
+        return name.substr(0, name.find('.'));
+    });
 
 TEST_F(Recognise, RawFallbackTakesAnyFileAs16BitMonoAt48k)
 {

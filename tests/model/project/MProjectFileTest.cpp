@@ -420,7 +420,7 @@ TEST_F(Loader, AFileThatFailsDoesNotStopTheOthers)
     EXPECT_EQ(loaded.added, 2);
     EXPECT_EQ(loaded.notAdded, 2);
     EXPECT_EQ(prompter.LastText(),
-        "Sorry, but Cardmill can't understand the sound file '" + dir.File("missing.wav") + "'");
+        "Sorry, but the file '" + dir.File("missing.wav") + "' doesn't exist.");
     EXPECT_FALSE(pending.HasPending());
 }
 
