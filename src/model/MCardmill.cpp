@@ -135,6 +135,7 @@ bool MCardmill::QueryClose()
 
 void MCardmill::SetDocumentPath(const std::string& path)
 {
+    documentDamaged = false;
     hasFile = true;
     keepBackup = false;
     documentPath = path;
@@ -153,6 +154,7 @@ bool MCardmill::RunSaveAsDialog()
         if (!WriteProjectFile())
             return false;
         hasFile = true;
+        documentDamaged = false;
         ui.SetTitle("Cardmill - " + documentPath);
         return true;
     }
@@ -165,8 +167,18 @@ bool MCardmill::RunSaveAsDialog()
 
 bool MCardmill::SaveToCurrentFile()
 {
+    if (documentDamaged
+        && platform.prompter.Show("The project file '" + documentPath
+                   + "' was damaged when it was opened, and saving over it keeps only what "
+                     "could be read.  Do you wish to save over it anyway?",
+               Icon::Warning, Buttons::OkCancel)
+            != Answer::Ok)
+        return false;
     keepBackup = true;
-    return WriteProjectFile();
+    if (!WriteProjectFile())
+        return false;
+    documentDamaged = false;
+    return true;
 }
 
 bool MCardmill::ChooseProjectToOpen()

@@ -101,6 +101,11 @@ public:
     std::unique_ptr<MReadableFile> CreateForAdding(
         const std::string& path, AddFilter filter, bool rawNeedsConsent) const;
 
+    /// The document's file was damaged when it was opened: saving over it keeps only what
+    /// could be read, so a save to it asks first. A new path or a save that succeeded ends it.
+    void SetDocumentDamaged() { documentDamaged = true; }
+    bool DocumentDamaged() const { return documentDamaged; }
+
     const std::string& DocumentPath() const { return documentPath; }
     bool KeepBackup() const { return keepBackup; }
 
@@ -142,6 +147,7 @@ private:
     std::string documentPath = "untitled";
     bool hasFile = false;
     bool keepBackup = false;
+    bool documentDamaged = false;
 
     // The singletons, in order of creation; destroyed in reverse order.
     std::unique_ptr<APrefs> prefs;

@@ -217,6 +217,17 @@ std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunkHead(
     return bytes;
 }
 
+std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunkAsHeld(
+    std::uint32_t chunkId, int index)
+{
+    if (!FindChunk(chunkId, index))
+        return std::nullopt;
+    const auto start = Tell();
+    if (!start || *start > fileSize)
+        return std::nullopt;
+    return ReadChunkHead(chunkId, index, static_cast<std::size_t>(fileSize - *start));
+}
+
 std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunk(std::uint32_t chunkId, int index)
 {
     return ReadChunkHead(chunkId, index, SIZE_MAX);

@@ -82,6 +82,9 @@ public:
     std::optional<std::uint64_t> FindChunk(std::uint32_t chunkId, int index);
     /// The whole chunk, header included; nothing when it is missing or runs past the file's end.
     std::optional<std::vector<std::uint8_t>> ReadChunk(std::uint32_t chunkId, int index);
+    /// The chunk as far as the file holds it: all of it, or what is left of one that a file cut
+    /// short ends inside.
+    std::optional<std::vector<std::uint8_t>> ReadChunkAsHeld(std::uint32_t chunkId, int index);
     /// At most `maxBytes` of the chunk from its header on.
     std::optional<std::vector<std::uint8_t>> ReadChunkHead(
         std::uint32_t chunkId, int index, std::size_t maxBytes);

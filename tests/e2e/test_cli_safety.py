@@ -154,6 +154,23 @@ class CliSafety(CardmillTestCase):
         self.assertTrue(dump.stdout.startswith(b"Project Name\t"))
         self.assertEqual([n for n in os.listdir(self.dir) if "cardmill-" in n], [])
 
+    def test_a_project_cut_short_is_reported_and_not_saved_over_without_yes(self):
+        self.run_cardmill("add", self.project, *self.sounds[:6], check=0)
+        self.run_cardmill("set", self.project, "--group-name", "k1=Kit", check=0)
+        whole = self.project_bytes()
+        cut = self.path("cut.cmr")
+        for length in range(100, len(whole), 100):
+            with open(cut, "wb") as f:
+                f.write(whole[:length])
+            listed = self.run_cardmill("list", cut, check=0)
+            self.assertIn("The project file 'cut.cmr' is damaged", listed.stderr, f"cut at {length}")
+            refused = self.run_cardmill("set", cut, "--name", "Over", check=3)
+            self.assertIn("Do you wish to save over it anyway?", refused.stderr)
+            with open(cut, "rb") as f:
+                self.assertEqual(f.read(), whole[:length], f"cut at {length}")
+        self.run_cardmill("--yes", "set", cut, "--name", "Over", check=0)
+        self.assertNotIn("damaged", self.run_cardmill("list", cut, check=0).stderr)
+
     def test_habits(self):
         self.assertRegex(self.run_cardmill("--version", check=0).stdout, r"^cardmill \d+\.\d+\.\d+\n$")
         bogus = self.run_cardmill("bogus", check=2)

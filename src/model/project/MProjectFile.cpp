@@ -72,9 +72,40 @@ MProjectFile::~MProjectFile()
 
 bool MProjectFile::OpenProjectFile(const std::string& path)
 {
-    const bool opened = SetFile(path) && FindForm(FourCC("ORCM"), FourCC("CMpj")) && CheckVersion();
+    if (!SetFile(path))
+        return false;
+    bool opened = FindForm(FourCC("ORCM"), FourCC("CMpj"));
+    if (!opened)
+        Refuse(FileSize() < 12 ? "It is cut short." : "It is not a Cardmill project.");
+    opened = opened && CheckVersion();
+    cutShort = opened && !ChunksWhole();
     CloseStream();
     return opened;
+}
+
+std::optional<std::vector<std::uint8_t>> MProjectFile::ReadProjectChunk(
+    std::uint32_t chunkId, int index)
+{
+    // In a file cut short, the records before the cut are still read.
+    return cutShort ? ReadChunkAsHeld(chunkId, index) : ReadChunk(chunkId, index);
+}
+
+bool MProjectFile::ChunksWhole()
+{
+    if (formEnd > FileSize())
+        return false;
+    std::uint64_t offset = formStart;
+    while (offset < formEnd) {
+        std::uint8_t head[8];
+        if (!Seek(offset) || !Read(head))
+            return false;
+        const std::uint64_t length = *ByteReader(head).U32At(4, Endian::Big);
+        offset += 8 + length + (length & 1);
+        // The last chunk's pad byte may be missing: it holds nothing.
+        if (offset - (length & 1) > formEnd)
+            return false;
+    }
+    return true;
 }
 
 bool MProjectFile::CheckVersion()
@@ -146,12 +177,14 @@ int MProjectFile::BeginLoad()
     controller->Ui().ResetView();
     services.project->Reset();
     controller->SetDocumentPath(GetPath());
+    if (cutShort)
+        ReportDamage("it is cut short: it ends before its last part.  What can be read is loaded");
     return 1;
 }
 
 int MProjectFile::ReadCardHeader()
 {
-    const auto chunk = ReadChunk(FourCC("CHDR"), 0);
+    const auto chunk = ReadProjectChunk(FourCC("CHDR"), 0);
     if (!chunk)
         return 1;
     const auto body = ByteReader(*chunk).From(kChunkHead);
@@ -170,12 +203,18 @@ int MProjectFile::ReadCardHeader()
 
 void MProjectFile::ReportDamage()
 {
+    ReportDamage("some of its records can't be read and are left out");
+}
+
+void MProjectFile::ReportDamage(const std::string& what)
+{
+    if (services.controller)
+        services.controller->SetDocumentDamaged();
     if (damageReported)
         return;
     damageReported = true;
-    ReportFailure(services.prompter,
-        "The project file '" + GetFileName()
-            + "' is damaged: some of its records can't be read and are left out.");
+    ReportFailure(
+        services.prompter, "The project file '" + GetFileName() + "' is damaged: " + what + ".");
 }
 
 bool MProjectFile::GroupIsFull(int group)
@@ -185,6 +224,8 @@ bool MProjectFile::GroupIsFull(int group)
     if (project.CountItems(group) < capacity)
         return false;
     const int leftOut = recordCount - recordIndex;
+    if (services.controller)
+        services.controller->SetDocumentDamaged();
     ReportFailure(services.prompter,
         Format("The project file '%s' is damaged: the group '%s' holds at most %d file%s, so %d "
                "of its records %s left out.",
@@ -227,7 +268,7 @@ int MProjectFile::SoundGroupStep()
     if (!groupChunk) {
         if (groupCounter > 10)
             return 1;
-        groupChunk = ReadChunk(FourCC("VGRP"), groupCounter);
+        groupChunk = ReadProjectChunk(FourCC("VGRP"), groupCounter);
         if (!groupChunk) {
             ++groupCounter;
             return 0;
@@ -339,7 +380,7 @@ int MProjectFile::ListStep(Records kind)
     }
     if (!listOpened) {
         listOpened = true;
-        chunk = ReadChunk(FourCC(kind == Records::Sequences ? "SGRP" : "PGRP"), 0);
+        chunk = ReadProjectChunk(FourCC(kind == Records::Sequences ? "SGRP" : "PGRP"), 0);
         if (!chunk)
             return 1;
         recordCount = ByteReader(*chunk).U16At(kChunkHead, Endian::Big).value_or(0);

@@ -42,6 +42,12 @@ private:
     int LoadCurrent();
     int AddSoundItem();
     void ReportDamage();
+    /// Reports damage in the file's own words, once, and marks the document damaged, so that
+    /// nothing saves over the file without asking.
+    void ReportDamage(const std::string& what);
+    /// True when every chunk lies whole within the file and the file holds all the form says.
+    bool ChunksWhole();
+    std::optional<std::vector<std::uint8_t>> ReadProjectChunk(std::uint32_t chunkId, int index);
     /// True (the records left out reported) when the project's group is full while records of
     /// it remain: a group holds what fits, as other damage leaves out what can't be read.
     bool GroupIsFull(int group);
@@ -64,6 +70,7 @@ private:
     bool active = false; // loading has started and not yet ended
     bool completed = false;
     bool damageReported = false;
+    bool cutShort = false;
 };
 
 class MProjFileInterpreter final : public MFormatInterpreter {
