@@ -1,6 +1,7 @@
 #include "TerminalPrompter.h"
 
 #include <cctype>
+#include <poll.h>
 #include <string>
 #include <unistd.h>
 
@@ -111,9 +112,12 @@ Answer TerminalPrompter::AskTerminal(Buttons buttons)
     for (;;) {
         std::fprintf(out, "%s? ", ChoiceText(buttons));
         std::fflush(out);
+        // Ctrl-C cancels the question, even when it comes just before the read would start: the
+        // answer is read only once the terminal has one, and the flag is looked at in between.
+        pollfd terminal { ::fileno(in), POLLIN, 0 };
+        while (!Interrupted() && ::poll(&terminal, 1, 100) == 0) { }
         char line[64];
-        // Ctrl-C interrupts the read (no restart): the question is cancelled.
-        if (!std::fgets(line, sizeof line, in) || Interrupted()) {
+        if (Interrupted() || !std::fgets(line, sizeof line, in)) {
             std::fputc('\n', out);
             return kRefusal;
         }

@@ -105,7 +105,14 @@ class CliSafety(CardmillTestCase):
                     break
         self.assertIn(b"[o]k / [c]ancel?", shown)
         os.kill(pid, signal.SIGINT)
-        _, status = os.waitpid(pid, 0)
+        deadline = time.time() + 30
+        while (ended := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.time() < deadline:
+            time.sleep(0.05)
+        if ended[0] == 0:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            self.fail("Ctrl-C at the question did not end the command")
+        status = ended[1]
         os.close(terminal)
         self.assertEqual(os.waitstatus_to_exitcode(status), 130)
         self.assertEqual(self.project_bytes(), before)
