@@ -156,7 +156,7 @@ bool AImageProgressDialog::Append(std::span<const std::uint8_t> bytes)
     if (imageFile->Write(bytes))
         return true;
     // The run ends; unlike the original, the user hears why and the run counts as failed.
-    ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
+    safeFile.ReportWriteError(imageFile.get());
     failed = true;
     return false;
 }

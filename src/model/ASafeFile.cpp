@@ -73,9 +73,14 @@ void SafeOutput::FailWriteForTesting(int nthWrite)
 
 bool SafeOutput::Write(std::span<const std::uint8_t> bytes)
 {
-    if (writesUntilFailure > 0 && --writesUntilFailure == 0)
+    if (writesUntilFailure > 0 && --writesUntilFailure == 0) {
+        lastError = EIO;
         return false;
-    return file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    }
+    if (file && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size())
+        return true;
+    lastError = errno;
+    return false;
 }
 
 bool SafeOutput::Write(std::string_view text)
@@ -107,9 +112,14 @@ std::string ASafeFile::BackupName(const std::string& path)
     return path.substr(0, path.size() - name.size() + dot) + ".bak";
 }
 
-void ASafeFile::ReportWriteError()
+void ASafeFile::ReportWriteError(const SafeOutput* file)
 {
-    ReportFailure(prompter, std::string(kCantCreate) + kWriteError);
+    if (file && (file->LastError() == ENOSPC || file->LastError() == EDQUOT))
+        ReportFailure(prompter,
+            "Sorry, but the new file '" + file->TargetPath()
+                + "' can't be created because the disk is full.");
+    else
+        ReportFailure(prompter, std::string(kCantCreate) + kWriteError);
 }
 
 std::string ASafeFile::ResolveTarget(const std::string& path)
@@ -182,6 +192,8 @@ bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
         return false;
     const std::string& target = file->targetPath;
     bool ok = std::fflush(file->file) == 0 && ::fsync(::fileno(file->file)) == 0;
+    if (!ok)
+        file->lastError = errno;
     ok = (std::fclose(file->file) == 0) && ok;
     file->file = nullptr;
     // The new file keeps the old one's permissions.
@@ -190,7 +202,7 @@ bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
         ::chmod(file->tempPath.c_str(), old.st_mode & 07777);
     ok = ok && ::rename(file->tempPath.c_str(), target.c_str()) == 0;
     if (!ok) {
-        ReportWriteError();
+        ReportWriteError(file.get());
         AbortSafely(path, keepBackup, file, backupName);
         return false;
     }

@@ -29,10 +29,13 @@ public:
 
     /// The file the new one replaces: the path given, or what a symbolic link there points to.
     const std::string& TargetPath() const { return targetPath; }
+    /// The system's error code of the last write that failed (ENOSPC for a full disk).
+    int LastError() const { return lastError; }
 
 private:
     friend class ASafeFile;
     std::FILE* file = nullptr;
+    int lastError = 0;
     std::string targetPath;
     std::string tempPath;
 };
@@ -66,13 +69,15 @@ public:
     /// the end; `path` itself otherwise.
     static std::string ResolveTarget(const std::string& path);
 
+    /// Shows "Sorry, but the new file can't be created because the file had a write error.", or
+    /// for a full disk a message naming the file that says so.
+    void ReportWriteError(const SafeOutput* file);
+
     static constexpr const char* kCantCreate
         = "Sorry, but the new file can't be created because the file ";
     static constexpr const char* kWriteError = "had a write error.";
 
 protected:
-    /// Shows "Sorry, but the new file can't be created because the file had a write error."
-    void ReportWriteError();
     Prompter& prompter;
 };
 

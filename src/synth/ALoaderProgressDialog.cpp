@@ -79,7 +79,17 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
     if (voice && loadingGroup)
         voice->SetCategory(static_cast<std::int16_t>(*loadingGroup));
     MReadableFile* item = file.get();
-    if (!project.CanPlace(item, item->GetCategory()) || !project.AddItem(std::move(file))) {
+    const int group = item->GetCategory();
+    if (!project.CanPlace(item, group)) {
+        if (project.CountItems(group) >= project.GetCapacity(group))
+            ReportFailure(controller.GetServices().prompter,
+                "Sorry, but '" + item->GetFileName() + "' can't be added: the group '"
+                    + project.GetGroupName(group) + "' holds "
+                    + std::to_string(project.GetCapacity(group)) + " files, its limit.");
+        ++notAdded;
+        return;
+    }
+    if (!project.AddItem(std::move(file))) {
         ++notAdded;
         return;
     }

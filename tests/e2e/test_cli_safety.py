@@ -5,6 +5,7 @@ import json
 import os
 import pty
 import select
+import shutil
 import signal
 import subprocess
 import time
@@ -177,6 +178,16 @@ class CliSafety(CardmillTestCase):
                 self.assertEqual(f.read(), whole[:length], f"cut at {length}")
         self.run_cardmill("--yes", "set", cut, "--name", "Over", check=0)
         self.assertNotIn("damaged", self.run_cardmill("list", cut, check=0).stderr)
+
+    def test_a_full_group_names_the_file_and_its_limit(self):
+        copies = []
+        for i in range(129):
+            copies.append(self.path(f"f{i:03d}.wav"))
+            shutil.copy(self.sounds[i % 20], copies[-1])
+        self.run_cardmill("add", self.project, *copies[:128], check=0)
+        refused = self.run_cardmill("add", self.project, copies[128], check=1)
+        self.assertIn("Sorry, but 'f128.wav' can't be added: the group 'noname' holds 128 files, its limit.",
+                      refused.stderr)
 
     def test_habits(self):
         self.assertRegex(self.run_cardmill("--version", check=0).stdout, r"^cardmill \d+\.\d+\.\d+\n$")

@@ -38,7 +38,8 @@ class FullDisk(CardmillTestCase):
         with open(self.path("status")) as f:
             self.assertEqual(f.read().strip(), "1")
         with open(self.path("stderr")) as f:
-            self.assertIn("write error", f.read())
+            self.assertIn(f"Sorry, but the new file '{disk}/card.img' can't be created because the disk is full.",
+                          f.read())
         with open(self.path("after.img"), "rb") as f:
             self.assertEqual(f.read(), previous)
         with open(self.path("listing")) as f:

@@ -206,7 +206,7 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     if (!writer.CreateSafely(destination, false, file, backupName))
         return false;
     if (!file->Write(out.Bytes())) {
-        ReportFailure(prompter, std::string(ASafeFile::kCantCreate) + ASafeFile::kWriteError);
+        writer.ReportWriteError(file.get());
         writer.AbortSafely(destination, false, file, backupName);
         return false;
     }

@@ -75,7 +75,7 @@ bool MCardmill::WriteBytes(SafeOutput& file, const ByteWriter& bytes)
 {
     if (file.Write(bytes.Bytes()))
         return true;
-    ReportWriteError();
+    ReportWriteError(&file);
     return false;
 }
 
@@ -194,7 +194,7 @@ bool MCardmill::FinishFormLength(SafeOutput& file)
     ByteWriter length;
     length.U32(end ? static_cast<std::uint32_t>(*end - 8) : 0, Endian::Big);
     if (!end || !file.Seek(4)) {
-        ReportWriteError();
+        ReportWriteError(&file);
         return false;
     }
     return WriteBytes(file, length);

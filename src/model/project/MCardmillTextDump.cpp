@@ -66,7 +66,7 @@ bool MCardmill::WriteTextDump(const std::string& path)
         text.begin(), text.end(), [](char c) { return static_cast<std::uint8_t>(c) < 0x80; });
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (written && !((ascii || file->Write(kByteOrderMark)) && file->Write(text))) {
-        ReportWriteError();
+        ReportWriteError(file.get());
         written = false;
     }
     if (!written) {
