@@ -46,6 +46,14 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
+std::string Numbered(std::string_view stem, int number, std::string_view extension)
+{
+    std::string name(stem);
+    name += std::to_string(number);
+    name += extension;
+    return name;
+}
+
 FailingWrite::FailingWrite(int nth)
 {
     SafeOutput::FailWriteForTesting(nth);

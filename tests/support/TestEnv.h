@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardmill::test {
@@ -46,6 +47,10 @@ private:
 };
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
+
+/// "s7.wav" from ("s", 7, ".wav"), built by appending: g++ 12 at -O3 takes "s" + a temporary
+/// string for an overlapping copy (a false -Wrestrict).
+std::string Numbered(std::string_view stem, int number, std::string_view extension);
 
 /// While it lives, the n-th write of the safe writes from now on fails as on a full disk.
 class FailingWrite {

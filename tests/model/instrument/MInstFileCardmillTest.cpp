@@ -76,7 +76,7 @@ TEST_F(Instrument, VoiceSizesAndBytes)
     CmtBuilder five;
     five.Groups(5, 2, { 20, 40, 60, 80, 127 });
     for (int i = 0; i < 10; ++i)
-        five.Add({ Wav("s" + std::to_string(i) + ".wav", 100 + static_cast<std::uint32_t>(i)) });
+        five.Add({ Wav(test::Numbered("s", i, ".wav"), 100 + static_cast<std::uint32_t>(i)) });
     auto keyboard = Load(five.Build(), 0);
     ASSERT_TRUE(keyboard);
     EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 142u);

@@ -478,7 +478,7 @@ TEST_F(TextDump, SequencesAreNumberedFromZeroWithTwoDigits)
 {
     std::vector<std::string> songs;
     for (int i = 0; i < 11; ++i)
-        songs.push_back(dir.Write("s" + std::to_string(i) + ".mid",
+        songs.push_back(dir.Write(test::Numbered("s", i, ".mid"),
             test::MidiFile(1, 96, { test::TrackBuilder().End(0).Build() })));
     Load(songs);
     const std::string dump = Dump();
