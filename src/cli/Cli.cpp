@@ -79,6 +79,32 @@ const Command kCommands[] = {
         "Refused as Card Info refuses: an empty name or version, or the Percula target while a "
         "drum group holds files.",
         CommandSet },
+    { "voice", "voice PROJECT.cmr G INDEX [--name NAME] [--keys U1,U2,...]",
+        "change a voice's name and key groups, as Voice Info does",
+        "Changes the sound file or instrument at INDEX (from 1) of group G and saves the project. "
+        "--name sets the voice name shown on the instrument (1 to 10 characters). --keys gives "
+        "the upper key of every key group of an instrument, lowest group first, as note numbers "
+        "(0-127) or names (C-2 is 0, C3 is 60, G8 is 127; F#2, Bb-1). The keys are set group by "
+        "group with Voice Info's checks: a key that overlaps other groups is refused and nothing "
+        "is saved; where Voice Info moves neighbouring groups so that each keeps a key, you are "
+        "told and the command goes on.",
+        CommandVoice },
+    { "sample",
+        "sample PROJECT.cmr G INDEX [--sample N] [--root NOTE] [--volume V] [--start FRAME] "
+        "[--loop START|off] [--smooth on|off] [--channel left|mix|right]",
+        "change a sample's settings, as Sample Info does",
+        "Changes sample N (from 1, default 1) of the voice at INDEX of group G and saves the "
+        "project; a sound file is its own single sample.\n"
+        "  --root NOTE      root key: a note number 0-127 or a name such as C3\n"
+        "  --volume V       volume, 0-252\n"
+        "  --start FRAME    first frame played\n"
+        "  --loop START     loop from frame START to the loop's end (the end of the sound for "
+        "a loop switched on); off: no loop\n"
+        "  --smooth on|off  smooth attacks\n"
+        "  --channel C      left, mix or right: what a stereo sample plays\n"
+        "Refused as Sample Info refuses (volume above 252, a start frame or loop start past the "
+        "sound's last frame): nothing is saved.",
+        CommandSample },
     { "list", "list [--json] PROJECT.cmr",
         "show a project: card information, groups and files, sizes", "", CommandList },
     { "image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
@@ -92,12 +118,17 @@ const Command kCommands[] = {
         "spreadsheet opens: tab-separated columns, CR LF line ends, UTF-8 (with a byte order mark "
         "when it holds characters beyond ASCII, so spreadsheets read them right).",
         CommandDump },
-    { "instrument", "instrument -o INST.cmt SOUND...", "write an instrument file from sound files",
+    { "instrument", "instrument -o INST.cmt [--keys auto|U1,U2,...] SOUND...",
+        "write an instrument file from sound files",
         "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order "
         "given, the last one at the top of the keyboard. Each sound gets its default parameters "
         "(loop, start marker, root key). The instrument file refers to the sound files by path; "
         "it holds no sample data. A file that is no sound file can be taken as 16-bit mono 48 kHz "
-        "data: you are asked first, as by add.",
+        "data: you are asked first, as by add.\n"
+        "Without --keys every key group but the last is one key wide at the top of the keyboard. "
+        "--keys auto splits the keyboard half-way between neighbouring sounds' root keys; --keys "
+        "U1,U2,... gives the upper key of each sound's group, rising, the last 127 (note numbers "
+        "or names such as C3).",
         CommandInstrument },
     { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
         "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and "

@@ -90,6 +90,8 @@ int CommandSet(CliApp& app);
 int CommandList(CliApp& app);
 int CommandImage(CliApp& app);
 int CommandDump(CliApp& app);
+int CommandVoice(CliApp& app);
+int CommandSample(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);

@@ -1,4 +1,5 @@
 #include "Cli.h"
+#include "VoiceCommands.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
@@ -9,7 +10,7 @@ namespace cardmill {
 
 int CommandInstrument(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output" }, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output", "--keys" }, {});
     if (!args.error.empty())
         return UsageError("instrument", args.error);
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
@@ -17,6 +18,23 @@ int CommandInstrument(CliApp& app)
         return UsageError("instrument", "name the instrument file to write with -o INST.cmt");
     if (args.rest.empty())
         return UsageError("instrument", "name at least one sound file");
+    InstrumentKeys keys;
+    if (const auto text = args.Get("--keys")) {
+        if (*text == "auto") {
+            keys.layout = InstrumentKeys::Layout::HalfWay;
+        } else {
+            const auto list = ParseKeyList(*text);
+            bool rising = list && list->size() == args.rest.size() && list->back() == 127;
+            for (std::size_t i = 1; rising && i < list->size(); ++i)
+                rising = (*list)[i - 1] < (*list)[i];
+            if (!rising)
+                return UsageError("instrument",
+                    "--keys takes auto, or one upper key for each sound, rising, the last 127 "
+                    "(note numbers or names such as C3)");
+            keys.layout = InstrumentKeys::Layout::Given;
+            keys.upperKeys = *list;
+        }
+    }
 
     for (const std::string& given : args.rest) {
         if (SameFile(AbsolutePath(*output), AbsolutePath(given)))
@@ -42,7 +60,7 @@ int CommandInstrument(CliApp& app)
     }
     const std::size_t count = samples.size();
     if (!WriteInstrumentFile(
-            *app.controller, app.prompter, AbsolutePath(*output), std::move(samples)))
+            *app.controller, app.prompter, AbsolutePath(*output), std::move(samples), keys))
         return app.Finish(false);
     std::fprintf(stderr, "Wrote %s: an instrument of %zu sample%s.\n", output->c_str(), count,
         count == 1 ? "" : "s");

@@ -3,6 +3,7 @@
 #include "ProjectCommands.h"
 
 #include "Json.h"
+#include "VoiceCommands.h"
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
 #include "model/APrefs.h"
@@ -449,15 +450,19 @@ int CommandList(CliApp& app)
             json.BeginObject().Field("group", group).Field("name", project.GetGroupName(group));
             json.Key("files").BeginArray();
             for (int index = 0; index < project.CountItems(group); ++index) {
-                const MReadableFile* file = project.GetItem(group, index);
+                MReadableFile* file = project.GetItem(group, index);
                 json.BeginObject()
                     .Field("index", index + 1)
                     .Field("file", file->GetFileName())
                     .Field("path", file->GetPath())
                     .Field("name", file->GetShortName())
                     .Field("size", file->GetCompiledSize())
-                    .Field("comment", file->Comment())
-                    .EndObject();
+                    .Field("comment", file->Comment());
+                if (auto* voice = dynamic_cast<MInstFile*>(file))
+                    WriteVoiceJson(json, *voice);
+                if (const auto* sequence = dynamic_cast<const MSeqFile*>(file))
+                    json.Field("outPort", sequence->GetOutPort() != 0);
+                json.EndObject();
             }
             json.EndArray().EndObject();
         }
@@ -479,9 +484,13 @@ int CommandList(CliApp& app)
                 : group == 11 ? "seq"
                               : "prog");
         for (int index = 0; index < project.CountItems(group); ++index) {
-            const MReadableFile* file = project.GetItem(group, index);
+            MReadableFile* file = project.GetItem(group, index);
             std::printf("  %3d  %-24s %-10s %10u  %s\n", index + 1, file->GetFileName().c_str(),
                 file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
+            if (auto* voice = dynamic_cast<MInstFile*>(file))
+                std::printf("       %s\n", VoiceSummary(*voice).c_str());
+            if (const auto* sequence = dynamic_cast<const MSeqFile*>(file))
+                std::printf("       out port %s\n", sequence->GetOutPort() ? "on" : "off");
         }
     }
     std::printf("\nTotal bytes:            %llu\nFree bytes remaining:   %lld\n",

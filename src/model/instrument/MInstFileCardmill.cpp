@@ -3,6 +3,7 @@
 #include "model/ASafeFile.h"
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/KeyGroupEdit.h"
 #include "model/sound/MSoundFile.h"
 #include "model/sound/SampleRecord.h"
 #include "platform/ProgressView.h"
@@ -158,8 +159,48 @@ std::unique_ptr<MReadableFile> MCardmillFormatInterpreter::Create(const std::str
     return instrument;
 }
 
+namespace {
+
+/// The key table of a written instrument; nothing (told why) when the checks refuse it.
+std::optional<std::array<std::uint8_t, MInstFileInstrument::kMaxGroups>> InstrumentKeyTable(
+    const std::vector<std::unique_ptr<MSoundFile>>& sounds, const InstrumentKeys& keys,
+    Prompter& prompter)
+{
+    const int n = static_cast<int>(sounds.size());
+    std::array<std::uint8_t, MInstFileInstrument::kMaxGroups> packed {};
+    for (int k = 0; k < n; ++k)
+        packed[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(128 - n + k);
+    if (keys.layout == InstrumentKeys::Layout::Packed)
+        return packed;
+    std::vector<int> upper = keys.upperKeys;
+    if (keys.layout == InstrumentKeys::Layout::HalfWay) {
+        upper.clear();
+        for (int g = 0; g + 1 < n; ++g)
+            upper.push_back((sounds[static_cast<std::size_t>(g)]->GetRootKey()
+                                + sounds[static_cast<std::size_t>(g + 1)]->GetRootKey())
+                / 2);
+        upper.push_back(KeyGroupEdit::kHighestKey);
+    }
+    if (upper.size() != sounds.size()) {
+        ReportFailure(prompter, "The instrument needs one upper key for each of its samples.");
+        return std::nullopt;
+    }
+    // The groups are set from the lowest up, each through the voice dialog's checks; starting
+    // from the packed table, a rising list ending at 127 never pushes a later group.
+    KeyGroupEdit edit(packed.data(), n);
+    for (int g = 0; g < n; ++g)
+        if (edit.Apply(g, edit.Lower(g), upper[static_cast<std::size_t>(g)], prompter)
+            == KeyGroupEdit::Outcome::Refused)
+            return std::nullopt;
+    auto table = edit.Keys();
+    std::fill(table.begin() + n, table.end(), std::uint8_t { 0 });
+    return table;
+}
+
+} // namespace
+
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
-    std::vector<std::unique_ptr<MSoundFile>> sounds)
+    std::vector<std::unique_ptr<MSoundFile>> sounds, const InstrumentKeys& keys)
 {
     if (sounds.empty()) {
         ReportFailure(prompter, "A Cardmill Instrument file must contain at least one sample.");
@@ -180,6 +221,14 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
         }
     }
 
+    // The defaults first: the root keys they set may place the key groups.
+    for (auto& sound : sounds)
+        if (!sound->ApplyDefaults())
+            return false;
+    const auto table = InstrumentKeyTable(sounds, keys, prompter);
+    if (!table)
+        return false;
+
     const auto n = static_cast<std::uint32_t>(sounds.size());
     ByteWriter out;
     out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
@@ -187,16 +236,13 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     out.Append("INST").U32(
         static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
     out.U8(static_cast<std::uint8_t>(n - 1)).U8(0).U8(0).U8(0);
-    for (std::uint32_t k = 0; k < 128; ++k)
-        out.U8(static_cast<std::uint8_t>(k < n ? 128 - n + k : 0));
+    out.Append(std::span<const std::uint8_t>(*table));
     std::uint64_t total = 0;
     for (const auto& sound : sounds)
         total += sound->GetFileDataSize();
     out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)), Endian::Big);
     out.U16(static_cast<std::uint16_t>(n), Endian::Big);
     for (auto& sound : sounds) {
-        if (!sound->ApplyDefaults())
-            return false;
         SampleRecord::Of(*sound).Write(out);
         sound.reset();
     }

@@ -42,10 +42,22 @@ public:
     std::unique_ptr<MReadableFile> Create(const std::string& path) const override;
 };
 
+/// How the key groups of a written instrument (one a sound) lie on the keyboard.
+struct InstrumentKeys {
+    enum class Layout {
+        Packed, // every group one key wide at the top of the keyboard, the last up to 127
+        HalfWay, // split half-way between neighbouring sounds' root keys, the last up to 127
+        Given, // the upper key of each group from `upperKeys`
+    };
+    Layout layout = Layout::Packed;
+    std::vector<int> upperKeys;
+};
+
 /// Writes an instrument file of the given sounds, in their order, each with its default
 /// parameters; the sounds are used up. Refuses (with a message, writing nothing) an empty list,
-/// more than 128 sounds and a sound whose path a record cannot hold.
+/// more than 128 sounds, a sound whose path a record cannot hold, and key groups that the voice
+/// dialog's checks refuse.
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
-    std::vector<std::unique_ptr<MSoundFile>> sounds);
+    std::vector<std::unique_ptr<MSoundFile>> sounds, const InstrumentKeys& keys = {});
 
 } // namespace cardmill

@@ -37,6 +37,8 @@ public:
         ProgressView& progress, std::uint32_t& count, std::span<std::uint8_t> buffer) override;
     std::vector<MSoundFile*> Samples() override;
     const std::uint8_t* UpperKeys() const override { return upperKeys.data(); }
+    /// Takes an edited key table (the upper key of each group, checked by KeyGroupEdit).
+    void SetUpperKeys(const std::array<std::uint8_t, kMaxGroups>& keys) { upperKeys = keys; }
 
     /// Resets the walk over the samples and returns the first (none when it is missing).
     MSoundFile* FirstSample();

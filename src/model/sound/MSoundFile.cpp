@@ -254,6 +254,34 @@ bool MSoundFile::SetStartFrame(std::uint32_t frame)
     return true;
 }
 
+bool MSoundFile::SetRootKey(std::uint16_t key)
+{
+    if (key > 127)
+        return false;
+    params.rootKey = key;
+    return true;
+}
+
+bool MSoundFile::SetVolumeByte(unsigned volumeByte)
+{
+    if (volumeByte > 252)
+        return false;
+    params.volume = VolumeFromByte(volumeByte);
+    return true;
+}
+
+bool MSoundFile::SetLoop(bool looping, std::uint32_t loopStart)
+{
+    SampleParams next = params;
+    next.looping = looping ? 1 : 0;
+    next.loopStart = loopStart;
+    // A sound that had no loop ends in 8 silent frames past its data; a loop switched on ends
+    // with the data instead, so that it does not play the silence.
+    if (looping && !params.looping)
+        next.loopEnd = frameCount;
+    return SetParams(next);
+}
+
 void MSoundFile::SetChannel(std::uint16_t value)
 {
     if (channelCount < 2 || value > 2 || value == channel)

@@ -136,6 +136,13 @@ public:
     void FindStartMarker();
     bool FindMarker(std::uint32_t& frame, std::string_view name) const;
     bool SetStartFrame(std::uint32_t frame);
+    /// The sample dialog's setters: false, changing nothing, when the value is out of range.
+    bool SetRootKey(std::uint16_t key);
+    /// Volume as the card's byte, 0 to 252.
+    bool SetVolumeByte(unsigned volumeByte);
+    /// Loop on or off with a new loop start, through the loop check (which may ask and replace
+    /// the loop); false when the check is refused.
+    bool SetLoop(bool looping, std::uint32_t loopStart);
 
     /// Audio preview: opens the sound's data from its first frame; false for raw data.
     bool BeginPreview();

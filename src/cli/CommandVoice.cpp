@@ -1,0 +1,336 @@
+// The commands that change what the information dialogs change: a voice's name and key groups,
+// and a sample's settings.
+
+#include "Json.h"
+#include "ProjectCommands.h"
+#include "VoiceCommands.h"
+#include "model/MProject.h"
+#include "model/TextEncoding.h"
+#include "model/TextFields.h"
+#include "model/instrument/KeyGroupEdit.h"
+#include "model/instrument/MInstFileInstrument.h"
+#include "model/sound/MSoundFile.h"
+#include "model/sound/SampleEdit.h"
+#include "platform/ParseNumber.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace cardmill {
+
+namespace {
+
+int Fail(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "cardmill %s: %s\n", command.c_str(), message.c_str());
+    return kFailed;
+}
+
+/// The voice at INDEX (from 1) of sound group G of the open project, or nothing with `status`
+/// set (told why).
+MInstFile* FindVoice(CliApp& app, const std::string& command, const std::string& groupText,
+    const std::string& indexText, int& status)
+{
+    MProject& project = app.controller->Project();
+    const auto group = ParseGroup(project, groupText);
+    if (!group || *group >= MProject::kSoundGroups) {
+        status = UsageError(
+            command, "no sound group '" + groupText + "' (k1-k8, d1-d3 or a group's name)");
+        return nullptr;
+    }
+    const int capacity = project.GetCapacity(*group);
+    const auto index = ParseNumber(indexText, 1, static_cast<std::uint64_t>(capacity));
+    if (!index) {
+        status = UsageError(command,
+            Format("INDEX takes a number from 1 to %d in group '%s'", capacity, groupText.c_str()));
+        return nullptr;
+    }
+    auto* voice = dynamic_cast<MInstFile*>(project.GetItem(*group, static_cast<int>(*index - 1)));
+    if (!voice) {
+        status
+            = Fail(command, "group " + project.GetGroupName(*group) + " has no file " + indexText);
+        return nullptr;
+    }
+    return voice;
+}
+
+constexpr const char* kNoteNames[]
+    = { "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B" };
+
+} // namespace
+
+std::optional<int> ParseKey(const std::string& text)
+{
+    constexpr int kHighestListed = 131; // B8: the end of the note and octave lists
+    if (const auto number = ParseNumber(text, 0, 999))
+        return static_cast<int>(*number);
+    if (text.empty())
+        return std::nullopt;
+    static constexpr int kSteps[] = { 9, 11, 0, 2, 4, 5, 7 }; // A to G
+    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (letter < 'A' || letter > 'G')
+        return std::nullopt;
+    int note = kSteps[letter - 'A'];
+    std::size_t at = 1;
+    if (at < text.size() && (text[at] == '#' || text[at] == 'b')) {
+        note += text[at] == '#' ? 1 : -1;
+        ++at;
+    }
+    bool negative = false;
+    if (at < text.size() && text[at] == '-') {
+        negative = true;
+        ++at;
+    }
+    const auto octave = ParseNumber(std::string_view(text).substr(at), 0, 8);
+    if (!octave || (negative && *octave > 2))
+        return std::nullopt;
+    const int key = (static_cast<int>(*octave) * (negative ? -1 : 1) + 2) * 12 + note;
+    if (key < 0 || key > kHighestListed)
+        return std::nullopt;
+    return key;
+}
+
+std::optional<std::vector<int>> ParseKeyList(const std::string& text)
+{
+    std::vector<int> keys;
+    std::size_t from = 0;
+    while (true) {
+        const auto comma = text.find(',', from);
+        const auto key
+            = ParseKey(text.substr(from, comma == std::string::npos ? comma : comma - from));
+        if (!key)
+            return std::nullopt;
+        keys.push_back(*key);
+        if (comma == std::string::npos)
+            return keys;
+        from = comma + 1;
+    }
+}
+
+std::string KeyName(int key)
+{
+    return std::string(kNoteNames[key % 12]) + std::to_string(key / 12 - 2);
+}
+
+const char* ChannelName(std::uint16_t channel)
+{
+    return channel == 1 ? "left" : channel == 2 ? "right" : "mix";
+}
+
+void WriteVoiceJson(JsonWriter& json, MInstFile& voice)
+{
+    const auto samples = voice.Samples();
+    json.Field("stereo", voice.IsStereo());
+    json.Field(
+        "channel", ChannelName(samples.empty() ? voice.GetChannel() : samples[0]->GetChannel()));
+    if (const std::uint8_t* keys = voice.UpperKeys()) {
+        json.Key("upperKeys").BeginArray();
+        for (int g = 0; g < voice.GroupCount(); ++g)
+            json.Number(keys[g]);
+        json.EndArray();
+    }
+    json.Key("samples").BeginArray();
+    for (const MSoundFile* sample : samples) {
+        const SampleParams& params = sample->Params();
+        json.BeginObject()
+            .Field("file", sample->GetFileName())
+            .Field("channel", ChannelName(sample->GetChannel()))
+            .Field("rootKey", params.rootKey)
+            .Field("volume", VolumeByte(params.volume))
+            .Field("startFrame", params.startFrame)
+            .Field("looping", params.looping != 0)
+            .Field("loopStart", params.loopStart)
+            .Field("loopEnd", params.loopEnd)
+            .Field("smoothing", sample->GetSmoothing() != 0)
+            .EndObject();
+    }
+    json.EndArray();
+}
+
+std::string VoiceSummary(MInstFile& voice)
+{
+    const auto samples = voice.Samples();
+    std::string line = std::string("channel ")
+        + ChannelName(samples.empty() ? voice.GetChannel() : samples[0]->GetChannel());
+    if (const std::uint8_t* keys = voice.UpperKeys()) {
+        line += ", keys";
+        int lower = 0;
+        for (int g = 0; g < voice.GroupCount(); ++g) {
+            line += " " + KeyName(lower) + (keys[g] > lower ? ".." + KeyName(keys[g]) : "");
+            lower = keys[g] + 1;
+        }
+    }
+    return line;
+}
+
+int CommandVoice(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, { "--name", "--keys" }, {});
+    if (!args.error.empty())
+        return UsageError("voice", args.error);
+    if (args.rest.size() != 3)
+        return UsageError("voice", "name the project, a group and the voice's index in it");
+    const auto typedName = args.Get("--name");
+    const auto keysText = args.Get("--keys");
+    if (!typedName && !keysText)
+        return UsageError("voice", "nothing to change: give --name or --keys");
+    std::optional<std::vector<int>> keys;
+    if (keysText) {
+        keys = ParseKeyList(*keysText);
+        if (!keys)
+            return UsageError("voice",
+                "--keys takes the upper key of every key group, separated by commas (numbers "
+                "0-127 or note names such as C3)");
+    }
+    if (!OpenProject(app, "voice", args.rest[0], true))
+        return kFailed;
+    int status = kSuccess;
+    MInstFile* voice = FindVoice(app, "voice", args.rest[1], args.rest[2], status);
+    if (!voice)
+        return status;
+
+    std::string name = voice->GetShortName();
+    if (typedName) {
+        if (!CheckVoiceName(*typedName, app.prompter))
+            return app.Finish(false);
+        std::string message;
+        const auto card = TypedCardText(*typedName, "voice name", message);
+        if (!card) {
+            ReportFailure(app.prompter, message);
+            return app.Finish(false);
+        }
+        if (!message.empty())
+            app.prompter.Show(message, Icon::Information, Buttons::Ok);
+        if (card->size() > 10)
+            return UsageError("voice", "a voice name holds at most 10 characters");
+        name = *card;
+    }
+
+    auto* instrument = dynamic_cast<MInstFileInstrument*>(voice);
+    std::optional<KeyGroupEdit> edit;
+    if (keys) {
+        if (!instrument)
+            return Fail("voice",
+                "a sound file is one key group over the whole keyboard; only an instrument's "
+                "key groups can be changed");
+        edit.emplace(instrument->UpperKeys(), instrument->GroupCount());
+        if (keys->size() != static_cast<std::size_t>(edit->GroupCount()))
+            return UsageError("voice",
+                Format("the instrument has %d key group%s: --keys takes %d upper key%s",
+                    edit->GroupCount(), edit->GroupCount() == 1 ? "" : "s", edit->GroupCount(),
+                    edit->GroupCount() == 1 ? "" : "s"));
+        for (int g = 0; g < edit->GroupCount(); ++g) {
+            if (edit->Apply(g, edit->Lower(g), (*keys)[static_cast<std::size_t>(g)], app.prompter)
+                == KeyGroupEdit::Outcome::Refused)
+                return Fail("voice",
+                    Format("key group %d is refused; the project is left as it was", g + 1));
+        }
+    }
+
+    voice->SetShortName(name);
+    if (edit)
+        instrument->SetUpperKeys(edit->Keys());
+    MarkEdited(*voice, app.controller->Project(), app.clock);
+    return app.Finish(SaveProject(app));
+}
+
+int CommandSample(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args,
+        { "--sample", "--root", "--volume", "--start", "--loop", "--smooth", "--channel" }, {});
+    if (!args.error.empty())
+        return UsageError("sample", args.error);
+    if (args.rest.size() != 3)
+        return UsageError("sample", "name the project, a group and the voice's index in it");
+    if (args.options.empty() || (args.options.size() == 1 && args.Has("--sample")))
+        return UsageError("sample",
+            "nothing to change: give --root, --volume, --start, --loop, --smooth or --channel");
+
+    // Every option is understood before the project is touched.
+    std::optional<int> root;
+    if (const auto text = args.Get("--root")) {
+        root = ParseKey(*text);
+        if (!root)
+            return UsageError("sample", "--root takes a note number 0-127 or a name such as C3");
+    }
+    std::optional<std::uint64_t> volume, start, loopStart;
+    bool loopOff = false;
+    for (auto [option, value] :
+        { std::pair { "--volume", &volume }, std::pair { "--start", &start } }) {
+        if (const auto text = args.Get(option)) {
+            *value = ParseNumber(*text, 0, UINT32_MAX);
+            if (!*value)
+                return UsageError("sample", std::string(option) + " takes a whole number");
+        }
+    }
+    if (const auto text = args.Get("--loop")) {
+        loopOff = *text == "off";
+        if (!loopOff) {
+            loopStart = ParseNumber(*text, 0, UINT32_MAX);
+            if (!loopStart)
+                return UsageError("sample", "--loop takes the loop start frame, or off");
+        }
+    }
+    std::optional<bool> smooth;
+    if (const auto text = args.Get("--smooth")) {
+        if (*text != "on" && *text != "off")
+            return UsageError("sample", "--smooth takes on or off");
+        smooth = *text == "on";
+    }
+    std::optional<std::uint16_t> channel;
+    if (const auto text = args.Get("--channel")) {
+        for (std::uint16_t c = 0; c <= 2; ++c)
+            if (*text == ChannelName(c))
+                channel = c;
+        if (!channel)
+            return UsageError("sample", "--channel takes left, mix or right");
+    }
+
+    if (!OpenProject(app, "sample", args.rest[0], true))
+        return kFailed;
+    int status = kSuccess;
+    MInstFile* voice = FindVoice(app, "sample", args.rest[1], args.rest[2], status);
+    if (!voice)
+        return status;
+    const auto samples = voice->Samples();
+    std::uint64_t which = 1;
+    if (const auto text = args.Get("--sample")) {
+        const auto parsed = ParseNumber(*text, 1, samples.size());
+        if (!parsed)
+            return UsageError("sample",
+                Format("--sample takes a number from 1 to %zu for this voice", samples.size()));
+        which = *parsed;
+    }
+    if (samples.empty())
+        return Fail("sample", "the voice has no sample");
+    MSoundFile& sample = *samples[which - 1];
+
+    SampleEdit edit(sample);
+    if (root && !edit.ChooseRoot(*root, app.prompter))
+        return app.Finish(false);
+    if (smooth)
+        edit.smoothing = *smooth;
+    if (channel) {
+        if (sample.ChannelCount() != 2)
+            return Fail("sample", "the channel is chosen only for a stereo sample");
+        edit.channel = *channel;
+    }
+    if (loopOff)
+        edit.looping = false;
+    if (loopStart) {
+        edit.looping = true;
+        edit.loopStart = static_cast<std::int64_t>(*loopStart);
+    }
+    if (start)
+        edit.startFrame = static_cast<std::int64_t>(*start);
+    if (volume)
+        edit.volume = static_cast<std::int64_t>(*volume);
+    bool contentChanged = false;
+    if (!edit.Apply(app.prompter, contentChanged))
+        return app.Finish(false);
+    voice->UpdateCompiledSize();
+    MarkEdited(*voice, app.controller->Project(), app.clock);
+    return app.Finish(SaveProject(app));
+}
+
+} // namespace cardmill
