@@ -79,7 +79,7 @@ const Command kCommands[] = {
         "Refused as Card Info refuses: an empty name or version, or the Percula target while a "
         "drum group holds files.",
         CommandSet },
-    { "voice", "voice PROJECT.cmr G INDEX [--name NAME] [--keys U1,U2,...]",
+    { "voice", "voice PROJECT.cmr G INDEX [--name NAME] [--keys U1,U2,...] [--lower G=KEY]...",
         "change a voice's name and key groups, as Voice Info does",
         "Changes the sound file or instrument at INDEX (from 1) of group G and saves the project. "
         "--name sets the voice name shown on the instrument (1 to 10 characters). --keys gives "
@@ -87,7 +87,8 @@ const Command kCommands[] = {
         "(0-127) or names (C-2 is 0, C3 is 60, G8 is 127; F#2, Bb-1). The keys are set group by "
         "group with Voice Info's checks: a key that overlaps other groups is refused and nothing "
         "is saved; where Voice Info moves neighbouring groups so that each keeps a key, you are "
-        "told and the command goes on.",
+        "told and the command goes on. --lower G=KEY sets the lower key of key group G (from 2) "
+        "as Voice Info's Lower Key lists do: earlier groups move down when they must.",
         CommandVoice },
     { "sample",
         "sample PROJECT.cmr G INDEX [--sample N] [--root NOTE] [--volume V] [--start FRAME] "

@@ -165,15 +165,30 @@ std::string VoiceSummary(MInstFile& voice)
 
 int CommandVoice(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, { "--name", "--keys" }, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "--name", "--keys", "--lower" }, {});
     if (!args.error.empty())
         return UsageError("voice", args.error);
     if (args.rest.size() != 3)
         return UsageError("voice", "name the project, a group and the voice's index in it");
     const auto typedName = args.Get("--name");
     const auto keysText = args.Get("--keys");
-    if (!typedName && !keysText)
-        return UsageError("voice", "nothing to change: give --name or --keys");
+    // --lower GROUP=KEY: a group's lower key, as chosen in Voice Info's Lower Key lists.
+    std::vector<std::pair<int, int>> lowers;
+    for (const std::string& assignment : args.All("--lower")) {
+        const auto equals = assignment.find('=');
+        const auto group = equals == std::string::npos
+            ? std::nullopt
+            : ParseNumber(assignment.substr(0, equals), 2, KeyGroupEdit::kMaxGroups);
+        const auto key
+            = equals == std::string::npos ? std::nullopt : ParseKey(assignment.substr(equals + 1));
+        if (!group || !key)
+            return UsageError("voice",
+                "--lower takes GROUP=KEY: a key group from 2 (the first starts at C-2) and a "
+                "note number 0-127 or a name such as C3");
+        lowers.emplace_back(static_cast<int>(*group) - 1, *key);
+    }
+    if (!typedName && !keysText && lowers.empty())
+        return UsageError("voice", "nothing to change: give --name, --keys or --lower");
     std::optional<std::vector<int>> keys;
     if (keysText) {
         keys = ParseKeyList(*keysText);
@@ -208,12 +223,14 @@ int CommandVoice(CliApp& app)
 
     auto* instrument = dynamic_cast<MInstFileInstrument*>(voice);
     std::optional<KeyGroupEdit> edit;
-    if (keys) {
+    if (keys || !lowers.empty()) {
         if (!instrument)
             return Fail("voice",
                 "a sound file is one key group over the whole keyboard; only an instrument's "
                 "key groups can be changed");
         edit.emplace(instrument->UpperKeys(), instrument->GroupCount());
+    }
+    if (keys) {
         if (keys->size() != static_cast<std::size_t>(edit->GroupCount()))
             return UsageError("voice",
                 Format("the instrument has %d key group%s: --keys takes %d upper key%s",
@@ -225,6 +242,15 @@ int CommandVoice(CliApp& app)
                 return Fail("voice",
                     Format("key group %d is refused; the project is left as it was", g + 1));
         }
+    }
+    for (const auto& [group, lower] : lowers) {
+        if (group >= edit->GroupCount())
+            return UsageError(
+                "voice", Format("the instrument has %d key groups", edit->GroupCount()));
+        if (edit->Apply(group, lower, edit->Upper(group), app.prompter)
+            == KeyGroupEdit::Outcome::Refused)
+            return Fail("voice",
+                Format("key group %d is refused; the project is left as it was", group + 1));
     }
 
     voice->SetShortName(name);

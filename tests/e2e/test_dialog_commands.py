@@ -59,6 +59,14 @@ class DialogCommands(CardmillTestCase):
         self.run_cardmill("add", self.project, "--group", "k1", inst, check=0)
         self.assertEqual(self.files()[0]["upperKeys"], [59, 71, 127])
 
+        # The third group's lower key down to C3 (60): the earlier groups move down, one key each
+        # where they must, and the user is told.
+        result = self.run_cardmill("voice", self.project, "k1", "1", "--lower", "3=C3", check=0)
+        self.assertIn("Some or all previous key groups have been adjusted for the new Lower Key.",
+                      result.stderr)
+        self.assertEqual(self.files()[0]["upperKeys"], [58, 59, 127])
+        self.run_cardmill("voice", self.project, "k1", "1", "--keys", "59,71,127", check=0)
+
         # The second group up to 127 while one follows: refused, nothing saved.
         before = self.project_bytes()
         result = self.run_cardmill("voice", self.project, "k1", "1", "--keys", "59,127,127")
