@@ -30,11 +30,6 @@ namespace cardmill {
 
 namespace {
 
-std::string Upper(const std::string& text)
-{
-    return UpperAscii(text);
-}
-
 int Fail(const std::string& command, const std::string& message)
 {
     std::fprintf(stderr, "cardmill %s: %s\n", command.c_str(), message.c_str());
@@ -157,7 +152,7 @@ public:
 
 std::optional<int> ParseGroup(const MProject& project, const std::string& text)
 {
-    const std::string upper = Upper(text);
+    const std::string upper = UpperAscii(text);
     if (upper.size() == 2 && upper[0] == 'K' && upper[1] >= '1' && upper[1] <= '8')
         return upper[1] - '1';
     if (upper.size() == 2 && upper[0] == 'D' && upper[1] >= '1' && upper[1] <= '3')
@@ -179,7 +174,7 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text)
     if (const auto token = ParseNumber(text, 0, 9))
         return static_cast<std::uint16_t>(*token);
     for (std::uint16_t token = 0; token < 10; ++token)
-        if (Upper(text) == kSizes[token])
+        if (UpperAscii(text) == kSizes[token])
             return token;
     return std::nullopt;
 }
