@@ -156,7 +156,12 @@ std::string VoiceSummary(MInstFile& voice)
         line += ", keys";
         int lower = 0;
         for (int g = 0; g < voice.GroupCount(); ++g) {
-            line += " " + KeyName(lower) + (keys[g] > lower ? ".." + KeyName(keys[g]) : "");
+            line += ' ';
+            line += KeyName(lower);
+            if (keys[g] > lower) {
+                line += "..";
+                line += KeyName(keys[g]);
+            }
             lower = keys[g] + 1;
         }
     }
