@@ -44,13 +44,14 @@ bool MidiBackendRaw::OpenDevice()
     // and 0x13 as XON / XOFF (0x11 is also the erase opcode), so a pty is made fully raw.
     if (::isatty(opened)) {
         termios mode {};
-        if (::tcgetattr(opened, &mode) == 0) {
+        const bool got = ::tcgetattr(opened, &mode) == 0;
+        if (got) {
             ::cfmakeraw(&mode);
             mode.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
             mode.c_cc[VMIN] = 1;
             mode.c_cc[VTIME] = 0;
         }
-        if (::tcsetattr(opened, TCSANOW, &mode) != 0) {
+        if (!got || ::tcsetattr(opened, TCSANOW, &mode) != 0) {
             lastError = std::strerror(errno);
             ::close(opened);
             return false;
@@ -70,6 +71,10 @@ bool MidiBackendRaw::OpenInput(int index)
         return false;
     if (::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0) {
         lastError = std::strerror(errno);
+        if (!outputOpen) {
+            ::close(fd);
+            fd = -1;
+        }
         return false;
     }
     stopping = false;
