@@ -145,6 +145,14 @@ const Command kCommands[] = {
         "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
         "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
         CommandPrefs },
+    { "ports", "ports [--json]", "list MIDI inputs and outputs",
+        "Lists the ALSA sequencer's MIDI inputs and outputs by name, without ALSA's client "
+        "numbers (such as 20:0), which change between boots; without a sequencer it says so. "
+        "Raw MIDI devices (/dev/snd/midiC1D0) follow, and the virtual instrument sim comes last.\n"
+        "--port, --in and --out of the MIDI commands take a name from this list (or a unique part "
+        "of it), sim, or the path of a raw MIDI device or pty, listed or not.\n"
+        "--json prints {\"inputs\": [...], \"outputs\": [...], \"alsa\": true or false}.",
+        CommandPorts },
 };
 
 constexpr std::size_t kColumns = 80;
@@ -226,7 +234,7 @@ void PrintHelp()
              "CARDMILL_CONFIG_DIR)\n"
              "  --search-dir DIR     (repeatable) where to look for files that a project or "
              "instrument names when they have moved\n"
-             "  --json               machine-readable output of info, list and prefs\n"
+             "  --json               machine-readable output of info, list, prefs and ports\n"
              "  --maker-id HEX6      the maker's SysEx manufacturer identifier (default 00000E)\n"
              "\nExit status: 0 success, 1 failure, 2 usage error, 3 a question was answered Cancel "
              "or No. 'cardmill COMMAND --help' describes a command.")

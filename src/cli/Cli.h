@@ -92,6 +92,7 @@ int CommandImage(CliApp& app);
 int CommandDump(CliApp& app);
 int CommandVoice(CliApp& app);
 int CommandSample(CliApp& app);
+int CommandPorts(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);

@@ -1,0 +1,182 @@
+#include "AMidi.h"
+
+#include <algorithm>
+
+namespace cardmill {
+
+AMidi::AMidi(MidiBackend& midiBackend, Clock& clockService, std::chrono::microseconds wait)
+    : backend(midiBackend)
+    , clock(clockService)
+    , inputWait(wait)
+{
+    receiveBuffer.reserve(kReceiveBufferSize);
+    backend.OnInput([this](std::span<const std::uint8_t> bytes) { Receive(bytes); });
+    instance = this;
+}
+
+AMidi::~AMidi()
+{
+    Close();
+    backend.OnInput(nullptr);
+    if (instance == this)
+        instance = nullptr;
+}
+
+void AMidi::Receive(std::span<const std::uint8_t> bytes)
+{
+    std::lock_guard lock(receiveMutex);
+    if (!receiving)
+        return;
+    // Like the driver's buffer: what doesn't fit is lost, and the reader sees it full.
+    const std::size_t room = kReceiveBufferSize - receiveBuffer.size();
+    const std::size_t taken = std::min(room, bytes.size());
+    receiveBuffer.insert(receiveBuffer.end(), bytes.begin(), bytes.begin() + taken);
+    received.notify_all();
+}
+
+int AMidi::FindPort(const std::vector<std::string>& names, std::string& preferredName)
+{
+    for (std::size_t i = names.size(); i-- > 0;)
+        if (names[i] == preferredName)
+            return static_cast<int>(i);
+    preferredName = names.front();
+    return 0;
+}
+
+bool AMidi::StartUp(std::string& preferredInputName, std::string& preferredOutputName)
+{
+    const auto inputs = backend.InputNames();
+    if (inputs.empty())
+        return false;
+    preferredInputIndex = static_cast<std::uint16_t>(FindPort(inputs, preferredInputName));
+    const auto outputs = backend.OutputNames();
+    if (outputs.empty())
+        return false;
+    preferredOutputIndex = static_cast<std::uint16_t>(FindPort(outputs, preferredOutputName));
+    OpenPreferred();
+    return true;
+}
+
+int AMidi::OpenPreferred()
+{
+    const bool hasInput = !backend.InputNames().empty();
+    const bool hasOutput = !backend.OutputNames().empty();
+    if (!hasInput && !hasOutput)
+        return kNoDevices;
+    // An index that was never chosen (0xFFFF) names no device, so that side fails to open.
+    const int code = OpenDevices(preferredInputIndex, preferredOutputIndex);
+    if (code != kOpened)
+        return code;
+    if (!hasInput)
+        return kNoInputDevice;
+    if (!hasOutput)
+        return kNoOutputDevice;
+    return kOpened;
+}
+
+int AMidi::OpenDevices(int inputIndex, int outputIndex)
+{
+    // Opening over open ports would leave the old ones open behind the new ids.
+    Close();
+    if (outputIndex >= 0) {
+        outputId = outputIndex;
+        if (!backend.OpenOutput(outputIndex)) {
+            outputId = -1;
+            return kOutputFailed;
+        }
+    }
+    if (inputIndex < 0)
+        return kOpened;
+    inputId = inputIndex;
+    if (!backend.OpenInput(inputIndex)) {
+        inputId = -1;
+        return kInputFailed;
+    }
+    RestartReception();
+    return kOpened;
+}
+
+void AMidi::Close()
+{
+    if (inputId < 0 && outputId < 0)
+        return;
+    // The back-end's Close() returns only when its thread no longer delivers input.
+    backend.Close();
+    std::lock_guard lock(receiveMutex);
+    receiving = false;
+    receiveBuffer.clear();
+    inputId = -1;
+    outputId = -1;
+}
+
+int AMidi::SendSysex(std::span<const std::uint8_t> message)
+{
+    if (outputId < 0)
+        return kNoOutputDevice;
+    if (message.empty())
+        return kSendFailed;
+    return backend.Send(message, std::chrono::milliseconds(kSendWaitMs)) ? kSent : kSendTimedOut;
+}
+
+int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startByte,
+    std::uint8_t endByte, std::size_t& count)
+{
+    count = 0;
+    if (inputId < 0)
+        return kNoInput;
+    int result = -1;
+    bool started = false;
+    std::size_t readPosition = 0;
+    std::uint32_t lastByteTick = clock.TickCount();
+    while (result < 0) {
+        std::size_t recorded = 0;
+        std::uint8_t byte = 0;
+        {
+            std::unique_lock lock(receiveMutex);
+            // Waking as soon as the back-end brings a byte keeps a reply's latency below the
+            // clock's tick, which would otherwise bound a fast link's throughput.
+            if (readPosition >= receiveBuffer.size() && receiveBuffer.size() < kReceiveBufferSize
+                && inputWait.count() > 0)
+                received.wait_for(
+                    lock, inputWait, [&] { return readPosition < receiveBuffer.size(); });
+            recorded = receiveBuffer.size();
+            if (readPosition < recorded)
+                byte = receiveBuffer[readPosition];
+        }
+        if (readPosition < recorded) {
+            ++readPosition;
+            if (started || byte == startByte || startByte == kAnyByte) {
+                started = true;
+                if (count < destination.size())
+                    destination[count++] = byte;
+                else
+                    result = kOverflow;
+            }
+            if (endByte != kAnyByte && byte == endByte) {
+                if (result < 0)
+                    result = kEndSeen;
+                break;
+            }
+            lastByteTick = clock.TickCount();
+        } else if (recorded >= kReceiveBufferSize) {
+            result = kOverflow;
+        } else if (static_cast<std::uint32_t>(clock.TickCount() - lastByteTick)
+            > kReceiveSilenceMs) {
+            result = kSilence;
+        } else {
+            clock.Sleep(std::chrono::milliseconds(1));
+        }
+    }
+    return result;
+}
+
+void AMidi::RestartReception()
+{
+    if (inputId < 0)
+        return;
+    std::lock_guard lock(receiveMutex);
+    receiveBuffer.clear();
+    receiving = true;
+}
+
+} // namespace cardmill

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/MidiBackend.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+/// The program's one MIDI input and one MIDI output, over a MidiBackend: send one System
+/// Exclusive message and wait until it has left, collect one incoming message with a time-out.
+/// Input arrives on the back-end's thread into the receive buffer, the only structure shared
+/// between threads (guarded by a mutex); every operation is called from one thread, the one that
+/// drives the link. There is one object at a time, reachable through Instance().
+class AMidi {
+public:
+    static constexpr std::size_t kReceiveBufferSize = 10000;
+    static constexpr std::uint32_t kSendWaitMs = 500;
+    static constexpr std::uint32_t kReceiveSilenceMs = 500;
+    static constexpr std::uint16_t kNoPreferredIndex = 0xFFFF;
+    /// Start and end byte that mean "any": collection starts at once, no end byte is looked for.
+    static constexpr std::uint8_t kAnyByte = 0xFF;
+    static constexpr const char* kStartupFailedMessage
+        = "MIDI services could not be initialized, so some functions will be unavailable.";
+
+    /// Results of the open operations and of sending.
+    enum OpenCode : int {
+        kOpened = 0,
+        kNoDevices = 3,
+        kInputFailed = 4,
+        kOutputFailed = 5,
+        kNoInputDevice = 6,
+        kNoOutputDevice = 7,
+        kSendFailed = 8,
+    };
+    enum SendResult : int { kSent = 0, kSendTimedOut = 1 };
+    enum ReceiveResult : int { kEndSeen = 0, kSilence = 1, kOverflow = 2, kNoInput = 6 };
+
+    /// The back-end and clock outlive this object. A receive that finds no new byte waits up to
+    /// `inputWait` for the back-end's thread to bring one, then lets the clock tick 1 ms; tests
+    /// whose manual clock alone moves time pass zero.
+    AMidi(MidiBackend& backend, Clock& clock,
+        std::chrono::microseconds inputWait = std::chrono::milliseconds(1));
+    virtual ~AMidi();
+    AMidi(const AMidi&) = delete;
+    AMidi& operator=(const AMidi&) = delete;
+
+    static AMidi* Instance() { return instance; }
+
+    /// Chooses the ports whose names are stored (falling back to device 0, whose name then
+    /// replaces the stored one) and opens them; false when there is no input or no output.
+    bool StartUp(std::string& preferredInputName, std::string& preferredOutputName);
+    int OpenPreferred();
+    /// A negative index leaves that side closed.
+    int OpenDevices(int inputIndex, int outputIndex);
+    void Close();
+    bool IsOpen() const { return inputId >= 0 && outputId >= 0; }
+    void SetPreferredInputIndex(std::uint16_t index) { preferredInputIndex = index; }
+    void SetPreferredOutputIndex(std::uint16_t index) { preferredOutputIndex = index; }
+    std::uint16_t PreferredInputIndex() const { return preferredInputIndex; }
+    std::uint16_t PreferredOutputIndex() const { return preferredOutputIndex; }
+
+    /// The complete message, F0 to F7: kSent, kSendTimedOut, kNoOutputDevice or kSendFailed.
+    int SendSysex(std::span<const std::uint8_t> message);
+    /// Collects into `destination` from the start byte to the end byte; `count` is always
+    /// written. Blocks until the end byte, or for kReceiveSilenceMs after the last byte seen.
+    int ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startByte,
+        std::uint8_t endByte, std::size_t& count);
+    /// Discards everything received so far.
+    void RestartReception();
+
+private:
+    void Receive(std::span<const std::uint8_t> bytes);
+    static int FindPort(const std::vector<std::string>& names, std::string& preferredName);
+
+    static inline AMidi* instance = nullptr;
+
+    MidiBackend& backend;
+    Clock& clock;
+    std::chrono::microseconds inputWait;
+    int inputId = -1;
+    int outputId = -1;
+    std::uint16_t preferredInputIndex = kNoPreferredIndex;
+    std::uint16_t preferredOutputIndex = kNoPreferredIndex;
+
+    mutable std::mutex receiveMutex;
+    std::condition_variable received;
+    std::vector<std::uint8_t> receiveBuffer; // guarded by receiveMutex, at most 10000 bytes
+    bool receiving = false; // guarded by receiveMutex
+};
+
+} // namespace cardmill

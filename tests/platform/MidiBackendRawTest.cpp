@@ -1,0 +1,79 @@
+#include "platform/MidiBackendRaw.h"
+
+#include "support/Pty.h"
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using namespace std::chrono_literals;
+
+std::vector<std::uint8_t> AllByteValues()
+{
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 256; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(i));
+    return bytes;
+}
+
+TEST(MidiBackendRaw, EveryByteValuePassesAPtyUntouchedBothWays)
+{
+    PtyPair pty;
+    ASSERT_FALSE(pty.path.empty());
+    MidiBackendRaw backend(pty.path);
+    EXPECT_EQ(backend.InputNames(), std::vector<std::string> { pty.path });
+    Collector collector;
+    backend.OnInput([&](std::span<const std::uint8_t> bytes) { collector.Take(bytes); });
+    ASSERT_TRUE(backend.OpenOutput(0));
+    ASSERT_TRUE(backend.OpenInput(0));
+
+    // 0x11 and 0x13 (XON / XOFF), 0x0D (CR), 0x03 (interrupt) and 0x7F (erase) among them.
+    const auto all = AllByteValues();
+    pty.Write(all);
+    EXPECT_EQ(collector.WaitFor(all.size(), 5s), all);
+    // No echo came back to the far end.
+    EXPECT_TRUE(pty.Read(1, 50ms).empty());
+
+    ASSERT_TRUE(backend.Send(all, 500ms));
+    EXPECT_EQ(pty.Read(all.size(), 5s), all);
+
+    backend.Close();
+    EXPECT_FALSE(backend.Send(all, 10ms));
+}
+
+TEST(MidiBackendRaw, OpenFailsOnAMissingDeviceOrAnotherIndex)
+{
+    MidiBackendRaw missing("/nonexistent/midiC9D9");
+    EXPECT_FALSE(missing.OpenInput(0));
+    EXPECT_FALSE(missing.OpenOutput(0));
+    EXPECT_FALSE(missing.LastError().empty());
+
+    PtyPair pty;
+    MidiBackendRaw backend(pty.path);
+    EXPECT_FALSE(backend.OpenInput(1));
+    EXPECT_FALSE(backend.OpenOutput(-1));
+}
+
+TEST(MidiBackendRaw, CloseEndsTheReaderEvenAfterTheFarEndHasGone)
+{
+    PtyPair pty;
+    MidiBackendRaw backend(pty.path);
+    Collector collector;
+    backend.OnInput([&](std::span<const std::uint8_t> bytes) { collector.Take(bytes); });
+    ASSERT_TRUE(backend.OpenInput(0));
+    pty.Write({ 0xF0, 0xF7 });
+    EXPECT_EQ(collector.WaitFor(2, 5s).size(), 2u);
+    pty.CloseMaster();
+    std::this_thread::sleep_for(20ms);
+    // Returns (the test's time limit catches a reader that never ends).
+    backend.Close();
+}
+
+} // namespace
+} // namespace cardmill
