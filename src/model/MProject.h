@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/DeviceFamily.h"
 #include "model/MReadableFile.h"
 
 #include <array>
@@ -25,8 +26,8 @@ public:
     static constexpr int kSoundGroups = 11;
     static constexpr int kSequenceGroup = 11;
     static constexpr int kProgramGroup = 12;
-    static constexpr std::uint16_t kZelta = 14;
-    static constexpr std::uint16_t kPercula = 25;
+    static constexpr std::uint16_t kZelta = cardmill::kZelta;
+    static constexpr std::uint16_t kPercula = cardmill::kPercula;
     static constexpr std::size_t kCardNameLimit = 10;
     static constexpr std::size_t kVersionLimit = 4;
     static constexpr std::size_t kGroupNameLimit = 7;
