@@ -18,6 +18,7 @@
 #include "platform/ParseNumber.h"
 #include "synth/ALoaderProgressDialog.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -122,6 +123,17 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
     project.SetCardSizeToken(token);
     project.SetTarget(target);
     return true;
+}
+
+/// A name padded with blanks to `columns` characters on the terminal (UTF-8 characters count
+/// once, whatever their bytes).
+std::string PadToColumns(std::string text, std::size_t columns)
+{
+    const auto characters = static_cast<std::size_t>(std::count_if(text.begin(), text.end(),
+        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    if (characters < columns)
+        text.append(columns - characters, ' ');
+    return text;
 }
 
 /// What to type to change a project's card size.
@@ -480,7 +492,8 @@ int CommandList(CliApp& app)
                               : "prog");
         for (int index = 0; index < project.CountItems(group); ++index) {
             MReadableFile* file = project.GetItem(group, index);
-            std::printf("  %3d  %-24s %-10s %10u  %s\n", index + 1, file->GetFileName().c_str(),
+            std::printf("  %3d  %s %-10s %10u  %s\n", index + 1,
+                PadToColumns(DisplayText(file->GetFileName()), 24).c_str(),
                 file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
             if (auto* voice = dynamic_cast<MInstFile*>(file))
                 std::printf("       %s\n", VoiceSummary(*voice).c_str());
