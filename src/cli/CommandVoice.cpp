@@ -5,7 +5,6 @@
 #include "ProjectCommands.h"
 #include "VoiceCommands.h"
 #include "model/MProject.h"
-#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/instrument/KeyGroupEdit.h"
 #include "model/instrument/MInstFileInstrument.h"
@@ -213,14 +212,9 @@ int CommandVoice(CliApp& app)
     if (typedName) {
         if (!CheckVoiceName(*typedName, app.prompter))
             return app.Finish(false);
-        std::string message;
-        const auto card = TypedCardText(*typedName, "voice name", message);
-        if (!card) {
-            ReportFailure(app.prompter, message);
+        const auto card = AcceptTyped(app, *typedName, "voice name");
+        if (!card)
             return app.Finish(false);
-        }
-        if (!message.empty())
-            app.prompter.Show(message, Icon::Information, Buttons::Ok);
         if (card->size() > 10)
             return UsageError("voice", "a voice name holds at most 10 characters");
         name = *card;

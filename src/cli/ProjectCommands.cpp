@@ -37,19 +37,6 @@ int Fail(const std::string& command, const std::string& message)
     return kFailed;
 }
 
-/// A name typed for the card in the card's characters, or nothing (told why) when the instrument
-/// can't show it; a word when its accents go.
-std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
-{
-    std::string message;
-    auto card = TypedCardText(typed, what, message);
-    if (!card)
-        ReportFailure(app.prompter, message);
-    else if (!message.empty())
-        app.prompter.Show(message, Icon::Information, Buttons::Ok);
-    return card;
-}
-
 /// Card name, version, size and target as Card Info takes them; false (told why) when refused.
 bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& args, int& status)
 {
@@ -161,6 +148,17 @@ public:
 };
 
 } // namespace
+
+std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
+{
+    std::string message;
+    auto card = TypedCardText(typed, what, message);
+    if (!card)
+        ReportFailure(app.prompter, message);
+    else if (!message.empty())
+        app.prompter.Show(message, Icon::Information, Buttons::Ok);
+    return card;
+}
 
 std::optional<int> ParseGroup(const MProject& project, const std::string& text)
 {

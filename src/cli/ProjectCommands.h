@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace cardmill {
 
@@ -11,6 +12,9 @@ class MProject;
 
 /// A group named on the command line: k1..k8, d1..d3, seq, prog, or a sound group's name.
 std::optional<int> ParseGroup(const MProject& project, const std::string& text);
+/// A name typed for the card in the card's characters, or nothing (told why) when the instrument
+/// can't show it; a word when its accents go.
+std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what);
 /// A card size: 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or the token 0 to 9.
 std::optional<std::uint16_t> ParseCardSize(const std::string& text);
 /// A target: zelta (14) or percula (25).

@@ -198,19 +198,14 @@ TEST(AMidi, SendWaitsHalfASecondAndReportsWhatLeft)
     EXPECT_EQ(midi.SendSysex({}), AMidi::kSendFailed);
 }
 
-TEST(AMidi, ReceiveWithoutInputSaysSoAndWritesTheCount)
+TEST(AMidi, ReceiveFindsTheMessageBetweenStrayBytes)
 {
     Link link;
     AMidi midi(link.backend, link.clock, {});
-    const auto got = Receive(midi, 16);
-    EXPECT_EQ(got.result, AMidi::kNoInput);
-    EXPECT_TRUE(got.bytes.empty());
-}
+    const auto closed = Receive(midi, 16);
+    EXPECT_EQ(closed.result, AMidi::kNoInput);
+    EXPECT_TRUE(closed.bytes.empty());
 
-TEST(AMidi, ReceiveSkipsStrayBytesBeforeTheStartByte)
-{
-    Link link;
-    AMidi midi(link.backend, link.clock, {});
     ASSERT_EQ(midi.OpenDevices(0, 0), AMidi::kOpened);
     link.backend.Deliver({ 0x90, 0x3C, 0x40, 0xF0, 0x01, 0x02, 0xF7, 0xF0, 0x09, 0xF7 });
     const auto got = Receive(midi, 16);
@@ -220,17 +215,13 @@ TEST(AMidi, ReceiveSkipsStrayBytesBeforeTheStartByte)
     EXPECT_EQ(Receive(midi, 16).bytes, got.bytes);
     midi.RestartReception();
     EXPECT_EQ(Receive(midi, 16).result, AMidi::kSilence);
-}
 
-TEST(AMidi, AStrayEndByteBeforeAnyStartEndsTheReadEmpty)
-{
-    Link link;
-    AMidi midi(link.backend, link.clock, {});
-    ASSERT_EQ(midi.OpenDevices(0, 0), AMidi::kOpened);
+    // A stray end byte before any start ends the read empty.
+    midi.RestartReception();
     link.backend.Deliver({ 0x05, 0xF7, 0xF0, 0x01, 0xF7 });
-    const auto got = Receive(midi, 16);
-    EXPECT_EQ(got.result, AMidi::kEndSeen);
-    EXPECT_TRUE(got.bytes.empty());
+    const auto stray = Receive(midi, 16);
+    EXPECT_EQ(stray.result, AMidi::kEndSeen);
+    EXPECT_TRUE(stray.bytes.empty());
 }
 
 TEST(AMidi, SilenceEndsTheReadHalfASecondAfterTheLastByte)
