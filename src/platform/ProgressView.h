@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace cardmill {
@@ -17,6 +18,9 @@ public:
     virtual void SetPercent(int percent) = 0;
     /// The bar as an activity indicator (work whose length is not known): one move along.
     virtual void Pulse() { }
+    /// Seconds the operation expects still to take, from what it measured (a transfer's block
+    /// interval); views without it estimate from the percentage.
+    virtual void SetTimeLeft(std::int64_t seconds) { (void)seconds; }
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
 };

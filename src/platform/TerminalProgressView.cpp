@@ -108,6 +108,11 @@ void TerminalProgressView::SetPercent(int value)
     }
 }
 
+void TerminalProgressView::SetTimeLeft(std::int64_t seconds)
+{
+    timeLeft = seconds;
+}
+
 void TerminalProgressView::Draw(bool force)
 {
     const auto now = std::chrono::steady_clock::now();
@@ -127,10 +132,18 @@ void TerminalProgressView::Draw(bool force)
             + std::string(static_cast<std::size_t>(kBarWidth - filled), ' ') + "] "
             + std::to_string(percent) + "%";
         const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - started);
-        if (percent > 0 && percent < 100 && elapsed.count() > 0) {
-            const long left = static_cast<long>(elapsed.count()) * (100 - percent) / percent;
+        long left = -1;
+        if (timeLeft >= 0)
+            left = static_cast<long>(timeLeft);
+        else if (percent > 0 && elapsed.count() > 0)
+            left = static_cast<long>(elapsed.count()) * (100 - percent) / percent;
+        if (left >= 0 && percent < 100) {
             char eta[32];
-            std::snprintf(eta, sizeof eta, " %ld:%02ld left", left / 60, left % 60);
+            if (left >= 3600)
+                std::snprintf(eta, sizeof eta, " %ld:%02ld:%02ld left", left / 3600, left / 60 % 60,
+                    left % 60);
+            else
+                std::snprintf(eta, sizeof eta, " %ld:%02ld left", left / 60, left % 60);
             bar += eta;
         }
     }

@@ -23,6 +23,7 @@ public:
     void SetSector(std::string_view lead, std::string_view detail) override;
     void SetBlock(std::string_view lead, std::string_view detail) override;
     void SetPercent(int percent) override;
+    void SetTimeLeft(std::int64_t seconds) override;
     /// Ctrl-C stops the whole command: an operation that clears its stop does not clear it.
     bool StopRequested() const override { return stop.load(); }
     void ClearStop() override { }
@@ -40,6 +41,7 @@ private:
     std::string phase, sector, block;
     int percent = -1;
     int lastPlainTenth = -1;
+    std::int64_t timeLeft = -1; // told by the operation; -1: estimated here
     bool lineOpen = false;
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point lastDraw;

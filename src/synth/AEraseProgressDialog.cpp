@@ -1,0 +1,230 @@
+#include "synth/AEraseProgressDialog.h"
+
+#include "platform/ProgressView.h"
+#include "platform/Prompter.h"
+#include "synth/AMidi.h"
+#include "synth/MZeltaSysexHandler.h"
+
+namespace cardmill {
+
+namespace {
+
+// What the instrument is given in place of an erase: its content means nothing to it, only that
+// the start of the card no longer holds a card header.
+constexpr std::uint8_t kFillByte = 0xFF;
+constexpr std::uint32_t kSecondFillBlock = 64;
+
+} // namespace
+
+AEraseProgressDialog::AEraseProgressDialog(AMidi& midiPorts, MZeltaSysexHandler& sysexHandler,
+    Prompter& prompterService, Clock& clockService, ProgressView& progressView)
+    : AProgressDialog(midiPorts, sysexHandler, prompterService, clockService, progressView)
+{
+    fill.fill(kFillByte);
+}
+
+LinkOutcome AEraseProgressDialog::Run(std::uint32_t cardBytes)
+{
+    capacity = cardBytes;
+    step = 0;
+    previousStep = -1;
+    finished = false;
+    if (capacity / kSectorBytes > 128) {
+        // Sector numbers travel as one data byte: erasing sector 128 would send a status byte
+        // inside the message and erase who knows what.
+        ReportFailure(prompter,
+            std::string(kPrefix)
+                + "sectors past the first 16 megabytes of a card can't be addressed over MIDI.  "
+                  "Only cards of up to 16 megabytes can be erased.");
+        return LinkOutcome::NotStarted;
+    }
+    if (!CheckMidi(kPrefix, "the MIDI system is busy (or doesn't exist).  "))
+        return LinkOutcome::NotStarted;
+    midi.RestartReception();
+    RunSteps(*this, clock);
+    if (stopped)
+        return LinkOutcome::Stopped;
+    return failed ? LinkOutcome::Ended : LinkOutcome::Done;
+}
+
+bool AEraseProgressDialog::Step()
+{
+    if (finished)
+        return false;
+    const int before = previousStep;
+    previousStep = step;
+    if (view.StopRequested()) {
+        stopped = true;
+        step = kFinish;
+    }
+    switch (step) {
+    case 0:
+        StartDeviceSearch(false);
+        break;
+    case 1:
+        if (PollDeviceSearch(kPrefix))
+            view.SetPhase(handler.DeviceBanner(), "");
+        break;
+    case 2:
+        EraseTick(before != 2);
+        break;
+    default:
+        previousStep = -2;
+        finished = true;
+        return false;
+    }
+    return true;
+}
+
+void AEraseProgressDialog::EraseTick(bool firstTick)
+{
+    if (firstTick) {
+        overwriteMode = false;
+        fillBlock = 0;
+        sector = 0;
+        awaitingReply = false;
+        sectorTime = 2330;
+        sectorCount = capacity / kSectorBytes;
+    }
+    if (awaitingReply)
+        PollReply();
+    if (step != 2)
+        return;
+    if (sector == sectorCount) {
+        ++step;
+        return;
+    }
+    if (awaitingReply) {
+        if (!PastDeadline())
+            return;
+        if (retries > 0) {
+            Resend();
+            --retries;
+            return;
+        }
+        prompter.Beep();
+        if (prompter.Show("The card can't be completely erased because the synthesizer has "
+                          "stopped responding.  Check your MIDI and power connections.",
+                Icon::Error, Buttons::RetryCancel)
+            == Answer::Retry) {
+            Resend();
+            retries = 2;
+        } else {
+            failed = true;
+            step = kFinish;
+        }
+        return;
+    }
+    SendCurrent();
+}
+
+void AEraseProgressDialog::SendCurrent()
+{
+    view.SetSector("Erasing Sector: ", std::to_string(sector + 1));
+    if (overwriteMode) {
+        handler.MakeBlock(sector, fillBlock, fill);
+        Send(handler.GetBlockMessage());
+    } else if (const auto message = handler.MakeEraseSector(sector)) {
+        Send(*message);
+    }
+    sendTime = Now();
+    retries = 2;
+    SetDeadline(kWaitMs);
+    if (sectorCount > 0)
+        ShowPercent(static_cast<int>((sector + 1) * 100 / sectorCount));
+    awaitingReply = true;
+}
+
+void AEraseProgressDialog::PollReply()
+{
+    if (!ReceiveCardReply())
+        return;
+    if (handler.WasAcknowledged()) {
+        awaitingReply = false;
+        sectorTime = Now() - sendTime;
+        if (overwriteMode && fillBlock == 0)
+            fillBlock = kSecondFillBlock;
+        else
+            ++sector;
+        return;
+    }
+    if (sector == 0 && !overwriteMode) {
+        awaitingReply = false;
+        overwriteMode = true;
+        sectorCount = 1;
+        SetDeadline(kWaitMs);
+        return;
+    }
+    if (retries > 0) {
+        Resend();
+        --retries;
+        return;
+    }
+    if (handler.ReportError(prompter, kPrefix, true)) {
+        Resend();
+        retries = 2;
+    } else {
+        failed = true;
+        step = kFinish;
+    }
+}
+
+void AEraseProgressDialog::Resend()
+{
+    if (overwriteMode) {
+        Send(handler.GetBlockMessage());
+    } else if (const auto message = handler.MakeEraseSector(sector)) {
+        Send(*message);
+    }
+    SetDeadline(kWaitMs);
+}
+
+AIOProgressDialog::AIOProgressDialog(AMidi& midiPorts, MZeltaSysexHandler& sysexHandler,
+    Prompter& prompterService, Clock& clockService, ProgressView& progressView)
+    : AProgressDialog(midiPorts, sysexHandler, prompterService, clockService, progressView)
+{
+}
+
+LinkOutcome AIOProgressDialog::Run()
+{
+    step = 0;
+    finished = false;
+    identified = false;
+    if (!CheckMidi(kPrefix))
+        return LinkOutcome::NotStarted;
+    RunSteps(*this, clock);
+    if (identified)
+        return LinkOutcome::Done;
+    return stopped ? LinkOutcome::Stopped : LinkOutcome::Ended;
+}
+
+bool AIOProgressDialog::Step()
+{
+    if (finished)
+        return false;
+    view.Pulse();
+    if (view.StopRequested()) {
+        stopped = true;
+        step = kFinish;
+    }
+    switch (step) {
+    case 0:
+        StartDeviceSearch(false);
+        break;
+    case 1:
+        if (PollDeviceSearch(kPrefix)) {
+            identified = true;
+            view.SetPhase("Success!", "");
+            view.SetSector(handler.DeviceBanner(), "");
+        }
+        break;
+    default:
+        // The desktop application hides its bar and relabels Stop as OK here; there is nothing
+        // further to wait for once the instrument has answered.
+        finished = true;
+        return false;
+    }
+    return true;
+}
+
+} // namespace cardmill

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "synth/AProgressDialog.h"
+
+#include <array>
+#include <cstdint>
+
+namespace cardmill {
+
+/// Erases the whole card sector by sector. An instrument that refuses the erase command gets the
+/// start of the card written over instead (blocks 0 and 64 of sector 0), which is what such an
+/// instrument reads as an empty card.
+class AEraseProgressDialog final : public AProgressDialog {
+public:
+    static constexpr std::uint32_t kWaitMs = 10000;
+    static constexpr std::uint32_t kSectorBytes = 131072;
+
+    AEraseProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter, Clock& clock,
+        ProgressView& view);
+
+    /// Erases a card of `cardBytes` (its capacity, a multiple of 128 KB).
+    LinkOutcome Run(std::uint32_t cardBytes);
+    bool Step() override;
+
+private:
+    void EraseTick(bool firstTick);
+    void PollReply();
+    void SendCurrent();
+    void Resend();
+
+    static constexpr const char* kPrefix = "The card can't be erased because ";
+
+    std::uint32_t capacity = 0;
+    bool overwriteMode = false;
+    std::uint32_t fillBlock = 0;
+    std::uint32_t sector = 0;
+    std::uint32_t sectorCount = 0;
+    int previousStep = -1;
+    std::uint32_t sendTime = 0;
+    std::uint32_t sectorTime = 2330;
+    bool awaitingReply = false;
+    bool finished = false;
+    std::array<std::uint8_t, 1024> fill {};
+};
+
+/// Identifies the instrument and shows its banner: the check that the MIDI link works.
+class AIOProgressDialog final : public AProgressDialog {
+public:
+    static constexpr const char* kPrefix = "The MIDI I/O test failed because ";
+
+    AIOProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter, Clock& clock,
+        ProgressView& view);
+
+    /// Ends once the instrument has answered (the desktop application then waits for its OK
+    /// button itself).
+    LinkOutcome Run();
+    bool Step() override;
+
+private:
+    bool finished = false;
+    bool identified = false;
+};
+
+} // namespace cardmill

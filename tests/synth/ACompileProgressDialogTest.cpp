@@ -1,0 +1,266 @@
+#include "synth/ACompileProgressDialog.h"
+
+#include "compiler/AImageProgressDialog.h"
+#include "compiler/MCompileEngine.h"
+#include "model/MProject.h"
+#include "model/sound/MSoundFileWAV.h"
+#include "support/SoundHelpers.h"
+#include "synth/InstrumentLink.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::InstrumentLink;
+
+constexpr const char* kStoppedResponding
+    = "The synthesizer has stopped responding.  Check your MIDI and power connections.";
+
+std::vector<std::string> Expected(std::uint32_t blocks, bool erase)
+{
+    std::vector<std::string> names { "identify" };
+    for (std::uint32_t i = 0; i < blocks; ++i) {
+        if (erase && i % 128 == 0)
+            names.push_back("erase " + std::to_string(i / 128));
+        names.push_back("block " + std::to_string(i / 128) + " " + std::to_string(i % 128));
+    }
+    return names;
+}
+
+class Transfer : public ::testing::Test {
+protected:
+    /// A project of one sound whose card runs into its third sector.
+    void SetUp() override
+    {
+        project.SetCardSizeToken(5); // 4 M, the virtual instrument's card
+        project.AddItem(test::Load<MSoundFileWAV>(
+            env, test::WavBuilder().Frames(150000).Build(), "/s/long.wav"));
+        AImageProgressDialog image(project, engine, env.prompter, env.clock, env.progress);
+        ASSERT_EQ(image.Run(dir.File("card.img")), AImageProgressDialog::Outcome::Ready);
+        expected = test::ReadFile(dir.File("card.img"));
+        ASSERT_GT(expected.size(), 2u * 131072);
+        env.prompter.Forget();
+        env.progress.percents.clear();
+    }
+
+    LinkOutcome Send(InstrumentLink& link, bool erase = true)
+    {
+        ACompileProgressDialog dialog(
+            project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
+        dialog.SetEraseSectorBeforeWriting(erase);
+        return dialog.Run();
+    }
+
+    bool CardHoldsImage(const InstrumentLink& link) const
+    {
+        const auto card = link.backend.instrument.Card();
+        return card.size() >= expected.size()
+            && std::equal(expected.begin(), expected.end(), card.begin());
+    }
+
+    std::uint32_t Blocks() const
+    {
+        return static_cast<std::uint32_t>((expected.size() + 1023) / 1024);
+    }
+
+    test::TempDir dir;
+    test::TestEnv env;
+    MProject project { env.prefs };
+    MCompileEngine engine { project, env.prompter };
+    std::vector<std::uint8_t> expected;
+};
+
+TEST_F(Transfer, EachSectorIsErasedBeforeItsBlocksAndTheCardHoldsTheImage)
+{
+    InstrumentLink link(env);
+    EXPECT_EQ(Send(link), LinkOutcome::Done);
+    EXPECT_EQ(link.backend.Messages(), Expected(Blocks(), true));
+    EXPECT_TRUE(CardHoldsImage(link));
+    EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
+    EXPECT_EQ(env.progress.banner, "Orvane Device: Zelta Grand v01.00");
+    EXPECT_EQ(env.progress.percent, 100);
+    // The bar only moves forward.
+    EXPECT_TRUE(std::is_sorted(env.progress.percents.begin(), env.progress.percents.end()));
+    // The last, partly filled block reaches the card filled up with the erased value.
+    const auto card = link.backend.instrument.Card();
+    EXPECT_TRUE(std::all_of(card.begin() + static_cast<std::ptrdiff_t>(expected.size()), card.end(),
+        [](std::uint8_t b) { return b == 0xFF; }));
+}
+
+TEST_F(Transfer, WithoutErasingOnlyBlocksAreSent)
+{
+    InstrumentLink link(env);
+    EXPECT_EQ(Send(link, false), LinkOutcome::Done);
+    EXPECT_EQ(link.backend.Messages(), Expected(Blocks(), false));
+    EXPECT_TRUE(CardHoldsImage(link));
+}
+
+TEST_F(Transfer, AnInstrumentWithoutTheEraseCommandIsWrittenWithoutOneAndNoError)
+{
+    VirtualInstrumentOptions options;
+    options.noEraseCommand = true;
+    InstrumentLink link(env, options);
+    EXPECT_EQ(Send(link), LinkOutcome::Done);
+    auto expectedMessages = Expected(Blocks(), false);
+    expectedMessages.insert(expectedMessages.begin() + 1, "erase 0");
+    EXPECT_EQ(link.backend.Messages(), expectedMessages);
+    EXPECT_TRUE(CardHoldsImage(link));
+    EXPECT_EQ(env.prompter.shown.size(), 1u); // "The card is ready." only
+}
+
+TEST_F(Transfer, LostRepliesCorruptBlocksAndRefusalsAreSentAgainWithoutAQuestion)
+{
+    VirtualInstrumentOptions options;
+    for (const char* fault : { "drop:2", "drop:40", "corrupt:7", "corrupt:200", "refuse:2:90",
+             "refuse:4:91", "drop:135" })
+        options.faults.push_back(*InstrumentFault::Parse(fault));
+    InstrumentLink link(env, options);
+    EXPECT_EQ(Send(link), LinkOutcome::Done);
+    EXPECT_TRUE(CardHoldsImage(link));
+    EXPECT_EQ(env.prompter.shown.size(), 1u);
+    EXPECT_GT(link.backend.sent.size(), Expected(Blocks(), true).size());
+}
+
+TEST_F(Transfer, ASilentInstrumentIsAskedAboutAndCancelSendsNothingMore)
+{
+    VirtualInstrumentOptions options;
+    options.faults.push_back(*InstrumentFault::Parse("silent:50"));
+    InstrumentLink link(env, options);
+    env.prompter.Push(Answer::Retry);
+    env.prompter.Push(Answer::Cancel);
+    EXPECT_EQ(Send(link), LinkOutcome::Ended);
+    ASSERT_EQ(env.prompter.shown.size(), 2u);
+    EXPECT_EQ(env.prompter.shown[0].text, kStoppedResponding);
+    EXPECT_EQ(env.prompter.shown[0].buttons, Buttons::RetryCancel);
+    // Message 50 and two resends; after Retry the same block three times more; then nothing.
+    const auto names = link.backend.Messages(49);
+    ASSERT_EQ(names.size(), 6u);
+    EXPECT_TRUE(std::all_of(
+        names.begin(), names.end(), [&](const std::string& n) { return n == names.front(); }));
+}
+
+TEST_F(Transfer, ARefusalAfterItsResendsIsReportedWithTheReason)
+{
+    VirtualInstrumentOptions options;
+    options.writeProtected = true;
+    InstrumentLink link(env, options);
+    env.prompter.Push(Answer::Cancel);
+    EXPECT_EQ(Send(link, false), LinkOutcome::Ended);
+    EXPECT_EQ(
+        env.prompter.LastText(), "This project can't compile because the card is write protected.");
+    EXPECT_EQ(link.backend.Messages(),
+        (std::vector<std::string> { "identify", "block 0 0", "block 0 0", "block 0 0" }));
+}
+
+TEST_F(Transfer, NoInstrumentMeansFourRequestsThreeSecondsApartThenAQuestion)
+{
+    InstrumentLink link(env);
+    link.backend.connected = false;
+    env.prompter.Push(Answer::Retry);
+    env.prompter.Push(Answer::Cancel);
+    const std::uint32_t start = env.clock.TickCount();
+    EXPECT_EQ(Send(link), LinkOutcome::Ended);
+    EXPECT_EQ(link.backend.Messages(), std::vector<std::string>(7, "identify"));
+    ASSERT_EQ(env.prompter.shown.size(), 2u);
+    EXPECT_EQ(env.prompter.shown[0].text,
+        "This project can't compile because the synthesizer is not responding.  Make sure your "
+        "MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
+    // Four requests 3 s apart, the question, three more.
+    const std::uint32_t elapsed = env.clock.TickCount() - start;
+    EXPECT_GE(elapsed, 6u * 3000);
+    EXPECT_LT(elapsed, 7u * 3000 + 1000);
+}
+
+TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
+{
+    InstrumentLink closed(env);
+    closed.midi.Close();
+    EXPECT_EQ(Send(closed), LinkOutcome::NotStarted);
+    EXPECT_EQ(env.prompter.LastText(),
+        "This project can't compile because the MIDI system is busy or doesn't exist.  Make sure "
+        "your MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
+    EXPECT_TRUE(closed.backend.sent.empty());
+
+    InstrumentLink link(env);
+    project.SetCardSizeToken(0); // 128 K
+    EXPECT_EQ(Send(link), LinkOutcome::NotStarted);
+    EXPECT_EQ(env.prompter.LastText(),
+        "This project is too large for your memory card.  Make sure your card size setting is "
+        "correct by selecting 'Card Info' from the Project menu.");
+    EXPECT_TRUE(link.backend.sent.empty());
+}
+
+/// Presses Stop at the n-th step (each step looks at the button once, first).
+class StopAtStep final : public ProgressView {
+public:
+    explicit StopAtStep(int n, const test::InstrumentBackend& instrument)
+        : stopAt(n)
+        , backend(instrument)
+    {
+    }
+    void SetBanner(std::string_view) override { }
+    void SetPhase(std::string_view, std::string_view) override { }
+    void SetSector(std::string_view, std::string_view) override { }
+    void SetBlock(std::string_view, std::string_view) override { }
+    void SetPercent(int) override { }
+    bool StopRequested() const override
+    {
+        if (++looks == stopAt)
+            sentAtStop = backend.sent.size();
+        return looks >= stopAt;
+    }
+    void ClearStop() override { }
+
+    mutable std::size_t sentAtStop = 0;
+
+private:
+    int stopAt;
+    mutable int looks = 0;
+    const test::InstrumentBackend& backend;
+};
+
+TEST_F(Transfer, StopAtAnyStepEndsTheRunAndSendsNothingMore)
+{
+    // From the search through the erase and block waits to the final block.
+    for (int n : { 1, 2, 3, 4, 5, 6, 50, 200, 300, 390, 391, 392, 393, 394 }) {
+        SCOPED_TRACE(n);
+        InstrumentLink link(env);
+        // A silent instrument from message 130 on keeps one run waiting for its reply.
+        StopAtStep view(n, link.backend);
+        ACompileProgressDialog dialog(
+            project, engine, link.midi, link.handler, env.prompter, env.clock, view);
+        env.prompter.Forget();
+        const LinkOutcome outcome = dialog.Run();
+        if (outcome == LinkOutcome::Done)
+            continue; // the run ended before the n-th step
+        EXPECT_EQ(outcome, LinkOutcome::Stopped);
+        EXPECT_EQ(link.backend.sent.size(), view.sentAtStop);
+        EXPECT_FALSE(env.prompter.Asked());
+    }
+    // A stop while an erase reply is awaited.
+    VirtualInstrumentOptions slow;
+    slow.faults.push_back(*InstrumentFault::Parse("silent:2"));
+    InstrumentLink link(env, slow);
+    StopAtStep view(8, link.backend);
+    ACompileProgressDialog dialog(
+        project, engine, link.midi, link.handler, env.prompter, env.clock, view);
+    EXPECT_EQ(dialog.Run(), LinkOutcome::Stopped);
+    EXPECT_EQ(link.backend.Messages().back(), "erase 0");
+}
+
+TEST(TransferPercent, CountsTheBlockInFlightByTheTimeThePreviousOneTook)
+{
+    EXPECT_EQ(ACompileProgressDialog::Percent(0, 0, 0.0, 4096), 0);
+    EXPECT_EQ(ACompileProgressDialog::Percent(0, 1, 0.5, 4096), 37);
+    EXPECT_EQ(ACompileProgressDialog::Percent(1, 0, 0.0, 262144), 50);
+    EXPECT_EQ(ACompileProgressDialog::Percent(0, 3, 1.0, 4096), 100);
+    // Nothing to send: no division by zero, no movement.
+    EXPECT_EQ(ACompileProgressDialog::Percent(0, 0, 1.0, 0), 0);
+}
+
+} // namespace
+} // namespace cardmill

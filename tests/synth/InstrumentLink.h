@@ -1,0 +1,78 @@
+#pragma once
+
+#include "platform/MidiBackend.h"
+#include "support/TestEnv.h"
+#include "synth/AMidi.h"
+#include "synth/MZeltaSysexHandler.h"
+#include "synth/VirtualInstrument.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cardmill::test {
+
+/// The virtual instrument behind a MIDI back-end that answers at once, on the caller's thread,
+/// with every message sent kept for the test to read. Time is the manual clock's: a wait for a
+/// reply that never comes moves it on by the link's silence time-out.
+class InstrumentBackend final : public MidiBackend {
+public:
+    explicit InstrumentBackend(VirtualInstrumentOptions options)
+        : instrument(std::move(options))
+    {
+    }
+    std::vector<std::string> InputNames() const override { return { "sim" }; }
+    std::vector<std::string> OutputNames() const override { return { "sim" }; }
+    bool OpenInput(int index) override { return index == 0; }
+    bool OpenOutput(int index) override { return index == 0; }
+    void Close() override { }
+    bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds) override
+    {
+        sent.emplace_back(message.begin(), message.end());
+        if (connected) {
+            const auto replies = instrument.Receive(message);
+            if (!replies.empty() && handler)
+                handler(replies);
+        }
+        return true;
+    }
+    void OnInput(std::function<void(std::span<const std::uint8_t>)> h) override { handler = h; }
+
+    /// "identify", "erase 3", "block 3 17" for each message sent, in order.
+    std::vector<std::string> Messages(std::size_t from = 0) const
+    {
+        std::vector<std::string> names;
+        for (std::size_t i = from; i < sent.size(); ++i) {
+            const auto& m = sent[i];
+            if (m.size() > 5 && m[1] == 0x7E)
+                names.push_back("identify");
+            else if (m.size() == 8 && m[5] == MZeltaSysexHandler::kEraseSector)
+                names.push_back("erase " + std::to_string(m[6]));
+            else if (m.size() > 8 && m[5] == MZeltaSysexHandler::kWriteBlock)
+                names.push_back("block " + std::to_string(m[6]) + " " + std::to_string(m[7]));
+            else
+                names.push_back("other");
+        }
+        return names;
+    }
+
+    VirtualInstrument instrument;
+    bool connected = true;
+    std::vector<std::vector<std::uint8_t>> sent;
+    std::function<void(std::span<const std::uint8_t>)> handler;
+};
+
+/// The link the operations need: back-end, open ports, handler, on the test's services.
+struct InstrumentLink {
+    explicit InstrumentLink(TestEnv& env, VirtualInstrumentOptions options = {})
+        : backend(std::move(options))
+        , midi(backend, env.clock, {})
+    {
+        midi.OpenDevices(0, 0);
+    }
+    InstrumentBackend backend;
+    AMidi midi;
+    MZeltaSysexHandler handler;
+};
+
+} // namespace cardmill::test
