@@ -33,6 +33,15 @@ struct Command {
 
 // Details are paragraphs of one line each, wrapped to the terminal's 80 columns when printed;
 // lines that start with blanks are table rows, continued under their second column.
+// The port options that every command talking to the instrument takes.
+#define PORT_HELP                                                                                  \
+    "--port P names the instrument's port in both directions: an ALSA sequencer port's name (or "  \
+    "a unique part of it, see 'cardmill ports'), the path of a raw MIDI device or pty "           \
+    "(/dev/snd/midiC1D0, /dev/pts/7), or sim for the virtual instrument inside this program, "     \
+    "whose options may follow in the same word (--port 'sim --card card.bin --fault drop:5'; "     \
+    "see 'cardmill sim --help'). --in P and --out P name the two directions separately. Without " \
+    "them the ports stored in the preferences MidiInputPort and MidiOutputPort are used.\n"
+
 const Command kCommands[] = {
     { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
     { "info", "info [--json] FILE...", "recognise files as the loader would and describe them",
@@ -153,6 +162,37 @@ const Command kCommands[] = {
         "of it), sim, or the path of a raw MIDI device or pty, listed or not.\n"
         "--json prints {\"inputs\": [...], \"outputs\": [...], \"alsa\": true or false}.",
         CommandPorts },
+    { "send", "send PROJECT.cmr [--port P] [--no-erase]",
+        "compile a project and write the card in the instrument",
+        "Compiles the project and streams the card image to the instrument over MIDI, block by "
+        "block as it is compiled. Each 128 KB sector is erased first while the preference "
+        "EraseSectorBeforeWriting is 1 (--no-erase: not in this run); an instrument that can't "
+        "erase by command is written over without erasing. Every message is acknowledged by the "
+        "instrument; one that is lost or refused is sent again twice before you are asked "
+        "(Retry/Cancel; --yes retries up to --retries times). The progress line shows the sector, "
+        "the block, the percentage and the time left.\n"
+        PORT_HELP
+        "A card larger than 16 MB can't be written over MIDI (the protocol names only 128 "
+        "sectors) and is refused before anything is sent. Ctrl-C stops after the current "
+        "message; the card keeps what was written. Exit status 3 when a question was answered "
+        "Cancel (for example, the instrument stopped answering).",
+        CommandSend },
+    { "send-image", "send-image CARD.img [--port P] [--no-erase]",
+        "write an image file to the card in the instrument",
+        "Streams an image file (made by 'cardmill image') to the instrument, as send does. You "
+        "are first asked to confirm the file's size; a last block shorter than 1024 bytes is "
+        "filled up with FF bytes, the value of erased memory.\n" PORT_HELP,
+        CommandSendImage },
+    { "erase", "erase [--card-size S] [--port P]", "erase the card in the instrument",
+        "Erases the whole card, sector by sector (a 4 MB card is 32 sectors). The card size "
+        "comes from --card-size, else from the preference DefaultCardSizeToken. An instrument "
+        "that can't erase by command gets the start of its card written over instead.\n" PORT_HELP,
+        CommandErase },
+    { "test-midi", "test-midi [--port P]", "check the MIDI link to the instrument",
+        "Sends an identity request and prints the instrument's answer, such as 'Orvane Device: "
+        "Zelta Grand v01.00'. When nothing answers, the request is sent four times 3 seconds "
+        "apart before you are asked whether to retry.\n" PORT_HELP,
+        CommandTestMidi },
 };
 
 constexpr std::size_t kColumns = 80;

@@ -123,12 +123,6 @@ std::string PadToColumns(std::string text, std::size_t columns)
     return text;
 }
 
-/// What to type to change a project's card size.
-std::string CardSizeAdvice(const std::string& project)
-{
-    return "The card size may be changed with 'cardmill set " + project
-        + " --card-size SIZE' (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M).";
-}
 
 /// The files of one `add`, recognised before anything is loaded, all going to one group.
 class ChosenFiles final : public WaitingFiles {
@@ -631,6 +625,12 @@ int CommandDump(CliApp& app)
     if (!dump.Prepare("dump", *output, FilesRead(app, args.rest.front()), false, status))
         return status;
     return app.Finish(app.controller->WriteTextDump(dump.Path()) && dump.Deliver("dump"));
+}
+
+std::string CardSizeAdvice(const std::string& project)
+{
+    return "The card size may be changed with 'cardmill set " + project
+        + " --card-size SIZE' (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M).";
 }
 
 } // namespace cardmill

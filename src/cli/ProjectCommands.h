@@ -20,6 +20,9 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text);
 /// A target: zelta (14) or percula (25).
 std::optional<std::uint16_t> ParseTarget(const std::string& text);
 
+/// What to type to change a project's card size.
+std::string CardSizeAdvice(const std::string& project);
+
 /// Opens a project file as the loader does; false (the reason told) when it cannot be opened or
 /// any file it names is missing or cannot be read, so nothing built on it is saved. A project
 /// opened `forChange` is locked until the program ends: another program changing it waits a few

@@ -1,0 +1,133 @@
+// The commands that talk to the instrument: send, send-image, erase and test-midi.
+
+#include "Cli.h"
+#include "MidiLink.h"
+#include "ProjectCommands.h"
+#include "model/APrefs.h"
+#include "model/MProject.h"
+#include "synth/ACompileProgressDialog.h"
+#include "synth/AEraseProgressDialog.h"
+
+#include <cstdio>
+
+namespace cardmill {
+
+namespace {
+
+constexpr const char* kMidiAdvice
+    = "Make sure your MIDI settings are correct: name the instrument's port with --port (see "
+      "'cardmill ports').";
+
+std::vector<std::string> With(std::vector<std::string> options, const std::vector<std::string>& more)
+{
+    options.insert(options.end(), more.begin(), more.end());
+    return options;
+}
+
+/// The exit status of a run, once the link is closed.
+int Conclude(CliApp& app, MidiLink& link, LinkOutcome outcome)
+{
+    const bool closed = CloseMidiLink(link);
+    app.progress.Finish();
+    if (outcome == LinkOutcome::Stopped)
+        return kFailed; // Ctrl-C: told as the command ends
+    return app.Finish(outcome == LinkOutcome::Done && closed);
+}
+
+} // namespace
+
+int CommandSend(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, kPortOptions, { "--no-erase" });
+    if (!args.error.empty())
+        return UsageError("send", args.error);
+    if (args.rest.size() != 1)
+        return UsageError("send", "name one project: send PROJECT.cmr [--port P]");
+    const std::string& path = args.rest.front();
+    if (!OpenProject(app, "send", path, false))
+        return kFailed;
+    MidiLink link;
+    int status = kSuccess;
+    if (!OpenMidiLink(app, "send", args, link, status))
+        return status;
+    ACompileProgressDialog dialog(app.controller->Project(), app.link.CompileEngine(), *link.midi,
+        *link.handler, app.prompter, app.clock, app.progress);
+    dialog.SetMidiAdvice(kMidiAdvice);
+    dialog.SetCardSizeAdvice(CardSizeAdvice(path));
+    dialog.SetEraseSectorBeforeWriting(
+        app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase"));
+    return Conclude(app, link, dialog.Run());
+}
+
+int CommandSendImage(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, kPortOptions, { "--no-erase" });
+    if (!args.error.empty())
+        return UsageError("send-image", args.error);
+    if (args.rest.size() != 1)
+        return UsageError("send-image", "name one image file: send-image CARD.img [--port P]");
+    MidiLink link;
+    int status = kSuccess;
+    if (!OpenMidiLink(app, "send-image", args, link, status))
+        return status;
+    AImageSendProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    dialog.SetMidiAdvice(kMidiAdvice);
+    dialog.SetEraseSectorBeforeWriting(
+        app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase"));
+    return Conclude(app, link, dialog.Run(args.rest.front()));
+}
+
+int CommandErase(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, With(kPortOptions, { "--card-size" }), {});
+    if (!args.error.empty())
+        return UsageError("erase", args.error);
+    if (!args.rest.empty())
+        return UsageError("erase", "unexpected argument " + args.rest.front());
+    std::uint16_t token = app.controller->Prefs().defaultCardSizeToken;
+    if (const auto size = args.Get("--card-size")) {
+        const auto parsed = ParseCardSize(*size);
+        if (!parsed)
+            return UsageError("erase",
+                "unknown card size " + *size + " (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M)");
+        token = *parsed;
+    }
+    const std::uint32_t bytes = MProject::CardSizeBytes(token);
+    if (bytes == 0)
+        return UsageError("erase", "the default card size preference is not a card size; give "
+                                   "--card-size");
+    MidiLink link;
+    int status = kSuccess;
+    if (!OpenMidiLink(app, "erase", args, link, status))
+        return status;
+    AEraseProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    dialog.SetMidiAdvice(kMidiAdvice);
+    const LinkOutcome outcome = dialog.Run(bytes);
+    if (outcome == LinkOutcome::Done) {
+        app.progress.Finish();
+        std::fprintf(stderr, "The card is erased (%s).\n", MProject::CardSizeText(token).c_str());
+    }
+    return Conclude(app, link, outcome);
+}
+
+int CommandTestMidi(CliApp& app)
+{
+    const ParsedArgs args = ParseArgs(app.options.args, kPortOptions, {});
+    if (!args.error.empty())
+        return UsageError("test-midi", args.error);
+    if (!args.rest.empty())
+        return UsageError("test-midi", "unexpected argument " + args.rest.front());
+    MidiLink link;
+    int status = kSuccess;
+    if (!OpenMidiLink(app, "test-midi", args, link, status))
+        return status;
+    AIOProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    dialog.SetMidiAdvice(kMidiAdvice);
+    const LinkOutcome outcome = dialog.Run();
+    app.progress.Finish();
+    if (outcome == LinkOutcome::Done)
+        std::printf("%s\n", link.handler->DeviceBanner().c_str());
+    return Conclude(app, link, outcome);
+}
+
+} // namespace cardmill
