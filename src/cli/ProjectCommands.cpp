@@ -173,14 +173,7 @@ std::optional<int> ParseGroup(const MProject& project, const std::string& text)
 
 std::optional<std::uint16_t> ParseCardSize(const std::string& text)
 {
-    static const char* const kSizes[]
-        = { "128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M" };
-    if (const auto token = ParseNumber(text, 0, 9))
-        return static_cast<std::uint16_t>(*token);
-    for (std::uint16_t token = 0; token < 10; ++token)
-        if (UpperAscii(text) == kSizes[token])
-            return token;
-    return std::nullopt;
+    return MProject::ParseCardSize(text);
 }
 
 std::optional<std::uint16_t> ParseTarget(const std::string& text)

@@ -2,6 +2,8 @@
 
 #include "model/APrefs.h"
 #include "model/TextEncoding.h"
+#include "model/TextFields.h"
+#include "platform/ParseNumber.h"
 
 #include <algorithm>
 
@@ -53,6 +55,19 @@ std::string MProject::CardSizeText(int token)
 std::uint32_t MProject::CardSizeBytes(int token)
 {
     return token >= 0 && token < 10 ? kCardSizes[static_cast<std::size_t>(token)].bytes : 0;
+}
+
+std::optional<std::uint16_t> MProject::ParseCardSize(std::string_view text)
+{
+    static constexpr std::array<std::string_view, 10> kTyped { "128K", "256K", "512K", "1M", "2M",
+        "4M", "8M", "16M", "24M", "32M" };
+    if (const auto token = ParseNumber(text, 0, 9))
+        return static_cast<std::uint16_t>(*token);
+    const std::string upper = UpperAscii(text);
+    for (std::uint16_t token = 0; token < kTyped.size(); ++token)
+        if (upper == kTyped[token])
+            return token;
+    return std::nullopt;
 }
 
 void MProject::Initialize()

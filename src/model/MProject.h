@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardmill {
@@ -113,6 +115,9 @@ public:
     std::uint32_t SequenceAreaAddress() const { return sequenceAreaAddress; }
     static std::string CardSizeText(int token);
     static std::uint32_t CardSizeBytes(int token);
+    /// A card size as typed: 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M (any case), or the token 0
+    /// to 9.
+    static std::optional<std::uint16_t> ParseCardSize(std::string_view text);
 
 private:
     void MarkEdited();

@@ -1,5 +1,7 @@
 #include "MidiBackendRaw.h"
 
+#include "RawTerminal.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -41,21 +43,13 @@ bool MidiBackendRaw::OpenDevice()
         return false;
     }
     // A terminal's line discipline would echo bytes back, turn 0x0D into 0x0A and swallow 0x11
-    // and 0x13 as XON / XOFF (0x11 is also the erase opcode), so a pty is made fully raw.
-    if (::isatty(opened)) {
-        termios mode {};
-        const bool got = ::tcgetattr(opened, &mode) == 0;
-        if (got) {
-            ::cfmakeraw(&mode);
-            mode.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
-            mode.c_cc[VMIN] = 1;
-            mode.c_cc[VTIME] = 0;
-        }
-        if (!got || ::tcsetattr(opened, TCSANOW, &mode) != 0) {
-            lastError = std::strerror(errno);
-            ::close(opened);
-            return false;
-        }
+    // and 0x13 as XON / XOFF (0x11 is also the erase opcode), so a pty is made fully raw. Bytes
+    // that wait in its input from before the open (a reply meant for a program that used the
+    // pty before) would be taken for the answer to this program's first message: they go.
+    if (::isatty(opened) && (!MakeTerminalRaw(opened) || ::tcflush(opened, TCIFLUSH) != 0)) {
+        lastError = std::strerror(errno);
+        ::close(opened);
+        return false;
     }
     fd = opened;
     return true;

@@ -265,6 +265,7 @@ std::optional<std::uint8_t> VirtualInstrument::Erase(std::uint32_t sector)
     std::fill(card.begin() + static_cast<std::ptrdiff_t>(start),
         card.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t { 0xFF });
     changed = true;
+    AddBusy(options.eraseMs);
     return std::nullopt;
 }
 
@@ -287,15 +288,17 @@ std::optional<std::uint8_t> VirtualInstrument::Write(const ByteReader& message)
         return kReasonOutOfRange;
     const std::vector<std::uint8_t> data = Unpack(packed->Data());
     const auto target = std::span(card).subspan(offset, Handler::kBlockBytes);
-    if (!options.noEraseCommand) {
-        // A block sent again after its acknowledgement was lost finds its own bytes there.
-        if (std::ranges::equal(target, data))
-            return std::nullopt;
-        if (!std::ranges::all_of(target, [](std::uint8_t byte) { return byte == 0xFF; }))
-            return 4;
+    // A block sent again after its acknowledgement was lost finds its own bytes there.
+    const bool same = std::ranges::equal(target, data);
+    if (!options.noEraseCommand && !same
+        && !std::ranges::all_of(target, [](std::uint8_t byte) { return byte == 0xFF; }))
+        return 4;
+    // A block sent again costs its write time too.
+    AddBusy(options.writeMs);
+    if (!same) {
+        std::ranges::copy(data, target.begin());
+        changed = true;
     }
-    std::ranges::copy(data, target.begin());
-    changed = true;
     return std::nullopt;
 }
 
@@ -327,6 +330,11 @@ void VirtualInstrument::Reply(const std::vector<std::uint8_t>& bytes, const std:
     }
     replies.insert(replies.end(), bytes.begin(), bytes.end());
     Log(number + "sent " + what);
+}
+
+void VirtualInstrument::AddBusy(std::uint32_t ms)
+{
+    busyMs = ms > UINT32_MAX - busyMs ? UINT32_MAX : busyMs + ms;
 }
 
 void VirtualInstrument::Log(const std::string& line) const

@@ -44,6 +44,9 @@ struct VirtualInstrumentOptions {
     bool noCard = false;
     bool writeProtected = false;
     bool noEraseCommand = false;
+    /// How long storing one block and erasing one sector keep the instrument busy.
+    std::uint32_t writeMs = 0;
+    std::uint32_t eraseMs = 0;
     std::vector<InstrumentFault> faults;
 
     /// "zelta", "percula" or "tinyloop" as a family code.
@@ -82,6 +85,15 @@ public:
     /// The card changed since it was loaded or saved.
     bool Changed() const { return changed; }
     std::uint32_t MessagesReceived() const { return messageCount; }
+    /// How long the messages handled since the last call keep the instrument busy: writeMs for
+    /// each block stored (a block sent again included) and eraseMs for each sector erased. The
+    /// instrument itself never waits; whoever carries its bytes delays the replies by this much.
+    std::uint32_t TakeBusyMs()
+    {
+        const std::uint32_t taken = busyMs;
+        busyMs = 0;
+        return taken;
+    }
 
 private:
     void Arrived(std::vector<std::uint8_t> message);
@@ -93,6 +105,7 @@ private:
     void Conclude(std::optional<std::uint8_t> refusal);
     void Refuse(std::uint8_t reason);
     void Reply(const std::vector<std::uint8_t>& bytes, const std::string& what);
+    void AddBusy(std::uint32_t ms);
     void Log(const std::string& line) const;
     std::uint32_t SectorCount() const;
 
@@ -105,6 +118,7 @@ private:
     bool changed = false;
     bool dropReply = false;
     std::uint32_t messageCount = 0;
+    std::uint32_t busyMs = 0;
     std::vector<std::uint8_t> replies;
     std::function<void(const std::string&)> log;
 };

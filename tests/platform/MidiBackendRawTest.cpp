@@ -1,5 +1,6 @@
 #include "platform/MidiBackendRaw.h"
 
+#include "platform/RawTerminal.h"
 #include "support/Pty.h"
 
 #include <chrono>
@@ -58,6 +59,24 @@ TEST(MidiBackendRaw, OpenFailsOnAMissingDeviceOrAnotherIndex)
     MidiBackendRaw backend(pty.path);
     EXPECT_FALSE(backend.OpenInput(1));
     EXPECT_FALSE(backend.OpenOutput(-1));
+}
+
+TEST(MidiBackendRaw, BytesLeftFromBeforeTheOpenAreNotTakenForInput)
+{
+    PtyPair pty;
+    ASSERT_TRUE(MakeTerminalRaw(pty.slave));
+    // A reply that the program before this one left unread.
+    pty.Write({ 0xF0, 0x00, 0x00, 0x0E, 0x0E, 0x14, 0xF7 });
+    std::this_thread::sleep_for(20ms);
+
+    MidiBackendRaw backend(pty.path);
+    Collector collector;
+    backend.OnInput([&](std::span<const std::uint8_t> bytes) { collector.Take(bytes); });
+    ASSERT_TRUE(backend.OpenInput(0));
+    const std::vector<std::uint8_t> fresh { 0xF0, 0x7E, 0xF7 };
+    pty.Write(fresh);
+    EXPECT_EQ(collector.WaitFor(fresh.size(), 5s), fresh);
+    EXPECT_EQ(collector.WaitFor(fresh.size() + 1, 50ms), fresh);
 }
 
 TEST(MidiBackendRaw, CloseEndsTheReaderEvenAfterTheFarEndHasGone)

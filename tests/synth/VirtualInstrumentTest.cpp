@@ -216,6 +216,38 @@ TEST(VirtualInstrument, StagesFaultsAtTheirMessages)
     EXPECT_EQ(link.log[10], "#6 received erase sector 0 (8 bytes) (fault: silent from here on)");
 }
 
+TEST(VirtualInstrument, CountsTheTimeItIsBusyForWhatItStoredOrErased)
+{
+    VirtualInstrumentOptions options = SmallCard();
+    options.writeMs = 7;
+    options.eraseMs = 300;
+    Link link(options);
+    ASSERT_TRUE(link.Identify());
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 0u);
+
+    ASSERT_EQ(link.Erase(0), "ack");
+    ASSERT_EQ(link.Write(0, 0, test::PatternBlock(1)), "ack");
+    ASSERT_EQ(link.Write(0, 1, test::PatternBlock(2)), "ack");
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 314u);
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 0u); // taken once
+
+    // A block sent again is stored again; a refused one, or the erase past the end that is only
+    // acknowledged, costs nothing.
+    ASSERT_EQ(link.Exchange(link.BlockMessage()), "ack");
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 7u);
+    ASSERT_EQ(link.Write(0, 1, test::PatternBlock(3)), "refused 4");
+    ASSERT_EQ(link.Erase(2), "ack");
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 0u);
+
+    // Several messages in one piece of input add up.
+    Bytes both = *link.handler.MakeEraseSector(1);
+    ASSERT_TRUE(link.handler.MakeBlock(1, 0, test::PatternBlock(4)));
+    const Bytes block = link.BlockMessage();
+    both.insert(both.end(), block.begin(), block.end());
+    EXPECT_EQ(link.Feed(both).size(), 14u);
+    EXPECT_EQ(link.instrument.TakeBusyMs(), 307u);
+}
+
 TEST(VirtualInstrument, ParsesOptionValues)
 {
     const auto refuse = InstrumentFault::Parse("refuse:4:12");
