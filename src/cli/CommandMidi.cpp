@@ -18,7 +18,8 @@ constexpr const char* kMidiAdvice
     = "Make sure your MIDI settings are correct: name the instrument's port with --port (see "
       "'cardmill ports').";
 
-std::vector<std::string> With(std::vector<std::string> options, const std::vector<std::string>& more)
+std::vector<std::string> With(
+    std::vector<std::string> options, const std::vector<std::string>& more)
 {
     options.insert(options.end(), more.begin(), more.end());
     return options;
@@ -70,7 +71,8 @@ int CommandSendImage(CliApp& app)
     int status = kSuccess;
     if (!OpenMidiLink(app, "send-image", args, link, status))
         return status;
-    AImageSendProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    AImageSendProgressDialog dialog(
+        *link.midi, *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
     dialog.SetEraseSectorBeforeWriting(
         app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase"));
@@ -94,8 +96,9 @@ int CommandErase(CliApp& app)
     }
     const std::uint32_t bytes = MProject::CardSizeBytes(token);
     if (bytes == 0)
-        return UsageError("erase", "the default card size preference is not a card size; give "
-                                   "--card-size");
+        return UsageError("erase",
+            "the default card size preference is not a card size; give "
+            "--card-size");
     MidiLink link;
     int status = kSuccess;
     if (!OpenMidiLink(app, "erase", args, link, status))

@@ -1,5 +1,6 @@
 #include "MidiLink.h"
 
+#include "model/APrefs.h"
 #include "platform/MidiBackendAlsa.h"
 #include "platform/MidiBackendRaw.h"
 #include "synth/MidiBackendSim.h"
@@ -17,7 +18,8 @@ enum class PortKind { Sim, Device, Sequencer };
 
 PortKind KindOf(const std::string& port)
 {
-    if (port == MidiBackendSim::kPortName || port.rfind(std::string(MidiBackendSim::kPortName) + " ", 0) == 0)
+    if (port == MidiBackendSim::kPortName
+        || port.rfind(std::string(MidiBackendSim::kPortName) + " ", 0) == 0)
         return PortKind::Sim;
     if (port.find('/') != std::string::npos)
         return PortKind::Device;
