@@ -93,6 +93,7 @@ int CommandDump(CliApp& app);
 int CommandVoice(CliApp& app);
 int CommandSample(CliApp& app);
 int CommandPorts(CliApp& app);
+int CommandSim(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);
