@@ -184,9 +184,9 @@ const Command kCommands[] = {
         "The instrument refuses with reason 4 a block written over data while the erase command "
         "works, with reason 3 a block whose checksum is wrong, and with reason 5 an address past "
         "the card's end. The global --maker-id sets the maker in its messages.\n"
-        "Exit status: 0 when ended by a signal with the card saved, 1 when the pty couldn't be "
-        "made or the card couldn't be read or saved, 2 for a usage error (sim without --pty is "
-        "one).",
+        "Exit status: 0 when ended by Ctrl-C or SIGTERM with the card saved (128 + the signal's "
+        "number when it couldn't be saved), 1 when the pty couldn't be made or the card or log "
+        "file can't be used, 2 for a usage error (sim without --pty is one).",
         CommandSim },
 };
 
