@@ -193,6 +193,41 @@ const Command kCommands[] = {
         "Zelta Grand v01.00'. When nothing answers, the request is sent four times 3 seconds "
         "apart before you are asked whether to retry.\n" PORT_HELP,
         CommandTestMidi },
+    { "sim", "sim --pty [instrument options]", "run the virtual instrument on a pseudo-terminal",
+        "Plays the instrument's side of the SysEx link so that everything can be tried without "
+        "hardware. With --pty it creates a pseudo-terminal, prints its path (such as /dev/pts/7) "
+        "on stdout and serves it until Ctrl-C or SIGTERM; give that path to --port of the MIDI "
+        "commands of this or another program. Programs may open and close the pty in turn: "
+        "replies a program left unread are thrown away when it closes the pty. Inside one run of "
+        "cardmill the same instrument is the port sim, with the same options: --port sim, or "
+        "--port \"sim --card FILE ...\".\n"
+        "  --card FILE         keep the card's contents in FILE: read when it exists (the rest of "
+        "the card erased), written whenever the card changed and the link has been idle for "
+        "200 ms, and when the program ends; a reader never sees it half-written\n"
+        "  --card-size S       card capacity: 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M or 0 to 9 "
+        "(default 4M); the card starts erased (all FF) unless FILE exists\n"
+        "  --family F          zelta, percula or tinyloop (default zelta)\n"
+        "  --model N           model number, 0-127 (default 1)\n"
+        "  --firmware ABCD     four characters of version (default 0100)\n"
+        "  --baud N            emulate a MIDI link of N baud in both directions, 10 bits a byte "
+        "(31250 is a DIN MIDI cable; default: as fast as possible)\n"
+        "  --write-ms N        time the instrument takes to store a block (default 0)\n"
+        "  --erase-ms N        time it takes to erase a sector (default 0)\n"
+        "  --no-card           refuse card messages with reason 0 (no card)\n"
+        "  --write-protected   refuse them with reason 1 (write protected)\n"
+        "  --no-erase-command  refuse the erase command; writes are then accepted over anything\n"
+        "  --fault KIND:N      (repeatable) at the N-th message (from 1): drop (no reply), "
+        "corrupt (a bit flipped on arrival, so the checksum fails), refuse:R (refused with "
+        "reason R), silent (no reply from then on)\n"
+        "  --log FILE          one line per message received and reply sent, written as it "
+        "happens\n"
+        "The instrument refuses with reason 4 a block written over data while the erase command "
+        "works, with reason 3 a block whose checksum is wrong, and with reason 5 an address past "
+        "the card's end. The global --maker-id sets the maker in its messages.\n"
+        "Exit status: 0 when ended by Ctrl-C or SIGTERM with the card saved (128 + the signal's "
+        "number when it couldn't be saved), 1 when the pty couldn't be made or the card or log "
+        "file can't be used, 2 for a usage error (sim without --pty is one).",
+        CommandSim },
 };
 
 constexpr std::size_t kColumns = 80;

@@ -97,6 +97,7 @@ int CommandSend(CliApp& app);
 int CommandSendImage(CliApp& app);
 int CommandErase(CliApp& app);
 int CommandTestMidi(CliApp& app);
+int CommandSim(CliApp& app);
 
 /// Reports a usage error on stderr and returns the usage status.
 int UsageError(const std::string& command, const std::string& message);

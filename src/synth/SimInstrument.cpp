@@ -1,5 +1,7 @@
 #include "synth/SimInstrument.h"
 
+#include "platform/FileSystem.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -59,7 +61,26 @@ bool SimInstrument::SaveCard(std::string& error)
 {
     if (!Unsaved())
         return true;
-    if (instrument.SaveCard(cardPath))
+    if (!WriteCopy(instrument.Card(), error))
+        return false;
+    instrument.MarkSaved();
+    saveFailed = false;
+    return true;
+}
+
+std::optional<std::vector<std::uint8_t>> SimInstrument::TakeUnsaved()
+{
+    if (!Unsaved())
+        return std::nullopt;
+    const auto card = instrument.Card();
+    instrument.MarkSaved();
+    saveFailed = false;
+    return std::vector<std::uint8_t>(card.begin(), card.end());
+}
+
+bool SimInstrument::WriteCopy(std::span<const std::uint8_t> card, std::string& error) const
+{
+    if (WriteFileAtomically(cardPath, card))
         return true;
     error = "can't save the card to '" + cardPath + "'";
     return false;

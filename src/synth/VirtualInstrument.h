@@ -84,6 +84,8 @@ public:
     bool SaveCard(const std::string& path);
     /// The card changed since it was loaded or saved.
     bool Changed() const { return changed; }
+    /// The card as it is now was saved by someone else (from a copy, on another thread).
+    void MarkSaved() { changed = false; }
     std::uint32_t MessagesReceived() const { return messageCount; }
     /// How long the messages handled since the last call keep the instrument busy: writeMs for
     /// each block stored (a block sent again included) and eraseMs for each sector erased. The
