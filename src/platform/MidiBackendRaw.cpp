@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,6 +41,14 @@ bool MidiBackendRaw::OpenDevice()
     const int opened = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) {
         lastError = std::strerror(errno);
+        return false;
+    }
+    // Two programs writing one card at once would interleave their messages: the device is
+    // held for the whole run (a sound card's raw MIDI device refuses a second opening anyway,
+    // a pty doesn't).
+    if (::flock(opened, LOCK_EX | LOCK_NB) != 0) {
+        lastError = errno == EWOULDBLOCK ? "another program is using it" : std::strerror(errno);
+        ::close(opened);
         return false;
     }
     // A terminal's line discipline would echo bytes back, turn 0x0D into 0x0A and swallow 0x11
