@@ -120,10 +120,11 @@ void TerminalProgressView::Draw(bool force)
         return;
     lastDraw = now;
 
-    std::string text = phase;
-    for (const std::string* part : { &sector, &block })
+    // Where the card stands comes first: the phase (a file's name) is the part that gets cut.
+    std::string text;
+    for (const std::string* part : { &sector, &block, &phase })
         if (!part->empty())
-            text += "  " + *part;
+            text += (text.empty() ? "" : "  ") + *part;
     std::string bar;
     if (percent >= 0) {
         constexpr int kBarWidth = 20;
