@@ -199,8 +199,24 @@ def both_layouts():
             yield ("pc-" if pc else "second-") + name, data
 
 
+def sysex_seeds():
+    """The messages a transfer sends: identity request, erase, a block write (zero data), and the
+    replies, in one stream; the first byte picks the instrument's options."""
+    maker = bytes([0x00, 0x00, 0x0E])
+    identity = bytes([0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7])
+    erase = bytes([0xF0]) + maker + bytes([0x0E, 0x11, 0x00, 0xF7])
+    packed = bytes(1171)
+    block = bytes([0xF0]) + maker + bytes([0x0E, 0x12, 0x00, 0x01]) + packed + bytes([1, 0xF7])
+    reply = bytes([0xF0, 0x7E, 0x7F, 0x06, 0x02]) + maker + bytes([0x0E, 0, 1, 0]) + b"0100" + bytes([0xF7])
+    ack = bytes([0xF0]) + maker + bytes([0x0E, 0x14, 0xF7])
+    for choice in (0, 1, 0x23, 0xE0):
+        yield f"transfer-{choice:02x}", bytes([choice]) + identity + erase + block + block
+    yield "replies", bytes([0]) + reply + ack
+
+
 SEEDS = {"project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
-         "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds}
+         "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
+         "sysex": sysex_seeds}
 
 
 def main():
