@@ -62,6 +62,9 @@ public:
     int OpenDevices(int inputIndex, int outputIndex);
     void Close();
     bool IsOpen() const { return inputId >= 0 && outputId >= 0; }
+    /// The ports the back-end offers, in device order (the MIDI Setup lists).
+    std::vector<std::string> InputNames() const { return backend.InputNames(); }
+    std::vector<std::string> OutputNames() const { return backend.OutputNames(); }
     void SetPreferredInputIndex(std::uint16_t index) { preferredInputIndex = index; }
     void SetPreferredOutputIndex(std::uint16_t index) { preferredOutputIndex = index; }
     std::uint16_t PreferredInputIndex() const { return preferredInputIndex; }

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "app/QtPrompter.h"
+#include "model/PendingFilesQueue.h"
+#include "platform/Clock.h"
+#include "platform/FileLock.h"
+#include "platform/IniSettingsStore.h"
+#include "synth/LinkSingletons.h"
+#include "synth/SimOptions.h"
+#include "ui/FileChooser.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace cardmill {
+
+class AMainFrame;
+class AMainWindow;
+class MCardmill;
+class MidiBackendAll;
+class ProgressDialog;
+class WaitingFiles;
+
+/// How the application is started; tests give their own prompter, file chooser and folders.
+struct AppOptions {
+    /// The settings folder (empty: $XDG_CONFIG_HOME/Orvane Inc., or CARDMILL_CONFIG_DIR).
+    std::string configDir;
+    /// Message boxes (none: Qt's); called on the user-interface thread only.
+    Prompter* prompter = nullptr;
+    /// File dialogs (none: Qt's own).
+    FileChooser* chooser = nullptr;
+    bool splash = true;
+    /// A project to open at start (the command line's argument).
+    std::string projectToOpen;
+    /// The virtual instrument offered as the port "sim".
+    SimOptions sim;
+};
+
+/// The desktop application: starts the controller with its singletons, owns the queue of files
+/// waiting to be loaded and the main frame, runs the long operations in their progress dialogs
+/// and does the idle-time work (loading waiting files, the main window's refresh).
+class AApplication final : public QObject {
+public:
+    explicit AApplication(AppOptions options);
+    ~AApplication() override;
+    AApplication(const AApplication&) = delete;
+    AApplication& operator=(const AApplication&) = delete;
+
+    /// The start-up sequence; false when the application can't run (the user was told).
+    bool Start();
+
+    MCardmill& Controller() const { return *controller; }
+    Prompter& GetPrompter() { return prompter; }
+    Clock& GetClock() { return clock; }
+    PendingFilesQueue& Pending() { return pending; }
+    LinkSingletons& Link() { return link; }
+    MidiBackendAll* MidiPorts() const;
+    FileChooser& Chooser() const { return *chooser; }
+    AMainFrame& Frame() const { return *frame; }
+    AMainWindow& MainWindow() const;
+    FileLock& ProjectLock() { return projectLock; }
+    const std::string& ConfigDir() const { return configDir; }
+
+    /// Runs a long operation in a progress dialog (its work on a worker thread; the idle work
+    /// and the size scan pause meanwhile). `configure` may keep the dialog for later looks.
+    void RunOperation(bool withBanner, const std::function<void(ProgressDialog&)>& work,
+        const std::function<void(ProgressDialog&)>& after = {});
+    bool OperationRunning() const { return operationRunning; }
+    /// Loads the files waiting in the queue, and then `waiting` ones into `group`.
+    void RunLoader(WaitingFiles* waiting = nullptr, std::optional<int> group = std::nullopt);
+    /// The dialog of the operation now running, for tests (none between operations).
+    ProgressDialog* RunningDialog() const { return runningDialog; }
+    void SetRunningObserver(std::function<void(ProgressDialog&)> observer)
+    {
+        runningObserver = std::move(observer);
+    }
+
+private:
+    class DocumentUiForwarder;
+    void Idle();
+
+    AppOptions options;
+    std::string configDir;
+    QtPrompter qtPrompter;
+    UiThreadPrompter prompter;
+    std::unique_ptr<FileChooser> ownChooser;
+    FileChooser* chooser;
+    SystemClock clock;
+    std::unique_ptr<IniSettingsStore> settings;
+    PendingFilesQueue pending;
+    std::unique_ptr<DocumentUiForwarder> documentUi;
+    LinkSingletons link;
+    std::unique_ptr<MCardmill> controller;
+    std::unique_ptr<AMainFrame> frame;
+    FileLock projectLock;
+    QTimer idleTimer;
+    bool operationRunning = false;
+    ProgressDialog* runningDialog = nullptr;
+    std::function<void(ProgressDialog&)> runningObserver;
+};
+
+} // namespace cardmill

@@ -1,0 +1,285 @@
+#include "app/AMainFrame.h"
+
+#include "app/AApplication.h"
+#include "model/MCardmill.h"
+#include "model/MProject.h"
+#include "model/MReadableFile.h"
+#include "ui/AMainWindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <chrono>
+
+namespace cardmill {
+
+namespace {
+
+QString Text(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+/// The About box and splash: a picture with the version, the legal notice and a credit line;
+/// it closes when a mouse button is released over it, and the splash also after its time.
+class AAboutDialog final : public QDialog {
+public:
+    AAboutDialog(QWidget* parent, int seconds)
+        : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog)
+        , displaySeconds(seconds)
+        , started(std::chrono::steady_clock::now())
+    {
+        setFixedSize(350, 225);
+        setWindowTitle(QStringLiteral("About Cardmill"));
+        connect(&timer, &QTimer::timeout, this, [this] {
+            const auto elapsed = std::chrono::steady_clock::now() - started;
+            if (displaySeconds > 0 && elapsed >= std::chrono::seconds(displaySeconds))
+                accept();
+        });
+        timer.start(100);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        QLinearGradient sky(0, 0, 0, height());
+        sky.setColorAt(0, QColor(20, 30, 60));
+        sky.setColorAt(1, QColor(70, 40, 90));
+        painter.fillRect(rect(), sky);
+        // A memory card, drawn.
+        painter.setBrush(QColor(40, 40, 48));
+        painter.setPen(QColor(200, 200, 210));
+        painter.drawRoundedRect(18, 40, 64, 100, 6, 6);
+        for (int pin = 0; pin < 6; ++pin)
+            painter.fillRect(24 + pin * 9, 124, 5, 12, QColor(210, 180, 90));
+        painter.setPen(QColor(250, 200, 150));
+        QFont font(QStringLiteral("Sans"));
+        font.setPixelSize(15);
+        painter.setFont(font);
+        painter.drawText(QRect(100, 10, 250, 20), Qt::AlignLeft,
+            QStringLiteral("Version %1").arg(QStringLiteral(CARDMILL_VERSION)));
+        font.setPixelSize(28);
+        painter.setFont(font);
+        painter.drawText(QRect(100, 70, 250, 40), Qt::AlignLeft, QStringLiteral("Cardmill"));
+        font.setPixelSize(14);
+        painter.setFont(font);
+        painter.drawText(
+            QRect(100, 190, 250, 15), Qt::AlignLeft, QStringLiteral("Copyright Orvane Inc."));
+        painter.drawText(QRect(100, 205, 250, 15), Qt::AlignLeft,
+            QStringLiteral("Cards for the Zelta and Percula"));
+    }
+    void mouseReleaseEvent(QMouseEvent*) override { accept(); }
+
+private:
+    int displaySeconds;
+    std::chrono::steady_clock::time_point started;
+    QTimer timer;
+};
+
+} // namespace
+
+AStatusBar::AStatusBar(AApplication& application, QWidget* parent)
+    : QWidget(parent)
+    , app(application)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(4, 0, 4, 0);
+    const int widths[] = { 0, 58, 51, 126, 77, 59, 177 };
+    const char* texts[] = { "", "Card Size:", "", "Free bytes remaining:", "Calculating...",
+        "Clipboard:", "empty" };
+    for (int pane = 0; pane < 7; ++pane) {
+        panes[pane] = new QLabel(QString::fromUtf8(texts[pane]), this);
+        panes[pane]->setMinimumWidth(widths[pane]);
+        if (pane > 0)
+            layout->addWidget(panes[pane]);
+    }
+    layout->addStretch(1);
+    connect(&timer, &QTimer::timeout, this, &AStatusBar::Tick);
+    timer.start(100);
+}
+
+QString AStatusBar::PaneText(int pane) const
+{
+    return pane >= 0 && pane < 7 ? panes[pane]->text() : QString();
+}
+
+void AStatusBar::SetPane(int pane, const QString& text)
+{
+    if (panes[pane]->text() != text)
+        panes[pane]->setText(text);
+}
+
+void AStatusBar::Tick()
+{
+    // An operation on its worker thread owns the project until it ends.
+    if (app.OperationRunning())
+        return;
+    MProject& project = app.Controller().Project();
+    if (freeSpaceKnown && project.IsDirty()) {
+        freeSpaceKnown = false;
+        project.RestartSizeScan();
+    }
+    if (!freeSpaceKnown && project.SizeScanStep())
+        freeSpaceKnown = true;
+    if (freeSpaceKnown) {
+        const QString free = QString::number(project.FreeBytes());
+        if (panes[4]->text() != free) {
+            SetPane(4, free);
+            app.MainWindow().RefreshFileList();
+        }
+    }
+    SetPane(2, Text(project.GetCardSizeText()));
+    const MReadableFile* clip = app.MainWindow().Clipboard();
+    SetPane(6, clip ? Text(clip->GetFileName()) : QStringLiteral("empty"));
+}
+
+AMainFrame::AMainFrame(AApplication& application)
+    : app(application)
+{
+    setWindowTitle(QStringLiteral("Cardmill - untitled"));
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    // The heading strip: the file list's column titles, lined up with its columns.
+    auto* headings = new QWidget(central);
+    auto* headingRow = new QHBoxLayout(headings);
+    headingRow->setContentsMargins(0, 2, 0, 2);
+    headingRow->setSpacing(0);
+    const int widths[] = { 136, 134, 88, 61, 8 };
+    const char* titles[] = { "Group", "File", "Name", "Size", "" };
+    for (int i = 0; i < 5; ++i) {
+        auto* label = new QLabel(QString::fromUtf8(titles[i]), headings);
+        label->setFixedWidth(widths[i]);
+        if (i == 3)
+            label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        headingRow->addWidget(label);
+    }
+    headingRow->addWidget(new QLabel(QStringLiteral("Comment"), headings), 1);
+    layout->addWidget(headings);
+    mainWindow = new AMainWindow(app, central);
+    layout->addWidget(mainWindow, 1);
+    setCentralWidget(central);
+    status = new AStatusBar(app, this);
+    statusBar()->addWidget(status, 1);
+    MakeMenus();
+    MakeToolBar();
+    setAcceptDrops(true);
+    resize(720, 420);
+}
+
+AMainFrame::~AMainFrame() = default;
+
+void AMainFrame::MakeMenus()
+{
+    using C = AMainWindow::Command;
+    const auto add = [this](QMenu* menu, std::initializer_list<int> commands) {
+        for (const int command : commands) {
+            if (command < 0)
+                menu->addSeparator();
+            else
+                menu->addAction(mainWindow->Action(static_cast<C>(command)));
+        }
+    };
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    add(file,
+        { C::New, C::Open, -1, C::CreateInstrument, C::AddFiles, -1, C::Save, C::SaveAs, C::Revert,
+            -1, C::Exit });
+    QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    add(edit, { C::Undo, -1, C::Cut, C::Copy, C::Paste, C::Clear, -1, C::Preferences });
+    QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
+    add(project,
+        { C::VoiceInfo, C::RenameGroup, C::CardInfo, -1, C::EraseCard, C::SendToSynth,
+            C::CreateImageFile, C::SendImageFile, -1, C::TestMidi, C::MidiSetup });
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    add(help, { C::HelpTopics, -1, C::About });
+    for (QMenu* menu : { file, edit, project })
+        connect(menu, &QMenu::aboutToShow, mainWindow, &AMainWindow::UpdateCommands);
+}
+
+void AMainFrame::MakeToolBar()
+{
+    using C = AMainWindow::Command;
+    QToolBar* bar = addToolBar(QStringLiteral("Toolbar"));
+    bar->setMovable(false);
+    bar->setIconSize(QSize(32, 32));
+    const struct {
+        C command;
+        QStyle::StandardPixmap icon;
+        const char* tip;
+    } buttons[] = {
+        { C::CreateInstrument, QStyle::SP_FileDialogNewFolder, "Create Instrument" },
+        { C::AddFiles, QStyle::SP_FileDialogStart, "Add Files" },
+        { C::Save, QStyle::SP_DialogSaveButton, "Save" },
+        { C::Cut, QStyle::SP_TrashIcon, "Cut" },
+        { C::Copy, QStyle::SP_FileDialogDetailedView, "Copy" },
+        { C::Paste, QStyle::SP_FileDialogContentsView, "Paste" },
+        { C::PlayStop, QStyle::SP_MediaPlay, "Play/Stop" },
+        { C::MidiSetup, QStyle::SP_ComputerIcon, "MIDI Setup" },
+        { C::SendToSynth, QStyle::SP_ArrowRight, "Send to Synthesizer" },
+    };
+    for (const auto& button : buttons) {
+        QAction* action = mainWindow->Action(button.command);
+        action->setIcon(style()->standardIcon(button.icon));
+        action->setToolTip(QString::fromUtf8(button.tip));
+        bar->addAction(action);
+        if (button.command != C::Copy && button.command != C::Cut)
+            bar->addSeparator();
+    }
+}
+
+void AMainFrame::ShowAbout(int seconds)
+{
+    AAboutDialog about(this, seconds);
+    about.exec();
+}
+
+QString AMainFrame::ManualPath() const
+{
+    // Beside the program in the build tree (docs/ of the sources), or where it is installed.
+    const QDir program(QCoreApplication::applicationDirPath());
+    for (const QString& candidate : { QStringLiteral(CARDMILL_SOURCE_DOCS "/manual.html"),
+             program.filePath(QStringLiteral("../share/doc/cardmill/manual.html")) })
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).absoluteFilePath();
+    return {};
+}
+
+void AMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (app.OperationRunning() || !app.Controller().QueryClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void AMainFrame::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void AMainFrame::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile())
+            paths.push_back(url.toLocalFile());
+    event->acceptProposedAction();
+    mainWindow->DropFiles(paths);
+}
+
+} // namespace cardmill

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTimer>
+
+namespace cardmill {
+
+class AApplication;
+class AMainWindow;
+
+/// The status bar: card size, free bytes (from the project's incremental size scan, one step a
+/// tick, paused while an operation owns the project) and the clipboard. Panes are rewritten only
+/// when their text changes.
+class AStatusBar final : public QWidget {
+public:
+    AStatusBar(AApplication& app, QWidget* parent);
+    void Tick();
+    QString PaneText(int pane) const;
+
+private:
+    void SetPane(int pane, const QString& text);
+
+    AApplication& app;
+    QLabel* panes[7];
+    QTimer timer;
+    bool freeSpaceKnown = false;
+};
+
+/// The main frame: menus, toolbar, the heading strip over the file list, the main window and the
+/// status bar. Closing asks the controller first; files dropped from the desktop are opened or
+/// added.
+class AMainFrame final : public QMainWindow {
+public:
+    explicit AMainFrame(AApplication& app);
+    ~AMainFrame() override;
+
+    AMainWindow& MainWindow() const { return *mainWindow; }
+    AStatusBar& Status() const { return *status; }
+    /// The About box; with a display time it closes by itself after so many seconds (the splash).
+    void ShowAbout(int seconds);
+    /// The user manual shipped with the program (empty when it can't be found).
+    QString ManualPath() const;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void MakeMenus();
+    void MakeToolBar();
+
+    AApplication& app;
+    AMainWindow* mainWindow;
+    AStatusBar* status;
+};
+
+} // namespace cardmill

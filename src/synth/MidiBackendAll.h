@@ -1,0 +1,63 @@
+#pragma once
+
+#include "platform/MidiBackend.h"
+#include "synth/SimOptions.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class MidiBackendSim;
+
+/// Every port the desktop application offers in one list per direction, as its MIDI Setup shows
+/// them: the ALSA sequencer's ports, the raw MIDI devices (a path typed into the preferences is
+/// offered too), and last the virtual instrument "sim". Each side is opened on the back-end that
+/// owns it; the two sides may belong to different back-ends.
+class MidiBackendAll final : public MidiBackend {
+public:
+    /// `extraPaths`: raw device paths to offer besides the ones found (the stored port names
+    /// that are paths). `simOptions`: the in-process instrument's.
+    MidiBackendAll(std::vector<std::string> extraPaths, SimOptions simOptions);
+    ~MidiBackendAll() override;
+    MidiBackendAll(const MidiBackendAll&) = delete;
+    MidiBackendAll& operator=(const MidiBackendAll&) = delete;
+
+    std::vector<std::string> InputNames() const override { return names; }
+    std::vector<std::string> OutputNames() const override { return names; }
+    bool OpenInput(int index) override;
+    bool OpenOutput(int index) override;
+    void Close() override;
+    bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
+    void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
+
+    bool SequencerAvailable() const { return sequencerAvailable; }
+    /// The in-process instrument, once a side was opened on it.
+    MidiBackendSim* Sim() const { return sim; }
+    /// Why the last open failed, when the back-end said.
+    const std::string& LastError() const { return lastError; }
+
+private:
+    struct Port {
+        MidiBackend* backend;
+        int index;
+    };
+    Port Resolve(int index);
+
+    std::vector<std::string> names;
+    std::size_t sequencerCount = 0;
+    bool sequencerAvailable = false;
+    std::unique_ptr<MidiBackend> sequencer;
+    std::vector<std::unique_ptr<MidiBackend>> devices; // one per raw path, made when opened
+    std::vector<std::string> devicePaths;
+    std::unique_ptr<MidiBackendSim> simBackend;
+    MidiBackendSim* sim = nullptr;
+    SimOptions simOptions;
+    MidiBackend* input = nullptr;
+    MidiBackend* output = nullptr;
+    std::function<void(std::span<const std::uint8_t>)> handler;
+    std::string lastError;
+};
+
+} // namespace cardmill

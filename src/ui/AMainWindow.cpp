@@ -1,0 +1,900 @@
+#include "ui/AMainWindow.h"
+
+#include "app/AApplication.h"
+#include "app/AMainFrame.h"
+#include "app/APreferencesDialog.h"
+#include "compiler/AImageProgressDialog.h"
+#include "model/APrefs.h"
+#include "model/MProject.h"
+#include "model/MReadableFile.h"
+#include "model/TextEncoding.h"
+#include "model/instrument/MInstFileCardmill.h"
+#include "model/sound/MSoundFile.h"
+#include "synth/ACompileProgressDialog.h"
+#include "synth/AEraseProgressDialog.h"
+#include "synth/ALoaderProgressDialog.h"
+#include "ui/AMidiDialog.h"
+#include "ui/ProgressDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QUrl>
+#include <deque>
+
+namespace cardmill {
+
+namespace {
+
+QString Text(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string Std(const QString& text)
+{
+    return text.toUtf8().toStdString();
+}
+
+/// Files recognised by the add command, handed to the loader for one group.
+class ChosenFiles final : public WaitingFiles {
+public:
+    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override
+    {
+        if (files.empty())
+            return nullptr;
+        auto file = std::move(files.front());
+        files.pop_front();
+        group = target;
+        return file;
+    }
+    std::deque<std::unique_ptr<MReadableFile>> files;
+    std::optional<int> target;
+};
+
+} // namespace
+
+AGroupList::AGroupList(QWidget* parent)
+    : QListWidget(parent)
+{
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int group = 0; group < MProject::kGroupCount; ++group)
+        addItem(QString());
+}
+
+AFileList::AFileList(QWidget* parent)
+    : QTreeWidget(parent)
+{
+    setColumnCount(5);
+    setHeaderHidden(true);
+    setRootIsDecorated(false);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int widths[] = { 134, 88, 61, 4 };
+    for (int column = 0; column < 4; ++column)
+        setColumnWidth(column, widths[column]);
+}
+
+QString ADragAction::MenuText() const
+{
+    const QString what = copying ? QStringLiteral("Drag Copy") : QStringLiteral("Drag Move");
+    return (undone ? QStringLiteral("&Redo ") : QStringLiteral("&Undo ")) + what;
+}
+
+bool ADragAction::Toggle(MProject& project)
+{
+    const int group = undone ? fromGroup : toGroup;
+    const int row = undone ? fromRow : toRow;
+    const int otherGroup = undone ? toGroup : fromGroup;
+    const int otherRow = undone ? toRow : fromRow;
+    if (copying) {
+        if (!undone) {
+            MReadableFile* copy = project.GetItem(toGroup, toRow);
+            if (!copy)
+                return false;
+            heldCopy = project.RemoveItem(copy);
+        } else {
+            heldCopy->SetCategory(static_cast<std::int16_t>(toGroup));
+            if (!project.InsertItem(std::move(heldCopy), toRow))
+                return false;
+        }
+    } else {
+        MReadableFile* file = project.GetItem(group, row);
+        if (!file)
+            return false;
+        auto moved = project.RemoveItem(file);
+        moved->SetCategory(static_cast<std::int16_t>(otherGroup));
+        if (!project.InsertItem(std::move(moved), otherRow))
+            return false;
+    }
+    undone = !undone;
+    return true;
+}
+
+AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
+    : QWidget(parent)
+    , app(application)
+    , groups(new AGroupList(this))
+    , files(new AFileList(this))
+    , rowMarker(new QFrame(files->viewport()))
+    , groupMarker(new QFrame(groups->viewport()))
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 2, 2);
+    layout->setSpacing(0);
+    groups->setFixedWidth(136);
+    layout->addWidget(groups);
+    layout->addWidget(files, 1);
+    for (QFrame* marker : { rowMarker, groupMarker }) {
+        marker->setFrameShape(QFrame::Box);
+        marker->setStyleSheet(QStringLiteral("border: 1px dotted palette(text);"));
+        marker->hide();
+    }
+    MakeActions();
+    connect(groups, &QListWidget::currentRowChanged, this, [this](int row) { GroupClicked(row); });
+    connect(groups, &QListWidget::itemDoubleClicked, this,
+        [this](QListWidgetItem* item) { RenameGroupRow(groups->row(item)); });
+    connect(files, &QTreeWidget::itemSelectionChanged, this, [this] {
+        const auto selected = files->selectedItems();
+        const int row = selected.isEmpty() ? -1 : files->indexOfTopLevelItem(selected.front());
+        if (row != currentRow)
+            SelectFile(row);
+    });
+    connect(files, &QTreeWidget::itemDoubleClicked, this, [this] { ShowFileInfo(); });
+    files->viewport()->installEventFilter(this);
+    files->installEventFilter(this);
+    setFocusProxy(files);
+}
+
+AMainWindow::~AMainWindow() = default;
+
+void AMainWindow::MakeActions()
+{
+    struct Spec {
+        Command command;
+        const char* text;
+        QKeySequence keys;
+    };
+    const Spec specs[] = {
+        { New, "&New", QKeySequence(QStringLiteral("Ctrl+N")) },
+        { Open, "&Open...", QKeySequence(QStringLiteral("Ctrl+O")) },
+        { CreateInstrument, "&Create Instrument...", {} },
+        { AddFiles, "A&dd Files...", QKeySequence(QStringLiteral("Ctrl+D")) },
+        { Save, "&Save", QKeySequence(QStringLiteral("Ctrl+S")) },
+        { SaveAs, "Save &As...", {} },
+        { Revert, "&Revert", {} },
+        { Exit, "E&xit", {} },
+        { Undo, "Can't Undo", QKeySequence(QStringLiteral("Ctrl+Z")) },
+        { Cut, "Cu&t", QKeySequence(QStringLiteral("Ctrl+X")) },
+        { Copy, "&Copy", QKeySequence(QStringLiteral("Ctrl+C")) },
+        { Paste, "&Paste", QKeySequence(QStringLiteral("Ctrl+V")) },
+        { Clear, "C&lear", {} },
+        { Preferences, "Pre&ferences...", {} },
+        { VoiceInfo, "&Voice Info...", {} },
+        { RenameGroup, "&Rename Group...", {} },
+        { CardInfo, "&Card Info...", {} },
+        { EraseCard, "&Erase Card", {} },
+        { SendToSynth, "&Send to Synthesizer", {} },
+        { CreateImageFile, "Create Image &File...", {} },
+        { SendImageFile, "Send &Image File to Synthesizer...", {} },
+        { TestMidi, "&Test MIDI I/O", {} },
+        { MidiSetup, "&MIDI Setup...", {} },
+        { HelpTopics, "Help &Topics", {} },
+        { About, "&About Cardmill...", {} },
+        { PlayStop, "Play/Stop", {} },
+    };
+    for (const Spec& spec : specs) {
+        auto* action = new QAction(QString::fromUtf8(spec.text), this);
+        if (!spec.keys.isEmpty())
+            action->setShortcut(spec.keys);
+        const Command command = spec.command;
+        connect(action, &QAction::triggered, this, [this, command] { Run(command); });
+        actions[command] = action;
+    }
+    actions[Undo]->setShortcuts(
+        { QKeySequence(QStringLiteral("Ctrl+Z")), QKeySequence(QStringLiteral("Alt+Backspace")) });
+    actions[Cut]->setShortcuts(
+        { QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del")) });
+    actions[Copy]->setShortcuts(
+        { QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+Ins")) });
+    actions[Paste]->setShortcuts(
+        { QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins")) });
+    actions[PlayStop]->setToolTip(QStringLiteral("Play/Stop"));
+}
+
+void AMainWindow::UpdateCommands()
+{
+    MProject& project = app.Controller().Project();
+    const int selectedGroup = groups->currentRow();
+    const bool fileThere = currentRow >= 0 && project.GetItem(currentGroup, currentRow) != nullptr;
+    const bool empty = project.IsUntouched();
+    actions[CreateInstrument]->setEnabled(selectedGroup <= 7);
+    actions[Save]->setEnabled(project.IsDirty());
+    actions[SaveAs]->setEnabled(!empty);
+    actions[Revert]->setEnabled(app.Controller().HasFile() && project.IsDirty());
+    actions[Undo]->setEnabled(undoAction != nullptr);
+    actions[Undo]->setText(undoAction ? undoAction->MenuText() : QStringLiteral("Can't Undo"));
+    for (Command command : { Cut, Copy, Clear })
+        actions[command]->setEnabled(fileThere);
+    actions[Paste]->setEnabled(clipboard && project.CanPlace(clipboard.get(), currentGroup));
+    actions[VoiceInfo]->setEnabled(currentRow >= 0 && currentGroup != MProject::kProgramGroup);
+    actions[VoiceInfo]->setText(currentGroup == MProject::kSequenceGroup
+            ? QStringLiteral("Se&quence Info...")
+            : QStringLiteral("&Voice Info..."));
+    actions[RenameGroup]->setEnabled(selectedGroup >= 0 && selectedGroup <= 10);
+    actions[SendToSynth]->setEnabled(!empty);
+    actions[CreateImageFile]->setEnabled(!empty);
+    // Preview comes with the audio output.
+    const MReadableFile* file = fileThere ? project.GetItem(currentGroup, currentRow) : nullptr;
+    actions[PlayStop]->setEnabled(file && file->CanPreview());
+}
+
+void AMainWindow::Run(Command command)
+{
+    if (app.OperationRunning())
+        return;
+    UpdateCommands();
+    if (!actions[command]->isEnabled())
+        return;
+    MCardmill& controller = app.Controller();
+    MProject& project = controller.Project();
+    LinkSingletons& link = app.Link();
+    switch (command) {
+    case New:
+        controller.NewProject();
+        break;
+    case Open:
+        controller.OpenProject();
+        break;
+    case CreateInstrument:
+        CreateInstrumentFile();
+        break;
+    case AddFiles:
+        AddFilesToGroup(app.Chooser().OpenFiles(
+            this, QStringLiteral("Add Files"), QStringLiteral("All Files (*)")));
+        break;
+    case Save:
+        if (controller.SaveProject())
+            LockDocument();
+        break;
+    case SaveAs:
+        if (controller.SaveProjectAs())
+            LockDocument();
+        break;
+    case Revert:
+        controller.RevertProject();
+        break;
+    case Exit:
+        CloseFrame();
+        break;
+    case Undo:
+        if (undoAction) {
+            if (undoAction->Toggle(project)) {
+                SelectGroup(undoAction->ShownGroup());
+            } else {
+                app.GetPrompter().Show("Sorry, but Cardmill can't perform that operation because "
+                                       "there is not enough memory.",
+                    Icon::Error, Buttons::Ok);
+                undoAction.reset();
+            }
+        }
+        break;
+    case Cut:
+    case Clear:
+        ClearOrCut(command == Cut);
+        break;
+    case Copy:
+        if (const MReadableFile* file = project.GetItem(currentGroup, currentRow))
+            clipboard = file->Duplicate();
+        break;
+    case Paste:
+        PasteClipboard();
+        break;
+    case Preferences: {
+        APreferencesDialog dialog(controller.Prefs(), this);
+        dialog.exec();
+        break;
+    }
+    case VoiceInfo:
+        ShowFileInfo();
+        break;
+    case RenameGroup:
+        RenameGroupRow(groups->currentRow());
+        break;
+    case CardInfo:
+        ShowCardInfo();
+        break;
+    case EraseCard: {
+        const std::uint32_t bytes = project.GetCardSizeBytes();
+        app.RunOperation(false, [&](ProgressDialog& view) {
+            AEraseProgressDialog erase(
+                *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+            erase.Run(bytes);
+        });
+        break;
+    }
+    case SendToSynth: {
+        const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
+        app.RunOperation(true, [&](ProgressDialog& view) {
+            ACompileProgressDialog send(project, link.CompileEngine(), *link.Midi(),
+                *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+            send.SetEraseSectorBeforeWriting(erase);
+            send.Run();
+        });
+        break;
+    }
+    case CreateImageFile: {
+        const QString path = app.Chooser().SaveFile(this, QStringLiteral("Create Image File"),
+            QStringLiteral("Image Files (*.img)"), Text(project.GetCardName()) + ".img");
+        if (path.isEmpty())
+            break;
+        app.RunOperation(false, [&](ProgressDialog& view) {
+            AImageProgressDialog image(
+                project, link.CompileEngine(), app.GetPrompter(), app.GetClock(), view);
+            image.Run(Std(path));
+        });
+        break;
+    }
+    case SendImageFile: {
+        const QString path = app.Chooser().OpenFile(
+            this, QStringLiteral("Send Image File"), QStringLiteral("Image Files (*.img)"));
+        if (path.isEmpty())
+            break;
+        app.RunOperation(true, [&](ProgressDialog& view) {
+            AImageSendProgressDialog send(
+                *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+            send.SetEraseSectorBeforeWriting(controller.Prefs().eraseSectorBeforeWriting != 0);
+            send.Run(Std(path));
+        });
+        break;
+    }
+    case TestMidi: {
+        bool identified = false;
+        app.RunOperation(
+            false,
+            [&](ProgressDialog& view) {
+                AIOProgressDialog test(
+                    *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+                identified = test.Run() == LinkOutcome::Done;
+            },
+            [&](ProgressDialog& view) {
+                if (identified)
+                    view.WaitForOk();
+            });
+        break;
+    }
+    case MidiSetup: {
+        AMidiDialog dialog(*link.Midi(), controller.Prefs(), this);
+        dialog.exec();
+        break;
+    }
+    case HelpTopics:
+        ShowHelp();
+        break;
+    case About:
+        app.Frame().ShowAbout(0);
+        break;
+    case PlayStop:
+    case kCommandCount:
+        break;
+    }
+    UpdateCommands();
+}
+
+void AMainWindow::FillRow(QTreeWidgetItem* row, int index, const MReadableFile& file) const
+{
+    row->setText(0, Text(file.GetFileName()));
+    row->setText(1,
+        currentGroup == MProject::kSequenceGroup ? QString::asprintf("Sequence %.2d", index)
+                                                 : Text(file.GetShortName()));
+    row->setText(2, QString::number(file.GetCompiledSize()));
+    row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
+    row->setText(4, Text(file.GetComment()));
+}
+
+void AMainWindow::SelectGroup(int group)
+{
+    SelectFile(-1);
+    currentGroup = group;
+    {
+        const QSignalBlocker block(groups);
+        groups->setCurrentRow(group);
+    }
+    RefreshFileList();
+}
+
+void AMainWindow::SelectFile(int row)
+{
+    MProject& project = app.Controller().Project();
+    currentRow = row;
+    if (row >= 0 && project.GetItem(currentGroup, row)) {
+        const QSignalBlocker block(files);
+        files->setCurrentItem(files->topLevelItem(row));
+        files->scrollToItem(files->topLevelItem(row));
+        files->setFocus();
+    } else if (row < 0) {
+        const QSignalBlocker block(files);
+        files->clearSelection();
+    }
+    UpdateCommands();
+}
+
+void AMainWindow::RefreshFileList()
+{
+    MProject& project = app.Controller().Project();
+    const QSignalBlocker block(files);
+    files->clear();
+    for (int index = 0;; ++index) {
+        const MReadableFile* file = project.GetItem(currentGroup, index);
+        if (!file)
+            break;
+        auto* row = new QTreeWidgetItem(files);
+        FillRow(row, index, *file);
+    }
+    if (currentRow >= files->topLevelItemCount())
+        currentRow = files->topLevelItemCount() - 1;
+    if (currentRow >= 0)
+        files->setCurrentItem(files->topLevelItem(currentRow));
+    for (int group = 0; group < MProject::kGroupCount; ++group) {
+        QListWidgetItem* item = groups->item(group);
+        item->setText(Text(project.GetGroupName(group)));
+        item->setFlags(project.IsGroupUnavailable(group) ? item->flags() & ~Qt::ItemIsEnabled
+                                                         : item->flags() | Qt::ItemIsEnabled);
+    }
+}
+
+void AMainWindow::IdleRefresh()
+{
+    MProject& project = app.Controller().Project();
+    if (project.CountItems(currentGroup) != files->topLevelItemCount()) {
+        const bool none = currentRow < 0;
+        RefreshFileList();
+        if (none && files->topLevelItemCount() > 0)
+            SelectFile(files->topLevelItemCount() - 1);
+        undoAction.reset();
+    } else if (project.TakeNamesChanged()) {
+        for (int group = 0; group < MProject::kGroupCount; ++group)
+            groups->item(group)->setText(Text(project.GetGroupName(group)));
+    }
+    if (project.IsGroupUnavailable(currentGroup))
+        SelectGroup(0);
+    UpdateCommands();
+}
+
+void AMainWindow::GroupClicked(int row)
+{
+    MProject& project = app.Controller().Project();
+    if (row < 0 || project.IsGroupUnavailable(row)) {
+        const QSignalBlocker block(groups);
+        groups->setCurrentRow(currentGroup);
+        return;
+    }
+    if (row != currentGroup)
+        SelectGroup(row);
+}
+
+void AMainWindow::ResetView()
+{
+    undoAction.reset();
+    currentRow = -1;
+    SetTitle("untitled");
+    SelectGroup(0);
+    app.ProjectLock().Unlock();
+}
+
+void AMainWindow::SetTitle(const std::string& title)
+{
+    window()->setWindowTitle(QStringLiteral("Cardmill - ") + Text(title));
+    LockDocument();
+}
+
+void AMainWindow::LockDocument()
+{
+    // A save replaces the file by renaming a new one over it: the lock is taken again on the
+    // file that now has the name, so a command-line change still finds the project in use.
+    MCardmill& controller = app.Controller();
+    if (!controller.HasFile())
+        return;
+    FileLock& lock = app.ProjectLock();
+    lock.Unlock();
+    if (lock.Lock(controller.DocumentPath(), std::chrono::milliseconds(0))
+        == FileLock::Result::Busy)
+        app.GetPrompter().Show("Another program is now changing '" + controller.DocumentPath()
+                + "'; what this window saves may overwrite its change.",
+            Icon::Warning, Buttons::Ok);
+}
+
+std::optional<std::string> AMainWindow::ChooseProjectToOpen()
+{
+    std::string path;
+    if (droppedProject) {
+        path = *droppedProject;
+        droppedProject.reset();
+    } else {
+        path = Std(app.Chooser().OpenFile(
+            this, QStringLiteral("Open"), QStringLiteral("Cardmill Files (*.cmr)")));
+    }
+    if (path.empty())
+        return std::nullopt;
+    FileLock& lock = app.ProjectLock();
+    lock.Unlock();
+    if (lock.Lock(path, std::chrono::seconds(2)) == FileLock::Result::Busy) {
+        ReportFailure(app.GetPrompter(),
+            "Sorry, but '" + path
+                + "' is in use by another program (a cardmill command changing it, or another "
+                  "Cardmill window).  Try again when it is done.");
+        LockDocument();
+        return std::nullopt;
+    }
+    return path;
+}
+
+std::optional<DocumentUi::SaveChoice> AMainWindow::ChooseSaveAs(const std::string& proposedName)
+{
+    const QString path = app.Chooser().SaveFile(this, QStringLiteral("Save As"),
+        QStringLiteral("Cardmill Project (*.cmr);;Text Dump (*.xls)"), Text(proposedName));
+    if (path.isEmpty())
+        return std::nullopt;
+    SaveChoice choice;
+    choice.path = Std(path);
+    choice.fileType = path.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive) ? 2 : 1;
+    return choice;
+}
+
+void AMainWindow::CloseFrame()
+{
+    window()->close();
+}
+
+void AMainWindow::AddFilesToGroup(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return;
+    ChosenFiles chosen;
+    for (const QString& path : paths)
+        if (auto file
+            = app.Controller().CreateForAdding(Std(path), MCardmill::AddFilter::Any, true))
+            chosen.files.push_back(std::move(file));
+    if (chosen.files.empty())
+        return;
+    // Sounds and instruments go to the group shown (to their own when that is Sequences or
+    // Programs); sequences and banks always to theirs.
+    if (currentGroup < MProject::kSoundGroups)
+        chosen.target = currentGroup;
+    app.RunLoader(&chosen);
+    RefreshFileList();
+}
+
+void AMainWindow::DropFiles(const QStringList& paths)
+{
+    QStringList others;
+    for (const QString& path : paths) {
+        if (path.endsWith(QStringLiteral(".cmr"), Qt::CaseInsensitive)) {
+            // As Open does, with the path the desktop gave instead of the dialog's.
+            droppedProject = Std(path);
+            app.Controller().OpenProject();
+            droppedProject.reset();
+        } else {
+            others.push_back(path);
+        }
+    }
+    AddFilesToGroup(others);
+}
+
+void AMainWindow::ClearOrCut(bool cut)
+{
+    MProject& project = app.Controller().Project();
+    MReadableFile* file = project.GetItem(currentGroup, currentRow);
+    if (!file)
+        return;
+    auto removed = project.RemoveItem(file);
+    if (cut)
+        clipboard = std::move(removed);
+    undoAction.reset();
+    const int row = currentRow;
+    currentRow = -1;
+    RefreshFileList();
+    SelectFile(std::min(row, files->topLevelItemCount() - 1));
+}
+
+void AMainWindow::PasteClipboard()
+{
+    MProject& project = app.Controller().Project();
+    if (!clipboard)
+        return;
+    auto copy = clipboard->Duplicate();
+    if (!copy) {
+        app.GetPrompter().Show("Sorry, but Cardmill can't perform that operation because there "
+                               "is not enough memory.",
+            Icon::Error, Buttons::Ok);
+        return;
+    }
+    copy->SetCategory(static_cast<std::int16_t>(currentGroup));
+    const int row = currentRow >= 0 ? currentRow : files->topLevelItemCount();
+    if (!project.InsertItem(std::move(copy), row))
+        return;
+    undoAction.reset();
+    RefreshFileList();
+    SelectFile(row);
+}
+
+void AMainWindow::ShowFileInfo()
+{
+    const MReadableFile* file = app.Controller().Project().GetItem(currentGroup, currentRow);
+    if (!file || currentGroup == MProject::kProgramGroup)
+        return;
+    QString text = Text(file->GetFileName()) + "\n" + Text(file->GetFormatName()) + "\n";
+    for (const std::string& line :
+        { file->GetInfoLine1(), file->GetInfoLine2(), file->GetInfoLine3(), file->GetComment() })
+        if (!line.empty())
+            text += "\n" + Text(line);
+    QMessageBox::information(this,
+        currentGroup == MProject::kSequenceGroup ? QStringLiteral("Sequence Info")
+                                                 : QStringLiteral("Voice Info"),
+        text);
+}
+
+void AMainWindow::RenameGroupRow(int row)
+{
+    MProject& project = app.Controller().Project();
+    if (row < 0 || row > 10)
+        return;
+    bool ok = false;
+    const QString typed = QInputDialog::getText(this, QStringLiteral("Rename Group"),
+        QStringLiteral("Group name:"), QLineEdit::Normal, Text(project.GetGroupName(row)), &ok);
+    if (!ok)
+        return;
+    std::string message;
+    const auto name = TypedCardText(Std(typed), "group name", message);
+    if (!name) {
+        ReportFailure(app.GetPrompter(), message);
+        return;
+    }
+    if (!message.empty())
+        app.GetPrompter().Show(message, Icon::Information, Buttons::Ok);
+    project.SetGroupName(row, name->substr(0, MProject::kGroupNameLimit));
+    undoAction.reset();
+    groups->item(row)->setText(Text(project.GetGroupName(row)));
+}
+
+void AMainWindow::ShowCardInfo()
+{
+    MProject& project = app.Controller().Project();
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Card Info"));
+    auto* form = new QFormLayout(&dialog);
+    auto* name = new QLineEdit(Text(project.GetCardName()), &dialog);
+    auto* version = new QLineEdit(Text(project.GetVersion()), &dialog);
+    name->setMaxLength(static_cast<int>(MProject::kCardNameLimit));
+    version->setMaxLength(static_cast<int>(MProject::kVersionLimit));
+    auto* size = new QComboBox(&dialog);
+    for (int token = 0; token < 10; ++token)
+        size->addItem(Text(MProject::CardSizeText(token)));
+    size->setCurrentIndex(project.GetCardSizeToken());
+    auto* target = new QComboBox(&dialog);
+    target->addItem(QStringLiteral("Zelta Synthesizer"), MProject::kZelta);
+    target->addItem(QStringLiteral("Percula"), MProject::kPercula);
+    target->setCurrentIndex(project.GetTarget() == MProject::kPercula ? 1 : 0);
+    form->addRow(QStringLiteral("Card Name:"), name);
+    form->addRow(QStringLiteral("Version:"), version);
+    form->addRow(QStringLiteral("Card Size:"), size);
+    form->addRow(QStringLiteral("Target:"), target);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+        if (name->text().isEmpty() || version->text().isEmpty()) {
+            ReportFailure(app.GetPrompter(), "Please enter both the card name and version.");
+            return;
+        }
+        std::string message;
+        const auto cardName = TypedCardText(Std(name->text()), "card name", message);
+        if (!cardName) {
+            ReportFailure(app.GetPrompter(), message);
+            return;
+        }
+        const auto cardVersion = TypedCardText(Std(version->text()), "version", message);
+        if (!cardVersion) {
+            ReportFailure(app.GetPrompter(), message);
+            return;
+        }
+        project.SetCardName(*cardName);
+        project.SetVersion(*cardVersion);
+        project.SetCardSizeToken(static_cast<std::uint16_t>(size->currentIndex()));
+        project.SetTarget(static_cast<std::uint16_t>(target->currentData().toInt()));
+        dialog.accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() == QDialog::Accepted) {
+        project.RestartSizeScan();
+        RefreshFileList();
+    }
+}
+
+void AMainWindow::ShowHelp()
+{
+    const QString manual = app.Frame().ManualPath();
+    if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
+        app.GetPrompter().Show(
+            "The user manual can't be opened: " + Std(manual), Icon::Error, Buttons::Ok);
+}
+
+void AMainWindow::CreateInstrumentFile()
+{
+    MCardmill& controller = app.Controller();
+    const QStringList paths = app.Chooser().OpenFiles(this, QStringLiteral("Create Instrument"),
+        QStringLiteral("Sound Files (*.wav *.aif *.aiff *.sd *.sd2);;All Files (*)"));
+    if (paths.isEmpty())
+        return;
+    std::vector<std::unique_ptr<MSoundFile>> sounds;
+    for (const QString& path : paths) {
+        auto file = controller.CreateForAdding(Std(path), MCardmill::AddFilter::Sound, true);
+        if (!file)
+            return;
+        sounds.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
+    }
+    const QString destination = app.Chooser().SaveFile(this, QStringLiteral("Save Instrument"),
+        QStringLiteral("Cardmill Instruments (*.cmt)"), QStringLiteral("instrument.cmt"));
+    if (destination.isEmpty())
+        return;
+    WriteInstrumentFile(controller, app.GetPrompter(), Std(destination), std::move(sounds));
+}
+
+std::optional<int> AMainWindow::TargetRowAt(const QPoint& point) const
+{
+    const QRect area = files->viewport()->rect();
+    if (!area.contains(point))
+        return std::nullopt;
+    // Only the height counts: the row under a point near the left edge.
+    const QModelIndex index = files->indexAt(QPoint(10, point.y()));
+    if (!index.isValid())
+        return files->topLevelItemCount();
+    const QRect rect = files->visualRect(index);
+    return index.row() + (point.y() > rect.center().y() ? 1 : 0);
+}
+
+std::optional<int> AMainWindow::TargetGroupAt(const QPoint& globalPoint) const
+{
+    const QPoint point = groups->viewport()->mapFromGlobal(globalPoint);
+    if (!groups->viewport()->rect().contains(point))
+        return std::nullopt;
+    const int row = groups->indexAt(point).row();
+    if (row < 0 || row >= MProject::kSoundGroups
+        || app.Controller().Project().IsGroupUnavailable(row))
+        return std::nullopt;
+    return row;
+}
+
+void AMainWindow::ShowDropMarker(std::optional<int> row, std::optional<int> group)
+{
+    rowMarker->setVisible(row.has_value());
+    if (row) {
+        const int count = files->topLevelItemCount();
+        int y = 0;
+        if (*row < count)
+            y = files->visualItemRect(files->topLevelItem(*row)).top();
+        else if (count > 0)
+            y = files->visualItemRect(files->topLevelItem(count - 1)).bottom();
+        rowMarker->setGeometry(0, std::max(0, y - 1), files->viewport()->width(), 2);
+    }
+    groupMarker->setVisible(group.has_value());
+    if (group)
+        groupMarker->setGeometry(groups->visualItemRect(groups->item(*group)));
+}
+
+bool AMainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == files && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
+        Run(Clear);
+        return true;
+    }
+    if (watched != files->viewport())
+        return QWidget::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::MouseButtonPress: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::RightButton)
+            return true;
+        if (mouse->button() == Qt::LeftButton) {
+            const QModelIndex index = files->indexAt(mouse->position().toPoint());
+            pressed = index.isValid();
+            dragSource = index.row();
+            pressPoint = mouse->position().toPoint();
+        }
+        return false;
+    }
+    case QEvent::MouseMove: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!pressed)
+            return false;
+        if (!dragging
+            && (mouse->position().toPoint() - pressPoint).manhattanLength()
+                < QApplication::startDragDistance())
+            return false;
+        dragging = true;
+        const auto row = TargetRowAt(mouse->position().toPoint());
+        ShowDropMarker(row, row ? std::nullopt : TargetGroupAt(mouse->globalPosition().toPoint()));
+        return true;
+    }
+    case QEvent::MouseButtonRelease: {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const bool wasDragging = dragging;
+        pressed = dragging = false;
+        ShowDropMarker(std::nullopt, std::nullopt);
+        if (!wasDragging)
+            return false;
+        const auto row = TargetRowAt(mouse->position().toPoint());
+        const auto group = row ? std::nullopt : TargetGroupAt(mouse->globalPosition().toPoint());
+        DropDragged(dragSource, row, group, (mouse->modifiers() & Qt::ControlModifier) != 0);
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void AMainWindow::DropDragged(
+    int source, std::optional<int> targetRow, std::optional<int> targetGroup, bool copy)
+{
+    MProject& project = app.Controller().Project();
+    MReadableFile* file = project.GetItem(currentGroup, source);
+    if (!file)
+        return;
+    if (targetRow) {
+        if (*targetRow == source)
+            return;
+        if (copy) {
+            auto duplicate = file->Duplicate();
+            if (!duplicate || !project.InsertItem(std::move(duplicate), *targetRow))
+                return;
+            undoAction = std::make_unique<ADragAction>(
+                true, currentGroup, source, currentGroup, *targetRow);
+            currentRow = *targetRow;
+        } else {
+            const int insertion = *targetRow > source ? *targetRow - 1 : *targetRow;
+            if (insertion == source)
+                return;
+            auto moved = project.RemoveItem(file);
+            project.InsertItem(std::move(moved), insertion);
+            undoAction = std::make_unique<ADragAction>(
+                false, currentGroup, source, currentGroup, insertion);
+            currentRow = insertion;
+        }
+        RefreshFileList();
+        SelectFile(currentRow);
+        return;
+    }
+    if (!targetGroup || *targetGroup == currentGroup)
+        return;
+    if (!project.CanPlace(file, *targetGroup)) {
+        currentRow = -1;
+        RefreshFileList();
+        return;
+    }
+    std::unique_ptr<MReadableFile> placed = copy ? file->Duplicate() : project.RemoveItem(file);
+    if (!placed)
+        return;
+    placed->SetCategory(static_cast<std::int16_t>(*targetGroup));
+    if (!project.AddItem(std::move(placed)))
+        return;
+    const int row = project.CountItems(*targetGroup) - 1;
+    undoAction = std::make_unique<ADragAction>(copy, currentGroup, source, *targetGroup, row);
+    SelectGroup(*targetGroup);
+}
+
+void AMainWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    files->setColumnWidth(4, std::max(40, files->viewport()->width() - 287));
+}
+
+} // namespace cardmill

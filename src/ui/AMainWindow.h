@@ -1,0 +1,163 @@
+#pragma once
+
+#include "model/MCardmill.h"
+
+#include <QAction>
+#include <QListWidget>
+#include <QTreeWidget>
+#include <QWidget>
+#include <memory>
+#include <optional>
+#include <string>
+
+class QFrame;
+
+namespace cardmill {
+
+class AApplication;
+class MReadableFile;
+
+/// The group list: the project's 13 groups, one row each.
+class AGroupList final : public QListWidget {
+public:
+    explicit AGroupList(QWidget* parent);
+};
+
+/// The file list: the files of the group shown, in five columns, without a header of its own
+/// (the frame's heading strip is its header).
+class AFileList final : public QTreeWidget {
+public:
+    explicit AFileList(QWidget* parent);
+};
+
+/// A drag of one file, moved or copied, undone and redone by the Undo command.
+class ADragAction {
+public:
+    ADragAction(bool copy, int sourceGroup, int sourceRow, int targetGroup, int targetRow)
+        : copying(copy)
+        , fromGroup(sourceGroup)
+        , fromRow(sourceRow)
+        , toGroup(targetGroup)
+        , toRow(targetRow)
+    {
+    }
+    QString MenuText() const;
+    /// Undoes or redoes; false when the project would not take the file back.
+    bool Toggle(MProject& project);
+    int ShownGroup() const { return undone ? fromGroup : toGroup; }
+
+private:
+    bool copying;
+    int fromGroup, fromRow, toGroup, toRow;
+    bool undone = false;
+    std::unique_ptr<MReadableFile> heldCopy; // the copy while the drag copy stands undone
+};
+
+/// The application's single view: the group list and the file list side by side, every command
+/// of the File, Edit and Project menus with its enabling rule, the current group and file, the
+/// clipboard and the undoable action, and dragging files within the list and onto groups. It is
+/// also what the controller sees of the window (titles, resets, the project file dialogs).
+class AMainWindow final : public QWidget, public DocumentUi {
+public:
+    enum Command {
+        New,
+        Open,
+        CreateInstrument,
+        AddFiles,
+        Save,
+        SaveAs,
+        Revert,
+        Exit,
+        Undo,
+        Cut,
+        Copy,
+        Paste,
+        Clear,
+        Preferences,
+        VoiceInfo,
+        RenameGroup,
+        CardInfo,
+        EraseCard,
+        SendToSynth,
+        CreateImageFile,
+        SendImageFile,
+        TestMidi,
+        MidiSetup,
+        HelpTopics,
+        About,
+        PlayStop,
+        kCommandCount
+    };
+
+    AMainWindow(AApplication& app, QWidget* parent);
+    ~AMainWindow() override;
+
+    QAction* Action(Command command) const { return actions[command]; }
+    /// Sets every command's enabling and texts from the state now.
+    void UpdateCommands();
+
+    void SelectGroup(int group) override;
+    void SelectFile(int row);
+    void RefreshFileList();
+    /// The idle-time refresh: rows added behind the list's back, renamed groups.
+    void IdleRefresh();
+    int CurrentGroup() const { return currentGroup; }
+    int CurrentRow() const { return currentRow; }
+    AGroupList* Groups() const { return groups; }
+    AFileList* Files() const { return files; }
+    const MReadableFile* Clipboard() const { return clipboard.get(); }
+    /// Files dropped on the window from the desktop: a project opens, the rest are added.
+    void DropFiles(const QStringList& paths);
+    /// The drag gesture's end, as the mouse gives it: a row of the file list or a group.
+    void DropDragged(
+        int sourceRow, std::optional<int> targetRow, std::optional<int> targetGroup, bool copy);
+
+    // DocumentUi
+    void ResetView() override;
+    void SetTitle(const std::string& title) override;
+    std::optional<std::string> ChooseProjectToOpen() override;
+    std::optional<SaveChoice> ChooseSaveAs(const std::string& proposedName) override;
+    void CloseFrame() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void MakeActions();
+    void Run(Command command);
+    void FillRow(QTreeWidgetItem* row, int index, const MReadableFile& file) const;
+    void GroupClicked(int row);
+    void AddFilesToGroup(const QStringList& paths);
+    void ShowFileInfo();
+    void RenameGroupRow(int row);
+    void ShowCardInfo();
+    void ShowHelp();
+    void CreateInstrumentFile();
+    void ClearOrCut(bool cut);
+    void PasteClipboard();
+    void LockDocument();
+    // Dragging, from the file list's mouse events.
+    std::optional<int> TargetRowAt(const QPoint& listPoint) const;
+    std::optional<int> TargetGroupAt(const QPoint& globalPoint) const;
+    void ShowDropMarker(std::optional<int> row, std::optional<int> group);
+
+    AApplication& app;
+    AGroupList* groups;
+    AFileList* files;
+    QAction* actions[kCommandCount] {};
+    int currentGroup = 0;
+    int currentRow = -1;
+    std::unique_ptr<MReadableFile> clipboard;
+    std::unique_ptr<ADragAction> undoAction;
+    std::optional<std::string> droppedProject;
+    // Drag state.
+    bool pressed = false;
+    bool dragging = false;
+    int dragSource = -1;
+    QPoint pressPoint;
+    QFrame* rowMarker;
+    QFrame* groupMarker;
+};
+
+} // namespace cardmill

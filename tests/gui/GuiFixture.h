@@ -1,0 +1,110 @@
+#pragma once
+
+#include "app/AApplication.h"
+#include "app/AMainFrame.h"
+#include "model/MCardmill.h"
+#include "model/MProject.h"
+#include "platform/ScriptedPrompter.h"
+#include "support/TestEnv.h"
+#include "ui/AMainWindow.h"
+#include "ui/FileChooser.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+/// QStrings in test failures, as text.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace cardmill::test {
+
+/// File dialogs answered from a script: each call takes the next answer (empty: Cancel).
+class ScriptedChooser final : public FileChooser {
+public:
+    QStringList OpenFiles(QWidget*, const QString&, const QString&) override
+    {
+        return Next().split('\n', Qt::SkipEmptyParts);
+    }
+    QString OpenFile(QWidget*, const QString&, const QString&) override { return Next(); }
+    QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override
+    {
+        return Next();
+    }
+    void Push(const QString& answer) { answers.push_back(answer); }
+
+private:
+    QString Next()
+    {
+        if (answers.empty())
+            return {};
+        const QString answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<QString> answers;
+};
+
+/// The whole application, started offscreen with a settings folder of its own, scripted
+/// message boxes and file dialogs, and the virtual instrument as its MIDI port.
+class Gui : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The virtual instrument is the stored port, as MIDI Setup would leave it.
+        std::filesystem::create_directories(dir.File("config"));
+        std::ofstream(dir.File("config/Cardmill.conf"))
+            << "[Hardware]\nMidiInputPort=sim\nMidiOutputPort=sim\n";
+        AppOptions options;
+        options.configDir = dir.File("config");
+        options.prompter = &prompter;
+        options.chooser = &chooser;
+        options.splash = false;
+        options.sim.instrument.cardBytes = 16 * 1024 * 1024;
+        Configure(options);
+        app = std::make_unique<AApplication>(options);
+        ASSERT_TRUE(app->Start());
+    }
+    void TearDown() override
+    {
+        // Nothing unsaved is asked about when the window goes.
+        if (app)
+            app->Controller().Project().ClearDirty();
+        app.reset();
+    }
+    /// Tests may change the options before the application starts.
+    virtual void Configure(AppOptions&) { }
+
+    AMainWindow& Window() { return app->MainWindow(); }
+    MProject& Project() { return app->Controller().Project(); }
+    void Trigger(AMainWindow::Command command) { Window().Action(command)->trigger(); }
+    /// Lets the event loop run until `done` or the time is up.
+    static bool Wait(const std::function<bool()>& done, int ms = 10000)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (!done() && timer.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    /// Loads files into the current group as Add Files does.
+    void Add(const QStringList& paths)
+    {
+        chooser.Push(paths.join('\n'));
+        Trigger(AMainWindow::AddFiles);
+    }
+
+    TempDir dir;
+    ScriptedPrompter prompter;
+    ScriptedChooser chooser;
+    std::unique_ptr<AApplication> app;
+};
+
+} // namespace cardmill::test

@@ -1,0 +1,176 @@
+#include "GuiFixture.h"
+#include "support/Builders.h"
+#include "support/Midi.h"
+
+#include <QMouseEvent>
+#include <QTest>
+
+namespace cardmill {
+namespace {
+
+using test::Gui;
+
+QString Cell(AMainWindow& window, int row, int column)
+{
+    QTreeWidgetItem* item = window.Files()->topLevelItem(row);
+    return item ? item->text(column) : QString();
+}
+
+class MainWindow : public Gui {
+protected:
+    QString Sound(const std::string& name, std::uint32_t frames = 2000)
+    {
+        return QString::fromStdString(dir.Write(name, test::WavBuilder().Frames(frames).Build()));
+    }
+    QString Sequence(const std::string& name)
+    {
+        const auto track
+            = test::TrackBuilder().Note(0, 0x90, 60, 100).Note(96, 0x80, 60, 0).End(0).Build();
+        return QString::fromStdString(dir.Write(name, test::MidiFile(0, 96, { track })));
+    }
+};
+
+TEST_F(MainWindow, ANewProjectIsUntitledWithGroupZeroAndNoFiles)
+{
+    EXPECT_EQ(app->Frame().windowTitle(), QStringLiteral("Cardmill - untitled"));
+    EXPECT_EQ(Window().Groups()->currentRow(), 0);
+    EXPECT_EQ(Window().Groups()->count(), 13);
+    EXPECT_EQ(Window().Groups()->item(11)->text(), QStringLiteral("Sequences"));
+    EXPECT_EQ(Window().Groups()->item(12)->text(), QStringLiteral("Programs"));
+    EXPECT_EQ(Window().Files()->topLevelItemCount(), 0);
+    Window().UpdateCommands();
+    EXPECT_FALSE(Window().Action(AMainWindow::Save)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::SendToSynth)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::Undo)->isEnabled());
+    EXPECT_EQ(Window().Action(AMainWindow::Undo)->text(), QStringLiteral("Can't Undo"));
+}
+
+TEST_F(MainWindow, SequencesAreNumberedAndCommandsFollowTheGroup)
+{
+    Add({ Sequence("a.mid"), Sequence("b.mid") });
+    Window().Groups()->setCurrentRow(11);
+    ASSERT_EQ(Window().Files()->topLevelItemCount(), 2);
+    EXPECT_EQ(Cell(Window(), 0, 1), QStringLiteral("Sequence 00"));
+    EXPECT_EQ(Cell(Window(), 1, 1), QStringLiteral("Sequence 01"));
+    EXPECT_EQ(Cell(Window(), 1, 0), QStringLiteral("b.mid"));
+
+    Window().SelectFile(0);
+    Window().UpdateCommands();
+    EXPECT_EQ(Window().Action(AMainWindow::VoiceInfo)->text(), QStringLiteral("Se&quence Info..."));
+    EXPECT_TRUE(Window().Action(AMainWindow::VoiceInfo)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
+    EXPECT_TRUE(Window().Action(AMainWindow::Cut)->isEnabled());
+
+    Window().Groups()->setCurrentRow(12);
+    Window().UpdateCommands();
+    EXPECT_FALSE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::Cut)->isEnabled()); // no file selected
+
+    Window().Groups()->setCurrentRow(8);
+    Window().UpdateCommands();
+    EXPECT_FALSE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
+    EXPECT_TRUE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
+    EXPECT_EQ(Window().Action(AMainWindow::VoiceInfo)->text(), QStringLiteral("&Voice Info..."));
+
+    Window().Groups()->setCurrentRow(3);
+    Window().UpdateCommands();
+    EXPECT_TRUE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
+    EXPECT_TRUE(Window().Action(AMainWindow::Save)->isEnabled());
+    EXPECT_TRUE(Window().Action(AMainWindow::SendToSynth)->isEnabled());
+    EXPECT_FALSE(Window().Action(AMainWindow::Revert)->isEnabled()); // no file on disk yet
+    EXPECT_FALSE(Window().Action(AMainWindow::Paste)->isEnabled()); // the clipboard is empty
+}
+
+/// Sends a mouse event to the file list as the pointer would, at a point of `target`.
+void Mouse(QWidget* list, QEvent::Type type, QWidget* target, QPoint at,
+    Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const QPoint global = target->mapToGlobal(at);
+    const QPoint local = list->mapFromGlobal(global);
+    QMouseEvent event(type, local, global, Qt::LeftButton,
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, modifiers);
+    QCoreApplication::sendEvent(list, &event);
+}
+
+TEST_F(MainWindow, DraggingMovesWithinTheListAndControlCopiesOntoAnotherGroup)
+{
+    Add({ Sound("one.wav"), Sound("two.wav"), Sound("three.wav") });
+    ASSERT_EQ(Window().Files()->topLevelItemCount(), 3);
+    QWidget* viewport = Window().Files()->viewport();
+    const auto rowCentre = [&](int row) {
+        return Window().Files()->visualItemRect(Window().Files()->topLevelItem(row)).center();
+    };
+    // Row 0 dragged below row 2: it lands last.
+    Mouse(viewport, QEvent::MouseButtonPress, viewport, rowCentre(0));
+    Mouse(viewport, QEvent::MouseMove, viewport, rowCentre(1));
+    Mouse(viewport, QEvent::MouseMove, viewport, rowCentre(2) + QPoint(0, 4));
+    Mouse(viewport, QEvent::MouseButtonRelease, viewport, rowCentre(2) + QPoint(0, 4));
+    EXPECT_EQ(Cell(Window(), 0, 0), QStringLiteral("two.wav"));
+    EXPECT_EQ(Cell(Window(), 2, 0), QStringLiteral("one.wav"));
+    EXPECT_EQ(Window().Action(AMainWindow::Undo)->text(), QStringLiteral("&Undo Drag Move"));
+
+    // Onto itself, or onto the marker just below itself: nothing, and no new undo action.
+    Trigger(AMainWindow::Undo);
+    EXPECT_EQ(Cell(Window(), 0, 0), QStringLiteral("one.wav"));
+    Mouse(viewport, QEvent::MouseButtonPress, viewport, rowCentre(1));
+    Mouse(viewport, QEvent::MouseMove, viewport, rowCentre(1) + QPoint(0, 5));
+    Mouse(viewport, QEvent::MouseButtonRelease, viewport, rowCentre(1) + QPoint(0, 5));
+    EXPECT_EQ(Cell(Window(), 1, 0), QStringLiteral("two.wav"));
+    EXPECT_EQ(Window().Action(AMainWindow::Undo)->text(), QStringLiteral("&Redo Drag Move"));
+
+    // Control held over keyboard group 4: a copy at its end; the group becomes current.
+    QWidget* groups = Window().Groups()->viewport();
+    const QPoint group4 = Window().Groups()->visualItemRect(Window().Groups()->item(4)).center();
+    Mouse(viewport, QEvent::MouseButtonPress, viewport, rowCentre(1));
+    Mouse(viewport, QEvent::MouseMove, viewport, rowCentre(0));
+    Mouse(viewport, QEvent::MouseMove, groups, group4, Qt::ControlModifier);
+    Mouse(viewport, QEvent::MouseButtonRelease, groups, group4, Qt::ControlModifier);
+    EXPECT_EQ(Project().CountItems(0), 3);
+    ASSERT_EQ(Project().CountItems(4), 1);
+    EXPECT_EQ(Window().CurrentGroup(), 4);
+    EXPECT_EQ(Window().CurrentRow(), -1);
+    EXPECT_EQ(Cell(Window(), 0, 0), QStringLiteral("two.wav"));
+    EXPECT_EQ(Window().Action(AMainWindow::Undo)->text(), QStringLiteral("&Undo Drag Copy"));
+    Trigger(AMainWindow::Undo);
+    EXPECT_EQ(Project().CountItems(4), 0);
+
+    // Without Control the file moves; onto Sequences nothing happens.
+    Window().SelectGroup(0);
+    const QPoint sequences
+        = Window().Groups()->visualItemRect(Window().Groups()->item(11)).center();
+    Mouse(viewport, QEvent::MouseButtonPress, viewport, rowCentre(0));
+    Mouse(viewport, QEvent::MouseMove, groups, sequences);
+    Mouse(viewport, QEvent::MouseButtonRelease, groups, sequences);
+    EXPECT_EQ(Project().CountItems(0), 3);
+    Mouse(viewport, QEvent::MouseButtonPress, viewport, rowCentre(0));
+    Mouse(viewport, QEvent::MouseMove, groups, group4);
+    Mouse(viewport, QEvent::MouseButtonRelease, groups, group4);
+    EXPECT_EQ(Project().CountItems(0), 2);
+    EXPECT_EQ(Project().CountItems(4), 1);
+}
+
+TEST_F(MainWindow, TheStatusBarShowsTheCardSizeAndTheFreeBytesOnceScanned)
+{
+    const auto& status = app->Frame().Status();
+    EXPECT_EQ(status.PaneText(1), QStringLiteral("Card Size:"));
+    EXPECT_EQ(status.PaneText(3), QStringLiteral("Free bytes remaining:"));
+    EXPECT_EQ(status.PaneText(5), QStringLiteral("Clipboard:"));
+    Add({ Sound("tone.wav", 10000) });
+    ASSERT_TRUE(Wait([&] { return status.PaneText(4) == QString::number(Project().FreeBytes()); }));
+    EXPECT_EQ(status.PaneText(2), QString::fromStdString(Project().GetCardSizeText()));
+    Window().SelectFile(0);
+    Trigger(AMainWindow::Copy);
+    EXPECT_TRUE(Wait([&] { return status.PaneText(6) == QStringLiteral("tone.wav"); }));
+}
+
+TEST_F(MainWindow, FilesDroppedOnTheWindowOpenAProjectOrJoinTheGroup)
+{
+    Window().SelectGroup(2);
+    Window().DropFiles({ Sound("dropped.wav"), Sequence("song.mid") });
+    EXPECT_EQ(Project().CountItems(2), 1);
+    EXPECT_EQ(Project().CountItems(11), 1);
+}
+
+} // namespace
+} // namespace cardmill
