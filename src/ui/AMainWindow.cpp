@@ -486,14 +486,14 @@ void AMainWindow::ResetView()
 {
     undoAction.reset();
     currentRow = -1;
-    SetTitle("untitled");
+    SetTitle("Cardmill - untitled");
     SelectGroup(0);
     app.ProjectLock().Unlock();
 }
 
 void AMainWindow::SetTitle(const std::string& title)
 {
-    window()->setWindowTitle(QStringLiteral("Cardmill - ") + Text(title));
+    window()->setWindowTitle(Text(title));
     LockDocument();
 }
 

@@ -1,0 +1,117 @@
+#include "GuiFixture.h"
+#include "app/APreferencesDialog.h"
+#include "model/APrefs.h"
+#include "support/Builders.h"
+#include "ui/AMidiDialog.h"
+#include "ui/ProgressDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdlib>
+
+namespace cardmill {
+namespace {
+
+using test::Gui;
+
+/// Runs `check` on the next modal dialog, once it is shown.
+template <typename Dialog> void OnNextDialog(const std::function<void(Dialog&)>& check)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, check] {
+        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            check(*dialog);
+        }
+    });
+    poll->start(10);
+}
+
+using Dialogs = Gui;
+
+TEST_F(Dialogs, MidiSetupListsThePortsWithTheStoredOneChosen)
+{
+    QStringList inputs;
+    bool simChosen = false;
+    OnNextDialog<AMidiDialog>([&](AMidiDialog& dialog) {
+        for (int row = 0; row < dialog.Inputs()->count(); ++row)
+            inputs.push_back(dialog.Inputs()->item(row)->text());
+        simChosen = dialog.Inputs()->currentItem()
+            && dialog.Inputs()->currentItem()->text() == QStringLiteral("sim");
+        dialog.accept();
+    });
+    Trigger(AMainWindow::MidiSetup);
+    ASSERT_FALSE(inputs.isEmpty());
+    EXPECT_EQ(inputs.back(), QStringLiteral("sim"));
+    EXPECT_TRUE(simChosen);
+    EXPECT_EQ(app->Controller().Prefs().midiInputPort, "sim");
+}
+
+TEST_F(Dialogs, PreferencesGreyTheDuplicateChoiceWithPhantomsOff)
+{
+    OnNextDialog<APreferencesDialog>([](APreferencesDialog& dialog) {
+        EXPECT_TRUE(dialog.ByName()->isEnabled());
+        dialog.Phantoms()->setChecked(false);
+        EXPECT_FALSE(dialog.ByName()->isEnabled());
+        EXPECT_FALSE(dialog.ByPath()->isEnabled());
+        dialog.ByPath()->setChecked(true);
+        dialog.SplitStereo()->setChecked(true);
+        dialog.accept();
+    });
+    Trigger(AMainWindow::Preferences);
+    const APrefs& prefs = app->Controller().Prefs();
+    EXPECT_EQ(prefs.allowPhantoms, 0);
+    EXPECT_EQ(prefs.allowPhantomsInAnyFolder, 0);
+    EXPECT_EQ(prefs.splitStereoFiles, 1);
+}
+
+TEST_F(Dialogs, TestMidiShowsTheBannerUntilOk)
+{
+    QString sector;
+    app->SetRunningObserver([&](ProgressDialog& dialog) {
+        auto* poll = new QTimer(&dialog);
+        QObject::connect(poll, &QTimer::timeout, [&dialog, &sector] {
+            if (dialog.StopButton()->text() == QStringLiteral("OK")) {
+                sector = dialog.LineText(2);
+                dialog.StopButton()->click();
+            }
+        });
+        poll->start(10);
+    });
+    Trigger(AMainWindow::TestMidi);
+    EXPECT_EQ(sector, QStringLiteral("Orvane Device: Zelta Grand v01.00"));
+}
+
+TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpens)
+{
+    const std::string sound = dir.Write("a.wav", test::WavBuilder().Frames(500).Build());
+    Add({ QString::fromStdString(sound) });
+    app->Controller().Project().SetCardName("Locked");
+    const std::string project = dir.File("locked.cmr");
+    chooser.Push(QString::fromStdString(project));
+    Trigger(AMainWindow::SaveAs);
+    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
+
+    const std::string command = "CARDMILL_CONFIG_DIR='" + dir.File("config")
+        + "' '" CARDMILL_CLI "' add '" + project + "' '" + sound + "' 2>'" + dir.File("err.txt")
+        + "'";
+    EXPECT_NE(std::system(command.c_str()), 0);
+    const auto err = test::ReadFile(dir.File("err.txt"));
+    EXPECT_NE(
+        std::string(err.begin(), err.end()).find("in use by another program"), std::string::npos);
+
+    // A new project lets go of it; dropping the file opens it again.
+    Trigger(AMainWindow::New);
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    Window().DropFiles({ QString::fromStdString(project) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
+    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
+}
+
+} // namespace
+} // namespace cardmill
