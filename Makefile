@@ -2,7 +2,7 @@
 # first (scripts/install-deps), then configure and build with CMake presets (Ninja).
 JOBS ?= 2
 
-.PHONY: all deps build demo test asan release-builds fuzz bench clean
+.PHONY: all deps build demo demo-gui screenshot test asan release-builds fuzz bench clean
 
 all: build
 
@@ -15,6 +15,17 @@ build: deps
 
 demo: build
 	./scripts/demo
+
+# The demo project in the desktop application, with the virtual instrument as its MIDI port.
+demo-gui: demo
+	./build/release/src/cardmill-gui --config-dir build/release/examples/config \
+		build/release/examples/demo.cmr
+
+# The manual's picture of the main window, drawn offscreen from the demo project.
+screenshot: demo
+	QT_QPA_PLATFORM=offscreen ./build/release/src/cardmill-gui --no-splash \
+		--config-dir build/release/examples/config \
+		--screenshot docs/main-window.png build/release/examples/demo.cmr
 
 test: build
 	ctest --preset release -j$(JOBS)

@@ -14,36 +14,55 @@
 namespace cardmill {
 
 /// The controller is made before the window it talks to: it reaches the main window through
-/// this, once the window exists.
+/// this, once the window exists. A project file being opened calls it from the loader's worker
+/// thread: every call is carried out on the user-interface thread.
 class AApplication::DocumentUiForwarder final : public DocumentUi {
 public:
     void ResetView() override
     {
-        if (target)
-            target->ResetView();
+        OnUiThread([this] {
+            if (target)
+                target->ResetView();
+        });
     }
     void SelectGroup(int group) override
     {
-        if (target)
-            target->SelectGroup(group);
+        OnUiThread([this, group] {
+            if (target)
+                target->SelectGroup(group);
+        });
     }
     void SetTitle(const std::string& title) override
     {
-        if (target)
-            target->SetTitle(title);
+        OnUiThread([this, &title] {
+            if (target)
+                target->SetTitle(title);
+        });
     }
     std::optional<std::string> ChooseProjectToOpen() override
     {
-        return target ? target->ChooseProjectToOpen() : std::nullopt;
+        std::optional<std::string> path;
+        OnUiThread([this, &path] {
+            if (target)
+                path = target->ChooseProjectToOpen();
+        });
+        return path;
     }
     std::optional<SaveChoice> ChooseSaveAs(const std::string& proposedName) override
     {
-        return target ? target->ChooseSaveAs(proposedName) : std::nullopt;
+        std::optional<SaveChoice> choice;
+        OnUiThread([this, &choice, &proposedName] {
+            if (target)
+                choice = target->ChooseSaveAs(proposedName);
+        });
+        return choice;
     }
     void CloseFrame() override
     {
-        if (target)
-            target->CloseFrame();
+        OnUiThread([this] {
+            if (target)
+                target->CloseFrame();
+        });
     }
 
     AMainWindow* target = nullptr;

@@ -96,6 +96,7 @@ AStatusBar::AStatusBar(AApplication& application, QWidget* parent)
 {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
+    layout->setSpacing(8);
     const int widths[] = { 0, 58, 51, 126, 77, 59, 177 };
     const char* texts[] = { "", "Card Size:", "", "Free bytes remaining:", "Calculating...",
         "Clipboard:", "empty" };
@@ -121,15 +122,28 @@ void AStatusBar::SetPane(int pane, const QString& text)
         panes[pane]->setText(text);
 }
 
+void AStatusBar::Restart()
+{
+    freeSpaceKnown = false;
+    restartPending = true;
+}
+
 void AStatusBar::Tick()
 {
     // An operation on its worker thread owns the project until it ends.
     if (app.OperationRunning())
         return;
     MProject& project = app.Controller().Project();
-    if (freeSpaceKnown && project.IsDirty()) {
-        freeSpaceKnown = false;
+    if (freeSpaceKnown && project.IsDirty())
+        Restart();
+    if (!freeSpaceKnown && restartPending) {
+        // The project reports a change of size until its total is read: a report left over
+        // from before (a reset says "changed" with a total of 0) would end the new calculation
+        // at its first step and show the whole card as free. Reading the total clears it, so
+        // only the end of a complete pass reports.
         project.RestartSizeScan();
+        project.GetTotalBytes();
+        restartPending = false;
     }
     if (!freeSpaceKnown && project.SizeScanStep())
         freeSpaceKnown = true;

@@ -16,6 +16,8 @@ class AStatusBar final : public QWidget {
 public:
     AStatusBar(AApplication& app, QWidget* parent);
     void Tick();
+    /// Starts the free-space calculation again (a new or newly opened project).
+    void Restart();
     QString PaneText(int pane) const;
 
 private:
@@ -25,6 +27,7 @@ private:
     QLabel* panes[7];
     QTimer timer;
     bool freeSpaceKnown = false;
+    bool restartPending = true;
 };
 
 /// The main frame: menus, toolbar, the heading strip over the file list, the main window and the

@@ -1,9 +1,11 @@
 // cardmill-gui: the desktop application.
 
 #include "app/AApplication.h"
+#include "app/AMainFrame.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 
 int main(int argc, char** argv)
 {
@@ -22,8 +24,13 @@ int main(int argc, char** argv)
         QStringLiteral("DIR"));
     const QCommandLineOption noSplash(
         QStringLiteral("no-splash"), QStringLiteral("Start without the splash picture."));
+    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window to FILE once the project is open, then quit "
+                       "(for the manual)."),
+        QStringLiteral("FILE"));
     parser.addOption(configDir);
     parser.addOption(noSplash);
+    parser.addOption(screenshot);
     parser.addPositionalArgument(
         QStringLiteral("PROJECT.cmr"), QStringLiteral("A project to open."));
     parser.process(qt);
@@ -36,5 +43,19 @@ int main(int argc, char** argv)
     cardmill::AApplication app(options);
     if (!app.Start())
         return 1;
+    QTimer picture;
+    if (parser.isSet(screenshot)) {
+        const QString file = parser.value(screenshot);
+        QObject::connect(&picture, &QTimer::timeout, [&] {
+            if (app.Pending().HasPending() || app.OperationRunning()
+                || app.Frame().Status().PaneText(4) == QStringLiteral("Calculating..."))
+                return;
+            picture.stop();
+            const bool saved = app.Frame().grab().save(file);
+            QApplication::exit(saved ? 0 : 1);
+        });
+        // Once the loader has run and the free space is known.
+        picture.start(500);
+    }
     return QApplication::exec();
 }

@@ -489,6 +489,7 @@ void AMainWindow::ResetView()
     SetTitle("Cardmill - untitled");
     SelectGroup(0);
     app.ProjectLock().Unlock();
+    app.Frame().Status().Restart();
 }
 
 void AMainWindow::SetTitle(const std::string& title)

@@ -111,6 +111,11 @@ TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpen
     Window().DropFiles({ QString::fromStdString(project) });
     ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
     EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
+    // The free space of the project just opened, not of the empty one before it.
+    const auto& status = app->Frame().Status();
+    ASSERT_TRUE(Wait([&] { return status.PaneText(4) != QStringLiteral("Calculating..."); }));
+    Project().ComputeTotalBytes();
+    EXPECT_EQ(status.PaneText(4), QString::number(Project().FreeBytes()));
 }
 
 } // namespace
