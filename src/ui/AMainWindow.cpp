@@ -152,7 +152,17 @@ AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
     connect(files, &QTreeWidget::itemDoubleClicked, this, [this] { ShowFileInfo(); });
     files->viewport()->installEventFilter(this);
     files->installEventFilter(this);
+    groups->viewport()->installEventFilter(this);
     setFocusProxy(files);
+    // F6 and Shift+F6 move the focus between the two lists.
+    for (const char* keys : { "F6", "Shift+F6" }) {
+        auto* next = new QAction(this);
+        next->setShortcut(QKeySequence(QString::fromLatin1(keys)));
+        next->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(next, &QAction::triggered, this,
+            [this] { (files->hasFocus() ? static_cast<QWidget*>(groups) : files)->setFocus(); });
+        addAction(next);
+    }
 }
 
 AMainWindow::~AMainWindow() = default;
@@ -797,6 +807,13 @@ bool AMainWindow::eventFilter(QObject* watched, QEvent* event)
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
         Run(Clear);
         return true;
+    }
+    if (watched == groups->viewport()) {
+        // Right-button presses do nothing in either list.
+        const bool right = (event->type() == QEvent::MouseButtonPress
+                               || event->type() == QEvent::MouseButtonDblClick)
+            && static_cast<QMouseEvent*>(event)->button() == Qt::RightButton;
+        return right;
     }
     if (watched != files->viewport())
         return QWidget::eventFilter(watched, event);
