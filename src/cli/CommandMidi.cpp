@@ -18,11 +18,10 @@ constexpr const char* kMidiAdvice
     = "Make sure your MIDI settings are correct: name the instrument's port with --port (see "
       "'cardmill ports').";
 
-std::vector<std::string> With(
-    std::vector<std::string> options, const std::vector<std::string>& more)
+/// The preference "EraseSectorBeforeWriting", unless --no-erase turns it off for this run.
+bool EraseEachSector(CliApp& app, const ParsedArgs& args)
 {
-    options.insert(options.end(), more.begin(), more.end());
-    return options;
+    return app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase");
 }
 
 /// The exit status of a run, once the link is closed.
@@ -55,8 +54,7 @@ int CommandSend(CliApp& app)
         *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
     dialog.SetCardSizeAdvice(CardSizeAdvice(path));
-    dialog.SetEraseSectorBeforeWriting(
-        app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase"));
+    dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
     return Conclude(app, link, dialog.Run());
 }
 
@@ -74,14 +72,14 @@ int CommandSendImage(CliApp& app)
     AImageSendProgressDialog dialog(
         *link.midi, *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
-    dialog.SetEraseSectorBeforeWriting(
-        app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase"));
+    dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
     return Conclude(app, link, dialog.Run(args.rest.front()));
 }
 
 int CommandErase(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, With(kPortOptions, { "--card-size" }), {});
+    const ParsedArgs args
+        = ParseArgs(app.options.args, { "--port", "--in", "--out", "--card-size" }, {});
     if (!args.error.empty())
         return UsageError("erase", args.error);
     if (!args.rest.empty())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace cardmill {
@@ -24,6 +25,16 @@ public:
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
 };
+
+/// A time as the progress lines show it: "m:ss", or "h:mm:ss" from an hour on.
+inline std::string DurationText(std::int64_t seconds)
+{
+    const auto two = [](std::int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+    if (seconds >= 3600)
+        return std::to_string(seconds / 3600) + ":" + two(seconds / 60 % 60) + ":"
+            + two(seconds % 60);
+    return std::to_string(seconds / 60) + ":" + two(seconds % 60);
+}
 
 /// Shows nothing; used when no operation is running.
 class NullProgressView final : public ProgressView {

@@ -138,15 +138,8 @@ void TerminalProgressView::Draw(bool force)
             left = static_cast<long>(timeLeft);
         else if (percent > 0 && elapsed.count() > 0)
             left = static_cast<long>(elapsed.count()) * (100 - percent) / percent;
-        if (left >= 0 && percent < 100) {
-            char eta[32];
-            if (left >= 3600)
-                std::snprintf(eta, sizeof eta, " %ld:%02ld:%02ld left", left / 3600, left / 60 % 60,
-                    left % 60);
-            else
-                std::snprintf(eta, sizeof eta, " %ld:%02ld left", left / 60, left % 60);
-            bar += eta;
-        }
+        if (left >= 0 && percent < 100)
+            bar += " " + DurationText(left) + " left";
     }
     const std::size_t width = static_cast<std::size_t>(TerminalWidth(out)) - 1;
     if (text.size() + bar.size() > width)

@@ -142,15 +142,7 @@ void ProgressDialog::Pulse()
 
 void ProgressDialog::SetTimeLeft(std::int64_t seconds)
 {
-    char text[48];
-    if (seconds >= 3600)
-        std::snprintf(text, sizeof text, "Time left:  %lld:%02lld:%02lld",
-            static_cast<long long>(seconds / 3600), static_cast<long long>(seconds / 60 % 60),
-            static_cast<long long>(seconds % 60));
-    else
-        std::snprintf(text, sizeof text, "Time left:  %lld:%02lld",
-            static_cast<long long>(seconds / 60), static_cast<long long>(seconds % 60));
-    Set(&Lines::timeLeft, seconds > 0 ? text : "");
+    Set(&Lines::timeLeft, seconds > 0 ? "Time left:  " + DurationText(seconds) : "");
 }
 
 std::vector<std::string> ProgressDialog::LinesSeen() const
@@ -178,10 +170,7 @@ void ProgressDialog::Refresh()
     }
     if (banner)
         banner->setText(Text(now.banner));
-    else if (!now.banner.empty())
-        phase->setText(Text(now.banner)); // no banner line: the search message goes here
-    if (banner || now.banner.empty() || !now.phase.empty())
-        phase->setText(Text(now.phase));
+    phase->setText(Text(now.phase));
     sector->setText(Text(now.sector));
     block->setText(Text(now.block));
     timeLeft->setText(Text(now.timeLeft));
