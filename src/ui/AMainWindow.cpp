@@ -84,42 +84,6 @@ AFileList::AFileList(QWidget* parent)
         setColumnWidth(column, widths[column]);
 }
 
-QString ADragAction::MenuText() const
-{
-    const QString what = copying ? QStringLiteral("Drag Copy") : QStringLiteral("Drag Move");
-    return (undone ? QStringLiteral("&Redo ") : QStringLiteral("&Undo ")) + what;
-}
-
-bool ADragAction::Toggle(MProject& project)
-{
-    const int group = undone ? fromGroup : toGroup;
-    const int row = undone ? fromRow : toRow;
-    const int otherGroup = undone ? toGroup : fromGroup;
-    const int otherRow = undone ? toRow : fromRow;
-    if (copying) {
-        if (!undone) {
-            MReadableFile* copy = project.GetItem(toGroup, toRow);
-            if (!copy)
-                return false;
-            heldCopy = project.RemoveItem(copy);
-        } else {
-            heldCopy->SetCategory(static_cast<std::int16_t>(toGroup));
-            if (!project.InsertItem(std::move(heldCopy), toRow))
-                return false;
-        }
-    } else {
-        MReadableFile* file = project.GetItem(group, row);
-        if (!file)
-            return false;
-        auto moved = project.RemoveItem(file);
-        moved->SetCategory(static_cast<std::int16_t>(otherGroup));
-        if (!project.InsertItem(std::move(moved), otherRow))
-            return false;
-    }
-    undone = !undone;
-    return true;
-}
-
 AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
     : QWidget(parent)
     , app(application)
@@ -231,7 +195,7 @@ void AMainWindow::UpdateCommands()
     actions[Save]->setEnabled(project.IsDirty());
     actions[SaveAs]->setEnabled(!empty);
     actions[Revert]->setEnabled(app.Controller().HasFile() && project.IsDirty());
-    actions[Undo]->setEnabled(undoAction != nullptr);
+    actions[Undo]->setEnabled(undoAction && undoAction->CanApply());
     actions[Undo]->setText(undoAction ? undoAction->MenuText() : QStringLiteral("Can't Undo"));
     for (Command command : { Cut, Copy, Clear })
         actions[command]->setEnabled(fileThere);
@@ -287,27 +251,20 @@ void AMainWindow::Run(Command command)
         CloseFrame();
         break;
     case Undo:
-        if (undoAction) {
-            if (undoAction->Toggle(project)) {
-                SelectGroup(undoAction->ShownGroup());
-            } else {
-                app.GetPrompter().Show("Sorry, but Cardmill can't perform that operation because "
-                                       "there is not enough memory.",
-                    Icon::Error, Buttons::Ok);
-                undoAction.reset();
-            }
-        }
+        if (undoAction && undoAction->CanApply())
+            undoAction->Toggle();
         break;
     case Cut:
+        StartAction(std::make_unique<ACutAction>(*this));
+        break;
     case Clear:
-        ClearOrCut(command == Cut);
+        StartAction(std::make_unique<AClearAction>(*this));
         break;
     case Copy:
-        if (const MReadableFile* file = project.GetItem(currentGroup, currentRow))
-            clipboard = file->Duplicate();
+        CopyToClipboard(*this);
         break;
     case Paste:
-        PasteClipboard();
+        StartAction(std::make_unique<APasteAction>(*this));
         break;
     case Preferences: {
         APreferencesDialog dialog(controller.Prefs(), this);
@@ -601,41 +558,49 @@ void AMainWindow::DropFiles(const QStringList& paths)
     AddFilesToGroup(others);
 }
 
-void AMainWindow::ClearOrCut(bool cut)
+void AMainWindow::StartAction(std::unique_ptr<AEditAction> action)
 {
-    MProject& project = app.Controller().Project();
-    MReadableFile* file = project.GetItem(currentGroup, currentRow);
-    if (!file)
-        return;
-    auto removed = project.RemoveItem(file);
-    if (cut)
-        clipboard = std::move(removed);
-    undoAction.reset();
+    undoAction = std::move(action);
+    undoAction->Do();
+    UpdateCommands();
+}
+
+MProject& AMainWindow::EditedProject()
+{
+    return app.Controller().Project();
+}
+
+void AMainWindow::SetCurrent(int group, int row)
+{
+    currentGroup = group;
+    currentRow = row;
+}
+
+void AMainWindow::ShowGroup(int group)
+{
     const int row = currentRow;
+    currentGroup = group;
+    {
+        const QSignalBlocker block(groups);
+        groups->setCurrentRow(group);
+    }
+    currentRow = -1;
+    RefreshFileList();
+    SelectFile(row < files->topLevelItemCount() ? row : -1);
+}
+
+void AMainWindow::RemoveRow(int row)
+{
     currentRow = -1;
     RefreshFileList();
     SelectFile(std::min(row, files->topLevelItemCount() - 1));
 }
 
-void AMainWindow::PasteClipboard()
+void AMainWindow::ReportCantPerform()
 {
-    MProject& project = app.Controller().Project();
-    if (!clipboard)
-        return;
-    auto copy = clipboard->Duplicate();
-    if (!copy) {
-        app.GetPrompter().Show("Sorry, but Cardmill can't perform that operation because there "
-                               "is not enough memory.",
-            Icon::Error, Buttons::Ok);
-        return;
-    }
-    copy->SetCategory(static_cast<std::int16_t>(currentGroup));
-    const int row = currentRow >= 0 ? currentRow : files->topLevelItemCount();
-    if (!project.InsertItem(std::move(copy), row))
-        return;
-    undoAction.reset();
-    RefreshFileList();
-    SelectFile(row);
+    app.GetPrompter().Show(
+        "Sorry, but Cardmill can't perform that operation because there is not enough memory.",
+        Icon::Error, Buttons::Ok);
 }
 
 void AMainWindow::ShowFileInfo()
@@ -865,48 +830,52 @@ void AMainWindow::DropDragged(
 {
     MProject& project = app.Controller().Project();
     MReadableFile* file = project.GetItem(currentGroup, source);
-    if (!file)
+    if (!file || (!targetRow && !targetGroup))
         return;
+    const int sourceGroup = currentGroup;
+    int toGroup = currentGroup;
+    int toRow = 0;
     if (targetRow) {
         if (*targetRow == source)
             return;
-        if (copy) {
-            auto duplicate = file->Duplicate();
-            if (!duplicate || !project.InsertItem(std::move(duplicate), *targetRow))
-                return;
-            undoAction = std::make_unique<ADragAction>(
-                true, currentGroup, source, currentGroup, *targetRow);
-            currentRow = *targetRow;
-        } else {
-            const int insertion = *targetRow > source ? *targetRow - 1 : *targetRow;
-            if (insertion == source)
-                return;
-            auto moved = project.RemoveItem(file);
-            project.InsertItem(std::move(moved), insertion);
-            undoAction = std::make_unique<ADragAction>(
-                false, currentGroup, source, currentGroup, insertion);
-            currentRow = insertion;
+        // Moved down, the file lands where the marker was: one row up once it has left.
+        toRow = copy || *targetRow < source ? *targetRow : *targetRow - 1;
+        if (!copy && toRow == source)
+            return;
+    } else {
+        toGroup = *targetGroup;
+        if (toGroup == currentGroup)
+            return;
+        if (!project.CanPlace(file, toGroup)) {
+            currentRow = -1;
+            RefreshFileList();
+            return;
         }
-        RefreshFileList();
-        SelectFile(currentRow);
-        return;
+        toRow = project.CountItems(toGroup);
     }
-    if (!targetGroup || *targetGroup == currentGroup)
-        return;
-    if (!project.CanPlace(file, *targetGroup)) {
-        currentRow = -1;
-        RefreshFileList();
-        return;
+    std::unique_ptr<MReadableFile> placed;
+    if (copy) {
+        placed = file->Duplicate();
+        if (!placed) {
+            ReportCantPerform();
+            return;
+        }
+        placed->Activate();
+    } else {
+        placed = project.RemoveItem(file);
     }
-    std::unique_ptr<MReadableFile> placed = copy ? file->Duplicate() : project.RemoveItem(file);
-    if (!placed)
-        return;
-    placed->SetCategory(static_cast<std::int16_t>(*targetGroup));
-    if (!project.AddItem(std::move(placed)))
-        return;
-    const int row = project.CountItems(*targetGroup) - 1;
-    undoAction = std::make_unique<ADragAction>(copy, currentGroup, source, *targetGroup, row);
-    SelectGroup(*targetGroup);
+    MReadableFile* moved = placed.get();
+    placed->SetCategory(static_cast<std::int16_t>(toGroup));
+    project.InsertItem(std::move(placed), toRow);
+    undoAction = copy ? std::unique_ptr<AEditAction>(std::make_unique<ADragCopyAction>(*this))
+                      : std::make_unique<ADragMoveAction>(*this);
+    undoAction->Record(moved, sourceGroup, source, toGroup, toRow);
+    if (toGroup == sourceGroup) {
+        currentRow = toRow;
+        ShowGroup(toGroup);
+    } else {
+        SelectGroup(toGroup);
+    }
 }
 
 void AMainWindow::resizeEvent(QResizeEvent* event)

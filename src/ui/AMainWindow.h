@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/MCardmill.h"
+#include "ui/AEditAction.h"
 
 #include <QAction>
 #include <QListWidget>
@@ -30,34 +31,11 @@ public:
     explicit AFileList(QWidget* parent);
 };
 
-/// A drag of one file, moved or copied, undone and redone by the Undo command.
-class ADragAction {
-public:
-    ADragAction(bool copy, int sourceGroup, int sourceRow, int targetGroup, int targetRow)
-        : copying(copy)
-        , fromGroup(sourceGroup)
-        , fromRow(sourceRow)
-        , toGroup(targetGroup)
-        , toRow(targetRow)
-    {
-    }
-    QString MenuText() const;
-    /// Undoes or redoes; false when the project would not take the file back.
-    bool Toggle(MProject& project);
-    int ShownGroup() const { return undone ? fromGroup : toGroup; }
-
-private:
-    bool copying;
-    int fromGroup, fromRow, toGroup, toRow;
-    bool undone = false;
-    std::unique_ptr<MReadableFile> heldCopy; // the copy while the drag copy stands undone
-};
-
 /// The application's single view: the group list and the file list side by side, every command
 /// of the File, Edit and Project menus with its enabling rule, the current group and file, the
 /// clipboard and the undoable action, and dragging files within the list and onto groups. It is
 /// also what the controller sees of the window (titles, resets, the project file dialogs).
-class AMainWindow final : public QWidget, public DocumentUi {
+class AMainWindow final : public QWidget, public DocumentUi, public EditTarget {
 public:
     enum Command {
         New,
@@ -101,8 +79,17 @@ public:
     void RefreshFileList();
     /// The idle-time refresh: rows added behind the list's back, renamed groups.
     void IdleRefresh();
-    int CurrentGroup() const { return currentGroup; }
-    int CurrentRow() const { return currentRow; }
+    // EditTarget
+    MProject& EditedProject() override;
+    int CurrentGroup() const override { return currentGroup; }
+    int CurrentRow() const override { return currentRow; }
+    void SetCurrent(int group, int row) override;
+    void ShowGroup(int group) override;
+    void RemoveRow(int row) override;
+    int RowCount() const override { return files->topLevelItemCount(); }
+    std::unique_ptr<MReadableFile>& ClipboardFile() override { return clipboard; }
+    void ReportCantPerform() override;
+
     AGroupList* Groups() const { return groups; }
     AFileList* Files() const { return files; }
     const MReadableFile* Clipboard() const { return clipboard.get(); }
@@ -134,8 +121,8 @@ private:
     void ShowCardInfo();
     void ShowHelp();
     void CreateInstrumentFile();
-    void ClearOrCut(bool cut);
-    void PasteClipboard();
+    /// Clear, Cut and Paste: the new action replaces the undo action and is carried out.
+    void StartAction(std::unique_ptr<AEditAction> action);
     void LockDocument();
     // Dragging, from the file list's mouse events.
     std::optional<int> TargetRowAt(const QPoint& listPoint) const;
@@ -149,7 +136,7 @@ private:
     int currentGroup = 0;
     int currentRow = -1;
     std::unique_ptr<MReadableFile> clipboard;
-    std::unique_ptr<ADragAction> undoAction;
+    std::unique_ptr<AEditAction> undoAction;
     std::optional<std::string> droppedProject;
     // Drag state.
     bool pressed = false;

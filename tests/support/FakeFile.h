@@ -2,6 +2,8 @@
 
 #include "model/MReadableFile.h"
 
+#include <memory>
+
 namespace cardmill::test {
 
 /// A readable file of a given category and compiled size, for the project's accounting. Its size
@@ -32,6 +34,15 @@ public:
         return ++done >= steps;
     }
     void SetSize(std::uint32_t size) { compiledSize = size; }
+    void SetCategory(std::int16_t group) override { category = group; }
+    /// A copy that counts its destruction on the same counter.
+    std::unique_ptr<MReadableFile> Duplicate() const override
+    {
+        auto copy
+            = std::make_unique<FakeFile>(services, category, compiledSize, steps, destroyedCounter);
+        copy->SetShortName(GetShortName());
+        return copy;
+    }
 
     int restarts = 0;
 
