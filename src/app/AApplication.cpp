@@ -6,6 +6,7 @@
 #include "model/Services.h"
 #include "synth/ALoaderProgressDialog.h"
 #include "synth/MidiBackendAll.h"
+#include "ui/AAddFilesDialog.h"
 #include "ui/AMainWindow.h"
 #include "ui/ProgressDialog.h"
 
@@ -88,6 +89,8 @@ AApplication::~AApplication()
     // window still exists for the questions it may ask.
     controller.reset();
     documentUi->target = nullptr;
+    addFiles.reset();
+    createInstrument.reset();
     frame.reset();
 }
 
@@ -106,6 +109,8 @@ bool AApplication::Start()
         return false;
     frame = std::make_unique<AMainFrame>(*this);
     qtPrompter.SetParent(frame.get());
+    addFiles = std::make_unique<AAddFilesDialog>(*controller, frame.get());
+    createInstrument = std::make_unique<ACreateInstrumentDialog>(*controller, frame.get());
     documentUi->target = &frame->MainWindow();
     if (options.splash)
         frame->ShowAbout(3);
@@ -134,8 +139,8 @@ void AApplication::Idle()
 {
     if (operationRunning)
         return;
-    if (pending.HasPending())
-        RunLoader();
+    if (pending.HasPending() || addFiles->HasPending())
+        RunLoader(addFiles.get());
     else
         frame->MainWindow().IdleRefresh();
 }

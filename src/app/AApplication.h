@@ -18,6 +18,8 @@
 
 namespace cardmill {
 
+class AAddFilesDialog;
+class ACreateInstrumentDialog;
 class AMainFrame;
 class AMainWindow;
 class MCardmill;
@@ -63,6 +65,8 @@ public:
     AMainFrame& Frame() const { return *frame; }
     AMainWindow& MainWindow() const;
     FileLock& ProjectLock() { return projectLock; }
+    AAddFilesDialog& AddFiles() const { return *addFiles; }
+    ACreateInstrumentDialog& CreateInstrument() const { return *createInstrument; }
     const std::string& ConfigDir() const { return configDir; }
 
     /// Runs a long operation in a progress dialog (its work on a worker thread; the idle work
@@ -96,6 +100,8 @@ private:
     LinkSingletons link;
     std::unique_ptr<MCardmill> controller;
     std::unique_ptr<AMainFrame> frame;
+    std::unique_ptr<AAddFilesDialog> addFiles;
+    std::unique_ptr<ACreateInstrumentDialog> createInstrument;
     FileLock projectLock;
     QTimer idleTimer;
     bool operationRunning = false;

@@ -190,20 +190,24 @@ bool MCardmill::ChooseProjectToOpen()
     return true;
 }
 
-std::unique_ptr<MReadableFile> MCardmill::CreateForAdding(
-    const std::string& path, AddFilter filter, bool rawNeedsConsent) const
+std::unique_ptr<MReadableFile> MCardmill::Recognise(const std::string& path, AddFilter filter) const
 {
     const MReadableFileDispatcher* inOrder[] = { soundDispatcher.get(), instDispatcher.get(),
         seqDispatcher.get(), paramDispatcher.get() };
-    if (filter != AddFilter::Any) {
-        if (auto file = inOrder[static_cast<int>(filter) - 1]->Create(path))
-            return file;
-    } else {
-        for (const auto* dispatcher : inOrder)
-            if (dispatcher->Recognises(path))
-                if (auto file = dispatcher->Create(path))
-                    return file;
-    }
+    if (filter != AddFilter::Any)
+        return inOrder[static_cast<int>(filter) - 1]->Create(path);
+    for (const auto* dispatcher : inOrder)
+        if (dispatcher->Recognises(path))
+            if (auto file = dispatcher->Create(path))
+                return file;
+    return nullptr;
+}
+
+std::unique_ptr<MReadableFile> MCardmill::CreateForAdding(
+    const std::string& path, AddFilter filter, bool rawNeedsConsent) const
+{
+    if (auto file = Recognise(path, filter))
+        return file;
     const Answer answer = platform.prompter.Show(
         RawDataMessage(path), Icon::Exclamation, rawNeedsConsent ? Buttons::OkCancel : Buttons::Ok);
     if (answer != Answer::Ok)

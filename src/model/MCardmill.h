@@ -100,6 +100,9 @@ public:
     /// With `rawNeedsConsent` the notice is a question (OK / Cancel) and Cancel gives none.
     std::unique_ptr<MReadableFile> CreateForAdding(
         const std::string& path, AddFilter filter, bool rawNeedsConsent) const;
+    /// The same recognition without the raw-data fallback: none when no format understands it
+    /// (what the add-files dialog previews).
+    std::unique_ptr<MReadableFile> Recognise(const std::string& path, AddFilter filter) const;
 
     /// The document's file was damaged when it was opened: saving over it keeps only what
     /// could be read, so a save to it asks first. A new path or a save that succeeded ends it.

@@ -13,6 +13,7 @@
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
 #include "synth/ALoaderProgressDialog.h"
+#include "ui/AAddFilesDialog.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
@@ -233,8 +234,8 @@ void AMainWindow::Run(Command command)
         CreateInstrumentFile();
         break;
     case AddFiles:
-        AddFilesToGroup(app.Chooser().OpenFiles(
-            this, QStringLiteral("Add Files"), QStringLiteral("All Files (*)")));
+        if (app.AddFiles().Open(currentGroup) == QDialog::Accepted)
+            app.RunLoader(&app.AddFiles());
         break;
     case Save:
         if (controller.SaveProject())
@@ -705,23 +706,15 @@ void AMainWindow::ShowHelp()
 
 void AMainWindow::CreateInstrumentFile()
 {
-    MCardmill& controller = app.Controller();
-    const QStringList paths = app.Chooser().OpenFiles(this, QStringLiteral("Create Instrument"),
-        QStringLiteral("Sound Files (*.wav *.aif *.aiff *.sd *.sd2);;All Files (*)"));
-    if (paths.isEmpty())
-        return;
-    std::vector<std::unique_ptr<MSoundFile>> sounds;
-    for (const QString& path : paths) {
-        auto file = controller.CreateForAdding(Std(path), MCardmill::AddFilter::Sound, true);
-        if (!file)
-            return;
-        sounds.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
+    ACreateInstrumentDialog& dialog = app.CreateInstrument();
+    if (dialog.exec() == QDialog::Accepted) {
+        const QString path = app.Chooser().SaveFile(this, QStringLiteral("Save Instrument"),
+            QStringLiteral("Cardmill Instrument (*.cmt)"), QStringLiteral("untitled.cmt"));
+        // The new instrument joins the project at the next idle moment.
+        if (!path.isEmpty() && dialog.WriteInstrument(Std(path), app.GetPrompter()))
+            app.Pending().Push(Std(path));
     }
-    const QString destination = app.Chooser().SaveFile(this, QStringLiteral("Save Instrument"),
-        QStringLiteral("Cardmill Instruments (*.cmt)"), QStringLiteral("instrument.cmt"));
-    if (destination.isEmpty())
-        return;
-    WriteInstrumentFile(controller, app.GetPrompter(), Std(destination), std::move(sounds));
+    dialog.CleanUp();
 }
 
 std::optional<int> AMainWindow::TargetRowAt(const QPoint& point) const

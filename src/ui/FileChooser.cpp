@@ -10,11 +10,6 @@ constexpr auto kOptions = QFileDialog::DontUseNativeDialog;
 
 } // namespace
 
-QStringList QtFileChooser::OpenFiles(QWidget* parent, const QString& title, const QString& filter)
-{
-    return QFileDialog::getOpenFileNames(parent, title, QString(), filter, nullptr, kOptions);
-}
-
 QString QtFileChooser::OpenFile(QWidget* parent, const QString& title, const QString& filter)
 {
     return QFileDialog::getOpenFileName(parent, title, QString(), filter, nullptr, kOptions);

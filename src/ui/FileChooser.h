@@ -12,7 +12,6 @@ class FileChooser {
 public:
     virtual ~FileChooser() = default;
     /// Empty when cancelled.
-    virtual QStringList OpenFiles(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString OpenFile(QWidget* parent, const QString& title, const QString& filter) = 0;
     virtual QString SaveFile(
         QWidget* parent, const QString& title, const QString& filter, const QString& proposed)
@@ -22,7 +21,6 @@ public:
 /// Qt's own (not the desktop's native) dialogs, so that later panels fit into them.
 class QtFileChooser final : public FileChooser {
 public:
-    QStringList OpenFiles(QWidget* parent, const QString& title, const QString& filter) override;
     QString OpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString SaveFile(QWidget* parent, const QString& title, const QString& filter,
         const QString& proposed) override;

@@ -29,10 +29,6 @@ namespace cardmill::test {
 /// File dialogs answered from a script: each call takes the next answer (empty: Cancel).
 class ScriptedChooser final : public FileChooser {
 public:
-    QStringList OpenFiles(QWidget*, const QString&, const QString&) override
-    {
-        return Next().split('\n', Qt::SkipEmptyParts);
-    }
     QString OpenFile(QWidget*, const QString&, const QString&) override { return Next(); }
     QString SaveFile(QWidget*, const QString&, const QString&, const QString&) override
     {
@@ -84,7 +80,12 @@ protected:
 
     AMainWindow& Window() { return app->MainWindow(); }
     MProject& Project() { return app->Controller().Project(); }
-    void Trigger(AMainWindow::Command command) { Window().Action(command)->trigger(); }
+    /// Chooses a command as the menu does: its enabling is brought up to date as it opens.
+    void Trigger(AMainWindow::Command command)
+    {
+        Window().UpdateCommands();
+        Window().Action(command)->trigger();
+    }
     /// Lets the event loop run until `done` or the time is up.
     static bool Wait(const std::function<bool()>& done, int ms = 10000)
     {
@@ -94,12 +95,8 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    /// Loads files into the current group as Add Files does.
-    void Add(const QStringList& paths)
-    {
-        chooser.Push(paths.join('\n'));
-        Trigger(AMainWindow::AddFiles);
-    }
+    /// Loads files into the current group, as dropping them on the window does.
+    void Add(const QStringList& paths) { Window().DropFiles(paths); }
 
     TempDir dir;
     ScriptedPrompter prompter;

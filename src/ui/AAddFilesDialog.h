@@ -1,0 +1,113 @@
+#pragma once
+
+#include "model/MCardmill.h"
+#include "synth/ALoaderProgressDialog.h"
+
+#include <QDialog>
+#include <array>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace cardmill {
+
+class MReadableFile;
+
+/// The file dialog with a panel of the application's own: files are collected into pending
+/// lists ("&Add", "&Remove"), the file in preview shows its information lines, and "&Done" ends
+/// the collection ("Cancel" drops it). The file chooser is Qt's own widget, embedded, so that
+/// confirming a name (a double click) adds it instead of ending the dialog.
+class ACollectFilesDialog : public QDialog {
+public:
+    ACollectFilesDialog(MCardmill& controller, QWidget* parent, const QString& title,
+        const QStringList& filters, const QString& listTitle);
+    ~ACollectFilesDialog() override;
+
+    QFileDialog* Chooser() const { return chooser; }
+    QPushButton* AddButton() const { return addButton; }
+    QPushButton* RemoveButton() const { return removeButton; }
+    QPushButton* DoneButton() const { return doneButton; }
+    QListWidget* PendingList() const { return pendingList; }
+    QString InfoLine(int line) const;
+
+    /// Adds the files selected in the chooser.
+    void AddSelected();
+
+protected:
+    /// The list a file goes to (its group), or none when it can't be added (told).
+    virtual std::optional<int> ListFor(const MReadableFile& file) = 0;
+    /// The kind of file the chosen filter limits the collection to.
+    virtual MCardmill::AddFilter Filter() const = 0;
+    /// The list now shown.
+    virtual int ShownList() const = 0;
+    void ShowList(int list);
+    void Preview(std::unique_ptr<MReadableFile> file);
+    bool IsPending(const std::string& path) const;
+
+    MCardmill& controller;
+    QFileDialog* chooser;
+    QLabel* panelTitle;
+    QListWidget* pendingList;
+    std::array<QLabel*, 5> info {};
+    QPushButton* addButton;
+    QPushButton* removeButton;
+    QPushButton* playButton;
+    QPushButton* doneButton;
+    QPushButton* cancelButton;
+    std::vector<std::deque<std::unique_ptr<MReadableFile>>> pending;
+    std::unique_ptr<MReadableFile> previewed;
+
+private:
+    void RemoveSelected();
+    void PreviewChosen(const QString& path);
+    void PreviewRow();
+};
+
+/// "Add files to project": one pending list per group; sequences go to Sequences and banks to
+/// Programs whatever group is chosen. The loader takes the files after "&Done".
+class AAddFilesDialog final : public ACollectFilesDialog, public WaitingFiles {
+public:
+    AAddFilesDialog(MCardmill& controller, QWidget* parent);
+
+    /// Opens it for a use, showing `group` (the main window's current one).
+    int Open(int group);
+    bool HasPending() const;
+    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override;
+    void ClearPending();
+    QComboBox* GroupChooser() const { return groupChooser; }
+
+protected:
+    std::optional<int> ListFor(const MReadableFile& file) override;
+    MCardmill::AddFilter Filter() const override;
+    int ShownList() const override { return shownGroup; }
+
+private:
+    void ChooseGroup(int group);
+    void FilterChosen(const QString& filter);
+
+    QComboBox* groupChooser;
+    int shownGroup = 0;
+};
+
+/// "Create instrument": sound files collected in order for a new instrument file.
+class ACreateInstrumentDialog final : public ACollectFilesDialog {
+public:
+    ACreateInstrumentDialog(MCardmill& controller, QWidget* parent);
+    /// Writes the collected sounds as an instrument file; false (told) when there is none.
+    bool WriteInstrument(const std::string& path, Prompter& prompter);
+    void CleanUp();
+
+protected:
+    std::optional<int> ListFor(const MReadableFile& file) override;
+    MCardmill::AddFilter Filter() const override { return MCardmill::AddFilter::Sound; }
+    int ShownList() const override { return 0; }
+};
+
+} // namespace cardmill

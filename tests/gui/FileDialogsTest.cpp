@@ -1,0 +1,119 @@
+#include "GuiFixture.h"
+#include "support/Builders.h"
+#include "support/Midi.h"
+#include "ui/AAddFilesDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+namespace cardmill {
+namespace {
+
+/// Runs `work` on the next modal dialog of type T once it shows.
+template <typename T> void OnNext(std::function<void(T&)> work)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, work] {
+        if (auto* dialog = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            work(*dialog);
+        }
+    });
+    poll->start(10);
+}
+
+class FileDialogs : public test::Gui {
+protected:
+    QString Sound(const std::string& name)
+    {
+        return QString::fromStdString(dir.Write(name, test::WavBuilder().Frames(800).Build()));
+    }
+    QString Sequence(const std::string& name)
+    {
+        const auto track = test::TrackBuilder().Note(0, 0x90, 60, 90).End(96).Build();
+        return QString::fromStdString(dir.Write(name, test::MidiFile(0, 96, { track })));
+    }
+    static void Choose(ACollectFilesDialog& dialog, const QString& path)
+    {
+        dialog.Chooser()->selectFile(path);
+        dialog.AddSelected();
+    }
+};
+
+TEST_F(FileDialogs, AddFilesCollectsPerGroupOnceEachAndDoneLoadsThem)
+{
+    const QString sound = Sound("kick.wav");
+    const QString sequence = Sequence("beat.mid");
+    Window().SelectGroup(3);
+    bool chooserHiddenForSequences = false;
+    int entries = 0;
+    OnNext<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+        dialog.Chooser()->setDirectory(QString::fromStdString(dir.Path()));
+        dialog.Chooser()->selectNameFilter(QStringLiteral("All Files (*)"));
+        EXPECT_EQ(dialog.GroupChooser()->currentIndex(), 3);
+        // Looking at a file shows its information lines.
+        emit dialog.Chooser()->currentChanged(sound);
+        EXPECT_EQ(dialog.InfoLine(0), QStringLiteral("kick.wav"));
+        EXPECT_EQ(dialog.InfoLine(1), QStringLiteral("Windows *.wav"));
+        Choose(dialog, sound);
+        Choose(dialog, sound); // the same file twice: one entry
+        entries = dialog.PendingList()->count();
+        // A MIDI file goes to Sequences, whatever group is chosen; the chooser hides.
+        Choose(dialog, sequence);
+        chooserHiddenForSequences = dialog.GroupChooser()->isHidden();
+        dialog.DoneButton()->click();
+    });
+    Trigger(AMainWindow::AddFiles);
+    EXPECT_EQ(entries, 1);
+    EXPECT_TRUE(chooserHiddenForSequences);
+    EXPECT_EQ(Project().CountItems(3), 1);
+    EXPECT_EQ(Project().CountItems(11), 1);
+    EXPECT_FALSE(app->AddFiles().HasPending());
+}
+
+TEST_F(FileDialogs, CancelLeavesTheProjectAsItWasAndNothingPending)
+{
+    const QString sound = Sound("snare.wav");
+    OnNext<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+        Choose(dialog, sound);
+        EXPECT_TRUE(app->AddFiles().HasPending());
+        dialog.reject();
+    });
+    Trigger(AMainWindow::AddFiles);
+    EXPECT_FALSE(app->AddFiles().HasPending());
+    for (int group = 0; group < MProject::kGroupCount; ++group)
+        EXPECT_EQ(Project().CountItems(group), 0);
+    EXPECT_TRUE(Project().IsUntouched());
+}
+
+TEST_F(FileDialogs, CreateInstrumentNeedsASampleAndAddsTheNewInstrument)
+{
+    const QString low = Sound("low.wav");
+    const QString high = Sound("high.wav");
+    OnNext<ACreateInstrumentDialog>([](ACreateInstrumentDialog& dialog) { dialog.accept(); });
+    chooser.Push(QString::fromStdString(dir.File("empty.cmt")));
+    Trigger(AMainWindow::CreateInstrument);
+    EXPECT_EQ(prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("empty.cmt")));
+
+    OnNext<ACreateInstrumentDialog>([&](ACreateInstrumentDialog& dialog) {
+        Choose(dialog, low);
+        Choose(dialog, high);
+        EXPECT_EQ(dialog.PendingList()->count(), 2);
+        dialog.DoneButton()->click();
+    });
+    chooser.Push(QString::fromStdString(dir.File("keys.cmt")));
+    Trigger(AMainWindow::CreateInstrument);
+    ASSERT_TRUE(std::filesystem::exists(dir.File("keys.cmt")));
+    // It joins the project at the next idle moment.
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 1; }));
+    EXPECT_EQ(Project().GetItem(0, 0)->GetFileName(), "keys.cmt");
+}
+
+} // namespace
+} // namespace cardmill
