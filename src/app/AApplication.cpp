@@ -85,12 +85,15 @@ AApplication::~AApplication()
     pending.Clear();
     if (controller)
         controller->GetServices().SetProgress(nullptr);
-    // The controller destroys its singletons (the preferences write themselves back) while the
-    // window still exists for the questions it may ask.
-    controller.reset();
-    documentUi->target = nullptr;
+    // Files held outside the project (clipboard, undo action, pending lists) belong to the
+    // controller's registries and go first; then the controller destroys its singletons (the
+    // preferences write themselves back) while the window still exists for any question.
+    if (frame)
+        frame->MainWindow().ReleaseFiles();
     addFiles.reset();
     createInstrument.reset();
+    controller.reset();
+    documentUi->target = nullptr;
     frame.reset();
 }
 

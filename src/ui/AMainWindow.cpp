@@ -132,6 +132,12 @@ AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
 
 AMainWindow::~AMainWindow() = default;
 
+void AMainWindow::ReleaseFiles()
+{
+    undoAction.reset();
+    clipboard.reset();
+}
+
 void AMainWindow::MakeActions()
 {
     struct Spec {

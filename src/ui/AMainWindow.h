@@ -93,6 +93,8 @@ public:
     AGroupList* Groups() const { return groups; }
     AFileList* Files() const { return files; }
     const MReadableFile* Clipboard() const { return clipboard.get(); }
+    /// Lets go of the files held outside the project (clipboard, undo action).
+    void ReleaseFiles();
     /// Files dropped on the window from the desktop: a project opens, the rest are added.
     void DropFiles(const QStringList& paths);
     /// The drag gesture's end, as the mouse gives it: a row of the file list or a group.
