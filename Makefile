@@ -30,10 +30,11 @@ screenshot: demo
 test: build
 	ctest --preset release -j$(JOBS)
 
-# The core's tests once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The core's and the desktop application's tests once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 asan: deps
 	cmake --preset asan-ubsan >/dev/null
-	cmake --build --preset asan-ubsan -j$(JOBS) --target cardmill_tests fuzz_replays
+	cmake --build --preset asan-ubsan -j$(JOBS) --target cardmill_tests cardmill_gui_tests fuzz_replays
 	ctest --preset asan-ubsan -j$(JOBS) -E '^e2e\.'
 
 # The plain Release type as a packager builds it, with each compiler; warnings fail it here.

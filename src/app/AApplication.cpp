@@ -3,6 +3,7 @@
 #include "app/AMainFrame.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
+#include "model/MissingFileLocator.h"
 #include "model/Services.h"
 #include "synth/ALoaderProgressDialog.h"
 #include "synth/MidiBackendAll.h"
@@ -69,6 +70,42 @@ public:
     AMainWindow* target = nullptr;
 };
 
+/// The find-file dialog, asked by the project file reader (on the loader's worker thread) when a
+/// file it names is found neither where it was nor in a remembered folder.
+class AApplication::FindFileDialog final : public FileFinder {
+public:
+    explicit FindFileDialog(AApplication& application)
+        : app(application)
+    {
+    }
+    Answer Find(
+        const std::string& kindName, const std::string& fileName, bool allowSkip, bool) override
+    {
+        FileChooser::Found found;
+        OnUiThread([&] {
+            found = app.Chooser().FindFile(app.frame.get(), QString::fromStdString(kindName),
+                QString::fromStdString(fileName), allowSkip);
+        });
+        Answer answer;
+        answer.path = found.path.toUtf8().toStdString();
+        switch (found.choice) {
+        case FileChooser::Found::Choice::Substitute:
+            answer.choice = Choice::Substitute;
+            break;
+        case FileChooser::Found::Choice::Skip:
+            answer.choice = Choice::Skip;
+            break;
+        case FileChooser::Found::Choice::Cancel:
+            answer.choice = Choice::Cancel;
+            break;
+        }
+        return answer;
+    }
+
+private:
+    AApplication& app;
+};
+
 AApplication::AApplication(AppOptions appOptions)
     : options(std::move(appOptions))
     , prompter(options.prompter ? *options.prompter : static_cast<Prompter&>(qtPrompter))
@@ -83,8 +120,10 @@ AApplication::~AApplication()
 {
     idleTimer.stop();
     pending.Clear();
-    if (controller)
+    if (controller) {
         controller->GetServices().SetProgress(nullptr);
+        controller->GetServices().locator = nullptr;
+    }
     // Files held outside the project (clipboard, undo action, pending lists) belong to the
     // controller's registries and go first; then the controller destroys its singletons (the
     // preferences write themselves back) while the window still exists for any question.
@@ -110,6 +149,9 @@ bool AApplication::Start()
     link.UseMidi(std::make_unique<MidiBackendAll>(storedPorts, options.sim), clock);
     if (!controller->Startup(&link))
         return false;
+    findFile = std::make_unique<FindFileDialog>(*this);
+    locator = std::make_unique<MissingFileLocator>(prompter, findFile.get());
+    controller->GetServices().locator = locator.get();
     frame = std::make_unique<AMainFrame>(*this);
     qtPrompter.SetParent(frame.get());
     addFiles = std::make_unique<AAddFilesDialog>(*controller, frame.get());

@@ -21,6 +21,7 @@ namespace cardmill {
 class AAddFilesDialog;
 class ACreateInstrumentDialog;
 class AMainFrame;
+class MissingFileLocator;
 class AMainWindow;
 class MCardmill;
 class MidiBackendAll;
@@ -85,6 +86,7 @@ public:
 
 private:
     class DocumentUiForwarder;
+    class FindFileDialog;
     void Idle();
 
     AppOptions options;
@@ -102,6 +104,8 @@ private:
     std::unique_ptr<AMainFrame> frame;
     std::unique_ptr<AAddFilesDialog> addFiles;
     std::unique_ptr<ACreateInstrumentDialog> createInstrument;
+    std::unique_ptr<FindFileDialog> findFile;
+    std::unique_ptr<MissingFileLocator> locator;
     FileLock projectLock;
     QTimer idleTimer;
     bool operationRunning = false;

@@ -16,6 +16,17 @@ public:
     virtual QString SaveFile(
         QWidget* parent, const QString& title, const QString& filter, const QString& proposed)
         = 0;
+
+    /// The find-file dialog: "Where is the <kind> '<name>'?", with "Substitute", "Skip this
+    /// file" (when skipping is allowed) and Cancel.
+    struct Found {
+        enum class Choice { Substitute, Skip, Cancel };
+        Choice choice = Choice::Cancel;
+        QString path;
+    };
+    virtual Found FindFile(
+        QWidget* parent, const QString& kind, const QString& name, bool allowSkip)
+        = 0;
 };
 
 /// Qt's own (not the desktop's native) dialogs, so that later panels fit into them.
@@ -24,6 +35,8 @@ public:
     QString OpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString SaveFile(QWidget* parent, const QString& title, const QString& filter,
         const QString& proposed) override;
+    Found FindFile(
+        QWidget* parent, const QString& kind, const QString& name, bool allowSkip) override;
 };
 
 } // namespace cardmill

@@ -115,5 +115,25 @@ TEST_F(FileDialogs, CreateInstrumentNeedsASampleAndAddsTheNewInstrument)
     EXPECT_EQ(Project().GetItem(0, 0)->GetFileName(), "keys.cmt");
 }
 
+TEST_F(FileDialogs, AMovedFolderIsAskedForOnceAndItsOtherFilesFoundThere)
+{
+    std::filesystem::create_directories(dir.File("before"));
+    const auto wav = test::WavBuilder().Frames(600).Build();
+    const std::string first = dir.Write("before/one.wav", wav);
+    const std::string second = dir.Write("before/two.wav", wav);
+    Add({ QString::fromStdString(first), QString::fromStdString(second) });
+    const std::string project = dir.File("moved.cmr");
+    chooser.Push(QString::fromStdString(project));
+    Trigger(AMainWindow::SaveAs);
+    Trigger(AMainWindow::New);
+    std::filesystem::rename(dir.File("before"), dir.File("after"));
+
+    chooser.Push(QString::fromStdString(dir.File("after/one.wav")));
+    Window().DropFiles({ QString::fromStdString(project) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
+    EXPECT_EQ(chooser.asked, QStringList { QStringLiteral("one.wav") });
+    EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("after/two.wav"));
+}
+
 } // namespace
 } // namespace cardmill

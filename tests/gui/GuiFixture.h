@@ -34,7 +34,21 @@ public:
     {
         return Next();
     }
+    /// The find-file dialog answers Substitute with the next answer, Skip for "skip", Cancel for
+    /// none.
+    Found FindFile(QWidget*, const QString&, const QString& name, bool) override
+    {
+        asked.push_back(name);
+        const QString answer = Next();
+        if (answer.isEmpty())
+            return {};
+        if (answer == QStringLiteral("skip"))
+            return { Found::Choice::Skip, {} };
+        return { Found::Choice::Substitute, answer };
+    }
     void Push(const QString& answer) { answers.push_back(answer); }
+
+    QStringList asked;
 
 private:
     QString Next()
