@@ -1,11 +1,13 @@
 #include "app/AApplication.h"
 
 #include "app/AMainFrame.h"
+#include "app/QtAudioOutput.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "model/MissingFileLocator.h"
 #include "model/Services.h"
 #include "synth/ALoaderProgressDialog.h"
+#include "synth/ASoundSystem.h"
 #include "synth/MidiBackendAll.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/AMainWindow.h"
@@ -124,6 +126,9 @@ AApplication::~AApplication()
         controller->GetServices().SetProgress(nullptr);
         controller->GetServices().locator = nullptr;
     }
+    soundSystem.reset();
+    if (controller)
+        controller->GetServices().player = nullptr;
     // Files held outside the project (clipboard, undo action, pending lists) belong to the
     // controller's registries and go first; then the controller destroys its singletons (the
     // preferences write themselves back) while the window still exists for any question.
@@ -149,6 +154,11 @@ bool AApplication::Start()
     link.UseMidi(std::make_unique<MidiBackendAll>(storedPorts, options.sim), clock);
     if (!controller->Startup(&link))
         return false;
+    if (!options.audio)
+        ownAudio = std::make_unique<QtAudioOutput>();
+    soundSystem
+        = std::make_unique<ASoundSystem>(options.audio ? *options.audio : *ownAudio, prompter);
+    controller->GetServices().player = soundSystem.get();
     findFile = std::make_unique<FindFileDialog>(*this);
     locator = std::make_unique<MissingFileLocator>(prompter, findFile.get());
     controller->GetServices().locator = locator.get();
@@ -184,10 +194,12 @@ void AApplication::Idle()
 {
     if (operationRunning)
         return;
-    if (pending.HasPending() || addFiles->HasPending())
+    if (pending.HasPending() || addFiles->HasPending()) {
         RunLoader(addFiles.get());
-    else
+    } else {
         frame->MainWindow().IdleRefresh();
+        frame->MainWindow().PollPreview();
+    }
 }
 
 void AApplication::RunOperation(bool withBanner, const std::function<void(ProgressDialog&)>& work,

@@ -19,6 +19,8 @@
 namespace cardmill {
 
 class AAddFilesDialog;
+class ASoundSystem;
+class AudioOutput;
 class ACreateInstrumentDialog;
 class AMainFrame;
 class MissingFileLocator;
@@ -41,6 +43,8 @@ struct AppOptions {
     std::string projectToOpen;
     /// The virtual instrument offered as the port "sim".
     SimOptions sim;
+    /// Sound preview output (none: Qt Multimedia's default device).
+    AudioOutput* audio = nullptr;
 };
 
 /// The desktop application: starts the controller with its singletons, owns the queue of files
@@ -67,6 +71,7 @@ public:
     AMainWindow& MainWindow() const;
     FileLock& ProjectLock() { return projectLock; }
     AAddFilesDialog& AddFiles() const { return *addFiles; }
+    ASoundSystem& SoundSystem() const { return *soundSystem; }
     ACreateInstrumentDialog& CreateInstrument() const { return *createInstrument; }
     const std::string& ConfigDir() const { return configDir; }
 
@@ -105,6 +110,8 @@ private:
     std::unique_ptr<AAddFilesDialog> addFiles;
     std::unique_ptr<ACreateInstrumentDialog> createInstrument;
     std::unique_ptr<FindFileDialog> findFile;
+    std::unique_ptr<AudioOutput> ownAudio;
+    std::unique_ptr<ASoundSystem> soundSystem;
     std::unique_ptr<MissingFileLocator> locator;
     FileLock projectLock;
     QTimer idleTimer;

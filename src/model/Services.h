@@ -14,6 +14,15 @@ namespace cardmill {
 
 class APrefs;
 class FileLocator;
+class MSoundFile;
+
+/// Whatever plays sounds for preview: told when a sound stops being previewable (it is being
+/// unloaded or destroyed) so that it no longer reads from it.
+class PreviewPlayer {
+public:
+    virtual ~PreviewPlayer() = default;
+    virtual void Forget(const MSoundFile* sound) = 0;
+};
 class MCardmill;
 class MProject;
 
@@ -44,6 +53,8 @@ public:
     bool projectLoading = false;
     /// Finds files that a stored record names when they have moved; none in plain tests.
     FileLocator* locator = nullptr;
+    /// The sound preview, when the front end has one.
+    PreviewPlayer* player = nullptr;
     MProject* project = nullptr;
     /// The document controller, which a project file being opened works with.
     MCardmill* controller = nullptr;

@@ -13,6 +13,7 @@
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
 #include "synth/ALoaderProgressDialog.h"
+#include "synth/ASoundSystem.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
@@ -29,6 +30,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QStyle>
 #include <QUrl>
 #include <deque>
 
@@ -214,7 +216,6 @@ void AMainWindow::UpdateCommands()
     actions[RenameGroup]->setEnabled(selectedGroup >= 0 && selectedGroup <= 10);
     actions[SendToSynth]->setEnabled(!empty);
     actions[CreateImageFile]->setEnabled(!empty);
-    // Preview comes with the audio output.
     const MReadableFile* file = fileThere ? project.GetItem(currentGroup, currentRow) : nullptr;
     actions[PlayStop]->setEnabled(file && file->CanPreview());
 }
@@ -358,6 +359,14 @@ void AMainWindow::Run(Command command)
         app.Frame().ShowAbout(0);
         break;
     case PlayStop:
+        if (MSoundFile* sound = CurrentSound()) {
+            if (app.SoundSystem().IsPlaying(sound))
+                app.SoundSystem().Stop();
+            else
+                app.SoundSystem().Play(*sound);
+            ShowPlaying();
+        }
+        break;
     case kCommandCount:
         break;
     }
@@ -384,6 +393,27 @@ void AMainWindow::SelectGroup(int group)
         groups->setCurrentRow(group);
     }
     RefreshFileList();
+}
+
+MSoundFile* AMainWindow::CurrentSound() const
+{
+    return dynamic_cast<MSoundFile*>(app.Controller().Project().GetItem(currentGroup, currentRow));
+}
+
+void AMainWindow::PollPreview()
+{
+    app.SoundSystem().Poll(CurrentSound());
+    ShowPlaying();
+}
+
+void AMainWindow::ShowPlaying()
+{
+    const bool playing = app.SoundSystem().IsPlaying(CurrentSound());
+    if (playing == showingPlaying)
+        return;
+    showingPlaying = playing;
+    actions[PlayStop]->setIcon(
+        style()->standardIcon(playing ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
 }
 
 void AMainWindow::SelectFile(int row)

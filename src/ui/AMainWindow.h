@@ -17,6 +17,7 @@ namespace cardmill {
 
 class AApplication;
 class MReadableFile;
+class MSoundFile;
 
 /// The group list: the project's 13 groups, one row each.
 class AGroupList final : public QListWidget {
@@ -93,6 +94,9 @@ public:
     AGroupList* Groups() const { return groups; }
     AFileList* Files() const { return files; }
     const MReadableFile* Clipboard() const { return clipboard.get(); }
+    /// One step of the preview of the selected sound; the Play/Stop image follows it.
+    void PollPreview();
+    bool ShowingPlaying() const { return showingPlaying; }
     /// Lets go of the files held outside the project (clipboard, undo action).
     void ReleaseFiles();
     /// Files dropped on the window from the desktop: a project opens, the rest are added.
@@ -114,6 +118,8 @@ protected:
 
 private:
     void MakeActions();
+    MSoundFile* CurrentSound() const;
+    void ShowPlaying();
     void Run(Command command);
     void FillRow(QTreeWidgetItem* row, int index, const MReadableFile& file) const;
     void GroupClicked(int row);
@@ -140,6 +146,7 @@ private:
     std::unique_ptr<MReadableFile> clipboard;
     std::unique_ptr<AEditAction> undoAction;
     std::optional<std::string> droppedProject;
+    bool showingPlaying = false;
     // Drag state.
     bool pressed = false;
     bool dragging = false;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <span>
 #include <vector>
 
@@ -680,6 +681,12 @@ bool MSoundFile::FindMarker(std::uint32_t& frame, std::string_view name) const
 // ---------------------------------------------------------------------------------------------
 // Preview: the sound's frames as native 16-bit samples for the audio output.
 
+bool MSoundFile::CanPreview() const
+{
+    std::error_code error;
+    return !isRaw && std::filesystem::is_regular_file(GetPath(), error);
+}
+
 bool MSoundFile::UpdatePreview()
 {
     previewLoaded = CanPreview();
@@ -688,6 +695,8 @@ bool MSoundFile::UpdatePreview()
 
 void MSoundFile::UnloadPreview()
 {
+    if (services.player)
+        services.player->Forget(this);
     EndPreview();
     previewLoaded = false;
 }

@@ -90,7 +90,8 @@ public:
     std::string GetInfoLine1() const override;
     std::string GetInfoLine2() const override;
     std::string GetInfoLine3() const override;
-    bool CanPreview() const override { return !isRaw; }
+    /// Not raw data, and the file is still there to be read.
+    bool CanPreview() const override;
     bool UpdatePreview() override;
     void UnloadPreview() override;
     int LoadStep() override;
