@@ -6,6 +6,7 @@
 #include "model/sound/MSoundFile.h"
 #include "support/Instruments.h"
 #include "support/Steps.h"
+#include "support/TestEnv.h"
 
 #include <filesystem>
 #include <fstream>
