@@ -74,15 +74,6 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
-std::optional<std::int64_t> ParseInteger(std::string_view text)
-{
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 std::optional<double> ParseNumber(std::string_view text)
 {
     if (!text.empty() && text.front() == '+')

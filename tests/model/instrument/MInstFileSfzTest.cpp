@@ -61,7 +61,7 @@ TEST(SfzParser, InheritsFromGlobalMasterAndGroupAndExpandsDefinesAndIncludes)
     EXPECT_EQ(a.tune, 10);
     EXPECT_EQ(a.transpose, 2);
     EXPECT_DOUBLE_EQ(a.volume, -6.0);
-    EXPECT_EQ(a.line, 6);
+    EXPECT_EQ(a.line, 7); // the block comment spans two lines
     const SfzRegion& b = doc.regions[1];
     EXPECT_EQ(b.file, "more.sfz");
     EXPECT_EQ(b.lokey, 73);
@@ -155,7 +155,7 @@ TEST(SfzLayout, KeyGroupsLayersGapsAndOverlaps)
     EXPECT_TRUE(Reports(layout.dropped, "t.sfz:4: keys 30 to 40 overlap the region of line 3"));
     EXPECT_TRUE(Reports(layout.dropped, "t.sfz:5: keys 32 to 33 lie within"));
     EXPECT_TRUE(Reports(layout.dropped, "t.sfz:9: a fourth layer"));
-    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:10: its velocities overlap the region of line 9"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:10: a fourth layer"));
     EXPECT_TRUE(Reports(layout.dropped, "keys 71 to 127 have no region"));
 }
 
@@ -181,14 +181,18 @@ protected:
         instrument->UpdateCompiledSize();
         return instrument;
     }
-    static std::vector<std::uint8_t> Voice(MInstFile& file)
+    static std::string Voice(MInstFile& file)
     {
         std::vector<std::uint8_t> voice(file.GetVoiceHeaderSize(), 0xEE);
         std::span<std::uint8_t> cursor(voice);
         file.WriteVoiceHeader(cursor, 4);
         // The short name comes from the file name, which differs between the formats.
         std::fill(voice.begin() + 2, voice.begin() + 12, ' ');
-        return voice;
+        std::string hex;
+        for (const std::uint8_t byte : voice)
+            hex += "0123456789ABCDEF"[byte >> 4] + std::string(1, "0123456789ABCDEF"[byte & 15])
+                + " ";
+        return hex;
     }
     std::string ReadText(const std::string& path)
     {
@@ -226,6 +230,7 @@ TEST_F(SfzInstrument, EveryOpcodeAndHeaderGivesTheCardVoiceOfTheSameCmt)
     EXPECT_FALSE(env.prompter.Asked());
 
     CmtBuilder cmt;
+    // The second group keeps the master's transpose and the global volume.
     cmt.Groups(2, 2, { 60, 127 });
     cmt.Add({ .path = dir.File("soft.wav"), .rootKey = 60, .volume = VolumeByte(-6) });
     cmt.Add({ .path = dir.File("loud.wav"),
@@ -235,12 +240,12 @@ TEST_F(SfzInstrument, EveryOpcodeAndHeaderGivesTheCardVoiceOfTheSameCmt)
         .loopStart = 10,
         .loopEnd = 900 });
     cmt.Add({ .path = dir.File("sub/mid c.wav"),
-        .rootKey = 60,
-        .volume = VolumeByte(0),
+        .rootKey = 58,
+        .volume = VolumeByte(-6),
         .startFrame = 100 });
     cmt.Add({ .path = dir.File("sub/mid c.wav"),
-        .rootKey = 60,
-        .volume = VolumeByte(0),
+        .rootKey = 58,
+        .volume = VolumeByte(-6),
         .startFrame = 100 });
     test::TestEnv otherEnv;
     auto fromCmt = std::make_unique<MInstFileCardmill>(otherEnv.services);
@@ -260,7 +265,8 @@ TEST_F(SfzInstrument, TuneMovesThePitchByCentsAndWholeSemitonesGoToTheRoot)
     ASSERT_TRUE(plain && tuned && folded);
     const auto pitch = [](MInstFile& file) {
         const auto v = Voice(file);
-        return v[18] * 256 + v[19];
+        return std::stoi(v.substr(18 * 3, 2), nullptr, 16) * 256
+            + std::stoi(v.substr(19 * 3, 2), nullptr, 16);
     };
     // The card's pitch is in 1/256 semitones: 50 cents are 128 of them, and higher is lower.
     EXPECT_EQ(pitch(*plain) - pitch(*tuned), 128);
