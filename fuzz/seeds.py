@@ -214,7 +214,20 @@ def sysex_seeds():
     yield "replies", bytes([0]) + reply + ack
 
 
-SEEDS = {"project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
+def sfz_seeds():
+    """Every header, opcode and directive the reader takes; the fuzz target's #include reads the
+    input itself, so includes recurse until the reader's bounds stop them."""
+    yield "full.sfz", (b"#define $ROOT 60\n#include \"self.sfz\"\n<control> default_path=Samples\\Piano/\n"
+                       b"<global> volume=-3 ampeg_release=0.4\n<master> tune=5\n"
+                       b"<group> lokey=c4 hikey=b4 pitch_keycenter=$ROOT transpose=1\n"
+                       b"<region> sample=a b.wav lovel=1 hivel=63 offset=10 loop_mode=loop_continuous "
+                       b"loop_start=4 loop_end=90\n<region> sample=c.wav lovel=64 hivel=127 loop_mode=one_shot\n"
+                       b"/* block\ncomment */ <region> key=72 sample=d.wav loop_mode=loop_sustain tune=-150\n")
+    yield "layers.sfz", b"".join(b"<region> lokey=%d hikey=%d lovel=%d hivel=%d sample=s%d.wav\n"
+                                 % (k * 10, k * 10 + 9, v * 32 + 1, v * 32 + 32, k) for k in range(12) for v in range(4))
+
+
+SEEDS = {"sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
          "sysex": sysex_seeds}
 

@@ -36,10 +36,10 @@ struct Command {
 // The port options that every command talking to the instrument takes.
 #define PORT_HELP                                                                                  \
     "--port P names the instrument's port in both directions: an ALSA sequencer port's name (or "  \
-    "a unique part of it, see 'cardmill ports'), the path of a raw MIDI device or pty "           \
+    "a unique part of it, see 'cardmill ports'), the path of a raw MIDI device or pty "            \
     "(/dev/snd/midiC1D0, /dev/pts/7), or sim for the virtual instrument inside this program, "     \
     "whose options may follow in the same word (--port 'sim --card card.bin --fault drop:5'; "     \
-    "see 'cardmill sim --help'). --in P and --out P name the two directions separately. Without " \
+    "see 'cardmill sim --help'). --in P and --out P name the two directions separately. Without "  \
     "them the ports stored in the preferences MidiInputPort and MidiOutputPort are used.\n"
 
 const Command kCommands[] = {
@@ -128,8 +128,10 @@ const Command kCommands[] = {
         "spreadsheet opens: tab-separated columns, CR LF line ends, UTF-8 (with a byte order mark "
         "when it holds characters beyond ASCII, so spreadsheets read them right).",
         CommandDump },
-    { "instrument", "instrument -o INST.cmt [--keys auto|U1,U2,...] SOUND...",
-        "write an instrument file from sound files",
+    { "instrument",
+        "instrument -o INST.cmt [--keys auto|U1,U2,...] SOUND... | --sfz OUT.sfz "
+        "[--copy-samples] INSTRUMENT",
+        "write an instrument file from sound files, or an instrument as SFZ",
         "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order "
         "given, the last one at the top of the keyboard. Each sound gets its default parameters "
         "(loop, start marker, root key). The instrument file refers to the sound files by path; "
@@ -138,7 +140,14 @@ const Command kCommands[] = {
         "Without --keys every key group but the last is one key wide at the top of the keyboard. "
         "--keys auto splits the keyboard half-way between neighbouring sounds' root keys; --keys "
         "U1,U2,... gives the upper key of each sound's group, rising, the last 127 (note numbers "
-        "or names such as C3).",
+        "or names such as C3).\n"
+        "--sfz OUT.sfz writes an instrument that Cardmill reads (.cmt, SampleCell, SFZ) as an SFZ "
+        "file for today's software samplers: one region per key group and layer (layers split "
+        "the velocities evenly, the softest first), with the root key, tune, volume, start "
+        "offset and loop of each sample. The sample paths are relative to the SFZ file; with "
+        "--copy-samples the sound files are copied into its folder (a number added to a name "
+        "already taken) instead of referred to where they are. What SFZ can't say (a single "
+        "channel of a stereo file, sub-cent tuning) is named on stderr.",
         CommandInstrument },
     { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
         "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and "
@@ -170,8 +179,7 @@ const Command kCommands[] = {
         "erase by command is written over without erasing. Every message is acknowledged by the "
         "instrument; one that is lost or refused is sent again twice before you are asked "
         "(Retry/Cancel; --yes retries up to --retries times). The progress line shows the sector, "
-        "the block, the percentage and the time left.\n"
-        PORT_HELP
+        "the block, the percentage and the time left.\n" PORT_HELP
         "A card larger than 16 MB can't be written over MIDI (the protocol names only 128 "
         "sectors) and is refused before anything is sent. Ctrl-C stops after the current "
         "message; the card keeps what was written. Exit status 3 when a question was answered "

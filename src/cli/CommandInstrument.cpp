@@ -1,6 +1,9 @@
 #include "Cli.h"
 #include "VoiceCommands.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/Services.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/SfzWriter.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 
@@ -8,11 +11,71 @@
 
 namespace cardmill {
 
+namespace {
+
+/// `instrument --sfz OUT.sfz INSTRUMENT`: any instrument read, written as an SFZ file.
+int WriteSfz(CliApp& app, const ParsedArgs& args)
+{
+    const std::string output = *args.Get("--sfz");
+    if (output.empty())
+        return UsageError("instrument", "name the SFZ file to write with --sfz OUT.sfz");
+    if (args.rest.size() != 1 || args.Has("-o") || args.Has("--output") || args.Has("--keys"))
+        return UsageError("instrument", "--sfz takes one instrument file and no -o or --keys");
+    const std::string path = AbsolutePath(args.rest[0]);
+    if (SameFile(AbsolutePath(output), path))
+        return UsageError("instrument",
+            "'" + output
+                + "' is the instrument it is made of; nothing is written. Name another "
+                  "output file.");
+    if (!CanOpenForReading(path)) {
+        std::fprintf(stderr, "cardmill instrument: can't read '%s'\n", args.rest[0].c_str());
+        return kFailed;
+    }
+    Services& services = app.controller->GetServices();
+    auto file = MInstFileDispatcher(services).Create(path);
+    auto* instrument = dynamic_cast<MInstFileInstrument*>(file.get());
+    if (!instrument) {
+        std::fprintf(stderr,
+            "cardmill instrument: '%s' is no instrument file (.cmt, SampleCell or SFZ)%s%s\n",
+            args.rest[0].c_str(), services.whyNotUnderstood.empty() ? "" : ": ",
+            services.whyNotUnderstood.c_str());
+        return kFailed;
+    }
+    int result = 0;
+    while ((result = instrument->LoadStep()) == 0) { }
+    if (result != 1)
+        return app.Finish(false);
+    for (MSoundFile* sound : instrument->Samples())
+        if (SameFile(AbsolutePath(output), AbsolutePath(sound->GetPath())))
+            return UsageError("instrument",
+                "'" + output + "' is a sample of the instrument; nothing is written.");
+    std::vector<std::string> notes;
+    const SfzSamples samples
+        = args.Has("--copy-samples") ? SfzSamples::Copy : SfzSamples::Reference;
+    if (!WriteSfzFile(
+            *app.controller, app.prompter, AbsolutePath(output), *instrument, samples, notes))
+        return app.Finish(false);
+    for (const std::string& note : notes)
+        std::fprintf(stderr, "cardmill instrument: %s\n", note.c_str());
+    std::fprintf(stderr, "Wrote %s: %u key group%s of %u layer%s, samples %s.\n", output.c_str(),
+        unsigned { instrument->GroupCount() }, instrument->GroupCount() == 1 ? "" : "s",
+        unsigned { instrument->GroupSize() }, instrument->GroupSize() == 1 ? "" : "s",
+        samples == SfzSamples::Copy ? "copied beside it" : "referred to where they are");
+    return app.Finish(true);
+}
+
+} // namespace
+
 int CommandInstrument(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, { "-o", "--output", "--keys" }, {});
+    const ParsedArgs args = ParseArgs(
+        app.options.args, { "-o", "--output", "--keys", "--sfz" }, { "--copy-samples" });
     if (!args.error.empty())
         return UsageError("instrument", args.error);
+    if (args.Has("--sfz"))
+        return WriteSfz(app, args);
+    if (args.Has("--copy-samples"))
+        return UsageError("instrument", "--copy-samples goes with --sfz");
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
     if (!output || output->empty())
         return UsageError("instrument", "name the instrument file to write with -o INST.cmt");

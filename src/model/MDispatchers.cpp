@@ -2,6 +2,7 @@
 #include "model/bank/MParamFileRawSex.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/instrument/MInstFileSampleCell.h"
+#include "model/instrument/MInstFileSfz.h"
 #include "model/project/MProjectFile.h"
 #include "model/sequence/MSeqFileMidi.h"
 #include "model/sound/MSoundFile.h"
@@ -32,6 +33,7 @@ MInstFileDispatcher::MInstFileDispatcher(Services& services)
 {
     Add(std::make_unique<MSampleCellFormatInterpreter>(services));
     Add(std::make_unique<MCardmillFormatInterpreter>(services));
+    Add(std::make_unique<MSfzFormatInterpreter>(services));
 }
 
 MSeqFileDispatcher::MSeqFileDispatcher(Services& services)

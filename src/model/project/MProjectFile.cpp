@@ -23,7 +23,8 @@ constexpr std::size_t kMiddleItemRecord = 386; // version 2.x, minor 0x60
 bool IsInstrumentName(const std::string& name)
 {
     return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins")
-        || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2");
+        || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2")
+        || EndsWithExtension(name, ".sfz");
 }
 
 /// The files of the sound groups: an instrument when the file found is one, else a sound (raw

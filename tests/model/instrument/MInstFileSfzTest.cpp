@@ -1,0 +1,355 @@
+#include "model/instrument/MInstFileSfz.h"
+
+#include "model/ASafeFile.h"
+#include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/SfzWriter.h"
+#include "model/sound/MSoundFile.h"
+#include "support/Instruments.h"
+#include "support/Steps.h"
+#include "support/TestEnv.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::Bytes;
+using test::CmtBuilder;
+using test::WavBuilder;
+
+SfzDocument Parse(const std::string& text, std::map<std::string, std::string> files = {})
+{
+    return ParseSfz(text, "t.sfz", [files](const std::string& name) -> std::optional<std::string> {
+        const auto it = files.find(name);
+        if (it == files.end())
+            return std::nullopt;
+        return it->second;
+    });
+}
+
+bool Reports(const std::vector<SfzDropped>& dropped, const std::string& text)
+{
+    for (const auto& d : dropped)
+        if (d.Text().find(text) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(SfzParser, InheritsFromGlobalMasterAndGroupAndExpandsDefinesAndIncludes)
+{
+    const auto doc = Parse("#define $LOW 40\n"
+                           "<control> default_path=Sub\\Dir/\n"
+                           "<global> volume=-6 // a comment\n"
+                           "<master> tune=10 /* block\n still a comment */ transpose=2\n"
+                           "<group> lokey=$LOW hikey=c4\n"
+                           "<region> sample=My Piano\\A 1.wav lovel=1 hivel=63\n"
+                           "#include \"more.sfz\"\n",
+        { { "more.sfz",
+            "<region> key=C#5 sample=b.wav volume=-1 offset=7 loop_mode=loop_sustain "
+            "loop_start=3 loop_end=9\n<group>\n<region> sample=c.wav" } });
+    ASSERT_EQ(doc.regions.size(), 3u);
+    const SfzRegion& a = doc.regions[0];
+    EXPECT_EQ(a.sample, "Sub/Dir/My Piano/A 1.wav");
+    EXPECT_EQ(a.lokey, 40);
+    EXPECT_EQ(a.hikey, 60);
+    EXPECT_EQ(a.hivel, 63);
+    EXPECT_EQ(a.tune, 10);
+    EXPECT_EQ(a.transpose, 2);
+    EXPECT_DOUBLE_EQ(a.volume, -6.0);
+    EXPECT_EQ(a.line, 7); // the block comment spans two lines
+    const SfzRegion& b = doc.regions[1];
+    EXPECT_EQ(b.file, "more.sfz");
+    EXPECT_EQ(b.lokey, 73);
+    EXPECT_EQ(b.hikey, 73);
+    EXPECT_EQ(b.keycenter, 73);
+    EXPECT_DOUBLE_EQ(b.volume, -1.0);
+    EXPECT_EQ(b.offset, 7);
+    EXPECT_EQ(b.loopMode, SfzLoopMode::Sustain);
+    EXPECT_EQ(b.loopStart, 3);
+    EXPECT_EQ(b.loopEnd, 9);
+    // A new <group> forgets the group's opcodes, but keeps the master's and the global's.
+    const SfzRegion& c = doc.regions[2];
+    EXPECT_EQ(c.lokey, 0);
+    EXPECT_EQ(c.tune, 10);
+    EXPECT_DOUBLE_EQ(c.volume, -6.0);
+    EXPECT_TRUE(doc.dropped.empty()) << doc.dropped.front().Text();
+}
+
+TEST(SfzParser, ReportsWhatItCantUseByFileLineAndOpcode)
+{
+    const auto doc = Parse("<group> ampeg_release=0.5 pitch_keytrack=100\n"
+                           "<region> sample=a.wav lokey=x9 cutoff=300\n"
+                           "<curve> v000=1\n"
+                           "#include \"self.sfz\"\n"
+                           "#include \"gone.sfz\"\n"
+                           "<region> lokey=1\n",
+        { { "self.sfz", "#include \"self.sfz\"\n" } });
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:1: ampeg_release: not on the card"));
+    EXPECT_FALSE(Reports(doc.dropped, "pitch_keytrack")); // the default: nothing lost
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:2: lokey: 'x9' is not a key"));
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:2: cutoff"));
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:3: <curve>"));
+    EXPECT_TRUE(Reports(doc.dropped, "self.sfz:1: #include: 'self.sfz' includes itself"));
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:5: #include: can't read 'gone.sfz'"));
+    EXPECT_TRUE(Reports(doc.dropped, "t.sfz:6: <region>: no sample"));
+    EXPECT_EQ(doc.regions.size(), 1u);
+}
+
+TEST(SfzParser, StaysWithinItsLimits)
+{
+    SfzLimits limits;
+    limits.maxRegions = 10;
+    std::string many;
+    for (int i = 0; i < 50; ++i)
+        many += "<region> sample=a.wav\n";
+    EXPECT_EQ(ParseSfz(many, "t.sfz", {}, limits).regions.size(), 10u);
+
+    // Each definition doubles the one before: the expansion is cut, not followed.
+    std::string doubling = "#define $A0 xxxxxxxxxxxxxxxx\n";
+    for (int i = 1; i < 40; ++i)
+        doubling += "#define $A" + std::to_string(i) + " $A" + std::to_string(i - 1) + "$A"
+            + std::to_string(i - 1) + "\n";
+    doubling += "<region> sample=$A39\n";
+    const auto cut = ParseSfz(doubling, "t.sfz", {});
+    EXPECT_TRUE(Reports(cut.dropped, "too long"));
+
+    // Two includes of a file that includes itself twice: bounded by the include count.
+    int reads = 0;
+    const auto fan = ParseSfz("#include \"a\"\n", "t.sfz", [&](const std::string& name) {
+        ++reads;
+        return std::optional<std::string>(
+            "#include \"" + name + "x\"\n#include \"" + name + "y\"\n<region> sample=s.wav\n");
+    });
+    EXPECT_LE(reads, SfzLimits {}.maxIncludes);
+    EXPECT_TRUE(Reports(fan.dropped, "too many nested or repeated includes"));
+}
+
+TEST(SfzLayout, KeyGroupsLayersGapsAndOverlaps)
+{
+    const auto doc = Parse("<region> sample=a.wav lokey=10 hikey=20 lovel=64 hivel=127\n"
+                           "<region> sample=b.wav lokey=10 hikey=20 lovel=1 hivel=63\n"
+                           "<region> sample=c.wav lokey=25 hikey=40\n"
+                           "<region> sample=d.wav lokey=30 hikey=50\n"
+                           "<region> sample=e.wav lokey=32 hikey=33\n"
+                           "<region> sample=f.wav lokey=60 hikey=70 lovel=1 hivel=30\n"
+                           "<region> sample=g.wav lokey=60 hikey=70 lovel=31 hivel=60\n"
+                           "<region> sample=h.wav lokey=60 hikey=70 lovel=61 hivel=90\n"
+                           "<region> sample=i.wav lokey=60 hikey=70 lovel=91 hivel=127\n"
+                           "<region> sample=j.wav lokey=60 hikey=70 lovel=91 hivel=127\n");
+    const SfzLayout layout = LayOutSfz(doc);
+    ASSERT_EQ(layout.groups.size(), 4u);
+    EXPECT_EQ(layout.groupSize, 3);
+    EXPECT_EQ(layout.groups[0].upperKey, 20);
+    EXPECT_EQ(layout.groups[0].layers, (std::vector<std::size_t> { 1, 0 })); // softest first
+    EXPECT_EQ(layout.groups[1].upperKey, 40);
+    EXPECT_EQ(layout.groups[2].upperKey, 50);
+    EXPECT_EQ(layout.groups[3].upperKey, 70);
+    EXPECT_EQ(layout.groups[3].layers.size(), 3u);
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:1: keys 0 to 9 have no region"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:3: keys 21 to 24 have no region"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:4: keys 30 to 40 overlap the region of line 3"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:5: keys 32 to 33 lie within"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:9: a fourth layer"));
+    EXPECT_TRUE(Reports(layout.dropped, "t.sfz:10: a fourth layer"));
+    EXPECT_TRUE(Reports(layout.dropped, "keys 71 to 127 have no region"));
+}
+
+class SfzInstrument : public ::testing::Test {
+protected:
+    std::string Wav(
+        const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
+    {
+        return dir.Write(
+            name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
+    }
+    template <typename Inst> std::unique_ptr<Inst> Load(const std::string& path)
+    {
+        auto instrument = std::make_unique<Inst>(env.services);
+        bool opened = false;
+        if constexpr (std::is_same_v<Inst, MInstFileSfz>)
+            opened = instrument->OpenSfz(path);
+        else
+            opened = instrument->OpenInstrument(path);
+        if (!opened || test::LoadFully(*instrument) != 1)
+            return nullptr;
+        instrument->SetCategory(0);
+        instrument->UpdateCompiledSize();
+        return instrument;
+    }
+    static std::string Voice(MInstFile& file)
+    {
+        std::vector<std::uint8_t> voice(file.GetVoiceHeaderSize(), 0xEE);
+        std::span<std::uint8_t> cursor(voice);
+        file.WriteVoiceHeader(cursor, 4);
+        // The short name comes from the file name, which differs between the formats.
+        std::fill(voice.begin() + 2, voice.begin() + 12, ' ');
+        std::string hex;
+        for (const std::uint8_t byte : voice)
+            hex += "0123456789ABCDEF"[byte >> 4] + std::string(1, "0123456789ABCDEF"[byte & 15])
+                + " ";
+        return hex;
+    }
+    std::string ReadText(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    test::TempDir dir;
+    test::TestEnv env;
+};
+
+TEST_F(SfzInstrument, EveryOpcodeAndHeaderGivesTheCardVoiceOfTheSameCmt)
+{
+    Wav("soft.wav");
+    Wav("loud.wav", 1200, { { 0, 50, 700 } });
+    dir.Write(
+        "sub/mid c.wav", WavBuilder().Format(1, 1, 44100, 16).Frames(900).Smpl(60, 0, {}).Build());
+    dir.Write("inc.sfz", "<region> lokey=61 hikey=127 sample=sub\\mid c.wav offset=100\n");
+    const std::string sfz = dir.Write("inst.sfz",
+        "#define $TOP 60\n"
+        "<control> default_path=\n"
+        "<global> volume=-6\n"
+        "<master> transpose=2\n"
+        "<group> lokey=0 hikey=$TOP pitch_keycenter=62\n"
+        "<region> sample=soft.wav lovel=1 hivel=63 loop_mode=no_loop\n"
+        "<region> sample=loud.wav lovel=64 hivel=127 volume=-12 loop_mode=loop_continuous "
+        "loop_start=10 loop_end=900\n"
+        "<group>\n"
+        "#include \"inc.sfz\"\n");
+    auto fromSfz = Load<MInstFileSfz>(sfz);
+    ASSERT_TRUE(fromSfz);
+    EXPECT_TRUE(fromSfz->Dropped().empty()) << fromSfz->Dropped().front().Text();
+    EXPECT_FALSE(env.prompter.Asked());
+
+    CmtBuilder cmt;
+    // The second group keeps the master's transpose and the global volume.
+    cmt.Groups(2, 2, { 60, 127 });
+    cmt.Add({ .path = dir.File("soft.wav"), .rootKey = 60, .volume = VolumeByte(-6) });
+    cmt.Add({ .path = dir.File("loud.wav"),
+        .rootKey = 60,
+        .volume = VolumeByte(-12),
+        .looping = 1,
+        .loopStart = 10,
+        .loopEnd = 900 });
+    cmt.Add({ .path = dir.File("sub/mid c.wav"),
+        .rootKey = 58,
+        .volume = VolumeByte(-6),
+        .startFrame = 100 });
+    cmt.Add({ .path = dir.File("sub/mid c.wav"),
+        .rootKey = 58,
+        .volume = VolumeByte(-6),
+        .startFrame = 100 });
+    test::TestEnv otherEnv;
+    auto fromCmt = std::make_unique<MInstFileCardmill>(otherEnv.services);
+    ASSERT_TRUE(fromCmt->OpenInstrument(dir.Write("inst.cmt", cmt.Build())));
+    ASSERT_EQ(test::LoadFully(*fromCmt), 1);
+    fromCmt->SetCategory(0);
+    EXPECT_EQ(Voice(*fromSfz), Voice(*fromCmt));
+}
+
+TEST_F(SfzInstrument, TuneMovesThePitchByCentsAndWholeSemitonesGoToTheRoot)
+{
+    Wav("a.wav");
+    auto plain = Load<MInstFileSfz>(dir.Write("p.sfz", "<region> sample=a.wav\n"));
+    auto tuned = Load<MInstFileSfz>(dir.Write("t.sfz", "<region> sample=a.wav tune=50\n"));
+    auto folded = Load<MInstFileSfz>(
+        dir.Write("f.sfz", "<region> sample=a.wav tune=150 pitch_keycenter=61\n"));
+    ASSERT_TRUE(plain && tuned && folded);
+    const auto pitch = [](MInstFile& file) {
+        const auto v = Voice(file);
+        return std::stoi(v.substr(18 * 3, 2), nullptr, 16) * 256
+            + std::stoi(v.substr(19 * 3, 2), nullptr, 16);
+    };
+    // The card's pitch is in 1/256 semitones: 50 cents are 128 of them, and higher is lower.
+    EXPECT_EQ(pitch(*plain) - pitch(*tuned), 128);
+    EXPECT_EQ(pitch(*folded), pitch(*tuned));
+}
+
+TEST_F(SfzInstrument, WarnsOnceAndKeepsTheReportForInfo)
+{
+    Wav("a.wav");
+    auto instrument = Load<MInstFileSfz>(
+        dir.Write("w.sfz", "<region> sample=a.wav volume=3 cutoff=200 loop_mode=one_shot\n"));
+    ASSERT_TRUE(instrument);
+    ASSERT_EQ(env.prompter.shown.size(), 1u);
+    EXPECT_NE(
+        env.prompter.shown[0].text.find("w.sfz:1: cutoff: not on the card"), std::string::npos);
+    EXPECT_NE(
+        instrument->Comment().find("w.sfz:1: volume: the card plays a sample at most at 0 dB"),
+        std::string::npos);
+    EXPECT_NE(instrument->Comment().find("loop_mode"), std::string::npos);
+}
+
+TEST_F(SfzInstrument, MissingSamplesFailTheLoadAndTextWithoutRegionsIsRefused)
+{
+    auto missing = std::make_unique<MInstFileSfz>(env.services);
+    ASSERT_TRUE(missing->OpenSfz(dir.Write("m.sfz", "<region> sample=gone.wav\n")));
+    EXPECT_EQ(test::LoadFully(*missing), -1);
+
+    MInstFileSfz empty(env.services);
+    EXPECT_FALSE(empty.OpenSfz(dir.Write("e.sfz", "// nothing\n")));
+    MInstFileSfz binary(env.services);
+    EXPECT_FALSE(binary.OpenSfz(dir.Write("b.sfz", Bytes { 0, 1, 2, 0 })));
+}
+
+TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)
+{
+    Wav("lo.wav", 800, { { 0, 20, 600 } });
+    Wav("hi.wav", 900);
+    dir.Write(
+        "other/lo.wav", WavBuilder().Format(1, 1, 44100, 16).Frames(700).Smpl(60, 0, {}).Build());
+    CmtBuilder cmt;
+    cmt.Groups(3, 2, { 47, 71, 127 });
+    cmt.Add({ .path = dir.File("lo.wav"),
+        .rootKey = 40,
+        .volume = 124,
+        .looping = 1,
+        .loopStart = 20,
+        .loopEnd = 600 });
+    cmt.Add({ .path = dir.File("hi.wav"), .rootKey = 41, .volume = 0 });
+    cmt.Add({ .path = dir.File("hi.wav"), .rootKey = 60, .startFrame = 30 });
+    cmt.Add({ .path = dir.File("other/lo.wav"), .rootKey = 61 });
+    cmt.Add({ .path = dir.File("lo.wav"), .rootKey = 80, .volume = 200 });
+    cmt.Add({ .path = dir.File("hi.wav"),
+        .rootKey = 81,
+        .looping = 1,
+        .loopStart = 5,
+        .loopEnd = 800 });
+    auto source = Load<MInstFileCardmill>(dir.Write("src.cmt", cmt.Build()));
+    ASSERT_TRUE(source);
+
+    for (const SfzSamples mode : { SfzSamples::Reference, SfzSamples::Copy }) {
+        const std::string out = dir.File(mode == SfzSamples::Copy ? "copy/out.sfz" : "out.sfz");
+        std::filesystem::create_directories(std::filesystem::path(out).parent_path());
+        ASafeFile writer(env.prompter);
+        std::vector<std::string> notes;
+        ASSERT_TRUE(WriteSfzFile(writer, env.prompter, out, *source, mode, notes));
+        EXPECT_TRUE(notes.empty());
+        const std::string text = ReadText(out);
+        test::TestEnv otherEnv;
+        auto back = std::make_unique<MInstFileSfz>(otherEnv.services);
+        ASSERT_TRUE(back->OpenSfz(out)) << text;
+        ASSERT_EQ(test::LoadFully(*back), 1) << text;
+        back->SetCategory(0);
+        EXPECT_TRUE(back->Dropped().empty()) << back->Dropped().front().Text();
+        EXPECT_EQ(Voice(*back), Voice(*source)) << text;
+        if (mode == SfzSamples::Copy) {
+            // Two different files named lo.wav: the second copy is numbered.
+            EXPECT_NE(text.find("sample=lo.wav"), std::string::npos) << text;
+            EXPECT_NE(text.find("sample=lo-2.wav"), std::string::npos) << text;
+        } else {
+            EXPECT_NE(text.find("sample=other/lo.wav"), std::string::npos) << text;
+        }
+    }
+}
+
+} // namespace
+} // namespace cardmill
