@@ -122,20 +122,21 @@ AApplication::~AApplication()
 {
     idleTimer.stop();
     pending.Clear();
-    if (controller) {
-        controller->GetServices().SetProgress(nullptr);
-        controller->GetServices().locator = nullptr;
-    }
-    soundSystem.reset();
-    if (controller)
-        controller->GetServices().player = nullptr;
-    // Files held outside the project (clipboard, undo action, pending lists) belong to the
-    // controller's registries and go first; then the controller destroys its singletons (the
-    // preferences write themselves back) while the window still exists for any question.
+    // Files held outside the project (clipboard, undo action, pending lists, the file in
+    // preview) belong to the controller's registries and go first, then the preview; then the
+    // controller destroys its singletons (the preferences write themselves back) while the
+    // window still exists for any question.
     if (frame)
         frame->MainWindow().ReleaseFiles();
     addFiles.reset();
     createInstrument.reset();
+    soundSystem.reset();
+    if (controller) {
+        Services& services = controller->GetServices();
+        services.SetProgress(nullptr);
+        services.locator = nullptr;
+        services.player = nullptr;
+    }
     controller.reset();
     documentUi->target = nullptr;
     frame.reset();
@@ -166,6 +167,8 @@ bool AApplication::Start()
     qtPrompter.SetParent(frame.get());
     addFiles = std::make_unique<AAddFilesDialog>(*controller, frame.get());
     createInstrument = std::make_unique<ACreateInstrumentDialog>(*controller, frame.get());
+    addFiles->SetSoundSystem(soundSystem.get());
+    createInstrument->SetSoundSystem(soundSystem.get());
     documentUi->target = &frame->MainWindow();
     if (options.splash)
         frame->ShowAbout(3);
@@ -192,7 +195,8 @@ AMainWindow& AApplication::MainWindow() const
 
 void AApplication::Idle()
 {
-    if (operationRunning)
+    // A modal dialog (an operation's, or one collecting files) is in charge until it closes.
+    if (operationRunning || QApplication::activeModalWidget())
         return;
     if (pending.HasPending() || addFiles->HasPending()) {
         RunLoader(addFiles.get());

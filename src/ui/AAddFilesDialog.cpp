@@ -4,6 +4,7 @@
 #include "model/MReadableFile.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/MSoundFile.h"
+#include "synth/ASoundSystem.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -46,6 +48,7 @@ ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, c
     , playButton(new QPushButton(QStringLiteral("&Play"), this))
     , doneButton(new QPushButton(QStringLiteral("&Done"), this))
     , cancelButton(new QPushButton(QStringLiteral("Cancel"), this))
+    , playTimer(new QTimer(this))
 {
     setWindowTitle(title);
     chooser->setOption(QFileDialog::DontUseNativeDialog);
@@ -68,10 +71,12 @@ ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, c
     panel->addLayout(buttons);
     layout->addLayout(panel);
     pendingList->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    playButton->setEnabled(false); // sound preview comes with the audio output
+    playButton->setEnabled(false);
     resize(960, 520);
 
     connect(addButton, &QPushButton::clicked, this, &ACollectFilesDialog::AddSelected);
+    connect(playButton, &QPushButton::clicked, this, &ACollectFilesDialog::PlayOrStop);
+    connect(playTimer, &QTimer::timeout, this, &ACollectFilesDialog::FollowPlayback);
     connect(removeButton, &QPushButton::clicked, this, &ACollectFilesDialog::RemoveSelected);
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
@@ -86,7 +91,34 @@ ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, c
         pendingList, &QListWidget::itemSelectionChanged, this, &ACollectFilesDialog::PreviewRow);
 }
 
-ACollectFilesDialog::~ACollectFilesDialog() = default;
+ACollectFilesDialog::~ACollectFilesDialog()
+{
+    Preview(nullptr);
+}
+
+void ACollectFilesDialog::PlayOrStop()
+{
+    auto* sound = dynamic_cast<MSoundFile*>(previewed.get());
+    if (!soundSystem || !sound)
+        return;
+    if (soundSystem->IsPlaying(sound)) {
+        soundSystem->Stop();
+    } else if (soundSystem->Play(*sound)) {
+        playButton->setText(QStringLiteral("Sto&p"));
+        playTimer->start(100);
+    }
+    FollowPlayback();
+}
+
+void ACollectFilesDialog::FollowPlayback()
+{
+    auto* sound = dynamic_cast<MSoundFile*>(previewed.get());
+    const bool playing = soundSystem && soundSystem->Poll(sound) && soundSystem->IsPlaying(sound);
+    if (!playing) {
+        playTimer->stop();
+        playButton->setText(QStringLiteral("&Play"));
+    }
+}
 
 QString ACollectFilesDialog::InfoLine(int line) const
 {
@@ -141,7 +173,10 @@ void ACollectFilesDialog::RemoveSelected()
 
 void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
 {
+    // The file looked at before is stopped and let go.
     previewed = std::move(file);
+    if (playTimer)
+        FollowPlayback();
     if (previewed)
         for (int step = 0; step < kPreviewLoadSteps && previewed->LoadStep() == 0; ++step) { }
     const std::string lines[] = { previewed ? previewed->GetFileName() : std::string(),
@@ -151,6 +186,7 @@ void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
         previewed ? previewed->GetInfoLine3() : std::string() };
     for (std::size_t line = 0; line < info.size(); ++line)
         info[line]->setText(Text(lines[line]));
+    playButton->setEnabled(soundSystem && previewed && previewed->CanPreview());
 }
 
 void ACollectFilesDialog::PreviewChosen(const QString& path)

@@ -11,6 +11,7 @@
 #include <vector>
 
 class QComboBox;
+class QTimer;
 class QFileDialog;
 class QLabel;
 class QListWidget;
@@ -18,6 +19,7 @@ class QPushButton;
 
 namespace cardmill {
 
+class ASoundSystem;
 class MReadableFile;
 
 /// The file dialog with a panel of the application's own: files are collected into pending
@@ -39,6 +41,9 @@ public:
 
     /// Adds the files selected in the chooser.
     void AddSelected();
+    /// Where "&Play" plays the file in preview.
+    void SetSoundSystem(ASoundSystem* system) { soundSystem = system; }
+    QPushButton* PlayButton() const { return playButton; }
 
 protected:
     /// The list a file goes to (its group), or none when it can't be added (told).
@@ -63,8 +68,12 @@ protected:
     QPushButton* cancelButton;
     std::vector<std::deque<std::unique_ptr<MReadableFile>>> pending;
     std::unique_ptr<MReadableFile> previewed;
+    ASoundSystem* soundSystem = nullptr;
+    QTimer* playTimer;
 
 private:
+    void PlayOrStop();
+    void FollowPlayback();
     void RemoveSelected();
     void PreviewChosen(const QString& path);
     void PreviewRow();

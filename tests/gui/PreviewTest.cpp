@@ -2,8 +2,14 @@
 #include "platform/AudioOutput.h"
 #include "support/Builders.h"
 #include "synth/ASoundSystem.h"
+#include "ui/AAddFilesDialog.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QPushButton>
 #include <QStyle>
+#include <QTest>
+#include <QTimer>
 
 namespace cardmill {
 namespace {
@@ -77,6 +83,38 @@ TEST_F(Preview, WithoutAnOutputDevicePlaySaysSoOnce)
     EXPECT_FALSE(Window().ShowingPlaying());
     // Everything else goes on: the file is still there to work with.
     EXPECT_EQ(Project().CountItems(0), 1);
+}
+
+TEST_F(Preview, TheAddFilesDialogsPlayButtonFollowsPlayback)
+{
+    const QString path
+        = QString::fromStdString(dir.Write("look.wav", test::WavBuilder().Frames(20000).Build()));
+    QString during;
+    QString after;
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [&, poll] {
+        auto* dialog = dynamic_cast<AAddFilesDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        poll->stop();
+        poll->deleteLater();
+        emit dialog->Chooser()->currentChanged(path);
+        dialog->PlayButton()->click();
+        during = dialog->PlayButton()->text();
+        // The output hears everything; within a tick of its timer the button is back.
+        for (int tick = 0; tick < 200 && output.written < 20000; ++tick) {
+            output.Drain();
+            QTest::qWait(20);
+        }
+        output.Drain();
+        QTest::qWait(250);
+        after = dialog->PlayButton()->text();
+        dialog->reject();
+    });
+    poll->start(10);
+    Trigger(AMainWindow::AddFiles);
+    EXPECT_EQ(during, QStringLiteral("Sto&p"));
+    EXPECT_EQ(after, QStringLiteral("&Play"));
 }
 
 } // namespace
