@@ -84,6 +84,10 @@ AApplication::~AApplication()
     pending.Clear();
     if (controller)
         controller->GetServices().SetProgress(nullptr);
+    // Files the window holds outside the project (the undo action's, the clipboard's) are
+    // registered sounds: they go while the sound registry they unregister from still exists.
+    if (frame)
+        frame->MainWindow().ReleaseHeldFiles();
     // The controller destroys its singletons (the preferences write themselves back) while the
     // window still exists for the questions it may ask.
     controller.reset();

@@ -595,6 +595,12 @@ void AMainWindow::RemoveRow(int row)
     SelectFile(std::min(row, files->topLevelItemCount() - 1));
 }
 
+void AMainWindow::ReleaseHeldFiles()
+{
+    undoAction.reset();
+    clipboard.reset();
+}
+
 void AMainWindow::ReportCantPerform()
 {
     app.GetPrompter().Show(

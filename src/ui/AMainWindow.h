@@ -89,6 +89,8 @@ public:
     int RowCount() const override { return files->topLevelItemCount(); }
     std::unique_ptr<MReadableFile>& ClipboardFile() override { return clipboard; }
     void ReportCantPerform() override;
+    /// Drops the undo action and the clipboard, with the files they own.
+    void ReleaseHeldFiles();
 
     AGroupList* Groups() const { return groups; }
     AFileList* Files() const { return files; }
