@@ -21,11 +21,13 @@ demo-gui: demo
 	./build/release/src/cardmill-gui --config-dir build/release/examples/config \
 		build/release/examples/demo.cmr
 
-# The manual's picture of the main window, drawn offscreen from the demo project.
+# The manual's pictures of the main window, Voice Info and Sample Info, drawn offscreen from the
+# demo project.
 screenshot: demo
 	QT_QPA_PLATFORM=offscreen ./build/release/src/cardmill-gui --no-splash \
 		--config-dir build/release/examples/config \
-		--screenshot docs/main-window.png build/release/examples/demo.cmr
+		--screenshot docs/main-window.png --voice-screenshot docs/voice-info.png \
+		--sample-screenshot docs/sample-info.png build/release/examples/demo.cmr
 
 test: build
 	ctest --preset release -j$(JOBS)

@@ -7,6 +7,7 @@
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
 #include "model/APrefs.h"
+#include "model/CardInfoEdit.h"
 #include "model/DeviceFamily.h"
 #include "model/MProject.h"
 #include "model/TextEncoding.h"
@@ -38,7 +39,7 @@ int Fail(const std::string& command, const std::string& message)
 }
 
 /// Card name, version, size and target as Card Info takes them; false (told why) when refused.
-bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& args, int& status)
+bool ApplyCardOptions(CliApp& app, const std::string& command, const ParsedArgs& args, int& status)
 {
     MProject& project = app.controller->Project();
     std::string name = project.GetCardName();
@@ -62,11 +63,6 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
         status = UsageError(command, "the card name holds at most 10 characters and the version 4");
         return false;
     }
-    if (name.empty() || version.empty()) {
-        ReportFailure(app.prompter, "Please enter both the card name and version.");
-        status = kFailed;
-        return false;
-    }
     std::uint16_t token = project.GetCardSizeToken();
     if (const auto size = args.Get("--card-size")) {
         const auto parsed = ParseCardSize(*size);
@@ -86,29 +82,10 @@ bool ApplyCardInfo(CliApp& app, const std::string& command, const ParsedArgs& ar
         }
         target = *parsed;
     }
-    if (target != project.GetTarget()) {
-        if (target == MProject::kPercula) {
-            for (int group = 8; group <= 10; ++group) {
-                if (project.CountItems(group) > 0) {
-                    ReportFailure(app.prompter,
-                        "This project contains a sound or instrument file in a drum group.  "
-                        "Choose a target other than Percula or remove all files from all "
-                        "drum groups.");
-                    status = kFailed;
-                    return false;
-                }
-            }
-        }
-        if (project.CountItems(MProject::kProgramGroup) > 0)
-            app.prompter.Show(
-                "This project contains a program bank.  Be sure the file was intended for the new "
-                "target device.",
-                Icon::Warning, Buttons::Ok);
+    if (!ApplyCardInfo(project, { name, version, token, target }, app.prompter)) {
+        status = kFailed;
+        return false;
     }
-    project.SetCardName(name);
-    project.SetVersion(version);
-    project.SetCardSizeToken(token);
-    project.SetTarget(target);
     return true;
 }
 
@@ -122,7 +99,6 @@ std::string PadToColumns(std::string text, std::size_t columns)
         text.append(columns - characters, ' ');
     return text;
 }
-
 
 /// The files of one `add`, recognised before anything is loaded, all going to one group.
 class ChosenFiles final : public WaitingFiles {
@@ -145,13 +121,7 @@ public:
 
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
 {
-    std::string message;
-    auto card = TypedCardText(typed, what, message);
-    if (!card)
-        ReportFailure(app.prompter, message);
-    else if (!message.empty())
-        app.prompter.Show(message, Icon::Information, Buttons::Ok);
-    return card;
+    return AcceptTyped(typed, what, app.prompter);
 }
 
 std::optional<int> ParseGroup(const MProject& project, const std::string& text)
@@ -250,7 +220,7 @@ int CommandNew(CliApp& app)
     if (StatFile(path))
         return Fail("new", "'" + args.rest.front() + "' already exists; it is left as it is");
     int status = kSuccess;
-    if (!ApplyCardInfo(app, "new", args, status))
+    if (!ApplyCardOptions(app, "new", args, status))
         return status;
     app.ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
     return app.Finish(app.controller->SaveProjectAs());
@@ -376,7 +346,7 @@ int CommandSet(CliApp& app)
         return kFailed;
     MProject& project = app.controller->Project();
     int status = kSuccess;
-    if (!ApplyCardInfo(app, "set", args, status))
+    if (!ApplyCardOptions(app, "set", args, status))
         return status;
     for (const std::string& assignment : args.All("--group-name")) {
         const auto equals = assignment.find('=');

@@ -9,26 +9,25 @@
 #include "model/MReadableFile.h"
 #include "model/TextEncoding.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
 #include "synth/ALoaderProgressDialog.h"
 #include "synth/ASoundSystem.h"
 #include "ui/AAddFilesDialog.h"
+#include "ui/ACardDialog.h"
 #include "ui/AMidiDialog.h"
+#include "ui/ANameDialog.h"
+#include "ui/ASequenceDialog.h"
+#include "ui/AVoiceDialog.h"
 #include "ui/ProgressDialog.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QDialogButtonBox>
-#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QStyle>
 #include <QUrl>
@@ -642,94 +641,56 @@ void AMainWindow::ReportCantPerform()
 
 void AMainWindow::ShowFileInfo()
 {
-    const MReadableFile* file = app.Controller().Project().GetItem(currentGroup, currentRow);
-    if (!file || currentGroup == MProject::kProgramGroup)
+    MProject& project = app.Controller().Project();
+    MReadableFile* file = project.GetItem(currentGroup, currentRow);
+    if (!file)
         return;
-    QString text = Text(file->GetFileName()) + "\n" + Text(file->GetFormatName()) + "\n";
-    for (const std::string& line :
-        { file->GetInfoLine1(), file->GetInfoLine2(), file->GetInfoLine3(), file->GetComment() })
-        if (!line.empty())
-            text += "\n" + Text(line);
-    QMessageBox::information(this,
-        currentGroup == MProject::kSequenceGroup ? QStringLiteral("Sequence Info")
-                                                 : QStringLiteral("Voice Info"),
-        text);
+    // Which dialog opens is the item's kind: voices and sequences have one, banks none.
+    bool changed = false;
+    bool contentChanged = false;
+    if (auto* voice = dynamic_cast<MInstFile*>(file)) {
+        AVoiceDialog dialog(*voice, project, app.GetPrompter(), app.GetClock(), this);
+        dialog.exec();
+        changed = dialog.Changed();
+        contentChanged = dialog.ContentChanged();
+    } else if (auto* sequence = dynamic_cast<MSeqFile*>(file)) {
+        ASequenceDialog dialog(*sequence, this);
+        changed = dialog.exec() == QDialog::Accepted;
+    }
+    if (!changed)
+        return;
+    if (QTreeWidgetItem* row = files->topLevelItem(currentRow))
+        FillRow(row, currentRow, *file);
+    if (contentChanged)
+        app.Frame().Status().Restart();
+    UpdateCommands();
 }
 
 void AMainWindow::RenameGroupRow(int row)
 {
     MProject& project = app.Controller().Project();
-    if (row < 0 || row > 10)
+    if (row < 0 || row > 10 || project.IsGroupUnavailable(row))
         return;
-    bool ok = false;
-    const QString typed = QInputDialog::getText(this, QStringLiteral("Rename Group"),
-        QStringLiteral("Group name:"), QLineEdit::Normal, Text(project.GetGroupName(row)), &ok);
-    if (!ok)
+    ANameDialog dialog(project, row, app.GetPrompter(), this);
+    if (dialog.exec() != QDialog::Accepted)
         return;
-    std::string message;
-    const auto name = TypedCardText(Std(typed), "group name", message);
-    if (!name) {
-        ReportFailure(app.GetPrompter(), message);
-        return;
-    }
-    if (!message.empty())
-        app.GetPrompter().Show(message, Icon::Information, Buttons::Ok);
-    project.SetGroupName(row, name->substr(0, MProject::kGroupNameLimit));
     undoAction.reset();
     groups->item(row)->setText(Text(project.GetGroupName(row)));
+    UpdateCommands();
 }
 
 void AMainWindow::ShowCardInfo()
 {
     MProject& project = app.Controller().Project();
-    QDialog dialog(this);
-    dialog.setWindowTitle(QStringLiteral("Card Info"));
-    auto* form = new QFormLayout(&dialog);
-    auto* name = new QLineEdit(Text(project.GetCardName()), &dialog);
-    auto* version = new QLineEdit(Text(project.GetVersion()), &dialog);
-    name->setMaxLength(static_cast<int>(MProject::kCardNameLimit));
-    version->setMaxLength(static_cast<int>(MProject::kVersionLimit));
-    auto* size = new QComboBox(&dialog);
-    for (int token = 0; token < 10; ++token)
-        size->addItem(Text(MProject::CardSizeText(token)));
-    size->setCurrentIndex(project.GetCardSizeToken());
-    auto* target = new QComboBox(&dialog);
-    target->addItem(QStringLiteral("Zelta Synthesizer"), MProject::kZelta);
-    target->addItem(QStringLiteral("Percula"), MProject::kPercula);
-    target->setCurrentIndex(project.GetTarget() == MProject::kPercula ? 1 : 0);
-    form->addRow(QStringLiteral("Card Name:"), name);
-    form->addRow(QStringLiteral("Version:"), version);
-    form->addRow(QStringLiteral("Card Size:"), size);
-    form->addRow(QStringLiteral("Target:"), target);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    form->addRow(buttons);
-    connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-        if (name->text().isEmpty() || version->text().isEmpty()) {
-            ReportFailure(app.GetPrompter(), "Please enter both the card name and version.");
-            return;
-        }
-        std::string message;
-        const auto cardName = TypedCardText(Std(name->text()), "card name", message);
-        if (!cardName) {
-            ReportFailure(app.GetPrompter(), message);
-            return;
-        }
-        const auto cardVersion = TypedCardText(Std(version->text()), "version", message);
-        if (!cardVersion) {
-            ReportFailure(app.GetPrompter(), message);
-            return;
-        }
-        project.SetCardName(*cardName);
-        project.SetVersion(*cardVersion);
-        project.SetCardSizeToken(static_cast<std::uint16_t>(size->currentIndex()));
-        project.SetTarget(static_cast<std::uint16_t>(target->currentData().toInt()));
-        dialog.accept();
-    });
-    connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() == QDialog::Accepted) {
-        project.RestartSizeScan();
-        RefreshFileList();
-    }
+    ACardDialog dialog(project, app.GetPrompter(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    // The target decides whether the drum groups can be used; the card size, the free bytes.
+    RefreshFileList();
+    if (project.IsGroupUnavailable(currentGroup))
+        SelectGroup(0);
+    app.Frame().Status().Restart();
+    UpdateCommands();
 }
 
 void AMainWindow::ShowHelp()

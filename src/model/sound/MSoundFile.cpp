@@ -373,6 +373,25 @@ bool MSoundFile::ShareData()
     return sharedWith != 0;
 }
 
+SampleFormat MSoundFile::DataFormat() const
+{
+    SampleFormat format;
+    format.bytesPerSample = bytesPerSample;
+    format.channelCount = channelCount;
+    format.littleEndian = littleEndian;
+    format.unsigned8 = isUnsigned8;
+    format.channel = params.channel;
+    return format;
+}
+
+std::unique_ptr<ByteStream> MSoundFile::OpenSampleData() const
+{
+    auto stream = OpenSecondStream();
+    if (!stream || !stream->Seek(dataOffset))
+        return nullptr;
+    return stream;
+}
+
 std::optional<std::uint64_t> MSoundFile::SampleDataHash() const
 {
     if (dataHash)

@@ -170,6 +170,11 @@ public:
     /// The sample's type as text ("16-bit Mono") and rate as text ("44100 Hz").
     std::string SampleTypeText() const { return GetInfoLine1(); }
     std::string SampleRateText() const { return GetInfoLine3(); }
+    /// How the file holds its sample data (the channel choice is this sound's).
+    SampleFormat DataFormat() const;
+    /// A stream of its own at the first byte of the sample data; nothing when the file can't
+    /// be opened.
+    std::unique_ptr<ByteStream> OpenSampleData() const;
 
 protected:
     /// The loop check: may replace the loop with a loop over the whole file after asking.

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "model/instrument/KeyGroupEdit.h"
+
+#include <QDialog>
+#include <optional>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+
+namespace cardmill {
+
+class AKeyLists;
+class AKeyboardView;
+class ASampleList;
+class Clock;
+class MInstFile;
+class MInstFileInstrument;
+class MProject;
+class MSoundFile;
+class Prompter;
+
+/// "Voice Info": a voice's name, its samples, and for an instrument the lower and upper key of
+/// the key group of the selected sample, over a keyboard that shows every group. Key changes are
+/// checked as each list choice is confirmed and kept in a copy of the key table that reaches the
+/// instrument only on OK. A double-click on a sample opens Sample Info for it; what that changes
+/// is kept even when this dialog is cancelled.
+class AVoiceDialog final : public QDialog {
+public:
+    AVoiceDialog(MInstFile& voice, MProject& project, Prompter& prompter, const Clock& clock,
+        QWidget* parent);
+    void accept() override;
+
+    /// Sample Info for `row`'s sample, as a double-click opens it.
+    void EditSample(int row);
+    /// Something reached the voice (OK here, or OK in Sample Info).
+    bool Changed() const { return changed; }
+    /// The card data of a sample changed in Sample Info.
+    bool ContentChanged() const { return contentChanged; }
+
+    QLineEdit* VoiceName() const { return name; }
+    ASampleList* Samples() const { return samples; }
+    AKeyLists* LowerKey() const { return lower; }
+    AKeyLists* UpperKey() const { return upper; }
+    AKeyboardView* Keyboard() const { return keyboard; }
+
+private:
+    int GroupOfRow(int row) const;
+    void ShowRow(int row);
+    void KeyChosen();
+    void ShowKeyboard();
+
+    MInstFile& voice;
+    MInstFileInstrument* instrument;
+    MProject& project;
+    Prompter& prompter;
+    const Clock& clock;
+    std::optional<KeyGroupEdit> keyTable;
+    std::vector<MSoundFile*> rowSamples; // none where a sample is missing
+    int rowsPerGroup = 1;
+    int shownRow = 0;
+    bool changed = false;
+    bool contentChanged = false;
+    QLineEdit* name;
+    ASampleList* samples;
+    AKeyLists* lower;
+    AKeyLists* upper;
+    AKeyboardView* keyboard;
+};
+
+} // namespace cardmill

@@ -1,0 +1,381 @@
+#include "GuiFixture.h"
+#include "model/instrument/MInstFileInstrument.h"
+#include "model/sequence/MSeqFile.h"
+#include "model/sound/MSoundFile.h"
+#include "support/Banks.h"
+#include "support/Builders.h"
+#include "support/Midi.h"
+#include "ui/ACardDialog.h"
+#include "ui/AKeyLists.h"
+#include "ui/AKeyboardView.h"
+#include "ui/ANameDialog.h"
+#include "ui/ASampleDialog.h"
+#include "ui/ASampleList.h"
+#include "ui/ASequenceDialog.h"
+#include "ui/AVoiceDialog.h"
+#include "ui/AWaveformView.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdlib>
+
+namespace cardmill {
+namespace {
+
+using test::Gui;
+
+/// Runs `drive` on the next modal dialog of type Dialog once it is shown.
+template <typename Dialog> void OnNextDialog(const std::function<void(Dialog&)>& drive)
+{
+    auto* poll = new QTimer;
+    QObject::connect(poll, &QTimer::timeout, [poll, drive] {
+        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) {
+            poll->stop();
+            poll->deleteLater();
+            drive(*dialog);
+        }
+    });
+    poll->start(10);
+}
+
+/// A key chosen in the two lists and confirmed, as a user's click in the list confirms it.
+void Choose(AKeyLists& lists, int key)
+{
+    lists.Notes()->setCurrentIndex(key % 12);
+    lists.Octaves()->setCurrentIndex(key / 12);
+    emit lists.Octaves()->activated(key / 12);
+}
+
+int RunCli(const std::string& arguments, const std::string& configDir)
+{
+    const std::string command = "CARDMILL_CONFIG_DIR='" + configDir + "' '" CARDMILL_CLI "' "
+        + arguments + " >/dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
+/// The two saved projects are the same bytes, except that a voice edited by both remembers
+/// its own second of the edit (a big-endian time that may differ by a tick or two).
+::testing::AssertionResult SameProject(const std::string& guiPath, const std::string& cliPath)
+{
+    const auto gui = test::ReadFile(guiPath);
+    const auto cli = test::ReadFile(cliPath);
+    if (gui.size() != cli.size())
+        return ::testing::AssertionFailure() << "sizes " << gui.size() << " and " << cli.size();
+    std::size_t first = gui.size();
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < gui.size(); ++i)
+        if (gui[i] != cli[i]) {
+            first = std::min(first, i);
+            last = i;
+        }
+    if (first == gui.size())
+        return ::testing::AssertionSuccess();
+    if (last - first >= 4 || first < 3)
+        return ::testing::AssertionFailure() << "bytes differ from " << first << " to " << last;
+    // The four bytes of the time end at the last difference at the latest.
+    const std::size_t at = last - 3;
+    auto time = [at](const std::vector<std::uint8_t>& b) {
+        return (std::uint32_t { b[at] } << 24) | (std::uint32_t { b[at + 1] } << 16)
+            | (std::uint32_t { b[at + 2] } << 8) | b[at + 3];
+    };
+    const auto a = time(gui);
+    const auto b = time(cli);
+    if ((a > b ? a - b : b - a) <= 5)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "bytes differ at " << first;
+}
+
+class InfoDialogs : public Gui {
+protected:
+    std::string Wav(const std::string& name, std::uint32_t frames, std::uint16_t channels = 1)
+    {
+        return dir.Write(
+            name, test::WavBuilder().Format(1, channels, 44100, 16).Frames(frames).Build());
+    }
+    /// An instrument of three one-sample key groups [0..59], [60..71], [72..127].
+    std::string ThreeGroupInstrument()
+    {
+        const std::string path = dir.File("three.cmt");
+        EXPECT_EQ(RunCli("instrument -o '" + path + "' '" + Wav("a.wav", 4000) + "' '"
+                          + Wav("b.wav", 4000) + "' '" + Wav("c.wav", 4000) + "'",
+                      dir.File("config")),
+            0);
+        return path;
+    }
+    /// The same project made by the command line: `add` of `file` to k1 of a new project, then
+    /// `edit` (a cardmill command with its options; the project and "k1 1" are added).
+    std::string CliProject(const std::string& file, const std::string& command,
+        const std::string& options, bool voiceCommand = true)
+    {
+        const std::string path = dir.File("cli.cmr");
+        std::filesystem::remove(path);
+        EXPECT_EQ(RunCli("new '" + path + "'", dir.File("config")), 0);
+        EXPECT_EQ(RunCli("add '" + path + "' --group k1 '" + file + "'", dir.File("config")), 0);
+        EXPECT_EQ(RunCli(command + " '" + path + "'" + (voiceCommand ? " k1 1 " : " ") + options,
+                      dir.File("config")),
+            0);
+        return path;
+    }
+    std::string SaveGui()
+    {
+        const std::string path = dir.File("gui.cmr");
+        chooser.Push(QString::fromStdString(path));
+        Trigger(AMainWindow::SaveAs);
+        return path;
+    }
+    MInstFile* Voice(int group = 0, int index = 0)
+    {
+        return dynamic_cast<MInstFile*>(Project().GetItem(group, index));
+    }
+};
+
+TEST_F(InfoDialogs, CardInfoRefusesPerculaWithADrumFileAndWarnsAboutABank)
+{
+    Window().SelectGroup(8);
+    Add({ QString::fromStdString(Wav("kick.wav", 2000)) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(8) == 1; }));
+    bool stayedOpen = false;
+    OnNextDialog<ACardDialog>([&](ACardDialog& dialog) {
+        dialog.Target()->setCurrentIndex(1);
+        dialog.accept();
+        stayedOpen = dialog.isVisible();
+        dialog.reject();
+    });
+    Trigger(AMainWindow::CardInfo);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(prompter.LastText(),
+        "This project contains a sound or instrument file in a drum group.  Choose a target other "
+        "than Percula or remove all files from all drum groups.");
+    EXPECT_EQ(Project().GetTarget(), MProject::kZelta);
+
+    // Without drum files, but with a program bank: a warning, and the switch is made.
+    Window().SelectFile(0);
+    Trigger(AMainWindow::Clear);
+    ASSERT_EQ(Project().CountItems(8), 0);
+    Window().SelectGroup(MProject::kProgramGroup);
+    Add({ QString::fromStdString(dir.Write("bank.syx", test::BankCapture { 0x0E }.Build())) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(MProject::kProgramGroup) == 1; }));
+    prompter.Forget();
+    OnNextDialog<ACardDialog>([&](ACardDialog& dialog) {
+        dialog.Name()->setText(QStringLiteral(""));
+        dialog.accept();
+        EXPECT_EQ(prompter.LastText(), "Please enter both the card name and version.");
+        dialog.Name()->setText(QStringLiteral("Drums"));
+        dialog.Version()->setText(QStringLiteral("1.2"));
+        dialog.Target()->setCurrentIndex(1);
+        dialog.accept();
+    });
+    Trigger(AMainWindow::CardInfo);
+    EXPECT_EQ(prompter.LastText(),
+        "This project contains a program bank.  Be sure the file was intended for the new target "
+        "device.");
+    EXPECT_EQ(prompter.shown.back().icon, Icon::Warning);
+    EXPECT_EQ(Project().GetTarget(), MProject::kPercula);
+    EXPECT_EQ(Project().GetCardName(), "Drums");
+}
+
+TEST_F(InfoDialogs, CardInfoAndRenameGroupSaveWhatSetSaves)
+{
+    const std::string sound = Wav("tone.wav", 3000);
+    Add({ QString::fromStdString(sound) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 1; }));
+    OnNextDialog<ACardDialog>([&](ACardDialog& dialog) {
+        dialog.Name()->setText(QStringLiteral("Strings"));
+        dialog.Version()->setText(QStringLiteral("2.0"));
+        dialog.Size()->setCurrentIndex(4);
+        dialog.accept();
+    });
+    Trigger(AMainWindow::CardInfo);
+    QString titles;
+    OnNextDialog<ANameDialog>([&](ANameDialog& dialog) {
+        titles = dialog.windowTitle();
+        EXPECT_EQ(dialog.Name()->maxLength(), 6);
+        dialog.Name()->setText(QStringLiteral("Bows"));
+        dialog.accept();
+    });
+    Trigger(AMainWindow::RenameGroup);
+    EXPECT_EQ(titles, QStringLiteral("Keyboard Group 1"));
+    EXPECT_EQ(Window().Groups()->item(0)->text(), QStringLiteral("Bows"));
+    const std::string gui = SaveGui();
+    const std::string cli = CliProject(
+        sound, "set", "--name Strings --version 2.0 --card-size 2M --group-name k1=Bows", false);
+    EXPECT_TRUE(SameProject(gui, cli));
+
+    // The drum groups are named from 1 again.
+    Window().SelectGroup(8);
+    OnNextDialog<ANameDialog>([&](ANameDialog& dialog) {
+        titles = dialog.windowTitle();
+        dialog.reject();
+    });
+    Trigger(AMainWindow::RenameGroup);
+    EXPECT_EQ(titles, QStringLiteral("Drum Group 1"));
+}
+
+TEST_F(InfoDialogs, KeyGroupChecksAdjustNeighboursAndSaveWhatVoiceSaves)
+{
+    const std::string instrument = ThreeGroupInstrument();
+    Add({ QString::fromStdString(instrument) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 1; }));
+    auto* voice = dynamic_cast<MInstFileInstrument*>(Voice());
+    ASSERT_NE(voice, nullptr);
+    ASSERT_EQ(voice->GroupCount(), 3);
+    std::array<std::uint8_t, 128> keys {};
+    keys[0] = 59;
+    keys[1] = 71;
+    keys[2] = 127;
+    voice->SetUpperKeys(keys);
+    Window().SelectFile(0);
+
+    OnNextDialog<AVoiceDialog>([&](AVoiceDialog& dialog) {
+        EXPECT_FALSE(dialog.LowerKey()->isEnabled()); // group 0 starts at C-2
+        dialog.Samples()->setCurrentRow(2);
+        EXPECT_EQ(dialog.LowerKey()->Key(), 72);
+        Choose(*dialog.LowerKey(), 60);
+        EXPECT_EQ(prompter.LastText(),
+            "Some or all previous key groups have been adjusted for the new Lower Key.");
+        EXPECT_EQ(dialog.Keyboard()->Upper(0), 58);
+        EXPECT_EQ(dialog.Keyboard()->Upper(1), 59);
+        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(60), 2);
+
+        // The middle group can't reach G8 while a group follows it.
+        dialog.Samples()->setCurrentRow(1);
+        EXPECT_EQ(dialog.LowerKey()->Key(), 59);
+        EXPECT_EQ(dialog.UpperKey()->Key(), 59);
+        Choose(*dialog.UpperKey(), 127);
+        EXPECT_EQ(prompter.LastText(), "The Upper Key must not overlap the following key groups.");
+        EXPECT_EQ(prompter.shown.back().icon, Icon::Error);
+        EXPECT_EQ(dialog.UpperKey()->Key(), 59);
+        // Above G8 in the lists.
+        Choose(*dialog.UpperKey(), 130);
+        EXPECT_EQ(prompter.LastText(), "The Upper Key must be within the range C-2 to G8.");
+        EXPECT_EQ(dialog.UpperKey()->Key(), 59);
+
+        dialog.VoiceName()->setText(QString());
+        dialog.accept();
+        EXPECT_EQ(prompter.LastText(), "Please enter the voice name.");
+        EXPECT_TRUE(dialog.isVisible());
+        dialog.VoiceName()->setText(QStringLiteral("Keys"));
+        dialog.accept();
+    });
+    Trigger(AMainWindow::VoiceInfo);
+    EXPECT_EQ(voice->UpperKeys()[0], 58);
+    EXPECT_EQ(voice->UpperKeys()[1], 59);
+    EXPECT_EQ(voice->UpperKeys()[2], 127);
+    EXPECT_EQ(Window().Files()->topLevelItem(0)->text(1), QStringLiteral("Keys"));
+    EXPECT_TRUE(Project().IsDirty());
+
+    const std::string gui = SaveGui();
+    const std::string cli
+        = CliProject(instrument, "voice", "--keys 59,71,127 --lower 3=C3 --name Keys");
+    EXPECT_TRUE(SameProject(gui, cli));
+}
+
+TEST_F(InfoDialogs, ASoundFileIsOneKeyGroupOverTheWholeKeyboard)
+{
+    Add({ QString::fromStdString(Wav("tone.wav", 2000)) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 1; }));
+    Window().SelectFile(0);
+    OnNextDialog<AVoiceDialog>([&](AVoiceDialog& dialog) {
+        EXPECT_EQ(dialog.Samples()->count(), 1);
+        EXPECT_EQ(dialog.Samples()->currentRow(), 0);
+        EXPECT_FALSE(dialog.LowerKey()->isEnabled());
+        EXPECT_FALSE(dialog.UpperKey()->isEnabled());
+        EXPECT_EQ(dialog.LowerKey()->Key(), 0);
+        EXPECT_EQ(dialog.UpperKey()->Key(), 127);
+        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(0), 0);
+        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(127), 0);
+        dialog.reject();
+    });
+    // A double-click on the row opens it as the menu command does.
+    emit Window().Files()->itemDoubleClicked(Window().Files()->topLevelItem(0), 0);
+}
+
+TEST_F(InfoDialogs, SampleInfoChecksTheVolumeDrawsTheMarksAndSavesWhatSampleSaves)
+{
+    const std::string sound = Wav("pad.wav", 20000, 2);
+    Add({ QString::fromStdString(sound) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 1; }));
+    Window().SelectFile(0);
+    OnNextDialog<AVoiceDialog>([&](AVoiceDialog& voice) {
+        OnNextDialog<ASampleDialog>([&](ASampleDialog& dialog) {
+            EXPECT_TRUE(dialog.Left()->isEnabled()); // a stereo sample
+            ASSERT_TRUE(dialog.Waveform()->Overview());
+            EXPECT_EQ(dialog.Waveform()->Overview()->channels, 2);
+            dialog.Volume()->setText(QStringLiteral("253"));
+            dialog.accept();
+            EXPECT_EQ(
+                prompter.LastText(), "The volume must be 0-252. Please enter a valid volume.");
+            EXPECT_TRUE(dialog.isVisible());
+            dialog.Volume()->setText(QStringLiteral("252"));
+            dialog.StartFrame()->setText(QStringLiteral("20000"));
+            dialog.accept();
+            EXPECT_EQ(prompter.LastText(),
+                "The start frame must be 0-19999. Please enter a valid start frame.");
+            // The marks follow the fields.
+            dialog.StartFrame()->setText(QStringLiteral("1000"));
+            EXPECT_EQ(dialog.Waveform()->Start(), 1000);
+            EXPECT_FALSE(dialog.LoopStart()->isEnabled());
+            dialog.EnableLoop()->setChecked(true);
+            EXPECT_TRUE(dialog.LoopStart()->isEnabled());
+            dialog.LoopStart()->setText(QStringLiteral("5000"));
+            EXPECT_TRUE(dialog.Waveform()->Looping());
+            EXPECT_EQ(dialog.Waveform()->LoopStart(), 5000);
+            EXPECT_EQ(dialog.Waveform()->LoopEnd(), 20000);
+            Choose(*dialog.Root(), 131);
+            EXPECT_EQ(prompter.LastText(), "The root note must be within the range C-2 to G8.");
+            EXPECT_EQ(dialog.Root()->Key(), 60);
+            Choose(*dialog.Root(), 48);
+            dialog.Right()->setChecked(true);
+            dialog.Smooth()->setChecked(true);
+            dialog.accept();
+            EXPECT_FALSE(dialog.isVisible());
+        });
+        voice.EditSample(0);
+        EXPECT_TRUE(voice.ContentChanged());
+        voice.reject();
+    });
+    Trigger(AMainWindow::VoiceInfo);
+    const SampleParams& params = Voice()->Samples()[0]->Params();
+    EXPECT_EQ(params.rootKey, 48);
+    EXPECT_EQ(params.startFrame, 1000u);
+    EXPECT_EQ(params.loopStart, 5000u);
+    EXPECT_EQ(Voice()->Samples()[0]->GetChannel(), 2);
+
+    const std::string gui = SaveGui();
+    const std::string cli = CliProject(sound, "sample",
+        "--volume 252 --start 1000 --loop 5000 --root C2 --channel right --smooth on");
+    EXPECT_TRUE(SameProject(gui, cli));
+}
+
+TEST_F(InfoDialogs, SequenceInfoSetsTheOutPortFlagAsSetDoes)
+{
+    const std::string song = dir.Write("song.mid",
+        test::MidiFile(0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
+    Window().SelectGroup(MProject::kSequenceGroup);
+    Add({ QString::fromStdString(song) });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(MProject::kSequenceGroup) == 1; }));
+    Window().SelectFile(0);
+    OnNextDialog<ASequenceDialog>([&](ASequenceDialog& dialog) {
+        EXPECT_FALSE(dialog.OutPort()->isChecked());
+        dialog.OutPort()->setChecked(true);
+        dialog.accept();
+    });
+    Trigger(AMainWindow::VoiceInfo);
+    auto* sequence = dynamic_cast<MSeqFile*>(Project().GetItem(MProject::kSequenceGroup, 0));
+    ASSERT_NE(sequence, nullptr);
+    EXPECT_EQ(sequence->GetOutPort(), 1);
+
+    const std::string gui = SaveGui();
+    const std::string cli = dir.File("cli.cmr");
+    ASSERT_EQ(RunCli("new '" + cli + "'", dir.File("config")), 0);
+    ASSERT_EQ(RunCli("add '" + cli + "' --group seq '" + song + "'", dir.File("config")), 0);
+    ASSERT_EQ(RunCli("set '" + cli + "' --out-port 1=1", dir.File("config")), 0);
+    EXPECT_TRUE(SameProject(gui, cli));
+}
+
+} // namespace
+} // namespace cardmill
