@@ -100,23 +100,6 @@ std::string PadToColumns(std::string text, std::size_t columns)
     return text;
 }
 
-/// The files of one `add`, recognised before anything is loaded, all going to one group.
-class ChosenFiles final : public WaitingFiles {
-public:
-    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override
-    {
-        if (files.empty())
-            return nullptr;
-        auto file = std::move(files.front());
-        files.pop_front();
-        group = targetGroup;
-        return file;
-    }
-
-    std::deque<std::unique_ptr<MReadableFile>> files;
-    std::optional<int> targetGroup;
-};
-
 } // namespace
 
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
@@ -253,7 +236,7 @@ int CommandAdd(CliApp& app)
             return Fail("add", "the drum groups can't be used on a Percula card");
     }
 
-    ChosenFiles chosen;
+    WaitingFileList chosen;
     chosen.targetGroup = group;
     for (std::size_t i = 1; i < args.rest.size(); ++i) {
         auto file = app.controller->CreateForAdding(

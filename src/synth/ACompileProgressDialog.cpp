@@ -249,39 +249,21 @@ bool ACompileProgressDialog::WaitForReply()
     }
     if (!PastDeadline())
         return true;
-    if (retries > 0) {
-        Resend();
-        --retries;
-        return true;
-    }
-    prompter.Beep();
-    if (prompter.Show("The synthesizer has stopped responding.  Check your MIDI and power "
-                      "connections.",
-            Icon::Error, Buttons::RetryCancel)
-        == Answer::Retry) {
-        Resend();
-        retries = 2;
-        return true;
-    }
-    failed = true;
-    step = kFinish;
+    ResendOrAsk([this] { Resend(); },
+        [this] {
+            prompter.Beep();
+            return prompter.Show("The synthesizer has stopped responding.  Check your MIDI and "
+                                 "power connections.",
+                       Icon::Error, Buttons::RetryCancel)
+                == Answer::Retry;
+        });
     return true;
 }
 
 bool ACompileProgressDialog::Refused(std::string_view prefix)
 {
-    if (retries > 0) {
-        Resend();
-        --retries;
-        return true;
-    }
-    if (handler.ReportError(prompter, prefix, true)) {
-        Resend();
-        retries = 2;
-        return true;
-    }
-    failed = true;
-    step = kFinish;
+    ResendOrAsk([this] { Resend(); },
+        [this, prefix] { return handler.ReportError(prompter, prefix, true); });
     return true;
 }
 

@@ -97,22 +97,15 @@ void AEraseProgressDialog::EraseTick(bool firstTick)
     if (awaitingReply) {
         if (!PastDeadline())
             return;
-        if (retries > 0) {
-            Resend();
-            --retries;
-            return;
-        }
-        prompter.Beep();
-        if (prompter.Show("The card can't be completely erased because the synthesizer has "
-                          "stopped responding.  Check your MIDI and power connections.",
-                Icon::Error, Buttons::RetryCancel)
-            == Answer::Retry) {
-            Resend();
-            retries = 2;
-        } else {
-            failed = true;
-            step = kFinish;
-        }
+        ResendOrAsk([this] { Resend(); },
+            [this] {
+                prompter.Beep();
+                return prompter.Show("The card can't be completely erased because the "
+                                     "synthesizer has stopped responding.  Check your MIDI and "
+                                     "power connections.",
+                           Icon::Error, Buttons::RetryCancel)
+                    == Answer::Retry;
+            });
         return;
     }
     SendCurrent();
@@ -155,18 +148,8 @@ void AEraseProgressDialog::PollReply()
         SetDeadline(kWaitMs);
         return;
     }
-    if (retries > 0) {
-        Resend();
-        --retries;
-        return;
-    }
-    if (handler.ReportError(prompter, kPrefix, true)) {
-        Resend();
-        retries = 2;
-    } else {
-        failed = true;
-        step = kFinish;
-    }
+    ResendOrAsk(
+        [this] { Resend(); }, [this] { return handler.ReportError(prompter, kPrefix, true); });
 }
 
 void AEraseProgressDialog::Resend()

@@ -31,6 +31,16 @@ void ALoaderProgressDialog::Run()
     services.SetProgress(&before);
 }
 
+std::unique_ptr<MReadableFile> WaitingFileList::TakeNextWaiting(std::optional<int>& group)
+{
+    if (files.empty())
+        return nullptr;
+    auto file = std::move(files.front());
+    files.pop_front();
+    group = targetGroup;
+    return file;
+}
+
 bool ALoaderProgressDialog::Step()
 {
     if (view.StopRequested())

@@ -2,6 +2,7 @@
 
 #include "platform/StepRunner.h"
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,16 @@ public:
     virtual ~WaitingFiles() = default;
     /// The next file and the group it goes to (none: its own category), or no file.
     virtual std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) = 0;
+};
+
+/// Files chosen for one add, recognised before anything is loaded, all going to one group (none:
+/// each to its own category's).
+class WaitingFileList final : public WaitingFiles {
+public:
+    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override;
+
+    std::deque<std::unique_ptr<MReadableFile>> files;
+    std::optional<int> targetGroup;
 };
 
 /// Turns the paths waiting in the application's queue into project items: each path is

@@ -129,6 +129,21 @@ void AProgressDialog::SetDeadline(std::uint32_t ms)
     deadline = Now() + ms;
 }
 
+void AProgressDialog::ResendOrAsk(
+    const std::function<void()>& resend, const std::function<bool()>& ask)
+{
+    if (retries > 0) {
+        resend();
+        --retries;
+    } else if (ask()) {
+        resend();
+        retries = 2;
+    } else {
+        failed = true;
+        step = kFinish;
+    }
+}
+
 void AProgressDialog::ShowPercent(int percent)
 {
     if (percent > lastPercent) {

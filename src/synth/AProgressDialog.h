@@ -3,6 +3,7 @@
 #include "platform/StepRunner.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -63,6 +64,9 @@ protected:
     void SetDeadline(std::uint32_t ms);
     /// Moves the bar to `percent` when that is further than it has been.
     void ShowPercent(int percent);
+    /// A reply that did not come, or a refusal: `resend` while retries last; then `ask` (true
+    /// for Retry) decides between two more retries and the end of the run.
+    void ResendOrAsk(const std::function<void()>& resend, const std::function<bool()>& ask);
 
     AMidi& midi;
     MZeltaSysexHandler& handler;

@@ -53,6 +53,21 @@ bool AEditAction::PutIn(std::unique_ptr<MReadableFile>& item, int toGroup, int t
     return true;
 }
 
+void AEditAction::ToggleRemoval()
+{
+    if (!undone) {
+        if (!PutIn(owned, group, row))
+            return;
+        target.SetCurrent(group, row);
+        target.ShowGroup(group);
+    } else {
+        target.SetCurrent(group, row);
+        target.ShowGroup(group);
+        Do();
+    }
+    undone = !undone;
+}
+
 void AEditAction::Fail()
 {
     target.ReportCantPerform();
@@ -76,17 +91,7 @@ void AClearAction::Do()
 
 void AClearAction::Toggle()
 {
-    if (!undone) {
-        if (!PutIn(owned, group, row))
-            return;
-        target.SetCurrent(group, row);
-        target.ShowGroup(group);
-    } else {
-        target.SetCurrent(group, row);
-        target.ShowGroup(group);
-        Do();
-    }
-    undone = !undone;
+    ToggleRemoval();
 }
 
 void ACutAction::Do()
@@ -121,17 +126,7 @@ void ACutAction::Do()
 
 void ACutAction::Toggle()
 {
-    if (!undone) {
-        if (!PutIn(owned, group, row))
-            return;
-        target.SetCurrent(group, row);
-        target.ShowGroup(group);
-    } else {
-        target.SetCurrent(group, row);
-        target.ShowGroup(group);
-        Do();
-    }
-    undone = !undone;
+    ToggleRemoval();
 }
 
 void APasteAction::Do()

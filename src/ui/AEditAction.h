@@ -59,6 +59,8 @@ protected:
     /// Puts a file into the project at (group, row); false (told) when the project won't take it.
     bool PutIn(std::unique_ptr<MReadableFile>& file, int group, int row);
     void Fail();
+    /// Undo puts the removed file back at its row; redo removes it again (Clear and Cut).
+    void ToggleRemoval();
 
     EditTarget& target;
     bool canApply = false;

@@ -31,7 +31,6 @@
 #include <QMouseEvent>
 #include <QStyle>
 #include <QUrl>
-#include <deque>
 
 namespace cardmill {
 
@@ -46,22 +45,6 @@ std::string Std(const QString& text)
 {
     return text.toUtf8().toStdString();
 }
-
-/// Files recognised by the add command, handed to the loader for one group.
-class ChosenFiles final : public WaitingFiles {
-public:
-    std::unique_ptr<MReadableFile> TakeNextWaiting(std::optional<int>& group) override
-    {
-        if (files.empty())
-            return nullptr;
-        auto file = std::move(files.front());
-        files.pop_front();
-        group = target;
-        return file;
-    }
-    std::deque<std::unique_ptr<MReadableFile>> files;
-    std::optional<int> target;
-};
 
 } // namespace
 
@@ -563,7 +546,7 @@ void AMainWindow::AddFilesToGroup(const QStringList& paths)
 {
     if (paths.isEmpty())
         return;
-    ChosenFiles chosen;
+    WaitingFileList chosen;
     for (const QString& path : paths)
         if (auto file
             = app.Controller().CreateForAdding(Std(path), MCardmill::AddFilter::Any, true))
@@ -573,7 +556,7 @@ void AMainWindow::AddFilesToGroup(const QStringList& paths)
     // Sounds and instruments go to the group shown (to their own when that is Sequences or
     // Programs); sequences and banks always to theirs.
     if (currentGroup < MProject::kSoundGroups)
-        chosen.target = currentGroup;
+        chosen.targetGroup = currentGroup;
     app.RunLoader(&chosen);
     RefreshFileList();
 }
