@@ -124,12 +124,12 @@ void AMainWindow::ReleaseFiles()
 
 void AMainWindow::MakeActions()
 {
-    struct Spec {
+    struct Entry {
         Command command;
         const char* text;
         QKeySequence keys;
     };
-    const Spec specs[] = {
+    const Entry entries[] = {
         { New, "&New", QKeySequence(QStringLiteral("Ctrl+N")) },
         { Open, "&Open...", QKeySequence(QStringLiteral("Ctrl+O")) },
         { CreateInstrument, "&Create Instrument...", {} },
@@ -157,11 +157,11 @@ void AMainWindow::MakeActions()
         { About, "&About Cardmill...", {} },
         { PlayStop, "Play/Stop", {} },
     };
-    for (const Spec& spec : specs) {
-        auto* action = new QAction(QString::fromUtf8(spec.text), this);
-        if (!spec.keys.isEmpty())
-            action->setShortcut(spec.keys);
-        const Command command = spec.command;
+    for (const Entry& entry : entries) {
+        auto* action = new QAction(QString::fromUtf8(entry.text), this);
+        if (!entry.keys.isEmpty())
+            action->setShortcut(entry.keys);
+        const Command command = entry.command;
         connect(action, &QAction::triggered, this, [this, command] { Run(command); });
         actions[command] = action;
     }
