@@ -231,7 +231,9 @@ int AAddFilesDialog::Open(int group)
     for (int g = 0; g < MProject::kSoundGroups; ++g)
         groupChooser->addItem(Text(project.GetGroupName(g)));
     ChooseGroup(group);
+    collecting = true;
     const int result = exec();
+    collecting = false;
     Preview(nullptr);
     if (result != QDialog::Accepted)
         ClearPending();
@@ -293,8 +295,11 @@ std::optional<int> AAddFilesDialog::ListFor(const MReadableFile& file)
 
 bool AAddFilesDialog::HasPending() const
 {
-    return std::any_of(
-        pending.begin(), pending.end(), [](const auto& list) { return !list.empty(); });
+    // Files still being collected are not the loader's yet, even in the moment between Cancel
+    // and the dialog's end, when the idle timer may run.
+    return !collecting && std::any_of(pending.begin(), pending.end(), [](const auto& list) {
+        return !list.empty();
+    });
 }
 
 std::unique_ptr<MReadableFile> AAddFilesDialog::TakeNextWaiting(std::optional<int>& group)

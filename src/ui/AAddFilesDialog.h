@@ -103,6 +103,7 @@ private:
 
     QComboBox* groupChooser;
     int shownGroup = 0;
+    bool collecting = false;
 };
 
 /// "Create instrument": sound files collected in order for a new instrument file.
