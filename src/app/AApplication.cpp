@@ -144,7 +144,7 @@ AApplication::~AApplication()
 
 bool AApplication::Start()
 {
-    configDir = IniSettingsStore::ConfigDirectory(options.configDir);
+    const std::string configDir = IniSettingsStore::ConfigDirectory(options.configDir);
     settings = std::make_unique<IniSettingsStore>(configDir + "/" + IniSettingsStore::kFileName);
     controller = std::make_unique<MCardmill>(
         Platform { prompter, clock, *settings }, *documentUi, pending);
@@ -211,24 +211,21 @@ void AApplication::RunOperation(bool withBanner, const std::function<void(Progre
 {
     ProgressDialog dialog(frame.get(), withBanner);
     operationRunning = true;
-    runningDialog = &dialog;
     if (runningObserver)
         runningObserver(dialog);
     dialog.Run([&] { work(dialog); });
     if (after)
         after(dialog);
-    runningDialog = nullptr;
     operationRunning = false;
 }
 
-void AApplication::RunLoader(WaitingFiles* waiting, std::optional<int> group)
+void AApplication::RunLoader(WaitingFiles* waiting)
 {
     Services& services = controller->GetServices();
     RunOperation(false, [&](ProgressDialog& view) {
         services.SetProgress(&view);
         ALoaderProgressDialog loader(*controller, view);
         loader.SetWaitingFiles(waiting);
-        loader.SetTargetGroup(group);
         loader.Run();
         services.SetProgress(nullptr);
     });

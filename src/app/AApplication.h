@@ -33,7 +33,6 @@ class WaitingFiles;
 /// How the application is started; tests give their own prompter, file chooser and folders.
 struct AppOptions {
     /// The settings folder (empty: $XDG_CONFIG_HOME/Orvane Inc., or CARDMILL_CONFIG_DIR).
-    std::string configDir;
     /// Message boxes (none: Qt's); called on the user-interface thread only.
     Prompter* prompter = nullptr;
     /// File dialogs (none: Qt's own).
@@ -73,17 +72,16 @@ public:
     AAddFilesDialog& AddFiles() const { return *addFiles; }
     ASoundSystem& SoundSystem() const { return *soundSystem; }
     ACreateInstrumentDialog& CreateInstrument() const { return *createInstrument; }
-    const std::string& ConfigDir() const { return configDir; }
 
     /// Runs a long operation in a progress dialog (its work on a worker thread; the idle work
-    /// and the size scan pause meanwhile). `configure` may keep the dialog for later looks.
+    /// and the size scan pause meanwhile); `after` runs once the work has ended, the dialog
+    /// still open.
     void RunOperation(bool withBanner, const std::function<void(ProgressDialog&)>& work,
         const std::function<void(ProgressDialog&)>& after = {});
     bool OperationRunning() const { return operationRunning; }
-    /// Loads the files waiting in the queue, and then `waiting` ones into `group`.
-    void RunLoader(WaitingFiles* waiting = nullptr, std::optional<int> group = std::nullopt);
-    /// The dialog of the operation now running, for tests (none between operations).
-    ProgressDialog* RunningDialog() const { return runningDialog; }
+    /// Loads the files waiting in the queue, and then the `waiting` ones.
+    void RunLoader(WaitingFiles* waiting = nullptr);
+    /// Tests look at each operation's dialog as it opens.
     void SetRunningObserver(std::function<void(ProgressDialog&)> observer)
     {
         runningObserver = std::move(observer);
@@ -95,7 +93,6 @@ private:
     void Idle();
 
     AppOptions options;
-    std::string configDir;
     QtPrompter qtPrompter;
     UiThreadPrompter prompter;
     std::unique_ptr<FileChooser> ownChooser;
@@ -116,7 +113,6 @@ private:
     FileLock projectLock;
     QTimer idleTimer;
     bool operationRunning = false;
-    ProgressDialog* runningDialog = nullptr;
     std::function<void(ProgressDialog&)> runningObserver;
 };
 

@@ -12,7 +12,6 @@ MidiBackendAll::MidiBackendAll(std::vector<std::string> extraPaths, SimOptions o
     : simOptions(std::move(options))
 {
     auto alsa = std::make_unique<MidiBackendAlsa>();
-    sequencerAvailable = alsa->Available();
     // One list for both directions: the sequencer's inputs and outputs are mostly the same
     // devices, and AMidi finds a stored name in either list.
     names = alsa->InputNames();

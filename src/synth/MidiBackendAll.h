@@ -32,7 +32,6 @@ public:
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
 
-    bool SequencerAvailable() const { return sequencerAvailable; }
     /// The in-process instrument, once a side was opened on it.
     MidiBackendSim* Sim() const { return sim; }
     /// Why the last open failed, when the back-end said.
@@ -47,7 +46,6 @@ private:
 
     std::vector<std::string> names;
     std::size_t sequencerCount = 0;
-    bool sequencerAvailable = false;
     std::unique_ptr<MidiBackend> sequencer;
     std::vector<std::unique_ptr<MidiBackend>> devices; // one per raw path, made when opened
     std::vector<std::string> devicePaths;
