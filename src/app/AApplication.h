@@ -33,6 +33,7 @@ class WaitingFiles;
 /// How the application is started; tests give their own prompter, file chooser and folders.
 struct AppOptions {
     /// The settings folder (empty: $XDG_CONFIG_HOME/Orvane Inc., or CARDMILL_CONFIG_DIR).
+    std::string configDir;
     /// Message boxes (none: Qt's); called on the user-interface thread only.
     Prompter* prompter = nullptr;
     /// File dialogs (none: Qt's own).
