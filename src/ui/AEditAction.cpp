@@ -179,10 +179,10 @@ void APasteAction::Toggle()
     undone = !undone;
 }
 
-void ADragCopyAction::Record(
-    MReadableFile* copy, int sourceGroup, int sourceRow, int targetGroup, int targetRow)
+void ADragAction::Record(
+    MReadableFile* dragged, int sourceGroup, int sourceRow, int targetGroup, int targetRow)
 {
-    file = copy;
+    file = dragged;
     group = sourceGroup;
     row = sourceRow;
     toGroup = targetGroup;
@@ -203,17 +203,6 @@ void ADragCopyAction::Toggle()
         target.ShowGroup(toGroup);
     }
     undone = !undone;
-}
-
-void ADragMoveAction::Record(
-    MReadableFile* moved, int sourceGroup, int sourceRow, int targetGroup, int targetRow)
-{
-    file = moved;
-    group = sourceGroup;
-    row = sourceRow;
-    toGroup = targetGroup;
-    toRow = targetRow;
-    canApply = true;
 }
 
 void ADragMoveAction::Toggle()

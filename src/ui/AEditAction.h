@@ -96,30 +96,30 @@ public:
     void Toggle() override;
 };
 
-class ADragCopyAction final : public AEditAction {
+/// What the two drags share: the file, where it came from and where it went.
+class ADragAction : public AEditAction {
 public:
     using AEditAction::AEditAction;
-    void Record(MReadableFile* copy, int sourceGroup, int sourceRow, int targetGroup,
+    void Record(MReadableFile* dragged, int sourceGroup, int sourceRow, int targetGroup,
         int targetRow) override;
-    QString MenuText() const override { return Named("Drag Copy"); }
-    void Toggle() override;
 
-private:
+protected:
     int toGroup = -1;
     int toRow = -1;
 };
 
-class ADragMoveAction final : public AEditAction {
+class ADragCopyAction final : public ADragAction {
 public:
-    using AEditAction::AEditAction;
-    void Record(MReadableFile* moved, int sourceGroup, int sourceRow, int targetGroup,
-        int targetRow) override;
+    using ADragAction::ADragAction;
+    QString MenuText() const override { return Named("Drag Copy"); }
+    void Toggle() override;
+};
+
+class ADragMoveAction final : public ADragAction {
+public:
+    using ADragAction::ADragAction;
     QString MenuText() const override { return Named("Drag Move"); }
     void Toggle() override;
-
-private:
-    int toGroup = -1;
-    int toRow = -1;
 };
 
 /// Copy: not undoable; the clipboard gets a duplicate of the current file.
