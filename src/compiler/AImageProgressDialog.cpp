@@ -18,6 +18,15 @@ constexpr int kBlocksPerSector = 128;
 
 } // namespace
 
+int CardPercent(std::int64_t sector, std::int64_t block, double fraction, std::int64_t totalBytes)
+{
+    if (totalBytes <= 0)
+        return 0;
+    const double done
+        = static_cast<double>(sector * kBlocksPerSector + block) * 1024 + fraction * 1024;
+    return static_cast<int>(done / static_cast<double>(totalBytes) * 100);
+}
+
 AImageProgressDialog::AImageProgressDialog(MProject& projectModel, MCompileEngine& compileEngine,
     Prompter& prompterService, Clock& clockService, ProgressView& progressView)
     : project(projectModel)
@@ -193,10 +202,7 @@ void AImageProgressDialog::UpdateProgressBar(std::uint32_t now)
         return;
     const double fraction = std::min(
         1.0, static_cast<double>(now - lastWriteTime) / static_cast<double>(blockInterval));
-    const double done
-        = (static_cast<double>(sector * kBlocksPerSector + blockInSector) * 1024 + fraction * 1024)
-        / static_cast<double>(totalBytes) * 100;
-    const int percent = static_cast<int>(done);
+    const int percent = CardPercent(sector, blockInSector, fraction, totalBytes);
     if (percent > lastPercent) {
         lastPercent = percent;
         view.SetPercent(std::min(percent, 100));

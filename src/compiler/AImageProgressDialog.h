@@ -16,6 +16,10 @@ class MProject;
 class ProgressView;
 class Prompter;
 
+/// The progress bar of a card being written, image file or transfer: where the next block stands
+/// (`sector`, `block`), `fraction` of the way through it, of `totalBytes` (0 when it is empty).
+int CardPercent(std::int64_t sector, std::int64_t block, double fraction, std::int64_t totalBytes);
+
 /// Compiles the project into an image file: the raw card image, the blocks in order and the
 /// last partial block at its real length. The size questions come first; then each step asks
 /// the engine for some work and appends at most one block. The image is written beside its path

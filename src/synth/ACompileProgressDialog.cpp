@@ -1,5 +1,6 @@
 #include "synth/ACompileProgressDialog.h"
 
+#include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
 #include "model/MProject.h"
 #include "platform/ProgressView.h"
@@ -267,25 +268,13 @@ bool ACompileProgressDialog::Refused(std::string_view prefix)
     return true;
 }
 
-int ACompileProgressDialog::Percent(
-    std::uint32_t sectorNumber, std::uint32_t blockNumber, double fraction, std::int64_t total)
-{
-    // An empty image has nothing to measure progress by.
-    if (total <= 0)
-        return 0;
-    const double done
-        = static_cast<double>(sectorNumber * kBlocksPerSector + blockNumber) * kBlockBytes
-        + fraction * kBlockBytes;
-    return static_cast<int>(done / static_cast<double>(total) * 100);
-}
-
 void ACompileProgressDialog::UpdatePercent()
 {
     const double fraction = blockInterval == 0
         ? 1.0
         : std::min(
             1.0, static_cast<double>(Now() - lastSendTime) / static_cast<double>(blockInterval));
-    ShowPercent(Percent(sector, block, fraction, totalBytes));
+    ShowPercent(CardPercent(sector, block, fraction, totalBytes));
 }
 
 bool ACompileProgressDialog::IsSourceFinished() const

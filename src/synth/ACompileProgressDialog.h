@@ -38,10 +38,6 @@ public:
     LinkOutcome Run();
     bool Step() override;
 
-    /// Position of the bar for the next block to send, `fraction` of the way through it.
-    static int Percent(
-        std::uint32_t sector, std::uint32_t block, double fraction, std::int64_t totalBytes);
-
 protected:
     /// Used by the image-file variant, which has no engine.
     ACompileProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter,

@@ -254,12 +254,12 @@ TEST_F(Transfer, StopAtAnyStepEndsTheRunAndSendsNothingMore)
 
 TEST(TransferPercent, CountsTheBlockInFlightByTheTimeThePreviousOneTook)
 {
-    EXPECT_EQ(ACompileProgressDialog::Percent(0, 0, 0.0, 4096), 0);
-    EXPECT_EQ(ACompileProgressDialog::Percent(0, 1, 0.5, 4096), 37);
-    EXPECT_EQ(ACompileProgressDialog::Percent(1, 0, 0.0, 262144), 50);
-    EXPECT_EQ(ACompileProgressDialog::Percent(0, 3, 1.0, 4096), 100);
+    EXPECT_EQ(CardPercent(0, 0, 0.0, 4096), 0);
+    EXPECT_EQ(CardPercent(0, 1, 0.5, 4096), 37);
+    EXPECT_EQ(CardPercent(1, 0, 0.0, 262144), 50);
+    EXPECT_EQ(CardPercent(0, 3, 1.0, 4096), 100);
     // Nothing to send: no division by zero, no movement.
-    EXPECT_EQ(ACompileProgressDialog::Percent(0, 0, 1.0, 0), 0);
+    EXPECT_EQ(CardPercent(0, 0, 1.0, 0), 0);
 }
 
 } // namespace
