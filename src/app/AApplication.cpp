@@ -146,6 +146,7 @@ bool AApplication::Start()
 {
     const std::string configDir = IniSettingsStore::ConfigDirectory(options.configDir);
     settings = std::make_unique<IniSettingsStore>(configDir + "/" + IniSettingsStore::kFileName);
+    journal = std::make_unique<TransferJournal>(TransferJournal::Beside(configDir));
     controller = std::make_unique<MCardmill>(
         Platform { prompter, clock, *settings }, *documentUi, pending);
     // The ports offered: the sequencer's, raw devices (and stored paths), the virtual instrument.

@@ -7,6 +7,7 @@
 #include "platform/IniSettingsStore.h"
 #include "synth/LinkSingletons.h"
 #include "synth/SimOptions.h"
+#include "synth/TransferJournal.h"
 #include "ui/FileChooser.h"
 
 #include <QObject>
@@ -73,6 +74,7 @@ public:
     AAddFilesDialog& AddFiles() const { return *addFiles; }
     ASoundSystem& SoundSystem() const { return *soundSystem; }
     ACreateInstrumentDialog& CreateInstrument() const { return *createInstrument; }
+    const TransferJournal& Journal() const { return *journal; }
 
     /// Runs a long operation in a progress dialog (its work on a worker thread; the idle work
     /// and the size scan pause meanwhile); `after` runs once the work has ended, the dialog
@@ -100,6 +102,7 @@ private:
     FileChooser* chooser;
     SystemClock clock;
     std::unique_ptr<IniSettingsStore> settings;
+    std::unique_ptr<TransferJournal> journal;
     PendingFilesQueue pending;
     std::unique_ptr<DocumentUiForwarder> documentUi;
     LinkSingletons link;

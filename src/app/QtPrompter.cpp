@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 
 namespace cardmill {
@@ -52,6 +53,10 @@ Answer QtPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
         break;
     case Buttons::YesNoCancel:
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    case Buttons::ResumeCancel:
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        box.button(QMessageBox::Retry)->setText(QStringLiteral("Resume"));
         break;
     }
     switch (box.exec()) {

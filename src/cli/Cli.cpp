@@ -171,25 +171,35 @@ const Command kCommands[] = {
         "of it), sim, or the path of a raw MIDI device or pty, listed or not.\n"
         "--json prints {\"inputs\": [...], \"outputs\": [...], \"alsa\": true or false}.",
         CommandPorts },
-    { "send", "send PROJECT.cmr [--port P] [--no-erase]",
+    { "send", "send PROJECT.cmr [--port P] [--no-erase] [--resume | --since PREVIOUS.img]",
         "compile a project and write the card in the instrument",
-        "Compiles the project and streams the card image to the instrument over MIDI, block by "
-        "block as it is compiled. Each 128 KB sector is erased first while the preference "
+        "Compiles the project and sends the card image to the instrument over MIDI, block by "
+        "block. Each 128 KB sector is erased first while the preference "
         "EraseSectorBeforeWriting is 1 (--no-erase: not in this run); an instrument that can't "
         "erase by command is written over without erasing. Every message is acknowledged by the "
         "instrument; one that is lost or refused is sent again twice before you are asked "
         "(Retry/Cancel; --yes retries up to --retries times). The progress line shows the sector, "
         "the block, the percentage and the time left.\n" PORT_HELP
+        "Each transfer is recorded in the transfer journal beside the settings, under the "
+        "instrument's identity (family, model, firmware): the image's hash, the card size and "
+        "every sector whose blocks were all acknowledged.\n"
+        "--resume: after a transfer that stopped, write only the sectors the journal doesn't "
+        "show on the card (each erased first). The journal must be of this image and this card "
+        "size; otherwise you are told why and the whole card is written.\n"
+        "--since PREVIOUS.img: the card holds PREVIOUS.img (made by 'cardmill image' before "
+        "the change, or the image last sent); erase and write only the sectors that differ from "
+        "it. A journal that says the card holds something else wins: the whole card is written.\n"
         "A card larger than 16 MB can't be written over MIDI (the protocol names only 128 "
         "sectors) and is refused before anything is sent. Ctrl-C stops after the current "
         "message; the card keeps what was written. Exit status 3 when a question was answered "
         "Cancel (for example, the instrument stopped answering).",
         CommandSend },
-    { "send-image", "send-image CARD.img [--port P] [--no-erase]",
+    { "send-image", "send-image CARD.img [--port P] [--no-erase] [--resume | --since PREVIOUS.img]",
         "write an image file to the card in the instrument",
-        "Streams an image file (made by 'cardmill image') to the instrument, as send does. You "
-        "are first asked to confirm the file's size; a last block shorter than 1024 bytes is "
-        "filled up with FF bytes, the value of erased memory.\n" PORT_HELP,
+        "Sends an image file (made by 'cardmill image') to the instrument, as send does, with "
+        "the same --resume and --since. You are first asked to confirm the file's size; a last "
+        "block shorter than 1024 bytes is filled up with FF bytes, the value of erased "
+        "memory.\n" PORT_HELP,
         CommandSendImage },
     { "erase", "erase [--card-size S] [--port P]", "erase the card in the instrument",
         "Erases the whole card, sector by sector (a 4 MB card is 32 sectors). The card size "

@@ -5,6 +5,8 @@
 #include "ProjectCommands.h"
 #include "model/APrefs.h"
 #include "model/MProject.h"
+#include "platform/FileSystem.h"
+#include "platform/IniSettingsStore.h"
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
 
@@ -14,6 +16,9 @@ namespace cardmill {
 
 namespace {
 
+const std::vector<std::string> kTransferOptions { "--port", "--in", "--out", "--since" };
+const std::vector<std::string> kTransferFlags { "--no-erase", "--resume" };
+
 constexpr const char* kMidiAdvice
     = "Make sure your MIDI settings are correct: name the instrument's port with --port (see "
       "'cardmill ports').";
@@ -22,6 +27,59 @@ constexpr const char* kMidiAdvice
 bool EraseEachSector(CliApp& app, const ParsedArgs& args)
 {
     return app.controller->Prefs().eraseSectorBeforeWriting != 0 && !args.Has("--no-erase");
+}
+
+/// How a transfer uses the journal, as the command line asks.
+struct JournalUse {
+    TransferMode mode = TransferMode::Whole;
+    std::optional<ImageDigest> earlier;
+    std::string earlierName;
+};
+
+/// The journal's use asked for on the command line; false (told) for a usage error or an earlier
+/// image that can't be read.
+bool ParseJournalUse(
+    const std::string& command, const ParsedArgs& args, JournalUse& use, int& status)
+{
+    const auto since = args.Get("--since");
+    if (since && args.Has("--resume")) {
+        status = UsageError(command, "--resume and --since can't be used together");
+        return false;
+    }
+    if (args.Has("--resume"))
+        use.mode = TransferMode::Resume;
+    if (!since)
+        return true;
+    const auto bytes = ReadWholeFile(*since, ACompileProgressDialog::kLargestSendable);
+    if (!bytes) {
+        std::fprintf(stderr, "cardmill %s: the earlier image '%s' can't be read%s.\n",
+            command.c_str(), since->c_str(),
+            StatFile(*since) ? " (or is larger than 16 MB)" : ": there is no such file");
+        status = kFailed;
+        return false;
+    }
+    use.mode = TransferMode::Since;
+    use.earlier = ImageDigest::Of(*bytes);
+    use.earlierName = *since;
+    return true;
+}
+
+TransferJournal Journal(const CliApp& app)
+{
+    return TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
+}
+
+/// What the user can do about a card left partly written.
+void AdviseResume(const ACompileProgressDialog& dialog, LinkOutcome outcome)
+{
+    const auto onCard = dialog.SectorsOnCard();
+    if (outcome == LinkOutcome::Done || outcome == LinkOutcome::NotStarted || !onCard
+        || onCard->first == onCard->second)
+        return;
+    std::fprintf(stderr,
+        "The card holds %u of the %u sectors of this image.  To write the rest, run the same "
+        "command again with --resume.\n",
+        onCard->first, onCard->second);
 }
 
 /// The exit status of a run, once the link is closed.
@@ -38,42 +96,58 @@ int Conclude(CliApp& app, MidiLink& link, LinkOutcome outcome)
 
 int CommandSend(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, kPortOptions, { "--no-erase" });
+    const ParsedArgs args = ParseArgs(app.options.args, kTransferOptions, kTransferFlags);
     if (!args.error.empty())
         return UsageError("send", args.error);
     if (args.rest.size() != 1)
         return UsageError("send", "name one project: send PROJECT.cmr [--port P]");
+    JournalUse use;
+    int status = kSuccess;
+    if (!ParseJournalUse("send", args, use, status))
+        return status;
     const std::string& path = args.rest.front();
     if (!OpenProject(app, "send", path, false))
         return kFailed;
     MidiLink link;
-    int status = kSuccess;
     if (!OpenMidiLink(app, "send", args, link, status))
         return status;
+    const TransferJournal journal = Journal(app);
     ACompileProgressDialog dialog(app.controller->Project(), app.link.CompileEngine(), *link.midi,
         *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
     dialog.SetCardSizeAdvice(CardSizeAdvice(path));
     dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
-    return Conclude(app, link, dialog.Run());
+    dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
+    const LinkOutcome outcome = dialog.Run();
+    app.progress.Finish();
+    AdviseResume(dialog, outcome);
+    return Conclude(app, link, outcome);
 }
 
 int CommandSendImage(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, kPortOptions, { "--no-erase" });
+    const ParsedArgs args = ParseArgs(app.options.args, kTransferOptions, kTransferFlags);
     if (!args.error.empty())
         return UsageError("send-image", args.error);
     if (args.rest.size() != 1)
         return UsageError("send-image", "name one image file: send-image CARD.img [--port P]");
-    MidiLink link;
+    JournalUse use;
     int status = kSuccess;
+    if (!ParseJournalUse("send-image", args, use, status))
+        return status;
+    MidiLink link;
     if (!OpenMidiLink(app, "send-image", args, link, status))
         return status;
+    const TransferJournal journal = Journal(app);
     AImageSendProgressDialog dialog(
         *link.midi, *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
     dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
-    return Conclude(app, link, dialog.Run(args.rest.front()));
+    dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
+    const LinkOutcome outcome = dialog.Run(args.rest.front());
+    app.progress.Finish();
+    AdviseResume(dialog, outcome);
+    return Conclude(app, link, outcome);
 }
 
 int CommandErase(CliApp& app)

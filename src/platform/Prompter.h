@@ -6,7 +6,8 @@
 namespace cardmill {
 
 enum class Icon { None, Error, Warning, Information, Exclamation };
-enum class Buttons { Ok, OkCancel, RetryCancel, YesNoCancel };
+/// ResumeCancel is Retry / Cancel with the Retry button named "Resume".
+enum class Buttons { Ok, OkCancel, RetryCancel, YesNoCancel, ResumeCancel };
 enum class Answer { Ok, Cancel, Retry, Yes, No };
 
 /// Message boxes and the system beep. The GUI shows dialogs; the command line writes to stderr and

@@ -18,6 +18,8 @@ const char* ChoiceText(Buttons buttons)
         return "[r]etry / [c]ancel";
     case Buttons::YesNoCancel:
         return "[y]es / [n]o / [c]ancel";
+    case Buttons::ResumeCancel:
+        return "[r]esume / [c]ancel";
     case Buttons::Ok:
         break;
     }

@@ -3,11 +3,13 @@
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
 #include "model/MProject.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace cardmill {
@@ -16,10 +18,9 @@ namespace {
 
 constexpr std::uint32_t kBlocksPerSector = MZeltaSysexHandler::kBlocksPerSector;
 constexpr std::size_t kBlockBytes = MZeltaSysexHandler::kBlockBytes;
+constexpr std::size_t kSectorBytes = kBlockBytes * kBlocksPerSector;
 // The image-file size question changes its words above this size.
 constexpr std::int64_t kLargestSafeImage = 16777214;
-// A last block is filled up with the value of erased memory, so the card past the image reads
-// as if nothing had been written there, whichever way the card was sent.
 constexpr std::uint8_t kErasedByte = 0xFF;
 
 } // namespace
@@ -39,20 +40,28 @@ ACompileProgressDialog::ACompileProgressDialog(AMidi& midiPorts, MZeltaSysexHand
 {
 }
 
-ACompileProgressDialog::~ACompileProgressDialog()
+ACompileProgressDialog::~ACompileProgressDialog() = default;
+
+void ACompileProgressDialog::UseJournal(const TransferJournal& transferJournal,
+    TransferMode transferMode, std::optional<ImageDigest> earlierImage, std::string earlierFile)
 {
-    if (engineRunning)
-        engine->End();
+    journal = &transferJournal;
+    mode = transferMode;
+    earlier = std::move(earlierImage);
+    earlierName = std::move(earlierFile);
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ACompileProgressDialog::SectorsOnCard() const
+{
+    if (!record)
+        return std::nullopt;
+    return std::pair { static_cast<std::uint32_t>(record->sectors.size()), record->ImageSectors() };
 }
 
 LinkOutcome ACompileProgressDialog::Run()
 {
-    block = 0;
-    sector = 0;
-    lastSendTime = 0;
-    step = 0;
     project->ComputeTotalBytes();
-    totalBytes = static_cast<std::int64_t>(project->GetTotalBytes());
+    const auto totalBytes = static_cast<std::int64_t>(project->GetTotalBytes());
     if (totalBytes > static_cast<std::int64_t>(project->GetCardSizeBytes())) {
         ReportFailure(
             prompter, "This project is too large for your memory card.  " + cardSizeAdvice);
@@ -69,15 +78,57 @@ LinkOutcome ACompileProgressDialog::Run()
     }
     if (!CheckMidi(kCompilePrefix))
         return LinkOutcome::NotStarted;
-    if (!engine->Begin())
-        return LinkOutcome::NotStarted;
-    engineRunning = true;
+    cardSize = project->GetCardSizeBytes();
+    if (!CompileImage())
+        return stopped ? LinkOutcome::Stopped : LinkOutcome::NotStarted;
     return RunTransfer();
+}
+
+bool ACompileProgressDialog::CompileImage()
+{
+    // The whole card is compiled before anything is sent: a sound that can't be read then
+    // stops the run before the card is touched, and the journal knows the image it records.
+    image.clear();
+    if (!engine->Begin())
+        return false;
+    bool compiled = true;
+    while (true) {
+        if (view.StopRequested()) {
+            stopped = true;
+            compiled = false;
+            break;
+        }
+        const int result = engine->Step(view);
+        if (result != 0 && result != 1) {
+            compiled = false;
+            break;
+        }
+        if (engine->IsFinished())
+            break;
+        if (result == 1) {
+            const auto data = engine->GetBlockData().first(kBlockBytes);
+            image.insert(image.end(), data.begin(), data.end());
+        }
+    }
+    if (compiled) {
+        const auto data = engine->GetBlockData().first(engine->GetFinalByteCount());
+        image.insert(image.end(), data.begin(), data.end());
+    }
+    engine->End();
+    return compiled;
 }
 
 LinkOutcome ACompileProgressDialog::RunTransfer()
 {
+    block = 0;
+    sector = 0;
+    lastSendTime = 0;
+    step = 0;
     finished = false;
+    record.reset();
+    plan = {};
+    if (journal)
+        digest = ImageDigest::Of(image);
     RunSteps(*this, clock);
     if (stopped)
         return LinkOutcome::Stopped;
@@ -101,31 +152,16 @@ bool ACompileProgressDialog::Step()
             view.SetBanner(handler.DeviceBanner());
         break;
     case 2:
-        PrepareTransfer();
+        if (PrepareTransfer())
+            ++step;
+        else
+            step = kFinish;
+        lastSendTime = Now();
         break;
     case 3:
         TransferTick();
         break;
-    case 4: {
-        const std::uint16_t count = FinalByteCount();
-        if (count == 0) {
-            UpdatePercent();
-            step = 6;
-            break;
-        }
-        std::array<std::uint8_t, kBlockBytes> last {};
-        last.fill(kErasedByte);
-        const auto data = GetBlockData().first(std::min<std::size_t>(count, kBlockBytes));
-        std::copy(data.begin(), data.end(), last.begin());
-        SendBlock(last);
-        step = 5;
-        break;
-    }
-    case 5:
-        if (!WaitForReply() && step == 5)
-            step = 6;
-        break;
-    case 6:
+    case 4:
         ShowPercent(100);
         view.SetTimeLeft(0);
         prompter.Beep();
@@ -140,34 +176,97 @@ bool ACompileProgressDialog::Step()
     return true;
 }
 
-void ACompileProgressDialog::PrepareTransfer()
+bool ACompileProgressDialog::PrepareTransfer()
 {
     blockInterval = kFirstBlockInterval;
     awaitingReply = false;
-    needBlock = true;
     erasing = false;
-    erasePending = eraseEachSector = erasePreference;
-    ++step;
-    lastSendTime = Now();
+    anyReply = false;
+    eraseEachSector = erasePreference;
+    if (journal && !PlanFromJournal())
+        return false;
+    // A sector written again holds older bytes: it is erased whatever the preference says.
+    if (!plan.write.empty())
+        eraseEachSector = true;
+    erasePending = eraseEachSector;
+    return true;
+}
+
+bool ACompileProgressDialog::PlanFromJournal()
+{
+    instrument = { handler.GetFamily(), handler.GetModel(), handler.GetVersion() };
+    std::string problem;
+    const auto known = journal->Read(instrument, problem);
+    plan = PlanTransfer(
+        mode, known, problem, digest, cardSize, earlier ? &*earlier : nullptr, earlierName);
+    if (!plan.refusal.empty())
+        prompter.Show(plan.refusal, Icon::Warning, Buttons::Ok);
+    if (!plan.question.empty()) {
+        const Answer answer = prompter.Show(plan.question, Icon::Information, Buttons::YesNoCancel);
+        if (answer == Answer::No) {
+            plan = {};
+        } else if (!Accepts(answer)) {
+            failed = true;
+            return false;
+        }
+    }
+    // Before the card is touched the journal stops claiming every sector this run writes: a
+    // run that dies half-way must leave a journal that says less than the card holds, never more.
+    record = TransferRecord { cardSize, digest.size, digest.hash, {} };
+    if (!plan.write.empty() && known) {
+        for (std::uint32_t s = 0; s < plan.write.size(); ++s) {
+            const auto held = known->sectors.find(s);
+            if (!plan.write[s] && held != known->sectors.end() && held->second == digest.sectors[s])
+                record->sectors.insert(*held);
+        }
+    } else if (!plan.write.empty() && earlier) {
+        for (std::uint32_t s = 0; s < plan.write.size(); ++s)
+            if (!plan.write[s])
+                record->sectors[s] = digest.sectors[s];
+    }
+    if (journal->Write(instrument, *record))
+        return true;
+    const std::string path = journal->PathFor(instrument);
+    if (RemoveFile(path) || !StatFile(path)) {
+        prompter.Show(
+            "The transfer can't be recorded in '" + path + "', so it can't be resumed if it stops.",
+            Icon::Warning, Buttons::Ok);
+        journal = nullptr;
+        record.reset();
+        return true;
+    }
+    ReportFailure(prompter,
+        "Nothing was sent, because the record of transfers to this synthesizer, '" + path
+            + "', can't be updated and might then claim sectors this transfer changes.");
+    failed = true;
+    return false;
+}
+
+bool ACompileProgressDialog::Writes(std::uint32_t at) const
+{
+    return plan.write.empty() || (at < plan.write.size() && plan.write[at]);
 }
 
 void ACompileProgressDialog::TransferTick()
 {
     UpdatePercent();
-    if (!FetchNextBlock())
-        return;
-    if (WaitForReply())
-        return;
-    if (step != 3)
-        return; // the reply wait ended the run
+    if (WaitForReply() || step != 3)
+        return; // a reply is awaited, or the wait ended the run
+    if (block == 0 && !Writes(sector)) {
+        const auto sectors
+            = static_cast<std::uint32_t>((image.size() + kSectorBytes - 1) / kSectorBytes);
+        while (sector < sectors && !Writes(sector))
+            ++sector;
+        erasePending = eraseEachSector && Writes(sector);
+    }
     if (erasePending) {
         erasePending = false;
         SendErase();
-    } else if (IsSourceFinished()) {
-        ++step;
-    } else if (!needBlock) {
-        SendBlock(GetBlockData().first(kBlockBytes));
-        needBlock = true;
+    } else if (static_cast<std::uint64_t>(sector) * kSectorBytes + block * kBlockBytes
+        >= image.size()) {
+        step = 4;
+    } else {
+        SendBlock();
     }
 }
 
@@ -188,13 +287,22 @@ void ACompileProgressDialog::SendErase()
     erasing = true;
 }
 
-void ACompileProgressDialog::SendBlock(std::span<const std::uint8_t> data)
+void ACompileProgressDialog::SendBlock()
 {
+    const std::size_t offset = sector * kSectorBytes + block * kBlockBytes;
+    std::array<std::uint8_t, kBlockBytes> data {};
+    // A last block is filled up with the value of erased memory, so the card past the image
+    // reads as if nothing had been written there.
+    data.fill(kErasedByte);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset),
+        std::min(kBlockBytes, image.size() - offset), data.begin());
     if (block == 0)
         view.SetSector("Sector:  ", std::to_string(sector + 1));
     view.SetBlock("Block:  ", std::to_string(block + 1));
     handler.MakeBlock(sector, block, data);
     Send(handler.GetBlockMessage());
+    sentSector = sector;
+    sentBlock = block;
     ++block;
     awaitingReply = true;
     if (block == kBlocksPerSector) {
@@ -207,11 +315,9 @@ void ACompileProgressDialog::SendBlock(std::span<const std::uint8_t> data)
     lastSendTime = now;
     retries = 2;
     SetDeadline(kBlockWaitMs);
-    if (totalBytes > 0 && blockInterval > 0) {
-        const std::int64_t sent = static_cast<std::int64_t>(sector * kBlocksPerSector + block)
-            * static_cast<std::int64_t>(kBlockBytes);
+    if (blockInterval > 0) {
         const std::int64_t blocksLeft
-            = std::max<std::int64_t>(0, (totalBytes - sent + 1023) / 1024);
+            = std::max<std::int64_t>(0, (BytesToWrite() - BytesWritten() + 1023) / 1024);
         view.SetTimeLeft(blocksLeft * blockInterval / 1000);
     }
 }
@@ -234,12 +340,16 @@ bool ACompileProgressDialog::WaitForReply()
     if (!awaitingReply)
         return false;
     if (ReceiveCardReply()) {
+        const bool first = !anyReply;
+        anyReply = true;
         if (handler.WasAcknowledged()) {
             awaitingReply = false;
+            if (!erasing)
+                Acknowledged();
             erasing = false;
             return false;
         }
-        if (erasing && sector == 0) {
+        if (erasing && first) {
             // An instrument without the erase command: the card is written over as it is.
             awaitingReply = false;
             erasing = false;
@@ -261,11 +371,45 @@ bool ACompileProgressDialog::WaitForReply()
     return true;
 }
 
+void ACompileProgressDialog::Acknowledged()
+{
+    if (!record || sentBlock + 1 != digest.BlocksIn(sentSector))
+        return;
+    // Every block of the sector is on the card now.
+    record->sectors[sentSector] = digest.sectors[sentSector];
+    if (!journal->Write(instrument, *record)) {
+        // The journal on disk claims less than the card holds: safe, only less useful.
+        record->sectors.erase(sentSector);
+    }
+}
+
 bool ACompileProgressDialog::Refused(std::string_view prefix)
 {
     ResendOrAsk([this] { Resend(); },
         [this, prefix] { return handler.ReportError(prompter, prefix, true); });
     return true;
+}
+
+std::int64_t ACompileProgressDialog::BytesToWrite() const
+{
+    if (plan.write.empty())
+        return static_cast<std::int64_t>(image.size());
+    std::int64_t bytes = 0;
+    for (std::uint32_t s = 0; s < plan.write.size(); ++s)
+        if (plan.write[s])
+            bytes += static_cast<std::int64_t>(
+                std::min<std::size_t>(kSectorBytes, image.size() - s * kSectorBytes));
+    return bytes;
+}
+
+std::int64_t ACompileProgressDialog::BytesWritten() const
+{
+    const auto written = plan.write.empty()
+        ? sector
+        : std::count(plan.write.begin(),
+            plan.write.begin() + std::min<std::size_t>(sector, plan.write.size()), true);
+    return static_cast<std::int64_t>(written) * kSectorBytes
+        + static_cast<std::int64_t>(block) * kBlockBytes;
 }
 
 void ACompileProgressDialog::UpdatePercent()
@@ -274,53 +418,12 @@ void ACompileProgressDialog::UpdatePercent()
         ? 1.0
         : std::min(
             1.0, static_cast<double>(Now() - lastSendTime) / static_cast<double>(blockInterval));
-    ShowPercent(CardPercent(sector, block, fraction, totalBytes));
-}
-
-bool ACompileProgressDialog::IsSourceFinished() const
-{
-    return engine->IsFinished();
-}
-
-std::span<const std::uint8_t> ACompileProgressDialog::GetBlockData() const
-{
-    return engine->GetBlockData();
-}
-
-bool ACompileProgressDialog::FetchNextBlock()
-{
-    if (!needBlock)
-        return true;
-    const int result = engine->Step(view);
-    if (result == 0)
-        return true;
-    if (result == 1) {
-        needBlock = false;
-        return true;
-    }
-    failed = true;
-    step = kFinish;
-    needBlock = false;
-    return false;
-}
-
-std::uint16_t ACompileProgressDialog::FinalByteCount() const
-{
-    return engine->GetFinalByteCount();
-}
-
-void ACompileProgressDialog::EndSource()
-{
-    if (engineRunning) {
-        engine->End();
-        engineRunning = false;
-    }
+    ShowPercent(CardPercent(0, BytesWritten() / kBlockBytes, fraction, BytesToWrite()));
 }
 
 void ACompileProgressDialog::Finish()
 {
     finished = true;
-    EndSource();
 }
 
 AImageSendProgressDialog::AImageSendProgressDialog(AMidi& midiPorts,
@@ -330,49 +433,41 @@ AImageSendProgressDialog::AImageSendProgressDialog(AMidi& midiPorts,
 {
 }
 
-AImageSendProgressDialog::~AImageSendProgressDialog()
+LinkOutcome AImageSendProgressDialog::Run(const std::string& path)
 {
-    EndSource();
-}
-
-LinkOutcome AImageSendProgressDialog::Run(const std::string& imagePath)
-{
-    readCount = 0;
-    endOfFile = false;
-    totalBytes = 0;
     step = 0;
-    EndSource();
+    image.clear();
     if (!CheckMidi(kImagePrefix))
         return LinkOutcome::NotStarted;
-    path = imagePath;
-    file = std::fopen(path.c_str(), "rb");
-    if (!file) {
+    const auto status = StatFile(path);
+    if (!status || !status->regular || !CanOpenForReading(path)) {
         ReportFailure(prompter, "The image file '" + path + "' can't be opened.");
         return LinkOutcome::NotStarted;
     }
-    if (!ConfirmSize())
+    if (!ConfirmSize(static_cast<std::int64_t>(status->size)))
         return LinkOutcome::NotStarted;
+    auto bytes = ReadWholeFile(path, kLargestSendable);
+    if (!bytes) {
+        ReportFailure(prompter, "The image file '" + path + "' can't be read.");
+        return LinkOutcome::NotStarted;
+    }
+    image = std::move(*bytes);
     return RunTransfer();
 }
 
-bool AImageSendProgressDialog::ConfirmSize()
+bool AImageSendProgressDialog::ConfirmSize(std::int64_t size)
 {
-    long size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0)
-        size = std::max(0L, std::ftell(file));
-    std::rewind(file);
-    totalBytes = size;
-    if (totalBytes > kLargestSendable) {
+    if (size > kLargestSendable) {
         ReportFailure(prompter,
-            "The image file size is " + std::to_string(totalBytes)
+            "The image file size is " + std::to_string(size)
                 + " bytes, larger than 16 megabytes.  Sectors past the first 16 megabytes of a "
                   "card can't be addressed over MIDI, so this image file can't be sent.");
         return false;
     }
     prompter.Beep();
     std::string question;
-    if (totalBytes <= kLargestSafeImage) {
-        question = "The image file size is " + std::to_string(totalBytes)
+    if (size <= kLargestSafeImage) {
+        question = "The image file size is " + std::to_string(size)
             + " bytes.  Have you verified that the memory card is large enough for this amount "
               "of data and that this is a valid image file?";
     } else {
@@ -380,41 +475,6 @@ bool AImageSendProgressDialog::ConfirmSize()
                    "this large may be corrupt.  Do you wish to send the image file anyway?";
     }
     return prompter.Show(question, Icon::Warning, Buttons::OkCancel) == Answer::Ok;
-}
-
-bool AImageSendProgressDialog::FetchNextBlock()
-{
-    if (!needBlock)
-        return true;
-    readCount = std::fread(blockBuffer.data(), 1, blockBuffer.size(), file);
-    const bool error = std::ferror(file) != 0;
-    const bool atEnd = std::feof(file) != 0;
-    std::clearerr(file);
-    if (readCount == blockBuffer.size() && !error) {
-        needBlock = false;
-        return true;
-    }
-    if (atEnd && !error) {
-        if (readCount == 0)
-            endOfFile = true;
-        std::fill(blockBuffer.begin() + static_cast<std::ptrdiff_t>(readCount), blockBuffer.end(),
-            kErasedByte);
-        needBlock = false;
-        return true;
-    }
-    // The file can no longer be read: nothing half-read is sent.
-    ReportFailure(prompter, "The image file '" + path + "' can't be read.");
-    failed = true;
-    step = kFinish;
-    return false;
-}
-
-void AImageSendProgressDialog::EndSource()
-{
-    if (file) {
-        std::fclose(file);
-        file = nullptr;
-    }
 }
 
 } // namespace cardmill

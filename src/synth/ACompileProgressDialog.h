@@ -1,22 +1,25 @@
 #pragma once
 
 #include "synth/AProgressDialog.h"
+#include "synth/TransferJournal.h"
 
-#include <array>
 #include <cstdint>
-#include <cstdio>
-#include <span>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cardmill {
 
 class MCompileEngine;
 class MProject;
 
-/// Compiles the project and streams the card to the instrument block by block as the engine
-/// produces them (never more than one block ahead), erasing each 128 KB sector first when asked.
-/// Every message is acknowledged before the next goes out; a missing or refused reply is sent
-/// again twice before the user is asked. A run that stops leaves the card as far as it got.
+/// Compiles the project into memory, then sends the card to the instrument block by block,
+/// erasing each 128 KB sector first when asked. Every message is acknowledged before the next
+/// goes out; a missing or refused reply is sent again twice before the user is asked. A run that
+/// stops leaves the card as far as it got. With a journal, each sector whose blocks were all
+/// acknowledged is recorded under the instrument's identity, and the journal's mode may leave
+/// out the sectors the card is known to hold already.
 class ACompileProgressDialog : public AProgressDialog {
 public:
     static constexpr std::uint32_t kBlockWaitMs = 3000;
@@ -33,6 +36,13 @@ public:
     void SetEraseSectorBeforeWriting(bool erase) { erasePreference = erase; }
     /// How the user changes the card size, as the front end says it.
     void SetCardSizeAdvice(std::string advice) { cardSizeAdvice = std::move(advice); }
+    /// Records the transfer in `journal` and plans it as `mode` says; for Since, `earlier` is
+    /// the image the user says the card holds, known to the user as `earlierName`.
+    void UseJournal(const TransferJournal& journal, TransferMode mode,
+        std::optional<ImageDigest> earlier = std::nullopt, std::string earlierName = {});
+    /// After a run with a journal: the sectors of the image the card is known to hold, and all
+    /// of them; nothing when the run never reached the instrument's journal.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> SectorsOnCard() const;
 
     /// The pre-checks, then the steps to the end.
     LinkOutcome Run();
@@ -43,47 +53,48 @@ protected:
     ACompileProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter,
         Clock& clock, ProgressView& view);
 
-    /// True when no more full blocks will come.
-    virtual bool IsSourceFinished() const;
-    /// The 1024 bytes to send next.
-    virtual std::span<const std::uint8_t> GetBlockData() const;
-    /// Produces the next block when one is needed; false (the step set to finish) on failure.
-    virtual bool FetchNextBlock();
-    /// Bytes of a last, partly filled block still to send; 0 = none.
-    virtual std::uint16_t FinalByteCount() const;
-    /// Lets go of the source, in every way the run ends.
-    virtual void EndSource();
     /// Begins the first message about this run's link failures.
     virtual const char* SearchPrefix() const { return kCompilePrefix; }
+    /// Sends `image` to the instrument.
     LinkOutcome RunTransfer();
 
     static constexpr const char* kCompilePrefix = "This project can't compile because ";
     static constexpr const char* kLaterPrefix = "The compile operation can't be completed because ";
 
-    std::int64_t totalBytes = 0;
-    bool needBlock = true;
+    std::vector<std::uint8_t> image;
+    /// The card's size when known (0: not known).
+    std::uint64_t cardSize = 0;
 
 private:
-    void PrepareTransfer();
+    bool CompileImage();
+    bool PrepareTransfer();
+    bool PlanFromJournal();
     void TransferTick();
-    void SendBlock(std::span<const std::uint8_t> data);
+    void SendBlock();
     void SendErase();
     void Resend();
     /// Whether a reply is still outstanding.
     bool WaitForReply();
+    void Acknowledged();
     bool Refused(std::string_view prefix);
+    bool Writes(std::uint32_t sector) const;
+    /// Bytes of the image this run writes, and of those the bytes before the block to send.
+    std::int64_t BytesToWrite() const;
+    std::int64_t BytesWritten() const;
     void UpdatePercent();
     void Finish();
 
     MProject* project = nullptr;
     MCompileEngine* engine = nullptr;
-    bool engineRunning = false;
 
     std::uint32_t block = 0;
     std::uint32_t sector = 0;
+    std::uint32_t sentSector = 0;
+    std::uint32_t sentBlock = 0;
     bool erasePending = false;
     bool eraseEachSector = false;
     bool erasePreference = true;
+    bool anyReply = false;
     std::uint32_t lastSendTime = 0;
     std::uint32_t blockInterval = kFirstBlockInterval;
     bool awaitingReply = false;
@@ -93,35 +104,32 @@ private:
     std::string cardSizeAdvice
         = "Make sure your card size setting is correct by selecting 'Card Info' from the Project "
           "menu.";
+
+    const TransferJournal* journal = nullptr;
+    TransferMode mode = TransferMode::Whole;
+    std::optional<ImageDigest> earlier;
+    std::string earlierName;
+    ImageDigest digest;
+    TransferPlan plan;
+    InstrumentIdentity instrument;
+    std::optional<TransferRecord> record;
 };
 
-/// Streams an existing image file instead of the engine's output, after asking whether the
-/// card can hold it.
+/// Sends an existing image file instead of the compiled project, after asking whether the card
+/// can hold it.
 class AImageSendProgressDialog final : public ACompileProgressDialog {
 public:
     AImageSendProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter,
         Clock& clock, ProgressView& view);
-    ~AImageSendProgressDialog() override;
 
     LinkOutcome Run(const std::string& path);
 
 private:
-    bool IsSourceFinished() const override { return endOfFile; }
-    std::span<const std::uint8_t> GetBlockData() const override { return blockBuffer; }
-    bool FetchNextBlock() override;
-    std::uint16_t FinalByteCount() const override { return static_cast<std::uint16_t>(readCount); }
-    void EndSource() override;
     const char* SearchPrefix() const override { return kImagePrefix; }
-    bool ConfirmSize();
+    bool ConfirmSize(std::int64_t size);
 
     static constexpr const char* kImagePrefix
         = "This image file can't be sent to the synthesizer because ";
-
-    std::array<std::uint8_t, 1024> blockBuffer {};
-    std::size_t readCount = 0;
-    bool endOfFile = false;
-    std::FILE* file = nullptr;
-    std::string path;
 };
 
 } // namespace cardmill

@@ -36,6 +36,28 @@ namespace cardmill {
 
 namespace {
 
+/// After a transfer that failed with the card partly written, the failure's "Resume" choice:
+/// true to write the rest now.
+bool AskToResume(const ACompileProgressDialog& send, LinkOutcome outcome, Prompter& prompter)
+{
+    const auto onCard = send.SectorsOnCard();
+    if (outcome != LinkOutcome::Ended || !onCard || onCard->first == onCard->second)
+        return false;
+    return prompter.Show("The transfer stopped with " + std::to_string(onCard->first)
+                   + " of the card's " + std::to_string(onCard->second)
+                   + " sectors written.  Resume writes the rest now; Send to Synthesizer "
+                     "offers to resume later.",
+               Icon::Warning, Buttons::ResumeCancel)
+        == Answer::Retry;
+}
+
+/// A transfer that offers what the journal allows, then resumes for as long as the user asks.
+void SendWithResume(const std::function<bool(TransferMode)>& send)
+{
+    for (TransferMode mode = TransferMode::Offer; send(mode);)
+        mode = TransferMode::Resume;
+}
+
 QString Text(const std::string& text)
 {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -282,10 +304,13 @@ void AMainWindow::Run(Command command)
     case SendToSynth: {
         const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
         app.RunOperation(true, [&](ProgressDialog& view) {
-            ACompileProgressDialog send(project, link.CompileEngine(), *link.Midi(),
-                *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
-            send.SetEraseSectorBeforeWriting(erase);
-            send.Run();
+            SendWithResume([&](TransferMode mode) {
+                ACompileProgressDialog send(project, link.CompileEngine(), *link.Midi(),
+                    *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+                send.SetEraseSectorBeforeWriting(erase);
+                send.UseJournal(app.Journal(), mode);
+                return AskToResume(send, send.Run(), app.GetPrompter());
+            });
         });
         break;
     }
@@ -306,11 +331,15 @@ void AMainWindow::Run(Command command)
             this, QStringLiteral("Send Image File"), QStringLiteral("Image Files (*.img)"));
         if (path.isEmpty())
             break;
+        const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
         app.RunOperation(true, [&](ProgressDialog& view) {
-            AImageSendProgressDialog send(
-                *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
-            send.SetEraseSectorBeforeWriting(controller.Prefs().eraseSectorBeforeWriting != 0);
-            send.Run(Std(path));
+            SendWithResume([&](TransferMode mode) {
+                AImageSendProgressDialog send(
+                    *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+                send.SetEraseSectorBeforeWriting(erase);
+                send.UseJournal(app.Journal(), mode);
+                return AskToResume(send, send.Run(Std(path)), app.GetPrompter());
+            });
         });
         break;
     }

@@ -194,7 +194,8 @@ TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
     EXPECT_TRUE(link.backend.sent.empty());
 }
 
-/// Presses Stop at the n-th step (each step looks at the button once, first).
+/// Presses Stop at the n-th step from the identity request on (each step looks at the button
+/// once, first); with `n` 0, at the compile's first look.
 class StopAtStep final : public ProgressView {
 public:
     explicit StopAtStep(int n, const test::InstrumentBackend& instrument)
@@ -209,6 +210,10 @@ public:
     void SetPercent(int) override { }
     bool StopRequested() const override
     {
+        if (stopAt == 0)
+            return true;
+        if (backend.sent.empty())
+            return false; // compiling
         if (++looks == stopAt)
             sentAtStop = backend.sent.size();
         return looks >= stopAt;
@@ -225,8 +230,8 @@ private:
 
 TEST_F(Transfer, StopAtAnyStepEndsTheRunAndSendsNothingMore)
 {
-    // From the search through the erase and block waits to the final block.
-    for (int n : { 1, 2, 3, 4, 5, 6, 50, 200, 300, 390, 391, 392, 393, 394 }) {
+    // From the compile and the search through the erase and block waits to the final block.
+    for (int n : { 0, 1, 2, 3, 4, 5, 6, 50, 200, 300, 390, 391, 392, 393, 394 }) {
         SCOPED_TRACE(n);
         InstrumentLink link(env);
         // A silent instrument from message 130 on keeps one run waiting for its reply.

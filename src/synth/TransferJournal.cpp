@@ -1,0 +1,248 @@
+#include "synth/TransferJournal.h"
+
+#include "platform/FileSystem.h"
+#include "platform/ParseNumber.h"
+#include "platform/Sha256.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <sstream>
+
+namespace cardmill {
+
+namespace {
+
+constexpr const char* kHeader = "cardmill transfer journal 1";
+constexpr std::uint32_t kBlockBytes = 1024;
+// Far more than any record: 128 sectors of a 16 MB card, one line each.
+constexpr std::uint64_t kLargestRecord = 64 * 1024;
+
+std::string HexDigits(std::uint32_t value, int digits)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%0*x", digits, value);
+    return text;
+}
+
+bool IsHash(const std::string& text)
+{
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+}
+
+constexpr const char* kWholeCard = ", so the whole card will be written.";
+
+} // namespace
+
+ImageDigest ImageDigest::Of(std::span<const std::uint8_t> image)
+{
+    ImageDigest digest;
+    digest.size = image.size();
+    digest.hash = Sha256::Of(image);
+    for (std::size_t at = 0; at < image.size(); at += kSectorBytes)
+        digest.sectors.push_back(
+            Sha256::Of(image.subspan(at, std::min<std::size_t>(kSectorBytes, image.size() - at))));
+    return digest;
+}
+
+std::uint32_t ImageDigest::BlocksIn(std::uint32_t sector) const
+{
+    const std::uint64_t start = static_cast<std::uint64_t>(sector) * kSectorBytes;
+    if (start >= size)
+        return 0;
+    const std::uint64_t bytes = std::min<std::uint64_t>(kSectorBytes, size - start);
+    return static_cast<std::uint32_t>((bytes + kBlockBytes - 1) / kBlockBytes);
+}
+
+std::uint32_t TransferRecord::ImageSectors() const
+{
+    return static_cast<std::uint32_t>(
+        (imageSize + ImageDigest::kSectorBytes - 1) / ImageDigest::kSectorBytes);
+}
+
+bool TransferRecord::Complete() const
+{
+    for (std::uint32_t sector = 0; sector < ImageSectors(); ++sector)
+        if (!sectors.contains(sector))
+            return false;
+    return true;
+}
+
+TransferJournal::TransferJournal(std::string journalFolder)
+    : folder(std::move(journalFolder))
+{
+}
+
+TransferJournal TransferJournal::Beside(const std::string& settingsFolder)
+{
+    return TransferJournal(settingsFolder + "/transfers");
+}
+
+std::string TransferJournal::PathFor(const InstrumentIdentity& instrument) const
+{
+    return folder + "/family" + std::to_string(instrument.family) + "-model"
+        + std::to_string(instrument.model) + "-firmware" + HexDigits(instrument.firmware, 8)
+        + ".journal";
+}
+
+std::optional<TransferRecord> TransferJournal::Read(
+    const InstrumentIdentity& instrument, std::string& problem) const
+{
+    problem.clear();
+    const std::string path = PathFor(instrument);
+    if (!StatFile(path))
+        return std::nullopt;
+    const auto bytes = ReadWholeFile(path, kLargestRecord);
+    if (!bytes) {
+        problem = "'" + path + "' can't be read";
+        return std::nullopt;
+    }
+    auto record = Parse(std::string(bytes->begin(), bytes->end()));
+    if (!record)
+        problem = "'" + path + "' is damaged";
+    return record;
+}
+
+bool TransferJournal::Write(
+    const InstrumentIdentity& instrument, const TransferRecord& record) const
+{
+    if (!MakeFolders(folder))
+        return false;
+    const std::string text = Format(record);
+    return WriteFileAtomically(
+        PathFor(instrument), { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() });
+}
+
+std::string TransferJournal::Format(const TransferRecord& record)
+{
+    std::string text = std::string(kHeader) + "\ncard-size " + std::to_string(record.cardSize)
+        + "\nimage-size " + std::to_string(record.imageSize) + "\nimage-hash " + record.imageHash
+        + "\n";
+    for (const auto& [sector, hash] : record.sectors)
+        text += "sector " + std::to_string(sector) + " " + hash + "\n";
+    return text + "end\n";
+}
+
+std::optional<TransferRecord> TransferJournal::Parse(const std::string& text)
+{
+    // Anything unexpected makes the whole record untrusted: a record that says too much could
+    // make a transfer skip a sector the card doesn't hold.
+    std::istringstream lines(text);
+    std::string line;
+    if (!std::getline(lines, line) || line != kHeader)
+        return std::nullopt;
+    TransferRecord record;
+    bool cardSize = false, imageSize = false, imageHash = false, ended = false;
+    while (std::getline(lines, line)) {
+        if (ended)
+            return std::nullopt;
+        std::istringstream words(line);
+        std::string key, value, hash, extra;
+        words >> key >> value >> hash >> extra;
+        if (!extra.empty())
+            return std::nullopt;
+        if (key == "end" && value.empty()) {
+            ended = true;
+            continue;
+        }
+        const auto number = ParseNumber(value, 0, UINT64_MAX);
+        if (key == "card-size" && number && hash.empty() && !cardSize) {
+            record.cardSize = *number;
+            cardSize = true;
+        } else if (key == "image-size" && number && hash.empty() && !imageSize) {
+            record.imageSize = *number;
+            imageSize = true;
+        } else if (key == "image-hash" && IsHash(value) && hash.empty() && !imageHash) {
+            record.imageHash = value;
+            imageHash = true;
+        } else if (key == "sector" && number && imageSize && IsHash(hash)
+            && *number < record.ImageSectors()
+            && !record.sectors.contains(static_cast<std::uint32_t>(*number))) {
+            record.sectors[static_cast<std::uint32_t>(*number)] = hash;
+        } else {
+            return std::nullopt;
+        }
+    }
+    // A record cut short (a disk that lost the end of it) is not trusted either.
+    if (!ended || !cardSize || !imageSize || !imageHash)
+        return std::nullopt;
+    return record;
+}
+
+std::uint32_t TransferPlan::SectorsToWrite(std::uint32_t all) const
+{
+    if (write.empty())
+        return all;
+    return static_cast<std::uint32_t>(std::count(write.begin(), write.end(), true));
+}
+
+TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>& record,
+    const std::string& problem, const ImageDigest& image, std::uint64_t cardSize,
+    const ImageDigest* earlier, const std::string& earlierName)
+{
+    TransferPlan plan;
+    if (mode == TransferMode::Whole || (mode == TransferMode::Since && !earlier))
+        return plan;
+    const bool asked = mode != TransferMode::Offer;
+    auto refuse = [&](std::string why) {
+        if (asked)
+            plan.refusal = std::move(why) + kWholeCard;
+        return plan;
+    };
+    if (!problem.empty())
+        return refuse(
+            "The record of the last transfer to this synthesizer can't be used (" + problem + ")");
+    // What the card is known to hold, sector by sector.
+    std::map<std::uint32_t, std::string> onCard;
+    if (!record) {
+        if (mode != TransferMode::Since)
+            return refuse("There is no record of a transfer to this synthesizer to resume");
+        // Nothing contradicts the user's word that the earlier image is on the card.
+        for (std::uint32_t sector = 0; sector < earlier->sectors.size(); ++sector)
+            onCard[sector] = earlier->sectors[sector];
+    } else {
+        if (record->cardSize != 0 && cardSize != 0 && record->cardSize != cardSize)
+            return refuse("The last transfer to this synthesizer went to a card of "
+                + std::to_string(record->cardSize) + " bytes, not to this card of "
+                + std::to_string(cardSize) + " bytes");
+        const bool sameImage = record->imageHash == image.hash && record->imageSize == image.size;
+        if (mode == TransferMode::Resume && !sameImage)
+            return refuse("The last transfer to this synthesizer was of another card image");
+        if (mode == TransferMode::Since
+            && (record->imageHash != earlier->hash || record->imageSize != earlier->size))
+            return refuse("The last transfer to this synthesizer was not of '" + earlierName
+                + "', so the card may not hold it");
+        if (mode == TransferMode::Offer && !sameImage && !record->Complete())
+            return plan;
+        onCard = record->sectors;
+    }
+    const auto all = static_cast<std::uint32_t>(image.sectors.size());
+    for (std::uint32_t sector = 0; sector < all; ++sector) {
+        const auto held = onCard.find(sector);
+        plan.write.push_back(held == onCard.end() || held->second != image.sectors[sector]);
+    }
+    // An empty image still erases sector 0, as a whole transfer would.
+    if (all == 0)
+        return TransferPlan {};
+    if (mode == TransferMode::Offer) {
+        const std::uint32_t changed = plan.SectorsToWrite(all);
+        const std::string written = std::to_string(all - changed) + " of " + std::to_string(all);
+        if (record && !record->Complete())
+            plan.question = "The last transfer of this card to the synthesizer stopped with "
+                + written + " sectors written.  Resume it, writing only the "
+                + std::to_string(changed) + " sectors left?  (No writes the whole card.)";
+        else if (changed == 0)
+            plan.question = "The card in the synthesizer already holds this card image.  Leave "
+                            "it as it is?  (No writes the whole card.)";
+        else
+            plan.question = "The card in the synthesizer holds a card image Cardmill sent "
+                            "before, and only "
+                + std::to_string(changed) + " of this card's " + std::to_string(all)
+                + " sectors differ from it.  Write only those?  (No writes the whole card.)";
+    }
+    return plan;
+}
+
+} // namespace cardmill
