@@ -29,6 +29,8 @@ public:
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds) override
     {
         sent.emplace_back(message.begin(), message.end());
+        if (beforeEachMessage)
+            beforeEachMessage();
         if (connected) {
             const auto replies = instrument.Receive(message);
             if (!replies.empty() && handler)
@@ -60,6 +62,8 @@ public:
     bool connected = true;
     std::vector<std::vector<std::uint8_t>> sent;
     std::function<void(std::span<const std::uint8_t>)> handler;
+    /// Runs as each message reaches the instrument, before the instrument acts on it.
+    std::function<void()> beforeEachMessage;
 };
 
 /// The link the operations need: back-end, open ports, handler, on the test's services.

@@ -1,0 +1,295 @@
+#include "synth/TransferJournal.h"
+
+#include "platform/Sha256.h"
+#include "synth/ACompileProgressDialog.h"
+#include "synth/InstrumentLink.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+using test::InstrumentLink;
+
+constexpr std::size_t kSector = ImageDigest::kSectorBytes;
+
+std::vector<std::uint8_t> Bytes(std::string_view text)
+{
+    return { text.begin(), text.end() };
+}
+
+TEST(Sha256, MatchesThePublishedDigestsHoweverTheBytesArrive)
+{
+    EXPECT_EQ(Sha256::Of({}), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(Sha256::Of(Bytes("abc")),
+        "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    // 56 bytes: the length no longer fits the first padded block.
+    EXPECT_EQ(Sha256::Of(Bytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+        "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    const std::vector<std::uint8_t> million(1000000, 'a');
+    Sha256 pieces;
+    for (std::size_t at = 0, size = 1; at < million.size(); at += size, size = size * 3 % 1000 + 1)
+        pieces.Add(std::span(million).subspan(at, std::min(size, million.size() - at)));
+    EXPECT_EQ(
+        pieces.HexDigest(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+TEST(TransferJournal, ARecordReadsBackAndAnythingOddMakesItUntrusted)
+{
+    TransferRecord record { 4194304, 300000, std::string(64, 'a'), {} };
+    record.sectors[0] = std::string(64, 'b');
+    record.sectors[2] = std::string(64, 'c');
+    const std::string text = TransferJournal::Format(record);
+    const auto back = TransferJournal::Parse(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->cardSize, 4194304u);
+    EXPECT_EQ(back->imageSize, 300000u);
+    EXPECT_EQ(back->sectors, record.sectors);
+    EXPECT_FALSE(back->Complete());
+    EXPECT_EQ(back->ImageSectors(), 3u);
+
+    auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        return TransferJournal::Parse(changed);
+    };
+    EXPECT_FALSE(TransferJournal::Parse(text.substr(0, text.size() - 4))) << "cut short";
+    EXPECT_FALSE(TransferJournal::Parse(text + "sector 1 " + std::string(64, 'd') + "\n"));
+    EXPECT_FALSE(replaced("sector 2", "sector 3")) << "a sector past the image";
+    EXPECT_FALSE(replaced("sector 2", "sector 0")) << "a sector twice";
+    EXPECT_FALSE(replaced(std::string(64, 'c'), std::string(63, 'c'))) << "a short hash";
+    EXPECT_FALSE(replaced("card-size 4194304", "card-size -1"));
+    EXPECT_FALSE(replaced("journal 1", "journal 2"));
+    EXPECT_FALSE(replaced("image-size 300000\n", "")) << "a missing field";
+    EXPECT_TRUE(replaced("sector 2 " + std::string(64, 'c') + "\n", ""));
+}
+
+TEST(TransferJournal, RecordsAreKeptPerInstrumentAndAMissingOneIsNoProblem)
+{
+    test::TempDir dir;
+    const TransferJournal journal = TransferJournal::Beside(dir.File("settings"));
+    const InstrumentIdentity grand { 1, 1, 0x30313030 }, other { 1, 2, 0x30313030 };
+    std::string problem = "stale";
+    EXPECT_FALSE(journal.Read(grand, problem));
+    EXPECT_EQ(problem, "");
+    const TransferRecord record { 0, 10, std::string(64, 'e'), { { 0, std::string(64, 'f') } } };
+    ASSERT_TRUE(journal.Write(grand, record));
+    EXPECT_TRUE(journal.Read(grand, problem));
+    EXPECT_FALSE(journal.Read(other, problem));
+    EXPECT_EQ(journal.PathFor(grand),
+        dir.File("settings/transfers/family1-model1-firmware30313030.journal"));
+
+    dir.Write("settings/transfers/family1-model2-firmware30313030.journal", "cardmill transfer\n");
+    EXPECT_FALSE(journal.Read(other, problem));
+    EXPECT_NE(problem.find("is damaged"), std::string::npos);
+}
+
+/// Images of `sectors` sectors and a partly filled last one, each sector of its own bytes.
+std::vector<std::uint8_t> Image(std::size_t sectors, std::uint8_t seed)
+{
+    std::vector<std::uint8_t> image(sectors * kSector + 5000);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i / kSector * 31 + seed + i % 7);
+    return image;
+}
+
+TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
+{
+    const auto image = ImageDigest::Of(Image(3, 1));
+    const auto earlier = ImageDigest::Of(Image(3, 2));
+    TransferRecord partial { 4194304, image.size, image.hash, {} };
+    partial.sectors = { { 0, image.sectors[0] }, { 2, image.sectors[2] } };
+    const std::vector<bool> onlyMissing { false, true, false, true };
+
+    // Resume: the sectors the journal doesn't show, only for the same image and card.
+    EXPECT_EQ(PlanTransfer(TransferMode::Resume, partial, "", image, 4194304).write, onlyMissing);
+    EXPECT_EQ(PlanTransfer(TransferMode::Resume, partial, "", image, 0).write, onlyMissing);
+    for (const auto& plan : { PlanTransfer(TransferMode::Resume, std::nullopt, "", image, 0),
+             PlanTransfer(TransferMode::Resume, partial, "", earlier, 0),
+             PlanTransfer(TransferMode::Resume, partial, "", image, 8388608),
+             PlanTransfer(TransferMode::Resume, std::nullopt, "'x' is damaged", image, 0) }) {
+        EXPECT_TRUE(plan.write.empty());
+        EXPECT_NE(plan.refusal.find(", so the whole card will be written."), std::string::npos);
+    }
+
+    // Since: the earlier image's sectors, unless the journal knows better.
+    const auto sinceEarlier
+        = PlanTransfer(TransferMode::Since, std::nullopt, "", image, 0, &earlier, "old.img");
+    EXPECT_EQ(sinceEarlier.write, std::vector<bool>(4, true));
+    const auto sinceSelf
+        = PlanTransfer(TransferMode::Since, std::nullopt, "", image, 0, &image, "same.img");
+    EXPECT_EQ(sinceSelf.write, std::vector<bool>(4, false));
+    EXPECT_EQ(PlanTransfer(TransferMode::Since, partial, "", image, 0, &image, "same.img").write,
+        onlyMissing)
+        << "the sectors the journal doesn't show are written";
+    EXPECT_EQ(PlanTransfer(TransferMode::Since, partial, "", image, 0, &earlier, "old.img").refusal,
+        "The last transfer to this synthesizer was not of 'old.img', so the card may not hold it, "
+        "so the whole card will be written.");
+
+    // Offer: a question when the journal allows more than the whole card, and never a refusal.
+    EXPECT_NE(PlanTransfer(TransferMode::Offer, partial, "", image, 0)
+                  .question.find("stopped with 2 of 4"),
+        std::string::npos);
+    TransferRecord complete { 0, earlier.size, earlier.hash, {} };
+    for (std::uint32_t s = 0; s < 4; ++s)
+        complete.sectors[s] = s == 1 ? image.sectors[1] : earlier.sectors[s];
+    const auto update = PlanTransfer(TransferMode::Offer, complete, "", image, 0);
+    EXPECT_EQ(update.write, (std::vector<bool> { true, false, true, true }));
+    EXPECT_NE(update.question.find("only 3 of this card's 4 sectors differ"), std::string::npos);
+    complete.sectors.erase(3);
+    const auto unknown = PlanTransfer(TransferMode::Offer, complete, "", image, 0);
+    EXPECT_TRUE(unknown.write.empty() && unknown.question.empty() && unknown.refusal.empty());
+    EXPECT_TRUE(
+        PlanTransfer(TransferMode::Offer, partial, "'x' is damaged", image, 0).refusal.empty());
+}
+
+/// The percentages shown, and a check made at the start of every step.
+class CheckingView final : public ProgressView {
+public:
+    explicit CheckingView(std::function<void()> check)
+        : everyStep(std::move(check))
+    {
+    }
+    void SetBanner(std::string_view) override { }
+    void SetPhase(std::string_view, std::string_view) override { }
+    void SetSector(std::string_view, std::string_view) override { }
+    void SetBlock(std::string_view, std::string_view) override { }
+    void SetPercent(int percent) override { percents.push_back(percent); }
+    bool StopRequested() const override
+    {
+        everyStep();
+        return false;
+    }
+    void ClearStop() override { }
+
+    std::vector<int> percents;
+
+private:
+    std::function<void()> everyStep;
+};
+
+/// Sends image files to the in-process instrument with a journal, checking at every step and
+/// before every message the instrument acts on that the journal on disk claims no sector the card
+/// doesn't hold: a kill at any of those moments would leave that journal.
+class JournalledTransfer : public ::testing::Test {
+protected:
+    LinkOutcome Send(InstrumentLink& link, const std::vector<std::uint8_t>& image,
+        TransferMode mode, const std::vector<std::uint8_t>* earlier = nullptr)
+    {
+        const std::string path = dir.Write("card.img", image);
+        link.backend.beforeEachMessage = [&] { ExpectJournalTruthful(link); };
+        CheckingView view([&] { ExpectJournalTruthful(link); });
+        AImageSendProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, view);
+        dialog.UseJournal(journal, mode,
+            earlier ? std::optional(ImageDigest::Of(*earlier)) : std::nullopt, "earlier.img");
+        const LinkOutcome outcome = dialog.Run(path);
+        percents = view.percents;
+        ExpectJournalTruthful(link);
+        link.backend.beforeEachMessage = nullptr;
+        onCard = dialog.SectorsOnCard();
+        return outcome;
+    }
+
+    void ExpectJournalTruthful(const InstrumentLink& link)
+    {
+        std::string problem;
+        // A record that can't be read claims nothing.
+        const auto record = journal.Read(instrument, problem);
+        if (!record)
+            return;
+        const auto card = link.backend.instrument.Card();
+        for (const auto& [sector, hash] : record->sectors) {
+            const std::size_t start = sector * kSector;
+            const std::size_t size = std::min<std::size_t>(kSector, record->imageSize - start);
+            ASSERT_EQ(Sha256::Of(std::span(card).subspan(start, size)), hash)
+                << "the journal claims sector " << sector;
+        }
+    }
+
+    static std::vector<std::string> Erases(const InstrumentLink& link)
+    {
+        std::vector<std::string> erases;
+        for (const auto& name : link.backend.Messages())
+            if (name.starts_with("erase"))
+                erases.push_back(name);
+        return erases;
+    }
+
+    test::TempDir dir;
+    test::TestEnv env;
+    TransferJournal journal = TransferJournal::Beside(dir.File("settings"));
+    // The virtual instrument's default identity: Zelta (family 14), model 1, firmware "0100".
+    InstrumentIdentity instrument { 14, 1, 0x30313030 };
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> onCard;
+    std::vector<int> percents;
+};
+
+TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChanged)
+{
+    // Block 68 of sector 1 and its two resends go unanswered; the link recovers afterwards.
+    VirtualInstrumentOptions dropping;
+    for (const char* fault : { "drop:200", "drop:201", "drop:202" })
+        dropping.faults.push_back(*InstrumentFault::Parse(fault));
+    InstrumentLink link(env, dropping);
+    const auto first = Image(3, 1);
+    env.prompter.Push(Answer::Ok); // the size question
+    env.prompter.Push(Answer::Cancel); // "has stopped responding"
+    EXPECT_EQ(Send(link, first, TransferMode::Whole), LinkOutcome::Ended);
+    EXPECT_EQ(onCard, (std::pair<std::uint32_t, std::uint32_t> { 1, 4 }));
+    ASSERT_TRUE(std::filesystem::exists(journal.PathFor(instrument)));
+    link.backend.sent.clear();
+    EXPECT_EQ(Send(link, first, TransferMode::Resume), LinkOutcome::Done);
+    EXPECT_EQ(Erases(link), (std::vector<std::string> { "erase 1", "erase 2", "erase 3" }));
+    ASSERT_FALSE(percents.empty());
+    EXPECT_EQ(percents.back(), 100);
+    // The bar counts the three sectors written, not the one skipped.
+    EXPECT_LT(*std::find_if(percents.begin(), percents.end(), [](int p) { return p > 0; }), 10);
+    const auto card = link.backend.instrument.Card();
+    EXPECT_TRUE(std::equal(first.begin(), first.end(), card.begin()));
+
+    // The second image differs in sectors 0 and 2; the journal says the card holds the first.
+    auto second = first;
+    second[10] ^= 1;
+    second[2 * kSector + 9] ^= 1;
+    const std::size_t before = link.backend.sent.size();
+    EXPECT_EQ(Send(link, second, TransferMode::Since, &first), LinkOutcome::Done);
+    std::vector<std::string> names = link.backend.Messages(before);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "erase 0"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "erase 2"), 1);
+    EXPECT_EQ(names.size(), 1 + 2 + 128 + 128u);
+    const auto updated = link.backend.instrument.Card();
+    EXPECT_TRUE(std::equal(second.begin(), second.end(), updated.begin()));
+    EXPECT_EQ(onCard, (std::pair<std::uint32_t, std::uint32_t> { 4, 4 }));
+}
+
+TEST_F(JournalledTransfer, AJournalThatCantBeUpdatedStopsTheTransferBeforeTheCardIsTouched)
+{
+    InstrumentLink link(env);
+    const auto image = Image(1, 3);
+    ASSERT_EQ(Send(link, image, TransferMode::Whole), LinkOutcome::Done);
+    // The record's place taken by a folder with something in it: it can be neither replaced
+    // nor removed, and it would go on claiming the card holds the first image.
+    const std::string path = journal.PathFor(instrument);
+    std::filesystem::remove(path);
+    std::filesystem::create_directories(path + "/x");
+    const std::size_t before = link.backend.sent.size();
+    env.prompter.Forget();
+    EXPECT_EQ(Send(link, Image(1, 4), TransferMode::Whole), LinkOutcome::Ended);
+    EXPECT_EQ(link.backend.Messages(before), std::vector<std::string> { "identify" });
+    EXPECT_NE(env.prompter.LastText().find("Nothing was sent"), std::string::npos);
+
+    // A journal folder that can't be made: the transfer runs, told that it can't be resumed.
+    std::filesystem::remove_all(dir.File("settings"));
+    dir.Write("settings", "a file where the folder should be");
+    env.prompter.Forget();
+    EXPECT_EQ(Send(link, image, TransferMode::Whole), LinkOutcome::Done);
+    EXPECT_NE(
+        env.prompter.shown.at(1).text.find("can't be resumed if it stops"), std::string::npos);
+    EXPECT_FALSE(onCard);
+}
+
+} // namespace
+} // namespace cardmill
