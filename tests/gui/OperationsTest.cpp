@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 namespace cardmill {
 namespace {
@@ -164,6 +165,70 @@ TEST_F(SlowLink, StopEndsTheTransferAtTheNextStep)
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Sector:  1"), lines.end());
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Block:  2"), lines.end());
+}
+
+class FailingLink : public Operations {
+protected:
+    /// Block 68 of sector 1 and its two resends go unanswered; the link recovers afterwards.
+    void Configure(AppOptions& options) override
+    {
+        for (const char* fault : { "drop:200", "drop:201", "drop:202" })
+            options.sim.instrument.faults.push_back(*InstrumentFault::Parse(fault));
+        options.sim.logPath = dir.File("sim.log");
+    }
+    /// The sectors the instrument was told to erase since the last look.
+    std::vector<std::string> Erased()
+    {
+        std::vector<std::string> erased;
+        std::ifstream log(dir.File("sim.log"));
+        std::string line;
+        const int from = linesSeen;
+        for (int n = 0; std::getline(log, line); ++n) {
+            const auto at = line.find("received erase sector ");
+            if (n >= from && at != std::string::npos)
+                erased.push_back(line.substr(at + 22, line.find(' ', at + 22) - at - 22));
+            linesSeen = n + 1;
+        }
+        return erased;
+    }
+    int linesSeen = 0;
+};
+
+TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHolds)
+{
+    SavedProject(300000); // five sectors
+    Project().SetCardSizeToken(5);
+    chooser.Push(QString::fromStdString(dir.File("card.img")));
+    Trigger(AMainWindow::CreateImageFile);
+    const auto image = Slurp(dir.File("card.img"));
+
+    prompter.Push(Answer::Cancel); // "has stopped responding"
+    prompter.Push(Answer::Retry); // Resume
+    prompter.Forget();
+    Trigger(AMainWindow::SendToSynth);
+    const auto resume = std::find_if(prompter.shown.begin(), prompter.shown.end(),
+        [](const auto& box) { return box.buttons == Buttons::ResumeCancel; });
+    ASSERT_NE(resume, prompter.shown.end());
+    EXPECT_EQ(resume->text,
+        "The transfer stopped with 1 of the card's 5 sectors written.  Resume writes the rest "
+        "now; Send to Synthesizer offers to resume later.");
+    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_EQ(Erased(), (std::vector<std::string> { "0", "1", "1", "2", "3", "4" }));
+    auto card = Sim()->Card();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
+
+    // The card holds this image now: sending it again is offered as nothing to write.
+    prompter.Push(Answer::Yes);
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_EQ(prompter.shown.at(prompter.shown.size() - 2).text,
+        "The card in the synthesizer already holds this card image.  Leave it as it is?  (No "
+        "writes the whole card.)");
+    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_TRUE(Erased().empty());
+    // No writes the whole card.
+    prompter.Push(Answer::No);
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_EQ(Erased().size(), 5u);
 }
 
 } // namespace
