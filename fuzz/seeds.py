@@ -227,7 +227,15 @@ def sfz_seeds():
                                  % (k * 10, k * 10 + 9, v * 32 + 1, v * 32 + 32, k) for k in range(12) for v in range(4))
 
 
-SEEDS = {"sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
+def journal_seeds():
+    one, other = b"a" * 64, b"0123456789abcdef" * 4
+    head = b"cardmill transfer journal 1\ncard-size %d\nimage-size %d\nimage-hash %s\n"
+    yield "partial", head % (4194304, 300000, one) + b"sector 0 " + other + b"\nsector 2 " + one + b"\nend\n"
+    yield "complete", head % (0, 131073, other) + b"sector 0 " + one + b"\nsector 1 " + other + b"\nend\n"
+    yield "empty-image", head % (0, 0, one) + b"end\n"
+
+
+SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
          "sysex": sysex_seeds}
 

@@ -195,6 +195,13 @@ bool ACompileProgressDialog::PrepareTransfer()
 bool ACompileProgressDialog::PlanFromJournal()
 {
     instrument = { handler.GetFamily(), handler.GetModel(), handler.GetVersion() };
+    if (journal->Lock(instrument, transferLock) == FileLock::Result::Busy) {
+        ReportFailure(prompter,
+            "Nothing was sent, because another transfer to this synthesizer is running (in "
+            "another window or command).");
+        failed = true;
+        return false;
+    }
     std::string problem;
     const auto known = journal->Read(instrument, problem);
     plan = PlanTransfer(

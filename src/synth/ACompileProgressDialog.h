@@ -113,6 +113,7 @@ private:
     TransferPlan plan;
     InstrumentIdentity instrument;
     std::optional<TransferRecord> record;
+    FileLock transferLock;
 };
 
 /// Sends an existing image file instead of the compiled project, after asking whether the card

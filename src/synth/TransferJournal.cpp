@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 namespace cardmill {
@@ -115,6 +116,15 @@ bool TransferJournal::Write(
         PathFor(instrument), { reinterpret_cast<const std::uint8_t*>(text.data()), text.size() });
 }
 
+FileLock::Result TransferJournal::Lock(const InstrumentIdentity& instrument, FileLock& lock) const
+{
+    const std::string path = PathFor(instrument) + ".lock";
+    // Opened for appending, the file is made when missing and never replaced.
+    if (!MakeFolders(folder) || !std::ofstream(path, std::ios::app))
+        return FileLock::Result::Failed;
+    return lock.Lock(path, std::chrono::milliseconds(0));
+}
+
 std::string TransferJournal::Format(const TransferRecord& record)
 {
     std::string text = std::string(kHeader) + "\ncard-size " + std::to_string(record.cardSize)
@@ -213,7 +223,7 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
         if (mode == TransferMode::Since
             && (record->imageHash != earlier->hash || record->imageSize != earlier->size))
             return refuse("The last transfer to this synthesizer was not of '" + earlierName
-                + "', so the card may not hold it");
+                + "' (the card may not hold it)");
         if (mode == TransferMode::Offer && !sameImage && !record->Complete())
             return plan;
         onCard = record->sectors;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileLock.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -60,6 +62,10 @@ public:
     std::optional<TransferRecord> Read(
         const InstrumentIdentity& instrument, std::string& problem) const;
     bool Write(const InstrumentIdentity& instrument, const TransferRecord& record) const;
+    /// Takes the lock a transfer to the instrument holds from its plan to its end, so that two
+    /// transfers to one instrument (two windows, two commands) can't both run. It lives in a
+    /// file of its own: the record is replaced by renaming, which would leave a lock behind.
+    FileLock::Result Lock(const InstrumentIdentity& instrument, FileLock& lock) const;
 
     static std::string Format(const TransferRecord& record);
     static std::optional<TransferRecord> Parse(const std::string& text);

@@ -126,8 +126,8 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
         onlyMissing)
         << "the sectors the journal doesn't show are written";
     EXPECT_EQ(PlanTransfer(TransferMode::Since, partial, "", image, 0, &earlier, "old.img").refusal,
-        "The last transfer to this synthesizer was not of 'old.img', so the card may not hold it, "
-        "so the whole card will be written.");
+        "The last transfer to this synthesizer was not of 'old.img' (the card may not hold it), so "
+        "the whole card will be written.");
 
     // Offer: a question when the journal allows more than the whole card, and never a refusal.
     EXPECT_NE(PlanTransfer(TransferMode::Offer, partial, "", image, 0)
@@ -265,7 +265,7 @@ TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChang
     EXPECT_EQ(onCard, (std::pair<std::uint32_t, std::uint32_t> { 4, 4 }));
 }
 
-TEST_F(JournalledTransfer, AJournalThatCantBeUpdatedStopsTheTransferBeforeTheCardIsTouched)
+TEST_F(JournalledTransfer, AJournalThatCantBeUpdatedOrIsInUseStopsTheTransferBeforeTheCardIsTouched)
 {
     InstrumentLink link(env);
     const auto image = Image(1, 3);
@@ -280,6 +280,17 @@ TEST_F(JournalledTransfer, AJournalThatCantBeUpdatedStopsTheTransferBeforeTheCar
     EXPECT_EQ(Send(link, Image(1, 4), TransferMode::Whole), LinkOutcome::Ended);
     EXPECT_EQ(link.backend.Messages(before), std::vector<std::string> { "identify" });
     EXPECT_NE(env.prompter.LastText().find("Nothing was sent"), std::string::npos);
+
+    // Another transfer to the same instrument holds its lock.
+    std::filesystem::remove_all(path);
+    FileLock other;
+    ASSERT_EQ(journal.Lock(instrument, other), FileLock::Result::Locked);
+    const std::size_t sentBefore = link.backend.sent.size();
+    EXPECT_EQ(Send(link, image, TransferMode::Whole), LinkOutcome::Ended);
+    EXPECT_EQ(link.backend.Messages(sentBefore), std::vector<std::string> { "identify" });
+    EXPECT_NE(env.prompter.LastText().find("another transfer to this synthesizer is running"),
+        std::string::npos);
+    other.Unlock();
 
     // A journal folder that can't be made: the transfer runs, told that it can't be resumed.
     std::filesystem::remove_all(dir.File("settings"));
