@@ -11,6 +11,7 @@
 #include "synth/AEraseProgressDialog.h"
 
 #include <cstdio>
+#include <functional>
 
 namespace cardmill {
 
@@ -64,11 +65,6 @@ bool ParseJournalUse(
     return true;
 }
 
-TransferJournal Journal(const CliApp& app)
-{
-    return TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
-}
-
 /// What the user can do about a card left partly written.
 void AdviseResume(const ACompileProgressDialog& dialog, LinkOutcome outcome)
 {
@@ -92,6 +88,21 @@ int Conclude(CliApp& app, MidiLink& link, LinkOutcome outcome)
     return app.Finish(outcome == LinkOutcome::Done && closed);
 }
 
+/// Runs a transfer set up as the command line asks, and ends the command.
+int Transfer(CliApp& app, MidiLink& link, const ParsedArgs& args, JournalUse& use,
+    ACompileProgressDialog& dialog, const std::function<LinkOutcome()>& run)
+{
+    const auto journal
+        = TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
+    dialog.SetMidiAdvice(kMidiAdvice);
+    dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
+    dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
+    const LinkOutcome outcome = run();
+    app.progress.Finish();
+    AdviseResume(dialog, outcome);
+    return Conclude(app, link, outcome);
+}
+
 } // namespace
 
 int CommandSend(CliApp& app)
@@ -111,17 +122,10 @@ int CommandSend(CliApp& app)
     MidiLink link;
     if (!OpenMidiLink(app, "send", args, link, status))
         return status;
-    const TransferJournal journal = Journal(app);
     ACompileProgressDialog dialog(app.controller->Project(), app.link.CompileEngine(), *link.midi,
         *link.handler, app.prompter, app.clock, app.progress);
-    dialog.SetMidiAdvice(kMidiAdvice);
     dialog.SetCardSizeAdvice(CardSizeAdvice(path));
-    dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
-    dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
-    const LinkOutcome outcome = dialog.Run();
-    app.progress.Finish();
-    AdviseResume(dialog, outcome);
-    return Conclude(app, link, outcome);
+    return Transfer(app, link, args, use, dialog, [&] { return dialog.Run(); });
 }
 
 int CommandSendImage(CliApp& app)
@@ -138,16 +142,9 @@ int CommandSendImage(CliApp& app)
     MidiLink link;
     if (!OpenMidiLink(app, "send-image", args, link, status))
         return status;
-    const TransferJournal journal = Journal(app);
     AImageSendProgressDialog dialog(
         *link.midi, *link.handler, app.prompter, app.clock, app.progress);
-    dialog.SetMidiAdvice(kMidiAdvice);
-    dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
-    dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
-    const LinkOutcome outcome = dialog.Run(args.rest.front());
-    app.progress.Finish();
-    AdviseResume(dialog, outcome);
-    return Conclude(app, link, outcome);
+    return Transfer(app, link, args, use, dialog, [&] { return dialog.Run(args.rest.front()); });
 }
 
 int CommandErase(CliApp& app)

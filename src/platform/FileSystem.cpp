@@ -97,7 +97,7 @@ void SyncFolder(const std::string& folder)
     }
 }
 
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes)
+bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes, bool toDisk)
 {
     std::random_device seed;
     const std::string temp = path + ".tmp" + std::to_string(seed() % 1000000);
@@ -114,13 +114,14 @@ bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> 
         if (ok)
             written += static_cast<std::size_t>(n);
     }
-    ok = ok && ::fsync(fd) == 0;
+    ok = ok && (!toDisk || ::fsync(fd) == 0);
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
-    SyncFolder(ParentFolder(path));
+    if (toDisk)
+        SyncFolder(ParentFolder(path));
     return true;
 }
 

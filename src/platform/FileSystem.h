@@ -34,8 +34,11 @@ bool SameFile(const std::string& a, const std::string& b);
 bool RemoveFile(const std::string& path);
 
 /// Writes a whole file through a temporary file in the same folder, flushed to disk, that
-/// replaces the target only when complete; on failure the target is left as it was.
-bool WriteFileAtomically(const std::string& path, std::span<const std::uint8_t> bytes);
+/// replaces the target only when complete; on failure the target is left as it was. With
+/// `toDisk` false nothing waits for the disk: a power cut may then bring back the file as it was
+/// before, but never a part of the new one on a journalling file system.
+bool WriteFileAtomically(
+    const std::string& path, std::span<const std::uint8_t> bytes, bool toDisk = true);
 /// Flushes a folder's entries (after a rename) to disk.
 void SyncFolder(const std::string& folder);
 

@@ -384,7 +384,7 @@ void ACompileProgressDialog::Acknowledged()
         return;
     // Every block of the sector is on the card now.
     record->sectors[sentSector] = digest.sectors[sentSector];
-    if (!journal->Write(instrument, *record)) {
+    if (!journal->Write(instrument, *record, false)) {
         // The journal on disk claims less than the card holds: safe, only less useful.
         record->sectors.erase(sentSector);
     }

@@ -61,7 +61,10 @@ public:
     /// file there can't be read or understood.
     std::optional<TransferRecord> Read(
         const InstrumentIdentity& instrument, std::string& problem) const;
-    bool Write(const InstrumentIdentity& instrument, const TransferRecord& record) const;
+    /// `toDisk` false for a record that only adds sectors: losing it to a power cut leaves the
+    /// one before, which claims less.
+    bool Write(const InstrumentIdentity& instrument, const TransferRecord& record,
+        bool toDisk = true) const;
     /// Takes the lock a transfer to the instrument holds from its plan to its end, so that two
     /// transfers to one instrument (two windows, two commands) can't both run. It lives in a
     /// file of its own: the record is replaced by renaming, which would leave a lock behind.
