@@ -186,8 +186,12 @@ bool ACompileProgressDialog::PrepareTransfer()
     if (journal && !PlanFromJournal())
         return false;
     // A sector written again holds older bytes: it is erased whatever the preference says.
-    if (!plan.write.empty())
+    if (!plan.write.empty()) {
         eraseEachSector = true;
+        view.SetPhase("Sectors to write:  ",
+            std::to_string(plan.SectorsToWrite(0)) + " of "
+                + std::to_string(digest.sectors.size()));
+    }
     erasePending = eraseEachSector;
     return true;
 }

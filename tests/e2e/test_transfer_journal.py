@@ -143,8 +143,10 @@ class TransferJournal(CardmillTestCase):
             self.assertLess(len(changed), 3, changed)
 
             port = instrument.start()
-            self.run_cardmill("send", self.project, "--since", self.path("song.img"), "--port", port,
-                              check=0)
+            result = self.run_cardmill("send", self.project, "--since", self.path("song.img"),
+                                       "--port", port, check=0)
+            # The progress counts only the sectors written.
+            self.assertIn(f"Sectors to write:  {len(changed)} of 6", result.stderr)
             erased, written = instrument.stop()
             self.assertEqual(erased, changed)
             self.assertEqual(written, changed)
