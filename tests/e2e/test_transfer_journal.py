@@ -3,10 +3,12 @@ a pty to separate `cardmill sim --pty` processes and again in-process. The instr
 which sectors were erased and written; the card must end byte-identical to the image."""
 
 import glob
+import hashlib
 import os
 import re
 import signal
 import subprocess
+import time
 import unittest
 
 import mido
@@ -129,6 +131,35 @@ class TransferJournal(CardmillTestCase):
             self.run_cardmill("send-image", "--yes", "--resume", self.path("song.img"), "--port", port,
                               check=0)
             self.assertEqual(instrument.stop(), ([], []))
+
+    def test_a_killed_transfer_leaves_a_journal_that_claims_only_what_the_card_holds(self):
+        instrument = Instrument(self, in_process=False)
+        # 2 ms a block: the whole card takes about 1.5 s; the kill comes somewhere in it.
+        port = instrument.start("--write-ms", "2")
+        env = dict(os.environ, CARDMILL_CONFIG_DIR=self.config)
+        send = subprocess.Popen([CARDMILL, "send", self.project, "--port", port], env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.8)
+        send.kill()
+        send.wait()
+        instrument.stop()
+        with open(instrument.card, "rb") as f:
+            card = f.read()
+        [journal] = glob.glob(os.path.join(self.config, "transfers", "*.journal"))
+        with open(journal, encoding="utf-8") as f:
+            claims = {int(words[1]): words[2] for words in (line.split() for line in f)
+                      if words[0] == "sector"}
+        for sector, digest in claims.items():
+            end = min((sector + 1) * SECTOR, len(self.image))
+            self.assertEqual(hashlib.sha256(card[sector * SECTOR:end]).hexdigest(), digest,
+                             f"the journal claims sector {sector}")
+        missing = [s for s in self.sectors(self.image) if s not in claims]
+        self.assertTrue(missing, "the transfer ended before the kill")
+
+        port = instrument.start()
+        self.run_cardmill("send", "--resume", self.project, "--port", port, check=0)
+        self.assertEqual(instrument.stop(), (missing, missing))
+        self.assertTrue(instrument.holds(self.image), "the card differs from the image")
 
     def test_a_changed_last_song_rewrites_only_the_sectors_that_changed(self):
         for instrument in self.instruments():
