@@ -19,7 +19,8 @@ namespace cardmill {
 /// baud rate is emulated); its replies come back through the OnInput handler on the back-end's
 /// own thread, after the time the instrument is busy and their own wire time. Send() is called
 /// from one thread at a time; the handler is never called after Close() or OnInput() returns.
-/// The card is written to its file, when it changed, by SaveCard() or on destruction.
+/// The card is written through to its file as it changes; SaveCard() (also on destruction)
+/// flushes it to disk.
 class MidiBackendSim final : public MidiBackend {
 public:
     static constexpr const char* kPortName = "sim";

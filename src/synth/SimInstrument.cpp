@@ -1,10 +1,12 @@
 #include "synth/SimInstrument.h"
 
-#include "platform/FileSystem.h"
-
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace cardmill {
 
@@ -16,6 +18,8 @@ SimInstrument::SimInstrument(const SimOptions& options)
 
 SimInstrument::~SimInstrument()
 {
+    if (cardFile >= 0)
+        ::close(cardFile);
     if (log)
         std::fclose(log);
 }
@@ -39,6 +43,10 @@ std::unique_ptr<SimInstrument> SimInstrument::Create(const SimOptions& options, 
                 return nullptr;
             }
         }
+        SimInstrument* self = sim.get();
+        sim->instrument.SetStore([self](std::size_t offset, std::span<const std::uint8_t> bytes) {
+            self->Store(offset, bytes);
+        });
     }
     if (!options.logPath.empty()) {
         sim->log = std::fopen(options.logPath.c_str(), "we");
@@ -57,33 +65,53 @@ std::unique_ptr<SimInstrument> SimInstrument::Create(const SimOptions& options, 
     return sim;
 }
 
-bool SimInstrument::SaveCard(std::string& error)
+bool SimInstrument::Store(std::size_t offset, std::span<const std::uint8_t> bytes)
 {
-    if (!Unsaved())
-        return true;
-    if (!WriteCopy(instrument.Card(), error))
-        return false;
-    instrument.MarkSaved();
-    saveFailed = false;
+    if (cardFile < 0) {
+        // Opened at the first change: a card that never changes leaves no file behind.
+        cardFile = ::open(cardPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        struct stat status { };
+        if (cardFile < 0 || ::fstat(cardFile, &status) != 0)
+            return StoreFailed(errno);
+        // A new or shorter file gets the whole card, this change included.
+        if (static_cast<std::size_t>(status.st_size) != instrument.Card().size()) {
+            offset = 0;
+            bytes = instrument.Card();
+        }
+    }
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t written = ::pwrite(
+            cardFile, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return StoreFailed(written < 0 ? errno : ENOSPC);
+        done += static_cast<std::size_t>(written);
+    }
     return true;
 }
 
-std::optional<std::vector<std::uint8_t>> SimInstrument::TakeUnsaved()
+bool SimInstrument::StoreFailed(int code)
 {
-    if (!Unsaved())
-        return std::nullopt;
-    const auto card = instrument.Card();
-    instrument.MarkSaved();
-    saveFailed = false;
-    return std::vector<std::uint8_t>(card.begin(), card.end());
+    storeFailed = true;
+    storeError = "can't write to the card file '" + cardPath + "': " + std::strerror(code);
+    return false;
 }
 
-bool SimInstrument::WriteCopy(std::span<const std::uint8_t> card, std::string& error) const
+bool SimInstrument::SaveCard(std::string& error)
 {
-    if (WriteFileAtomically(cardPath, card))
-        return true;
-    error = "can't save the card to '" + cardPath + "'";
-    return false;
+    if (storeFailed && Store(0, instrument.Card()))
+        storeFailed = false;
+    if (storeFailed || (cardFile >= 0 && ::fsync(cardFile) != 0)) {
+        error = storeFailed ? storeError : "can't save the card to '" + cardPath + "'";
+        return false;
+    }
+    return true;
+}
+
+std::string SimInstrument::TakeStoreError()
+{
+    return std::exchange(storeError, {});
 }
 
 } // namespace cardmill

@@ -14,8 +14,10 @@
 namespace cardmill {
 
 /// A virtual instrument made from its options together with its files: the card read from the
-/// card file (an absent file is an erased card) and the log file written a line at a time.
-/// Owned by whoever carries its bytes; not thread-safe.
+/// card file (an absent file is an erased card) and kept in it, every change written through
+/// before the instrument replies, as a real card keeps what it acknowledged however the program
+/// ends; and the log file written a line at a time. Owned by whoever carries its bytes; not
+/// thread-safe.
 class SimInstrument {
 public:
     /// Nothing, with `error` set, when the card file can't be read or is larger than the card,
@@ -27,27 +29,23 @@ public:
 
     VirtualInstrument& Instrument() { return instrument; }
     const VirtualInstrument& Instrument() const { return instrument; }
-    /// The card needs saving: it has a file and changed since it was read or saved.
-    bool Unsaved() const { return !cardPath.empty() && (instrument.Changed() || saveFailed); }
-    /// Writes the card to its file when it is unsaved; the file is replaced only when complete.
+    /// Flushes the card's file to disk, after writing the whole card again when a change could
+    /// not be written; false with `error` set when that fails too.
     bool SaveCard(std::string& error);
-
-    /// For saving elsewhere (on a thread of its own, so that a large card doesn't hold up the
-    /// link): a copy of the unsaved card, which counts as saved from now on; nothing when there
-    /// is nothing to save.
-    std::optional<std::vector<std::uint8_t>> TakeUnsaved();
-    /// Writes a copy to the card's file; safe on any thread. The file is replaced only when
-    /// complete.
-    bool WriteCopy(std::span<const std::uint8_t> card, std::string& error) const;
-    /// A copy couldn't be written: the card counts as unsaved again.
-    void CopyNotSaved() { saveFailed = true; }
+    /// Why the last change that couldn't be written to the card's file failed (once; empty when
+    /// none failed since the last call).
+    std::string TakeStoreError();
 
 private:
     explicit SimInstrument(const SimOptions& options);
+    bool Store(std::size_t offset, std::span<const std::uint8_t> bytes);
+    bool StoreFailed(int code);
 
     VirtualInstrument instrument;
     std::string cardPath;
-    bool saveFailed = false;
+    int cardFile = -1;
+    bool storeFailed = false;
+    std::string storeError;
     std::FILE* log = nullptr;
 };
 

@@ -48,8 +48,6 @@ SimPtyServer::SimPtyServer(std::unique_ptr<SimInstrument> instrument, std::uint3
 
 SimPtyServer::~SimPtyServer()
 {
-    if (saver.joinable())
-        saver.join();
     CloseIfOpen(opens);
     CloseIfOpen(wake[0]);
     CloseIfOpen(wake[1]);
@@ -112,7 +110,6 @@ bool SimPtyServer::Serve(const std::atomic<bool>& stop, std::string& error)
     sigset_t waiting;
     ::pthread_sigmask(SIG_BLOCK, &held, &waiting);
 
-    lastActivity = std::chrono::steady_clock::now();
     bool ok = true;
     while (ok) {
         ok = Advance(std::chrono::steady_clock::now(), error);
@@ -162,11 +159,6 @@ bool SimPtyServer::Serve(const std::atomic<bool>& stop, std::string& error)
     }
     ::pthread_sigmask(SIG_SETMASK, &waiting, nullptr);
 
-    if (saver.joinable()) {
-        saver.join();
-        if (!saverSaved)
-            sim->CopyNotSaved();
-    }
     std::string saveError;
     if (!sim->SaveCard(saveError)) {
         error = ok ? saveError : error + "; " + saveError;
@@ -187,7 +179,6 @@ bool SimPtyServer::ReadInput(std::string& error)
         return false;
     }
     const auto now = std::chrono::steady_clock::now();
-    lastActivity = now;
     inboundBytes += static_cast<std::size_t>(got);
     const auto bytes = std::span(readBuffer).first(static_cast<std::size_t>(got));
     // Each message reaches the instrument when its own last byte has arrived, not with the
@@ -227,7 +218,6 @@ bool SimPtyServer::Advance(SimTiming::TimePoint now, std::string& error)
         const ssize_t put = ::write(master, unwritten.data(), unwritten.size());
         if (put > 0) {
             unwritten.erase(unwritten.begin(), unwritten.begin() + put);
-            lastActivity = now;
             continue;
         }
         if (put < 0 && errno == EINTR)
@@ -240,40 +230,9 @@ bool SimPtyServer::Advance(SimTiming::TimePoint now, std::string& error)
             unwritten.clear();
         break;
     }
-    SaveWhenIdle(now);
+    if (const std::string trouble = sim->TakeStoreError(); !trouble.empty() && warn)
+        warn(trouble + " (the whole card is written again at the end)");
     return true;
-}
-
-void SimPtyServer::SaveWhenIdle(SimTiming::TimePoint now)
-{
-    if (saver.joinable()) {
-        if (!saverDone)
-            return;
-        saver.join();
-        if (!saverSaved) {
-            sim->CopyNotSaved();
-            if (warn)
-                warn(saverError + " (tried again when the link is next idle, and at the end)");
-        }
-    }
-    const bool quiet = inbound.empty() && outbound.empty() && unwritten.empty();
-    // One attempt per quiet spell, so a card that can't be saved is not tried over and over.
-    if (!quiet || !sim->Unsaved() || lastSaveAttempt >= lastActivity
-        || now < lastActivity + kIdleSave)
-        return;
-    lastSaveAttempt = now;
-    auto copy = sim->TakeUnsaved();
-    if (!copy)
-        return;
-    // Written on a thread of its own: a large card takes a while to reach the disk, and a
-    // program that sends again meanwhile must not wait for it.
-    saverDone = false;
-    saver = std::thread([this, card = std::move(*copy)] {
-        saverSaved = sim->WriteCopy(card, saverError);
-        saverDone = true;
-        const char byte = 1;
-        [[maybe_unused]] const auto written = ::write(wake[1], &byte, 1);
-    });
 }
 
 SimTiming::TimePoint SimPtyServer::NextDeadline() const
@@ -283,10 +242,6 @@ SimTiming::TimePoint SimPtyServer::NextDeadline() const
         deadline = std::min(deadline, inbound.front().due);
     if (!outbound.empty())
         deadline = std::min(deadline, outbound.front().due);
-    // While a copy is being saved, its end wakes the server.
-    const bool quiet = inbound.empty() && outbound.empty() && unwritten.empty();
-    if (quiet && !saver.joinable() && sim->Unsaved() && lastSaveAttempt < lastActivity)
-        deadline = std::min(deadline, lastActivity + kIdleSave);
     return deadline;
 }
 

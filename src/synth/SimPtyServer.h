@@ -11,7 +11,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace cardmill {
@@ -21,13 +20,11 @@ namespace cardmill {
 /// arrived over the emulated link; its replies are written back after the time it is busy and
 /// their own wire time. The server keeps the pty's other side open itself, so programs may come
 /// and go: when the last one closes it, and when one opens it, replies left unread are thrown
-/// away, and replies with nobody to read them are not written. A card
-/// with a file is saved whenever it changed and the link has been quiet for kIdleSave, and when
-/// serving ends. Serve() runs on one thread; Stop() may be called from any.
+/// away, and replies with nobody to read them are not written. A card with a file is written
+/// through as it changes and flushed when serving ends. Serve() runs on one thread; Stop() may be
+/// called from any.
 class SimPtyServer {
 public:
-    static constexpr std::chrono::milliseconds kIdleSave { 200 };
-
     /// Nothing, with `error` set, when the pty can't be made or the instrument's files can't be
     /// used (see SimInstrument).
     static std::unique_ptr<SimPtyServer> Create(const SimOptions& options, std::string& error);
@@ -37,7 +34,7 @@ public:
 
     /// The path programs open: /dev/pts/N.
     const std::string& Path() const { return path; }
-    /// Told of trouble that doesn't stop the serving (a card that couldn't be saved while idle).
+    /// Told of trouble that doesn't stop the serving (a change the card's file couldn't take).
     void OnWarning(std::function<void(const std::string&)> sink) { warn = std::move(sink); }
 
     /// Serves until `stop` is raised or Stop() is called, then saves the card; false with `error`
@@ -58,7 +55,6 @@ private:
     /// Hands the instrument what has arrived by `now` and writes the replies that are due.
     bool Advance(SimTiming::TimePoint now, std::string& error);
     bool ReadInput(std::string& error);
-    void SaveWhenIdle(SimTiming::TimePoint now);
     /// Counts the programs that opened and closed the pty, and throws away the replies left
     /// for one that has gone.
     void TakeOpensAndCloses();
@@ -80,13 +76,6 @@ private:
     std::size_t inboundBytes = 0;
     std::deque<Timed> outbound; // replies on the wire back, in the order of `due`
     std::vector<std::uint8_t> unwritten; // replies due that the pty couldn't take yet
-    SimTiming::TimePoint lastActivity {};
-    SimTiming::TimePoint lastSaveAttempt {};
-
-    std::thread saver; // writes a copy of the card while the link is idle
-    std::atomic<bool> saverDone { false };
-    bool saverSaved = false; // written by the saver before saverDone
-    std::string saverError; // written by the saver before saverDone
 };
 
 } // namespace cardmill

@@ -264,7 +264,8 @@ std::optional<std::uint8_t> VirtualInstrument::Erase(std::uint32_t sector)
     const std::size_t end = std::min(card.size(), start + kSectorBytes);
     std::fill(card.begin() + static_cast<std::ptrdiff_t>(start),
         card.begin() + static_cast<std::ptrdiff_t>(end), std::uint8_t { 0xFF });
-    changed = true;
+    if (store)
+        store(start, std::span(card).subspan(start, end - start));
     AddBusy(options.eraseMs);
     return std::nullopt;
 }
@@ -297,7 +298,8 @@ std::optional<std::uint8_t> VirtualInstrument::Write(const ByteReader& message)
     AddBusy(options.writeMs);
     if (!same) {
         std::ranges::copy(data, target.begin());
-        changed = true;
+        if (store)
+            store(offset, target);
     }
     return std::nullopt;
 }
@@ -367,15 +369,6 @@ bool VirtualInstrument::LoadCard(const std::string& path, std::string& error)
     }
     std::fill(card.begin(), card.end(), std::uint8_t { 0xFF });
     std::ranges::copy(*bytes, card.begin());
-    changed = false;
-    return true;
-}
-
-bool VirtualInstrument::SaveCard(const std::string& path)
-{
-    if (!WriteFileAtomically(path, card))
-        return false;
-    changed = false;
     return true;
 }
 

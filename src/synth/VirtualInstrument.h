@@ -80,12 +80,13 @@ public:
     /// Fills the card from a file (the rest stays erased); false with `error` set when the file
     /// cannot be read or is larger than the card.
     bool LoadCard(const std::string& path, std::string& error);
-    /// Writes the card to a file (replaced only when complete).
-    bool SaveCard(const std::string& path);
-    /// The card changed since it was loaded or saved.
-    bool Changed() const { return changed; }
-    /// The card as it is now was saved by someone else (from a copy, on another thread).
-    void MarkSaved() { changed = false; }
+    /// Told of every change to the card as it is made, before the reply goes out: where it
+    /// starts and the bytes now there. A card kept in a file is written through this, so the
+    /// file holds everything the instrument acknowledged, however the program ends.
+    void SetStore(std::function<void(std::size_t, std::span<const std::uint8_t>)> sink)
+    {
+        store = std::move(sink);
+    }
     std::uint32_t MessagesReceived() const { return messageCount; }
     /// How long the messages handled since the last call keep the instrument busy: writeMs for
     /// each block stored (a block sent again included) and eraseMs for each sector erased. The
@@ -117,12 +118,12 @@ private:
     bool inMessage = false;
     bool overflowed = false;
     bool silent = false;
-    bool changed = false;
     bool dropReply = false;
     std::uint32_t messageCount = 0;
     std::uint32_t busyMs = 0;
     std::vector<std::uint8_t> replies;
     std::function<void(const std::string&)> log;
+    std::function<void(std::size_t, std::span<const std::uint8_t>)> store;
 };
 
 } // namespace cardmill

@@ -133,18 +133,20 @@ class Sim(CardmillTestCase):
         client.send(block_message(1, 3, pattern(2)))
         self.assertEqual(client.message(), bytes([0xF0]) + MAKER + bytes([ZELTA, 0x15, 4, 0xF7]))
 
-        # Saved once the link is idle, while the sim goes on serving.
-        self.wait_for(lambda: self.card_holds(card, SECTOR + 3 * 1024, first),
-                      "the card file never held the block")
+        # In the file by the time it is acknowledged, while the sim goes on serving.
+        self.assertTrue(self.card_holds(card, SECTOR + 3 * 1024, first))
         self.assertEqual(os.path.getsize(card), 2 * SECTOR)
         self.assertIsNone(process.poll())
 
-        # And when the sim is told to end, however recent the change.
+        # However the sim ends, even killed outright.
         second = pattern(3)
         client.send(block_message(1, 4, second))
         self.assertEqual(client.message(), ACK)
         client.close()
-        self.terminate(process)
+        process.kill()
+        process.wait(timeout=30)
+        process.stdout.close()
+        process.stderr.close()
         self.assertTrue(self.card_holds(card, SECTOR + 3 * 1024, first + second))
         with open(card, "rb") as f:
             self.assertEqual(f.read(SECTOR), b"\xFF" * SECTOR)

@@ -116,7 +116,6 @@ TEST(VirtualInstrument, WritesAWholeSectorAndReadsItBack)
     }
     EXPECT_EQ(link.CardBytes(kSector, kSector), written);
     EXPECT_EQ(link.CardBytes(0, kSector), Bytes(kSector, 0xFF));
-    EXPECT_TRUE(link.instrument.Changed());
 
     // The driver asks for the next sector's erase before it sees that the image has ended.
     EXPECT_EQ(link.Erase(2), "ack");
@@ -267,15 +266,27 @@ TEST(VirtualInstrument, ParsesOptionValues)
                                                          "0"));
 }
 
-TEST(VirtualInstrument, KeepsItsCardInAFile)
+TEST(VirtualInstrument, ToldItsStoreOfEachChangeAndReadsItsCardFromAFile)
 {
     test::TempDir dir;
-    const std::string path = dir.File("card.bin");
     Link link(SmallCard());
+    std::vector<std::pair<std::size_t, std::size_t>> stored;
+    link.instrument.SetStore([&](std::size_t offset, std::span<const std::uint8_t> bytes) {
+        stored.emplace_back(offset, bytes.size());
+        // Before the reply: the card already holds the bytes it is told of.
+        EXPECT_TRUE(
+            std::ranges::equal(bytes, link.instrument.Card().subspan(offset, bytes.size())));
+    });
     ASSERT_TRUE(link.Identify());
+    ASSERT_EQ(link.Erase(1), "ack");
     ASSERT_EQ(link.Write(1, 3, test::PatternBlock(4)), "ack");
-    ASSERT_TRUE(link.instrument.SaveCard(path));
-    EXPECT_FALSE(link.instrument.Changed());
+    // A block sent again changes nothing and stores nothing.
+    ASSERT_EQ(link.Write(1, 3, test::PatternBlock(4)), "ack");
+    EXPECT_EQ(stored,
+        (std::vector<std::pair<std::size_t, std::size_t>> {
+            { kSector, kSector }, { kSector + 3 * 1024, 1024 } }));
+    const std::string path = dir.Write(
+        "card.bin", Bytes(link.instrument.Card().begin(), link.instrument.Card().end()));
 
     VirtualInstrument again(SmallCard());
     std::string error;
