@@ -71,7 +71,13 @@ bool SimInstrument::Store(std::size_t offset, std::span<const std::uint8_t> byte
         // Opened at the first change: a card that never changes leaves no file behind.
         cardFile = ::open(cardPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         struct stat status { };
-        if (cardFile < 0 || ::fstat(cardFile, &status) != 0)
+        if (cardFile >= 0 && ::fstat(cardFile, &status) != 0) {
+            const int code = errno;
+            ::close(cardFile);
+            cardFile = -1;
+            return StoreFailed(code);
+        }
+        if (cardFile < 0)
             return StoreFailed(errno);
         // A new or shorter file gets the whole card, this change included.
         if (static_cast<std::size_t>(status.st_size) != instrument.Card().size()) {
