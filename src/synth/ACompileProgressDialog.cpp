@@ -167,10 +167,10 @@ bool ACompileProgressDialog::Step()
         prompter.Beep();
         prompter.Show("The card is ready.", Icon::Information, Buttons::Ok);
         ready = true;
-        Finish();
+        finished = true;
         return false;
     default:
-        Finish();
+        finished = true;
         return false;
     }
     return true;
@@ -189,8 +189,7 @@ bool ACompileProgressDialog::PrepareTransfer()
     if (!plan.write.empty()) {
         eraseEachSector = true;
         view.SetPhase("Sectors to write:  ",
-            std::to_string(plan.SectorsToWrite(0)) + " of "
-                + std::to_string(digest.sectors.size()));
+            std::to_string(plan.SectorsToWrite()) + " of " + std::to_string(digest.sectors.size()));
     }
     erasePending = eraseEachSector;
     return true;
@@ -223,18 +222,11 @@ bool ACompileProgressDialog::PlanFromJournal()
     }
     // Before the card is touched the journal stops claiming every sector this run writes: a
     // run that dies half-way must leave a journal that says less than the card holds, never more.
+    // A sector left out of the plan is one the card is known to hold as this image has it.
     record = TransferRecord { cardSize, digest.size, digest.hash, {} };
-    if (!plan.write.empty() && known) {
-        for (std::uint32_t s = 0; s < plan.write.size(); ++s) {
-            const auto held = known->sectors.find(s);
-            if (!plan.write[s] && held != known->sectors.end() && held->second == digest.sectors[s])
-                record->sectors.insert(*held);
-        }
-    } else if (!plan.write.empty() && earlier) {
-        for (std::uint32_t s = 0; s < plan.write.size(); ++s)
-            if (!plan.write[s])
-                record->sectors[s] = digest.sectors[s];
-    }
+    for (std::uint32_t s = 0; s < plan.write.size(); ++s)
+        if (!plan.write[s])
+            record->sectors[s] = digest.sectors[s];
     if (journal->Write(instrument, *record))
         return true;
     const std::string path = journal->PathFor(instrument);
@@ -430,11 +422,6 @@ void ACompileProgressDialog::UpdatePercent()
         : std::min(
             1.0, static_cast<double>(Now() - lastSendTime) / static_cast<double>(blockInterval));
     ShowPercent(CardPercent(0, BytesWritten() / kBlockBytes, fraction, BytesToWrite()));
-}
-
-void ACompileProgressDialog::Finish()
-{
-    finished = true;
 }
 
 AImageSendProgressDialog::AImageSendProgressDialog(AMidi& midiPorts,

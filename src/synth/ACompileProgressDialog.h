@@ -82,7 +82,6 @@ private:
     std::int64_t BytesToWrite() const;
     std::int64_t BytesWritten() const;
     void UpdatePercent();
-    void Finish();
 
     MProject* project = nullptr;
     MCompileEngine* engine = nullptr;

@@ -201,10 +201,8 @@ std::optional<TransferRecord> TransferJournal::Parse(const std::string& text)
     return record;
 }
 
-std::uint32_t TransferPlan::SectorsToWrite(std::uint32_t all) const
+std::uint32_t TransferPlan::SectorsToWrite() const
 {
-    if (write.empty())
-        return all;
     return static_cast<std::uint32_t>(std::count(write.begin(), write.end(), true));
 }
 
@@ -257,7 +255,7 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
     if (all == 0)
         return TransferPlan {};
     if (mode == TransferMode::Offer) {
-        const std::uint32_t changed = plan.SectorsToWrite(all);
+        const std::uint32_t changed = plan.SectorsToWrite();
         const std::string written = std::to_string(all - changed) + " of " + std::to_string(all);
         if (record && !record->Complete())
             plan.question = "The last transfer of this card to the synthesizer stopped with "

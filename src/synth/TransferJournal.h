@@ -95,7 +95,8 @@ struct TransferPlan {
     /// For Offer: the question to ask before writing only `write`; empty: nothing to ask.
     std::string question;
 
-    std::uint32_t SectorsToWrite(std::uint32_t all) const;
+    /// The sectors `write` asks for.
+    std::uint32_t SectorsToWrite() const;
 };
 
 /// The plan of a transfer of `image` to a card of `cardSize` bytes (0: not known), from the
