@@ -8,9 +8,11 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -34,13 +36,43 @@ const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *
 // A file being looked at gets as far as its information lines; a damaged one stops early.
 constexpr int kPreviewLoadSteps = 10000;
 
+/// Qt's file dialog as a part of another window. Made with any flags, a QDialog is a window of
+/// its own (one that nobody shows), and confirming a name would end it. Here confirming a name
+/// (Enter, a double click) only says which files were chosen, and Escape ends the whole dialog.
+class EmbeddedChooser final : public QFileDialog {
+public:
+    explicit EmbeddedChooser(QDialog* owner)
+        : QFileDialog(owner)
+        , owner(owner)
+    {
+        setWindowFlags(Qt::Widget);
+        setOption(QFileDialog::DontUseNativeDialog);
+        setOption(QFileDialog::ReadOnly);
+        // The panel's buttons stand for the chooser's own; Enter, which pressed its Open, now
+        // confirms the name typed by itself.
+        if (auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+            box->hide();
+        if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            connect(name, &QLineEdit::returnPressed, this, [this] { accept(); });
+    }
+
+    void done(int result) override
+    {
+        if (result == QDialog::Rejected)
+            owner->reject();
+    }
+
+private:
+    QDialog* owner;
+};
+
 } // namespace
 
 ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, const QString& title,
     const QStringList& filters, const QString& listTitle)
     : QDialog(parent)
     , controller(cardmill)
-    , chooser(new QFileDialog(this, Qt::Widget))
+    , chooser(new EmbeddedChooser(this))
     , panelTitle(new QLabel(listTitle, this))
     , pendingList(new QListWidget(this))
     , addButton(new QPushButton(QStringLiteral("&Add"), this))
@@ -51,11 +83,8 @@ ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, c
     , playTimer(new QTimer(this))
 {
     setWindowTitle(title);
-    chooser->setOption(QFileDialog::DontUseNativeDialog);
     chooser->setFileMode(QFileDialog::ExistingFiles);
     chooser->setNameFilters(filters);
-    // The chooser's own buttons would end it: the panel's buttons stand for them.
-    chooser->setOption(QFileDialog::ReadOnly);
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(chooser, 1);
     auto* panel = new QVBoxLayout;
@@ -81,11 +110,7 @@ ACollectFilesDialog::ACollectFilesDialog(MCardmill& cardmill, QWidget* parent, c
     connect(doneButton, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     // Confirming names (a double click, Enter) adds them; the chooser stays open.
-    connect(chooser, &QFileDialog::filesSelected, this, [this] {
-        AddSelected();
-        chooser->show();
-    });
-    connect(chooser, &QFileDialog::rejected, this, [this] { chooser->show(); });
+    connect(chooser, &QFileDialog::filesSelected, this, &ACollectFilesDialog::AddSelected);
     connect(chooser, &QFileDialog::currentChanged, this, &ACollectFilesDialog::PreviewChosen);
     connect(
         pendingList, &QListWidget::itemSelectionChanged, this, &ACollectFilesDialog::PreviewRow);

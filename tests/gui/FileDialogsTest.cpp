@@ -6,8 +6,10 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 namespace cardmill {
@@ -38,10 +40,13 @@ protected:
         const auto track = test::TrackBuilder().Note(0, 0x90, 60, 90).End(96).Build();
         return QString::fromStdString(dir.Write(name, test::MidiFile(0, 96, { track })));
     }
+    /// Types the path into the chooser's name field and presses Enter, as a person does.
     static void Choose(ACollectFilesDialog& dialog, const QString& path)
     {
-        dialog.Chooser()->selectFile(path);
-        dialog.AddSelected();
+        auto* name = dialog.Chooser()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_TRUE(name && name->isVisible()) << "the file chooser is not shown";
+        name->setText(path);
+        QTest::keyClick(name, Qt::Key_Return);
     }
 };
 
