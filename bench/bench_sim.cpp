@@ -8,8 +8,8 @@
 #include "platform/MidiBackendRaw.h"
 #include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
-#include "synth/MidiBackendSim.h"
-#include "synth/SimPtyServer.h"
+#include "sim/MidiBackendSim.h"
+#include "sim/SimPtyServer.h"
 
 #include <chrono>
 #include <cstdio>

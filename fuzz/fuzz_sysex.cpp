@@ -4,7 +4,7 @@
 // rest is split into arrivals.
 
 #include "synth/MZeltaSysexHandler.h"
-#include "synth/VirtualInstrument.h"
+#include "sim/VirtualInstrument.h"
 
 #include <algorithm>
 #include <span>

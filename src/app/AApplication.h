@@ -6,7 +6,7 @@
 #include "platform/FileLock.h"
 #include "platform/IniSettingsStore.h"
 #include "synth/LinkSingletons.h"
-#include "synth/SimOptions.h"
+#include "sim/SimOptions.h"
 #include "synth/TransferJournal.h"
 #include "ui/FileChooser.h"
 

@@ -32,6 +32,9 @@ bool QtAudioOutput::Start(int rate, int channels, std::string& error)
         return false;
     }
     sink = std::make_unique<QAudioSink>(output, format);
+    // Half a second in hand: preview is fed from the window's timers, which a busy moment
+    // delays, and the sound server's own choice can be as short as a tenth of a second.
+    sink->setBufferSize(static_cast<qsizetype>(format.bytesForDuration(500000)));
     device = sink->start();
     if (!device) {
         error = "the audio output could not be opened";

@@ -174,6 +174,9 @@ int CommandErase(CliApp& app)
         return status;
     AEraseProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
     dialog.SetMidiAdvice(kMidiAdvice);
+    const auto journal
+        = TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
+    dialog.UseJournal(journal);
     const LinkOutcome outcome = dialog.Run(bytes);
     if (outcome == LinkOutcome::Done) {
         app.progress.Finish();

@@ -1,6 +1,6 @@
 #include "Cli.h"
-#include "synth/SimOptions.h"
-#include "synth/SimPtyServer.h"
+#include "sim/SimOptions.h"
+#include "sim/SimPtyServer.h"
 
 #include <cstdio>
 

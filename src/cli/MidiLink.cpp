@@ -3,8 +3,8 @@
 #include "model/APrefs.h"
 #include "platform/MidiBackendAlsa.h"
 #include "platform/MidiBackendRaw.h"
-#include "synth/MidiBackendSim.h"
-#include "synth/SimOptions.h"
+#include "sim/MidiBackendSim.h"
+#include "sim/SimOptions.h"
 
 #include <algorithm>
 #include <cctype>

@@ -17,7 +17,7 @@
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ParseNumber.h"
-#include "synth/ALoaderProgressDialog.h"
+#include "model/ALoaderProgressDialog.h"
 
 #include <algorithm>
 #include <chrono>

@@ -24,6 +24,9 @@ public:
     virtual bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) = 0;
     /// Called on the back-end's own thread with each piece of input; must not block.
     virtual void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) = 0;
+    /// True when the open output surely reaches no instrument of the musician's: the virtual
+    /// instrument in-process, or a pseudo-terminal (no MIDI interface is a terminal).
+    virtual bool ReachesVirtualInstrument() const { return false; }
 };
 
 } // namespace cardmill

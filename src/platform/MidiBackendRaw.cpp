@@ -60,6 +60,7 @@ bool MidiBackendRaw::OpenDevice()
         ::close(opened);
         return false;
     }
+    terminal = ::isatty(opened) != 0;
     fd = opened;
     return true;
 }

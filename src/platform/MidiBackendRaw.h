@@ -28,6 +28,7 @@ public:
     void Close() override;
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
+    bool ReachesVirtualInstrument() const override { return outputOpen && terminal; }
 
     /// What made the last open fail (the system's reason), for the caller's message.
     const std::string& LastError() const { return lastError; }
@@ -44,6 +45,7 @@ private:
     int fd = -1;
     int wakeFds[2] = { -1, -1 };
     bool outputOpen = false;
+    bool terminal = false;
     std::thread reader;
     std::atomic<bool> stopping { false };
     std::mutex handlerMutex;

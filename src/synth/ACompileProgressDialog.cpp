@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
+#include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
@@ -81,6 +82,15 @@ LinkOutcome ACompileProgressDialog::Run()
     cardSize = project->GetCardSizeBytes();
     if (!CompileImage())
         return stopped ? LinkOutcome::Stopped : LinkOutcome::NotStarted;
+    if (image.size() > cardSize || image.size() > kLargestSendable) {
+        // The compiled card came out larger than its size was reckoned: its end would be cut
+        // off, or land in sectors no message can name.
+        ReportFailure(prompter,
+            "This project can't be sent because its card image came out at "
+                + std::to_string(image.size()) + " bytes, larger than "
+                + (image.size() > cardSize ? "the card" : "16 megabytes") + ".");
+        return LinkOutcome::NotStarted;
+    }
     return RunTransfer();
 }
 
@@ -129,6 +139,8 @@ LinkOutcome ACompileProgressDialog::RunTransfer()
     plan = {};
     if (journal)
         digest = ImageDigest::Of(image);
+    // Replies to an earlier run (a late one after its last resend) are not this run's.
+    midi.RestartReception();
     RunSteps(*this, clock);
     if (stopped)
         return LinkOutcome::Stopped;
@@ -197,11 +209,8 @@ bool ACompileProgressDialog::PrepareTransfer()
 
 bool ACompileProgressDialog::PlanFromJournal()
 {
-    instrument = { handler.GetFamily(), handler.GetModel(), handler.GetVersion() };
-    if (journal->Lock(instrument, transferLock) == FileLock::Result::Busy) {
-        ReportFailure(prompter,
-            "Nothing was sent, because another transfer to this synthesizer is running (in "
-            "another window or command).");
+    instrument = IdentifiedInstrument();
+    if (!HoldJournal(*journal, instrument, transferLock, "Nothing was sent")) {
         failed = true;
         return false;
     }
@@ -227,20 +236,19 @@ bool ACompileProgressDialog::PlanFromJournal()
     for (std::uint32_t s = 0; s < plan.write.size(); ++s)
         if (!plan.write[s])
             record->sectors[s] = digest.sectors[s];
-    if (journal->Write(instrument, *record))
+    switch (ClaimOnly(*journal, instrument, *record, "Nothing was sent")) {
+    case Claims::Written:
         return true;
-    const std::string path = journal->PathFor(instrument);
-    if (RemoveFile(path) || !StatFile(path)) {
-        prompter.Show(
-            "The transfer can't be recorded in '" + path + "', so it can't be resumed if it stops.",
+    case Claims::Dropped:
+        prompter.Show("The transfer can't be recorded in '" + journal->PathFor(instrument)
+                + "', so it can't be resumed if it stops.",
             Icon::Warning, Buttons::Ok);
         journal = nullptr;
         record.reset();
         return true;
+    case Claims::Refused:
+        break;
     }
-    ReportFailure(prompter,
-        "Nothing was sent, because the record of transfers to this synthesizer, '" + path
-            + "', can't be updated and might then claim sectors this transfer changes.");
     failed = true;
     return false;
 }
@@ -283,7 +291,7 @@ void ACompileProgressDialog::SendErase()
         // and its number can't be sent.
         return;
     }
-    Send(*message);
+    SendCardMessage(*message);
     retries = 2;
     SetDeadline(kEraseWaitMs);
     awaitingReply = true;
@@ -302,8 +310,16 @@ void ACompileProgressDialog::SendBlock()
     if (block == 0)
         view.SetSector("Sector:  ", std::to_string(sector + 1));
     view.SetBlock("Block:  ", std::to_string(block + 1));
-    handler.MakeBlock(sector, block, data);
-    Send(handler.GetBlockMessage());
+    if (!handler.MakeBlock(sector, block, data)) {
+        // Sending the block before it again would put it in this one's place on the card.
+        ReportFailure(prompter,
+            std::string(kLaterPrefix) + "block " + std::to_string(block + 1) + " of sector "
+                + std::to_string(sector + 1) + " can't be addressed over MIDI.");
+        failed = true;
+        step = kFinish;
+        return;
+    }
+    SendCardMessage(handler.GetBlockMessage());
     sentSector = sector;
     sentBlock = block;
     ++block;
@@ -329,10 +345,10 @@ void ACompileProgressDialog::Resend()
 {
     if (erasing) {
         if (const auto message = handler.MakeEraseSector(sector))
-            Send(*message);
+            SendCardMessage(*message);
         SetDeadline(kEraseWaitMs);
     } else {
-        Send(handler.GetBlockMessage());
+        SendCardMessage(handler.GetBlockMessage());
         SetDeadline(kBlockWaitMs);
     }
 }
@@ -340,6 +356,8 @@ void ACompileProgressDialog::Resend()
 bool ACompileProgressDialog::WaitForReply()
 {
     UpdatePercent();
+    if (Fencing())
+        return PollFence();
     if (!awaitingReply)
         return false;
     if (ReceiveCardReply()) {
@@ -349,8 +367,13 @@ bool ACompileProgressDialog::WaitForReply()
             awaitingReply = false;
             if (!erasing)
                 Acknowledged();
+            if (!NeedsFence()) {
+                erasing = false;
+                return false;
+            }
+            BeginFence(erasing ? kEraseWaitMs : kBlockWaitMs);
             erasing = false;
-            return false;
+            return true;
         }
         if (erasing && first) {
             // An instrument without the erase command: the card is written over as it is.
@@ -363,14 +386,7 @@ bool ACompileProgressDialog::WaitForReply()
     }
     if (!PastDeadline())
         return true;
-    ResendOrAsk([this] { Resend(); },
-        [this] {
-            prompter.Beep();
-            return prompter.Show("The synthesizer has stopped responding.  Check your MIDI and "
-                                 "power connections.",
-                       Icon::Error, Buttons::RetryCancel)
-                == Answer::Retry;
-        });
+    ResendOrAskResponding([this] { Resend(); });
     return true;
 }
 

@@ -85,30 +85,41 @@ void AEraseProgressDialog::EraseTick(bool firstTick)
         awaitingReply = false;
         sectorTime = 2330;
         sectorCount = capacity / kSectorBytes;
+        if (!ForgetCard()) {
+            failed = true;
+            step = kFinish;
+            return;
+        }
     }
+    if (Fencing() && PollFence())
+        return;
     if (awaitingReply)
         PollReply();
-    if (step != 2)
+    if (step != 2 || Fencing())
         return;
     if (sector == sectorCount) {
         ++step;
         return;
     }
     if (awaitingReply) {
-        if (!PastDeadline())
-            return;
-        ResendOrAsk([this] { Resend(); },
-            [this] {
-                prompter.Beep();
-                return prompter.Show("The card can't be completely erased because the "
-                                     "synthesizer has stopped responding.  Check your MIDI and "
-                                     "power connections.",
-                           Icon::Error, Buttons::RetryCancel)
-                    == Answer::Retry;
-            });
+        if (PastDeadline())
+            ResendOrAskResponding([this] { Resend(); },
+                "The card can't be completely erased because the synthesizer has stopped "
+                "responding.  ");
         return;
     }
     SendCurrent();
+}
+
+bool AEraseProgressDialog::ForgetCard()
+{
+    if (!journal)
+        return true;
+    const InstrumentIdentity instrument = IdentifiedInstrument();
+    constexpr const char* kNothingErased = "Nothing was erased";
+    return HoldJournal(*journal, instrument, journalLock, kNothingErased)
+        && ClaimOnly(*journal, instrument, TransferRecord::Erased(capacity), kNothingErased)
+        != Claims::Refused;
 }
 
 void AEraseProgressDialog::SendCurrent()
@@ -116,9 +127,9 @@ void AEraseProgressDialog::SendCurrent()
     view.SetSector("Erasing Sector: ", std::to_string(sector + 1));
     if (overwriteMode) {
         handler.MakeBlock(sector, fillBlock, fill);
-        Send(handler.GetBlockMessage());
+        SendCardMessage(handler.GetBlockMessage());
     } else if (const auto message = handler.MakeEraseSector(sector)) {
-        Send(*message);
+        SendCardMessage(*message);
     }
     sendTime = Now();
     retries = 2;
@@ -139,6 +150,8 @@ void AEraseProgressDialog::PollReply()
             fillBlock = kSecondFillBlock;
         else
             ++sector;
+        if (NeedsFence())
+            BeginFence(kWaitMs);
         return;
     }
     if (sector == 0 && !overwriteMode) {
@@ -155,9 +168,9 @@ void AEraseProgressDialog::PollReply()
 void AEraseProgressDialog::Resend()
 {
     if (overwriteMode) {
-        Send(handler.GetBlockMessage());
+        SendCardMessage(handler.GetBlockMessage());
     } else if (const auto message = handler.MakeEraseSector(sector)) {
-        Send(*message);
+        SendCardMessage(*message);
     }
     SetDeadline(kWaitMs);
 }
@@ -175,6 +188,7 @@ LinkOutcome AIOProgressDialog::Run()
     identified = false;
     if (!CheckMidi(kPrefix))
         return LinkOutcome::NotStarted;
+    midi.RestartReception();
     RunSteps(*this, clock);
     if (identified)
         return LinkOutcome::Done;

@@ -18,12 +18,17 @@ public:
     AEraseProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter, Clock& clock,
         ProgressView& view);
 
+    /// The journal of transfers, whose claims on the instrument's card go before it is erased.
+    void UseJournal(const TransferJournal& transferJournal) { journal = &transferJournal; }
     /// Erases a card of `cardBytes` (its capacity, a multiple of 128 KB).
     LinkOutcome Run(std::uint32_t cardBytes);
     bool Step() override;
 
 private:
     void EraseTick(bool firstTick);
+    /// The journal knows the card erased before the first message goes: false (told) when it
+    /// can't be made to.
+    bool ForgetCard();
     void PollReply();
     void SendCurrent();
     void Resend();
@@ -41,6 +46,8 @@ private:
     bool awaitingReply = false;
     bool finished = false;
     std::array<std::uint8_t, 1024> fill {};
+    const TransferJournal* journal = nullptr;
+    FileLock journalLock;
 };
 
 /// Identifies the instrument and shows its banner: the check that the MIDI link works.

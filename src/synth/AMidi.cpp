@@ -4,6 +4,12 @@
 
 namespace cardmill {
 
+namespace {
+
+constexpr std::uint8_t kFirstRealTime = 0xF8;
+
+} // namespace
+
 AMidi::AMidi(MidiBackend& midiBackend, Clock& clockService, std::chrono::microseconds wait)
     : backend(midiBackend)
     , clock(clockService)
@@ -27,11 +33,18 @@ void AMidi::Receive(std::span<const std::uint8_t> bytes)
     std::lock_guard lock(receiveMutex);
     if (!receiving)
         return;
-    // Like the driver's buffer: what doesn't fit is lost, and the reader sees it full.
-    const std::size_t room = kReceiveBufferSize - receiveBuffer.size();
-    const std::size_t taken = std::min(room, bytes.size());
-    receiveBuffer.insert(receiveBuffer.end(), bytes.begin(), bytes.begin() + taken);
-    received.notify_all();
+    bool any = false;
+    for (const std::uint8_t byte : bytes) {
+        if (byte >= kFirstRealTime)
+            continue;
+        // Like the driver's buffer: what doesn't fit is lost, and the reader sees it full.
+        if (receiveBuffer.size() >= kReceiveBufferSize)
+            break;
+        receiveBuffer.push_back(byte);
+        any = true;
+    }
+    if (any)
+        received.notify_all();
 }
 
 int AMidi::FindPort(const std::vector<std::string>& names, std::string& preferredName)
@@ -127,6 +140,9 @@ int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startB
     int result = -1;
     bool started = false;
     std::size_t readPosition = 0;
+    // Bytes before the start byte are strays, taken out with the message; a message begun but
+    // not finished stays where it is for the next read.
+    std::size_t strays = 0;
     std::uint32_t lastByteTick = clock.TickCount();
     while (result < 0) {
         std::size_t recorded = 0;
@@ -146,18 +162,25 @@ int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startB
         if (readPosition < recorded) {
             ++readPosition;
             if (started || byte == startByte || startByte == kAnyByte) {
+                // Only the bytes of a message keep the wait for its end going: a device that
+                // chatters between messages can't hold a reader for ever.
+                if (!started)
+                    lastByteTick = clock.TickCount();
                 started = true;
-                if (count < destination.size())
+                if (count < destination.size()) {
                     destination[count++] = byte;
-                else
+                    lastByteTick = clock.TickCount();
+                } else {
                     result = kOverflow;
+                }
+            } else {
+                strays = readPosition;
             }
             if (endByte != kAnyByte && byte == endByte) {
                 if (result < 0)
                     result = kEndSeen;
                 break;
             }
-            lastByteTick = clock.TickCount();
         } else if (recorded >= kReceiveBufferSize) {
             result = kOverflow;
         } else if (static_cast<std::uint32_t>(clock.TickCount() - lastByteTick)
@@ -167,6 +190,10 @@ int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startB
             clock.Sleep(std::chrono::milliseconds(1));
         }
     }
+    const bool whole = result != kSilence || startByte == kAnyByte;
+    std::lock_guard lock(receiveMutex);
+    const std::size_t taken = std::min(whole ? readPosition : strays, receiveBuffer.size());
+    receiveBuffer.erase(receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(taken));
     return result;
 }
 

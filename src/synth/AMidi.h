@@ -19,6 +19,11 @@ namespace cardmill {
 /// Input arrives on the back-end's thread into the receive buffer, the only structure shared
 /// between threads (guarded by a mutex); every operation is called from one thread, the one that
 /// drives the link. There is one object at a time, reachable through Instance().
+///
+/// Real-time bytes (0xF8 to 0xFF: clock, Active Sensing, ...) may come anywhere, even inside a
+/// System Exclusive message; they are taken out as they arrive, whatever the back-end, so no
+/// reader sees them and they never keep a wait for a reply going. A read takes the message it
+/// returns out of the buffer, so a second reply that arrived with the first is read next.
 class AMidi {
 public:
     static constexpr std::size_t kReceiveBufferSize = 10000;
@@ -65,6 +70,11 @@ public:
     /// The ports the back-end offers, in device order (the MIDI Setup lists).
     std::vector<std::string> InputNames() const { return backend.InputNames(); }
     std::vector<std::string> OutputNames() const { return backend.OutputNames(); }
+    /// The virtual instrument (in-process or over a pty) is at the other end of the output.
+    bool ReachesVirtualInstrument() const
+    {
+        return outputId >= 0 && backend.ReachesVirtualInstrument();
+    }
     void SetPreferredInputIndex(std::uint16_t index) { preferredInputIndex = index; }
     void SetPreferredOutputIndex(std::uint16_t index) { preferredOutputIndex = index; }
     std::uint16_t PreferredInputIndex() const { return preferredInputIndex; }
@@ -73,7 +83,10 @@ public:
     /// The complete message, F0 to F7: kSent, kSendTimedOut, kNoOutputDevice or kSendFailed.
     int SendSysex(std::span<const std::uint8_t> message);
     /// Collects into `destination` from the start byte to the end byte; `count` is always
-    /// written. Blocks until the end byte, or for kReceiveSilenceMs after the last byte seen.
+    /// written. Blocks until the end byte, or for kReceiveSilenceMs after the last byte of the
+    /// message (or since the call, before its start byte came). A message read whole, or one
+    /// longer than `destination`, leaves the buffer with the stray bytes before it; one still
+    /// arriving when the silence ends stays for the next read.
     int ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startByte,
         std::uint8_t endByte, std::size_t& count);
     /// Discards everything received so far.
@@ -95,7 +108,8 @@ private:
 
     mutable std::mutex receiveMutex;
     std::condition_variable received;
-    std::vector<std::uint8_t> receiveBuffer; // guarded by receiveMutex, at most 10000 bytes
+    std::vector<std::uint8_t> receiveBuffer; // guarded by receiveMutex, at most 10000 bytes, no
+                                             // real-time bytes
     bool receiving = false; // guarded by receiveMutex
 };
 

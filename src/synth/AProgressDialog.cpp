@@ -1,11 +1,13 @@
 #include "synth/AProgressDialog.h"
 
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
 #include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
 
+#include <algorithm>
 #include <array>
 
 namespace cardmill {
@@ -83,35 +85,100 @@ void AProgressDialog::Send(std::span<const std::uint8_t> message)
     midi.SendSysex(message);
 }
 
+void AProgressDialog::SendCardMessage(std::span<const std::uint8_t> message)
+{
+    Send(message);
+    ++unanswered;
+}
+
 bool AProgressDialog::ReceiveIdentityReply()
 {
-    return ReceiveReply(MZeltaSysexHandler::kIdentityReplyBytes, true);
+    return ReceiveReply(true) == Reply::Identity;
 }
 
 bool AProgressDialog::ReceiveCardReply()
 {
-    return ReceiveReply(MZeltaSysexHandler::kCardReplyCapacity, false);
+    return ReceiveReply(false) == Reply::Card;
 }
 
-bool AProgressDialog::ReceiveReply(std::size_t capacity, bool identity)
+AProgressDialog::Reply AProgressDialog::ReceiveReply(bool identity)
 {
+    // Room for the longest reply: a reply of the kind not awaited is taken whole and dropped,
+    // and the one after it is read next.
     std::array<std::uint8_t, MZeltaSysexHandler::kIdentityReplyBytes> reply {};
     std::size_t count = 0;
-    const int result
-        = midi.ReceiveSysex(std::span(reply).first(capacity), kSysexStart, kSysexEnd, count);
-    if (result == AMidi::kOverflow) {
-        // A message longer than any reply (another device's, or noise) would otherwise stay at
-        // the front of the buffer and hide every reply after it.
-        midi.RestartReception();
+    if (midi.ReceiveSysex(reply, kSysexStart, kSysexEnd, count) != AMidi::kEndSeen)
+        return Reply::None;
+    const auto message = std::span<const std::uint8_t>(reply).first(count);
+    if (MZeltaSysexHandler::IsIdentityReply(message)) {
+        // Not looked at during a transfer: another device's identity would make the handler
+        // forget the family that every message carries.
+        return identity && handler.ReceiveIdentityReply(message) ? Reply::Identity : Reply::None;
+    }
+    if (!handler.ReceiveCardReply(message))
+        return Reply::None;
+    if (unanswered > 0)
+        --unanswered;
+    return Reply::Card;
+}
+
+void AProgressDialog::BeginFence(std::uint32_t messageWaitMs)
+{
+    fencing = true;
+    Send(MZeltaSysexHandler::MakeIdentityRequest());
+    retries = 3;
+    // The instrument answers the fence only after the copies before it.
+    SetDeadline(std::min<std::uint32_t>(unanswered, 3) * messageWaitMs + kIdentityWaitMs);
+}
+
+bool AProgressDialog::PollFence()
+{
+    if (!fencing)
+        return false;
+    if (ReceiveReply(true) == Reply::Identity) {
+        fencing = false;
+        unanswered = 0;
         return false;
     }
-    if (result != AMidi::kEndSeen)
-        return false;
-    const auto message = std::span<const std::uint8_t>(reply).first(count);
-    const bool recognised
-        = identity ? handler.ReceiveIdentityReply(message) : handler.ReceiveCardReply(message);
-    midi.RestartReception();
-    return recognised;
+    if (PastDeadline())
+        ResendOrAskResponding([this] {
+            Send(MZeltaSysexHandler::MakeIdentityRequest());
+            SetDeadline(kIdentityWaitMs);
+        });
+    return step != kFinish;
+}
+
+InstrumentIdentity AProgressDialog::IdentifiedInstrument() const
+{
+    return { handler.GetFamily(), handler.GetModel(), handler.GetVersion(),
+        midi.ReachesVirtualInstrument() };
+}
+
+bool AProgressDialog::HoldJournal(const TransferJournal& journal,
+    const InstrumentIdentity& instrument, FileLock& lock, std::string_view nothingDone)
+{
+    if (journal.Lock(instrument, lock) != FileLock::Result::Busy)
+        return true;
+    ReportFailure(prompter,
+        std::string(nothingDone)
+            + ", because another transfer to this synthesizer is running (in another window or "
+              "command).");
+    return false;
+}
+
+AProgressDialog::Claims AProgressDialog::ClaimOnly(const TransferJournal& journal,
+    const InstrumentIdentity& instrument, const TransferRecord& record,
+    std::string_view nothingDone)
+{
+    if (journal.Write(instrument, record))
+        return Claims::Written;
+    const std::string path = journal.PathFor(instrument);
+    if (RemoveFile(path) || !StatFile(path))
+        return Claims::Dropped;
+    ReportFailure(prompter,
+        std::string(nothingDone) + ", because the record of transfers to this synthesizer, '"
+            + path + "', can't be updated and might then claim sectors the card no longer holds.");
+    return Claims::Refused;
 }
 
 std::uint32_t AProgressDialog::Now() const
@@ -142,6 +209,17 @@ void AProgressDialog::ResendOrAsk(
         failed = true;
         step = kFinish;
     }
+}
+
+void AProgressDialog::ResendOrAskResponding(
+    const std::function<void()>& resend, std::string_view lead)
+{
+    ResendOrAsk(resend, [this, lead] {
+        prompter.Beep();
+        return prompter.Show(std::string(lead) + "Check your MIDI and power connections.",
+                   Icon::Error, Buttons::RetryCancel)
+            == Answer::Retry;
+    });
 }
 
 void AProgressDialog::ShowPercent(int percent)

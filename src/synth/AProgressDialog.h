@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/StepRunner.h"
+#include "synth/TransferJournal.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,9 +55,38 @@ protected:
     bool PollDeviceSearch(std::string_view prefix);
 
     void Send(std::span<const std::uint8_t> message);
-    /// Reads one reply from the link and hands it to the handler; false when none was complete.
+    /// Sends an erase or a block (again, for a resend); its reply is counted as awaited.
+    void SendCardMessage(std::span<const std::uint8_t> message);
+    /// Reads one message from the link and hands it to the handler when it is the kind asked
+    /// for; false when none was complete or it was of the other kind (it is then dropped).
     bool ReceiveIdentityReply();
     bool ReceiveCardReply();
+
+    /// After a card message was acknowledged: true when copies of it sent after a time-out may
+    /// still be answered, which would be taken for the next message's reply. The identity request
+    /// then goes out as a fence: the instrument answers in order, so once its reply is in, every
+    /// late reply is in too and was dropped.
+    bool NeedsFence() const { return unanswered > 0; }
+    /// `messageWaitMs`: how long the instrument may take over each copy still to be answered.
+    void BeginFence(std::uint32_t messageWaitMs);
+    /// While fencing: true until the identity reply came; a time-out sends the request again and
+    /// then asks, as a missing acknowledgement does.
+    bool PollFence();
+    bool Fencing() const { return fencing; }
+
+    /// The instrument identified last, as the transfer journal knows it.
+    InstrumentIdentity IdentifiedInstrument() const;
+    /// Takes the lock a run that changes the instrument's card holds to its end; false (told,
+    /// `nothingDone` leading the message) when another run holds it.
+    bool HoldJournal(const TransferJournal& journal, const InstrumentIdentity& instrument,
+        FileLock& lock, std::string_view nothingDone);
+    enum class Claims { Written, Dropped, Refused };
+    /// Before the card is changed: writes `record` (what the card is known to hold whatever
+    /// happens next) through to the disk, so that the journal never claims what the card no
+    /// longer holds. Dropped: it couldn't be written and is gone, the run goes on without it;
+    /// Refused (told): the journal can't be made to claim less.
+    Claims ClaimOnly(const TransferJournal& journal, const InstrumentIdentity& instrument,
+        const TransferRecord& record, std::string_view nothingDone);
 
     /// Tick count comparisons that survive the counter's wrap.
     std::uint32_t Now() const;
@@ -67,6 +97,9 @@ protected:
     /// A reply that did not come, or a refusal: `resend` while retries last; then `ask` (true
     /// for Retry) decides between two more retries and the end of the run.
     void ResendOrAsk(const std::function<void()>& resend, const std::function<bool()>& ask);
+    /// ResendOrAsk with the question of a missing acknowledgement, worded by `lead`.
+    void ResendOrAskResponding(const std::function<void()>& resend, std::string_view lead
+        = "The synthesizer has stopped responding.  ");
 
     AMidi& midi;
     MZeltaSysexHandler& handler;
@@ -82,7 +115,14 @@ protected:
     bool failed = false;
 
 private:
-    bool ReceiveReply(std::size_t capacity, bool identity);
+    enum class Reply { None, Identity, Card };
+    /// One message from the link, handed to the handler when it is a card reply, or an identity
+    /// reply that `identity` asks for; what it was.
+    Reply ReceiveReply(bool identity);
+
+    /// Copies of card messages sent whose reply has not come.
+    std::uint32_t unanswered = 0;
+    bool fencing = false;
 
     std::string midiAdvice
         = "Make sure your MIDI settings are correct by selecting 'MIDI Setup' from the Project "

@@ -75,6 +75,12 @@ std::vector<std::uint8_t> MZeltaSysexHandler::MakeIdentityRequest()
     return { kSysexStart, 0x7E, 0x7F, 0x06, 0x01, kSysexEnd };
 }
 
+bool MZeltaSysexHandler::IsIdentityReply(std::span<const std::uint8_t> message) noexcept
+{
+    return message.size() >= 5 && message[0] == kSysexStart && message[1] == 0x7E
+        && message[3] == 0x06 && message[4] == 0x02;
+}
+
 bool MZeltaSysexHandler::ReceiveIdentityReply(std::span<const std::uint8_t> message)
 {
     // Longer than an identity reply: the link's read overflowed, nothing is parsed.
@@ -225,7 +231,11 @@ bool MZeltaSysexHandler::ReportError(
 
 std::string MZeltaSysexHandler::DeviceBanner() const
 {
-    const auto character = [this](int shift) { return static_cast<char>(version >> shift); };
+    // The version comes off the wire: whatever it holds, the banner shows only printable text.
+    const auto character = [this](int shift) {
+        const auto byte = static_cast<std::uint8_t>(version >> shift);
+        return byte >= 0x20 && byte < 0x7F ? static_cast<char>(byte) : '?';
+    };
     std::string banner = "Orvane Device: " + GetModelName(family, model) + " v";
     banner += character(24);
     banner += character(16);

@@ -50,6 +50,9 @@ public:
 
     /// The Universal Non-Real-Time Identity Request to all devices.
     static std::vector<std::uint8_t> MakeIdentityRequest();
+    /// True for any device's Universal Identity Reply (F0 7E <device> 06 02 ...), whoever made
+    /// it: the replies the card messages get never look like one.
+    static bool IsIdentityReply(std::span<const std::uint8_t> message) noexcept;
     /// Parses one received message (F0 to F7) as an identity reply of this maker; true when it
     /// is a complete one. A reply of the right start but another maker or family sets the family
     /// to 0; a message longer than an identity reply is not looked at.
@@ -82,7 +85,7 @@ public:
     /// Shows prefix + the last refusal's reason; true only when retry was allowed and chosen.
     virtual bool ReportError(Prompter& prompter, std::string_view prefix, bool retryAllowed) const;
     /// "Orvane Device: <model name> vAB.CD" from the last identification: the version bytes as
-    /// characters, first byte first.
+    /// characters, first byte first; a byte that is no printable character shows as '?'.
     std::string DeviceBanner() const;
 
 private:

@@ -77,6 +77,11 @@ std::uint32_t ImageDigest::BlocksIn(std::uint32_t sector) const
     return static_cast<std::uint32_t>((bytes + kBlockBytes - 1) / kBlockBytes);
 }
 
+TransferRecord TransferRecord::Erased(std::uint64_t cardSize)
+{
+    return { cardSize, 0, ImageDigest::Of({}).hash, {} };
+}
+
 std::uint32_t TransferRecord::ImageSectors() const
 {
     return static_cast<std::uint32_t>(
@@ -105,7 +110,7 @@ std::string TransferJournal::PathFor(const InstrumentIdentity& instrument) const
 {
     return folder + "/family" + std::to_string(instrument.family) + "-model"
         + std::to_string(instrument.model) + "-firmware" + HexDigits(instrument.firmware, 8)
-        + ".journal";
+        + (instrument.virtualInstrument ? "-virtual" : "") + ".journal";
 }
 
 std::optional<TransferRecord> TransferJournal::Read(
@@ -230,6 +235,8 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
         // Nothing contradicts the user's word that the earlier image is on the card.
         for (std::uint32_t sector = 0; sector < earlier->sectors.size(); ++sector)
             onCard[sector] = earlier->sectors[sector];
+    } else if (record->IsErased()) {
+        return refuse("The card in this synthesizer was erased after the last transfer to it");
     } else {
         if (record->cardSize != 0 && cardSize != 0 && record->cardSize != cardSize)
             return refuse("The last transfer to this synthesizer went to a card of "

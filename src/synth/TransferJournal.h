@@ -31,6 +31,9 @@ struct InstrumentIdentity {
     std::uint16_t family = 0;
     std::uint16_t model = 0;
     std::uint32_t firmware = 0;
+    /// Reached through a pseudo-terminal or in-process: the virtual instrument, which says it is
+    /// an instrument a musician may own and must not share that instrument's record.
+    bool virtualInstrument = false;
 };
 
 /// The last transfer to one instrument: the image sent, the card it went to, and the sectors the
@@ -42,6 +45,10 @@ struct TransferRecord {
     std::string imageHash;
     std::map<std::uint32_t, std::string> sectors;
 
+    /// What is known after the card was erased (or changed outside a transfer): nothing of any
+    /// image is on it.
+    static TransferRecord Erased(std::uint64_t cardSize);
+    bool IsErased() const { return imageSize == 0; }
     /// True when every sector of the image is known to be on the card.
     bool Complete() const;
     std::uint32_t ImageSectors() const;

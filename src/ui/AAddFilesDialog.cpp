@@ -4,7 +4,7 @@
 #include "model/MReadableFile.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/MSoundFile.h"
-#include "synth/ASoundSystem.h"
+#include "model/sound/ASoundSystem.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/MCardmill.h"
-#include "synth/ALoaderProgressDialog.h"
+#include "model/ALoaderProgressDialog.h"
 
 #include <QDialog>
 #include <array>

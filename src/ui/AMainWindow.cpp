@@ -13,8 +13,8 @@
 #include "model/sound/MSoundFile.h"
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
-#include "synth/ALoaderProgressDialog.h"
-#include "synth/ASoundSystem.h"
+#include "model/ALoaderProgressDialog.h"
+#include "model/sound/ASoundSystem.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
 #include "ui/AMidiDialog.h"
@@ -297,6 +297,7 @@ void AMainWindow::Run(Command command)
         app.RunOperation(false, [&](ProgressDialog& view) {
             AEraseProgressDialog erase(
                 *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+            erase.UseJournal(app.Journal());
             erase.Run(bytes);
         });
         break;

@@ -1,7 +1,7 @@
 #include "GuiFixture.h"
 #include "support/Builders.h"
-#include "synth/MidiBackendAll.h"
-#include "synth/MidiBackendSim.h"
+#include "app/MidiBackendAll.h"
+#include "sim/MidiBackendSim.h"
 #include "ui/ProgressDialog.h"
 
 #include <QPushButton>

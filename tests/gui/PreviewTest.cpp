@@ -1,7 +1,7 @@
 #include "GuiFixture.h"
 #include "platform/AudioOutput.h"
 #include "support/Builders.h"
-#include "synth/ASoundSystem.h"
+#include "model/sound/ASoundSystem.h"
 #include "ui/AAddFilesDialog.h"
 
 #include <QApplication>

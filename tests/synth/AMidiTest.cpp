@@ -198,7 +198,7 @@ TEST(AMidi, SendWaitsHalfASecondAndReportsWhatLeft)
     EXPECT_EQ(midi.SendSysex({}), AMidi::kSendFailed);
 }
 
-TEST(AMidi, ReceiveFindsTheMessageBetweenStrayBytes)
+TEST(AMidi, ReceiveTakesOneMessageAtATimeFromBetweenStrayBytes)
 {
     Link link;
     AMidi midi(link.backend, link.clock, {});
@@ -208,20 +208,50 @@ TEST(AMidi, ReceiveFindsTheMessageBetweenStrayBytes)
 
     ASSERT_EQ(midi.OpenDevices(0, 0), AMidi::kOpened);
     link.backend.Deliver({ 0x90, 0x3C, 0x40, 0xF0, 0x01, 0x02, 0xF7, 0xF0, 0x09, 0xF7 });
-    const auto got = Receive(midi, 16);
-    EXPECT_EQ(got.result, AMidi::kEndSeen);
-    EXPECT_EQ(got.bytes, (Bytes { 0xF0, 0x01, 0x02, 0xF7 }));
-    // Bytes are not consumed: the same message is read again until reception restarts.
-    EXPECT_EQ(Receive(midi, 16).bytes, got.bytes);
-    midi.RestartReception();
+    const auto first = Receive(midi, 16);
+    EXPECT_EQ(first.result, AMidi::kEndSeen);
+    EXPECT_EQ(first.bytes, (Bytes { 0xF0, 0x01, 0x02, 0xF7 }));
+    // Two replies that came together are read one after the other.
+    EXPECT_EQ(Receive(midi, 16).bytes, (Bytes { 0xF0, 0x09, 0xF7 }));
     EXPECT_EQ(Receive(midi, 16).result, AMidi::kSilence);
 
     // A stray end byte before any start ends the read empty.
-    midi.RestartReception();
     link.backend.Deliver({ 0x05, 0xF7, 0xF0, 0x01, 0xF7 });
     const auto stray = Receive(midi, 16);
     EXPECT_EQ(stray.result, AMidi::kEndSeen);
     EXPECT_TRUE(stray.bytes.empty());
+    EXPECT_EQ(Receive(midi, 16).bytes, (Bytes { 0xF0, 0x01, 0xF7 }));
+
+    // A restart throws away whatever waits.
+    link.backend.Deliver({ 0xF0, 0x03, 0xF7 });
+    midi.RestartReception();
+    EXPECT_EQ(Receive(midi, 16).result, AMidi::kSilence);
+}
+
+TEST(AMidi, RealTimeBytesAreTakenOutAnywhereAndNeverKeepAReadWaiting)
+{
+    Link link;
+    AMidi midi(link.backend, link.clock, {});
+    ASSERT_EQ(midi.OpenDevices(0, 0), AMidi::kOpened);
+    // Clock and Active Sensing inside a reply, and between replies.
+    link.backend.Deliver({ 0xFE, 0xF0, 0x01, 0xF8, 0x02, 0xFE, 0xF7, 0xF8 });
+    EXPECT_EQ(Receive(midi, 4).bytes, (Bytes { 0xF0, 0x01, 0x02, 0xF7 }));
+
+    // An instrument sending Active Sensing every 300 ms and nothing else: the read ends after
+    // half a second of no reply, not at the buffer's end an hour later.
+    const std::uint32_t begin = link.clock.ticks;
+    for (std::uint32_t at = 300; at < 5000; at += 300)
+        link.clock.arrivals.insert({ begin + at, Bytes { 0xFE } });
+    EXPECT_EQ(Receive(midi, 16).result, AMidi::kSilence);
+    EXPECT_LE(link.clock.ticks - begin, 502u);
+
+    // Nor do stray bytes between messages (another device's notes).
+    const std::uint32_t later = link.clock.ticks;
+    for (std::uint32_t at = 100; at < 5000; at += 100)
+        link.clock.arrivals.insert({ later + at, Bytes { 0x3C } });
+    EXPECT_EQ(Receive(midi, 16).result, AMidi::kSilence);
+    EXPECT_LE(link.clock.ticks - later, 502u);
+    link.clock.arrivals.clear();
 }
 
 TEST(AMidi, SilenceEndsTheReadHalfASecondAfterTheLastByte)
@@ -258,19 +288,20 @@ TEST(AMidi, SilenceEndsTheReadHalfASecondAfterTheLastByte)
     link.clock.arrivals.clear();
 }
 
-TEST(AMidi, ALongerReplyKeepsTheFirstCapacityBytes)
+TEST(AMidi, ALongerReplyKeepsTheFirstCapacityBytesAndTheNextReplyIsStillFound)
 {
     Link link;
     AMidi midi(link.backend, link.clock, {});
     ASSERT_EQ(midi.OpenDevices(0, 0), AMidi::kOpened);
-    link.backend.Deliver({ 0xF0, 0x01, 0x02, 0x03, 0x04, 0xF7 });
+    link.backend.Deliver({ 0xF0, 0x01, 0x02, 0x03, 0x04, 0xF7, 0xF0, 0x05, 0xF7 });
     auto got = Receive(midi, 3);
     EXPECT_EQ(got.result, AMidi::kOverflow);
     EXPECT_EQ(got.bytes, (Bytes { 0xF0, 0x01, 0x02 }));
-    // Exactly the capacity fits.
-    got = Receive(midi, 6);
+    // The rest of the long message ends like a stray end byte; then the next reply.
+    EXPECT_TRUE(Receive(midi, 3).bytes.empty());
+    got = Receive(midi, 3);
     EXPECT_EQ(got.result, AMidi::kEndSeen);
-    EXPECT_EQ(got.bytes.size(), 6u);
+    EXPECT_EQ(got.bytes, (Bytes { 0xF0, 0x05, 0xF7 }));
 }
 
 TEST(AMidi, AnyStartAndNoEndCollectEverythingUntilSilence)

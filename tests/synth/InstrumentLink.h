@@ -4,7 +4,7 @@
 #include "support/TestEnv.h"
 #include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
-#include "synth/VirtualInstrument.h"
+#include "sim/VirtualInstrument.h"
 
 #include <cstdint>
 #include <string>

@@ -13,7 +13,7 @@
 #include "support/Instruments.h"
 #include "support/Midi.h"
 #include "support/TestEnv.h"
-#include "synth/ALoaderProgressDialog.h"
+#include "model/ALoaderProgressDialog.h"
 
 #include <filesystem>
 #include <fstream>

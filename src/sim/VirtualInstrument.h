@@ -44,6 +44,8 @@ struct VirtualInstrumentOptions {
     bool noCard = false;
     bool writeProtected = false;
     bool noEraseCommand = false;
+    /// A timing-clock byte (0xF8) inside every reply, as an instrument sending MIDI clock does.
+    bool clockInReplies = false;
     /// How long storing one block and erasing one sector keep the instrument busy.
     std::uint32_t writeMs = 0;
     std::uint32_t eraseMs = 0;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/MidiBackend.h"
-#include "synth/SimOptions.h"
+#include "sim/SimOptions.h"
 
 #include <memory>
 #include <string>
@@ -31,6 +31,10 @@ public:
     void Close() override;
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
+    bool ReachesVirtualInstrument() const override
+    {
+        return output && output->ReachesVirtualInstrument();
+    }
 
     /// The in-process instrument, once a side was opened on it.
     MidiBackendSim* Sim() const { return sim; }

@@ -1,4 +1,4 @@
-#include "ALoaderProgressDialog.h"
+#include "model/ALoaderProgressDialog.h"
 
 #include "model/APrefs.h"
 #include "model/MCardmill.h"

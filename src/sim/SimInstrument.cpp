@@ -1,4 +1,4 @@
-#include "synth/SimInstrument.h"
+#include "sim/SimInstrument.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "synth/VirtualInstrument.h"
+#include "sim/VirtualInstrument.h"
 
 #include "platform/ByteReader.h"
 #include "platform/FileSystem.h"
@@ -15,6 +15,7 @@ using Handler = MZeltaSysexHandler;
 constexpr std::uint8_t kSysexStart = 0xF0;
 constexpr std::uint8_t kSysexEnd = 0xF7;
 constexpr std::uint8_t kFirstRealTime = 0xF8;
+constexpr std::uint8_t kTimingClock = 0xF8;
 constexpr std::uint32_t kSectorBytes = Handler::kBlocksPerSector * Handler::kBlockBytes;
 // The longest message the instrument understands; anything longer is only counted.
 constexpr std::size_t kLongestMessage = Handler::kBlockMessageBytes;
@@ -330,7 +331,10 @@ void VirtualInstrument::Reply(const std::vector<std::uint8_t>& bytes, const std:
         Log(number + "lost " + what + " (fault: drop)");
         return;
     }
-    replies.insert(replies.end(), bytes.begin(), bytes.end());
+    const auto at = replies.insert(replies.end(), bytes.begin(), bytes.end());
+    // Real-time bytes may go out between any two bytes, those of a System Exclusive message too.
+    if (options.clockInReplies && bytes.size() > 2)
+        replies.insert(at + 2, kTimingClock);
     Log(number + "sent " + what);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "synth/SimOptions.h"
-#include "synth/VirtualInstrument.h"
+#include "sim/SimOptions.h"
+#include "sim/VirtualInstrument.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "synth/SimOptions.h"
+#include "sim/SimOptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,14 @@
-#include "synth/MidiBackendSim.h"
+#include "sim/MidiBackendSim.h"
 
 #include <algorithm>
 
 namespace cardmill {
+
+namespace {
+
+constexpr std::uint8_t kActiveSensing = 0xFE;
+
+} // namespace
 
 std::unique_ptr<MidiBackendSim> MidiBackendSim::Create(
     const SimOptions& options, std::string& error)
@@ -10,12 +16,14 @@ std::unique_ptr<MidiBackendSim> MidiBackendSim::Create(
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    return std::unique_ptr<MidiBackendSim>(new MidiBackendSim(std::move(instrument), options.baud));
+    return std::unique_ptr<MidiBackendSim>(new MidiBackendSim(std::move(instrument), options.baud, options.activeSensingMs));
 }
 
-MidiBackendSim::MidiBackendSim(std::unique_ptr<SimInstrument> instrument, std::uint32_t baud)
+MidiBackendSim::MidiBackendSim(
+    std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs)
     : sim(std::move(instrument))
     , timing(baud)
+    , activeSensing(sensingMs)
 {
 }
 
@@ -104,24 +112,33 @@ bool MidiBackendSim::Send(std::span<const std::uint8_t> message, std::chrono::mi
 
 void MidiBackendSim::DeliveryLoop()
 {
+    const auto never = SimTiming::TimePoint::max();
+    auto nextSensing = activeSensing.count() > 0 ? std::chrono::steady_clock::now() + activeSensing
+                                                 : never;
     std::unique_lock lock(queueMutex);
     while (!stopping) {
-        if (queue.empty()) {
-            queueChanged.wait(lock);
-            continue;
-        }
-        if (std::chrono::steady_clock::now() < queue.front().due) {
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<std::uint8_t> bytes;
+        if (now >= nextSensing) {
+            bytes = { kActiveSensing };
+            nextSensing = now + activeSensing;
+        } else if (!queue.empty() && now >= queue.front().due) {
+            bytes = std::move(queue.front().bytes);
+            queue.pop_front();
+        } else {
             // A wait to the exact time: the reply is due then, not at the next poll.
-            queueChanged.wait_until(lock, queue.front().due);
+            const auto wake = queue.empty() ? nextSensing : std::min(queue.front().due, nextSensing);
+            if (wake == never)
+                queueChanged.wait(lock);
+            else
+                queueChanged.wait_until(lock, wake);
             continue;
         }
-        const Reply reply = std::move(queue.front());
-        queue.pop_front();
         lock.unlock();
         {
             std::lock_guard handlerLock(handlerMutex);
             if (inputHandler)
-                inputHandler(reply.bytes);
+                inputHandler(bytes);
         }
         lock.lock();
     }

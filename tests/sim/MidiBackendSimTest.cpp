@@ -1,4 +1,4 @@
-#include "synth/MidiBackendSim.h"
+#include "sim/MidiBackendSim.h"
 
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"

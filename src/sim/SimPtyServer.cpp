@@ -1,4 +1,4 @@
-#include "synth/SimPtyServer.h"
+#include "sim/SimPtyServer.h"
 
 #include "platform/RawTerminal.h"
 
@@ -19,6 +19,7 @@ namespace cardmill {
 namespace {
 
 constexpr std::uint8_t kSysexEnd = 0xF7;
+constexpr std::uint8_t kActiveSensing = 0xFE;
 // Input waiting for its emulated arrival beyond this is left in the pty, so that a program
 // writing faster than the link carries is held back as a real driver's full buffer would.
 constexpr std::size_t kInboundLimit = 64 * 1024;
@@ -40,9 +41,13 @@ void CloseIfOpen(int& fd)
 
 } // namespace
 
-SimPtyServer::SimPtyServer(std::unique_ptr<SimInstrument> instrument, std::uint32_t baud)
+SimPtyServer::SimPtyServer(
+    std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs)
     : sim(std::move(instrument))
     , timing(baud)
+    , activeSensing(sensingMs)
+    , nextSensing(sensingMs > 0 ? std::chrono::steady_clock::now() + activeSensing
+                                : SimTiming::TimePoint::max())
 {
 }
 
@@ -60,7 +65,7 @@ std::unique_ptr<SimPtyServer> SimPtyServer::Create(const SimOptions& options, st
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    std::unique_ptr<SimPtyServer> server(new SimPtyServer(std::move(instrument), options.baud));
+    std::unique_ptr<SimPtyServer> server(new SimPtyServer(std::move(instrument), options.baud, options.activeSensingMs));
     SimPtyServer& s = *server;
     s.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[128] = {};
@@ -214,6 +219,12 @@ bool SimPtyServer::Advance(SimTiming::TimePoint now, std::string& error)
             unwritten.end(), outbound.front().bytes.begin(), outbound.front().bytes.end());
         outbound.pop_front();
     }
+    if (now >= nextSensing) {
+        nextSensing = now + activeSensing;
+        // Nobody would read it while no program has the pty open.
+        if (clients != 0)
+            unwritten.push_back(kActiveSensing);
+    }
     while (!unwritten.empty()) {
         const ssize_t put = ::write(master, unwritten.data(), unwritten.size());
         if (put > 0) {
@@ -237,7 +248,7 @@ bool SimPtyServer::Advance(SimTiming::TimePoint now, std::string& error)
 
 SimTiming::TimePoint SimPtyServer::NextDeadline() const
 {
-    auto deadline = SimTiming::TimePoint::max();
+    auto deadline = nextSensing;
     if (!inbound.empty())
         deadline = std::min(deadline, inbound.front().due);
     if (!outbound.empty())

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/MidiBackend.h"
-#include "synth/SimInstrument.h"
-#include "synth/SimOptions.h"
-#include "synth/SimTiming.h"
+#include "sim/SimInstrument.h"
+#include "sim/SimOptions.h"
+#include "sim/SimTiming.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -17,7 +17,8 @@ namespace cardmill {
 /// The virtual instrument inside the program: one input and one output, both named "sim".
 /// Send() hands the bytes to the instrument once they have left (after their wire time when a
 /// baud rate is emulated); its replies come back through the OnInput handler on the back-end's
-/// own thread, after the time the instrument is busy and their own wire time. Send() is called
+/// own thread, after the time the instrument is busy and their own wire time, with Active Sensing
+/// between them when asked for. Send() is called
 /// from one thread at a time; the handler is never called after Close() or OnInput() returns.
 /// The card is written through to its file as it changes; SaveCard() (also on destruction)
 /// flushes it to disk.
@@ -40,6 +41,7 @@ public:
     /// with one; false when that is longer than `timeout` (only what left by then arrives).
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
+    bool ReachesVirtualInstrument() const override { return true; }
 
     /// Writes the card to its file when it changed; false with `error` set when that failed.
     bool SaveCard(std::string& error);
@@ -52,7 +54,8 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    explicit MidiBackendSim(std::unique_ptr<SimInstrument> instrument, std::uint32_t baud);
+    MidiBackendSim(
+        std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs);
     void DeliveryLoop();
 
     mutable std::mutex instrumentMutex;
@@ -60,6 +63,7 @@ private:
     SimTiming timing; // guarded by instrumentMutex
 
     std::atomic<bool> outputOpen { false };
+    const std::chrono::milliseconds activeSensing; // 0: none
 
     std::mutex queueMutex;
     std::condition_variable queueChanged;

@@ -1,4 +1,4 @@
-#include "synth/SimOptions.h"
+#include "sim/SimOptions.h"
 
 #include "model/MProject.h"
 #include "platform/ParseNumber.h"
@@ -14,8 +14,10 @@ namespace {
 
 constexpr std::array<std::string_view, 10> kValued { "--card", "--card-size", "--family", "--model",
     "--firmware", "--baud", "--write-ms", "--erase-ms", "--fault", "--log" };
-constexpr std::array<std::string_view, 4> kFlags { "--no-card", "--write-protected",
-    "--no-erase-command", "--pty" };
+constexpr std::array<std::string_view, 6> kFlags { "--no-card", "--write-protected",
+    "--no-erase-command", "--pty", "--active-sensing", "--clock" };
+// As often as instruments send Active Sensing: the MIDI standard's receivers give up after 300.
+constexpr std::uint32_t kActiveSensingMs = 300;
 
 constexpr std::uint64_t kLowestBaud = 300;
 constexpr std::uint64_t kHighestBaud = 100000000;
@@ -133,6 +135,10 @@ std::optional<SimOptions> ParseSimOptions(
                 = options.instrument.writeProtected || name == "--write-protected";
             options.instrument.noEraseCommand
                 = options.instrument.noEraseCommand || name == "--no-erase-command";
+            options.instrument.clockInReplies
+                = options.instrument.clockInReplies || name == "--clock";
+            if (name == "--active-sensing")
+                options.activeSensingMs = kActiveSensingMs;
         } else if (Known(kValued, name)) {
             std::string value;
             if (inlineValue) {

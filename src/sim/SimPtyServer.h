@@ -1,8 +1,8 @@
 #pragma once
 
-#include "synth/SimInstrument.h"
-#include "synth/SimOptions.h"
-#include "synth/SimTiming.h"
+#include "sim/SimInstrument.h"
+#include "sim/SimOptions.h"
+#include "sim/SimTiming.h"
 
 #include <atomic>
 #include <chrono>
@@ -20,7 +20,8 @@ namespace cardmill {
 /// arrived over the emulated link; its replies are written back after the time it is busy and
 /// their own wire time. The server keeps the pty's other side open itself, so programs may come
 /// and go: when the last one closes it, and when one opens it, replies left unread are thrown
-/// away, and replies with nobody to read them are not written. A card with a file is written
+/// away, and replies with nobody to read them are not written. Active Sensing, when asked for,
+/// goes out between replies while a program has the pty open. A card with a file is written
 /// through as it changes and flushed when serving ends. Serve() runs on one thread; Stop() may be
 /// called from any.
 class SimPtyServer {
@@ -51,7 +52,8 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    SimPtyServer(std::unique_ptr<SimInstrument> instrument, std::uint32_t baud);
+    SimPtyServer(
+        std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs);
     /// Hands the instrument what has arrived by `now` and writes the replies that are due.
     bool Advance(SimTiming::TimePoint now, std::string& error);
     bool ReadInput(std::string& error);
@@ -69,6 +71,8 @@ private:
     int clients = -1; // programs that have the pty open, or -1 when that is not known
     int wake[2] = { -1, -1 };
     std::atomic<bool> stopRequested { false };
+    std::chrono::milliseconds activeSensing; // 0: none
+    SimTiming::TimePoint nextSensing;
     std::function<void(const std::string&)> warn;
 
     std::vector<std::uint8_t> readBuffer;

@@ -1,8 +1,8 @@
-#include "synth/MidiBackendAll.h"
+#include "app/MidiBackendAll.h"
 
 #include "platform/MidiBackendAlsa.h"
 #include "platform/MidiBackendRaw.h"
-#include "synth/MidiBackendSim.h"
+#include "sim/MidiBackendSim.h"
 
 #include <algorithm>
 

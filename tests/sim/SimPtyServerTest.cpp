@@ -1,4 +1,4 @@
-#include "synth/SimPtyServer.h"
+#include "sim/SimPtyServer.h"
 
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"

@@ -1,8 +1,10 @@
-#include "synth/ASoundSystem.h"
+#include "model/sound/ASoundSystem.h"
 
 #include "model/sound/MSoundFile.h"
 #include "platform/AudioOutput.h"
 #include "platform/Prompter.h"
+
+#include <algorithm>
 
 namespace cardmill {
 
@@ -49,8 +51,14 @@ bool ASoundSystem::Poll(MSoundFile* selected)
         Stop();
         return false;
     }
-    while (!ended && output.Room() >= chunk.size()) {
-        const std::size_t got = current->ReadPreview(chunk);
+    // As much as the output takes now, whole frames only: an output whose buffer is smaller
+    // than a chunk (a sound server's often is) would otherwise never be given anything.
+    const std::size_t channels = static_cast<std::size_t>(current->ChannelCount());
+    while (!ended) {
+        const std::size_t room = std::min(output.Room(), chunk.size()) / channels * channels;
+        if (room == 0)
+            break;
+        const std::size_t got = current->ReadPreview(std::span(chunk).first(room));
         if (got == 0) {
             ended = true;
             break;

@@ -1,4 +1,4 @@
-#include "synth/VirtualInstrument.h"
+#include "sim/VirtualInstrument.h"
 
 #include "platform/FileSystem.h"
 #include "support/TestEnv.h"

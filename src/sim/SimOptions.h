@@ -1,6 +1,6 @@
 #pragma once
 
-#include "synth/VirtualInstrument.h"
+#include "sim/VirtualInstrument.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,6 +15,9 @@ struct SimOptions {
     VirtualInstrumentOptions instrument;
     /// Emulated link speed in both directions, 10 bits a byte; 0: as fast as possible.
     std::uint32_t baud = 0;
+    /// Active Sensing (0xFE) goes out this often, between replies, as from many instruments;
+    /// 0: never.
+    std::uint32_t activeSensingMs = 0;
     /// The card's contents are loaded from and saved to this file (none: kept in memory only).
     std::string cardPath;
     /// One line per message received and reply sent (none: no log).
