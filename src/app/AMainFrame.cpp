@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QMenuBar>
@@ -108,7 +109,7 @@ AStatusBar::AStatusBar(AApplication& application, QWidget* parent)
     }
     layout->addStretch(1);
     connect(&timer, &QTimer::timeout, this, &AStatusBar::Tick);
-    timer.start(100);
+    timer.start(kTickMs);
 }
 
 QString AStatusBar::PaneText(int pane) const
@@ -124,8 +125,8 @@ void AStatusBar::SetPane(int pane, const QString& text)
 
 void AStatusBar::Restart()
 {
-    freeSpaceKnown = false;
     restartPending = true;
+    QTimer::singleShot(0, this, &AStatusBar::Tick);
 }
 
 void AStatusBar::Tick()
@@ -134,20 +135,35 @@ void AStatusBar::Tick()
     if (app.OperationRunning())
         return;
     MProject& project = app.Controller().Project();
-    if (freeSpaceKnown && project.IsDirty())
-        Restart();
-    if (!freeSpaceKnown && restartPending) {
+    if (project.SizeChanges() != seenChanges) {
+        seenChanges = project.SizeChanges();
+        restartPending = true;
+    }
+    if (restartPending) {
         // The project reports a change of size until its total is read: a report left over
         // from before (a reset says "changed" with a total of 0) would end the new calculation
         // at its first step and show the whole card as free. Reading the total clears it, so
         // only the end of a complete pass reports.
         project.RestartSizeScan();
+        seenChanges = project.SizeChanges();
         project.GetTotalBytes();
         restartPending = false;
+        scanning = true;
     }
-    if (!freeSpaceKnown && project.SizeScanStep())
-        freeSpaceKnown = true;
-    if (freeSpaceKnown) {
+    if (scanning) {
+        QElapsedTimer slice;
+        slice.start();
+        bool through = false;
+        while (!(through = project.SizeScanStep()) && slice.elapsed() < kSliceMs) { }
+        if (through) {
+            scanning = false;
+            freeSpaceKnown = true;
+        } else {
+            // A project too large for one slice goes on at once, the window's events between.
+            QTimer::singleShot(0, this, &AStatusBar::Tick);
+        }
+    }
+    if (freeSpaceKnown && !scanning) {
         const QString free = QString::number(project.FreeBytes());
         if (panes[4]->text() != free) {
             SetPane(4, free);
@@ -240,7 +256,7 @@ void AMainFrame::MakeToolBar()
         { C::Cut, QStyle::SP_TrashIcon, "Cut" },
         { C::Copy, QStyle::SP_FileDialogDetailedView, "Copy" },
         { C::Paste, QStyle::SP_FileDialogContentsView, "Paste" },
-        { C::PlayStop, QStyle::SP_MediaPlay, "Play/Stop" },
+        { C::PlayStop, QStyle::SP_MediaPlay, "Play/Stop (Space)" },
         { C::MidiSetup, QStyle::SP_ComputerIcon, "MIDI Setup" },
         { C::SendToSynth, QStyle::SP_ArrowRight, "Send to Synthesizer" },
     };

@@ -9,14 +9,20 @@ namespace cardmill {
 class AApplication;
 class AMainWindow;
 
-/// The status bar: card size, free bytes (from the project's incremental size scan, one step a
-/// tick, paused while an operation owns the project) and the clipboard. Panes are rewritten only
-/// when their text changes.
+/// The status bar: card size, free bytes and the clipboard. The free bytes follow every change
+/// of the project within a tick: the project's size scan runs in slices of a few milliseconds,
+/// back to back until it is through, and pauses while an operation owns the project. Panes are
+/// rewritten only when their text changes.
 class AStatusBar final : public QWidget {
 public:
+    /// How often changes are looked for, and the longest the window waits on one slice.
+    static constexpr int kTickMs = 40;
+    static constexpr int kSliceMs = 15;
+
     AStatusBar(AApplication& app, QWidget* parent);
     void Tick();
-    /// Starts the free-space calculation again (a new or newly opened project).
+    /// Starts the free-space calculation again (a new or newly opened project, a sound whose
+    /// size changed).
     void Restart();
     QString PaneText(int pane) const;
 
@@ -28,6 +34,8 @@ private:
     QTimer timer;
     bool freeSpaceKnown = false;
     bool restartPending = true;
+    bool scanning = false;
+    std::uint64_t seenChanges = 0;
 };
 
 /// The main frame: menus, toolbar, the heading strip over the file list, the main window and the

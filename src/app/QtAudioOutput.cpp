@@ -32,15 +32,15 @@ bool QtAudioOutput::Start(int rate, int channels, std::string& error)
         return false;
     }
     sink = std::make_unique<QAudioSink>(output, format);
-    // Half a second in hand: preview is fed from the window's timers, which a busy moment
-    // delays, and the sound server's own choice can be as short as a tenth of a second.
-    sink->setBufferSize(static_cast<qsizetype>(format.bytesForDuration(500000)));
     device = sink->start();
     if (!device) {
         error = "the audio output could not be opened";
         sink.reset();
         return false;
     }
+    bytesPerSecond = format.bytesForDuration(1000000);
+    written = 0;
+    started.start();
     return true;
 }
 
@@ -52,14 +52,19 @@ std::size_t QtAudioOutput::Room() const
 void QtAudioOutput::Write(std::span<const std::int16_t> samples)
 {
     if (device)
-        device->write(reinterpret_cast<const char*>(samples.data()),
+        written += device->write(reinterpret_cast<const char*>(samples.data()),
             static_cast<qint64>(samples.size_bytes()));
 }
 
 bool QtAudioOutput::Busy() const
 {
-    // Still playing while part of its buffer holds samples not yet heard.
-    return sink && sink->state() == QAudio::ActiveState && sink->bytesFree() < sink->bufferSize();
+    if (!sink || sink->state() == QAudio::StoppedState || bytesPerSecond == 0)
+        return false;
+    const qint64 writtenUs = written * 1000000 / bytesPerSecond;
+    if (sink->processedUSecs() >= writtenUs)
+        return false;
+    // A server that stops telling how far it played can't keep the preview open for ever.
+    return started.elapsed() * 1000 < writtenUs + kLongestLatencyUs;
 }
 
 void QtAudioOutput::Stop()

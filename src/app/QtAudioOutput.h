@@ -2,6 +2,7 @@
 
 #include "platform/AudioOutput.h"
 
+#include <QElapsedTimer>
 #include <memory>
 
 class QAudioSink;
@@ -10,9 +11,13 @@ class QIODevice;
 namespace cardmill {
 
 /// Sound preview through Qt Multimedia's QAudioSink on the default output device, fed in push
-/// mode: Room() is what the sink's buffer has free, so a write never waits.
+/// mode: Room() is what the sink's buffer has free, so a write never waits. It is busy until the
+/// sound server has played everything written, not only taken it: its own buffer holds the
+/// sound's last fraction of a second, which stopping earlier would cut off.
 class QtAudioOutput final : public AudioOutput {
 public:
+    static constexpr qint64 kLongestLatencyUs = 2000000;
+
     QtAudioOutput();
     ~QtAudioOutput() override;
 
@@ -25,6 +30,9 @@ public:
 private:
     std::unique_ptr<QAudioSink> sink;
     QIODevice* device = nullptr;
+    int bytesPerSecond = 0;
+    qint64 written = 0; // bytes
+    QElapsedTimer started;
 };
 
 } // namespace cardmill

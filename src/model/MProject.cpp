@@ -293,6 +293,7 @@ std::uint32_t MProject::GetHeaderBytes() const
 
 void MProject::RestartSizeScan()
 {
+    ++sizeChanges;
     scanFirstCall = true;
     scanForceReport = true;
     scanGroup = 0;

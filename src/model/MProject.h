@@ -70,6 +70,9 @@ public:
     void RestartSizeScan();
     bool TakeNamesChanged();
     bool SizeScanStep();
+    /// Counts the changes that may change the card's size (files placed or taken away, a new
+    /// project): a view keeping a total knows from it to count again.
+    std::uint64_t SizeChanges() const { return sizeChanges; }
     void ComputeTotalBytes();
     /// Sizes are summed in 64 bits: files of up to 4 GiB each never wrap the totals, so a
     /// project that is far too large never looks small.
@@ -134,6 +137,7 @@ private:
     bool scanFirstCall = true;
     bool namesChanged = true;
     bool dirty = false;
+    std::uint64_t sizeChanges = 0;
     bool untouched = true;
     bool scanForceReport = true;
     std::array<std::vector<std::unique_ptr<MReadableFile>>, kGroupCount> groups;

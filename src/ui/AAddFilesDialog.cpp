@@ -52,14 +52,18 @@ public:
         // confirms the name typed by itself.
         if (auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
             box->hide();
-        if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        if (auto* name = NameField())
             connect(name, &QLineEdit::returnPressed, this, [this] { accept(); });
     }
+
+    QLineEdit* NameField() const { return findChild<QLineEdit*>(QStringLiteral("fileNameEdit")); }
 
     void done(int result) override
     {
         if (result == QDialog::Rejected)
             owner->reject();
+        else if (QLineEdit* name = NameField())
+            name->clear(); // the names were taken; the next ones are typed afresh
     }
 
 private:
@@ -121,6 +125,14 @@ ACollectFilesDialog::~ACollectFilesDialog()
     Preview(nullptr);
 }
 
+void ACollectFilesDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // Ready for a name or a path to be typed, as in any file dialog.
+    if (QLineEdit* name = static_cast<EmbeddedChooser*>(chooser)->NameField())
+        name->setFocus();
+}
+
 void ACollectFilesDialog::PlayOrStop()
 {
     auto* sound = dynamic_cast<MSoundFile*>(previewed.get());
@@ -130,7 +142,7 @@ void ACollectFilesDialog::PlayOrStop()
         soundSystem->Stop();
     } else if (soundSystem->Play(*sound)) {
         playButton->setText(QStringLiteral("Sto&p"));
-        playTimer->start(100);
+        playTimer->start(50);
     }
     FollowPlayback();
 }

@@ -46,6 +46,7 @@ public:
     QPushButton* PlayButton() const { return playButton; }
 
 protected:
+    void showEvent(QShowEvent* event) override;
     /// The list a file goes to (its group), or none when it can't be added (told).
     virtual std::optional<int> ListFor(const MReadableFile& file) = 0;
     /// The kind of file the chosen filter limits the collection to.

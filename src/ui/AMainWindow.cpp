@@ -177,7 +177,7 @@ void AMainWindow::MakeActions()
         { MidiSetup, "&MIDI Setup...", {} },
         { HelpTopics, "Help &Topics", {} },
         { About, "&About Cardmill...", {} },
-        { PlayStop, "Play/Stop", {} },
+        { PlayStop, "Play/Stop", QKeySequence(Qt::Key_Space) },
     };
     for (const Entry& entry : entries) {
         auto* action = new QAction(QString::fromUtf8(entry.text), this);
@@ -195,7 +195,7 @@ void AMainWindow::MakeActions()
         { QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+Ins")) });
     actions[Paste]->setShortcuts(
         { QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins")) });
-    actions[PlayStop]->setToolTip(QStringLiteral("Play/Stop"));
+    actions[PlayStop]->setToolTip(QStringLiteral("Play/Stop (Space)"));
 }
 
 void AMainWindow::UpdateCommands()
