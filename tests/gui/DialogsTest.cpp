@@ -5,32 +5,16 @@
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <cstdlib>
 
 namespace cardmill {
 namespace {
 
 using test::Gui;
-
-/// Runs `check` on the next modal dialog, once it is shown.
-template <typename Dialog> void OnNextDialog(const std::function<void(Dialog&)>& check)
-{
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, check] {
-        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            check(*dialog);
-        }
-    });
-    poll->start(10);
-}
 
 using Dialogs = Gui;
 
@@ -97,25 +81,22 @@ TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpen
     Trigger(AMainWindow::SaveAs);
     EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
 
-    const std::string command = "CARDMILL_CONFIG_DIR='" + dir.File("config")
-        + "' '" CARDMILL_CLI "' add '" + project + "' '" + sound + "' 2>'" + dir.File("err.txt")
-        + "'";
-    EXPECT_NE(std::system(command.c_str()), 0);
+    const std::string add = "add '" + project + "' '" + sound + "'";
+    EXPECT_NE(RunCli(add, dir.File("err.txt")), 0);
     const auto err = test::ReadFile(dir.File("err.txt"));
     EXPECT_NE(
         std::string(err.begin(), err.end()).find("in use by another program"), std::string::npos);
 
     // A new project lets go of it; dropping the file opens it again.
     Trigger(AMainWindow::New);
-    EXPECT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(RunCli(add), 0);
     Window().DropFiles({ QString::fromStdString(project) });
     ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
     EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
     // The free space of the project just opened, not of the empty one before it.
-    const auto& status = app->Frame().Status();
-    ASSERT_TRUE(Wait([&] { return status.PaneText(4) != QStringLiteral("Calculating..."); }));
     Project().ComputeTotalBytes();
-    EXPECT_EQ(status.PaneText(4), QString::number(Project().FreeBytes()));
+    const QString free = QString::number(Project().FreeBytes());
+    EXPECT_TRUE(Wait([&] { return app->Frame().Status().PaneText(4) == free; }));
 }
 
 } // namespace

@@ -3,31 +3,15 @@
 #include "support/Midi.h"
 #include "ui/AAddFilesDialog.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 namespace cardmill {
 namespace {
-
-/// Runs `work` on the next modal dialog of type T once it shows.
-template <typename T> void OnNext(std::function<void(T&)> work)
-{
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, work] {
-        if (auto* dialog = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            work(*dialog);
-        }
-    });
-    poll->start(10);
-}
 
 class FileDialogs : public test::Gui {
 protected:
@@ -45,7 +29,8 @@ protected:
     {
         auto* name = dialog.Chooser()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_TRUE(name && name->isVisible()) << "the file chooser is not shown";
-        name->setText(path);
+        ASSERT_TRUE(name->hasFocus()) << "the name field is not ready for typing";
+        QTest::keyClicks(name, path);
         QTest::keyClick(name, Qt::Key_Return);
     }
 };
@@ -57,7 +42,7 @@ TEST_F(FileDialogs, AddFilesCollectsPerGroupOnceEachAndDoneLoadsThem)
     Window().SelectGroup(3);
     bool chooserHiddenForSequences = false;
     int entries = 0;
-    OnNext<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+    OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
         dialog.Chooser()->setDirectory(QString::fromStdString(dir.Path()));
         dialog.Chooser()->selectNameFilter(QStringLiteral("All Files (*)"));
         EXPECT_EQ(dialog.GroupChooser()->currentIndex(), 3);
@@ -84,7 +69,7 @@ TEST_F(FileDialogs, AddFilesCollectsPerGroupOnceEachAndDoneLoadsThem)
 TEST_F(FileDialogs, CancelLeavesTheProjectAsItWasAndNothingPending)
 {
     const QString sound = Sound("snare.wav");
-    OnNext<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+    OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
         Choose(dialog, sound);
         EXPECT_EQ(dialog.PendingList()->count(), 1);
         dialog.reject();
@@ -100,13 +85,13 @@ TEST_F(FileDialogs, CreateInstrumentNeedsASampleAndAddsTheNewInstrument)
 {
     const QString low = Sound("low.wav");
     const QString high = Sound("high.wav");
-    OnNext<ACreateInstrumentDialog>([](ACreateInstrumentDialog& dialog) { dialog.accept(); });
+    OnNextDialog<ACreateInstrumentDialog>([](ACreateInstrumentDialog& dialog) { dialog.accept(); });
     chooser.Push(QString::fromStdString(dir.File("empty.cmt")));
     Trigger(AMainWindow::CreateInstrument);
     EXPECT_EQ(prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
     EXPECT_FALSE(std::filesystem::exists(dir.File("empty.cmt")));
 
-    OnNext<ACreateInstrumentDialog>([&](ACreateInstrumentDialog& dialog) {
+    OnNextDialog<ACreateInstrumentDialog>([&](ACreateInstrumentDialog& dialog) {
         Choose(dialog, low);
         Choose(dialog, high);
         EXPECT_EQ(dialog.PendingList()->count(), 2);

@@ -9,12 +9,15 @@
 #include "ui/AMainWindow.h"
 #include "ui/FileChooser.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QTimer>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +87,7 @@ protected:
     }
     void TearDown() override
     {
+        EXPECT_EQ(dialogsDriven, dialogsToDrive) << "a dialog the test drives never opened";
         // Nothing unsaved is asked about when the window goes.
         if (app)
             app->Controller().Project().ClearDirty();
@@ -112,10 +116,42 @@ protected:
     /// Loads files into the current group, as dropping them on the window does.
     void Add(const QStringList& paths) { Window().DropFiles(paths); }
 
+    /// Runs `drive` on the next modal dialog of type Dialog once it shows. The test fails if it
+    /// never does.
+    template <typename Dialog> void OnNextDialog(std::function<void(Dialog&)> drive)
+    {
+        ++dialogsToDrive;
+        auto* poll = new QTimer(&dialogPolls);
+        QObject::connect(poll, &QTimer::timeout, [this, poll, drive] {
+            if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) {
+                poll->stop();
+                poll->deleteLater();
+                ++dialogsDriven;
+                drive(*dialog);
+            }
+        });
+        poll->start(10);
+    }
+
+    /// Runs the command line with the window's settings folder; its exit status. What it says
+    /// goes to `errors` when given.
+    int RunCli(const std::string& arguments, const std::string& errors = "/dev/null")
+    {
+        const std::string command = "CARDMILL_CONFIG_DIR='" + dir.File("config") + "' '"
+            CARDMILL_CLI "' " + arguments + " >/dev/null 2>'" + errors + "'";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     TempDir dir;
     ScriptedPrompter prompter;
     ScriptedChooser chooser;
     std::unique_ptr<AApplication> app;
+
+private:
+    QObject dialogPolls; // owns the polls, so none outlives the test
+    int dialogsToDrive = 0;
+    int dialogsDriven = 0;
 };
 
 } // namespace cardmill::test

@@ -15,32 +15,15 @@
 #include "ui/AVoiceDialog.h"
 #include "ui/AWaveformView.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTimer>
-#include <cstdlib>
 
 namespace cardmill {
 namespace {
 
 using test::Gui;
-
-/// Runs `drive` on the next modal dialog of type Dialog once it is shown.
-template <typename Dialog> void OnNextDialog(const std::function<void(Dialog&)>& drive)
-{
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [poll, drive] {
-        if (auto* dialog = dynamic_cast<Dialog*>(QApplication::activeModalWidget())) {
-            poll->stop();
-            poll->deleteLater();
-            drive(*dialog);
-        }
-    });
-    poll->start(10);
-}
 
 /// A key chosen in the two lists and confirmed, as a user's click in the list confirms it.
 void Choose(AKeyLists& lists, int key)
@@ -48,13 +31,6 @@ void Choose(AKeyLists& lists, int key)
     lists.Notes()->setCurrentIndex(key % 12);
     lists.Octaves()->setCurrentIndex(key / 12);
     emit lists.Octaves()->activated(key / 12);
-}
-
-int RunCli(const std::string& arguments, const std::string& configDir)
-{
-    const std::string command = "CARDMILL_CONFIG_DIR='" + configDir + "' '" CARDMILL_CLI "' "
-        + arguments + " >/dev/null 2>&1";
-    return std::system(command.c_str());
 }
 
 /// The two saved projects are the same bytes, except that a voice edited by both remembers
@@ -101,8 +77,7 @@ protected:
     {
         const std::string path = dir.File("three.cmt");
         EXPECT_EQ(RunCli("instrument -o '" + path + "' '" + Wav("a.wav", 4000) + "' '"
-                          + Wav("b.wav", 4000) + "' '" + Wav("c.wav", 4000) + "'",
-                      dir.File("config")),
+                          + Wav("b.wav", 4000) + "' '" + Wav("c.wav", 4000) + "'"),
             0);
         return path;
     }
@@ -113,10 +88,9 @@ protected:
     {
         const std::string path = dir.File("cli.cmr");
         std::filesystem::remove(path);
-        EXPECT_EQ(RunCli("new '" + path + "'", dir.File("config")), 0);
-        EXPECT_EQ(RunCli("add '" + path + "' --group k1 '" + file + "'", dir.File("config")), 0);
-        EXPECT_EQ(RunCli(command + " '" + path + "'" + (voiceCommand ? " k1 1 " : " ") + options,
-                      dir.File("config")),
+        EXPECT_EQ(RunCli("new '" + path + "'"), 0);
+        EXPECT_EQ(RunCli("add '" + path + "' --group k1 '" + file + "'"), 0);
+        EXPECT_EQ(RunCli(command + " '" + path + "'" + (voiceCommand ? " k1 1 " : " ") + options),
             0);
         return path;
     }
@@ -371,9 +345,9 @@ TEST_F(InfoDialogs, SequenceInfoSetsTheOutPortFlagAsSetDoes)
 
     const std::string gui = SaveGui();
     const std::string cli = dir.File("cli.cmr");
-    ASSERT_EQ(RunCli("new '" + cli + "'", dir.File("config")), 0);
-    ASSERT_EQ(RunCli("add '" + cli + "' --group seq '" + song + "'", dir.File("config")), 0);
-    ASSERT_EQ(RunCli("set '" + cli + "' --out-port 1=1", dir.File("config")), 0);
+    ASSERT_EQ(RunCli("new '" + cli + "'"), 0);
+    ASSERT_EQ(RunCli("add '" + cli + "' --group seq '" + song + "'"), 0);
+    ASSERT_EQ(RunCli("set '" + cli + "' --out-port 1=1"), 0);
     EXPECT_TRUE(SameProject(gui, cli));
 }
 
