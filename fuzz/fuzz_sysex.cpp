@@ -1,13 +1,35 @@
-// Fuzz target: the two readers of the MIDI link. The virtual instrument reads whatever arrives
-// on its input (messages split anywhere, stray bytes, damaged blocks), and the protocol handler
-// reads the instrument's replies. The first byte chooses the instrument's options and how the
-// rest is split into arrivals.
+// Fuzz target: the readers of the MIDI link. The virtual instrument reads whatever arrives on
+// its input (messages split anywhere, stray bytes, damaged blocks); the port layer takes the
+// instrument's replies one message at a time out of what arrives (real-time bytes anywhere,
+// messages too long, ends without starts), and the protocol handler reads them. The first byte
+// chooses the instrument's options and how the rest is split into arrivals.
 
-#include "synth/MZeltaSysexHandler.h"
+#include "platform/Clock.h"
+#include "platform/MidiBackend.h"
 #include "sim/VirtualInstrument.h"
+#include "synth/AMidi.h"
+#include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
+#include <array>
 #include <span>
+
+namespace {
+
+/// One port each way; input arrives when the fuzzer says, on its own thread.
+class FuzzBackend final : public cardmill::MidiBackend {
+public:
+    std::vector<std::string> InputNames() const override { return { "fuzz" }; }
+    std::vector<std::string> OutputNames() const override { return { "fuzz" }; }
+    bool OpenInput(int) override { return true; }
+    bool OpenOutput(int) override { return true; }
+    void Close() override { }
+    bool Send(std::span<const std::uint8_t>, std::chrono::milliseconds) override { return true; }
+    void OnInput(std::function<void(std::span<const std::uint8_t>)> h) override { handler = h; }
+    std::function<void(std::span<const std::uint8_t>)> handler;
+};
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -41,5 +63,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     handler.ReceiveIdentityReply(replies);
     handler.ReceiveCardReply(replies);
     handler.DeviceBanner();
+
+    // The same bytes as input, read as the transfer reads replies, until nothing is left.
+    FuzzBackend backend;
+    ManualClock clock;
+    AMidi midi(backend, clock, {});
+    midi.OpenDevices(0, 0);
+    for (std::size_t at = 0; at < bytes.size(); at += piece)
+        backend.handler(bytes.subspan(at, std::min(piece, bytes.size() - at)));
+    std::array<std::uint8_t, MZeltaSysexHandler::kIdentityReplyBytes> reply {};
+    for (std::size_t reads = 0; reads <= bytes.size(); ++reads) {
+        std::size_t count = 0;
+        const int result = midi.ReceiveSysex(reply, 0xF0, 0xF7, count);
+        if (count > reply.size())
+            __builtin_trap();
+        if (result == AMidi::kSilence)
+            break;
+        const auto message = std::span<const std::uint8_t>(reply).first(count);
+        if (MZeltaSysexHandler::IsIdentityReply(message))
+            handler.ReceiveIdentityReply(message);
+        else
+            handler.ReceiveCardReply(message);
+    }
     return 0;
 }
