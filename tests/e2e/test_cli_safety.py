@@ -1,7 +1,7 @@
 """The command line used as people use git and sox: several commands on one project at once,
-Ctrl-C at every kind of moment, outputs that would overwrite inputs, and small habits."""
+Ctrl-C at every kind of moment, outputs that would overwrite inputs or fill the disk, damaged
+projects and full groups."""
 
-import json
 import os
 import pty
 import select
@@ -11,33 +11,26 @@ import subprocess
 import time
 import unittest
 
-from cardmill_e2e import CARDMILL, KILL_AT_CALL_LIBRARY, CardmillTestCase
+from cardmill_e2e import CARDMILL, KILL_AT_CALL_LIBRARY, CardmillTestCase, read
+
+
+def can_mount():
+    if os.geteuid() != 0 or not shutil.which("unshare"):
+        return False
+    probe = subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c",
+                            "mount -t tmpfs -o size=64k tmpfs /mnt"], capture_output=True)
+    return probe.returncode == 0
 
 
 class CliSafety(CardmillTestCase):
     def setUp(self):
         super().setUp()
-        self.project = self.path("live.cmr")
-        self.run_cardmill("new", self.project, "--card-size", "2M", check=0)
-        self.sounds = []
-        for i in range(20):
-            name = self.path(f"tone{i:02d}.wav")
-            self.tool("sox", "-n", "-r", "22050", "-b", "16", "-c", "1", name, "synth", "0.05", "sine",
-                      str(200 + 20 * i))
-            self.sounds.append(name)
-        self.env = dict(os.environ, CARDMILL_CONFIG_DIR=self.config)
-
-    def project_bytes(self):
-        with open(self.project, "rb") as f:
-            return f.read()
-
-    def files_in_project(self):
-        listing = json.loads(self.run_cardmill("--json", "list", self.project, check=0).stdout)
-        return sorted(f["file"] for g in listing["groups"] for f in g["files"])
+        self.project = self.new_project("live.cmr", "--card-size", "2M")
+        self.sounds = [self.sox(f"tone{i:02d}.wav", "0.05", "sine", str(200 + 20 * i), rate=22050)
+                       for i in range(20)]
 
     def test_twenty_parallel_adds_each_land_or_say_the_project_is_in_use(self):
-        runs = [subprocess.Popen([CARDMILL, "add", self.project, sound], env=self.env, stdin=subprocess.DEVNULL,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        runs = [self.popen("add", self.project, sound, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                 for sound in self.sounds]
         landed = []
         for sound, run in zip(self.sounds, runs):
@@ -47,125 +40,79 @@ class CliSafety(CardmillTestCase):
             else:
                 self.assertEqual(run.returncode, 1, stderr)
                 self.assertIn("is in use by another program", stderr)
-        self.assertEqual(self.files_in_project(), sorted(landed))
+        self.assertEqual(sorted(f["file"] for g in self.listing(self.project)["groups"] for f in g["files"]),
+                         sorted(landed))
         self.assertGreater(len(landed), 0)
 
-    def run_with_signal_at(self, args, call, expect=130):
-        env = dict(self.env, LD_PRELOAD=KILL_AT_CALL_LIBRARY, KILL_AT_CALL=str(call),
-                   KILL_SIGNAL=str(int(signal.SIGINT)))
-        result = subprocess.run([CARDMILL, *args], env=env, capture_output=True, text=True,
-                                stdin=subprocess.DEVNULL, timeout=120)
+    def run_with_signal_at(self, args, call, how=signal.SIGINT, expect=130):
+        result = self.run_cardmill(*args, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY, "KILL_AT_CALL": str(call),
+                                               "KILL_SIGNAL": str(int(how))})
         self.assertEqual(result.returncode, expect, f"call {call}: {result.stderr}")
         return result
 
-    def count_calls(self, args):
-        count = self.path("count")
-        env = dict(self.env, LD_PRELOAD=KILL_AT_CALL_LIBRARY, KILL_AT_COUNT_FILE=count)
-        subprocess.run([CARDMILL, *args], env=env, capture_output=True, stdin=subprocess.DEVNULL,
-                       check=True, timeout=120)
-        with open(count) as f:
-            return int(f.read())
-
-    def test_ctrl_c_while_loading_and_while_compiling_leaves_nothing_behind(self):
+    def test_a_signal_while_loading_compiling_or_saving_leaves_nothing_behind(self):
         self.run_cardmill("add", self.project, *self.sounds, check=0)
-        before = self.project_bytes()
-        image = self.path("card.img")
-        image_run = ["image", self.project, "-o", image]
-        calls = self.count_calls(image_run)
-        os.remove(image)
+        before = read(self.project)
+        image_run = ["image", self.project, "-o", self.path("card.img")]
+        self.run_cardmill(*image_run, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY,
+                                           "KILL_AT_COUNT_FILE": self.path("count")}, check=0)
+        calls = int(read(self.path("count")))
+        os.remove(self.path("card.img"))
         # Early calls fall while the project loads, late ones while the image is written.
-        for call in (2, calls // 3, calls // 2, calls - 8):
-            result = self.run_with_signal_at(image_run, call)
+        for call, how, status in ((2, signal.SIGINT, 130), (calls // 3, signal.SIGINT, 130),
+                                  (calls // 2, signal.SIGINT, 130), (calls - 8, signal.SIGINT, 130),
+                                  (4, signal.SIGTERM, 143)):
+            result = self.run_with_signal_at(image_run, call, how, status)
             self.assertTrue(result.stderr.endswith("cardmill: stopped\n"), result.stderr)
             self.assertNotIn("could not be opened", result.stderr)
             self.assertEqual([n for n in os.listdir(self.dir) if n.startswith("card")], [])
-        add_run = ["add", self.project, self.path("extra.wav")]
-        self.tool("sox", "-n", "-r", "22050", "-b", "16", "-c", "1", self.path("extra.wav"), "synth", "0.05",
-                  "noise")
+        add_run = ["add", self.project, self.sox("extra.wav", "0.05", "noise", rate=22050)]
         for call in (2, 6):
             self.run_with_signal_at(add_run, call)
-            self.assertEqual(self.project_bytes(), before)
-        result = self.run_with_signal_at(["image", self.project, "-o", image], calls // 2, expect=130)
-        self.assertFalse(os.path.exists(image))
+            self.assertEqual(read(self.project), before)
 
     def test_ctrl_c_at_a_question_is_cancel(self):
         with open(self.path("blob.bin"), "wb") as f:
             f.write(bytes(range(256)) * 8)
-        before = self.project_bytes()
-        pid, terminal = pty.fork()
-        if pid == 0:
-            os.environ["CARDMILL_CONFIG_DIR"] = self.config
-            os.execv(CARDMILL, [CARDMILL, "add", self.project, self.path("blob.bin")])
-        shown = b""
-        deadline = time.time() + 30
-        while b"[o]k / [c]ancel?" not in shown and time.time() < deadline:
+        before = read(self.project)
+        terminal, slave = pty.openpty()
+        self.addCleanup(os.close, terminal)
+        run = self.popen("add", self.project, self.path("blob.bin"), stdin=slave, stdout=slave, stderr=slave)
+        os.close(slave)
+        shown, deadline = b"", time.monotonic() + 30
+        while b"[o]k / [c]ancel?" not in shown and run.poll() is None and time.monotonic() < deadline:
             if select.select([terminal], [], [], 1)[0]:
-                try:
-                    shown += os.read(terminal, 4096)
-                except OSError:
-                    break
+                shown += os.read(terminal, 4096)
         self.assertIn(b"[o]k / [c]ancel?", shown)
-        os.kill(pid, signal.SIGINT)
-        deadline = time.time() + 30
-        while (ended := os.waitpid(pid, os.WNOHANG))[0] == 0 and time.time() < deadline:
-            time.sleep(0.05)
-        if ended[0] == 0:
-            os.kill(pid, signal.SIGKILL)
-            os.waitpid(pid, 0)
-            self.fail("Ctrl-C at the question did not end the command")
-        status = ended[1]
-        os.close(terminal)
-        self.assertEqual(os.waitstatus_to_exitcode(status), 130)
-        self.assertEqual(self.project_bytes(), before)
+        run.send_signal(signal.SIGINT)
+        self.assertEqual(run.wait(timeout=30), 130)
+        self.assertEqual(read(self.project), before)
 
-    def test_sigterm_ends_with_143(self):
-        self.run_cardmill("add", self.project, *self.sounds, check=0)
-        env = dict(self.env, LD_PRELOAD=KILL_AT_CALL_LIBRARY, KILL_AT_CALL="4",
-                   KILL_SIGNAL=str(int(signal.SIGTERM)))
-        result = subprocess.run([CARDMILL, "image", self.project, "-o", self.path("t.img")], env=env,
-                                capture_output=True, text=True, stdin=subprocess.DEVNULL, timeout=120)
-        self.assertEqual(result.returncode, 143, result.stderr)
-        self.assertFalse(os.path.exists(self.path("t.img")))
-
-    def test_outputs_never_overwrite_what_the_command_reads(self):
+    def test_outputs_replace_other_files_but_never_what_the_command_reads(self):
         self.run_cardmill("add", self.project, self.sounds[0], check=0)
-        before = self.project_bytes()
+        before, sound = read(self.project), read(self.sounds[0])
         refused = self.run_cardmill("image", self.project, "-o", self.project, check=2)
         self.assertIn("is the project", refused.stderr)
         os.symlink(self.sounds[0], self.path("alias.wav"))
         self.run_cardmill("dump", self.project, "-o", self.path("alias.wav"), check=2)
-        self.assertEqual(self.project_bytes(), before)
-        with open(self.sounds[0], "rb") as f:
-            sound = f.read()
         self.run_cardmill("instrument", "-o", self.sounds[0], self.sounds[1], self.sounds[0], check=2)
-        with open(self.sounds[0], "rb") as f:
-            self.assertEqual(f.read(), sound)
-        # Any other existing file is replaced, as cp and sox replace theirs.
+        self.assertEqual(read(self.project), before)
+        self.assertEqual(read(self.sounds[0]), sound)
+        # Any other existing file is replaced, as cp and sox replace theirs, and '-' is stdout.
         with open(self.path("old.img"), "w") as f:
             f.write("old")
         self.run_cardmill("image", self.project, "-o", self.path("old.img"), check=0)
-        with open(self.path("old.img"), "rb") as f:
-            self.assertEqual(len(f.read()), json.loads(
-                self.run_cardmill("--json", "list", self.project, check=0).stdout)["totalBytes"])
-
-    def test_outputs_to_standard_output(self):
-        self.run_cardmill("add", self.project, self.sounds[0], check=0)
-        self.run_cardmill("image", self.project, "-o", self.path("file.img"), check=0)
-        env = dict(self.env)
-        piped = subprocess.run([CARDMILL, "image", self.project, "-o", "-"], env=env, capture_output=True,
-                               stdin=subprocess.DEVNULL, timeout=60)
-        self.assertEqual(piped.returncode, 0, piped.stderr)
-        with open(self.path("file.img"), "rb") as f:
-            self.assertEqual(piped.stdout, f.read())
-        dump = subprocess.run([CARDMILL, "dump", self.project, "-o", "-"], env=env, capture_output=True,
-                              stdin=subprocess.DEVNULL, timeout=60)
+        image = read(self.path("old.img"))
+        self.assertEqual(len(image), self.listing(self.project)["totalBytes"])
+        self.assertEqual(self.run_cardmill("image", self.project, "-o", "-", text=False, check=0).stdout, image)
+        dump = self.run_cardmill("dump", self.project, "-o", "-", text=False, check=0)
         self.assertTrue(dump.stdout.startswith(b"Project Name\t"))
         self.assertEqual([n for n in os.listdir(self.dir) if "cardmill-" in n], [])
 
     def test_a_project_cut_short_is_reported_and_not_saved_over_without_yes(self):
         self.run_cardmill("add", self.project, *self.sounds[:6], check=0)
         self.run_cardmill("set", self.project, "--group-name", "k1=Kit", check=0)
-        whole = self.project_bytes()
+        whole = read(self.project)
         cut = self.path("cut.cmr")
         for length in range(100, len(whole), 100):
             with open(cut, "wb") as f:
@@ -174,8 +121,7 @@ class CliSafety(CardmillTestCase):
             self.assertIn("The project file 'cut.cmr' is damaged", listed.stderr, f"cut at {length}")
             refused = self.run_cardmill("set", cut, "--name", "Over", check=3)
             self.assertIn("Do you wish to save over it anyway?", refused.stderr)
-            with open(cut, "rb") as f:
-                self.assertEqual(f.read(), whole[:length], f"cut at {length}")
+            self.assertEqual(read(cut), whole[:length], f"cut at {length}")
         self.run_cardmill("--yes", "set", cut, "--name", "Over", check=0)
         self.assertNotIn("damaged", self.run_cardmill("list", cut, check=0).stderr)
 
@@ -189,15 +135,30 @@ class CliSafety(CardmillTestCase):
         self.assertIn("Sorry, but 'f128.wav' can't be added: the group 'noname' holds 128 files, its limit.",
                       refused.stderr)
 
-    def test_habits(self):
-        self.assertRegex(self.run_cardmill("--version", check=0).stdout, r"^cardmill \d+\.\d+\.\d+\n$")
-        bogus = self.run_cardmill("bogus", check=2)
-        self.assertTrue(bogus.stderr.startswith("cardmill: no command 'bogus'\n"), bogus.stderr)
-        self.run_cardmill("new", self.path("empty.cmr"), "--name", "", check=2)
-        self.assertFalse(os.path.exists(self.path("empty.cmr")))
-        refused = self.run_cardmill("add", self.project, "--group", "seq", self.sounds[0], check=2)
-        self.assertIn("tone00.wav' is a sound or instrument file, which can't go to Sequences", refused.stderr)
-        self.assertEqual(self.files_in_project(), [])
+
+@unittest.skipUnless(can_mount(), "mounting a small file system needs root and mount namespaces")
+class FullDisk(CardmillTestCase):
+    """Outputs on a real full disk: a small file system of its own (tmpfs, in a mount namespace of
+    the test's own) that an image does not fit on."""
+
+    def test_an_image_that_does_not_fit_leaves_the_previous_image(self):
+        project = self.new_project("big.cmr", "--card-size", "1M")
+        self.run_cardmill("add", project, self.sox("long.wav", "4", "sine", "100"), check=0)
+        previous = bytes(range(256)) * 400
+        with open(self.path("previous.img"), "wb") as f:
+            f.write(previous)
+        disk = self.path("disk")
+        os.makedirs(disk)
+        script = (f'mount -t tmpfs -o size=256k tmpfs "{disk}" && cp "{self.path("previous.img")}" "{disk}/card.img" '
+                  f'&& CARDMILL_CONFIG_DIR="{self.config}" "{CARDMILL}" image "{project}" -o "{disk}/card.img" '
+                  f'2> "{self.path("stderr")}"; echo $? > "{self.path("status")}"; '
+                  f'cp "{disk}/card.img" "{self.path("after.img")}"; ls -A "{disk}" > "{self.path("listing")}"')
+        subprocess.run(["unshare", "-m", "--propagation", "private", "sh", "-c", script], check=True, timeout=120)
+        self.assertEqual(read(self.path("status")), b"1\n")
+        self.assertIn(f"Sorry, but the new file '{disk}/card.img' can't be created because the disk is full.",
+                      read(self.path("stderr")).decode())
+        self.assertEqual(read(self.path("after.img")), previous)
+        self.assertEqual(read(self.path("listing")), b"card.img\n")
 
 
 if __name__ == "__main__":

@@ -2,34 +2,27 @@
 bytes inside replies, erases slower than the wait for them, silence half-way. What counts is
 what a person finds: the card the instrument keeps, how soon the command ends, what it says."""
 
-import os
 import signal
 import subprocess
 import time
 import unittest
 
-from cardmill_e2e import CARDMILL, CardmillTestCase
-from test_midi_transfer import SimProcess
+from cardmill_e2e import CardmillTestCase, SimProcess, read
 
 
 class MisbehavingInstrument(CardmillTestCase):
     def setUp(self):
         super().setUp()
         # Within one sector: a slow erase then costs one erase, not one a sector.
-        self.tool("sox", "-n", "-r", "22050", "-b", "16", "-c", "1", self.path("tone.wav"),
-                  "synth", "1.5", "sine", "330")
-        project = self.path("song.cmr")
-        self.run_cardmill("new", project, "--card-size", "1M", check=0)
-        self.run_cardmill("add", project, "--group", "k1", self.path("tone.wav"), check=0)
+        project = self.new_project("song.cmr", "--card-size", "1M")
+        self.run_cardmill("add", project, "--group", "k1", self.sox("tone.wav", "1.5", "sine", "330", rate=22050),
+                          check=0)
         self.image = self.path("song.img")
         self.run_cardmill("image", project, "-o", self.image, check=0)
-        with open(self.image, "rb") as f:
-            self.expected = f.read()
+        self.expected = read(self.image)
 
     def assertCardHoldsImage(self, card):
-        with open(card, "rb") as f:
-            self.assertTrue(f.read()[:len(self.expected)] == self.expected,
-                            "the card differs from the image")
+        self.assertTrue(read(card)[:len(self.expected)] == self.expected, "the card differs from the image")
 
     def send(self, port, *args, check=0):
         return self.run_cardmill("send-image", "--yes", self.image, "--port", port, *args,
@@ -56,10 +49,8 @@ class MisbehavingInstrument(CardmillTestCase):
 
     def test_sigterm_during_a_wait_ends_the_run_within_3_seconds(self):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing", "--fault", "silent:10")
-        env = dict(os.environ, CARDMILL_CONFIG_DIR=self.config)
-        command = subprocess.Popen([CARDMILL, "send-image", "--yes", self.image, "--port",
-                                    sim.port], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        command = self.popen("send-image", "--yes", self.image, "--port", sim.port,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
         # Waiting for the reply to message 10, which never comes.
         deadline = time.monotonic() + 30
         while "#10 received" not in open(sim.log).read() and time.monotonic() < deadline:

@@ -5,13 +5,10 @@ join a project as raw sample data only when the user agrees."""
 import json
 import os
 import struct
-import subprocess
 import sys
 import unittest
 
-import mido
-
-from cardmill_e2e import CARDMILL, CardmillTestCase
+from cardmill_e2e import CardmillTestCase, read, write_song
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
 import seeds  # noqa: E402  (the fuzzers' builders of valid files of every format)
@@ -24,14 +21,6 @@ def wav(comment=None, frames=64):
         chunks.append(seeds.chunk(b"LIST", b"INFO" + seeds.chunk(b"ICMT", comment + b"\0", True), True))
     chunks.append(seeds.chunk(b"data", bytes(range(256))[: 2 * frames], True))
     return seeds.form(b"RIFF", b"WAVE", chunks, True)
-
-
-def stored_record(path):
-    """A stored file record of a path given as bytes (seeds.stored_record takes text)."""
-    name = path.rsplit(b"/", 1)[-1]
-    record = b"MDOS" + struct.pack("<hI", -1, 0) + bytes([len(name)]) + name + bytes(63 - len(name))
-    record += bytes(28) + struct.pack("<I", 0) + b"MDOS" + struct.pack("<H", 0)
-    return record + bytes([len(path)]) + path + bytes(259 - len(path))
 
 
 def aiff(comment, marker_name):
@@ -52,16 +41,11 @@ class TextEncodings(CardmillTestCase):
         return path
 
     def strict_json(self, *args):
-        env = dict(os.environ, CARDMILL_CONFIG_DIR=self.config)
-        result = subprocess.run([CARDMILL, *args], capture_output=True, env=env,
-                                stdin=subprocess.DEVNULL, timeout=300)
+        result = self.run_cardmill(*args, text=False)
         return json.loads(result.stdout.decode("utf-8", errors="strict")), result
 
     def test_texts_of_every_format_become_valid_utf8_in_json(self):
-        song = mido.MidiFile(type=1)
-        track = mido.MidiTrack([mido.MetaMessage("track_name", name="Spår 1")])  # mido writes Latin-1
-        song.tracks.append(track)
-        song.save(self.path("spar.mid"))
+        write_song(self.path("spar.mid"), 0, kind=1, name="Spår 1")  # mido writes Latin-1
         cp1252 = self.write("cafe.wav", wav(b"Caf\xe9 \x93live\x94 \x99"))
         garbage = self.write("garbage.wav", wav(b"\xff\xfe\xc3\x28 \x81\x8d"))
         mac = self.write("flugel.aif", aiff(b"Fl\x9fgel", b"d\x8ebut"))
@@ -70,9 +54,10 @@ class TextEncodings(CardmillTestCase):
         sd_path = self.write("mac.sd", bytes(sd))
         # A sample whose file name is Windows-1252 on disk, named by an instrument and a
         # SampleCell file that Mac and Windows programs wrote.
-        latin = self.write(b"Fl\xfcgel.wav", wav())
-        cmt = seeds.cmt_file(1, 1, [127], [("/p/x.wav", 0)])
-        cmt = self.write("latin.cmt", cmt.replace(seeds.stored_record("/p/x.wav"), stored_record(latin)))
+        self.write(b"Fl\xfcgel.wav", wav())
+        # The builder writes names as UTF-8: an ASCII stand-in of the same length, then the byte.
+        cmt = seeds.cmt_file(1, 1, [127], [(self.path("Flxgel.wav"), 0)]).replace(b"Flxgel", b"Fl\xfcgel")
+        cmt = self.write("latin.cmt", cmt)
         cell = bytearray(seeds.samplecell(False, b"SCin", [(127, [(0, 0, 99, 0, 60)])], ["Fl\xfcgel.wav"],
                                           [(0, 1, 0, 63, 1, 64)]))
         name_at = cell.index(b"Fl\xc3\xbcgel.wav")  # the builder encodes names as UTF-8
@@ -102,75 +87,49 @@ class TextEncodings(CardmillTestCase):
         self.assertIn("The card name 'Größe' appears as 'Grosse'", made.stderr)
         self.run_cardmill("add", project, os.fsdecode(sound), check=0)
         self.run_cardmill("set", project, "--group-name", "k1=Bässe", check=0)
-        listing = json.loads(self.run_cardmill("--json", "list", project, check=0).stdout)
+        listing = self.listing(project)
         self.assertEqual((listing["cardName"], listing["version"], listing["groups"][0]["name"]),
                          ("Grosse", "1.0e", "Basse"))
         self.run_cardmill("image", project, "-o", self.path("card.img"), check=0)
-        with open(self.path("card.img"), "rb") as f:
-            card = f.read()
+        card = read(self.path("card.img"))
         for name in (b"Grosse    1.0eBasse ", b"FlugelC3.w"):
             self.assertIn(name, card)
 
+        # Beyond ASCII, so the dump is UTF-8 with a byte order mark for the spreadsheets.
+        dump = self.run_cardmill("dump", project, "-o", "-", text=False, check=0).stdout
+        self.assertTrue(dump.startswith(b"\xef\xbb\xbf"))
+        self.assertIn("Flügel C3.wav", dump[3:].decode("utf-8", errors="strict"))
+
         refused = self.run_cardmill("set", project, "--name", "ピアノ", check=1)
         self.assertIn("can't hold 'ピアノ'", refused.stderr)
-        self.assertEqual(json.loads(self.run_cardmill("--json", "list", project, check=0).stdout)["cardName"],
-                         "Grosse")
-
-    def test_a_dump_with_non_ascii_paths_is_utf8_with_a_byte_order_mark(self):
-        sound = self.write("Flügel.wav", wav())
-        project = self.path("dump.cmr")
-        self.run_cardmill("new", project, check=0)
-        self.run_cardmill("add", project, os.fsdecode(sound), check=0)
-        self.run_cardmill("dump", project, "-o", self.path("dump.xls"), check=0)
-        with open(self.path("dump.xls"), "rb") as f:
-            dump = f.read()
-        self.assertTrue(dump.startswith(b"\xef\xbb\xbf"))
-        self.assertIn("Flügel.wav", dump[3:].decode("utf-8", errors="strict"))
+        self.assertEqual(self.listing(project)["cardName"], "Grosse")
 
 
 class RawData(CardmillTestCase):
-    BLOB = bytes((i * 37 + 11) & 0xFF for i in range(3000))
-
-    def setUp(self):
-        super().setUp()
-        self.blob = self.path("blob.bin")
-        with open(self.blob, "wb") as f:
-            f.write(self.BLOB)
-        self.project = self.path("raw.cmr")
-        self.run_cardmill("new", self.project, check=0)
-
-    def card(self, project, name):
-        self.run_cardmill("image", project, "-o", self.path(name), check=0)
-        with open(self.path(name), "rb") as f:
-            return f.read()
-
-    def test_without_consent_the_project_is_left_byte_identical(self):
-        with open(self.project, "rb") as f:
-            before = f.read()
+    def test_a_file_no_reader_understands_joins_only_with_consent(self):
+        data = bytes((i * 37 + 11) & 0xFF for i in range(3000))
+        blob, cmt = self.path("blob.bin"), self.path("blob.cmt")
+        with open(blob, "wb") as f:
+            f.write(data)
+        project = self.new_project("raw.cmr")
+        before = read(project)
         for answer in ([], ["--no"]):
-            result = self.run_cardmill(*answer, "add", self.project, self.blob, check=3)
+            result = self.run_cardmill(*answer, "add", project, blob, check=3)
             self.assertIn("Cardmill doesn't understand the file", result.stderr)
-            with open(self.project, "rb") as f:
-                self.assertEqual(f.read(), before)
+            self.assertEqual(read(project), before)
+        self.run_cardmill("instrument", "-o", cmt, blob, check=3)
+        self.assertFalse(os.path.exists(cmt))
 
-    def test_with_yes_the_card_holds_the_bytes_as_the_instrument_command_makes_them(self):
-        self.run_cardmill("--yes", "add", self.project, self.blob, check=0)
-        listing = json.loads(self.run_cardmill("--json", "list", self.project, check=0).stdout)
-        self.assertEqual([f["file"] for f in listing["groups"][0]["files"]], ["blob.bin"])
-        added = self.card(self.project, "added.img")
-
-        self.run_cardmill("instrument", "-o", self.path("blob.cmt"), self.blob, check=3)
-        self.run_cardmill("--yes", "instrument", "-o", self.path("blob.cmt"), self.blob, check=0)
-        other = self.path("inst.cmr")
-        self.run_cardmill("new", other, check=0)
-        self.run_cardmill("add", other, self.path("blob.cmt"), check=0)
-        built = self.card(other, "inst.img")
-
+        # With --yes, as the same sound whether added or made an instrument of.
+        self.run_cardmill("--yes", "add", project, blob, check=0)
+        self.assertEqual([f["file"] for f in self.listing(project)["groups"][0]["files"]], ["blob.bin"])
+        self.run_cardmill("--yes", "instrument", "-o", cmt, blob, check=0)
+        other = self.new_project("inst.cmr")
+        self.run_cardmill("add", other, cmt, check=0)
         # Little-endian 16-bit words in the file, big-endian on the card.
-        words = b"".join(self.BLOB[i:i + 2][::-1] for i in range(0, len(self.BLOB), 2))
-        self.assertIn(words, added)
-        self.assertIn(words, built)
-
+        words = b"".join(data[i:i + 2][::-1] for i in range(0, len(data), 2))
+        for card in (project, other):
+            self.assertIn(words, self.run_cardmill("image", card, "-o", "-", text=False, check=0).stdout)
 
 if __name__ == "__main__":
     unittest.main()
