@@ -78,5 +78,11 @@ TEST_F(SafeWrite, TemporaryFilesOfKilledWritesGoAtTheNextWrite)
     EXPECT_TRUE(fs::exists(dir.File("other.cmr.tmp2147483646.3")));
 }
 
+TEST(ASafeFile, TheBackupReplacesOnlyTheFileNamesExtension)
+{
+    EXPECT_EQ(ASafeFile::BackupName("/p/proj.cmr"), "/p/proj.bak");
+    EXPECT_EQ(ASafeFile::BackupName("/p.d/project"), "/p.d/project.bak");
+}
+
 } // namespace
 } // namespace cardmill

@@ -2,11 +2,8 @@
 
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
-#include "model/Services.h"
-#include "platform/Clock.h"
-#include "platform/ScriptedPrompter.h"
-#include "platform/SettingsStore.h"
 #include "support/FakeFile.h"
+#include "support/Fakes.h"
 #include "support/TestEnv.h"
 
 #include <filesystem>
@@ -15,25 +12,6 @@
 
 namespace cardmill {
 namespace {
-
-struct RecordingUi final : DocumentUi {
-    void ResetView() override { ++resets; }
-    void SelectGroup(int group) override { selected = group; }
-    void SetTitle(const std::string& text) override { title = text; }
-    std::optional<std::string> ChooseProjectToOpen() override { return openChoice; }
-    std::optional<SaveChoice> ChooseSaveAs(const std::string& proposed) override
-    {
-        proposedNames.push_back(proposed);
-        return saveChoice;
-    }
-
-    int resets = 0;
-    int selected = -1;
-    std::string title;
-    std::optional<std::string> openChoice;
-    std::optional<SaveChoice> saveChoice;
-    std::vector<std::string> proposedNames;
-};
 
 class Controller : public ::testing::Test {
 protected:
@@ -49,7 +27,7 @@ protected:
     ScriptedPrompter prompter;
     ManualClock clock;
     MemorySettingsStore settings;
-    RecordingUi ui;
+    test::RecordingUi ui;
     PendingFilesQueue pending;
     MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
 };

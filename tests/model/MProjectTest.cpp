@@ -33,24 +33,6 @@ protected:
     int destroyed = 0;
 };
 
-TEST_F(Project, NewProjectDefaults)
-{
-    EXPECT_EQ(project.GetCardName(), "untitled");
-    EXPECT_EQ(project.GetVersion(), "1.00");
-    EXPECT_EQ(project.GetTarget(), 14);
-    EXPECT_EQ(project.GetCardSizeToken(), 1);
-    EXPECT_EQ(project.GetCardSizeText(), "256 K");
-    for (int group = 0; group < 11; ++group)
-        EXPECT_EQ(project.GetGroupName(group), "empty");
-    EXPECT_EQ(project.GetGroupName(11), "Sequences");
-    EXPECT_EQ(project.GetGroupName(12), "Programs");
-    EXPECT_TRUE(project.TakeNamesChanged());
-    EXPECT_FALSE(project.TakeNamesChanged());
-    EXPECT_FALSE(project.IsDirty());
-    EXPECT_TRUE(project.IsUntouched());
-    EXPECT_EQ(ScanOnce(), 108u);
-}
-
 TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
 {
     project.TakeNamesChanged();
@@ -69,11 +51,6 @@ TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
     Add(5);
     EXPECT_EQ(project.GetGroupName(5), "empty");
     EXPECT_FALSE(project.TakeNamesChanged());
-
-    project.SetGroupName(11, "Mine");
-    EXPECT_EQ(project.GetGroupName(11), "Sequences");
-    project.SetGroupName(6, "TooLongName");
-    EXPECT_EQ(project.GetGroupName(6), "TooLong");
 }
 
 TEST_F(Project, CanPlaceHonoursCategoriesAndCapacity)
@@ -98,7 +75,7 @@ TEST_F(Project, CanPlaceHonoursCategoriesAndCapacity)
     EXPECT_FALSE(project.CanPlace(&bank, 12));
 }
 
-TEST_F(Project, OutOfRangeSettingsAreIgnored)
+TEST_F(Project, OutOfRangeSettingsAreIgnoredAndLongTextsCut)
 {
     project.SetTarget(23);
     EXPECT_EQ(project.GetTarget(), 14);
@@ -108,6 +85,10 @@ TEST_F(Project, OutOfRangeSettingsAreIgnored)
     EXPECT_EQ(project.GetCardName(), "A very lon");
     project.SetVersion("12345");
     EXPECT_EQ(project.GetVersion(), "1234");
+    project.SetGroupName(6, "TooLongName");
+    EXPECT_EQ(project.GetGroupName(6), "TooLong");
+    project.SetGroupName(11, "Mine");
+    EXPECT_EQ(project.GetGroupName(11), "Sequences");
     EXPECT_FALSE(project.GetItem(0, 0));
     EXPECT_FALSE(project.GetItem(0, -1));
     EXPECT_FALSE(project.GetItem(13, 0));
@@ -201,14 +182,6 @@ TEST_F(Project, TheIncrementalScanWaitsForSlowFilesAndRestartsOnEveryChange)
     Add(0, 10);
     slow->SetSize(600);
     EXPECT_EQ(ScanOnce(), 718u);
-}
-
-TEST_F(Project, FreeBytesGoNegativeWhenTheProjectDoesNotFit)
-{
-    project.SetCardSizeToken(0);
-    Add(0, 131072);
-    project.ComputeTotalBytes();
-    EXPECT_EQ(project.FreeBytes(), -108);
 }
 
 TEST_F(Project, TotalsPastFourGigabytesDoNotWrap)

@@ -7,19 +7,11 @@
 namespace cardmill {
 namespace {
 
-TEST(APrefs, DefaultsWithNothingStoredAndWrittenBackOnDestruction)
+TEST(APrefs, AChangedValueIsWrittenBackWhenThePreferencesGo)
 {
     MemorySettingsStore store;
     {
         APrefs prefs(store);
-        EXPECT_EQ(prefs.midiInputPort, "");
-        EXPECT_EQ(prefs.midiOutputPort, "");
-        EXPECT_EQ(prefs.startMarker, "start here");
-        EXPECT_EQ(prefs.allowPhantoms, 1);
-        EXPECT_EQ(prefs.allowPhantomsInAnyFolder, 1);
-        EXPECT_EQ(prefs.eraseSectorBeforeWriting, 1);
-        EXPECT_EQ(prefs.splitStereoFiles, 0);
-        EXPECT_EQ(prefs.defaultCardSizeToken, 1);
         std::string error;
         EXPECT_TRUE(prefs.SetValue("SplitStereoFiles", "1", error));
     }
@@ -28,10 +20,9 @@ TEST(APrefs, DefaultsWithNothingStoredAndWrittenBackOnDestruction)
     EXPECT_EQ(APrefs(store).splitStereoFiles, 1);
 }
 
-TEST(PendingFilesQueue, HoldsAtMost31Paths)
+TEST(PendingFilesQueue, HoldsAtMost31PathsFirstInFirstOut)
 {
     PendingFilesQueue queue;
-    EXPECT_FALSE(queue.HasPending());
     for (int i = 0; i < 32; ++i)
         queue.Push("file" + std::to_string(i));
     EXPECT_EQ(queue.Count(), 31);

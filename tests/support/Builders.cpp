@@ -106,12 +106,6 @@ WavBuilder& WavBuilder::Comment(const std::string& text)
     return *this;
 }
 
-WavBuilder& WavBuilder::OddChunkFirst()
-{
-    oddFirst = true;
-    return *this;
-}
-
 WavBuilder& WavBuilder::DataClaimsExtra(std::uint32_t extra)
 {
     claimExtra = extra;
@@ -125,8 +119,6 @@ Bytes WavBuilder::Build() const
     fmt.U16(tag, Endian::Little).U16(channels, Endian::Little).U32(rate, Endian::Little);
     fmt.U32(rate * FrameBytes(), Endian::Little).U16(FrameBytes(), Endian::Little);
     fmt.U16(bits, Endian::Little);
-    if (oddFirst)
-        form.Chunk("junk", { 1, 2, 3 });
     form.Chunk("fmt ", fmt.Bytes());
     if (hasSmpl) {
         ByteWriter smpl;

@@ -47,8 +47,6 @@ public:
     WavBuilder& Smpl(
         std::uint32_t unityNote, std::uint32_t pitchFraction, const std::vector<WavLoop>& loops);
     WavBuilder& Comment(const std::string& text);
-    /// An odd-length chunk before "data", to check the padding.
-    WavBuilder& OddChunkFirst();
     /// The data chunk claims this many bytes more than it holds.
     WavBuilder& DataClaimsExtra(std::uint32_t extra);
     Bytes Build() const;
@@ -62,7 +60,6 @@ private:
     std::uint32_t unity = 60, fraction = 0;
     std::vector<WavLoop> loops;
     std::string comment;
-    bool oddFirst = false;
     std::uint32_t claimExtra = 0;
 };
 

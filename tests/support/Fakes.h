@@ -1,8 +1,12 @@
 #pragma once
 
+#include "model/MCardmill.h"
+#include "model/MissingFileLocator.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
 
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace cardmill::test {
@@ -43,6 +47,37 @@ public:
 
 private:
     std::uint32_t size;
+};
+
+/// The document window as far as the controller sees it: the answers of its dialogs are set
+/// beforehand, and what the controller asks of it is kept.
+struct RecordingUi final : DocumentUi {
+    void ResetView() override { ++resets; }
+    void SelectGroup(int group) override { selected = group; }
+    void SetTitle(const std::string& text) override { title = text; }
+    std::optional<std::string> ChooseProjectToOpen() override { return openChoice; }
+    std::optional<SaveChoice> ChooseSaveAs(const std::string& proposed) override
+    {
+        proposedNames.push_back(proposed);
+        return saveChoice;
+    }
+
+    int resets = 0;
+    int selected = -1;
+    std::string title;
+    std::optional<std::string> openChoice;
+    std::optional<SaveChoice> saveChoice;
+    std::vector<std::string> proposedNames;
+};
+
+/// A finder asked for each file found nowhere: it notes the name and skips the file.
+struct SkippingFinder final : FileFinder {
+    Answer Find(const std::string&, const std::string& fileName, bool, bool) override
+    {
+        asked.push_back(fileName);
+        return { Choice::Skip, {} };
+    }
+    std::vector<std::string> asked;
 };
 
 } // namespace cardmill::test

@@ -33,8 +33,10 @@ std::unique_ptr<T> Load(TestEnv& env, const Bytes& bytes, const std::string& pat
     return sound;
 }
 
-/// Every card word of a sound, compiled in pieces of `piece` words as the engine asks for them.
-inline std::vector<std::uint16_t> CardWords(MSoundFile& sound, std::uint32_t piece = 512)
+/// Every card word of a sound (or an instrument's samples), compiled in pieces of `piece` words
+/// as the engine asks for them.
+template <typename File>
+std::vector<std::uint16_t> CardWords(File& sound, std::uint32_t piece = 512)
 {
     NullProgressView progress;
     std::vector<std::uint16_t> words;

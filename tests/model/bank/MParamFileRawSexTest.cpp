@@ -39,57 +39,44 @@ protected:
     MProject project { env.prefs };
 };
 
-TEST_F(Bank, ZeltaCaptureCompilesToItsThreeAreas)
+struct Area {
+    int section;
+    std::size_t offset, count, size;
+    std::size_t skipped; // bytes at the start of each message that the card does not take
+};
+struct FamilyCase {
+    const char* name;
+    std::uint16_t family;
+    std::size_t bankBytes;
+    std::vector<Area> areas;
+};
+class BankFamily : public Bank, public ::testing::WithParamInterface<FamilyCase> { };
+
+TEST_P(BankFamily, ACaptureCompilesToItsThreeAreasAndNothingPast)
 {
-    env.services.project = &project;
-    auto bank = Open(BankCapture { 0x0E }.Build());
+    const FamilyCase& c = GetParam();
+    auto bank = Open(BankCapture { c.family }.Build());
     ASSERT_TRUE(bank);
     ASSERT_EQ(Load(*bank), 1);
-    EXPECT_FALSE(env.prompter.Asked());
-    EXPECT_EQ(bank->GetShortName(), "Bank 1");
-    EXPECT_EQ(bank->CompiledBankBytes(), 65512u);
+    EXPECT_EQ(bank->CompiledBankBytes(), c.bankBytes);
     const Bytes out = Compile(*bank);
-    for (int i = 0; i < 128; ++i)
-        for (std::size_t b = 0; b < 349; ++b)
-            ASSERT_EQ(
-                out[349 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(0, i, b + 1))
-                << i << " " << b;
-    for (int i = 0; i < 100; ++i)
-        for (std::size_t b = 0; b < 138; ++b)
-            ASSERT_EQ(
-                out[44672 + 138 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(2, i, b));
-    for (int i = 0; i < 128; ++i)
-        for (std::size_t b = 0; b < 55; ++b)
-            ASSERT_EQ(
-                out[58472 + 55 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(1, i, b));
-    EXPECT_EQ(out[65512], 0xAA); // nothing past the compiled bank
+    for (const Area& a : c.areas)
+        for (std::size_t i = 0; i < a.count; ++i)
+            for (std::size_t b = 0; b < a.size; ++b)
+                ASSERT_EQ(out[a.offset + a.size * i + b],
+                    BankCapture::Unpacked(a.section, static_cast<int>(i), b + a.skipped))
+                    << "section " << a.section << " message " << i << " byte " << b;
+    EXPECT_EQ(out[c.bankBytes], 0xAA);
     EXPECT_EQ(bank->GetCompiledSize(), 65536u);
 }
 
-TEST_F(Bank, PerculaCaptureCompilesToItsThreeAreas)
-{
-    auto bank = Open(BankCapture { 0x19 }.Build());
-    ASSERT_TRUE(bank);
-    ASSERT_EQ(Load(*bank), 1);
-    EXPECT_EQ(bank->CompiledBankBytes(), 58624u);
-    const Bytes out = Compile(*bank);
-    for (int i = 0; i < 128; ++i)
-        for (std::size_t b = 0; b < 166; ++b)
-            ASSERT_EQ(out[166 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(0, i, b));
-    for (int i = 0; i < 64; ++i)
-        for (std::size_t b = 0; b < 560; ++b)
-            ASSERT_EQ(
-                out[21248 + 560 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(2, i, b));
-    for (int i = 0; i < 64; ++i)
-        for (std::size_t b = 0; b < 24; ++b)
-            ASSERT_EQ(
-                out[57088 + 24 * static_cast<std::size_t>(i) + b], BankCapture::Unpacked(1, i, b));
-    EXPECT_EQ(out[58624], 0xAA);
-    EXPECT_EQ(bank->GetFormatName(), "Percula SysEx Capture");
-    EXPECT_EQ(bank->GetInfoLine1(), "Source: Percula");
-    EXPECT_EQ(bank->GetInfoLine2(), "Bulk Dump");
-    EXPECT_EQ(bank->GetInfoLine3(), "69525 bytes");
-}
+INSTANTIATE_TEST_SUITE_P(Families, BankFamily,
+    ::testing::Values(
+        FamilyCase { "Zelta", 0x0E, 65512,
+            { { 0, 0, 128, 349, 1 }, { 2, 44672, 100, 138, 0 }, { 1, 58472, 128, 55, 0 } } },
+        FamilyCase { "Percula", 0x19, 58624,
+            { { 0, 0, 128, 166, 0 }, { 2, 21248, 64, 560, 0 }, { 1, 57088, 64, 24, 0 } } }),
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(Bank, UnpackingSixtyFiveBytesTakesSeventyFivePacked)
 {
@@ -104,19 +91,11 @@ TEST_F(Bank, UnpackingSixtyFiveBytesTakesSeventyFivePacked)
     EXPECT_FALSE(MParamFileRawSex::Unpack(std::span<const std::uint8_t>(packed).first(74), out));
 }
 
-TEST_F(Bank, SourceModelOfAZeltaCapture)
-{
-    Bytes capture = BankCapture { 0x0E }.Build();
-    capture[18] = 0x04;
-    auto bank = Open(capture);
-    ASSERT_TRUE(bank);
-    EXPECT_EQ(bank->GetInfoLine1(), "Source: Zelta B / Zelta C");
-    EXPECT_EQ(bank->GetFormatName(), "Zelta SysEx Capture");
-}
-
 TEST_F(Bank, ACaptureForTheOtherFamilyIsQuestioned)
 {
     env.services.project = &project; // target 14
+    EXPECT_EQ(Load(*Open(BankCapture { 0x0E }.Build())), 1);
+    EXPECT_FALSE(env.prompter.Asked());
     env.prompter.Push(Answer::Cancel);
     auto refused = Open(BankCapture { 0x19 }.Build(), "/b/drums.syx");
     EXPECT_EQ(Load(*refused), -1);
@@ -137,7 +116,7 @@ TEST_F(Bank, ACaptureForTheOtherFamilyIsQuestioned)
     EXPECT_FALSE(env.prompter.Asked());
 }
 
-TEST_F(Bank, AMessageWithAWrongHeaderFailsTheLoad)
+TEST_F(Bank, ADamagedCaptureFailsTheLoad)
 {
     Bytes capture = BankCapture { 0x0E }.Build();
     capture[62848 + 166 * 5 + 4] = 0x19;
@@ -152,6 +131,11 @@ TEST_F(Bank, AMessageWithAWrongHeaderFailsTheLoad)
     EXPECT_EQ(Load(*drum), -1);
     EXPECT_EQ(env.prompter.LastText(),
         "The file 'bad2.syx' does not contain a valid Percula SysEx dump.");
+    Bytes cut = BankCapture { 0x0E }.Build();
+    cut.resize(1000);
+    auto truncated = Open(cut);
+    ASSERT_TRUE(truncated);
+    EXPECT_EQ(Load(*truncated), -1);
 }
 
 TEST_F(Bank, RecognitionNeedsTheExactSizeAndTheMakersHeader)
@@ -167,15 +151,6 @@ TEST_F(Bank, RecognitionNeedsTheExactSizeAndTheMakersHeader)
     env.services.makerId = { 0x00, 0x21, 0x09 };
     EXPECT_TRUE(dispatcher.Recognises(dir.File("c.syx")));
     EXPECT_FALSE(dispatcher.Recognises(""));
-}
-
-TEST_F(Bank, ATruncatedFileFailsToLoad)
-{
-    Bytes capture = BankCapture { 0x0E }.Build();
-    capture.resize(1000);
-    auto bank = Open(capture);
-    ASSERT_TRUE(bank);
-    EXPECT_EQ(Load(*bank), -1);
 }
 
 } // namespace

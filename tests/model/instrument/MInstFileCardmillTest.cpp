@@ -3,12 +3,12 @@
 #include "model/ASafeFile.h"
 #include "model/MissingFileLocator.h"
 #include "model/sound/MSoundFileWAV.h"
+#include "support/Fakes.h"
 #include "support/Instruments.h"
 #include "support/SoundHelpers.h"
 #include "support/Steps.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,7 @@ protected:
     std::string Wav(
         const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
     {
-        return dir.Write(
-            name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
+        return dir.Write(name, WavBuilder().Frames(frames).Smpl(60, 0, loops).Build());
     }
     std::unique_ptr<MInstFileCardmill> Open(
         const Bytes& bytes, const std::string& name = "inst.cmt")
@@ -72,7 +71,6 @@ TEST_F(Instrument, VoiceSizesAndBytes)
     EXPECT_EQ(voice[16], 72);
     EXPECT_EQ(one->GetCompiledSize(), 30u + 2034);
 
-    std::vector<CmtBuilder::Sample> samples;
     CmtBuilder five;
     five.Groups(5, 2, { 20, 40, 60, 80, 127 });
     for (int i = 0; i < 10; ++i)
@@ -116,7 +114,7 @@ TEST_F(Instrument, AMissingSampleRepeatsThePreviousHeader)
 
 TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
 {
-    const Bytes a = WavBuilder().Format(1, 1, 44100, 16).Frames(300).Build();
+    const Bytes a = WavBuilder().Frames(300).Build();
     const Bytes b = WavBuilder().Format(1, 1, 44100, 8).Frames(200).Build();
     auto instrument = Load(CmtBuilder()
                                .Groups(2, 1, { 60, 127 })
@@ -129,18 +127,7 @@ TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
     auto expected = test::CardWords(*soundA);
     const auto wordsB = test::CardWords(*soundB);
     expected.insert(expected.end(), wordsB.begin(), wordsB.end());
-    NullProgressView progress;
-    std::vector<std::uint16_t> words;
-    std::vector<std::uint8_t> buffer(4096);
-    instrument->BeginCompile(progress);
-    for (int result = 0; result == 0;) {
-        std::uint32_t count = 100;
-        result = instrument->CompileChunk(progress, count, buffer);
-        ASSERT_GE(result, 0);
-        for (std::uint32_t i = 0; i < count; ++i)
-            words.push_back(static_cast<std::uint16_t>((buffer[2 * i] << 8) | buffer[2 * i + 1]));
-    }
-    EXPECT_EQ(words, expected);
+    EXPECT_EQ(test::CardWords(*instrument, 100), expected);
     EXPECT_EQ(instrument->GetCompiledSize(), 16 + 2 + 24 + 2 * expected.size());
     EXPECT_EQ(instrument->AssignCardAddress(1000), 1000 + expected.size());
 }
@@ -150,7 +137,12 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(env.services);
-        ASSERT_TRUE(sound->OpenSound(Wav(name, 3000, { { 0, 100, 2000 } })));
+        // The last is tuned by half a semitone (12800): only its low byte, 0, is stored.
+        ASSERT_TRUE(sound->OpenSound(dir.Write(name,
+            WavBuilder()
+                .Frames(3000)
+                .Smpl(60, sounds.size() == 2 ? 0x80000000u : 0, { { 0, 100, 2000 } })
+                .Build())));
         sounds.push_back(std::move(sound));
     }
     ASafeFile writer(env.prompter);
@@ -180,23 +172,7 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     EXPECT_EQ(samples[0]->Params().loopStart, 100u);
     EXPECT_EQ(samples[0]->Params().loopEnd, 2000u);
     EXPECT_EQ(samples[0]->Params().looping, 1);
-    EXPECT_EQ(instrument->GetFormatName(), "Cardmill (TM)");
-    EXPECT_EQ(instrument->GetShortName(), "three.cmt");
-}
-
-TEST_F(Instrument, OnlyTheLowByteOfTheFineTuneIsStored)
-{
-    auto sound = std::make_unique<MSoundFileWAV>(env.services);
-    ASSERT_TRUE(sound->OpenSound(
-        dir.Write("tuned.wav", WavBuilder().Frames(100).Smpl(60, 0x80000000u, {}).Build())));
-    std::vector<std::unique_ptr<MSoundFile>> sounds;
-    sounds.push_back(std::move(sound));
-    ASafeFile writer(env.prompter);
-    ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, dir.File("t.cmt"), std::move(sounds)));
-    auto instrument = std::make_unique<MInstFileCardmill>(env.services);
-    ASSERT_TRUE(instrument->OpenInstrument(dir.File("t.cmt")));
-    ASSERT_EQ(test::LoadFully(*instrument), 1);
-    EXPECT_EQ(instrument->SampleAt(0, 0)->Params().fineTune, 0); // 12800 & 0xFF
+    EXPECT_EQ(samples[2]->Params().fineTune, 0);
 }
 
 TEST_F(Instrument, VersionRules)
@@ -232,12 +208,8 @@ TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
     EXPECT_EQ(
         env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
 
-    const std::string deep
-        = dir.Path() + "/" + std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav";
-    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
-    const Bytes wav = WavBuilder().Frames(10).Build();
-    std::ofstream(deep, std::ios::binary)
-        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    const std::string deep = dir.Write(std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav",
+        WavBuilder().Frames(10).Build());
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     auto sound = std::make_unique<MSoundFileWAV>(env.services);
     ASSERT_TRUE(sound->OpenSound(deep));
@@ -248,29 +220,6 @@ TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
     EXPECT_FALSE(std::filesystem::exists(dir.File("long.cmt")));
     EXPECT_EQ(
         std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // the folder only
-}
-
-TEST_F(Instrument, KeyWidthsAndAverageSpan)
-{
-    auto four = Load(CmtBuilder()
-                         .Groups(4, 1, { 47, 59, 71, 127 })
-                         .Add({ Wav("1.wav") })
-                         .Add({ Wav("2.wav") })
-                         .Add({ Wav("3.wav") })
-                         .Add({ Wav("4.wav") })
-                         .Build());
-    ASSERT_TRUE(four);
-    EXPECT_EQ(four->AverageKeySpan(), 12);
-    const auto widths = four->KeyWidths();
-    EXPECT_EQ(widths[0], 47 - 35); // the start is limited to 35
-    EXPECT_EQ(widths[1], 12);
-    EXPECT_EQ(widths[2], 12);
-    EXPECT_EQ(widths[3], 96 - 71);
-    auto two = Load(
-        CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ Wav("1.wav") }).Add({ Wav("2.wav") }).Build());
-    EXPECT_EQ(two->AverageKeySpan(), 64);
-    EXPECT_EQ(two->KeyWidths()[0], 60);
-    EXPECT_EQ(two->KeyWidths()[1], 68);
 }
 
 TEST_F(Instrument, CopiesOwnCopiesOfTheirSamples)
@@ -288,18 +237,6 @@ TEST_F(Instrument, CopiesOwnCopiesOfTheirSamples)
     EXPECT_FALSE(unloaded.CopyFrom(unloaded));
 }
 
-// ---------------------------------------------------------------------------------------------
-// Files that moved
-
-struct ScriptedFinder final : FileFinder {
-    Answer Find(const std::string&, const std::string& fileName, bool, bool) override
-    {
-        asked.push_back(fileName);
-        return { Choice::Skip, {} };
-    }
-    std::vector<std::string> asked;
-};
-
 TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed)
 {
     const Bytes cmt = CmtBuilder()
@@ -313,7 +250,7 @@ TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed
     test::TempDir other;
     for (const char* name : { "a.wav", "c.wav" })
         other.Write(name, WavBuilder().Frames(10).Build());
-    ScriptedFinder finder;
+    test::SkippingFinder finder;
     MissingFileLocator locator(env.prompter, &finder);
     env.services.locator = &locator;
     locator.NoteLoaded(other.File("elsewhere.wav"));

@@ -9,9 +9,7 @@
 #include "support/TestEnv.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -164,8 +162,7 @@ protected:
     std::string Wav(
         const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
     {
-        return dir.Write(
-            name, WavBuilder().Format(1, 1, 44100, 16).Frames(frames).Smpl(60, 0, loops).Build());
+        return dir.Write(name, WavBuilder().Frames(frames).Smpl(60, 0, loops).Build());
     }
     template <typename Inst> std::unique_ptr<Inst> Load(const std::string& path)
     {
@@ -194,13 +191,6 @@ protected:
                 + " ";
         return hex;
     }
-    std::string ReadText(const std::string& path)
-    {
-        std::ifstream in(path);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
 
     test::TempDir dir;
     test::TestEnv env;
@@ -210,8 +200,7 @@ TEST_F(SfzInstrument, EveryOpcodeAndHeaderGivesTheCardVoiceOfTheSameCmt)
 {
     Wav("soft.wav");
     Wav("loud.wav", 1200, { { 0, 50, 700 } });
-    dir.Write(
-        "sub/mid c.wav", WavBuilder().Format(1, 1, 44100, 16).Frames(900).Smpl(60, 0, {}).Build());
+    Wav("sub/mid c.wav", 900);
     dir.Write("inc.sfz", "<region> lokey=61 hikey=127 sample=sub\\mid c.wav offset=100\n");
     const std::string sfz = dir.Write("inst.sfz",
         "#define $TOP 60\n"
@@ -304,8 +293,7 @@ TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)
 {
     Wav("lo.wav", 800, { { 0, 20, 600 } });
     Wav("hi.wav", 900);
-    dir.Write(
-        "other/lo.wav", WavBuilder().Format(1, 1, 44100, 16).Frames(700).Smpl(60, 0, {}).Build());
+    Wav("other/lo.wav", 700);
     CmtBuilder cmt;
     cmt.Groups(3, 2, { 47, 71, 127 });
     cmt.Add({ .path = dir.File("lo.wav"),
@@ -333,7 +321,8 @@ TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)
         std::vector<std::string> notes;
         ASSERT_TRUE(WriteSfzFile(writer, env.prompter, out, *source, mode, notes));
         EXPECT_TRUE(notes.empty());
-        const std::string text = ReadText(out);
+        const Bytes bytes = test::ReadFile(out);
+        const std::string text(bytes.begin(), bytes.end());
         test::TestEnv otherEnv;
         auto back = std::make_unique<MInstFileSfz>(otherEnv.services);
         ASSERT_TRUE(back->OpenSfz(out)) << text;

@@ -1,22 +1,17 @@
-#include "model/APrefs.h"
-#include "model/ASafeFile.h"
+#include "model/ALoaderProgressDialog.h"
+#include "model/FileRecord.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
-#include "model/MissingFileLocator.h"
 #include "model/PendingFilesQueue.h"
-#include "model/Services.h"
-#include "model/instrument/MInstFileCardmill.h"
 #include "model/sequence/MSeqFile.h"
-#include "model/sound/MSoundFileWAV.h"
+#include "model/sound/MSoundFile.h"
 #include "support/Banks.h"
-#include "support/Builders.h"
+#include "support/Fakes.h"
 #include "support/Instruments.h"
 #include "support/Midi.h"
 #include "support/TestEnv.h"
-#include "model/ALoaderProgressDialog.h"
 
 #include <filesystem>
-#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -25,24 +20,6 @@ namespace {
 
 using test::Bytes;
 using test::WavBuilder;
-
-struct QuietUi final : DocumentUi {
-    void ResetView() override { }
-    void SelectGroup(int) override { }
-    void SetTitle(const std::string&) override { }
-    std::optional<std::string> ChooseProjectToOpen() override { return std::nullopt; }
-    std::optional<SaveChoice> ChooseSaveAs(const std::string&) override { return choice; }
-    std::optional<SaveChoice> choice;
-};
-
-struct CountingFinder final : FileFinder {
-    Answer Find(const std::string&, const std::string& name, bool, bool) override
-    {
-        asked.push_back(name);
-        return { Choice::Skip, {} };
-    }
-    std::vector<std::string> asked;
-};
 
 class ProjectFile : public ::testing::Test {
 protected:
@@ -54,14 +31,11 @@ protected:
     void TearDown() override { controller.GetServices().locator = nullptr; }
 
     MProject& Project() { return controller.Project(); }
-    Services& Env() { return controller.GetServices(); }
 
     struct Loaded {
         int added;
         int notAdded;
         bool opened;
-        bool ProjectOpened() const { return opened; }
-        int Added() const { return added; }
     };
     /// Loads files (or a project file) through the loader, as the application's idle time does.
     Loaded Load(const std::vector<std::string>& paths, std::optional<int> group = std::nullopt)
@@ -75,15 +49,15 @@ protected:
     }
     bool Save(const std::string& path)
     {
-        ui.choice = DocumentUi::SaveChoice { path, 1 };
+        ui.saveChoice = DocumentUi::SaveChoice { path, 1 };
         return controller.SaveProjectAs();
     }
-    std::string Wav(const std::string& name, std::uint32_t frames = 2000)
+    std::string Wav(const std::string& name)
     {
         return dir.Write(name,
             WavBuilder()
                 .Format(1, 2, 44100, 16)
-                .Frames(frames)
+                .Frames(2000)
                 .Smpl(60, 0, { { 0, 100, 1500 } })
                 .Build());
     }
@@ -92,11 +66,11 @@ protected:
     ScriptedPrompter prompter;
     ManualClock clock;
     MemorySettingsStore settings;
-    QuietUi ui;
+    test::RecordingUi ui;
     PendingFilesQueue pending;
     RecordingProgressView progress;
     MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
-    CountingFinder finder;
+    test::SkippingFinder finder;
     MissingFileLocator locator { prompter, &finder };
 };
 
@@ -126,15 +100,14 @@ TEST_F(ProjectFile, SampleRecordsFollowOnlyEditedItems)
     EXPECT_EQ(file.U16At(60 + 12 + 522 + 520, Endian::Big), 1);
 
     // An edited instrument of three samples stores three.
-    std::vector<std::unique_ptr<MSoundFile>> sounds;
-    for (const char* name : { "x.wav", "y.wav", "z.wav" }) {
-        auto sound = std::make_unique<MSoundFileWAV>(Env());
-        ASSERT_TRUE(sound->OpenSound(Wav(name)));
-        sounds.push_back(std::move(sound));
-    }
-    ASafeFile writer(prompter);
-    ASSERT_TRUE(WriteInstrumentFile(writer, prompter, dir.File("three.cmt"), std::move(sounds)));
-    Load({ dir.File("three.cmt") }, 2);
+    Load({ dir.Write("three.cmt",
+             test::CmtBuilder()
+                 .Groups(3, 1, { 40, 80, 127 })
+                 .Add({ Wav("x.wav") })
+                 .Add({ Wav("y.wav") })
+                 .Add({ Wav("z.wav") })
+                 .Build()) },
+        2);
     dynamic_cast<MInstFile*>(Project().GetItem(2, 0))->SetChangeTime(1);
     ASSERT_TRUE(Save(dir.File("k.cmr")));
     const Bytes again = test::ReadFile(dir.File("k.cmr"));
@@ -163,7 +136,7 @@ TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
 
     Project().Reset();
     const auto loader = Load({ dir.File("one.cmr") });
-    ASSERT_TRUE(loader.ProjectOpened());
+    ASSERT_TRUE(loader.opened);
     EXPECT_FALSE(Project().IsDirty());
     EXPECT_EQ(Project().GetCardName(), "RoundTrip");
     EXPECT_EQ(Project().CountItems(0), 2);
@@ -194,15 +167,8 @@ Bytes ProjectBytes(std::uint8_t major, std::uint8_t minor,
     return form.Build();
 }
 
-Bytes GroupHead(const std::string& name, std::uint16_t count, std::uint16_t group)
-{
-    ByteWriter out;
-    out.U8(static_cast<std::uint8_t>(name.size())).Append(name).Fill(7 - name.size());
-    out.U16(count, Endian::Big).U16(group, Endian::Big);
-    return out.Take();
-}
-
-Bytes OldItem(const std::string& path, bool withPath)
+/// A group chunk of the older versions holding one file, with its path or its name only.
+Bytes OldGroup(const std::string& name, std::uint16_t group, const std::string& path, bool withPath)
 {
     FileRecord record;
     record.name = FileNameOf(path);
@@ -210,6 +176,8 @@ Bytes OldItem(const std::string& path, bool withPath)
     ByteWriter full;
     record.WriteStored(full);
     ByteWriter out;
+    out.U8(static_cast<std::uint8_t>(name.size())).Append(name).Fill(7 - name.size());
+    out.U16(1, Endian::Big).U16(group, Endian::Big);
     out.Append(std::span<const std::uint8_t>(full.Bytes()).first(withPath ? 372 : 112));
     out.U8(4).Append("Solo").Fill(7).U8(1).U8(1); // short name, channel, smoothing
     return out.Take();
@@ -219,29 +187,21 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
 {
     const std::string a = Wav("a.wav");
     locator.NoteLoaded(a); // the old records hold only the name: the folder is known
-    Bytes group = GroupHead("Old", 1, 4);
-    const Bytes item = OldItem(a, false);
-    group.insert(group.end(), item.begin(), item.end());
-    const std::string v25
-        = dir.Write("v25.cmr", ProjectBytes(2, 0x50, { { 4, group } }, { 0, 0 }, 25));
-    ASSERT_TRUE(Load({ v25 }).ProjectOpened());
+    const Bytes v25 = ProjectBytes(2, 0x50, { { 4, OldGroup("Old", 4, a, false) } }, { 0, 0 }, 25);
+    ASSERT_TRUE(Load({ dir.Write("v25.cmr", v25) }).opened);
     EXPECT_EQ(Project().GetTarget(), 14); // always 14 in these files
     ASSERT_EQ(Project().CountItems(4), 1);
     EXPECT_EQ(Project().GetItem(4, 0)->GetShortName(), "Solo");
     EXPECT_EQ(dynamic_cast<MInstFile*>(Project().GetItem(4, 0))->GetChannel(), 1);
     EXPECT_EQ(Project().GetCardSizeText(), "512 K");
 
-    Bytes group26 = GroupHead("Mid", 1, 3);
-    const Bytes item26 = OldItem(a, true);
-    group26.insert(group26.end(), item26.begin(), item26.end());
-    ASSERT_TRUE(
-        Load({ dir.Write("v26.cmr", ProjectBytes(2, 0x60, { { 3, group26 } }, { 0, 0 }, 25)) })
-            .ProjectOpened());
+    const Bytes v26 = ProjectBytes(2, 0x60, { { 3, OldGroup("Mid", 3, a, true) } }, { 0, 0 }, 25);
+    ASSERT_TRUE(Load({ dir.Write("v26.cmr", v26) }).opened);
     EXPECT_EQ(Project().GetTarget(), 25);
     EXPECT_EQ(Project().CountItems(3), 1);
 
     prompter.Forget();
-    EXPECT_FALSE(Load({ dir.Write("v31.cmr", ProjectBytes(3, 0x10, {})) }).ProjectOpened());
+    EXPECT_FALSE(Load({ dir.Write("v31.cmr", ProjectBytes(3, 0x10, {})) }).opened);
     EXPECT_EQ(prompter.LastText(),
         "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr") + "'");
 }
@@ -249,7 +209,7 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
 TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
 {
     const std::string a = Wav("a.wav");
-    ASSERT_TRUE(Load({ a }).Added() == 1);
+    ASSERT_EQ(Load({ a }).added, 1);
     ASSERT_TRUE(Save(dir.File("base.cmr")));
     // Group 0's chunk (with the file, named "noname") relabelled as group 10, whose own chunk,
     // the last of the file, is renamed "Later".
@@ -258,7 +218,7 @@ TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
     const std::size_t last = 52 + (8 + 12 + 522) + 9 * 20;
     std::copy_n("Later", 5, bytes.begin() + static_cast<std::ptrdiff_t>(last + 9));
     Project().Reset();
-    ASSERT_TRUE(Load({ dir.Write("dup.cmr", bytes) }).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.Write("dup.cmr", bytes) }).opened);
     EXPECT_EQ(Project().CountItems(10), 1);
     EXPECT_EQ(Project().GetGroupName(10), "Later");
 }
@@ -275,7 +235,7 @@ TEST_F(ProjectFile, DamagedGroupsAreReportedAndSkipped)
     bytes[second + 8 + 12 + 520 + 1] = 200; // group 1's record claims 200 sample records
     Project().Reset();
     prompter.Forget();
-    ASSERT_TRUE(Load({ dir.Write("bad.cmr", bytes) }).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.Write("bad.cmr", bytes) }).opened);
     EXPECT_EQ(Project().CountSoundItems(), 0u);
     EXPECT_EQ(prompter.LastText(),
         "The project file 'bad.cmr' is damaged: some of its records can't be read and are left "
@@ -284,12 +244,12 @@ TEST_F(ProjectFile, DamagedGroupsAreReportedAndSkipped)
 
 TEST_F(ProjectFile, GroupsWithMoreRecordsThanTheyHoldKeepWhatFits)
 {
-    ASSERT_EQ(Load({ Wav("a.wav") }).Added(), 1);
+    ASSERT_EQ(Load({ Wav("a.wav") }).added, 1);
     ASSERT_EQ(Load({ dir.Write("song.mid",
                          test::MidiFile(
                              0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() })),
                        dir.Write("bank.syx", test::BankCapture { 0x0E }.Build()) })
-                  .Added(),
+                  .added,
         2);
     // Only a damaged or foreign file holds more: the project itself never lets a group overflow.
     for (const auto& [group, total] : { std::pair { 0, 129 }, { 11, 52 }, { 12, 2 } })
@@ -300,7 +260,7 @@ TEST_F(ProjectFile, GroupsWithMoreRecordsThanTheyHoldKeepWhatFits)
 
     Project().Reset();
     prompter.Forget();
-    ASSERT_TRUE(Load({ dir.File("big.cmr") }).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.File("big.cmr") }).opened);
     EXPECT_EQ(Project().CountItems(0), 128);
     EXPECT_EQ(Project().CountItems(11), 50);
     EXPECT_EQ(Project().CountItems(12), 1);
@@ -328,14 +288,14 @@ TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
     std::filesystem::rename(b, dir.File("moved/b.wav"));
     locator.NoteLoaded(dir.File("moved/other.wav"));
     Project().Reset();
-    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
     EXPECT_TRUE(finder.asked.empty());
     EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
 
     // Gone altogether: each file is asked for by name, skipped, and the rest loads.
     std::filesystem::remove(dir.File("moved/a.wav"));
     Project().Reset();
-    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).ProjectOpened());
+    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
     EXPECT_EQ(finder.asked, std::vector<std::string> { "a.wav" });
     EXPECT_EQ(Project().CountItems(0), 1);
 }
@@ -367,32 +327,18 @@ TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
         3); // a.wav b.wav safe.cmr
 }
 
-TEST_F(ProjectFile, BackupNames)
-{
-    EXPECT_EQ(ASafeFile::BackupName("/p/proj.cmr"), "/p/proj.bak");
-    EXPECT_EQ(ASafeFile::BackupName("/p/project"), "/p/project.bak");
-    EXPECT_EQ(ASafeFile::BackupName("/p.d/project"), "/p.d/project.bak");
-}
-
 TEST_F(ProjectFile, APathTooLongForARecordRefusesTheSave)
 {
     ASSERT_TRUE(Save(dir.File("keep.cmr")));
     const Bytes before = test::ReadFile(dir.File("keep.cmr"));
-    const std::string deep
-        = dir.Path() + "/" + std::string(150, 'd') + "/" + std::string(120, 'n') + ".wav";
-    std::filesystem::create_directories(std::filesystem::path(deep).parent_path());
-    const Bytes wav = WavBuilder().Frames(10).Build();
-    std::ofstream(deep, std::ios::binary)
-        .write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
+    const std::string deep = dir.Write(std::string(150, 'd') + "/" + std::string(120, 'n') + ".wav",
+        WavBuilder().Frames(10).Build());
     Load({ deep });
     ASSERT_EQ(Project().CountItems(0), 1);
     EXPECT_FALSE(controller.SaveProject());
     EXPECT_NE(prompter.LastText().find(deep), std::string::npos);
     EXPECT_EQ(test::ReadFile(dir.File("keep.cmr")), before);
 }
-
-// ---------------------------------------------------------------------------------------------
-// The loader
 
 class Loader : public ProjectFile { };
 
@@ -424,9 +370,6 @@ TEST_F(Loader, AFileThatFailsDoesNotStopTheOthers)
     EXPECT_FALSE(pending.HasPending());
 }
 
-// ---------------------------------------------------------------------------------------------
-// The text dump
-
 class TextDump : public ProjectFile {
 protected:
     std::string Dump()
@@ -454,7 +397,6 @@ TEST_F(TextDump, ASoundIsAnInstrumentLineThenAnItemAndASampleLine)
     Load({ a, a }, 3);
     Project().SetGroupName(3, "Bass");
     dynamic_cast<MInstFile*>(Project().GetItem(3, 1))->SetChannel(2);
-    std::filesystem::remove(Wav("gone.wav"));
     const std::string dump = Dump();
     EXPECT_NE(dump.find(a + "\ta.wav\tBass\tOff\t50/50\t3046\r\n"), std::string::npos);
     EXPECT_NE(dump.find(a + "\ta.wav\tBass\tOff\tRight\t3046\r\n"), std::string::npos);
@@ -464,14 +406,9 @@ TEST_F(TextDump, ASoundIsAnInstrumentLineThenAnItemAndASampleLine)
     // The same file and channel twice: the second is a phantom.
     dynamic_cast<MInstFile*>(Project().GetItem(3, 1))->SetChannel(0);
     EXPECT_NE(Dump().find("\t" + a + "\tPhantom\t44100 Hz\t"), std::string::npos);
-}
-
-TEST_F(TextDump, ADeletedSampleKeepsItsLineWithoutADate)
-{
-    const std::string b = Wav("b.wav");
-    Load({ b });
-    std::filesystem::remove(b);
-    EXPECT_NE(Dump().find("\t" + b + "\t3016\t44100 Hz\t\t16-bit Stereo\r\n"), std::string::npos);
+    // A deleted sample keeps its line, without a date.
+    std::filesystem::remove(a);
+    EXPECT_NE(Dump().find("\t" + a + "\t3016\t44100 Hz\t\t16-bit Stereo\r\n"), std::string::npos);
 }
 
 TEST_F(TextDump, SequencesAreNumberedFromZeroWithTwoDigits)
@@ -484,13 +421,6 @@ TEST_F(TextDump, SequencesAreNumberedFromZeroWithTwoDigits)
     const std::string dump = Dump();
     EXPECT_NE(dump.find(songs[0] + "\tSequence 00\tType 2\t"), std::string::npos);
     EXPECT_NE(dump.find(songs[10] + "\tSequence 10\tType 2\t"), std::string::npos);
-}
-
-TEST_F(TextDump, ThePerculaTargetNamesTheDeviceAndTheBank)
-{
-    Project().SetTarget(25);
-    const std::string dump = Dump();
-    EXPECT_NE(dump.find("untitled\t1.00\tPercula\t108"), std::string::npos);
 }
 
 } // namespace

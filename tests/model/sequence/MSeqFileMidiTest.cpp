@@ -42,7 +42,7 @@ protected:
     test::TestEnv env;
 };
 
-TEST_F(Sequence, TheSixteenByteExample)
+TEST_F(Sequence, ANoteOnAndOffBecomeTimedGroupsAndTheEndMark)
 {
     const Bytes file = MidiFile(0, 96,
         { TrackBuilder().Note(0, 0x90, 0x3C, 0x64).Note(96, 0x80, 0x3C, 0x40).End(0).Build() });
@@ -112,24 +112,6 @@ TEST_F(Sequence, GapsLongerThanTheLongestRecordTakeSeveralRecords)
     EXPECT_EQ(longest, 152); // 9999999 ms = 152 x 65534 + 38831
 }
 
-TEST_F(Sequence, ATempoChangeTakesEffectFromItsTick)
-{
-    const Bytes file = MidiFile(1, 480,
-        { TrackBuilder().Tempo(480, 250000).End(0).Build(),
-            TrackBuilder()
-                .Note(0, 0x90, 60, 1)
-                .Note(480, 0x90, 62, 1)
-                .Note(480, 0x90, 64, 1)
-                .End(0)
-                .Build() });
-    const auto decoded = test::DecodeSequence(*Convert(file));
-    ASSERT_EQ(decoded.messages.size(), 3u);
-    EXPECT_NEAR(
-        static_cast<double>(decoded.messages[1].time - decoded.messages[0].time), 500.0, 1.0);
-    EXPECT_NEAR(
-        static_cast<double>(decoded.messages[2].time - decoded.messages[1].time), 250.0, 1.0);
-}
-
 TEST_F(Sequence, TheLastGroupKeepsItsDelayWhenTicksAreShorterThanAMillisecond)
 {
     // 960 ppq at 120 bpm: a tick is 0.52 ms. The last note-off ends the track in a tick that
@@ -146,77 +128,42 @@ TEST_F(Sequence, TheLastGroupKeepsItsDelayWhenTicksAreShorterThanAMillisecond)
     EXPECT_EQ(decoded.records.back(), 1u);
 }
 
-TEST_F(Sequence, ATempoEventOfAnotherLengthKeepsTheTrackInStep)
+TEST_F(Sequence, ATempoEventIsReadOverItsWholeLengthAndOnlyAWholeTempoCounts)
 {
-    // The same notes after a tempo event written three ways: the standard three bytes, four
-    // bytes (one more than the tempo needs), and two (too short to hold one).
-    const auto file = [](const Bytes& tempoEvent) {
-        return MidiFile(0, 96,
+    // The same notes after a tempo event written several ways.
+    const auto convert = [&](const Bytes& tempoEvent) {
+        return Convert(MidiFile(0, 96,
             { TrackBuilder()
                     .Note(0, 0x90, 60, 1)
                     .Event(10, tempoEvent)
                     .Note(0, 0x90, 62, 1)
                     .Note(96, 0x80, 62, 0)
                     .End(0)
-                    .Build() });
+                    .Build() }));
     };
-    const auto standard = Convert(file({ 0xFF, 0x51, 3, 0x03, 0xD0, 0x90 })); // 250000 us
-    const auto longer = Convert(file({ 0xFF, 0x51, 4, 0x03, 0xD0, 0x90, 0x55 }));
-    const auto vlqLength = Convert(file({ 0xFF, 0x51, 0x80, 3, 0x03, 0xD0, 0x90 }));
-    ASSERT_TRUE(standard && longer && vlqLength);
-    EXPECT_EQ(*longer, *standard);
-    EXPECT_EQ(*vlqLength, *standard);
+    const auto standard = convert({ 0xFF, 0x51, 3, 0x03, 0xD0, 0x90 }); // 250000 us
+    const auto none = convert({ 0xFF, 0x01, 2, 'h', 'i' }); // text: the default tempo stays
+    ASSERT_TRUE(standard && none);
+    EXPECT_NE(*standard, *none);
     const auto decoded = test::DecodeSequence(*standard);
     ASSERT_EQ(decoded.messages.size(), 3u);
     EXPECT_NEAR(
         static_cast<double>(decoded.messages[2].time - decoded.messages[1].time), 250.0, 1.0);
 
-    // Two bytes carry no tempo: skipped as any other meta event, the default tempo stays.
-    const auto shorter = Convert(file({ 0xFF, 0x51, 2, 0x03, 0xD0 }));
-    const auto text = Convert(file({ 0xFF, 0x01, 2, 'h', 'i' }));
-    ASSERT_TRUE(shorter && text);
-    EXPECT_EQ(*shorter, *text);
-    EXPECT_NE(*shorter, *standard);
-}
-
-TEST(MStdMidiFileTrack, TempoEventsAreReadOverTheirWholeLength)
-{
-    const auto track = [](const Bytes& tempoEvent) {
-        Bytes chunk { 'M', 'T', 'r', 'k', 0, 0, 0, 0 };
-        const Bytes events
-            = TrackBuilder().Event(0, tempoEvent).Note(5, 0x90, 60, 100).End(0).Build();
-        chunk.insert(chunk.end(), events.begin(), events.end());
-        return chunk;
-    };
     struct Case {
+        const char* what;
         Bytes event;
-        MidiEvent::Kind kind;
-        std::uint32_t tempo;
+        bool setsTempo;
     };
-    const Case cases[] = {
-        { { 0xFF, 0x51, 3, 0x07, 0xA1, 0x20 }, MidiEvent::Kind::Tempo, 500000 },
-        { { 0xFF, 0x51, 5, 0x07, 0xA1, 0x20, 1, 2 }, MidiEvent::Kind::Tempo, 500000 },
-        { { 0xFF, 0x51, 2, 0x07, 0xA1 }, MidiEvent::Kind::Ignored, 0 },
-        { { 0xFF, 0x51, 0 }, MidiEvent::Kind::Ignored, 0 },
-    };
-    for (const Case& c : cases) {
-        MStdMidiFileTrack parsed;
-        parsed.SetChunk(track(c.event));
-        const MidiEvent tempo = parsed.ParseEvent();
-        EXPECT_EQ(tempo.kind, c.kind) << c.event.size();
-        EXPECT_EQ(tempo.tempo, c.tempo) << c.event.size();
-        EXPECT_EQ(parsed.NextEventTime(), 5u);
-        const MidiEvent note = parsed.ParseEvent();
-        EXPECT_EQ(note.kind, MidiEvent::Kind::Channel) << c.event.size();
-        EXPECT_EQ(note.data1, 60);
-        EXPECT_EQ(parsed.ParseEvent().kind, MidiEvent::Kind::EndOfTrack);
+    for (const auto& [what, event, setsTempo] :
+        { Case { "one byte more", { 0xFF, 0x51, 4, 0x03, 0xD0, 0x90, 0x55 }, true },
+            Case { "a length of two bytes", { 0xFF, 0x51, 0x80, 3, 0x03, 0xD0, 0x90 }, true },
+            Case { "too short to hold one", { 0xFF, 0x51, 2, 0x03, 0xD0 }, false },
+            Case { "empty", { 0xFF, 0x51, 0 }, false } }) {
+        const auto converted = convert(event);
+        ASSERT_TRUE(converted) << what;
+        EXPECT_EQ(*converted, setsTempo ? *standard : *none) << what;
     }
-    // A tempo event whose length runs past the chunk ends the track there.
-    MStdMidiFileTrack cut;
-    Bytes chunk { 'M', 'T', 'r', 'k', 0, 0, 0, 0, 0, 0xFF, 0x51, 4, 0x07, 0xA1, 0x20 };
-    cut.SetChunk(chunk);
-    EXPECT_EQ(cut.ParseEvent().kind, MidiEvent::Kind::Truncated);
-    EXPECT_TRUE(cut.Ended());
 }
 
 TEST_F(Sequence, HeaderLimits)
@@ -237,15 +184,11 @@ TEST_F(Sequence, HeaderLimits)
     EXPECT_EQ(none->TrackCount(), 0);
 }
 
-TEST_F(Sequence, InfoLinesAndTheCommentFromTheFirstEventsName)
+TEST_F(Sequence, TheCommentIsTheFirstTrackNameEvenAfterOtherEvents)
 {
     auto file = Open(MidiFile(0, 96, { TrackBuilder().Name(0, "Intro").End(0).Build() }));
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->GetInfoLine1(), "PPQ:  96");
-    EXPECT_EQ(file->GetInfoLine2(), "Type:  1");
-    EXPECT_EQ(file->GetInfoLine3(), "Tracks:  1");
     EXPECT_EQ(file->GetComment(), "Intro");
-    EXPECT_EQ(file->GetFormatName(), "MIDI Sequence");
     // A name of 128 bytes or more has a length of two bytes.
     const std::string longName(200, 'n');
     auto named = Open(MidiFile(0, 96,
@@ -298,9 +241,14 @@ TEST_F(Sequence, DamagedTracksEndAtTheChunksEnd)
     EXPECT_TRUE(decoded.wellFormed);
     EXPECT_EQ(decoded.messages.size(), 1u);
 
-    const Bytes cut
-        = MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).Event(0, { 0x90, 61 }).Build() });
-    EXPECT_TRUE(test::DecodeSequence(*Convert(cut)).wellFormed);
+    // A message cut short, a tempo event longer than what is left.
+    for (const Bytes& last : { Bytes { 0x90, 61 }, Bytes { 0xFF, 0x51, 4, 0x07, 0xA1, 0x20 } }) {
+        const Bytes cut
+            = MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).Event(0, last).Build() });
+        decoded = test::DecodeSequence(*Convert(cut));
+        EXPECT_TRUE(decoded.wellFormed);
+        EXPECT_EQ(decoded.messages.size(), 1u);
+    }
 
     const Bytes oddTrack = TrackBuilder().Event(0, { 0xC0, 5 }).End(0).Build();
     ASSERT_EQ(oddTrack.size() % 2, 1u); // no pad byte may stand before the next chunk
@@ -321,17 +269,6 @@ TEST_F(Sequence, TracksThatAllEndAtTickZeroConvert)
     EXPECT_TRUE(Convert(MidiFile(1, 96, {})));
 }
 
-TEST_F(Sequence, StatusLinesOfTheLoadingDialog)
-{
-    Convert(MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
-    const auto& lines = env.progress.history;
-    EXPECT_EQ(lines[0], "phase: Converting Sequence File:  song.mid");
-    EXPECT_EQ(lines[1], "sector: Initializing...");
-    EXPECT_EQ(lines[2], "sector: Pre-sizing: sCurrentSeqTick: 0");
-    EXPECT_EQ(lines[3], "sector: Converting...");
-    EXPECT_EQ(lines[4], "sector: 0 %");
-}
-
 TEST_F(Sequence, DuplicateCopiesTheConvertedData)
 {
     auto sequence = Open(MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
@@ -342,9 +279,7 @@ TEST_F(Sequence, DuplicateCopiesTheConvertedData)
     ASSERT_TRUE(midi);
     EXPECT_TRUE(std::equal(midi->ConvertedData().begin(), midi->ConvertedData().end(),
         sequence->ConvertedData().begin(), sequence->ConvertedData().end()));
-    EXPECT_EQ(midi->LoadStep(), 1);
-    EXPECT_EQ(midi->GetCategory(), 11);
-    EXPECT_EQ(midi->GetKind(), 3);
+    EXPECT_EQ(midi->GetOutPort(), 1);
 }
 
 /// Random small files, converted tick by tick (the reference) and with empty ticks skipped.

@@ -3,7 +3,6 @@
 #include "model/sound/MSoundFileWAV.h"
 #include "support/SoundHelpers.h"
 
-#include <cmath>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -27,7 +26,7 @@ protected:
 
 TEST_F(Sound, PitchWordOf44kAtRoot60)
 {
-    auto sound = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Frames(100));
+    auto sound = LoadWav(WavBuilder().Frames(100));
     ASSERT_TRUE(sound);
     const auto h = sound->BuildSampleHeader(false);
     EXPECT_EQ((h[0] << 8) | h[1], 15735);
@@ -42,7 +41,7 @@ TEST_F(Sound, ANonLoopingSoundEndsInEightSilentFrames)
     Bytes data(2000);
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i * 13 + 1);
-    auto sound = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Data(data));
+    auto sound = LoadWav(WavBuilder().Data(data));
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->Params().looping, 0);
     EXPECT_EQ(sound->Params().loopStart, 1001u);
@@ -131,73 +130,33 @@ TEST_F(Sound, SampleHeaderOfAStartAfterTheLoopStart)
     EXPECT_EQ(h[8], 0x80);
 }
 
-TEST_F(Sound, VolumeBytes)
-{
-    EXPECT_EQ(VolumeByte(0.0f), 252);
-    EXPECT_EQ(VolumeByte(VolumeFromByte(0)), 0);
-    EXPECT_TRUE(std::isinf(VolumeFromByte(0)));
-    EXPECT_EQ(VolumeByte(12.0f), 252);
-    for (unsigned v = 0; v <= 252; v += 4)
-        EXPECT_EQ(VolumeByte(VolumeFromByte(v)), v) << v;
-}
-
 TEST_F(Sound, OnlyEvenLoopEntriesAreDefaultCandidates)
 {
-    auto sound = LoadWav(WavBuilder()
-                             .Format(1, 1, 44100, 16)
-                             .Frames(3000)
-                             .Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 }, { 0, 300, 800 } }));
+    auto sound = LoadWav(
+        WavBuilder().Frames(3000).Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 }, { 0, 300, 800 } }));
     int first = 0, second = 0;
     EXPECT_EQ(sound->ChooseLoops(first, second), 2);
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 0);
     EXPECT_EQ(sound->Params().loopStart, 300u);
 
-    auto one = LoadWav(WavBuilder()
-                           .Format(1, 1, 44100, 16)
-                           .Frames(3000)
-                           .Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 } }));
+    auto one = LoadWav(WavBuilder().Frames(3000).Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 } }));
     EXPECT_EQ(one->ChooseLoops(first, second), 1);
     EXPECT_EQ(first, 0);
     EXPECT_EQ(second, -1);
 }
 
-TEST_F(Sound, ShortNamesComeFromTheFileName)
-{
-    EXPECT_EQ(LoadWav(WavBuilder().Frames(10), "/k/kick.wav")->GetShortName(), "kick.wav");
-    EXPECT_EQ(LoadWav(WavBuilder().Frames(10), "/k/Grand Piano.wav")->GetShortName(), "GrandPiano");
-    EXPECT_EQ(StereoHalfName("kick.wav", 'L'), "kick.wavL");
-    EXPECT_EQ(StereoHalfName("GrandPiano", 'R'), "GrandPianR");
-}
-
-TEST_F(Sound, InfoLines)
-{
-    auto sound = LoadWav(WavBuilder().Format(1, 2, 22050, 24).Frames(33075));
-    EXPECT_EQ(sound->GetInfoLine1(), "24-bit Stereo");
-    EXPECT_EQ(sound->GetInfoLine2(), "2 Seconds"); // 1.5 rounds up
-    EXPECT_EQ(sound->GetInfoLine3(), "22050 Hz");
-    EXPECT_TRUE(sound->IsStereo());
-    auto wide = LoadWav(WavBuilder().Format(1, 1, 8000, 32).Frames(10));
-    EXPECT_EQ(wide->GetInfoLine1(), "Mono");
-}
-
-TEST_F(Sound, StartFrameIsLimitedByTheLoop)
+TEST_F(Sound, TheStartFrameStaysBeforeTheLoopAndTheCardDataFollowsIt)
 {
     auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
     EXPECT_FALSE(sound->SetStartFrame(101)); // past the loop start while the file goes on
     EXPECT_TRUE(sound->SetStartFrame(100));
     EXPECT_EQ(sound->GetStartFrame(), 100u);
     EXPECT_TRUE(sound->HasStartOffset());
+    EXPECT_EQ(sound->SpanFirst(), 100u);
     EXPECT_EQ(sound->GetSampleDataSize(), (1500u - 100 + 8) * 2);
-}
-
-TEST_F(Sound, MovingTheStartBeforeTheDataKeepsTheHeaderInsideIt)
-{
-    auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 1000, 1500 } }));
+    // Moved back in a whole record, the data grows to hold the new start again.
     SampleParams params = sound->Params();
-    params.startFrame = 800;
-    ASSERT_TRUE(sound->SetParams(params));
-    EXPECT_EQ(sound->SpanFirst(), 800u);
     params.startFrame = 0;
     ASSERT_TRUE(sound->SetParams(params));
     EXPECT_EQ(sound->SpanFirst(), 0u);
@@ -225,9 +184,6 @@ TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
     EXPECT_LT(sound->GetSampleDataSize(), 10000u);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Sharing of card data
-
 class Sharing : public Sound {
 protected:
     std::unique_ptr<MSoundFileWAV> Stereo(const std::string& path, std::uint16_t channel)
@@ -239,7 +195,7 @@ protected:
     }
 };
 
-TEST_F(Sharing, SameFileAndChannelInOneFolderShare)
+TEST_F(Sharing, TheSameFileAndChannelShareAsThePreferencesAllow)
 {
     auto a = LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav");
     auto b = LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav");
@@ -254,41 +210,31 @@ TEST_F(Sharing, SameFileAndChannelInOneFolderShare)
     EXPECT_EQ(b->AssignCardAddress(9000), 9000u);
     const auto h = b->BuildSampleHeader(false);
     EXPECT_EQ((h[9] << 16) | (h[10] << 8) | h[11], 5000);
-}
 
-TEST_F(Sharing, OtherFoldersShareOnlyWhenThePreferenceSaysSo)
-{
+    // Other folders share only when the preferences say so, and the name's case is no matter.
     env.prefs.allowPhantomsInAnyFolder = 0;
-    auto a = LoadWav(WavBuilder().Frames(1000), "/kit1/kick.wav");
-    auto b = LoadWav(WavBuilder().Frames(1000), "/kit2/KICK.wav");
-    EXPECT_FALSE(b->IsPhantom());
+    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1000), "/kit2/KICK.wav")->IsPhantom());
     env.prefs.allowPhantomsInAnyFolder = 1;
-    auto c = LoadWav(WavBuilder().Frames(1000), "/kit3/Kick.wav");
-    EXPECT_TRUE(c->IsPhantom());
+    EXPECT_TRUE(LoadWav(WavBuilder().Frames(1000), "/kit3/Kick.wav")->IsPhantom());
     env.prefs.allowPhantoms = 0;
-    auto d = LoadWav(WavBuilder().Frames(1000), "/kit1/kick.wav");
-    EXPECT_FALSE(d->IsPhantom());
+    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav")->IsPhantom());
 }
 
-TEST_F(Sharing, TheTwoChannelsOfAStereoFileNeverShare)
+TEST_F(Sharing, OnlyTheSameDataOfTheSameChannelIsShared)
 {
     auto left = Stereo("/s/pad.wav", 1);
     auto right = Stereo("/s/pad.wav", 2);
-    EXPECT_FALSE(left->IsPhantom());
     EXPECT_FALSE(right->IsPhantom());
-    auto secondLeft = Stereo("/s/pad.wav", 1);
-    EXPECT_TRUE(secondLeft->IsPhantom());
-}
-
-TEST_F(Sharing, FilesThatOnlyShareANameKeepTheirOwnData)
-{
-    auto a = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Frames(1000), "/kit1/kick.wav");
-    auto b = LoadWav(WavBuilder().Format(1, 1, 44100, 16).Frames(1200), "/kit2/kick.wav");
-    auto c = LoadWav(WavBuilder().Format(1, 1, 22050, 16).Frames(1000), "/kit3/kick.wav");
-    auto d = LoadWav(WavBuilder().Format(1, 1, 44100, 8).Frames(1000), "/kit4/kick.wav");
-    EXPECT_FALSE(b->IsPhantom());
-    EXPECT_FALSE(c->IsPhantom());
-    EXPECT_FALSE(d->IsPhantom());
+    EXPECT_TRUE(Stereo("/s/pad.wav", 1)->IsPhantom());
+    // Files that only share a name: other length, rate, sample size or bytes.
+    auto a = LoadWav(WavBuilder().Frames(1000), "/kit1/kick.wav");
+    EXPECT_TRUE(LoadWav(WavBuilder().Frames(1000), "/kit5/kick.wav")->IsPhantom());
+    EXPECT_FALSE(LoadWav(WavBuilder().Data(Bytes(2000, 0x11)), "/kit5/kick.wav")->IsPhantom());
+    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1200), "/kit2/kick.wav")->IsPhantom());
+    EXPECT_FALSE(
+        LoadWav(WavBuilder().Format(1, 1, 22050, 16).Frames(1000), "/kit3/kick.wav")->IsPhantom());
+    EXPECT_FALSE(
+        LoadWav(WavBuilder().Format(1, 1, 44100, 8).Frames(1000), "/kit4/kick.wav")->IsPhantom());
 }
 
 TEST_F(Sharing, AnOwnerThatLeavesHandsItsDataToTheFirstSharer)

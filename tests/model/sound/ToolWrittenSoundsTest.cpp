@@ -1,5 +1,5 @@
-// Sound files written by independent tools (sox, libsndfile, Python's aifc) read back with the
-// frames, rate, loops, markers and sample words that the tools say they wrote.
+// Sound files written by independent tools (sox, libsndfile) read back with the frames, rate,
+// loops, markers and sample words that the tools say they wrote.
 
 #include "model/sound/MSoundFileAIFF.h"
 #include "model/sound/MSoundFileWAV.h"
@@ -69,18 +69,12 @@ class SoxWritten : public ToolWritten, public ::testing::WithParamInterface<SoxC
 TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
 {
     const SoxCase& c = GetParam();
-    const int bytes = c.bits / 8;
-    const int frames = 3000;
+    const std::uint8_t bytes = static_cast<std::uint8_t>(c.bits / 8);
+    const std::uint32_t frames = 3000;
     // Raw signed little-endian input at the target size: sox writes these values unchanged.
-    std::vector<std::int32_t> values(static_cast<std::size_t>(frames * c.channels));
-    test::Bytes raw;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        const std::int64_t range = std::int64_t { 1 } << (c.bits - 1);
-        values[i] = static_cast<std::int32_t>(
-            (static_cast<std::int64_t>(i) * 2654435761LL) % (2 * range) - range);
-        for (int b = 0; b < bytes; ++b)
-            raw.push_back(static_cast<std::uint8_t>(values[i] >> (8 * b)));
-    }
+    test::Bytes raw(std::size_t { frames } * c.channels * bytes);
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        raw[i] = static_cast<std::uint8_t>((i * 2654435761u) >> 24);
     const std::string in = dir.Write("in.raw", raw);
     const std::string out = dir.File(c.file);
     Shell("sox -t raw -r 32000 -e signed -b " + std::to_string(c.bits) + " -c "
@@ -96,26 +90,14 @@ TEST_P(SoxWritten, FramesRateAndWordsAreWhatSoxWrote)
     sound->SetChannel(c.channel);
 
     const auto words = test::CardWords(*sound);
-    ASSERT_EQ(words.size(), static_cast<std::size_t>(frames + 1 + 8 + 8));
-    const auto top16 = [&](std::int32_t v) {
-        return static_cast<std::int32_t>(v) >> (c.bits - 16 > 0 ? c.bits - 16 : 0);
-    };
-    for (int i = 0; i < frames; ++i) {
-        const auto at
-            = [&](int ch) { return values[static_cast<std::size_t>(i * c.channels + ch)]; };
-        std::int32_t expected;
-        if (c.bits == 8) {
-            expected = c.channels == 1 ? at(0) * 256
-                : c.channel == 0       ? (at(0) + at(1)) * 128
-                                       : at(c.channel - 1) * 256;
-        } else {
-            expected = c.channels == 1 ? top16(at(0))
-                : c.channel == 0       ? (top16(at(0)) + top16(at(1))) >> 1
-                                       : top16(at(c.channel - 1));
-        }
-        ASSERT_EQ(words[static_cast<std::size_t>(i)], static_cast<std::uint16_t>(expected))
-            << "frame " << i;
-    }
+    ASSERT_EQ(words.size(), frames + 1 + 8 + 8);
+    // What the plain converter, pinned in ConvertersTest, makes of the raw input.
+    std::vector<std::uint8_t> expected(2 * frames);
+    const SampleFormat format { bytes, static_cast<std::uint8_t>(c.channels), true, false,
+        c.channel };
+    ChooseConverter(format, VectorUnits::kNone)(raw.data(), expected.data(), frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        ASSERT_EQ(words[i], (expected[2 * i] << 8) | expected[2 * i + 1]) << "frame " << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(Sox, SoxWritten,
@@ -158,70 +140,49 @@ TEST_F(ToolWritten, LibsndfileWavLoopsEndOneBeforeTheApiEnd)
         ASSERT_EQ(words[static_cast<std::size_t>(i)], Pattern(i, 0)) << i;
 }
 
-TEST_F(ToolWritten, LibsndfileAiffNamedMarkersGiveTheStartFrame)
+TEST_F(ToolWritten, LibsndfileAiffMarkersGiveTheStartFrameAndWithAnInstChunkTheSustainLoop)
 {
     const std::string path = dir.File("marked.aiff");
     Shell(std::string(SNDFILE_WRITER) + " " + Quoted(path)
-        + " 3000 22050 2 24 marker 120 'start here' marker 2500 'Release Point'");
+        + " 3000 22050 2 24 marker 400 'loop start' marker 1600 'loop end' marker 120 'start here'"
+          " marker 2500 'Release Point'");
+    // libsndfile writes no INST chunk into AIFF: add one whose forward sustain loop runs between
+    // markers 1 and 2, with a base note, a detune and a gain (AIFF 1.3, INST).
+    test::Bytes bytes = test::ReadFile(path);
+    ASSERT_GT(bytes.size(), 12u);
+    ByteWriter inst;
+    inst.Append("INST").U32(20, Endian::Big).U8(48).U8(0xFB).U8(0).U8(127).U8(1).U8(127);
+    inst.U16(static_cast<std::uint16_t>(-3), Endian::Big); // gain in dB
+    inst.U16(1, Endian::Big).U16(1, Endian::Big).U16(2, Endian::Big).Fill(6);
+    bytes.insert(bytes.end(), inst.Bytes().begin(), inst.Bytes().end());
+    const auto formSize = static_cast<std::uint32_t>(bytes.size() - 8);
+    for (std::size_t i = 0; i < 4; ++i)
+        bytes[4 + i] = static_cast<std::uint8_t>(formSize >> (24 - 8 * i));
+    dir.Write("marked.aiff", bytes);
+
     auto sound = Open<MSoundFileAIFF>(path);
     ASSERT_TRUE(sound);
     ExpectSoxAgrees(*sound, path);
-    ASSERT_EQ(sound->MarkerCount(), 2);
+    ASSERT_EQ(sound->MarkerCount(), 2); // the loop's markers are no plain markers
     EXPECT_EQ(sound->Marker(0).name, "start here");
     EXPECT_TRUE(sound->Marker(0).named);
     EXPECT_EQ(sound->Marker(1).name, "Release Point");
     EXPECT_EQ(sound->Marker(1).frame, 2500u);
     EXPECT_EQ(sound->GetStartFrame(), 120u);
-    sound->SetChannel(2);
-    const auto words = test::CardWords(*sound);
-    ASSERT_EQ(words.size(), 3001u + 8 - 120 + 8);
-    for (int i = 0; i < 3000 - 120; ++i)
-        ASSERT_EQ(words[static_cast<std::size_t>(i)], Pattern(i + 120, 1)) << i;
-}
-
-TEST_F(ToolWritten, PythonAifcMarkersWithAnInstChunkMakeTheSustainLoop)
-{
-    const std::string path = dir.File("python.aif");
-    const std::string script = dir.Write("write.py", std::string(R"PY(
-import struct, sys, warnings
-warnings.simplefilter("ignore")
-import aifc
-path = sys.argv[1]
-with aifc.open(path, "wb") as a:
-    a.aiff()  # plain AIFF: aifc writes AIFF-C unless told
-    a.setnchannels(1); a.setsampwidth(2); a.setframerate(11025)
-    a.setmark(1, 400, b"loop start")
-    a.setmark(2, 1600, b"loop end")
-    a.setmark(3, 50, b"start here")
-    a.writeframes(b"".join(struct.pack(">h", (i * 37) % 30000) for i in range(2000)))
-# aifc writes no INST chunk: add one whose sustain loop (forward) runs between markers 1 and 2.
-inst = struct.pack(">bbbbbbhhhhhhh", 48, -5, 0, 127, 1, 127, -3, 1, 1, 2, 0, 0, 0)
-with open(path, "r+b") as f:
-    f.seek(0, 2)
-    f.write(b"INST" + struct.pack(">I", len(inst)) + inst)
-    size = f.tell()
-    f.seek(4)
-    f.write(struct.pack(">I", size - 8))
-)PY"));
-    Shell("/usr/bin/python3 " + Quoted(script) + " " + Quoted(path));
-    auto sound = Open<MSoundFileAIFF>(path);
-    ASSERT_TRUE(sound);
-    ExpectSoxAgrees(*sound, path);
     ASSERT_EQ(sound->LoopCount(), 1);
     SoundLoop loop;
     sound->GetLoop(loop, 0);
     EXPECT_EQ(loop.start, 400u);
     EXPECT_EQ(loop.end, 1600u);
     EXPECT_TRUE(loop.valid);
-    ASSERT_EQ(sound->MarkerCount(), 1);
-    EXPECT_EQ(sound->GetStartFrame(), 50u);
     EXPECT_EQ(sound->GetRootKey(), 48);
     EXPECT_EQ(sound->Params().fineTune, -5 * 256);
     EXPECT_FLOAT_EQ(sound->Params().volume, -3.0f);
+    sound->SetChannel(2);
     const auto words = test::CardWords(*sound);
-    ASSERT_EQ(words.size(), 1600u - 50 + 8);
-    for (int i = 0; i < 1600 - 50 + 8; ++i)
-        ASSERT_EQ(words[static_cast<std::size_t>(i)], (i + 50) * 37 % 30000) << i;
+    ASSERT_EQ(words.size(), 1600u - 120 + 8);
+    for (int i = 0; i < 1600 - 120 + 8; ++i)
+        ASSERT_EQ(words[static_cast<std::size_t>(i)], Pattern(i + 120, 1)) << i;
 }
 
 } // namespace
