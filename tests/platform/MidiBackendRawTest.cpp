@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -43,9 +44,12 @@ TEST(MidiBackendRaw, EveryByteValuePassesAPtyUntouchedBothWays)
 
     ASSERT_TRUE(backend.Send(all, 500ms));
     EXPECT_EQ(pty.Read(all.size(), 5s), all);
+    // A pty is never a musician's instrument: its transfers keep a journal of their own.
+    EXPECT_TRUE(backend.ReachesVirtualInstrument());
 
     backend.Close();
     EXPECT_FALSE(backend.Send(all, 10ms));
+    EXPECT_FALSE(backend.ReachesVirtualInstrument());
 }
 
 TEST(MidiBackendRaw, OpenFailsOnAMissingDeviceOrAnotherIndex)
@@ -90,8 +94,10 @@ TEST(MidiBackendRaw, CloseEndsTheReaderEvenAfterTheFarEndHasGone)
     EXPECT_EQ(collector.WaitFor(2, 5s).size(), 2u);
     pty.CloseMaster();
     std::this_thread::sleep_for(20ms);
-    // Returns (the test's time limit catches a reader that never ends).
-    backend.Close();
+    auto closed = std::async(std::launch::async, [&] { backend.Close(); });
+    ASSERT_EQ(closed.wait_for(5s), std::future_status::ready) << "Close() waits on its reader";
+    EXPECT_FALSE(backend.Send(std::vector<std::uint8_t> { 0xF0, 0xF7 }, 10ms));
+    EXPECT_EQ(collector.WaitFor(3, 50ms).size(), 2u); // nothing arrived after the close
 }
 
 } // namespace

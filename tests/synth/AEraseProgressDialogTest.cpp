@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +187,28 @@ TEST_F(Erase, CardsPastSixteenMegabytesAndClosedPortsAreRefusedBeforeAnythingIsS
     EXPECT_EQ(env.prompter.LastText(),
         "The card can't be erased because the MIDI system is busy (or doesn't exist).  Make sure "
         "your MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
+}
+
+TEST_F(Erase, TheJournalClaimsNothingOfTheCardBeforeTheFirstErase)
+{
+    test::TempDir dir;
+    const TransferJournal journal(dir.File("transfers"));
+    const InstrumentIdentity grand { 14, 1, 0x30313030 };
+    const ImageDigest image = ImageDigest::Of(std::vector<std::uint8_t>(1024, 1));
+    ASSERT_TRUE(journal.Write(grand, { 1048576, image.size, image.hash, { { 0, image.sectors[0] } } }));
+    InstrumentLink link(env);
+    std::optional<TransferRecord> atFirstErase;
+    link.backend.beforeEachMessage = [&] {
+        std::string problem;
+        if (!atFirstErase && link.backend.Messages().back() == "erase 0")
+            atFirstErase = journal.Read(grand, problem);
+    };
+    AEraseProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
+    dialog.UseJournal(journal);
+    EXPECT_EQ(dialog.Run(1048576), LinkOutcome::Done);
+    ASSERT_TRUE(atFirstErase);
+    EXPECT_TRUE(atFirstErase->IsErased());
+    EXPECT_TRUE(atFirstErase->sectors.empty());
 }
 
 TEST(IOTest, ShowsTheBannerOrAsksWhenNobodyAnswers)

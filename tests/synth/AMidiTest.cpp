@@ -139,18 +139,6 @@ TEST(AMidi, StartUpFindsStoredNamesOrFallsBackToDeviceZeroAndRemembersIt)
     EXPECT_EQ(midi.PreferredOutputIndex(), 1);
 }
 
-TEST(AMidi, InstancePointerClearedOnDestruction)
-{
-    Link link;
-    {
-        AMidi midi(link.backend, link.clock, {});
-        ASSERT_EQ(AMidi::Instance(), &midi);
-    }
-    EXPECT_EQ(AMidi::Instance(), nullptr);
-    // No handler is left behind pointing at the destroyed object.
-    EXPECT_FALSE(link.backend.handler);
-}
-
 TEST(AMidi, OpenCodes)
 {
     Link link;

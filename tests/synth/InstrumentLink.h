@@ -32,7 +32,15 @@ public:
         if (beforeEachMessage)
             beforeEachMessage();
         if (connected) {
-            const auto replies = instrument.Receive(message);
+            auto replies = instrument.Receive(message);
+            // A message the instrument takes longer over than the wait for it: its reply comes
+            // only with the reply to the message after it.
+            if (sent.size() == lateReplyTo) {
+                late = std::move(replies);
+                return true;
+            }
+            replies.insert(replies.begin(), late.begin(), late.end());
+            late.clear();
             if (!replies.empty() && handler)
                 handler(replies);
         }
@@ -64,6 +72,9 @@ public:
     std::function<void(std::span<const std::uint8_t>)> handler;
     /// Runs as each message reaches the instrument, before the instrument acts on it.
     std::function<void()> beforeEachMessage;
+    /// The message (from 1) whose reply is late; 0: none.
+    std::size_t lateReplyTo = 0;
+    std::vector<std::uint8_t> late;
 };
 
 /// The link the operations need: back-end, open ports, handler, on the test's services.

@@ -72,6 +72,8 @@ TEST(TransferJournal, RecordsAreKeptPerInstrumentAndAMissingOneIsNoProblem)
     test::TempDir dir;
     const TransferJournal journal = TransferJournal::Beside(dir.File("settings"));
     const InstrumentIdentity grand { 1, 1, 0x30313030 }, other { 1, 2, 0x30313030 };
+    // The virtual instrument says it is a Zelta Grand too, but its card is not that one's.
+    const InstrumentIdentity virtualGrand { 1, 1, 0x30313030, true };
     std::string problem = "stale";
     EXPECT_FALSE(journal.Read(grand, problem));
     EXPECT_EQ(problem, "");
@@ -79,6 +81,7 @@ TEST(TransferJournal, RecordsAreKeptPerInstrumentAndAMissingOneIsNoProblem)
     ASSERT_TRUE(journal.Write(grand, record));
     EXPECT_TRUE(journal.Read(grand, problem));
     EXPECT_FALSE(journal.Read(other, problem));
+    EXPECT_FALSE(journal.Read(virtualGrand, problem));
 
     dir.Write("settings/transfers/family1-model2-firmware30313030.journal", "cardmill transfer\n");
     EXPECT_FALSE(journal.Read(other, problem));
@@ -105,7 +108,10 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
     // Resume: the sectors the journal doesn't show, only for the same image and card.
     EXPECT_EQ(PlanTransfer(TransferMode::Resume, partial, "", image, 4194304).write, onlyMissing);
     EXPECT_EQ(PlanTransfer(TransferMode::Resume, partial, "", image, 0).write, onlyMissing);
+    const auto erased = TransferRecord::Erased(4194304);
     for (const auto& plan : { PlanTransfer(TransferMode::Resume, std::nullopt, "", image, 0),
+             PlanTransfer(TransferMode::Resume, erased, "", image, 4194304),
+             PlanTransfer(TransferMode::Since, erased, "", image, 0, &image, "same.img"),
              PlanTransfer(TransferMode::Resume, partial, "", earlier, 0),
              PlanTransfer(TransferMode::Resume, partial, "", image, 8388608),
              PlanTransfer(TransferMode::Resume, std::nullopt, "'x' is damaged", image, 0) }) {
@@ -142,6 +148,8 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
     EXPECT_TRUE(unknown.write.empty() && unknown.question.empty() && unknown.refusal.empty());
     EXPECT_TRUE(
         PlanTransfer(TransferMode::Offer, partial, "'x' is damaged", image, 0).refusal.empty());
+    const auto afterErase = PlanTransfer(TransferMode::Offer, erased, "", image, 0);
+    EXPECT_TRUE(afterErase.write.empty() && afterErase.question.empty());
 }
 
 /// The percentages shown, and a check made at the start of every step.
