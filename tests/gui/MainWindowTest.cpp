@@ -30,21 +30,6 @@ protected:
     }
 };
 
-TEST_F(MainWindow, ANewProjectIsUntitledWithGroupZeroAndNoFiles)
-{
-    EXPECT_EQ(app->Frame().windowTitle(), QStringLiteral("Cardmill - untitled"));
-    EXPECT_EQ(Window().Groups()->currentRow(), 0);
-    EXPECT_EQ(Window().Groups()->count(), 13);
-    EXPECT_EQ(Window().Groups()->item(11)->text(), QStringLiteral("Sequences"));
-    EXPECT_EQ(Window().Groups()->item(12)->text(), QStringLiteral("Programs"));
-    EXPECT_EQ(Window().Files()->topLevelItemCount(), 0);
-    Window().UpdateCommands();
-    EXPECT_FALSE(Window().Action(AMainWindow::Save)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::SendToSynth)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::Undo)->isEnabled());
-    EXPECT_EQ(Window().Action(AMainWindow::Undo)->text(), QStringLiteral("Can't Undo"));
-}
-
 TEST_F(MainWindow, SequencesAreNumberedAndCommandsFollowTheGroup)
 {
     Add({ Sequence("a.mid"), Sequence("b.mid") });
@@ -148,20 +133,6 @@ TEST_F(MainWindow, DraggingMovesWithinTheListAndControlCopiesOntoAnotherGroup)
     Mouse(viewport, QEvent::MouseButtonRelease, groups, group4);
     EXPECT_EQ(Project().CountItems(0), 2);
     EXPECT_EQ(Project().CountItems(4), 1);
-}
-
-TEST_F(MainWindow, TheStatusBarShowsTheCardSizeAndTheFreeBytesOnceScanned)
-{
-    const auto& status = app->Frame().Status();
-    EXPECT_EQ(status.PaneText(1), QStringLiteral("Card Size:"));
-    EXPECT_EQ(status.PaneText(3), QStringLiteral("Free bytes remaining:"));
-    EXPECT_EQ(status.PaneText(5), QStringLiteral("Clipboard:"));
-    Add({ Sound("tone.wav", 10000) });
-    ASSERT_TRUE(Wait([&] { return status.PaneText(4) == QString::number(Project().FreeBytes()); }));
-    EXPECT_EQ(status.PaneText(2), QString::fromStdString(Project().GetCardSizeText()));
-    Window().SelectFile(0);
-    Trigger(AMainWindow::Copy);
-    EXPECT_TRUE(Wait([&] { return status.PaneText(6) == QStringLiteral("tone.wav"); }));
 }
 
 TEST_F(MainWindow, FilesDroppedOnTheWindowOpenAProjectOrJoinTheGroup)

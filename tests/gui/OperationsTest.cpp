@@ -28,28 +28,6 @@ protected:
     MidiBackendSim* Sim() { return app->MidiPorts()->Sim(); }
 };
 
-TEST_F(Operations, ImageFileAndSavedProjectAreTheCommandLinesBytes)
-{
-    const std::string project = SavedProject(30000);
-    ASSERT_TRUE(std::filesystem::exists(project));
-    // The same content made by the command line.
-    const std::string cli = dir.File("cli.cmr");
-    ASSERT_EQ(RunCli("new '" + cli + "'"), 0);
-    ASSERT_EQ(
-        RunCli("add '" + cli + "' --group k1 '" + dir.File("tone.wav") + "'"),
-        0);
-    EXPECT_EQ(test::ReadFile(project), test::ReadFile(cli));
-
-    const std::string image = dir.File("gui.img");
-    chooser.Push(QString::fromStdString(image));
-    Trigger(AMainWindow::CreateImageFile);
-    ASSERT_EQ(
-        RunCli("image --yes '" + cli + "' -o '" + dir.File("cli.img") + "'"),
-        0);
-    EXPECT_EQ(test::ReadFile(image), test::ReadFile(dir.File("cli.img")));
-    EXPECT_EQ(prompter.LastText(), "The image file is ready.");
-}
-
 TEST_F(Operations, SendToSynthesizerWritesTheCardWithSectorAndBlockLines)
 {
     SavedProject(80000);

@@ -1,5 +1,7 @@
 #include "model/MCardmill.h"
 
+#include "model/APrefs.h"
+#include "model/ASafeFile.h"
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
 #include "support/FakeFile.h"
@@ -7,13 +9,17 @@
 #include "support/TestEnv.h"
 
 #include <filesystem>
+#include <tuple>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 namespace cardmill {
 namespace {
 
-class Controller : public ::testing::Test {
+namespace fs = std::filesystem;
+
+class Controller : public ::testing::Test, protected test::ControllerDoubles {
 protected:
     void SetUp() override { ASSERT_TRUE(controller.Startup()); }
 
@@ -24,39 +30,31 @@ protected:
     }
 
     test::TempDir dir;
-    ScriptedPrompter prompter;
-    ManualClock clock;
-    MemorySettingsStore settings;
-    test::RecordingUi ui;
-    PendingFilesQueue pending;
-    MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
 };
 
-TEST_F(Controller, NewOnACleanProjectAsksNothing)
+TEST_F(Controller, NewAndCloseAskOnlyForADirtyProjectWithTheCardNameAndYesOpensSaveAs)
 {
     controller.NewProject();
     EXPECT_TRUE(prompter.shown.empty());
-    EXPECT_EQ(ui.resets, 1);
-    EXPECT_EQ(ui.selected, 0);
-}
+    EXPECT_EQ(std::tuple(ui.resets, ui.selected), std::tuple(1, 0));
 
-TEST_F(Controller, NewOnADirtyUntitledProjectAsksWithTheCardNameAndYesOpensSaveAs)
-{
     MakeDirty();
     prompter.Push(Answer::Yes);
     controller.NewProject(); // the save dialog is cancelled: New does not go on
     ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].text, "Save changes to the Cardmill document untitled?");
-    EXPECT_EQ(prompter.shown[0].buttons, Buttons::YesNoCancel);
-    EXPECT_EQ(prompter.shown[0].icon, Icon::None);
+    EXPECT_EQ(std::tuple(prompter.shown[0].text, prompter.shown[0].buttons, prompter.shown[0].icon),
+        std::tuple(
+            "Save changes to the Cardmill document untitled?", Buttons::YesNoCancel, Icon::None));
     EXPECT_EQ(ui.proposedNames, std::vector<std::string> { "untitled" });
-    EXPECT_EQ(ui.resets, 0);
-    EXPECT_TRUE(controller.Project().IsDirty());
+    EXPECT_EQ(std::tuple(ui.resets, controller.Project().IsDirty()), std::tuple(1, true));
 
+    prompter.Push(Answer::Cancel);
+    EXPECT_FALSE(controller.QueryClose());
+    prompter.Push(Answer::No);
+    EXPECT_TRUE(controller.QueryClose());
     prompter.Push(Answer::No);
     controller.NewProject();
-    EXPECT_EQ(ui.resets, 1);
-    EXPECT_FALSE(controller.Project().IsDirty());
+    EXPECT_EQ(std::tuple(ui.resets, controller.Project().IsDirty()), std::tuple(2, false));
 }
 
 TEST_F(Controller, SaveAsTextDumpLeavesTheDocumentAsItWas)
@@ -64,23 +62,21 @@ TEST_F(Controller, SaveAsTextDumpLeavesTheDocumentAsItWas)
     controller.Project().SetDirty();
     ui.saveChoice = DocumentUi::SaveChoice { dir.File("dump.xls"), 2 };
     EXPECT_FALSE(controller.SaveProjectAs());
-    EXPECT_TRUE(std::filesystem::exists(dir.File("dump.xls")));
-    EXPECT_FALSE(controller.HasFile());
-    EXPECT_EQ(controller.DocumentPath(), "untitled");
-    EXPECT_TRUE(ui.title.empty());
-    EXPECT_TRUE(controller.Project().IsDirty());
+    EXPECT_TRUE(fs::exists(dir.File("dump.xls")));
+    EXPECT_EQ(std::tuple(controller.HasFile(), controller.DocumentPath(), ui.title,
+                  controller.Project().IsDirty()),
+        std::tuple(false, "untitled", "", true));
 }
 
 TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
 {
     controller.OpenProject(); // the dialog is cancelled
-    EXPECT_FALSE(pending.HasPending());
-    EXPECT_EQ(ui.resets, 0);
+    EXPECT_EQ(std::tuple(pending.HasPending(), ui.resets), std::tuple(false, 0));
 
     ui.openChoice = dir.File("a.cmr");
     controller.OpenProject();
     std::string queued;
-    ASSERT_TRUE(pending.Pop(queued));
+    EXPECT_TRUE(pending.Pop(queued));
     EXPECT_EQ(queued, dir.File("a.cmr"));
     EXPECT_FALSE(controller.HasFile()); // until the reader calls SetDocumentPath
 
@@ -90,13 +86,103 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
     EXPECT_FALSE(pending.HasPending());
 }
 
-TEST_F(Controller, CancelInTheSaveQuestionStopsClosing)
+class SafeWrite : public ::testing::Test {
+protected:
+    bool Write(const std::string& path, const std::string& text, bool keepBackup)
+    {
+        std::unique_ptr<SafeOutput> file;
+        std::string backupName;
+        if (!writer.CreateSafely(path, keepBackup, file, backupName))
+            return false;
+        if (!file->Write(text)) {
+            writer.AbortSafely(path, keepBackup, file, backupName);
+            return false;
+        }
+        return writer.CommitSafely(path, keepBackup, file, backupName);
+    }
+    std::string Read(const std::string& path)
+    {
+        const auto bytes = test::ReadFile(path);
+        return { bytes.begin(), bytes.end() };
+    }
+
+    test::TempDir dir;
+    ScriptedPrompter prompter;
+    ASafeFile writer { prompter };
+};
+
+TEST_F(SafeWrite, AFolderInTheBackupsPlaceDoesNotStopTheSave)
 {
-    MakeDirty();
-    prompter.Push(Answer::Cancel);
-    EXPECT_FALSE(controller.QueryClose());
-    prompter.Push(Answer::No);
-    EXPECT_TRUE(controller.QueryClose());
+    const std::string path = dir.Write("live.cmr", "old");
+    fs::create_directory(dir.File("live.bak"));
+    EXPECT_TRUE(Write(path, "new", true));
+    EXPECT_EQ(Read(path), "new");
+    EXPECT_TRUE(fs::is_directory(dir.File("live.bak")));
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST_F(SafeWrite, ALinkStaysALinkAndItsTargetIsReplaced)
+{
+    fs::create_directory(dir.File("real"));
+    const std::string target = dir.Write("real/live.cmr", "old");
+    fs::create_symlink("real/live.cmr", dir.File("live.cmr"));
+    fs::create_symlink("live.cmr", dir.File("again.cmr"));
+    EXPECT_TRUE(Write(dir.File("again.cmr"), "new", true));
+    EXPECT_TRUE(fs::is_symlink(dir.File("live.cmr")));
+    EXPECT_TRUE(fs::is_symlink(dir.File("again.cmr")));
+    EXPECT_EQ(Read(target), "new");
+    EXPECT_FALSE(fs::exists(dir.File("real/live.bak")));
+    EXPECT_EQ(ASafeFile::ResolveTarget(dir.File("again.cmr")), dir.File("real/live.cmr"));
+}
+
+TEST_F(SafeWrite, TemporaryFilesOfKilledWritesGoAtTheNextWrite)
+{
+    const std::string path = dir.Write("live.cmr", "old");
+    const std::string ours = "live.cmr.tmp" + std::to_string(::getpid()) + ".7";
+    dir.Write("live.cmr.tmp2147483646.12", "left by a killed save");
+    dir.Write(ours, "a write of this process, still running");
+    dir.Write("live.cmr.tmpnotes", "not ours");
+    dir.Write("other.cmr.tmp2147483646.3", "another file's");
+    EXPECT_TRUE(Write(path, "new", false));
+    EXPECT_FALSE(fs::exists(dir.File("live.cmr.tmp2147483646.12")));
+    EXPECT_TRUE(fs::exists(dir.File(ours)));
+    EXPECT_TRUE(fs::exists(dir.File("live.cmr.tmpnotes")));
+    EXPECT_TRUE(fs::exists(dir.File("other.cmr.tmp2147483646.3")));
+}
+
+TEST(ASafeFile, TheBackupReplacesOnlyTheFileNamesExtension)
+{
+    EXPECT_EQ(ASafeFile::BackupName("/p/proj.cmr"), "/p/proj.bak");
+    EXPECT_EQ(ASafeFile::BackupName("/p.d/project"), "/p.d/project.bak");
+}
+
+TEST(APrefs, AChangedValueIsWrittenBackWhenThePreferencesGo)
+{
+    MemorySettingsStore store;
+    {
+        APrefs prefs(store);
+        std::string error;
+        EXPECT_TRUE(prefs.SetValue("SplitStereoFiles", "1", error));
+    }
+    EXPECT_EQ(store.GetInt("User", "SplitStereoFiles", 0), 1);
+    EXPECT_EQ(store.GetText("User", "StartMarker", ""), "start here");
+    EXPECT_EQ(APrefs(store).splitStereoFiles, 1);
+}
+
+TEST(PendingFilesQueue, HoldsAtMost31PathsFirstInFirstOut)
+{
+    PendingFilesQueue queue;
+    for (int i = 0; i < 32; ++i)
+        queue.Push("file" + std::to_string(i));
+    EXPECT_EQ(queue.Count(), 31);
+    std::vector<std::string> popped;
+    for (std::string path; queue.Pop(path);)
+        popped.push_back(path);
+    ASSERT_EQ(popped.size(), 31u);
+    EXPECT_EQ(std::tuple(popped.front(), popped.back()), std::tuple("file0", "file30"));
+    queue.Push("again");
+    queue.Clear();
+    EXPECT_FALSE(queue.HasPending());
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "support/FakeFile.h"
 #include "support/TestEnv.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -35,22 +37,18 @@ protected:
 
 TEST_F(Project, FirstFileRenamesAnEmptyGroupOnly)
 {
+    const auto named = [&](int group) {
+        Add(static_cast<std::int16_t>(group));
+        return std::tuple(project.GetGroupName(group), project.TakeNamesChanged());
+    };
     project.TakeNamesChanged();
-    Add(3);
-    EXPECT_EQ(project.GetGroupName(3), "noname");
-    EXPECT_TRUE(project.TakeNamesChanged());
-
+    EXPECT_EQ(named(3), std::tuple("noname", true));
     project.SetGroupName(4, "Piano");
-    Add(4);
-    EXPECT_EQ(project.GetGroupName(4), "Piano");
-    EXPECT_FALSE(project.TakeNamesChanged());
-
+    EXPECT_EQ(named(4), std::tuple("Piano", false));
     Add(5);
     project.TakeNamesChanged();
     project.SetGroupName(5, "empty");
-    Add(5);
-    EXPECT_EQ(project.GetGroupName(5), "empty");
-    EXPECT_FALSE(project.TakeNamesChanged());
+    EXPECT_EQ(named(5), std::tuple("empty", false));
 }
 
 TEST_F(Project, CanPlaceHonoursCategoriesAndCapacity)
@@ -78,73 +76,59 @@ TEST_F(Project, CanPlaceHonoursCategoriesAndCapacity)
 TEST_F(Project, OutOfRangeSettingsAreIgnoredAndLongTextsCut)
 {
     project.SetTarget(23);
-    EXPECT_EQ(project.GetTarget(), 14);
     project.SetCardSizeToken(10);
-    EXPECT_EQ(project.GetCardSizeToken(), 1);
     project.SetCardName("A very long card name");
-    EXPECT_EQ(project.GetCardName(), "A very lon");
     project.SetVersion("12345");
-    EXPECT_EQ(project.GetVersion(), "1234");
     project.SetGroupName(6, "TooLongName");
-    EXPECT_EQ(project.GetGroupName(6), "TooLong");
     project.SetGroupName(11, "Mine");
-    EXPECT_EQ(project.GetGroupName(11), "Sequences");
-    EXPECT_FALSE(project.GetItem(0, 0));
-    EXPECT_FALSE(project.GetItem(0, -1));
-    EXPECT_FALSE(project.GetItem(13, 0));
+    EXPECT_EQ(std::tuple(project.GetTarget(), project.GetCardSizeToken(), project.GetCardName(),
+                  project.GetVersion(), project.GetGroupName(6), project.GetGroupName(11)),
+        std::tuple(14, 1, "A very lon", "1234", "TooLong", "Sequences"));
+    EXPECT_EQ(std::tuple(project.GetItem(0, 0), project.GetItem(0, -1), project.GetItem(13, 0)),
+        std::tuple(nullptr, nullptr, nullptr));
 }
 
-TEST_F(Project, DrumGroupsAreUnavailableOnPercula)
+TEST_F(Project, ThePerculaTargetMakesTheDrumGroupsUnavailableAndMovesTheBankKeepingTheTotal)
 {
     for (int group = 0; group < 11; ++group)
         EXPECT_FALSE(project.IsGroupUnavailable(group));
     project.SetTarget(25);
     for (int group = 0; group < 11; ++group)
         EXPECT_EQ(project.IsGroupUnavailable(group), group >= 8) << group;
+    project.SetTarget(14);
+
+    Add(0, 1000);
+    Add(12, 12345); // a bank's own size is never asked
+    const auto banks = [&] {
+        project.ComputeTotalBytes();
+        return std::tuple(
+            project.HasZeltaBank(), project.HasPerculaBank(), project.GetTotalBytes());
+    };
+    EXPECT_EQ(banks(), std::tuple(true, false, 65536u + 1000 + 108));
+    project.SetTarget(25);
+    EXPECT_EQ(banks(), std::tuple(false, true, 65536u + 1000 + 108));
 }
 
-TEST_F(Project, CardInformationDirtiesOnlyATouchedProject)
+TEST_F(Project, CardInformationDirtiesOnlyATouchedProjectAndOnlyClearingDestroysFiles)
 {
     project.SetCardName("fresh");
     EXPECT_FALSE(project.IsDirty());
     FakeFile* file = Add(0);
-    EXPECT_TRUE(project.IsDirty());
-    EXPECT_FALSE(project.IsUntouched());
+    EXPECT_EQ(std::tuple(project.IsDirty(), project.IsUntouched()), std::tuple(true, false));
     project.ClearDirty();
     auto removed = project.RemoveItem(file);
-    EXPECT_EQ(removed.get(), file);
-    EXPECT_EQ(destroyed, 0);
-    EXPECT_TRUE(project.IsDirty());
+    EXPECT_EQ(std::tuple(removed.get(), destroyed, project.IsDirty()), std::tuple(file, 0, true));
     project.ClearDirty();
     project.SetCardName("edited");
     EXPECT_TRUE(project.IsDirty());
     project.Reset();
-    EXPECT_TRUE(project.IsUntouched());
-    EXPECT_FALSE(project.IsDirty());
-}
+    EXPECT_EQ(std::tuple(project.IsDirty(), project.IsUntouched()), std::tuple(false, true));
 
-TEST_F(Project, ClearDestroysEveryFile)
-{
     Add(0);
     Add(11);
     Add(12);
     project.Clear();
-    EXPECT_EQ(destroyed, 3);
-    EXPECT_EQ(project.CountItems(0), 0);
-}
-
-TEST_F(Project, ABankMovesBetweenTheAreasWithoutChangingTheTotal)
-{
-    Add(0, 1000);
-    Add(12, 12345); // a bank's own size is never asked
-    project.ComputeTotalBytes();
-    EXPECT_TRUE(project.HasZeltaBank());
-    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1000 + 108);
-    project.SetTarget(25);
-    EXPECT_TRUE(project.HasPerculaBank());
-    EXPECT_FALSE(project.HasZeltaBank());
-    project.ComputeTotalBytes();
-    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1000 + 108);
+    EXPECT_EQ(std::tuple(destroyed, project.CountItems(0)), std::tuple(3, 0));
 }
 
 TEST_F(Project, SequencesAddTheirTableAndPlaceTheSequenceArea)
@@ -156,8 +140,8 @@ TEST_F(Project, SequencesAddTheirTableAndPlaceTheSequenceArea)
     Add(12);
     EXPECT_EQ(project.GetHeaderBytes(), 308u);
     project.ComputeTotalBytes();
-    EXPECT_EQ(project.SequenceAreaAddress(), (65536u + 1502 + 108) / 2);
-    EXPECT_EQ(project.GetTotalBytes(), 65536u + 1502 + 108 + 200 + 100);
+    EXPECT_EQ(std::tuple(project.SequenceAreaAddress(), project.GetTotalBytes()),
+        std::tuple((65536u + 1502 + 108) / 2, 65536u + 1502 + 108 + 200 + 100));
 
     // The incremental scan sums every group, sequences and the bank's own size included.
     EXPECT_EQ(ScanOnce(), 308u + 1502 + 100 + 100);
@@ -167,13 +151,11 @@ TEST_F(Project, TheIncrementalScanWaitsForSlowFilesAndRestartsOnEveryChange)
 {
     FakeFile* slow = Add(2, 500, 3);
     project.RestartSizeScan();
-    project.SizeScanStep(); // groups 0 and 1 are empty
-    project.SizeScanStep();
-    project.SizeScanStep(); // first step of the slow file
-    EXPECT_EQ(slow->restarts, 1);
-    project.SizeScanStep();
-    project.SizeScanStep(); // third step: final
-    EXPECT_EQ(slow->restarts, 1);
+    // Groups 0 and 1 are empty, then the slow file's three steps, restarted only at the first.
+    for (int step = 0; step < 5; ++step) {
+        project.SizeScanStep();
+        EXPECT_EQ(slow->restarts, step < 2 ? 0 : 1) << step;
+    }
     EXPECT_EQ(ScanOnce(), 608u);
 
     // A change mid-scan starts the scan over from the header.

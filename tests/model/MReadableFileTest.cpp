@@ -1,8 +1,14 @@
 #include "model/MReadableFile.h"
 
+#include "model/MCardmill.h"
+#include "model/MReadableFileDispatcher.h"
 #include "model/TextFields.h"
+#include "model/sound/MSoundFile.h"
 #include "support/Builders.h"
+#include "support/Fakes.h"
 #include "support/TestEnv.h"
+
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +17,7 @@ namespace {
 
 using test::Bytes;
 using test::FormBuilder;
+using test::WavBuilder;
 
 class ReadableFile : public ::testing::Test {
 protected:
@@ -107,7 +114,104 @@ TEST_F(ReadableFile, AMissingFileIsAnErrorNotACrash)
     EXPECT_FALSE(f.FindForm(FourCC("RIFF"), FourCC("WAVE")));
     EXPECT_FALSE(f.ReadChunk(FourCC("data"), 0).has_value());
     EXPECT_EQ(f.GetFileName(), "gone.wav");
-    EXPECT_EQ(f.GetComment(), "<no comment>");
+}
+
+/// Recognition by the creator with every dispatcher, as the controller builds it.
+class Recognise : public ::testing::Test, protected test::ControllerDoubles {
+protected:
+    void SetUp() override { ASSERT_TRUE(controller.Startup()); }
+    std::unique_ptr<MReadableFile> Create(const std::string& name, const Bytes& bytes)
+    {
+        return controller.Creator().Create(dir.Write(name, bytes));
+    }
+    std::string FormatOf(const std::string& name, const Bytes& bytes)
+    {
+        const auto file = Create(name, bytes);
+        return file ? file->GetFormatName() : "(not created)";
+    }
+
+    test::TempDir dir;
+    const Bytes wav = WavBuilder().Frames(10).Build();
+};
+
+TEST_F(Recognise, ByContentBeforeNameAndByNameWithoutRegardToCase)
+{
+    EXPECT_EQ(FormatOf("x.WAV", wav), "Windows *.wav");
+    EXPECT_EQ(FormatOf("x.wav", test::AiffBuilder().Frames(10).Build()), "Audio IFF (AIFF)");
+    EXPECT_EQ(
+        FormatOf("noname.bin", test::SdBuilder().DataBytes(20).Build()), "Sound Designer (TM)");
+    EXPECT_TRUE(
+        controller.SoundDispatcher().Recognises(dir.File("y.wav"))); // by name: need not exist
+    // A file named only the extension falls to the content test.
+    dir.Write("sub/.wav", Bytes(40, 0));
+    EXPECT_FALSE(controller.SoundDispatcher().Recognises(dir.File("sub/.wav")));
+    EXPECT_TRUE(Create("other/.wav", wav));
+}
+
+TEST_F(Recognise, FilesNotUnderstoodAreReportedWithTheKindThatRecognisedThemAndWhy)
+{
+    // A RIFF file of another form type is no sound file.
+    EXPECT_FALSE(Create(
+        "movie.avi", FormBuilder("RIFF", "AVI ", Endian::Little).Chunk("hdrl", { 1, 2 }).Build()));
+    EXPECT_EQ(std::tuple(prompter.LastText(), prompter.shown.back().icon, prompter.beeps),
+        std::tuple("Sorry, but Cardmill can't understand the file '" + dir.File("movie.avi") + "'",
+            Icon::Error, 1));
+
+    EXPECT_FALSE(Create("broken.wav", Bytes { 'R', 'I', 'F', 'F', 1, 2 }));
+    EXPECT_EQ(prompter.LastText(),
+        "Sorry, but Cardmill can't understand the sound file '" + dir.File("broken.wav")
+            + "'\nIt is not a RIFF WAVE file.");
+    std::string failure;
+    EXPECT_FALSE(controller.Creator().Create(dir.File("missing.wav"), failure));
+    EXPECT_EQ(failure, "Sorry, but the file '" + dir.File("missing.wav") + "' doesn't exist.");
+}
+
+struct WhyCase {
+    const char* name;
+    Bytes file;
+    const char* why;
+};
+class NotUnderstood : public Recognise, public ::testing::WithParamInterface<WhyCase> { };
+
+TEST_P(NotUnderstood, TheMessageSaysWhy)
+{
+    const WhyCase& c = GetParam();
+    std::string failure;
+    EXPECT_FALSE(controller.Creator().Create(dir.Write(c.name, c.file), failure));
+    EXPECT_EQ(failure.substr(failure.find('\n') + 1), c.why);
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, NotUnderstood,
+    ::testing::Values(
+        WhyCase { "float.wav", WavBuilder().Format(3, 1, 44100, 32).Build(),
+            "Its samples are 32-bit floating point; the card takes whole numbers (PCM) only." },
+        WhyCase { "alaw.wav", WavBuilder().Format(6, 1, 8000, 8).Build(),
+            "Its samples are A-law compressed; the card takes PCM only." },
+        WhyCase { "quad.wav", WavBuilder().Format(1, 4, 44100, 16).Build(),
+            "It has 4 channels; the card takes mono or stereo sounds." },
+        WhyCase { "cut.wav", Bytes { 'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E' },
+            "It has no format chunk (\"fmt \"), or the file is cut short." },
+        WhyCase { "packed.aif",
+            [] {
+                Bytes aifc = test::AiffBuilder().Frames(10).Build();
+                std::copy_n("AIFC", 4, aifc.begin() + 8);
+                return aifc;
+            }(),
+            "It is an AIFF-C file (compressed AIFF); the card takes plain AIFF only." }),
+    [](const auto& param) {
+        const std::string name = param.param.name;
+        return name.substr(0, name.find('.'));
+    });
+
+TEST_F(Recognise, RawFallbackTakesAnyFileAs16BitMonoAt48k)
+{
+    const std::string path = dir.Write("noise.bin", Bytes(1001, 0x11));
+    auto raw = controller.SoundDispatcher().CreateRaw(path);
+    ASSERT_TRUE(raw);
+    auto* sound = dynamic_cast<MSoundFile*>(raw.get());
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(std::tuple(sound->GetFrameCount(), sound->SampleRate()), std::tuple(500u, 48000.0f));
+    EXPECT_FALSE(controller.SoundDispatcher().CreateRaw(dir.File("absent.bin")));
 }
 
 } // namespace

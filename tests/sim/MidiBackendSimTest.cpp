@@ -149,39 +149,6 @@ TEST(MidiBackendSim, SendsActiveSensingWhenAskedAndThePortLayerNeverSeesIt)
     EXPECT_EQ(host.Write(0, 0, test::PatternBlock(2)), "ack");
 }
 
-TEST(MidiBackendSim, PacesTheLinkAtItsBaudRate)
-{
-    SimOptions options = SmallCard();
-    options.baud = 31250;
-    options.instrument.writeMs = 20;
-    Host host(options);
-    ASSERT_TRUE(host.Identify());
-    ASSERT_TRUE(host.handler.MakeBlock(0, 0, test::PatternBlock(3)));
-    const auto kept = host.handler.GetBlockMessage();
-    const Bytes block(kept.begin(), kept.end());
-
-    // 1181 bytes take 377.9 ms at 31250 baud, the acknowledgement 2.2 ms after the 20 ms the
-    // instrument is busy. Only the lower bounds are checked: a sleep never ends early, while a
-    // busy machine may wake anyone late.
-    const auto start = std::chrono::steady_clock::now();
-    host.midi->RestartReception();
-    ASSERT_EQ(host.midi->SendSysex(block), AMidi::kSent);
-    const auto sent = std::chrono::steady_clock::now();
-    Bytes reply(16);
-    std::size_t count = 0;
-    ASSERT_EQ(host.midi->ReceiveSysex(reply, 0xF0, 0xF7, count), AMidi::kEndSeen);
-    const auto acknowledged = std::chrono::steady_clock::now();
-    EXPECT_GE(sent - start, 377ms);
-    EXPECT_GE(acknowledged - start, 399ms);
-
-    // A message longer than the send's half second leaves only in part: the instrument sees
-    // the next message's start and forgets it.
-    options.baud = 2400; // 1181 bytes would take 4.9 s
-    Host slow(options);
-    EXPECT_EQ(slow.midi->SendSysex(block), AMidi::kSendTimedOut);
-    EXPECT_TRUE(slow.Identify());
-}
-
 TEST(MidiBackendSim, KeepsTheCardInItsFile)
 {
     test::TempDir dir;

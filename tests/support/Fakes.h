@@ -2,8 +2,12 @@
 
 #include "model/MCardmill.h"
 #include "model/MissingFileLocator.h"
+#include "model/PendingFilesQueue.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
+#include "platform/Clock.h"
+#include "platform/ScriptedPrompter.h"
+#include "platform/SettingsStore.h"
 
 #include <optional>
 #include <string>
@@ -68,6 +72,16 @@ struct RecordingUi final : DocumentUi {
     std::optional<std::string> openChoice;
     std::optional<SaveChoice> saveChoice;
     std::vector<std::string> proposedNames;
+};
+
+/// A controller over doubles, as the document window and the loader drive it (not started).
+struct ControllerDoubles {
+    ScriptedPrompter prompter;
+    ManualClock clock;
+    MemorySettingsStore settings;
+    RecordingUi ui;
+    PendingFilesQueue pending;
+    MCardmill controller { Platform { prompter, clock, settings }, ui, pending };
 };
 
 /// A finder asked for each file found nowhere: it notes the name and skips the file.

@@ -42,7 +42,9 @@ TrackBuilder& TrackBuilder::SysEx(std::uint32_t delta, const Bytes& data)
 
 TrackBuilder& TrackBuilder::Name(std::uint32_t delta, const std::string& text)
 {
-    Bytes event { 0xFF, 0x03, static_cast<std::uint8_t>(text.size()) };
+    Bytes event { 0xFF, 0x03 };
+    const Bytes length = VariableLength(text.size());
+    event.insert(event.end(), length.begin(), length.end());
     event.insert(event.end(), text.begin(), text.end());
     return Event(delta, event);
 }

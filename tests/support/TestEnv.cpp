@@ -40,6 +40,12 @@ std::string TempDir::Write(const std::string& name, const std::string& text) con
     return Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+Strings Missing(std::string_view text, Strings parts)
+{
+    std::erase_if(parts, [&](const std::string& part) { return text.find(part) != text.npos; });
+    return parts;
+}
+
 std::vector<std::uint8_t> ReadFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);

@@ -48,6 +48,10 @@ private:
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
 
+/// The parts `text` does not contain: EXPECT_EQ(Missing(text, { ... }), Strings {}).
+using Strings = std::vector<std::string>;
+Strings Missing(std::string_view text, Strings parts);
+
 /// "s7.wav" from ("s", 7, ".wav"), built by appending: g++ 12 at -O3 takes "s" + a temporary
 /// string for an overlapping copy (a false -Wrestrict).
 std::string Numbered(std::string_view stem, int number, std::string_view extension);

@@ -99,32 +99,6 @@ TEST_F(Transfer, WithoutErasingOnlyBlocksAreSent)
     EXPECT_TRUE(CardHoldsImage(link));
 }
 
-TEST_F(Transfer, AnInstrumentWithoutTheEraseCommandIsWrittenWithoutOneAndNoError)
-{
-    VirtualInstrumentOptions options;
-    options.noEraseCommand = true;
-    InstrumentLink link(env, options);
-    EXPECT_EQ(Send(link), LinkOutcome::Done);
-    auto expectedMessages = Expected(Blocks(), false);
-    expectedMessages.insert(expectedMessages.begin() + 1, "erase 0");
-    EXPECT_EQ(link.backend.Messages(), expectedMessages);
-    EXPECT_TRUE(CardHoldsImage(link));
-    EXPECT_EQ(env.prompter.shown.size(), 1u); // "The card is ready." only
-}
-
-TEST_F(Transfer, LostRepliesCorruptBlocksAndRefusalsAreSentAgainWithoutAQuestion)
-{
-    VirtualInstrumentOptions options;
-    for (const char* fault : { "drop:2", "drop:40", "corrupt:7", "corrupt:200", "refuse:2:90",
-             "refuse:4:91", "drop:135" })
-        options.faults.push_back(*InstrumentFault::Parse(fault));
-    InstrumentLink link(env, options);
-    EXPECT_EQ(Send(link), LinkOutcome::Done);
-    EXPECT_TRUE(CardHoldsImage(link));
-    EXPECT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_GT(link.backend.sent.size(), Expected(Blocks(), true).size());
-}
-
 TEST_F(Transfer, ALateReplyAfterAResendIsNeverTakenForTheNextBlocksAcknowledgement)
 {
     // The erase of sector 0 is answered only after its resend, and then twice; the second block

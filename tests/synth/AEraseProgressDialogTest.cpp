@@ -121,20 +121,6 @@ protected:
     test::TestEnv env;
 };
 
-TEST_F(Erase, AFourMegabyteCardIsThirtyTwoSectors)
-{
-    InstrumentLink link(env);
-    EXPECT_EQ(Run(link, 4 * 1024 * 1024), LinkOutcome::Done);
-    std::vector<std::string> expected { "identify" };
-    for (int s = 0; s < 32; ++s)
-        expected.push_back("erase " + std::to_string(s));
-    EXPECT_EQ(link.backend.Messages(), expected);
-    EXPECT_EQ(env.progress.percent, 100);
-    EXPECT_EQ(env.progress.phase, "Orvane Device: Zelta Grand v01.00");
-    EXPECT_EQ(env.progress.sector, "Erasing Sector: 32");
-    EXPECT_TRUE(env.prompter.shown.empty()); // no message at the end of an erase
-}
-
 TEST_F(Erase, AnInstrumentWithoutTheEraseCommandGetsTwoBlocksWrittenOver)
 {
     VirtualInstrumentOptions options;

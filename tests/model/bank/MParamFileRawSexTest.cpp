@@ -7,6 +7,8 @@
 #include "support/Steps.h"
 #include "support/TestEnv.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -26,7 +28,7 @@ protected:
             return nullptr;
         return bank;
     }
-    int Load(MParamFileRawSex& bank) { return test::LoadFully(bank); }
+    static int Load(MParamFileRawSex& bank) { return test::LoadFully(bank); }
     Bytes Compile(MParamFileRawSex& bank)
     {
         NullProgressView progress;
@@ -99,53 +101,46 @@ TEST_F(Bank, ACaptureForTheOtherFamilyIsQuestioned)
     env.prompter.Push(Answer::Cancel);
     auto refused = Open(BankCapture { 0x19 }.Build(), "/b/drums.syx");
     EXPECT_EQ(Load(*refused), -1);
-    EXPECT_EQ(env.prompter.LastText(),
-        "The SysEx file 'drums.syx' is for a Percula, but you have specified a target of 'Zelta "
-        "Synthesizer' in the Card Info dialog.\n\nYou can still use this file in the project if "
-        "you "
-        "wish, but it will not work on a Zelta Synthesizer.");
-    EXPECT_EQ(env.prompter.shown.back().icon, Icon::Warning);
+    EXPECT_EQ(std::tuple(env.prompter.LastText(), env.prompter.shown.back().icon),
+        std::tuple("The SysEx file 'drums.syx' is for a Percula, but you have specified a target "
+                   "of 'Zelta Synthesizer' in the Card Info dialog.\n\nYou can still use this "
+                   "file in the project if you wish, but it will not work on a Zelta Synthesizer.",
+            Icon::Warning));
     env.prompter.Push(Answer::Ok);
-    auto kept = Open(BankCapture { 0x19 }.Build(), "/b/drums.syx");
-    EXPECT_EQ(Load(*kept), 1);
+    EXPECT_EQ(Load(*Open(BankCapture { 0x19 }.Build(), "/b/drums.syx")), 1);
 
     env.prompter.Forget();
     env.services.projectLoading = true;
-    auto opening = Open(BankCapture { 0x19 }.Build());
-    EXPECT_EQ(Load(*opening), 1);
+    EXPECT_EQ(Load(*Open(BankCapture { 0x19 }.Build())), 1);
     EXPECT_FALSE(env.prompter.Asked());
 }
 
-TEST_F(Bank, ADamagedCaptureFailsTheLoad)
+TEST_F(Bank, ADamagedCaptureFailsTheLoadAndRecognitionNeedsTheExactSizeAndTheMakersHeader)
 {
+    const auto load = [&](const Bytes& bytes, const std::string& path) {
+        auto bank = Open(bytes, path);
+        return bank ? Load(*bank) : 0;
+    };
     Bytes capture = BankCapture { 0x0E }.Build();
     capture[62848 + 166 * 5 + 4] = 0x19;
-    auto bank = Open(capture, "/b/bad.syx");
-    ASSERT_TRUE(bank);
-    EXPECT_EQ(Load(*bank), -1);
+    EXPECT_EQ(load(capture, "/b/bad.syx"), -1);
     EXPECT_EQ(env.prompter.LastText(),
         "The file 'bad.syx' does not contain a valid Zeltasynth SysEx dump.");
     Bytes percula = BankCapture { 0x19 }.Build();
     percula[25344 + 36 * 63] = 0xF1;
-    auto drum = Open(percula, "/b/bad2.syx");
-    EXPECT_EQ(Load(*drum), -1);
+    EXPECT_EQ(load(percula, "/b/bad2.syx"), -1);
     EXPECT_EQ(env.prompter.LastText(),
         "The file 'bad2.syx' does not contain a valid Percula SysEx dump.");
-    Bytes cut = BankCapture { 0x0E }.Build();
-    cut.resize(1000);
-    auto truncated = Open(cut);
-    ASSERT_TRUE(truncated);
-    EXPECT_EQ(Load(*truncated), -1);
-}
+    capture.resize(1000);
+    EXPECT_EQ(load(capture, "/b/cut.syx"), -1);
 
-TEST_F(Bank, RecognitionNeedsTheExactSizeAndTheMakersHeader)
-{
+    // Recognition needs the exact size and the maker's header.
     test::TempDir dir;
     MParamFileDispatcher dispatcher(env.services);
-    Bytes capture = BankCapture { 0x0E }.Build();
-    EXPECT_TRUE(dispatcher.Recognises(dir.Write("a.syx", capture)));
-    capture.push_back(0);
-    EXPECT_FALSE(dispatcher.Recognises(dir.Write("b.syx", capture)));
+    Bytes exact = BankCapture { 0x0E }.Build();
+    EXPECT_TRUE(dispatcher.Recognises(dir.Write("a.syx", exact)));
+    exact.push_back(0);
+    EXPECT_FALSE(dispatcher.Recognises(dir.Write("b.syx", exact)));
     Bytes otherMaker = BankCapture { 0x19, { 0x00, 0x21, 0x09 } }.Build();
     EXPECT_FALSE(dispatcher.Recognises(dir.Write("c.syx", otherMaker)));
     env.services.makerId = { 0x00, 0x21, 0x09 };

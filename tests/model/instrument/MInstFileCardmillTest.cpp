@@ -1,7 +1,9 @@
 #include "model/instrument/MInstFileCardmill.h"
 
 #include "model/ASafeFile.h"
+#include "model/MProject.h"
 #include "model/MissingFileLocator.h"
+#include "model/instrument/KeyGroupEdit.h"
 #include "model/sound/MSoundFileWAV.h"
 #include "support/Fakes.h"
 #include "support/Instruments.h"
@@ -9,6 +11,8 @@
 #include "support/Steps.h"
 
 #include <filesystem>
+#include <numeric>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -37,9 +41,7 @@ protected:
     std::unique_ptr<MInstFileCardmill> Load(const Bytes& bytes, std::int16_t category = 0)
     {
         auto instrument = Open(bytes);
-        if (!instrument)
-            return nullptr;
-        if (test::LoadFully(*instrument) != 1)
+        if (!instrument || test::LoadFully(*instrument) != 1)
             return nullptr;
         instrument->SetCategory(category);
         instrument->UpdateCompiledSize();
@@ -65,11 +67,9 @@ TEST_F(Instrument, VoiceSizesAndBytes)
     ASSERT_TRUE(one);
     EXPECT_EQ(one->GetVoiceHeaderSize(), 30u);
     auto voice = Voice(*one);
-    EXPECT_EQ(voice[0], 0x13);
-    EXPECT_EQ(voice[1], 4);
-    EXPECT_EQ(std::string(voice.begin() + 2, voice.begin() + 12), "inst.cmt  ");
-    EXPECT_EQ(voice[16], 72);
-    EXPECT_EQ(one->GetCompiledSize(), 30u + 2034);
+    EXPECT_EQ(std::tuple(voice[0], voice[1], std::string(voice.begin() + 2, voice.begin() + 12),
+                  voice[16], one->GetCompiledSize()),
+        std::tuple(0x13, 4, "inst.cmt  ", 72, 30u + 2034));
 
     CmtBuilder five;
     five.Groups(5, 2, { 20, 40, 60, 80, 127 });
@@ -79,53 +79,54 @@ TEST_F(Instrument, VoiceSizesAndBytes)
     ASSERT_TRUE(keyboard);
     EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 142u);
     voice = Voice(*keyboard);
-    EXPECT_EQ(voice[12], 4);
-    EXPECT_EQ(voice[13], 1);
-    EXPECT_EQ(std::vector<std::uint8_t>(voice.begin() + 16, voice.begin() + 22),
-        (std::vector<std::uint8_t> { 20, 40, 60, 80, 127, 0 }));
+    EXPECT_EQ(std::tuple(voice[12], voice[13]), std::tuple(4, 1));
+    EXPECT_EQ(Bytes(voice.begin() + 16, voice.begin() + 22), (Bytes { 20, 40, 60, 80, 127, 0 }));
     keyboard->SetCategory(9);
     EXPECT_EQ(keyboard->GetVoiceHeaderSize(), 42u);
     voice = Voice(*keyboard);
-    EXPECT_EQ(voice[0], 0x38);
-    EXPECT_EQ(voice[16], 0x80);
-    EXPECT_EQ(voice[17], 0xEE); // left as the compile engine prepared it
+    // Byte 17 is left as the compile engine prepared it.
+    EXPECT_EQ(std::tuple(voice[0], voice[16], voice[17]), std::tuple(0x38, 0x80, 0xEE));
     keyboard->SetCategory(11);
     EXPECT_EQ(keyboard->GetCategory(), 9);
 }
 
-TEST_F(Instrument, AMissingSampleRepeatsThePreviousHeader)
+TEST_F(Instrument, CopiesOwnCopiesOfTheirSamplesAndAMissingSampleRepeatsThePreviousHeader)
 {
-    auto instrument = Load(CmtBuilder()
-                               .Groups(2, 1, { 60, 127 })
-                               .Add({ Wav("a.wav") })
-                               .Add({ Wav("b.wav", 500) })
-                               .Build(),
-        0);
+    CmtBuilder cmt;
+    cmt.Groups(2, 1, { 60, 127 }).Add({ Wav("a.wav") });
+    auto instrument = Load(cmt.Add({ Wav("b.wav", 500) }).Build());
     ASSERT_TRUE(instrument);
+    {
+        auto copy = instrument->Duplicate();
+        auto* other = dynamic_cast<MInstFileCardmill*>(copy.get());
+        ASSERT_TRUE(other);
+        EXPECT_NE(other->SampleAt(0, 0)->GetId(), instrument->SampleAt(0, 0)->GetId());
+        EXPECT_EQ(other->SampleAt(1, 0)->GetPath(), instrument->SampleAt(1, 0)->GetPath());
+        EXPECT_EQ(other->GetCompiledSize(), instrument->GetCompiledSize());
+    }
+    MInstFileCardmill unloaded(env.services);
+    EXPECT_FALSE(unloaded.CopyFrom(unloaded));
+
     instrument->AssignCardAddress(100);
-    const auto before = Voice(*instrument);
-    EXPECT_NE(std::vector<std::uint8_t>(before.begin() + 18, before.begin() + 30),
-        std::vector<std::uint8_t>(before.begin() + 30, before.begin() + 42));
+    const auto headersAlike = [&] {
+        const auto voice = Voice(*instrument);
+        return std::equal(voice.begin() + 18, voice.begin() + 30, voice.begin() + 30);
+    };
+    EXPECT_FALSE(headersAlike());
     env.services.sounds.Remove(instrument->SampleAt(1, 0)); // no longer registered: missing
-    const auto after = Voice(*instrument);
-    EXPECT_EQ(std::vector<std::uint8_t>(after.begin() + 18, after.begin() + 30),
-        std::vector<std::uint8_t>(after.begin() + 30, after.begin() + 42));
+    EXPECT_TRUE(headersAlike());
 }
 
 TEST_F(Instrument, CompiledDataIsTheSamplesInWalkOrder)
 {
     const Bytes a = WavBuilder().Frames(300).Build();
     const Bytes b = WavBuilder().Format(1, 1, 44100, 8).Frames(200).Build();
-    auto instrument = Load(CmtBuilder()
-                               .Groups(2, 1, { 60, 127 })
-                               .Add({ dir.Write("a.wav", a) })
-                               .Add({ dir.Write("b.wav", b) })
-                               .Build());
+    CmtBuilder cmt;
+    cmt.Groups(2, 1, { 60, 127 }).Add({ dir.Write("a.wav", a) });
+    auto instrument = Load(cmt.Add({ dir.Write("b.wav", b) }).Build());
     ASSERT_TRUE(instrument);
-    auto soundA = test::Load<MSoundFileWAV>(env, a, "/x/other1.wav");
-    auto soundB = test::Load<MSoundFileWAV>(env, b, "/x/other2.wav");
-    auto expected = test::CardWords(*soundA);
-    const auto wordsB = test::CardWords(*soundB);
+    auto expected = test::CardWords(*test::Load<MSoundFileWAV>(env, a, "/x/other1.wav"));
+    const auto wordsB = test::CardWords(*test::Load<MSoundFileWAV>(env, b, "/x/other2.wav"));
     expected.insert(expected.end(), wordsB.begin(), wordsB.end());
     EXPECT_EQ(test::CardWords(*instrument, 100), expected);
     EXPECT_EQ(instrument->GetCompiledSize(), 16 + 2 + 24 + 2 * expected.size());
@@ -138,11 +139,9 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(env.services);
         // The last is tuned by half a semitone (12800): only its low byte, 0, is stored.
-        ASSERT_TRUE(sound->OpenSound(dir.Write(name,
-            WavBuilder()
-                .Frames(3000)
-                .Smpl(60, sounds.size() == 2 ? 0x80000000u : 0, { { 0, 100, 2000 } })
-                .Build())));
+        const std::uint32_t tune = sounds.size() == 2 ? 0x80000000u : 0;
+        const auto wav = WavBuilder().Frames(3000).Smpl(60, tune, { { 0, 100, 2000 } }).Build();
+        ASSERT_TRUE(sound->OpenSound(dir.Write(name, wav)));
         sounds.push_back(std::move(sound));
     }
     ASafeFile writer(env.prompter);
@@ -150,51 +149,38 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     ASSERT_TRUE(WriteInstrumentFile(writer, env.prompter, path, std::move(sounds)));
     const Bytes bytes = test::ReadFile(path);
     const ByteReader file(bytes);
+    ASSERT_EQ(bytes.size(), 22u + 8 + 1314);
     EXPECT_TRUE(file.HasCodeAt(22, "INST"));
-    EXPECT_EQ(file.U32At(26, Endian::Big), 1314u);
-    EXPECT_EQ(file.U8At(30), 2);
-    EXPECT_EQ(file.U8At(34), 125);
-    EXPECT_EQ(file.U8At(35), 126);
-    EXPECT_EQ(file.U8At(36), 127);
-    for (std::size_t k = 37; k < 34 + 128; ++k)
-        ASSERT_EQ(file.U8At(k), 0) << k;
-    EXPECT_EQ(file.U32At(30 + 132, Endian::Big), 3u * 6000);
-    EXPECT_EQ(bytes.size(), 22u + 8 + 1314);
+    EXPECT_EQ(std::tuple(file.U32At(26, Endian::Big), file.U8At(30), file.U32At(162, Endian::Big)),
+        std::tuple(1314u, 2, 3u * 6000));
+    Bytes keys(128, 0);
+    std::iota(keys.begin(), keys.begin() + 3, 125);
+    EXPECT_EQ(Bytes(bytes.begin() + 34, bytes.begin() + 162), keys);
 
     auto instrument = std::make_unique<MInstFileCardmill>(env.services);
     ASSERT_TRUE(instrument->OpenInstrument(path));
     ASSERT_EQ(test::LoadFully(*instrument), 1);
-    EXPECT_EQ(instrument->GroupCount(), 3);
-    EXPECT_EQ(instrument->GetLoadedCount(), 3);
+    EXPECT_EQ(std::tuple(instrument->GroupCount(), instrument->GetLoadedCount()), std::tuple(3, 3));
     const auto samples = instrument->Samples();
     ASSERT_EQ(samples.size(), 3u);
+    const SampleParams& low = samples[0]->Params();
+    EXPECT_EQ(std::tuple(low.loopStart, low.loopEnd, low.looping), std::tuple(100u, 2000u, 1));
     EXPECT_EQ(samples[2]->GetPath(), dir.File("high.wav"));
-    EXPECT_EQ(samples[0]->Params().loopStart, 100u);
-    EXPECT_EQ(samples[0]->Params().loopEnd, 2000u);
-    EXPECT_EQ(samples[0]->Params().looping, 1);
     EXPECT_EQ(samples[2]->Params().fineTune, 0);
 }
 
-TEST_F(Instrument, VersionRules)
+TEST_F(Instrument, LaterVersionsAndCountsThatDoNotFitTheChunkAreRefused)
 {
     const std::string a = Wav("a.wav");
     EXPECT_TRUE(Open(CmtBuilder().Version(3, 15).Add({ a }).Build()));
     EXPECT_FALSE(Open(CmtBuilder().Version(3, 16).Add({ a }).Build()));
     EXPECT_FALSE(Open(CmtBuilder().Version(4, 0).Add({ a }).Build()));
     EXPECT_TRUE(Open(CmtBuilder().Version(2, 99).Add({ a }).Build()));
-    EXPECT_FALSE(Open(
-        test::FormBuilder("ORCM", "CMin", Endian::Big, false).Chunk("INST", Bytes(200)).Build()));
-}
-
-TEST_F(Instrument, CountsThatDoNotFitTheChunkAreRefused)
-{
-    const std::string a = Wav("a.wav");
+    test::FormBuilder form("ORCM", "CMin", Endian::Big, false);
+    EXPECT_FALSE(Open(test::FormBuilder(form).Chunk("INST", Bytes(200)).Build())); // no version
+    EXPECT_FALSE(Open(form.Chunk("VERS", { 3, 0 }).Chunk("INST", Bytes(100)).Build()));
     EXPECT_FALSE(Open(CmtBuilder().Add({ a }).ClaimSamples(2).Build()));
     EXPECT_FALSE(Open(CmtBuilder().Groups(1, 4, { 127 }).Add({ a }).Build()));
-    EXPECT_FALSE(Open(test::FormBuilder("ORCM", "CMin", Endian::Big, false)
-                          .Chunk("VERS", { 3, 0 })
-                          .Chunk("INST", Bytes(100))
-                          .Build()));
     // A group beyond the stored records fails its sample.
     auto beyond = Open(CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ a }).Build());
     ASSERT_TRUE(beyond);
@@ -218,35 +204,18 @@ TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
         WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
     EXPECT_NE(env.prompter.LastText().find(deep), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.File("long.cmt")));
-    EXPECT_EQ(
-        std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1); // the folder only
-}
-
-TEST_F(Instrument, CopiesOwnCopiesOfTheirSamples)
-{
-    auto instrument = Load(
-        CmtBuilder().Groups(2, 1, { 60, 127 }).Add({ Wav("a.wav") }).Add({ Wav("b.wav") }).Build());
-    auto copy = instrument->Duplicate();
-    auto* other = dynamic_cast<MInstFileCardmill*>(copy.get());
-    ASSERT_TRUE(other);
-    EXPECT_NE(other->SampleAt(0, 0), instrument->SampleAt(0, 0));
-    EXPECT_NE(other->SampleAt(0, 0)->GetId(), instrument->SampleAt(0, 0)->GetId());
-    EXPECT_EQ(other->SampleAt(1, 0)->GetPath(), instrument->SampleAt(1, 0)->GetPath());
-    EXPECT_EQ(other->GetCompiledSize(), instrument->GetCompiledSize());
-    MInstFileCardmill unloaded(env.services);
-    EXPECT_FALSE(unloaded.CopyFrom(unloaded));
+    // Only the sound's folder.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed)
 {
-    const Bytes cmt = CmtBuilder()
-                          .Groups(3, 1, { 40, 80, 127 })
-                          .Add({ dir.File("a.wav") })
-                          .Add({ dir.File("b.wav") })
-                          .Add({ dir.File("c.wav") })
-                          .Build();
-    // The samples are not where the instrument says; a and c are where another file was loaded
-    // from.
+    CmtBuilder builder;
+    builder.Groups(3, 1, { 40, 80, 127 });
+    for (const char* name : { "a.wav", "b.wav", "c.wav" })
+        builder.Add({ dir.File(name) });
+    const Bytes cmt = builder.Build();
+    // The samples are not where the instrument says; a and c are where another file came from.
     test::TempDir other;
     for (const char* name : { "a.wav", "c.wav" })
         other.Write(name, WavBuilder().Frames(10).Build());
@@ -264,6 +233,92 @@ TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed
     EXPECT_EQ(test::LoadFully(*found), 1);
     EXPECT_EQ(found->SampleAt(1, 0)->GetPath(), other.File("b.wav"));
     env.services.locator = nullptr;
+}
+
+std::vector<int> Uppers(const KeyGroupEdit& edit)
+{
+    std::vector<int> keys;
+    for (int g = 0; g < edit.GroupCount(); ++g)
+        keys.push_back(edit.Upper(g));
+    return keys;
+}
+
+TEST(KeyGroupEdit, NewLowerKeyMovesPreviousGroupsDownEachKeepingOneKey)
+{
+    ScriptedPrompter prompter;
+    const std::array<std::uint8_t, 128> table { 59, 71, 127 };
+    KeyGroupEdit edit(table.data(), 3);
+
+    EXPECT_EQ(edit.Apply(2, 60, 127, prompter), KeyGroupEdit::Outcome::Adjusted);
+    EXPECT_EQ(Uppers(edit), (std::vector<int> { 58, 59, 127 }));
+    EXPECT_EQ(std::tuple(edit.Lower(1), edit.Lower(2)), std::tuple(59, 60));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(std::tuple(prompter.shown[0].text, prompter.shown[0].icon),
+        std::tuple("Some or all previous key groups have been adjusted for the new Lower Key.",
+            Icon::Information));
+}
+
+TEST(KeyGroupEdit, NewUpperKeyPushesFollowingGroupsUntilOneHasRoom)
+{
+    ScriptedPrompter prompter;
+    const std::array<std::uint8_t, 128> table { 40, 50, 60, 127 };
+    KeyGroupEdit edit(table.data(), 4);
+
+    EXPECT_EQ(edit.Apply(0, 0, 55, prompter), KeyGroupEdit::Outcome::Adjusted);
+    EXPECT_EQ(Uppers(edit), (std::vector<int> { 55, 56, 60, 127 }));
+    EXPECT_EQ(std::tuple(prompter.LastText(), prompter.shown.back().icon),
+        std::tuple("Some or all following key groups have been adjusted for the new Upper Key.",
+            Icon::Information));
+
+    prompter.Forget();
+    EXPECT_EQ(edit.Apply(2, 57, 70, prompter), KeyGroupEdit::Outcome::Accepted);
+    EXPECT_EQ(Uppers(edit), (std::vector<int> { 55, 56, 70, 127 }));
+    EXPECT_TRUE(prompter.shown.empty());
+}
+
+TEST(KeyGroupEdit, RefusalsInTheirOrderLeaveTheTableAlone)
+{
+    struct Case {
+        int group, lower, upper;
+        const char* message;
+    };
+    const Case cases[] = {
+        { 1, 128, 131, "The Lower Key must be within the range C-2 to G8." },
+        { 1, 60, 128, "The Upper Key must be within the range C-2 to G8." },
+        { 1, 80, 70, "The Lower Key must be less than or equal to the Upper Key." },
+        { 2, 1, 100, "The Lower Key must not overlap the previous key groups." },
+        // A middle group up to 127 while one group follows.
+        { 1, 60, 127, "The Upper Key must not overlap the following key groups." },
+    };
+    const std::array<std::uint8_t, 128> table { 59, 71, 127 };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        ScriptedPrompter prompter;
+        KeyGroupEdit edit(table.data(), 3);
+        EXPECT_EQ(edit.Apply(c.group, c.lower, c.upper, prompter), KeyGroupEdit::Outcome::Refused);
+        EXPECT_EQ(Uppers(edit), (std::vector<int> { 59, 71, 127 }));
+        ASSERT_EQ(prompter.shown.size(), 1u);
+        EXPECT_EQ(std::tuple(prompter.shown[0].text, prompter.shown[0].icon),
+            std::tuple(c.message, Icon::Error));
+    }
+}
+
+TEST(KeyGroupEdit, VoiceNameMustNotBeEmptyAndAnEditIsStoredWithItsTime)
+{
+    ScriptedPrompter prompter;
+    EXPECT_TRUE(CheckVoiceName("Piano", prompter));
+    EXPECT_FALSE(CheckVoiceName("", prompter));
+    EXPECT_EQ(prompter.LastText(), "Please enter the voice name.");
+
+    test::TestEnv env;
+    MProject project(env.prefs);
+    auto sound = test::Load<MSoundFileWAV>(
+        env, test::WavBuilder().Format(1, 1, 44100, 16).Frames(100).Build(), "/tmp/a.wav");
+    ASSERT_TRUE(sound);
+    project.ClearDirty();
+    MarkEdited(*sound, project, env.clock);
+    EXPECT_EQ(std::tuple(sound->ChangeTime(), project.IsDirty()),
+        std::tuple(SecondsSince1904(env.clock.Now()), true));
 }
 
 } // namespace

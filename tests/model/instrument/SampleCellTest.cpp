@@ -4,6 +4,8 @@
 #include "support/SoundHelpers.h"
 #include "support/Steps.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -18,13 +20,9 @@ class SampleCell : public ::testing::Test {
 protected:
     SampleCell()
     {
+        auto wav = WavBuilder().Format(1, 2, 44100, 16).Frames(2000);
         for (const char* name : { "a.wav", "b.wav", "c.wav" })
-            dir.Write(name,
-                WavBuilder()
-                    .Format(1, 2, 44100, 16)
-                    .Frames(2000)
-                    .Smpl(60, 0, { { 0, 100, 1500 } })
-                    .Build());
+            dir.Write(name, wav.Smpl(60, 0, { { 0, 100, 1500 } }).Build());
     }
 
     /// A builder whose files and sample records are set up: sample i names file i.
@@ -36,6 +34,14 @@ protected:
         builder.Sample({ 0, 2, 0, 63, 1, 64 })
             .Sample({ 1, 1, 300, 64, 0, 70 })
             .Sample({ 2, 0, 0, 0, 1, 63 });
+        return builder;
+    }
+    /// An instrument of the second layout and type SCin with these key maps.
+    SampleCellBuilder Maps(const std::vector<SampleCellBuilder::Map>& maps)
+    {
+        SampleCellBuilder builder = Builder(false, "SCin");
+        for (const auto& map : maps)
+            builder.AddMap(map);
         return builder;
     }
 
@@ -95,120 +101,90 @@ TEST_F(SampleCell, ZonesBecomeSampleParameters)
                                .AddMap({ 127, { Zone { 1, 0, 0, 2, 72 } } })
                                .Build());
     ASSERT_TRUE(instrument);
-    EXPECT_EQ(instrument->GroupCount(), 2);
-    EXPECT_EQ(instrument->UpperKeys()[0], 64);
+    EXPECT_EQ(std::tuple(instrument->GroupCount(), instrument->UpperKeys()[0],
+                  instrument->HasStartOffset()),
+        std::tuple(2, 64, true));
+    // Tunings of 63 and 64; a used loop's parameter byte converted, and without a loop 0's.
     const SampleParams& low = instrument->SampleAt(0, 0)->Params();
-    EXPECT_EQ(low.rootKey, 48);
-    EXPECT_FLOAT_EQ(low.volume, 0.0f);
-    EXPECT_EQ(low.fineTune, 0); // 63
-    EXPECT_EQ(low.paramByte2, 200); // 64, the loop being used
-    EXPECT_EQ(low.looping, 1);
-    EXPECT_EQ(low.loopStart, 100u);
+    EXPECT_EQ(std::tuple(low.rootKey, low.volume, low.fineTune, low.paramByte2, low.looping,
+                  low.loopStart),
+        std::tuple(48, 0.0f, 0, 200, 1, 100u));
     const SampleParams& high = instrument->SampleAt(1, 0)->Params();
-    EXPECT_EQ(high.rootKey, 72);
-    EXPECT_FLOAT_EQ(high.volume, -24.75f);
-    EXPECT_EQ(high.fineTune, 200);
-    EXPECT_EQ(high.paramByte2, -12600); // no loop: the conversion of 0
-    EXPECT_EQ(high.looping, 0);
-    EXPECT_EQ(high.startFrame, 300u + 512);
-    EXPECT_TRUE(instrument->HasStartOffset());
+    EXPECT_EQ(std::tuple(high.rootKey, high.volume, high.fineTune, high.paramByte2, high.looping,
+                  high.startFrame),
+        std::tuple(72, -24.75f, 200, -12600, 0, 300u + 512));
 }
 
-TEST_F(SampleCell, OneLayerWhenEveryMapHasOneZone)
+TEST_F(SampleCell, LayersComeFromTheMapsZones)
 {
-    auto instrument = Load(Builder(false, "SCin")
-                               .AddMap({ 60, { Zone { 0 } } })
-                               .AddMap({ 127, { Zone { 1 } } })
-                               .Build());
-    ASSERT_TRUE(instrument);
-    EXPECT_EQ(instrument->LayerMode(), 1);
-    EXPECT_EQ(instrument->GroupSize(), 1);
-    EXPECT_EQ(instrument->VoiceByte14(), 128);
-    EXPECT_EQ(instrument->VoiceByte15(), 128);
-    EXPECT_FALSE(instrument->Simplified());
-}
+    const auto layers = [](const MInstFileSampleCellChunked& instrument) {
+        return std::tuple(instrument.LayerMode(), instrument.GroupSize(), instrument.VoiceByte14(),
+            instrument.VoiceByte15(), instrument.Simplified());
+    };
+    auto one = Load(Maps({ { 60, { Zone { 0 } } }, { 127, { Zone { 1 } } } }).Build());
+    ASSERT_TRUE(one);
+    EXPECT_EQ(layers(*one), std::tuple(1, 1, 128, 128, false));
 
-TEST_F(SampleCell, TwoLayersKeepTheSecondZonesValue)
-{
-    auto instrument = Load(Builder(false, "SCin")
-                               .AddMap({ 60, { Zone { 0, 0 }, Zone { 1, 9 } } })
-                               .AddMap({ 127, { Zone { 2, 0 }, Zone { 1, 9 } } })
-                               .Build());
-    ASSERT_TRUE(instrument);
-    EXPECT_EQ(instrument->LayerMode(), 2);
-    EXPECT_EQ(instrument->KeptLayers()[0], 9);
-    EXPECT_EQ(instrument->VoiceByte14(), 80);
-    EXPECT_EQ(instrument->VoiceByte15(), 128);
-    EXPECT_EQ(instrument->SampleAt(0, 0)->GetPath(), dir.File("a.wav"));
-    EXPECT_EQ(instrument->SampleAt(0, 1)->GetPath(), dir.File("b.wav"));
-    EXPECT_EQ(instrument->SampleAt(1, 0)->GetPath(), dir.File("c.wav"));
-    EXPECT_FALSE(instrument->Simplified());
-    EXPECT_EQ(instrument->GetVoiceHeaderSize(), 16u + 2 + 2 * 2 * 12);
-}
+    // Two layers keep the second zone's value.
+    auto two = Load(Maps(
+        { { 60, { Zone { 0, 0 }, Zone { 1, 9 } } }, { 127, { Zone { 2, 0 }, Zone { 1, 9 } } } })
+                        .Build());
+    ASSERT_TRUE(two);
+    EXPECT_EQ(layers(*two), std::tuple(2, 2, 80, 128, false));
+    EXPECT_EQ(two->KeptLayers()[0], 9);
+    EXPECT_EQ(std::tuple(two->SampleAt(0, 0)->GetPath(), two->SampleAt(0, 1)->GetPath(),
+                  two->SampleAt(1, 0)->GetPath()),
+        std::tuple(dir.File("a.wav"), dir.File("b.wav"), dir.File("c.wav")));
+    EXPECT_EQ(two->GetVoiceHeaderSize(), 16u + 2 + 2 * 2 * 12);
 
-TEST_F(SampleCell, ThreeLayersFromTheHeaviestThreeZoneMap)
-{
-    auto instrument = Load(Builder(false, "SCin")
-                               .AddMap({ 30, { Zone { 0, 0 }, Zone { 1, 4 }, Zone { 2, 10 } } })
-                               .AddMap({ 100, { Zone { 0, 0 }, Zone { 1, 6 }, Zone { 2, 12 } } })
-                               .AddMap({ 127, { Zone { 0, 0 } } })
-                               .Build());
-    ASSERT_TRUE(instrument);
-    EXPECT_EQ(instrument->LayerMode(), 3);
-    EXPECT_EQ(instrument->KeptLayers()[0], 6);
-    EXPECT_EQ(instrument->KeptLayers()[1], 12);
-    EXPECT_EQ(instrument->VoiceByte14(), 56);
-    EXPECT_EQ(instrument->VoiceByte15(), 104);
-    // The one-zone map does not match the mode: the instrument is simplified, and its single
-    // zone fills all three layers with one sample whose data is given once.
-    EXPECT_TRUE(instrument->Simplified());
-    EXPECT_EQ(instrument->SampleAt(2, 0), instrument->SampleAt(2, 2));
+    // Three layers from the heaviest three-zone map. The one-zone map does not match the mode:
+    // the instrument is simplified, and its single zone fills all three layers with one sample
+    // whose data is given once.
+    auto three = Load(Maps(
+        { { 30, { Zone { 0, 0 }, Zone { 1, 4 }, Zone { 2, 10 } } },
+            { 100, { Zone { 0, 0 }, Zone { 1, 6 }, Zone { 2, 12 } } }, { 127, { Zone { 0, 0 } } } })
+                          .Build());
+    ASSERT_TRUE(three);
+    EXPECT_EQ(layers(*three), std::tuple(3, 3, 56, 104, true));
+    EXPECT_EQ(std::tuple(three->KeptLayers()[0], three->KeptLayers()[1]), std::tuple(6, 12));
+    EXPECT_EQ(three->SampleAt(2, 0), three->SampleAt(2, 2));
     // Map 0 loads its zones b and c (c twice: once), map 1 all three, map 2 its one zone.
-    EXPECT_EQ(instrument->Samples().size(), 6u);
+    EXPECT_EQ(three->Samples().size(), 6u);
 }
 
 TEST_F(SampleCell, AnnotationBecomesTheComment)
 {
-    auto with = Create(
-        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("warm pad", 8).Build());
-    EXPECT_EQ(with->GetComment(), "warm pad");
-    auto one = Create(
-        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("x", 1).Build(), "b.sc2");
-    EXPECT_EQ(one->Comment(), "");
-    auto none = Create(
-        Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Annotation("", 0).Build(), "c.sc2");
-    EXPECT_EQ(none->Comment(), "");
+    const auto comment = [&](const std::string& text, std::uint32_t length) {
+        return Create(Maps({ { 127, { Zone { 0 } } } }).Annotation(text, length).Build(),
+            std::to_string(length) + ".sc2")
+            ->Comment();
+    };
+    EXPECT_EQ(comment("warm pad", 8), "warm pad");
+    EXPECT_EQ(comment("x", 1), "");
+    EXPECT_EQ(comment("", 0), "");
 }
 
-TEST_F(SampleCell, TheFirstLayoutIsRecognisedButNeverAdded)
+TEST_F(SampleCell, TheFirstLayoutIsRecognisedButNeverAddedAndBadIndicesFailTheOpen)
 {
     Bytes first(400, 0);
-    first[8] = 'S';
-    first[9] = 'C';
-    first[10] = 'i';
-    first[11] = 'n';
+    std::copy_n("SCin", 4, first.begin() + 8);
     const std::string path = dir.Write("old.ins", first);
     EXPECT_TRUE(dispatcher.Recognises(path));
     EXPECT_FALSE(dispatcher.Create(path));
     // A file shorter than 122 bytes is tried with the first layout alone.
-    Bytes small = Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).Build();
+    Bytes small = Maps({ { 127, { Zone { 0 } } } }).Build();
     ASSERT_GE(small.size(), 122u);
     small.resize(121);
     EXPECT_FALSE(dispatcher.Create(dir.Write("small.sc2", small)));
-}
 
-TEST_F(SampleCell, BadIndicesFailTheOpen)
-{
     // A zone naming a sample record past the table, a record naming a file past the list, a
-    // zone count past the chunk.
-    EXPECT_FALSE(Create(Builder(false, "SCin").AddMap({ 127, { Zone { 7 } } }).Build()));
+    // zone count past the chunk, no map at all.
+    EXPECT_FALSE(Create(Maps({ { 127, { Zone { 7 } } } }).Build()));
     SampleCellBuilder missingFile(true, "SCin");
     missingFile.File("C:\\a.wav").Sample({ 5 }).AddMap({ 127, { Zone { 0 } } });
     EXPECT_FALSE(Create(missingFile.Build(), "d.sc2"));
-    EXPECT_FALSE(
-        Create(Builder(false, "SCin").AddMap({ 127, { Zone { 0 } } }).KeyBytes(18, 0x40).Build(),
-            "e.sc2"));
-    EXPECT_FALSE(Create(Builder(false, "SCin").Build(), "f.sc2")); // no map at all
+    EXPECT_FALSE(Create(Maps({ { 127, { Zone { 0 } } } }).KeyBytes(18, 0x40).Build(), "e.sc2"));
+    EXPECT_FALSE(Create(Maps({}).Build(), "f.sc2"));
 }
 
 } // namespace

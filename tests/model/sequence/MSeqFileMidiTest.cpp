@@ -4,7 +4,12 @@
 #include "support/Steps.h"
 #include "support/TestEnv.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <numeric>
 #include <random>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +19,12 @@ namespace {
 using test::Bytes;
 using test::MidiFile;
 using test::TrackBuilder;
+
+/// A format 0 file of one track.
+Bytes Song(const TrackBuilder& track, std::uint16_t division = 96)
+{
+    return MidiFile(0, division, { track.Build() });
+}
 
 class Sequence : public ::testing::Test {
 protected:
@@ -38,48 +49,52 @@ protected:
         EXPECT_EQ(sequence->GetCompiledSize(), sequence->ConvertedData().size());
         return Bytes(sequence->ConvertedData().begin(), sequence->ConvertedData().end());
     }
+    test::Decoded Decode(const Bytes& bytes)
+    {
+        const auto converted = Convert(bytes);
+        EXPECT_TRUE(converted);
+        return converted ? test::DecodeSequence(*converted) : test::Decoded {};
+    }
+    /// Milliseconds between two decoded messages.
+    static double Gap(const test::Decoded& decoded, std::size_t from, std::size_t to)
+    {
+        return static_cast<double>(decoded.messages.at(to).time - decoded.messages.at(from).time);
+    }
 
     test::TestEnv env;
 };
 
-TEST_F(Sequence, ANoteOnAndOffBecomeTimedGroupsAndTheEndMark)
+TEST_F(Sequence, NotesBecomeTimedGroupsWhoseMessagesWithinOneMillisecondShareTheirStatus)
 {
-    const Bytes file = MidiFile(0, 96,
-        { TrackBuilder().Note(0, 0x90, 0x3C, 0x64).Note(96, 0x80, 0x3C, 0x40).End(0).Build() });
-    const auto converted = Convert(file);
+    const auto converted
+        = Convert(Song(TrackBuilder().Note(0, 0x90, 0x3C, 0x64).Note(96, 0x80, 0x3C, 0x40).End(0)));
     ASSERT_TRUE(converted);
     EXPECT_EQ(*converted,
         (Bytes { 0xFF, 0x01, 0x00, 0x90, 0x3C, 0x64, 0xFF, 0xF3, 0x01, 0x80, 0x3C, 0x40, 0xFF, 0x01,
             0x00, 0xFE }));
-}
 
-TEST_F(Sequence, MessagesWithinOneMillisecondShareTheirStatus)
-{
     // At 96 ppq a tick is about 5.2 ms: both notes of tick 0 fall in one group.
-    const Bytes same = MidiFile(
-        0, 96, { TrackBuilder().Note(0, 0x90, 60, 100).Note(0, 0x90, 64, 100).End(10).Build() });
-    const auto together = Convert(same);
+    const auto together
+        = Convert(Song(TrackBuilder().Note(0, 0x90, 60, 100).Note(0, 0x90, 64, 100).End(10)));
     ASSERT_TRUE(together);
     EXPECT_EQ(
         Bytes(together->begin() + 3, together->begin() + 8), (Bytes { 0x90, 60, 100, 64, 100 }));
     // One tick apart they are in different groups, each with its status.
-    const Bytes apart = MidiFile(
-        0, 96, { TrackBuilder().Note(0, 0x90, 60, 100).Note(1, 0x90, 64, 100).End(10).Build() });
-    const Bytes separate = *Convert(apart);
-    const auto decoded = test::DecodeSequence(separate);
+    const auto apart
+        = Convert(Song(TrackBuilder().Note(0, 0x90, 60, 100).Note(1, 0x90, 64, 100).End(10)));
+    ASSERT_TRUE(apart);
+    EXPECT_EQ(Bytes(apart->begin() + 9, apart->begin() + 12), (Bytes { 0x90, 64, 100 }));
+    const auto decoded = test::DecodeSequence(*apart);
     ASSERT_EQ(decoded.messages.size(), 2u);
-    EXPECT_EQ(Bytes(separate.begin() + 9, separate.begin() + 12), (Bytes { 0x90, 64, 100 }));
-    EXPECT_EQ(decoded.messages[1].time - decoded.messages[0].time, 5u);
+    EXPECT_EQ(Gap(decoded, 0, 1), 5.0);
 }
 
 TEST_F(Sequence, SystemExclusivePacing)
 {
     Bytes data(24);
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<std::uint8_t>(i + 1);
+    std::iota(data.begin(), data.end(), 1);
     data.back() = 0xF7; // 25 bytes with the F0
-    const auto converted
-        = Convert(MidiFile(0, 96, { TrackBuilder().SysEx(0, data).End(0).Build() }));
+    const auto converted = Convert(Song(TrackBuilder().SysEx(0, data).End(0)));
     ASSERT_TRUE(converted);
     Bytes expected { 0xFF, 0x01, 0x00, 0xF0 };
     expected.insert(expected.end(), data.begin(), data.begin() + 19);
@@ -90,41 +105,25 @@ TEST_F(Sequence, SystemExclusivePacing)
         expected);
     EXPECT_EQ(env.services.sysexPacing, 25u);
     // The counter runs on through the next conversion of the program.
-    Convert(MidiFile(0, 96, { TrackBuilder().SysEx(0, { 1, 2, 0xF7 }).End(0).Build() }));
+    Convert(Song(TrackBuilder().SysEx(0, { 1, 2, 0xF7 }).End(0)));
     EXPECT_EQ(env.services.sysexPacing, 29u);
 }
 
-TEST_F(Sequence, GapsLongerThanTheLongestRecordTakeSeveralRecords)
+TEST_F(Sequence, LongGapsTakeSeveralRecordsAndTheLastGroupKeepsADelayShorterThanATick)
 {
     // 96 ppq at 120 bpm: 96 ticks are 499.99 ms; 20000 quarter notes are just under 10000 s.
-    const Bytes file = MidiFile(0, 96,
-        { TrackBuilder().Note(0, 0x90, 60, 1).Note(96 * 20000, 0x80, 60, 0).End(0).Build() });
-    const auto converted = Convert(file);
-    ASSERT_TRUE(converted);
-    const auto decoded = test::DecodeSequence(*converted);
+    auto decoded
+        = Decode(Song(TrackBuilder().Note(0, 0x90, 60, 1).Note(96 * 20000, 0x80, 60, 0).End(0)));
     EXPECT_TRUE(decoded.wellFormed);
-    ASSERT_EQ(decoded.messages.size(), 2u);
-    EXPECT_NEAR(
-        static_cast<double>(decoded.messages[1].time - decoded.messages[0].time), 10000000.0, 2.0);
-    int longest = 0;
-    for (std::uint32_t record : decoded.records)
-        longest += record == 65534 ? 1 : 0;
-    EXPECT_EQ(longest, 152); // 9999999 ms = 152 x 65534 + 38831
-}
+    EXPECT_NEAR(Gap(decoded, 0, 1), 10000000.0, 2.0);
+    // 9999999 ms = 152 x 65534 + 38831
+    EXPECT_EQ(std::count(decoded.records.begin(), decoded.records.end(), 65534u), 152);
 
-TEST_F(Sequence, TheLastGroupKeepsItsDelayWhenTicksAreShorterThanAMillisecond)
-{
-    // 960 ppq at 120 bpm: a tick is 0.52 ms. The last note-off ends the track in a tick that
-    // crosses no millisecond.
-    const Bytes file = MidiFile(
-        0, 960, { TrackBuilder().Note(0, 0x90, 60, 1).Note(960, 0x80, 60, 0).End(0).Build() });
-    const auto converted = Convert(file);
-    ASSERT_TRUE(converted);
-    const auto decoded = test::DecodeSequence(*converted);
+    // 960 ppq: a tick is 0.52 ms. The last note-off ends the track in a tick that crosses no
+    // millisecond.
+    decoded = Decode(Song(TrackBuilder().Note(0, 0x90, 60, 1).Note(960, 0x80, 60, 0).End(0), 960));
     EXPECT_TRUE(decoded.wellFormed);
-    ASSERT_EQ(decoded.messages.size(), 2u);
-    EXPECT_NEAR(
-        static_cast<double>(decoded.messages[1].time - decoded.messages[0].time), 500.0, 1.0);
+    EXPECT_NEAR(Gap(decoded, 0, 1), 500.0, 1.0);
     EXPECT_EQ(decoded.records.back(), 1u);
 }
 
@@ -132,23 +131,18 @@ TEST_F(Sequence, ATempoEventIsReadOverItsWholeLengthAndOnlyAWholeTempoCounts)
 {
     // The same notes after a tempo event written several ways.
     const auto convert = [&](const Bytes& tempoEvent) {
-        return Convert(MidiFile(0, 96,
-            { TrackBuilder()
-                    .Note(0, 0x90, 60, 1)
-                    .Event(10, tempoEvent)
-                    .Note(0, 0x90, 62, 1)
-                    .Note(96, 0x80, 62, 0)
-                    .End(0)
-                    .Build() }));
+        return Convert(Song(TrackBuilder()
+                                .Note(0, 0x90, 60, 1)
+                                .Event(10, tempoEvent)
+                                .Note(0, 0x90, 62, 1)
+                                .Note(96, 0x80, 62, 0)
+                                .End(0)));
     };
     const auto standard = convert({ 0xFF, 0x51, 3, 0x03, 0xD0, 0x90 }); // 250000 us
     const auto none = convert({ 0xFF, 0x01, 2, 'h', 'i' }); // text: the default tempo stays
     ASSERT_TRUE(standard && none);
     EXPECT_NE(*standard, *none);
-    const auto decoded = test::DecodeSequence(*standard);
-    ASSERT_EQ(decoded.messages.size(), 3u);
-    EXPECT_NEAR(
-        static_cast<double>(decoded.messages[2].time - decoded.messages[1].time), 250.0, 1.0);
+    EXPECT_NEAR(Gap(test::DecodeSequence(*standard), 1, 2), 250.0, 1.0);
 
     struct Case {
         const char* what;
@@ -166,43 +160,38 @@ TEST_F(Sequence, ATempoEventIsReadOverItsWholeLengthAndOnlyAWholeTempoCounts)
     }
 }
 
-TEST_F(Sequence, HeaderLimits)
+TEST_F(Sequence, HeaderLimitsAndTracksThatAllEndAtTickZero)
 {
-    std::vector<Bytes> tracks(64, TrackBuilder().End(0).Build());
+    const Bytes end = TrackBuilder().End(0).Build();
+    std::vector<Bytes> tracks(64, end);
     EXPECT_TRUE(Open(MidiFile(1, 96, tracks)));
-    tracks.push_back(TrackBuilder().End(0).Build());
+    tracks.push_back(end);
     EXPECT_FALSE(Open(MidiFile(1, 96, tracks)));
-    EXPECT_FALSE(Open(MidiFile(0, 1, { TrackBuilder().End(0).Build() })));
-    EXPECT_TRUE(Open(MidiFile(0, 2, { TrackBuilder().End(0).Build() })));
-    EXPECT_FALSE(Open(MidiFile(2, 96, { TrackBuilder().End(0).Build() })));
-    EXPECT_FALSE(Open(MidiFile(0, 0xE728, { TrackBuilder().End(0).Build() }))); // SMPTE
-    EXPECT_FALSE(Open(MidiFile(1, 96, { TrackBuilder().End(0).Build() }, 2))); // a track short
+    EXPECT_FALSE(Open(MidiFile(0, 1, { end })));
+    EXPECT_TRUE(Open(MidiFile(0, 2, { end })));
+    EXPECT_FALSE(Open(MidiFile(2, 96, { end })));
+    EXPECT_FALSE(Open(MidiFile(0, 0xE728, { end }))); // SMPTE
+    EXPECT_FALSE(Open(MidiFile(1, 96, { end }, 2))); // a track short
     EXPECT_FALSE(Open(Bytes { 'M', 'T', 'h', 'd', 0, 0, 0, 2, 0, 0 }));
     // A negative count loads no track.
     auto none = Open(MidiFile(1, 96, {}, 0xFFFF));
     ASSERT_TRUE(none);
     EXPECT_EQ(none->TrackCount(), 0);
+
+    // Tracks that all end at tick 0, or no track at all, still convert.
+    EXPECT_TRUE(Decode(MidiFile(1, 96, { end, end })).wellFormed);
+    EXPECT_NE(env.progress.history.back().find(" %"), std::string::npos);
+    EXPECT_TRUE(Convert(MidiFile(1, 96, {})));
 }
 
 TEST_F(Sequence, TheCommentIsTheFirstTrackNameEvenAfterOtherEvents)
 {
-    auto file = Open(MidiFile(0, 96, { TrackBuilder().Name(0, "Intro").End(0).Build() }));
-    ASSERT_TRUE(file);
-    EXPECT_EQ(file->GetComment(), "Intro");
     // A name of 128 bytes or more has a length of two bytes.
-    const std::string longName(200, 'n');
-    auto named = Open(MidiFile(0, 96,
-        { TrackBuilder()
-                .Event(0,
-                    [&] {
-                        Bytes event { 0xFF, 0x03, 0x81, 0x48 };
-                        event.insert(event.end(), longName.begin(), longName.end());
-                        return event;
-                    }())
-                .End(0)
-                .Build() }));
-    ASSERT_TRUE(named);
-    EXPECT_EQ(named->GetComment(), longName);
+    for (const std::string& name : { std::string("Intro"), std::string(200, 'n') }) {
+        auto file = Open(Song(TrackBuilder().Name(0, name).End(0)));
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->GetComment(), name);
+    }
     auto second = Open(MidiFile(1, 96,
         { TrackBuilder().Note(0, 0x90, 1, 1).Name(0, "Late").End(0).Build(),
             TrackBuilder().Name(0, "Track Two").End(0).Build() }));
@@ -212,73 +201,46 @@ TEST_F(Sequence, TheCommentIsTheFirstTrackNameEvenAfterOtherEvents)
 TEST_F(Sequence, RunningStatusEndsAtAMetaEvent)
 {
     // After the meta event a bare data byte has no status to run on: the track ends there.
-    const Bytes file = MidiFile(0, 96,
-        { TrackBuilder()
-                .Note(0, 0x90, 60, 1)
-                .Event(0, { 61, 1 })
-                .Event(10, { 0xFF, 0x01, 1, 'x' })
-                .Event(10, { 62, 1 })
-                .Note(10, 0x90, 63, 1)
-                .End(0)
-                .Build() });
-    const auto decoded = test::DecodeSequence(*Convert(file));
+    const auto decoded = Decode(Song(TrackBuilder()
+                                         .Note(0, 0x90, 60, 1)
+                                         .Event(0, { 61, 1 })
+                                         .Event(10, { 0xFF, 0x01, 1, 'x' })
+                                         .Event(10, { 62, 1 })
+                                         .Note(10, 0x90, 63, 1)
+                                         .End(0)));
     ASSERT_EQ(decoded.messages.size(), 2u);
     EXPECT_EQ(decoded.messages[1].bytes, (Bytes { 0x90, 61, 1 }));
 }
 
 TEST_F(Sequence, DamagedTracksEndAtTheChunksEnd)
 {
-    // No end-of-track; a SysEx whose length points past the chunk; an odd track before another.
-    const Bytes noEnd
-        = MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).Note(5, 0x80, 60, 0).Build() });
-    auto decoded = test::DecodeSequence(*Convert(noEnd));
-    EXPECT_TRUE(decoded.wellFormed);
-    EXPECT_EQ(decoded.messages.size(), 2u);
-
-    const Bytes pastChunk = MidiFile(
-        0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).Event(0, { 0xF0, 0x7F, 1, 2 }).Build() });
-    decoded = test::DecodeSequence(*Convert(pastChunk));
-    EXPECT_TRUE(decoded.wellFormed);
-    EXPECT_EQ(decoded.messages.size(), 1u);
-
-    // A message cut short, a tempo event longer than what is left.
-    for (const Bytes& last : { Bytes { 0x90, 61 }, Bytes { 0xFF, 0x51, 4, 0x07, 0xA1, 0x20 } }) {
-        const Bytes cut
-            = MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).Event(0, last).Build() });
-        decoded = test::DecodeSequence(*Convert(cut));
+    // No end-of-track; a SysEx whose length points past the chunk; a message cut short; a tempo
+    // event longer than what is left.
+    for (const auto& [last, messages] : { std::tuple(Bytes { 0x80, 60, 0 }, 2u),
+             std::tuple(Bytes { 0xF0, 0x7F, 1, 2 }, 1u), std::tuple(Bytes { 0x90, 61 }, 1u),
+             std::tuple(Bytes { 0xFF, 0x51, 4, 0x07, 0xA1, 0x20 }, 1u) }) {
+        const auto decoded = Decode(Song(TrackBuilder().Note(0, 0x90, 60, 1).Event(5, last)));
         EXPECT_TRUE(decoded.wellFormed);
-        EXPECT_EQ(decoded.messages.size(), 1u);
+        EXPECT_EQ(decoded.messages.size(), messages);
     }
 
     const Bytes oddTrack = TrackBuilder().Event(0, { 0xC0, 5 }).End(0).Build();
     ASSERT_EQ(oddTrack.size() % 2, 1u); // no pad byte may stand before the next chunk
-    const Bytes odd
-        = MidiFile(1, 96, { oddTrack, TrackBuilder().Note(3, 0x90, 70, 1).End(0).Build() });
-    decoded = test::DecodeSequence(*Convert(odd));
+    const auto decoded
+        = Decode(MidiFile(1, 96, { oddTrack, TrackBuilder().Note(3, 0x90, 70, 1).End(0).Build() }));
     ASSERT_EQ(decoded.messages.size(), 2u);
     EXPECT_EQ(decoded.messages[1].bytes, (Bytes { 0x90, 70, 1 }));
 }
 
-TEST_F(Sequence, TracksThatAllEndAtTickZeroConvert)
-{
-    const auto converted = Convert(
-        MidiFile(1, 96, { TrackBuilder().End(0).Build(), TrackBuilder().End(0).Build() }));
-    ASSERT_TRUE(converted);
-    EXPECT_TRUE(test::DecodeSequence(*converted).wellFormed);
-    EXPECT_NE(env.progress.history.back().find(" %"), std::string::npos);
-    EXPECT_TRUE(Convert(MidiFile(1, 96, {})));
-}
-
 TEST_F(Sequence, DuplicateCopiesTheConvertedData)
 {
-    auto sequence = Open(MidiFile(0, 96, { TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
+    auto sequence = Open(Song(TrackBuilder().Note(0, 0x90, 60, 1).End(96)));
     ASSERT_EQ(test::LoadFully(*sequence), 1);
     sequence->SetOutPort(1);
     auto copy = sequence->Duplicate();
     auto* midi = dynamic_cast<MSeqFileMidi*>(copy.get());
     ASSERT_TRUE(midi);
-    EXPECT_TRUE(std::equal(midi->ConvertedData().begin(), midi->ConvertedData().end(),
-        sequence->ConvertedData().begin(), sequence->ConvertedData().end()));
+    EXPECT_TRUE(std::ranges::equal(midi->ConvertedData(), sequence->ConvertedData()));
     EXPECT_EQ(midi->GetOutPort(), 1);
 }
 
@@ -286,33 +248,29 @@ TEST_F(Sequence, DuplicateCopiesTheConvertedData)
 TEST_F(Sequence, SkippingEmptyTicksGivesTheSameBytesAsTheTickByTickWalk)
 {
     std::mt19937 random(7);
+    const auto uniform = [&](std::uint32_t low, std::uint32_t high) {
+        return std::uniform_int_distribution<std::uint32_t>(low, high)(random);
+    };
     for (int round = 0; round < 200; ++round) {
-        const std::uint16_t division = std::uniform_int_distribution<int>(2, 2000)(random);
+        const auto division = static_cast<std::uint16_t>(uniform(2, 2000));
         std::vector<Bytes> tracks;
-        const int trackCount = std::uniform_int_distribution<int>(1, 3)(random);
-        for (int t = 0; t < trackCount; ++t) {
+        for (std::uint32_t t = 0, count = uniform(1, 3); t < count; ++t) {
             TrackBuilder track;
-            const int events = std::uniform_int_distribution<int>(0, 12)(random);
-            for (int e = 0; e < events; ++e) {
-                const int kind = std::uniform_int_distribution<int>(0, 9)(random);
-                const std::uint32_t delta = kind < 2
-                    ? std::uniform_int_distribution<std::uint32_t>(0, 100000)(random)
-                    : std::uniform_int_distribution<std::uint32_t>(0, 40)(random);
-                if (kind == 3)
-                    track.Tempo(
-                        delta, std::uniform_int_distribution<std::uint32_t>(0, 16777215)(random));
-                else if (kind == 4) {
-                    Bytes data(
-                        static_cast<std::size_t>(std::uniform_int_distribution<int>(1, 50)(random)),
-                        0x11);
+            for (std::uint32_t e = 0, events = uniform(0, 12); e < events; ++e) {
+                const std::uint32_t kind = uniform(0, 9);
+                const std::uint32_t delta = kind < 2 ? uniform(0, 100000) : uniform(0, 40);
+                if (kind == 3) {
+                    track.Tempo(delta, uniform(0, 16777215));
+                } else if (kind == 4) {
+                    Bytes data(uniform(1, 50), 0x11);
                     data.back() = 0xF7;
                     track.SysEx(delta, data);
-                } else
+                } else {
                     track.Note(delta, static_cast<std::uint8_t>(0x90 | (e % 3)),
                         static_cast<std::uint8_t>(e), 64);
+                }
             }
-            track.End(std::uniform_int_distribution<std::uint32_t>(0, 1000)(random));
-            tracks.push_back(track.Build());
+            tracks.push_back(track.End(uniform(0, 1000)).Build());
         }
         const Bytes file = MidiFile(1, division, tracks);
         const std::uint32_t pacing = env.services.sysexPacing;
@@ -322,6 +280,93 @@ TEST_F(Sequence, SkippingEmptyTicksGivesTheSameBytesAsTheTickByTickWalk)
         ASSERT_TRUE(slow && fast) << "round " << round;
         ASSERT_EQ(*slow, *fast) << "round " << round;
         EXPECT_TRUE(test::DecodeSequence(*fast, pacing).wellFormed) << "round " << round;
+    }
+}
+
+// Standard MIDI files written by python3-mido (format 0 and 1, tempo changes, running status,
+// SysEx), converted and decoded: every event must appear in order, with the time in
+// milliseconds that mido's own tempo map gives it (within 2 ms).
+const char* const kMidoWriter = R"PY(
+import random, sys
+import mido
+
+folder, count = sys.argv[1], int(sys.argv[2])
+for n in range(count):
+    rng = random.Random(n)
+    kind = n % 2
+    ppq = rng.choice([24, 96, 120, 480, 960])
+    mid = mido.MidiFile(type=kind, ticks_per_beat=ppq)
+    for t in range(1 if kind == 0 else rng.randint(2, 4)):
+        track = mido.MidiTrack()
+        mid.tracks.append(track)
+        if t == 0:
+            track.append(mido.MetaMessage("track_name", name="song %d" % n, time=0))
+        for e in range(rng.randint(5, 60)):
+            delta = rng.choice([0, 0, 1, 5, 30, ppq, 3 * ppq, rng.randint(0, 4 * ppq)])
+            what = rng.random()
+            channel = rng.randint(0, 2)
+            if what < 0.08 and t == 0:
+                track.append(mido.MetaMessage("set_tempo", tempo=rng.randint(150000, 1500000), time=delta))
+            elif what < 0.14:
+                data = [rng.randint(0, 127) for _ in range(rng.randint(1, 45))]
+                track.append(mido.Message("sysex", data=data, time=delta))
+            elif what < 0.2:
+                track.append(mido.Message("program_change", channel=channel, program=rng.randint(0, 127), time=delta))
+            elif what < 0.25:
+                track.append(mido.Message("aftertouch", channel=channel, value=rng.randint(0, 127), time=delta))
+            elif what < 0.3:
+                track.append(mido.Message("pitchwheel", channel=channel, pitch=rng.randint(-8192, 8191), time=delta))
+            elif what < 0.35:
+                track.append(mido.Message("control_change", channel=channel, control=7, value=rng.randint(0, 127), time=delta))
+            else:
+                track.append(mido.Message("note_on", channel=channel, note=rng.randint(30, 90),
+                                          velocity=rng.randint(0, 127), time=delta))
+    path = "%s/song%d.mid" % (folder, n)
+    mid.save(path)
+    seconds = 0.0
+    with open(path + ".expected", "w") as out:
+        for message in mido.MidiFile(path):
+            seconds += message.time
+            if not message.is_meta:
+                out.write("%.6f %s\n" % (seconds * 1000.0, " ".join(str(b) for b in message.bytes())))
+)PY";
+
+TEST(MidoSequences, EveryEventAtTheTimeMidosTempoMapGives)
+{
+    test::TempDir dir;
+    const std::string script = dir.Write("write.py", std::string(kMidoWriter));
+    constexpr int kFiles = 40;
+    const std::string run
+        = "/usr/bin/python3 '" + script + "' '" + dir.Path() + "' " + std::to_string(kFiles);
+    ASSERT_EQ(std::system(run.c_str()), 0);
+
+    test::TestEnv env;
+    for (int n = 0; n < kFiles; ++n) {
+        const std::string path = dir.File("song" + std::to_string(n) + ".mid");
+        MSeqFileMidi sequence(env.services);
+        ASSERT_TRUE(sequence.OpenSequence(path)) << path;
+        EXPECT_EQ(sequence.GetComment(), "song " + std::to_string(n));
+        const std::uint32_t pacing = env.services.sysexPacing;
+        ASSERT_EQ(test::LoadFully(sequence), 1) << path;
+        const auto decoded = test::DecodeSequence(
+            Bytes(sequence.ConvertedData().begin(), sequence.ConvertedData().end()), pacing);
+        ASSERT_TRUE(decoded.wellFormed) << path;
+        std::ifstream expected(path + ".expected");
+        std::size_t i = 0;
+        for (std::string line; std::getline(expected, line); ++i) {
+            std::istringstream fields(line);
+            double milliseconds = 0;
+            fields >> milliseconds;
+            Bytes bytes;
+            for (int byte; fields >> byte;)
+                bytes.push_back(static_cast<std::uint8_t>(byte));
+            ASSERT_LT(i, decoded.messages.size()) << path;
+            ASSERT_EQ(decoded.messages[i].bytes, bytes) << path << " event " << i;
+            // The first group of the stream stands at 1 ms.
+            ASSERT_NEAR(static_cast<double>(decoded.messages[i].time) - 1.0, milliseconds, 2.0)
+                << path << " event " << i;
+        }
+        EXPECT_EQ(i, decoded.messages.size()) << path;
     }
 }
 

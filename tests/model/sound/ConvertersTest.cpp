@@ -1,14 +1,17 @@
 #include "model/sound/MSoundFile.h"
+#include "model/sound/WaveOverview.h"
+
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 namespace cardmill {
 namespace {
 
-SampleFormat F(
-    std::uint8_t bytes, std::uint8_t channels, bool little, bool unsigned8, std::uint16_t channel)
+SampleFormat F(int bytes, int channels, bool little, bool unsigned8, std::uint16_t channel)
 {
-    return { bytes, channels, little, unsigned8, channel };
+    return { static_cast<std::uint8_t>(bytes), static_cast<std::uint8_t>(channels), little,
+        unsigned8, channel };
 }
 
 struct ConverterCase {
@@ -17,6 +20,7 @@ struct ConverterCase {
     std::vector<std::uint8_t> input;
     std::vector<std::uint16_t> words;
 };
+using C = ConverterCase;
 
 class Converter : public ::testing::TestWithParam<ConverterCase> { };
 
@@ -35,46 +39,33 @@ TEST_P(Converter, PlainLoopsGiveTheExactCardWords)
     EXPECT_EQ(buffer.back(), 0xEE) << "wrote past the end";
 }
 
+// F(bytes, channels, little-endian, unsigned 8-bit, channel: 0 mix, 1 first, 2 second)
 INSTANTIATE_TEST_SUITE_P(Table, Converter,
-    ::testing::Values(ConverterCase { "Unsigned8Mono", F(1, 1, true, true, 0), { 0x00, 0x80, 0xFF },
-                          { 0x8000, 0x0000, 0x7F00 } },
-        ConverterCase { "Unsigned8First", F(1, 2, true, true, 1), { 0x10, 0xF0, 0x80, 0x81 },
-            { 0x9000, 0x0000 } },
-        ConverterCase { "Unsigned8Second", F(1, 2, true, true, 2), { 0x10, 0xF0, 0x80, 0x81 },
-            { 0x7000, 0x0100 } },
-        ConverterCase { "Unsigned8Mix", F(1, 2, true, true, 0), { 0x10, 0xF0, 0x80, 0x81, 0, 0 },
-            { 0x0000, 0x0080, 0x8000 } },
-        ConverterCase { "Signed8Mono", F(1, 1, false, false, 0), { 0x7F, 0x80, 0x01 },
-            { 0x7F00, 0x8000, 0x0100 } },
-        ConverterCase { "Signed8Second", F(1, 2, false, false, 2), { 0x01, 0xFE }, { 0xFE00 } },
-        ConverterCase { "Signed8Mix", F(1, 2, false, false, 0), { 0x7F, 0x7F, 0x80, 0x80 },
-            { 0x7F00, 0x8000 } },
-        ConverterCase {
-            "Big16Mono", F(2, 1, false, false, 0), { 0x12, 0x34, 0xFE, 0xDC }, { 0x1234, 0xFEDC } },
-        ConverterCase {
-            "Big16First", F(2, 2, false, false, 1), { 0x12, 0x34, 0x56, 0x78 }, { 0x1234 } },
-        ConverterCase { "Big16Mix", F(2, 2, false, false, 0),
-            { 0x7F, 0xFF, 0x7F, 0xFF, 0x80, 0x00, 0xFF, 0xFF }, { 0x7FFF, 0xBFFF } },
-        ConverterCase { "Little16Mono", F(2, 1, true, false, 0), { 0x34, 0x12, 0xDC, 0xFE },
-            { 0x1234, 0xFEDC } },
-        ConverterCase {
-            "Little16Second", F(2, 2, true, false, 2), { 0x01, 0x00, 0x02, 0x00 }, { 0x0002 } },
-        ConverterCase {
-            "Little16Mix", F(2, 2, true, false, 0), { 0x00, 0x10, 0x00, 0x30 }, { 0x2000 } },
-        ConverterCase { "Big24Mono", F(3, 1, false, false, 0),
-            { 0x12, 0x34, 0x56, 0x80, 0x00, 0x01 }, { 0x1234, 0x8000 } },
-        ConverterCase { "Big24Second", F(3, 2, false, false, 2), { 1, 2, 3, 4, 5, 6 }, { 0x0405 } },
-        ConverterCase { "Little24Mono", F(3, 1, true, false, 0), { 0x56, 0x34, 0x12 }, { 0x1234 } },
-        ConverterCase {
-            "Little24First", F(3, 2, true, false, 1), { 0x56, 0x34, 0x12, 0, 0, 0 }, { 0x1234 } },
-        ConverterCase { "Little24Mix", F(3, 2, true, false, 0),
-            { 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF }, { 0xBFFF } },
-        ConverterCase {
-            "Little32Mono", F(4, 1, true, false, 0), { 0x78, 0x56, 0x34, 0x12 }, { 0x1234 } },
-        ConverterCase {
-            "Big32Second", F(4, 2, false, false, 2), { 1, 2, 3, 4, 5, 6, 7, 8 }, { 0x0506 } },
-        ConverterCase {
-            "Big32Mix", F(4, 2, false, false, 0), { 0x10, 0, 0, 0, 0x20, 0, 0, 0 }, { 0x1800 } }),
+    ::testing::Values(
+        C { "Unsigned8Mono", F(1, 1, 1, 1, 0), { 0, 0x80, 0xFF }, { 0x8000, 0, 0x7F00 } },
+        C { "Unsigned8First", F(1, 2, 1, 1, 1), { 0x10, 0xF0, 0x80, 0x81 }, { 0x9000, 0 } },
+        C { "Unsigned8Second", F(1, 2, 1, 1, 2), { 0x10, 0xF0, 0x80, 0x81 }, { 0x7000, 0x0100 } },
+        C { "Unsigned8Mix", F(1, 2, 1, 1, 0), { 0x10, 0xF0, 0x80, 0x81, 0, 0 },
+            { 0, 0x80, 0x8000 } },
+        C { "Signed8Mono", F(1, 1, 0, 0, 0), { 0x7F, 0x80, 0x01 }, { 0x7F00, 0x8000, 0x0100 } },
+        C { "Signed8Second", F(1, 2, 0, 0, 2), { 0x01, 0xFE }, { 0xFE00 } },
+        C { "Signed8Mix", F(1, 2, 0, 0, 0), { 0x7F, 0x7F, 0x80, 0x80 }, { 0x7F00, 0x8000 } },
+        C { "Big16Mono", F(2, 1, 0, 0, 0), { 0x12, 0x34, 0xFE, 0xDC }, { 0x1234, 0xFEDC } },
+        C { "Big16First", F(2, 2, 0, 0, 1), { 0x12, 0x34, 0x56, 0x78 }, { 0x1234 } },
+        C { "Big16Mix", F(2, 2, 0, 0, 0), { 0x7F, 0xFF, 0x7F, 0xFF, 0x80, 0, 0xFF, 0xFF },
+            { 0x7FFF, 0xBFFF } },
+        C { "Little16Mono", F(2, 1, 1, 0, 0), { 0x34, 0x12, 0xDC, 0xFE }, { 0x1234, 0xFEDC } },
+        C { "Little16Second", F(2, 2, 1, 0, 2), { 0x01, 0, 0x02, 0 }, { 0x0002 } },
+        C { "Little16Mix", F(2, 2, 1, 0, 0), { 0, 0x10, 0, 0x30 }, { 0x2000 } },
+        C { "Big24Mono", F(3, 1, 0, 0, 0), { 0x12, 0x34, 0x56, 0x80, 0, 0x01 },
+            { 0x1234, 0x8000 } },
+        C { "Big24Second", F(3, 2, 0, 0, 2), { 1, 2, 3, 4, 5, 6 }, { 0x0405 } },
+        C { "Little24Mono", F(3, 1, 1, 0, 0), { 0x56, 0x34, 0x12 }, { 0x1234 } },
+        C { "Little24First", F(3, 2, 1, 0, 1), { 0x56, 0x34, 0x12, 0, 0, 0 }, { 0x1234 } },
+        C { "Little24Mix", F(3, 2, 1, 0, 0), { 0, 0, 0x80, 0xFF, 0xFF, 0xFF }, { 0xBFFF } },
+        C { "Little32Mono", F(4, 1, 1, 0, 0), { 0x78, 0x56, 0x34, 0x12 }, { 0x1234 } },
+        C { "Big32Second", F(4, 2, 0, 0, 2), { 1, 2, 3, 4, 5, 6, 7, 8 }, { 0x0506 } },
+        C { "Big32Mix", F(4, 2, 0, 0, 0), { 0x10, 0, 0, 0, 0x20, 0, 0, 0 }, { 0x1800 } }),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST(Converter, EveryVectorLoopMatchesThePlainLoopAtEveryLengthAndAlignment)
@@ -121,6 +112,47 @@ TEST(Converter, EveryVectorLoopMatchesThePlainLoopAtEveryLengthAndAlignment)
     EXPECT_GT(compared, 0); // every x86-64 build has the SSE2 loops
 #endif
     EXPECT_EQ(ChooseConverter(F(5, 1, true, false, 0)), nullptr); // no sample is wider than 4
+}
+
+using Extremes = std::vector<std::int16_t>;
+
+TEST(WaveOverview, KeepsEachChannelsExtremesPerBucketAcrossPieces)
+{
+    // Stereo 16-bit little-endian, 6 frames into 3 buckets of 2 frames, fed one frame and then
+    // five: a bucket spans the two pieces.
+    const std::int16_t frames[6][2]
+        = { { 100, -5 }, { -200, 7 }, { 300, 0 }, { 50, -32768 }, { 1, 1 }, { 32767, 2 } };
+    std::vector<std::uint8_t> bytes;
+    for (const auto& frame : frames)
+        for (std::int16_t v : frame) {
+            bytes.push_back(static_cast<std::uint8_t>(v));
+            bytes.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
+        }
+    WaveOverviewBuilder builder(F(2, 2, true, false, 0), 6, 3);
+    builder.Add(std::span(bytes).first(4));
+    builder.Add(std::span(bytes).subspan(4));
+    const WaveOverview o = builder.Finish();
+    ASSERT_EQ(o.buckets, 3u);
+    EXPECT_EQ(o.minima, (Extremes { -200, 50, 1, -5, -32768, 1 }));
+    EXPECT_EQ(o.maxima, (Extremes { 100, 300, 32767, 7, 0, 2 }));
+}
+
+TEST(WaveOverview, ShortDataStaysFlatFewFramesMakeFewBucketsAndEverySizeTakesItsTop16Bits)
+{
+    WaveOverviewBuilder builder(F(2, 1, true, false, 0), 3, 4096);
+    builder.Add(std::vector<std::uint8_t> { 0x00, 0x10 }); // one frame of 4096, then nothing
+    const WaveOverview o = builder.Finish();
+    ASSERT_EQ(o.buckets, 3u);
+    EXPECT_EQ(o.minima, (Extremes { 4096, 0, 0 }));
+    EXPECT_EQ(o.maxima, (Extremes { 4096, 0, 0 }));
+
+    WaveOverviewBuilder eight(F(1, 1, true, true, 0), 2, 1);
+    eight.Add(std::vector<std::uint8_t> { 0x00, 0xFF });
+    const WaveOverview o8 = eight.Finish();
+    EXPECT_EQ(std::tuple(o8.Min(0, 0), o8.Max(0, 0)), std::tuple(-128 * 256, 127 * 256));
+    WaveOverviewBuilder wide(F(3, 1, false, false, 0), 1, 1);
+    wide.Add(std::vector<std::uint8_t> { 0x80, 0x01, 0xFF });
+    EXPECT_EQ(wide.Finish().Min(0, 0), static_cast<std::int16_t>(0x8001));
 }
 
 } // namespace

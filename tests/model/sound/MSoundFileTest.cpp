@@ -1,9 +1,11 @@
 #include "model/sound/MSoundFile.h"
 
 #include "model/sound/MSoundFileWAV.h"
+#include "model/sound/SampleEdit.h"
 #include "support/SoundHelpers.h"
 
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -20,21 +22,18 @@ protected:
     {
         return test::Load<MSoundFileWAV>(env, builder.Build(), path);
     }
+    /// The big-endian number in bytes `first` to `last` of a sample header.
+    static std::uint32_t Field(const MSoundFile& sound, std::size_t first, std::size_t last)
+    {
+        const auto header = sound.BuildSampleHeader(false);
+        std::uint32_t value = 0;
+        for (std::size_t i = first; i <= last; ++i)
+            value = (value << 8) | header[i];
+        return value;
+    }
 
     test::TestEnv env;
 };
-
-TEST_F(Sound, PitchWordOf44kAtRoot60)
-{
-    auto sound = LoadWav(WavBuilder().Frames(100));
-    ASSERT_TRUE(sound);
-    const auto h = sound->BuildSampleHeader(false);
-    EXPECT_EQ((h[0] << 8) | h[1], 15735);
-    auto at48 = LoadWav(WavBuilder().Format(1, 1, 48000, 16).Frames(100).Smpl(61, 0x80000000u, {}));
-    const auto h48 = at48->BuildSampleHeader(false);
-    // 61 x 256 - trunc(12800 / 100)
-    EXPECT_EQ((h48[0] << 8) | h48[1], 61 * 256 - 128);
-}
 
 TEST_F(Sound, ANonLoopingSoundEndsInEightSilentFrames)
 {
@@ -43,19 +42,15 @@ TEST_F(Sound, ANonLoopingSoundEndsInEightSilentFrames)
         data[i] = static_cast<std::uint8_t>(i * 13 + 1);
     auto sound = LoadWav(WavBuilder().Data(data));
     ASSERT_TRUE(sound);
-    EXPECT_EQ(sound->Params().looping, 0);
-    EXPECT_EQ(sound->Params().loopStart, 1001u);
-    EXPECT_EQ(sound->Params().loopEnd, 1009u);
-    EXPECT_EQ(sound->GetCompiledSize(), 2064u);
-    EXPECT_EQ(sound->GetSampleDataSize(), 2034u);
-    for (std::uint32_t piece : { 512u, 7u, 1u }) {
-        const auto words = test::CardWords(*sound, piece);
-        ASSERT_EQ(words.size(), 1017u) << piece;
-        for (std::size_t i = 0; i < 1000; ++i)
-            ASSERT_EQ(words[i], (data[2 * i + 1] << 8) | data[2 * i]) << i;
-        for (std::size_t i = 1000; i < 1017; ++i)
-            ASSERT_EQ(words[i], 0) << i;
-    }
+    const SampleParams& p = sound->Params();
+    EXPECT_EQ(std::tuple(p.looping, p.loopStart, p.loopEnd, sound->GetCompiledSize(),
+                  sound->GetSampleDataSize()),
+        std::tuple(0, 1001u, 1009u, 2064u, 2034u));
+    std::vector<std::uint16_t> expected(1017, 0);
+    for (std::size_t i = 0; i < 1000; ++i)
+        expected[i] = static_cast<std::uint16_t>((data[2 * i + 1] << 8) | data[2 * i]);
+    for (std::uint32_t piece : { 512u, 7u, 1u })
+        EXPECT_EQ(test::CardWords(*sound, piece), expected) << piece;
 }
 
 struct LoopCase {
@@ -74,17 +69,16 @@ TEST_P(NonLoopingSound, AsksForADefaultLoopOnlyPastTheCardsReach)
         env, WavBuilder().Format(1, 1, 22050, 8).Frames(c.frames).Build(), "/a/long.wav");
     ASSERT_TRUE(sound);
     EXPECT_EQ(env.prompter.Asked(), c.asksDefaultLoop);
+    const SampleParams& p = sound->Params();
     if (c.asksDefaultLoop) {
         EXPECT_EQ(env.prompter.LastText(),
             "The sound file long.wav is too long to be non-looping or contains a loop start out of "
             "range.\n\nYou can still use this file in the project if you choose to set a default "
             "loop of the entire file.");
         EXPECT_EQ(env.prompter.shown.back().icon, Icon::Warning);
-        EXPECT_EQ(sound->Params().looping, 1);
-        EXPECT_EQ(sound->Params().loopStart, 0u);
-        EXPECT_EQ(sound->Params().loopEnd, c.frames);
+        EXPECT_EQ(std::tuple(p.looping, p.loopStart, p.loopEnd), std::tuple(1, 0u, c.frames));
     } else {
-        EXPECT_EQ(sound->Params().loopStart, c.frames + 1);
+        EXPECT_EQ(p.loopStart, c.frames + 1);
     }
 }
 
@@ -97,8 +91,7 @@ TEST_F(Sound, DecliningTheDefaultLoopFailsTheLoadUnlessAProjectIsOpening)
 {
     const Bytes bytes = WavBuilder().Format(1, 1, 22050, 8).Frames(300000).Build();
     env.prompter.Push(Answer::Cancel);
-    auto sound = test::OpenInMemory<MSoundFileWAV>(env, bytes, "/a/long.wav");
-    EXPECT_EQ(sound->LoadStep(), -1);
+    EXPECT_EQ(test::OpenInMemory<MSoundFileWAV>(env, bytes, "/a/long.wav")->LoadStep(), -1);
     env.services.projectLoading = true;
     env.prompter.Forget();
     auto again = test::OpenInMemory<MSoundFileWAV>(env, bytes, "/a/long.wav");
@@ -107,8 +100,13 @@ TEST_F(Sound, DecliningTheDefaultLoopFailsTheLoadUnlessAProjectIsOpening)
     EXPECT_EQ(again->Params().looping, 1);
 }
 
-TEST_F(Sound, SampleHeaderOfAStartAfterTheLoopStart)
+TEST_F(Sound, SampleHeaderPitchWordsAndAStartAfterTheLoopStart)
 {
+    EXPECT_EQ(Field(*LoadWav(WavBuilder().Frames(100)), 0, 1), 15735u);
+    auto at48 = LoadWav(WavBuilder().Format(1, 1, 48000, 16).Frames(100).Smpl(61, 0x80000000u, {}));
+    // 61 x 256 - trunc(12800 / 100)
+    EXPECT_EQ(Field(*at48, 0, 1), 61u * 256 - 128);
+
     auto sound = LoadWav(
         WavBuilder().Format(1, 1, 48000, 16).Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
     ASSERT_TRUE(sound);
@@ -118,16 +116,12 @@ TEST_F(Sound, SampleHeaderOfAStartAfterTheLoopStart)
     sound->SetSmoothing(1);
     sound->AssignCardAddress(1000);
     const auto h = sound->BuildSampleHeader(true);
-    // D = 400 in 18 bits over the low bits of byte 3 and bytes 4, 5
-    EXPECT_EQ(h[3] & 3, 0);
-    EXPECT_EQ((h[4] << 8) | h[5], 400);
-    EXPECT_EQ(h[3] & 0xFC, 252);
-    // S = 500 - 100 + 1000, with bit 7 of byte 9 set (the loop starts before the start)
-    EXPECT_EQ(h[9], 0x80);
-    EXPECT_EQ((h[10] << 8) | h[11], 1400);
-    // E = (1500 - 500) + S, middle, low, high; bit 7 of byte 8 is smoothing with a start
-    EXPECT_EQ((h[6] << 8) | h[7], 2400);
-    EXPECT_EQ(h[8], 0x80);
+    // D = 400 in 18 bits over the low bits of byte 3 (its high bits 252) and bytes 4, 5;
+    // S = 500 - 100 + 1000, with bit 7 of byte 9 set (the loop starts before the start);
+    // E = (1500 - 500) + S, middle, low, high; bit 7 of byte 8 is smoothing with a start.
+    EXPECT_EQ(
+        std::tuple(h[3], (h[4] << 8) | h[5], h[9], (h[10] << 8) | h[11], (h[6] << 8) | h[7], h[8]),
+        std::tuple(252, 400, 0x80, 1400, 2400, 0x80));
 }
 
 TEST_F(Sound, OnlyEvenLoopEntriesAreDefaultCandidates)
@@ -135,15 +129,11 @@ TEST_F(Sound, OnlyEvenLoopEntriesAreDefaultCandidates)
     auto sound = LoadWav(
         WavBuilder().Frames(3000).Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 }, { 0, 300, 800 } }));
     int first = 0, second = 0;
-    EXPECT_EQ(sound->ChooseLoops(first, second), 2);
-    EXPECT_EQ(first, 2);
-    EXPECT_EQ(second, 0);
-    EXPECT_EQ(sound->Params().loopStart, 300u);
-
+    EXPECT_EQ(
+        std::tuple(sound->ChooseLoops(first, second), first, second, sound->Params().loopStart),
+        std::tuple(2, 2, 0, 300u));
     auto one = LoadWav(WavBuilder().Frames(3000).Smpl(60, 0, { { 0, 500, 900 }, { 0, 10, 20 } }));
-    EXPECT_EQ(one->ChooseLoops(first, second), 1);
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(second, -1);
+    EXPECT_EQ(std::tuple(one->ChooseLoops(first, second), first, second), std::tuple(1, 0, -1));
 }
 
 TEST_F(Sound, TheStartFrameStaysBeforeTheLoopAndTheCardDataFollowsIt)
@@ -151,16 +141,15 @@ TEST_F(Sound, TheStartFrameStaysBeforeTheLoopAndTheCardDataFollowsIt)
     auto sound = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
     EXPECT_FALSE(sound->SetStartFrame(101)); // past the loop start while the file goes on
     EXPECT_TRUE(sound->SetStartFrame(100));
-    EXPECT_EQ(sound->GetStartFrame(), 100u);
-    EXPECT_TRUE(sound->HasStartOffset());
-    EXPECT_EQ(sound->SpanFirst(), 100u);
-    EXPECT_EQ(sound->GetSampleDataSize(), (1500u - 100 + 8) * 2);
+    EXPECT_EQ(std::tuple(sound->GetStartFrame(), sound->HasStartOffset(), sound->SpanFirst(),
+                  sound->GetSampleDataSize()),
+        std::tuple(100u, true, 100u, (1500u - 100 + 8) * 2));
     // Moved back in a whole record, the data grows to hold the new start again.
     SampleParams params = sound->Params();
     params.startFrame = 0;
     ASSERT_TRUE(sound->SetParams(params));
-    EXPECT_EQ(sound->SpanFirst(), 0u);
-    EXPECT_EQ(sound->GetSampleDataSize(), (1500u + 8) * 2);
+    EXPECT_EQ(std::tuple(sound->SpanFirst(), sound->GetSampleDataSize()),
+        std::tuple(0u, (1500u + 8) * 2));
 }
 
 TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
@@ -170,9 +159,8 @@ TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
     ASSERT_EQ(sound->LoopCount(), 3);
     SoundLoop loop;
     sound->GetLoop(loop, 0);
-    EXPECT_FALSE(loop.valid);
-    EXPECT_EQ(sound->Params().looping, 0);
-    EXPECT_EQ(sound->GetSampleDataSize(), (2009u + 8) * 2);
+    EXPECT_EQ(std::tuple(loop.valid, sound->Params().looping, sound->GetSampleDataSize()),
+        std::tuple(false, 0, (2009u + 8) * 2));
 
     // A damaged stored record with such a loop is no loop either.
     SampleParams params = sound->Params();
@@ -186,115 +174,120 @@ TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
 
 class Sharing : public Sound {
 protected:
-    std::unique_ptr<MSoundFileWAV> Stereo(const std::string& path, std::uint16_t channel)
+    /// Whether each sound shares another's data.
+    static std::vector<bool> Phantoms(std::initializer_list<const MSoundFile*> sounds)
     {
-        auto sound = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(1000), path);
-        sound->SetChannel(channel);
-        sound->UpdateCompiledSize();
-        return sound;
+        std::vector<bool> phantoms;
+        for (const MSoundFile* sound : sounds)
+            phantoms.push_back(sound->IsPhantom());
+        return phantoms;
+    }
+    std::unique_ptr<MSoundFileWAV> Mono(const std::string& path)
+    {
+        return LoadWav(WavBuilder().Frames(1000), path);
     }
 };
 
 TEST_F(Sharing, TheSameFileAndChannelShareAsThePreferencesAllow)
 {
-    auto a = LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav");
-    auto b = LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav");
-    EXPECT_FALSE(a->IsPhantom());
-    EXPECT_TRUE(b->IsPhantom());
-    EXPECT_EQ(b->SharedWith(), a->GetId());
-    EXPECT_EQ(b->GetSampleDataSize(), 0u);
-    EXPECT_EQ(b->GetCompiledSize(), 30u);
-    EXPECT_EQ(test::CardWords(*b).size(), 0u);
+    auto a = Mono("/kit/kick.wav");
+    auto b = Mono("/kit/kick.wav");
+    EXPECT_EQ(Phantoms({ a.get(), b.get() }), (std::vector<bool> { false, true }));
+    EXPECT_EQ(std::tuple(b->SharedWith(), b->GetSampleDataSize(), b->GetCompiledSize(),
+                  test::CardWords(*b).size()),
+        std::tuple(a->GetId(), 0u, 30u, 0u));
     // The phantom's header points into its owner's data.
     a->AssignCardAddress(5000);
     EXPECT_EQ(b->AssignCardAddress(9000), 9000u);
-    const auto h = b->BuildSampleHeader(false);
-    EXPECT_EQ((h[9] << 16) | (h[10] << 8) | h[11], 5000);
+    EXPECT_EQ(Field(*b, 9, 11), 5000u);
 
     // Other folders share only when the preferences say so, and the name's case is no matter.
     env.prefs.allowPhantomsInAnyFolder = 0;
-    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1000), "/kit2/KICK.wav")->IsPhantom());
+    EXPECT_FALSE(Mono("/kit2/KICK.wav")->IsPhantom());
     env.prefs.allowPhantomsInAnyFolder = 1;
-    EXPECT_TRUE(LoadWav(WavBuilder().Frames(1000), "/kit3/Kick.wav")->IsPhantom());
+    EXPECT_TRUE(Mono("/kit3/Kick.wav")->IsPhantom());
     env.prefs.allowPhantoms = 0;
-    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1000), "/kit/kick.wav")->IsPhantom());
+    EXPECT_FALSE(Mono("/kit/kick.wav")->IsPhantom());
 }
 
 TEST_F(Sharing, OnlyTheSameDataOfTheSameChannelIsShared)
 {
-    auto left = Stereo("/s/pad.wav", 1);
-    auto right = Stereo("/s/pad.wav", 2);
-    EXPECT_FALSE(right->IsPhantom());
-    EXPECT_TRUE(Stereo("/s/pad.wav", 1)->IsPhantom());
-    // Files that only share a name: other length, rate, sample size or bytes.
-    auto a = LoadWav(WavBuilder().Frames(1000), "/kit1/kick.wav");
-    EXPECT_TRUE(LoadWav(WavBuilder().Frames(1000), "/kit5/kick.wav")->IsPhantom());
-    EXPECT_FALSE(LoadWav(WavBuilder().Data(Bytes(2000, 0x11)), "/kit5/kick.wav")->IsPhantom());
-    EXPECT_FALSE(LoadWav(WavBuilder().Frames(1200), "/kit2/kick.wav")->IsPhantom());
-    EXPECT_FALSE(
-        LoadWav(WavBuilder().Format(1, 1, 22050, 16).Frames(1000), "/kit3/kick.wav")->IsPhantom());
-    EXPECT_FALSE(
-        LoadWav(WavBuilder().Format(1, 1, 44100, 8).Frames(1000), "/kit4/kick.wav")->IsPhantom());
+    const auto stereo = [&](std::uint16_t channel) {
+        auto sound = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(1000), "/s/pad.wav");
+        sound->SetChannel(channel);
+        sound->UpdateCompiledSize();
+        return sound;
+    };
+    auto left = stereo(1);
+    auto right = stereo(2);
+    auto leftAgain = stereo(1);
+    // Files that only share a name: other bytes, length, rate or sample size.
+    auto a = Mono("/kit1/kick.wav");
+    auto same = Mono("/kit5/kick.wav");
+    auto bytes = LoadWav(WavBuilder().Data(Bytes(2000, 0x11)), "/kit5/kick.wav");
+    auto longer = LoadWav(WavBuilder().Frames(1200), "/kit2/kick.wav");
+    auto rate = LoadWav(WavBuilder().Format(1, 1, 22050, 16).Frames(1000), "/kit3/kick.wav");
+    auto bits = LoadWav(WavBuilder().Format(1, 1, 44100, 8).Frames(1000), "/kit4/kick.wav");
+    EXPECT_EQ(Phantoms({ right.get(), leftAgain.get(), same.get(), bytes.get(), longer.get(),
+                  rate.get(), bits.get() }),
+        (std::vector<bool> { false, true, true, false, false, false, false }));
 }
 
 TEST_F(Sharing, AnOwnerThatLeavesHandsItsDataToTheFirstSharer)
 {
-    auto a = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
-    auto b = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
-    auto c = LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
+    const auto looped = [&] {
+        return LoadWav(WavBuilder().Frames(2000).Smpl(60, 0, { { 0, 100, 1000 } }), "/k/x.wav");
+    };
+    auto a = looped();
+    auto b = looped();
+    auto c = looped();
     SampleParams params = c->Params();
     params.loopEnd = 1900;
     ASSERT_TRUE(c->SetParams(params));
-    EXPECT_EQ(c->SharedWith(), a->GetId());
-    EXPECT_EQ(a->SpanLast(), 1900u); // the owner's data widens to cover its sharers
+    // The owner's data widens to cover its sharers.
+    EXPECT_EQ(std::tuple(c->SharedWith(), a->SpanLast()), std::tuple(a->GetId(), 1900u));
 
     a->Deactivate();
-    EXPECT_FALSE(b->IsPhantom());
-    EXPECT_EQ(c->SharedWith(), b->GetId());
-    EXPECT_EQ(b->SpanLast(), 1900u);
+    EXPECT_EQ(std::tuple(b->IsPhantom(), c->SharedWith(), b->SpanLast()),
+        std::tuple(false, b->GetId(), 1900u));
     a->Activate();
     EXPECT_EQ(a->SharedWith(), b->GetId());
 
     // Destroying the owner does the same: the first sharer in registration order takes over.
     b.reset();
-    EXPECT_FALSE(a->IsPhantom());
-    EXPECT_EQ(c->SharedWith(), a->GetId());
-    EXPECT_EQ(a->SpanLast(), 1900u);
+    EXPECT_EQ(std::tuple(a->IsPhantom(), c->SharedWith(), a->SpanLast()),
+        std::tuple(false, a->GetId(), 1900u));
 }
 
-TEST_F(Sharing, AnUnregisteredSoundTouchesNoOtherSound)
+TEST_F(Sharing, AnUnregisteredSoundTouchesNoOtherAndCopiesStartInactiveWithAnIdOfTheirOwn)
 {
-    auto a = LoadWav(WavBuilder().Frames(1000), "/k/x.wav");
-    auto b = LoadWav(WavBuilder().Frames(1000), "/k/y.wav");
+    auto a = Mono("/k/x.wav");
+    auto b = Mono("/k/y.wav");
     auto fresh
         = test::OpenInMemory<MSoundFileWAV>(env, WavBuilder().Frames(1000).Build(), "/k/x.wav");
     ASSERT_EQ(fresh->GetId(), 0u);
     fresh->Unshare();
-    EXPECT_FALSE(a->IsPhantom());
-    EXPECT_FALSE(b->IsPhantom());
+    EXPECT_EQ(Phantoms({ a.get(), b.get() }), (std::vector<bool> { false, false }));
     EXPECT_FALSE(fresh->ShareData());
     fresh.reset();
-    EXPECT_FALSE(a->IsPhantom());
-    EXPECT_FALSE(b->IsPhantom());
-}
+    EXPECT_EQ(Phantoms({ a.get(), b.get() }), (std::vector<bool> { false, false }));
 
-TEST_F(Sharing, CopiesStartInactiveWithAnIdOfTheirOwn)
-{
-    auto a = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(1000), "/k/x.wav");
-    auto copy = a->Duplicate();
+    // Copies start inactive with an id of their own.
+    auto stereo = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(1000), "/k/z.wav");
+    auto copy = stereo->Duplicate();
     auto* sound = dynamic_cast<MSoundFileWAV*>(copy.get());
     ASSERT_TRUE(sound);
-    EXPECT_NE(sound->GetId(), a->GetId());
-    EXPECT_TRUE(sound->IsInactive());
-    EXPECT_EQ(sound->SpanLast(), a->SpanLast());
-    EXPECT_EQ(env.services.sounds.Find(sound->GetId()), sound);
-    auto active = a->DuplicateActive();
-    EXPECT_FALSE(dynamic_cast<MSoundFile&>(*active).IsInactive());
+    EXPECT_NE(sound->GetId(), stereo->GetId());
+    EXPECT_EQ(std::tuple(
+                  sound->IsInactive(), sound->SpanLast(), env.services.sounds.Find(sound->GetId())),
+        std::tuple(true, stereo->SpanLast(), sound));
+    auto active = stereo->DuplicateActive();
+    auto& activeSound = dynamic_cast<MSoundFile&>(*active);
+    EXPECT_FALSE(activeSound.IsInactive());
     // The stereo split: the copy takes the second channel and keeps its own data.
-    dynamic_cast<MSoundFile&>(*active).SetChannel(2);
-    a->SetChannel(1);
-    EXPECT_FALSE(a->IsPhantom());
-    EXPECT_FALSE(dynamic_cast<MSoundFile&>(*active).IsPhantom());
+    activeSound.SetChannel(2);
+    stereo->SetChannel(1);
+    EXPECT_EQ(Phantoms({ stereo.get(), &activeSound }), (std::vector<bool> { false, false }));
 }
 
 TEST_F(Sound, CompileReportsAFileThatVanished)
@@ -313,6 +306,70 @@ TEST_F(Sound, CompileReportsAFileThatVanished)
     EXPECT_EQ(env.prompter.beeps, 1);
     EXPECT_EQ(
         env.prompter.LastText(), "Sorry, but Cardmill can't read the sound file '" + path + "'");
+}
+
+TEST_F(Sound, AnEditIsCheckedInOrderWithItsRangesAndItsLoopEndsWithTheData)
+{
+    auto sound = LoadWav(WavBuilder().Frames(1000));
+    ASSERT_TRUE(sound);
+    bool changed = false;
+    SampleEdit volume(*sound);
+    volume.volume = 253;
+    volume.startFrame = 5000; // also wrong: the volume is told first
+    EXPECT_FALSE(volume.Apply(env.prompter, changed));
+    EXPECT_EQ(env.prompter.LastText(), "The volume must be 0-252. Please enter a valid volume.");
+    EXPECT_EQ(env.prompter.shown.back().icon, Icon::Error);
+
+    SampleEdit start(*sound);
+    start.startFrame = 1000;
+    EXPECT_FALSE(start.Apply(env.prompter, changed));
+    EXPECT_EQ(env.prompter.LastText(),
+        "The start frame must be 0-999. Please enter a valid start frame.");
+
+    SampleEdit loop(*sound);
+    loop.looping = true;
+    loop.loopStart = 1000;
+    EXPECT_FALSE(loop.Apply(env.prompter, changed));
+    EXPECT_EQ(
+        env.prompter.LastText(), "The loop start must be 0-999. Please enter a valid loop start.");
+    EXPECT_EQ(sound->Params().looping, 0);
+
+    SampleEdit accepted(*sound);
+    accepted.volume = 252;
+    accepted.rootKey = 72;
+    accepted.startFrame = 10;
+    ASSERT_TRUE(accepted.Apply(env.prompter, changed));
+    EXPECT_EQ(std::tuple(VolumeByte(sound->Params().volume), sound->GetRootKey(),
+                  sound->Params().startFrame),
+        std::tuple(252, 72, 10u));
+
+    // A loop switched on ends with the data; switched off, the silent tail follows the data.
+    SampleEdit on(*sound);
+    on.looping = true;
+    on.loopStart = 200;
+    ASSERT_TRUE(on.Apply(env.prompter, changed));
+    const SampleParams& p = sound->Params();
+    EXPECT_EQ(std::tuple(p.looping, p.loopStart, p.loopEnd), std::tuple(1, 200u, 1000u));
+    SampleEdit off(*sound);
+    off.looping = false;
+    ASSERT_TRUE(off.Apply(env.prompter, changed));
+    EXPECT_EQ(std::tuple(p.looping, p.loopStart), std::tuple(0, 1001u));
+}
+
+TEST_F(Sound, AnEditsRootAboveG8IsRefusedAndAStereoChannelChangesTheContent)
+{
+    auto sound = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(100));
+    ASSERT_TRUE(sound);
+    SampleEdit edit(*sound);
+    EXPECT_FALSE(edit.ChooseRoot(128, env.prompter));
+    EXPECT_EQ(env.prompter.LastText(), "The root note must be within the range C-2 to G8.");
+    EXPECT_EQ(edit.rootKey, 60);
+    EXPECT_TRUE(edit.ChooseRoot(127, env.prompter));
+    edit.channel = 2;
+    bool changed = false;
+    ASSERT_TRUE(edit.Apply(env.prompter, changed));
+    EXPECT_EQ(
+        std::tuple(changed, sound->GetChannel(), sound->GetRootKey()), std::tuple(true, 2, 127));
 }
 
 } // namespace
