@@ -139,9 +139,6 @@ class Desktop:
     def wait_gone(self, window, timeout=20.0):
         wait_for(f"window {window} to close", lambda: window not in self.windows("."), timeout)
 
-    def title(self, window):
-        return self._output(["xdotool", "getwindowname", str(window)]).strip()
-
     def activate(self, window):
         try:
             subprocess.run(["xdotool", "windowactivate", "--sync", str(window)], env=self.env,
@@ -246,14 +243,11 @@ class Gui:
         self.process = desktop._spawn(command, "cardmill-gui.log")
         self.window = desktop.wait_window("^Cardmill - ")
 
-    def status(self, step):
-        """The status bar's text."""
-        return self.desktop.read(step, self.window, bottom=40)
-
     def free_bytes(self, step):
-        match = re.search(r"remaining[:;.]?\s*(\d+)", self.status(step))
+        """The free bytes the status bar shows."""
+        status = self.desktop.read(step, self.window, bottom=40)
+        match = re.search(r"remaining[:;.]?\s*(\d+)", status)
         return int(match.group(1)) if match else None
-
 
 
 class DesktopTestCase(unittest.TestCase):

@@ -35,36 +35,34 @@ TEST_F(MainWindow, SequencesAreNumberedAndCommandsFollowTheGroup)
     Add({ Sequence("a.mid"), Sequence("b.mid") });
     Window().Groups()->setCurrentRow(11);
     ASSERT_EQ(Window().Files()->topLevelItemCount(), 2);
-    EXPECT_EQ(Cell(Window(), 0, 1), QStringLiteral("Sequence 00"));
-    EXPECT_EQ(Cell(Window(), 1, 1), QStringLiteral("Sequence 01"));
-    EXPECT_EQ(Cell(Window(), 1, 0), QStringLiteral("b.mid"));
+    EXPECT_EQ((QStringList { Cell(Window(), 0, 1), Cell(Window(), 1, 1), Cell(Window(), 1, 0) }),
+        (QStringList { "Sequence 00", "Sequence 01", "b.mid" }));
 
-    Window().SelectFile(0);
-    Window().UpdateCommands();
-    EXPECT_EQ(Window().Action(AMainWindow::VoiceInfo)->text(), QStringLiteral("Se&quence Info..."));
-    EXPECT_TRUE(Window().Action(AMainWindow::VoiceInfo)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
-    EXPECT_TRUE(Window().Action(AMainWindow::Cut)->isEnabled());
-
-    Window().Groups()->setCurrentRow(12);
-    Window().UpdateCommands();
-    EXPECT_FALSE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::Cut)->isEnabled()); // no file selected
-
-    Window().Groups()->setCurrentRow(8);
-    Window().UpdateCommands();
-    EXPECT_FALSE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
-    EXPECT_TRUE(Window().Action(AMainWindow::RenameGroup)->isEnabled());
-    EXPECT_EQ(Window().Action(AMainWindow::VoiceInfo)->text(), QStringLiteral("&Voice Info..."));
-
-    Window().Groups()->setCurrentRow(3);
-    Window().UpdateCommands();
-    EXPECT_TRUE(Window().Action(AMainWindow::CreateInstrument)->isEnabled());
-    EXPECT_TRUE(Window().Action(AMainWindow::Save)->isEnabled());
-    EXPECT_TRUE(Window().Action(AMainWindow::SendToSynth)->isEnabled());
-    EXPECT_FALSE(Window().Action(AMainWindow::Revert)->isEnabled()); // no file on disk yet
-    EXPECT_FALSE(Window().Action(AMainWindow::Paste)->isEnabled()); // the clipboard is empty
+    using C = AMainWindow::Command;
+    // Which of Voice Info, Rename Group, Create Instrument, Cut, Save, Send, Revert and Paste
+    // can be chosen, and what Voice Info is called, with `group` shown (and the first file of
+    // Sequences selected).
+    const auto commands = [&](int group) {
+        Window().Groups()->setCurrentRow(group);
+        if (group == 11)
+            Window().SelectFile(0);
+        Window().UpdateCommands();
+        std::vector<bool> enabled;
+        for (const C command : { C::VoiceInfo, C::RenameGroup, C::CreateInstrument, C::Cut,
+                 C::Save, C::SendToSynth, C::Revert, C::Paste })
+            enabled.push_back(Window().Action(command)->isEnabled());
+        return std::pair(Window().Action(C::VoiceInfo)->text(), enabled);
+    };
+    using Shown = std::pair<QString, std::vector<bool>>;
+    EXPECT_EQ(commands(11),
+        Shown("Se&quence Info...", { true, false, false, true, true, true, false, false }));
+    EXPECT_EQ(commands(12),
+        Shown("&Voice Info...", { false, false, false, false, true, true, false, false }));
+    // No drum instruments; no Revert before the project is on disk; nothing to paste.
+    EXPECT_EQ(commands(8),
+        Shown("&Voice Info...", { false, true, false, false, true, true, false, false }));
+    EXPECT_EQ(commands(3),
+        Shown("&Voice Info...", { false, true, true, false, true, true, false, false }));
 }
 
 /// Sends a mouse event to the file list as the pointer would, at a point of `target`.

@@ -144,6 +144,15 @@ TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHol
     prompter.Push(Answer::No);
     Trigger(AMainWindow::SendToSynth);
     EXPECT_EQ(Erased().size(), 5u);
+
+    // After Erase Card nothing is offered: the card holds nothing the journal knows of.
+    Trigger(AMainWindow::EraseCard);
+    EXPECT_EQ(Erased().size(), 32u);
+    prompter.Forget();
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_EQ(Erased().size(), 5u);
 }
 
 } // namespace
