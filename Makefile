@@ -37,7 +37,7 @@ test: build
 asan: deps
 	cmake --preset asan-ubsan >/dev/null
 	cmake --build --preset asan-ubsan -j$(JOBS) --target cardmill_tests cardmill_gui_tests fuzz_replays
-	ctest --preset asan-ubsan -j$(JOBS) -E '^e2e\.'
+	ctest --preset asan-ubsan -j$(JOBS) -E '^(e2e|acceptance)\.'
 
 # The plain Release type as a packager builds it, with each compiler; warnings fail it here.
 release-builds: deps

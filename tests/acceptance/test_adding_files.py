@@ -68,4 +68,4 @@ class AddingFiles(DesktopTestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(verbosity=2)

@@ -89,4 +89,4 @@ class Card(DesktopTestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(verbosity=2)

@@ -47,4 +47,4 @@ class Preview(DesktopTestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(verbosity=2)
