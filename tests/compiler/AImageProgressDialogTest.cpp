@@ -38,56 +38,56 @@ protected:
     std::string path = dir.File("card.img");
 };
 
-TEST_F(ImageFile, AnEmptyProjectWritesItsHeader)
+TEST_F(ImageFile, AnEmptyProjectWritesItsHeaderAndAFileThatCantBeOpenedIsReported)
 {
     EXPECT_EQ(Write(), Outcome::Ready);
     EXPECT_EQ(test::ReadFile(path).size(), 108u);
     EXPECT_EQ(env.prompter.LastText(), "The image file is ready.");
     EXPECT_EQ(env.prompter.shown.back().icon, Icon::Information);
+
+    path = dir.File("no/such/folder/card.img");
+    EXPECT_EQ(Write(), Outcome::NotStarted);
+    EXPECT_EQ(env.prompter.LastText(),
+        "Sorry, but the new file can't be created because the file " + path
+            + " could not be opened.");
 }
 
-TEST_F(ImageFile, SixteenMegabytesAreQuestionedFromOneByteBelow)
+TEST_F(ImageFile, SixteenMegabytesAreQuestionedFromOneByteBelowAndPastFourGigabytes)
 {
-    project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 16777215 - 108));
-    env.prompter.Push(Answer::Cancel);
-    EXPECT_EQ(Write(), Outcome::NotStarted);
-    ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_EQ(env.prompter.shown[0].text,
-        "The project size is larger than 16 megabytes.  The data in an image file this "
-        "large will be corrupt.  Do you wish to create the image file anyway?");
-    EXPECT_FALSE(std::filesystem::exists(path));
-
+    project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 0));
+    auto& sound = dynamic_cast<test::FakeFile&>(*project.GetItem(0, 0));
+    // What is asked of a project of `size` bytes (the header's 108 among them) that is cancelled.
+    const auto questions = [&](std::uint64_t size) {
+        sound.SetSize(static_cast<std::uint32_t>(size - 108));
+        env.prompter.Forget();
+        env.prompter.Push(Answer::Cancel);
+        EXPECT_EQ(Write(), Outcome::NotStarted);
+        EXPECT_FALSE(std::filesystem::exists(path));
+        std::vector<std::string> texts;
+        for (const auto& box : env.prompter.shown)
+            texts.push_back(box.text);
+        return texts;
+    };
+    const std::string larger
+        = "The project size is larger than 16 megabytes.  The data in an image "
+          "file this large will be corrupt.  Do you wish to create the image "
+          "file anyway?";
+    EXPECT_EQ(questions(16777215), std::vector<std::string> { larger });
+    // 4 GiB + 58 bytes: 58, were the sum kept in 32 bits.
+    EXPECT_EQ(questions(0xFFFFFFFFull + 59), std::vector<std::string> { larger });
     // One byte less: only the card size is questioned.
-    dynamic_cast<test::FakeFile*>(project.GetItem(0, 0))->SetSize(16777214 - 108);
-    env.prompter.Forget();
-    env.prompter.Push(Answer::Cancel);
-    EXPECT_EQ(Write(), Outcome::NotStarted);
-    ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_EQ(env.prompter.shown[0].text.rfind(
-                  "The project size is too large for the memory card specified.", 0),
-        0u);
-}
-
-TEST_F(ImageFile, AProjectPastFourGigabytesIsStillQuestioned)
-{
-    // 4 GiB - 50 bytes of sound and the 108-byte header: 58 bytes, were the sum kept in 32 bits.
-    project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 0xFFFFFFFF - 49));
-    env.prompter.Push(Answer::Cancel);
-    EXPECT_EQ(Write(), Outcome::NotStarted);
-    ASSERT_EQ(env.prompter.shown.size(), 1u);
+    const auto below = questions(16777214);
+    ASSERT_EQ(below.size(), 1u);
     EXPECT_EQ(
-        env.prompter.shown[0].text.rfind("The project size is larger than 16 megabytes.", 0), 0u);
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
+        below[0].rfind("The project size is too large for the memory card specified.", 0), 0u);
 
-TEST_F(ImageFile, AcceptingTheSixteenMegabyteQuestionSkipsTheCardSizeOne)
-{
-    project.AddItem(std::make_unique<test::FakeFile>(env.services, 0, 16777215));
+    // Accepting the larger question skips the card size one.
+    sound.SetSize(16777215);
     project.SetCardSizeToken(0);
+    env.prompter.Forget();
     env.prompter.Push(Answer::Ok);
     Write();
-    EXPECT_EQ(
-        env.prompter.shown[0].text.rfind("The project size is larger than 16 megabytes.", 0), 0u);
+    EXPECT_EQ(env.prompter.shown.at(0).text, larger);
     for (const auto& box : env.prompter.shown)
         EXPECT_EQ(box.text.find("too large for the memory card"), std::string::npos);
 }
@@ -124,24 +124,12 @@ TEST_F(ImageFile, AWholeNumberOfBlocksHasNoFinalPiece)
         1);
 }
 
-/// Stop is pressed once ten blocks are out.
-class StopAfterTenBlocks final : public ProgressView {
-public:
-    void SetBanner(std::string_view) override { }
-    void SetPhase(std::string_view, std::string_view) override { }
-    void SetSector(std::string_view, std::string_view) override { }
-    void SetBlock(std::string_view, std::string_view) override { ++blocks; }
-    void SetPercent(int) override { }
-    bool StopRequested() const override { return blocks >= 10; }
-    void ClearStop() override { }
-    int blocks = 0;
-};
-
 TEST_F(ImageFile, AStopOrAFailedWriteLeavesThePreviousImageOrNone)
 {
     Sound(70000);
     const auto run = [&](bool stop, std::optional<int> failingWrite) {
-        StopAfterTenBlocks stopper;
+        // Stop is pressed once ten blocks are out.
+        test::CallbackView stopper([&stopper] { return stopper.blocks >= 10; });
         std::optional<test::FailingWrite> failing;
         if (failingWrite)
             failing.emplace(*failingWrite);
@@ -173,15 +161,6 @@ TEST_F(ImageFile, AStopOrAFailedWriteLeavesThePreviousImageOrNone)
     EXPECT_EQ(run(false, std::nullopt), Outcome::Ready);
     EXPECT_EQ(test::ReadFile(path).size(), project.GetTotalBytes());
     onlyTheImageIsThere(true);
-}
-
-TEST_F(ImageFile, AFileThatCannotBeOpenedIsReported)
-{
-    path = dir.File("no/such/folder/card.img");
-    EXPECT_EQ(Write(), Outcome::NotStarted);
-    EXPECT_EQ(env.prompter.LastText(),
-        "Sorry, but the new file can't be created because the file " + path
-            + " could not be opened.");
 }
 
 } // namespace

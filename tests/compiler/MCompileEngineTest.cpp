@@ -8,6 +8,8 @@
 #include "support/SoundHelpers.h"
 #include "support/Steps.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -51,6 +53,9 @@ protected:
             return 0;
         });
         engine.End();
+        if (!image.failed) {
+            EXPECT_EQ(image.bytes.size(), project.GetTotalBytes());
+        }
         return image;
     }
 
@@ -80,9 +85,14 @@ protected:
         env.services.projectLoading = false;
         project.AddItem(std::move(bank));
     }
-    std::uint32_t U32(const Bytes& bytes, std::size_t at)
+    static std::uint32_t U32(const Bytes& bytes, std::size_t at)
     {
         return *ByteReader(bytes).U32At(at, Endian::Big);
+    }
+    /// The 24-bit word address of a sample header's first sample word.
+    static std::uint32_t FirstWord(const Bytes& bytes, std::size_t header)
+    {
+        return U32(bytes, header + 8) & 0xFFFFFF;
     }
 
     test::TestEnv env;
@@ -92,8 +102,7 @@ protected:
 TEST_F(Engine, AnEmptyProjectIsItsCardHeader)
 {
     const Image image = Compile();
-    EXPECT_EQ(image.fullBlocks, 0);
-    EXPECT_EQ(image.finalBytes, 108);
+    EXPECT_EQ(std::tuple(image.fullBlocks, image.finalBytes), std::tuple(0, 108));
     ASSERT_EQ(image.bytes.size(), 108u);
     EXPECT_EQ(
         Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes { 0x00, 0x70, 0x38, 0x1C }));
@@ -108,16 +117,12 @@ TEST_F(Engine, OneSoundOfAThousandFrames)
     Sound(0, 1000);
     const Image image = Compile();
     ASSERT_EQ(image.bytes.size(), 2172u);
-    EXPECT_EQ(image.fullBlocks, 2);
-    EXPECT_EQ(image.finalBytes, 124);
+    EXPECT_EQ(std::tuple(image.fullBlocks, image.finalBytes), std::tuple(2, 124));
     EXPECT_EQ(U32(image.bytes, 4), 0x0000043Eu);
     EXPECT_EQ(*ByteReader(image.bytes).U16At(8, Endian::Big), 1);
     // The voice at 108; its sample header at 126; the first sample word's address (S) is 69.
-    EXPECT_EQ(image.bytes[108], 0x10);
-    EXPECT_EQ(image.bytes[109], 1);
-    EXPECT_EQ(
-        (image.bytes[126 + 9] << 16) | (image.bytes[126 + 10] << 8) | image.bytes[126 + 11], 69);
-    EXPECT_EQ(image.bytes.size(), project.GetTotalBytes());
+    EXPECT_EQ(std::tuple(image.bytes[108], image.bytes[109]), std::tuple(0x10, 1));
+    EXPECT_EQ(FirstWord(image.bytes, 126), 69u);
 }
 
 TEST_F(Engine, TwoSequencesAndTheirTable)
@@ -156,7 +161,7 @@ TEST_F(Engine, AZeltaBankComesFirst)
     Bank(0x0E);
     Sound(9, 50);
     const Image image = Compile();
-    ASSERT_EQ(image.bytes.size(), project.GetTotalBytes());
+    ASSERT_GT(image.bytes.size(), 65536u + 200);
     EXPECT_EQ(
         Bytes(image.bytes.begin(), image.bytes.begin() + 4), (Bytes { 0xA5, 0xC3, 0x5A, 0xA5 }));
     EXPECT_EQ(image.bytes[4], test::BankCapture::Unpacked(0, 0, 1));
@@ -164,9 +169,7 @@ TEST_F(Engine, AZeltaBankComesFirst)
     const std::size_t voice = 65536 + 108;
     EXPECT_EQ(image.bytes[voice], 0x38);
     EXPECT_EQ(image.bytes[voice + 17], 0); // never leftover bank data
-    EXPECT_EQ((image.bytes[voice + 18 + 9] << 16) | (image.bytes[voice + 18 + 10] << 8)
-            | image.bytes[voice + 18 + 11],
-        32768 + 69);
+    EXPECT_EQ(FirstWord(image.bytes, voice + 18), 32768 + 69u);
 }
 
 TEST_F(Engine, APerculaBankAfterPendingBytes)
@@ -177,10 +180,8 @@ TEST_F(Engine, APerculaBankAfterPendingBytes)
     Sequence(0);
     project.RemoveItem(project.GetItem(11, 0));
     const Image image = Compile();
-    EXPECT_EQ(image.fullBlocks, 64);
-    EXPECT_EQ(image.finalBytes, 300);
+    EXPECT_EQ(std::tuple(image.fullBlocks, image.finalBytes), std::tuple(64, 300));
     ASSERT_EQ(image.bytes.size(), 65836u);
-    EXPECT_EQ(image.bytes.size(), project.GetTotalBytes());
     EXPECT_EQ(Bytes(image.bytes.begin() + 300, image.bytes.begin() + 304),
         (Bytes { 0x69, 0x96, 0x12, 0x48 }));
     EXPECT_EQ(U32(image.bytes, 4) & 0xFF000000u, 0x04000000u);
@@ -205,12 +206,13 @@ TEST_F(Engine, TwoBlocksOfHeaderAndVoicesThenSamplesFromBlockTwo)
     project.AddItem(std::make_unique<test::FakeVoice>(env.services, 0, 2048 - 108 - 30));
     Sound(0, 1000);
     const Image image = Compile();
-    ASSERT_EQ(image.bytes.size(), project.GetTotalBytes());
+    ASSERT_GT(image.bytes.size(), 2050u);
     const auto sound = dynamic_cast<MSoundFile*>(project.GetItem(0, 1));
     EXPECT_EQ(sound->CardAddress(), 1024u); // the first sample word opens block 2
-    EXPECT_EQ(image.bytes[2047], 0x00); // the low byte of that address ends block 1
-    EXPECT_EQ(image.bytes[2048], 0x0A); // the first frame (bytes 03 0A, little-endian)
-    EXPECT_EQ(image.bytes[2049], 0x03);
+    // The low byte of that address ends block 1; the first frame (bytes 03 0A, little-endian)
+    // opens block 2.
+    EXPECT_EQ(std::tuple(image.bytes[2047], image.bytes[2048], image.bytes[2049]),
+        std::tuple(0x00, 0x0A, 0x03));
 }
 
 TEST_F(Engine, VoiceNumbersAndGroupNamesInTheHeader)
@@ -221,9 +223,9 @@ TEST_F(Engine, VoiceNumbersAndGroupNamesInTheHeader)
     project.SetGroupName(0, "Strings");
     project.SetGroupName(1, "Pad");
     const Image image = Compile();
-    EXPECT_EQ(image.bytes[108 + 1], 1);
-    EXPECT_EQ(image.bytes[108 + 30 + 1], 2);
-    EXPECT_EQ(image.bytes[108 + 60 + 1], 1);
+    EXPECT_EQ(std::tuple(image.bytes.at(108 + 1), image.bytes.at(108 + 30 + 1),
+                  image.bytes.at(108 + 60 + 1)),
+        std::tuple(1, 2, 1));
     EXPECT_EQ(std::string(image.bytes.begin() + 24, image.bytes.begin() + 36), "StringPad   ");
 }
 

@@ -9,7 +9,7 @@
 namespace cardmill {
 namespace {
 
-TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
+TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLinesAndMakingItsFolder)
 {
     test::TempDir dir;
     const std::string path
@@ -31,6 +31,14 @@ TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLines)
     EXPECT_NE(text.find("; kept comment"), std::string::npos);
     // The new key joins its section rather than a second [User] header.
     EXPECT_EQ(text.find("[User]"), text.rfind("[User]"));
+
+    // A flush into a missing folder creates it.
+    IniSettingsStore deep(dir.File("deep/er/Cardmill.conf"));
+    deep.SetText("User", "StartMarker", "go");
+    EXPECT_TRUE(deep.Flush());
+    EXPECT_EQ(
+        IniSettingsStore(dir.File("deep/er/Cardmill.conf")).GetText("User", "StartMarker", ""),
+        "go");
 }
 
 TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
@@ -43,17 +51,6 @@ TEST(IniSettingsStore, ConfigDirectoryPrefersOptionThenEnvironmentThenXdg)
     const test::ScopedEnv config("CARDMILL_CONFIG_DIR", nullptr);
     const test::ScopedEnv xdg("XDG_CONFIG_HOME", "/xdg");
     EXPECT_EQ(IniSettingsStore::ConfigDirectory(""), "/xdg/Orvane Inc.");
-}
-
-TEST(IniSettingsStore, FlushIntoAMissingFolderCreatesIt)
-{
-    test::TempDir dir;
-    IniSettingsStore store(dir.File("deep/er/Cardmill.conf"));
-    store.SetText("User", "StartMarker", "go");
-    EXPECT_TRUE(store.Flush());
-    EXPECT_EQ(
-        IniSettingsStore(dir.File("deep/er/Cardmill.conf")).GetText("User", "StartMarker", ""),
-        "go");
 }
 
 } // namespace

@@ -1,39 +1,33 @@
 #include "platform/TerminalPrompter.h"
 
 #include <cstdio>
+#include <memory>
 
 #include <gtest/gtest.h>
 
 namespace cardmill {
 namespace {
 
+/// Output and input in temporary files (input that is not a terminal).
 struct Captured {
-    Captured()
-        : out(std::tmpfile())
-        , in(std::tmpfile())
-    {
-    }
-    ~Captured()
-    {
-        std::fclose(out);
-        std::fclose(in);
-    }
     std::string Text()
     {
-        std::rewind(out);
+        std::rewind(out.get());
         std::string text;
-        for (int c; (c = std::fgetc(out)) != EOF;)
+        for (int c; (c = std::fgetc(out.get())) != EOF;)
             text += static_cast<char>(c);
         return text;
     }
-    std::FILE* out;
-    std::FILE* in;
+    struct Close {
+        void operator()(std::FILE* file) const { std::fclose(file); }
+    };
+    std::unique_ptr<std::FILE, Close> out { std::tmpfile() }, in { std::tmpfile() };
 };
 
-TEST(TerminalPrompter, YesAcceptsEveryQuestionButRetriesOnlyUpToTheLimit)
+TEST(TerminalPrompter, AnswersByItsPolicyAndRetriesOnlyUpToTheLimit)
 {
     Captured io;
-    TerminalPrompter prompter(AnswerPolicy::Yes, 2, io.in, io.out);
+    TerminalPrompter prompter(AnswerPolicy::Yes, 2, io.in.get(), io.out.get());
     EXPECT_EQ(prompter.Show("Go on?", Icon::Warning, Buttons::OkCancel), Answer::Ok);
     EXPECT_EQ(prompter.Show("Save?", Icon::None, Buttons::YesNoCancel), Answer::Yes);
     EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), Answer::Retry);
@@ -41,15 +35,12 @@ TEST(TerminalPrompter, YesAcceptsEveryQuestionButRetriesOnlyUpToTheLimit)
     EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), Answer::Cancel);
     EXPECT_TRUE(prompter.Refused());
     EXPECT_NE(io.Text().find("Go on?\n"), std::string::npos);
-}
 
-TEST(TerminalPrompter, NoAndNonTerminalInputRefuse)
-{
-    Captured io;
-    TerminalPrompter no(AnswerPolicy::No, 3, io.in, io.out);
+    // No, and Ask with input that is not a terminal, refuse.
+    TerminalPrompter no(AnswerPolicy::No, 3, io.in.get(), io.out.get());
     EXPECT_EQ(no.Show("Go on?", Icon::Warning, Buttons::OkCancel), Answer::Cancel);
     EXPECT_TRUE(no.Refused());
-    TerminalPrompter ask(AnswerPolicy::Ask, 3, io.in, io.out);
+    TerminalPrompter ask(AnswerPolicy::Ask, 3, io.in.get(), io.out.get());
     EXPECT_EQ(ask.Show("Go on?", Icon::Warning, Buttons::OkCancel), Answer::Cancel);
     EXPECT_EQ(ask.Show("Just so you know.", Icon::Information, Buttons::Ok), Answer::Ok);
 }

@@ -1,5 +1,7 @@
 #include "sim/SimOptions.h"
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 namespace cardmill {
@@ -17,48 +19,37 @@ TEST(SimOptions, EveryOptionReachesItsField)
             "--fault=refuse:1:5", "--log", "l.txt", "--pty", "--active-sensing", "--clock" },
         error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(options->cardPath, "c.img");
-    EXPECT_EQ(options->instrument.cardBytes, 512u * 1024);
-    EXPECT_EQ(options->instrument.family, kPercula);
-    EXPECT_EQ(options->instrument.model, 127);
-    EXPECT_EQ(std::string(options->instrument.firmware.data(), 4), "0203");
-    EXPECT_EQ(options->baud, 31250u);
-    EXPECT_EQ(options->instrument.writeMs, 12u);
-    EXPECT_EQ(options->instrument.eraseMs, 60000u);
-    EXPECT_TRUE(options->instrument.noCard);
-    EXPECT_TRUE(options->instrument.writeProtected);
-    EXPECT_TRUE(options->instrument.noEraseCommand);
-    ASSERT_EQ(options->instrument.faults.size(), 2u); // repeatable, in order
-    EXPECT_EQ(options->instrument.faults[0].kind, InstrumentFault::Kind::Drop);
-    EXPECT_EQ(options->instrument.faults[0].message, 3u);
-    EXPECT_EQ(options->instrument.faults[1].kind, InstrumentFault::Kind::Refuse);
-    EXPECT_EQ(options->instrument.faults[1].reason, 1);
-    EXPECT_EQ(options->instrument.faults[1].message, 5u);
-    EXPECT_EQ(options->logPath, "l.txt");
-    EXPECT_TRUE(options->pty);
-    EXPECT_EQ(options->activeSensingMs, 300u);
-    EXPECT_TRUE(options->instrument.clockInReplies);
+    EXPECT_EQ(std::tie(options->cardPath, options->logPath, options->baud, options->activeSensingMs,
+                  options->pty),
+        std::tuple("c.img", "l.txt", 31250u, 300u, true));
+    const VirtualInstrumentOptions& instrument = options->instrument;
+    EXPECT_EQ(
+        std::tuple(instrument.cardBytes, instrument.family, instrument.model,
+            std::string(instrument.firmware.data(), 4), instrument.writeMs, instrument.eraseMs),
+        std::tuple(512u * 1024, kPercula, 127, "0203", 12u, 60000u));
+    EXPECT_EQ(std::tie(instrument.noCard, instrument.writeProtected, instrument.noEraseCommand,
+                  instrument.clockInReplies),
+        std::tuple(true, true, true, true));
+    using Kind = InstrumentFault::Kind;
+    const auto& faults = instrument.faults;
+    ASSERT_EQ(faults.size(), 2u); // repeatable, in order
+    EXPECT_EQ(std::tuple(faults[0].kind, faults[0].message, faults[1].kind, faults[1].reason,
+                  faults[1].message),
+        std::tuple(Kind::Drop, 3u, Kind::Refuse, 1, 5u));
 
-    // Card sizes by token too, and the family tinyloop.
-    const auto token = ParseSimOptions({ "--card-size", "9", "--family", "tinyloop" }, error);
+    // Card sizes by token too, and the family tinyloop; without --pty, in-process as well.
+    const auto token = ParseSimOptions(
+        { "--card-size", "9", "--family", "tinyloop" }, error, SimPlace::InProcess);
     ASSERT_TRUE(token) << error;
     EXPECT_EQ(token->instrument.cardBytes, 32u * 1024 * 1024);
     EXPECT_EQ(token->instrument.family, kTinyloop);
-}
-
-TEST(SimOptions, ThePtyIsTheCommandsAlone)
-{
-    std::string error;
-    EXPECT_TRUE(ParseSimOptions({ "--pty" }, error, SimPlace::Command));
-    EXPECT_FALSE(ParseSimOptions({ "--card", "c.img", "--pty" }, error, SimPlace::InProcess));
-    EXPECT_NE(error.find("--pty"), std::string::npos);
-    EXPECT_TRUE(ParseSimOptions({ "--card", "c.img" }, error, SimPlace::InProcess));
 }
 
 struct BadCase {
     const char* name;
     Words words;
     const char* error; // a part of the message
+    SimPlace place = SimPlace::Command;
 };
 class SimOptionsRefused : public ::testing::TestWithParam<BadCase> { };
 
@@ -66,7 +57,7 @@ TEST_P(SimOptionsRefused, WithAMessageThatSaysWhy)
 {
     const BadCase& c = GetParam();
     std::string error;
-    EXPECT_FALSE(ParseSimOptions(c.words, error));
+    EXPECT_FALSE(ParseSimOptions(c.words, error, c.place));
     EXPECT_NE(error.find(c.error), std::string::npos) << error;
 }
 
@@ -81,7 +72,9 @@ INSTANTIATE_TEST_SUITE_P(Values, SimOptionsRefused,
         BadCase { "FirmwareLength", { "--firmware", "01000" }, "--firmware takes four" },
         BadCase { "BaudHuge", { "--baud", "99999999999999999999999" }, "--baud takes" },
         BadCase { "EraseMsBlank", { "--erase-ms", " 5" }, "--erase-ms takes milliseconds" },
-        BadCase { "FaultAtZero", { "--fault", "drop:0" }, "not 'drop:0'" }),
+        BadCase { "FaultAtZero", { "--fault", "drop:0" }, "not 'drop:0'" },
+        // The pty is the command's alone.
+        BadCase { "PtyInProcess", { "--card", "c.img", "--pty" }, "--pty", SimPlace::InProcess }),
     [](const auto& tested) { return std::string(tested.param.name); });
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "platform/SettingsStore.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,29 @@ struct TestEnv {
     APrefs prefs { settings };
     RecordingProgressView progress;
     Services services { prompter, clock, prefs };
+};
+
+/// Shows nothing but keeps the percentages and counts the blocks; each look at the Stop button
+/// asks `stop` (a check made at every step, or a Stop pressed at a chosen one).
+class CallbackView final : public ProgressView {
+public:
+    explicit CallbackView(std::function<bool()> stopNow)
+        : stop(std::move(stopNow))
+    {
+    }
+    void SetBanner(std::string_view) override { }
+    void SetPhase(std::string_view, std::string_view) override { }
+    void SetSector(std::string_view, std::string_view) override { }
+    void SetBlock(std::string_view, std::string_view) override { ++blocks; }
+    void SetPercent(int percent) override { percents.push_back(percent); }
+    bool StopRequested() const override { return stop(); }
+    void ClearStop() override { }
+
+    int blocks = 0;
+    std::vector<int> percents;
+
+private:
+    std::function<bool()> stop;
 };
 
 /// A folder of its own under the system's temporary folder, removed with everything in it.

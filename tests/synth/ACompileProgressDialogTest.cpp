@@ -8,7 +8,8 @@
 #include "synth/InstrumentLink.h"
 
 #include <algorithm>
-#include <filesystem>
+#include <functional>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,6 @@ namespace cardmill {
 namespace {
 
 using test::InstrumentLink;
-
-constexpr const char* kStoppedResponding
-    = "The synthesizer has stopped responding.  Check your MIDI and power connections.";
 
 std::vector<std::string> Expected(std::uint32_t blocks, bool erase)
 {
@@ -47,10 +45,10 @@ protected:
         env.progress.percents.clear();
     }
 
-    LinkOutcome Send(InstrumentLink& link, bool erase = true)
+    LinkOutcome Send(InstrumentLink& link, bool erase = true, ProgressView* view = nullptr)
     {
-        ACompileProgressDialog dialog(
-            project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
+        ACompileProgressDialog dialog(project, engine, link.midi, link.handler, env.prompter,
+            env.clock, view ? *view : env.progress);
         dialog.SetEraseSectorBeforeWriting(erase);
         return dialog.Run();
     }
@@ -74,7 +72,7 @@ protected:
     std::vector<std::uint8_t> expected;
 };
 
-TEST_F(Transfer, EachSectorIsErasedBeforeItsBlocksAndTheCardHoldsTheImage)
+TEST_F(Transfer, EachSectorIsErasedBeforeItsBlocksUnlessErasingIsOffAndTheCardHoldsTheImage)
 {
     InstrumentLink link(env);
     EXPECT_EQ(Send(link), LinkOutcome::Done);
@@ -89,14 +87,11 @@ TEST_F(Transfer, EachSectorIsErasedBeforeItsBlocksAndTheCardHoldsTheImage)
     const auto card = link.backend.instrument.Card();
     EXPECT_TRUE(std::all_of(card.begin() + static_cast<std::ptrdiff_t>(expected.size()), card.end(),
         [](std::uint8_t b) { return b == 0xFF; }));
-}
 
-TEST_F(Transfer, WithoutErasingOnlyBlocksAreSent)
-{
-    InstrumentLink link(env);
-    EXPECT_EQ(Send(link, false), LinkOutcome::Done);
-    EXPECT_EQ(link.backend.Messages(), Expected(Blocks(), false));
-    EXPECT_TRUE(CardHoldsImage(link));
+    InstrumentLink unerased(env);
+    EXPECT_EQ(Send(unerased, false), LinkOutcome::Done);
+    EXPECT_EQ(unerased.backend.Messages(), Expected(Blocks(), false));
+    EXPECT_TRUE(CardHoldsImage(unerased));
 }
 
 TEST_F(Transfer, ALateReplyAfterAResendIsNeverTakenForTheNextBlocksAcknowledgement)
@@ -104,9 +99,7 @@ TEST_F(Transfer, ALateReplyAfterAResendIsNeverTakenForTheNextBlocksAcknowledgeme
     // The erase of sector 0 is answered only after its resend, and then twice; the second block
     // arrives damaged. Taken for the first block's acknowledgement, the second answer would
     // shift every reply by one, and the refusal would be answered by sending the third again.
-    VirtualInstrumentOptions options;
-    options.faults.push_back(*InstrumentFault::Parse("corrupt:6"));
-    InstrumentLink link(env, options);
+    InstrumentLink link(env, test::Faults({ "corrupt:6" }));
     link.backend.lateReplyTo = 2;
     EXPECT_EQ(Send(link), LinkOutcome::Done);
     EXPECT_TRUE(CardHoldsImage(link));
@@ -119,15 +112,15 @@ TEST_F(Transfer, ALateReplyAfterAResendIsNeverTakenForTheNextBlocksAcknowledgeme
 
 TEST_F(Transfer, ASilentInstrumentIsAskedAboutAndCancelSendsNothingMore)
 {
-    VirtualInstrumentOptions options;
-    options.faults.push_back(*InstrumentFault::Parse("silent:50"));
-    InstrumentLink link(env, options);
+    InstrumentLink link(env, test::Faults({ "silent:50" }));
     env.prompter.Push(Answer::Retry);
     env.prompter.Push(Answer::Cancel);
     EXPECT_EQ(Send(link), LinkOutcome::Ended);
     ASSERT_EQ(env.prompter.shown.size(), 2u);
-    EXPECT_EQ(env.prompter.shown[0].text, kStoppedResponding);
-    EXPECT_EQ(env.prompter.shown[0].buttons, Buttons::RetryCancel);
+    EXPECT_EQ(std::tie(env.prompter.shown[0].text, env.prompter.shown[0].buttons),
+        std::tuple(
+            "The synthesizer has stopped responding.  Check your MIDI and power connections.",
+            Buttons::RetryCancel));
     // Message 50 and two resends; after Retry the same block three times more; then nothing.
     const auto names = link.backend.Messages(49);
     ASSERT_EQ(names.size(), 6u);
@@ -137,9 +130,7 @@ TEST_F(Transfer, ASilentInstrumentIsAskedAboutAndCancelSendsNothingMore)
 
 TEST_F(Transfer, ARefusalAfterItsResendsIsReportedWithTheReason)
 {
-    VirtualInstrumentOptions options;
-    options.writeProtected = true;
-    InstrumentLink link(env, options);
+    InstrumentLink link(env, test::With(&VirtualInstrumentOptions::writeProtected, true));
     env.prompter.Push(Answer::Cancel);
     EXPECT_EQ(Send(link, false), LinkOutcome::Ended);
     EXPECT_EQ(
@@ -186,74 +177,53 @@ TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
     EXPECT_TRUE(link.backend.sent.empty());
 }
 
-/// Presses Stop at the n-th step from the identity request on (each step looks at the button
+/// Presses Stop at the n-th look at the button from the identity request on (each step looks
 /// once, first); with `n` 0, at the compile's first look; with -1 never (it only counts).
-class StopAtStep final : public ProgressView {
-public:
-    explicit StopAtStep(int n, const test::InstrumentBackend& instrument)
-        : stopAt(n)
-        , backend(instrument)
+struct StopAtStep {
+    bool operator()()
     {
-    }
-    void SetBanner(std::string_view) override { }
-    void SetPhase(std::string_view, std::string_view) override { }
-    void SetSector(std::string_view, std::string_view) override { }
-    void SetBlock(std::string_view, std::string_view) override { }
-    void SetPercent(int) override { }
-    bool StopRequested() const override
-    {
-        if (stopAt == 0)
+        if (n == 0)
             return true;
         if (backend.sent.empty())
             return false; // compiling
-        if (++looks == stopAt || stopAt < 0)
+        if (++looks == n || n < 0)
             sentAtStop = backend.sent.size();
-        return stopAt > 0 && looks >= stopAt;
+        return n > 0 && looks >= n;
     }
-    void ClearStop() override { }
 
-    mutable std::size_t sentAtStop = 0;
-    mutable int looks = 0;
-
-private:
-    int stopAt;
+    int n;
     const test::InstrumentBackend& backend;
+    int looks = 0;
+    std::size_t sentAtStop = 0;
 };
 
 TEST_F(Transfer, StopAtAnyStepEndsTheRunAndSendsNothingMore)
 {
+    const auto run = [&](InstrumentLink& link, int n) {
+        StopAtStep stop { n, link.backend };
+        test::CallbackView view(std::ref(stop));
+        env.prompter.Forget();
+        return std::pair(Send(link, true, &view), stop);
+    };
     // How many steps a whole run takes, to stop at each of its last ones.
-    int steps = 0;
-    {
-        InstrumentLink link(env);
-        StopAtStep view(-1, link.backend);
-        ACompileProgressDialog dialog(
-            project, engine, link.midi, link.handler, env.prompter, env.clock, view);
-        ASSERT_EQ(dialog.Run(), LinkOutcome::Done);
-        steps = view.looks;
-    }
+    InstrumentLink whole(env);
+    const auto [outcome, counted] = run(whole, -1);
+    ASSERT_EQ(outcome, LinkOutcome::Done);
+    const int steps = counted.looks;
     // From the compile and the search through the erase and block waits to the final block.
     for (int n : { 0, 1, 2, 3, 4, 5, 6, 50, 200, steps - 3, steps - 2, steps - 1 }) {
         SCOPED_TRACE(n);
         InstrumentLink link(env);
-        StopAtStep view(n, link.backend);
-        ACompileProgressDialog dialog(
-            project, engine, link.midi, link.handler, env.prompter, env.clock, view);
-        env.prompter.Forget();
-        EXPECT_EQ(dialog.Run(), LinkOutcome::Stopped);
-        EXPECT_EQ(link.backend.sent.size(), view.sentAtStop);
+        const auto [stopped, stop] = run(link, n);
+        EXPECT_EQ(stopped, LinkOutcome::Stopped);
+        EXPECT_EQ(link.backend.sent.size(), stop.sentAtStop);
         EXPECT_FALSE(env.prompter.Asked());
         EXPECT_NE(env.prompter.LastText(), "The card is ready.");
     }
     // A stop while an erase reply is awaited.
-    VirtualInstrumentOptions slow;
-    slow.faults.push_back(*InstrumentFault::Parse("silent:2"));
-    InstrumentLink link(env, slow);
-    StopAtStep view(8, link.backend);
-    ACompileProgressDialog dialog(
-        project, engine, link.midi, link.handler, env.prompter, env.clock, view);
-    EXPECT_EQ(dialog.Run(), LinkOutcome::Stopped);
-    EXPECT_EQ(link.backend.Messages().back(), "erase 0");
+    InstrumentLink slow(env, test::Faults({ "silent:2" }));
+    EXPECT_EQ(run(slow, 8).first, LinkOutcome::Stopped);
+    EXPECT_EQ(slow.backend.Messages().back(), "erase 0");
 }
 
 TEST(TransferPercent, CountsTheBlockInFlightByTheTimeThePreviousOneTook)

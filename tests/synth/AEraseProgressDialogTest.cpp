@@ -23,7 +23,9 @@ std::vector<std::uint8_t> Pattern(std::size_t size)
     return bytes;
 }
 
-class ImageSend : public ::testing::Test {
+using Options = VirtualInstrumentOptions;
+
+class Dialog : public ::testing::Test {
 protected:
     LinkOutcome Send(InstrumentLink& link, const std::string& path)
     {
@@ -31,49 +33,41 @@ protected:
             link.midi, link.handler, env.prompter, env.clock, env.progress);
         return dialog.Run(path);
     }
+    LinkOutcome EraseCard(InstrumentLink& link, std::uint32_t bytes)
+    {
+        AEraseProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
+        return dialog.Run(bytes);
+    }
 
     test::TempDir dir;
     test::TestEnv env;
 };
+using ImageSend = Dialog;
+using Erase = Dialog;
+using IOTest = Dialog;
 
-TEST_F(ImageSend, AShortLastBlockIsSentWholeAndAnExactEndAfterAnEmptyRead)
+TEST_F(ImageSend, TheLastBlockIsSentWholeAndTheNextSectorsEraseStillGoesOut)
 {
-    for (const std::size_t size : { std::size_t { 3000 }, std::size_t { 131072 } }) {
+    // A short last block, an exact end after an empty read, an image that fills the card.
+    for (const auto& [size, cardBytes, last] : { std::tuple(3000u, 4194304u, "block 0 2"),
+             std::tuple(131072u, 4194304u, "erase 1"), std::tuple(262144u, 262144u, "erase 2") }) {
         SCOPED_TRACE(size);
         const auto image = Pattern(size);
-        const std::string path = dir.Write("card.img", image);
-        InstrumentLink link(env);
+        InstrumentLink link(env, test::With(&Options::cardBytes, cardBytes));
         env.prompter.Forget();
-        EXPECT_EQ(Send(link, path), LinkOutcome::Done);
+        EXPECT_EQ(Send(link, dir.Write("card.img", image)), LinkOutcome::Done);
         ASSERT_GE(env.prompter.shown.size(), 2u);
         EXPECT_EQ(env.prompter.shown[0].text,
             "The image file size is " + std::to_string(size)
                 + " bytes.  Have you verified that the memory card is large enough for this "
                   "amount of data and that this is a valid image file?");
+        EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
         const auto card = link.backend.instrument.Card();
         EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
-        EXPECT_TRUE(std::all_of(card.begin() + static_cast<std::ptrdiff_t>(size), card.end(),
-            [](std::uint8_t b) { return b == 0xFF; }));
-        const auto names = link.backend.Messages();
-        // Ending on a sector boundary, the next sector's erase still goes out first.
-        if (size == 131072)
-            EXPECT_EQ(names.back(), "erase 1");
-        else
-            EXPECT_EQ(names.back(), "block 0 2");
+        EXPECT_TRUE(
+            std::all_of(card.begin() + size, card.end(), [](std::uint8_t b) { return b == 0xFF; }));
+        EXPECT_EQ(link.backend.Messages().back(), last);
     }
-}
-
-TEST_F(ImageSend, AnImageThatFillsTheCardEndsWithTheEraseJustPastIt)
-{
-    VirtualInstrumentOptions options;
-    options.cardBytes = 262144;
-    const auto image = Pattern(262144);
-    InstrumentLink link(env, options);
-    EXPECT_EQ(Send(link, dir.Write("full.img", image)), LinkOutcome::Done);
-    EXPECT_EQ(link.backend.Messages().back(), "erase 2");
-    EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
-    const auto card = link.backend.instrument.Card();
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin(), card.end()));
 }
 
 TEST_F(ImageSend, SizesAroundSixteenMegabytesAndEmptyFiles)
@@ -111,22 +105,10 @@ TEST_F(ImageSend, SizesAroundSixteenMegabytesAndEmptyFiles)
         "The image file '" + dir.File("missing.img") + "' can't be opened.");
 }
 
-class Erase : public ::testing::Test {
-protected:
-    LinkOutcome Run(InstrumentLink& link, std::uint32_t bytes)
-    {
-        AEraseProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
-        return dialog.Run(bytes);
-    }
-    test::TestEnv env;
-};
-
 TEST_F(Erase, AnInstrumentWithoutTheEraseCommandGetsTwoBlocksWrittenOver)
 {
-    VirtualInstrumentOptions options;
-    options.noEraseCommand = true;
-    InstrumentLink link(env, options);
-    EXPECT_EQ(Run(link, 4 * 1024 * 1024), LinkOutcome::Done);
+    InstrumentLink link(env, test::With(&Options::noEraseCommand, true));
+    EXPECT_EQ(EraseCard(link, 4 * 1024 * 1024), LinkOutcome::Done);
     EXPECT_EQ(link.backend.Messages(),
         (std::vector<std::string> { "identify", "erase 0", "block 0 0", "block 0 64" }));
     EXPECT_TRUE(env.prompter.shown.empty());
@@ -134,18 +116,14 @@ TEST_F(Erase, AnInstrumentWithoutTheEraseCommandGetsTwoBlocksWrittenOver)
 
 TEST_F(Erase, FaultsAreRetriedSilenceIsAskedAndStopKeepsWhatWasErased)
 {
-    VirtualInstrumentOptions options;
-    options.faults = { *InstrumentFault::Parse("drop:3"), *InstrumentFault::Parse("refuse:2:5") };
-    InstrumentLink link(env, options);
-    EXPECT_EQ(Run(link, 1024 * 1024), LinkOutcome::Done);
+    InstrumentLink link(env, test::Faults({ "drop:3", "refuse:2:5" }));
+    EXPECT_EQ(EraseCard(link, 1024 * 1024), LinkOutcome::Done);
     EXPECT_TRUE(env.prompter.shown.empty());
     EXPECT_EQ(link.backend.Messages().back(), "erase 7");
 
-    VirtualInstrumentOptions silent;
-    silent.faults = { *InstrumentFault::Parse("silent:4") };
-    InstrumentLink quiet(env, silent);
+    InstrumentLink quiet(env, test::Faults({ "silent:4" }));
     env.prompter.Push(Answer::Cancel);
-    EXPECT_EQ(Run(quiet, 1024 * 1024), LinkOutcome::Ended);
+    EXPECT_EQ(EraseCard(quiet, 1024 * 1024), LinkOutcome::Ended);
     EXPECT_EQ(env.prompter.LastText(),
         "The card can't be completely erased because the synthesizer has stopped responding.  "
         "Check your MIDI and power connections.");
@@ -153,23 +131,21 @@ TEST_F(Erase, FaultsAreRetriedSilenceIsAskedAndStopKeepsWhatWasErased)
 
     InstrumentLink stopped(env);
     env.progress.stop = true;
-    EXPECT_EQ(Run(stopped, 1024 * 1024), LinkOutcome::Stopped);
+    EXPECT_EQ(EraseCard(stopped, 1024 * 1024), LinkOutcome::Stopped);
     EXPECT_TRUE(stopped.backend.sent.empty());
     env.progress.stop = false;
 }
 
 TEST_F(Erase, CardsPastSixteenMegabytesAndClosedPortsAreRefusedBeforeAnythingIsSent)
 {
-    VirtualInstrumentOptions sixteen;
-    sixteen.cardBytes = 16 * 1024 * 1024;
-    InstrumentLink link(env, sixteen);
-    EXPECT_EQ(Run(link, 24 * 1024 * 1024), LinkOutcome::NotStarted);
+    InstrumentLink link(env, test::With(&Options::cardBytes, 16 * 1024 * 1024));
+    EXPECT_EQ(EraseCard(link, 24 * 1024 * 1024), LinkOutcome::NotStarted);
     EXPECT_NE(env.prompter.LastText().find("16 megabytes"), std::string::npos);
-    EXPECT_EQ(Run(link, 16 * 1024 * 1024), LinkOutcome::Done);
+    EXPECT_EQ(EraseCard(link, 16 * 1024 * 1024), LinkOutcome::Done);
     EXPECT_EQ(link.backend.Messages().back(), "erase 127");
 
     link.midi.Close();
-    EXPECT_EQ(Run(link, 1024 * 1024), LinkOutcome::NotStarted);
+    EXPECT_EQ(EraseCard(link, 1024 * 1024), LinkOutcome::NotStarted);
     EXPECT_EQ(env.prompter.LastText(),
         "The card can't be erased because the MIDI system is busy (or doesn't exist).  Make sure "
         "your MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
@@ -177,11 +153,11 @@ TEST_F(Erase, CardsPastSixteenMegabytesAndClosedPortsAreRefusedBeforeAnythingIsS
 
 TEST_F(Erase, TheJournalClaimsNothingOfTheCardBeforeTheFirstErase)
 {
-    test::TempDir dir;
     const TransferJournal journal(dir.File("transfers"));
     const InstrumentIdentity grand { 14, 1, 0x30313030 };
     const ImageDigest image = ImageDigest::Of(std::vector<std::uint8_t>(1024, 1));
-    ASSERT_TRUE(journal.Write(grand, { 1048576, image.size, image.hash, { { 0, image.sectors[0] } } }));
+    ASSERT_TRUE(
+        journal.Write(grand, { 1048576, image.size, image.hash, { { 0, image.sectors[0] } } }));
     InstrumentLink link(env);
     std::optional<TransferRecord> atFirstErase;
     link.backend.beforeEachMessage = [&] {
@@ -197,9 +173,8 @@ TEST_F(Erase, TheJournalClaimsNothingOfTheCardBeforeTheFirstErase)
     EXPECT_TRUE(atFirstErase->sectors.empty());
 }
 
-TEST(IOTest, ShowsTheBannerOrAsksWhenNobodyAnswers)
+TEST_F(IOTest, ShowsTheBannerOrAsksWhenNobodyAnswers)
 {
-    test::TestEnv env;
     InstrumentLink link(env);
     AIOProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
     EXPECT_EQ(dialog.Run(), LinkOutcome::Done);

@@ -1,16 +1,28 @@
 #pragma once
 
 #include "platform/MidiBackend.h"
+#include "sim/VirtualInstrument.h"
 #include "support/TestEnv.h"
 #include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
-#include "sim/VirtualInstrument.h"
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 namespace cardmill::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+/// A block whose bytes all differ from their neighbours, with every bit pattern in play.
+inline Bytes PatternBlock(unsigned seed)
+{
+    Bytes data(1024);
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<std::uint8_t>(i * 37 + seed * 101 + (i >> 8));
+    return data;
+}
 
 /// The virtual instrument behind a MIDI back-end that answers at once, on the caller's thread,
 /// with every message sent kept for the test to read. Time is the manual clock's: a wait for a
@@ -76,6 +88,24 @@ public:
     std::size_t lateReplyTo = 0;
     std::vector<std::uint8_t> late;
 };
+
+/// The default instrument with mishaps staged at its messages: Faults({ "drop:3", "silent:9" }).
+inline VirtualInstrumentOptions Faults(std::initializer_list<const char*> texts)
+{
+    VirtualInstrumentOptions options;
+    for (const char* text : texts)
+        options.faults.push_back(*InstrumentFault::Parse(text));
+    return options;
+}
+
+/// Options with one field changed: With(&VirtualInstrumentOptions::writeProtected, true).
+template <typename T, typename V>
+VirtualInstrumentOptions With(
+    T VirtualInstrumentOptions::*field, V value, VirtualInstrumentOptions options = {})
+{
+    options.*field = static_cast<T>(value);
+    return options;
+}
 
 /// The link the operations need: back-end, open ports, handler, on the test's services.
 struct InstrumentLink {

@@ -1,9 +1,10 @@
 #include "synth/MZeltaSysexHandler.h"
 
 #include "platform/ScriptedPrompter.h"
-#include "synth/SysexTestBytes.h"
+#include "synth/InstrumentLink.h"
 
 #include <numeric>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,29 @@ namespace {
 using test::Bytes;
 
 constexpr MakerId kMaker { 0x00, 0x21, 0x09 };
+
+/// The 7-bit form of a 1024-byte block written out term by term, as the instrument's manual
+/// gives it, so the packer under test is checked against something it does not share.
+Bytes ReferencePack(const Bytes& d)
+{
+    Bytes out;
+    auto add = [&out](int value) { out.push_back(static_cast<std::uint8_t>(value)); };
+    for (std::size_t g = 0; g < 146; ++g) {
+        const std::uint8_t* b = &d[g * 7];
+        add(b[0] & 0x7F);
+        add(((b[1] & 0x3F) << 1) | (b[0] >> 7));
+        add(((b[2] & 0x1F) << 2) | (b[1] >> 6));
+        add(((b[3] & 0x0F) << 3) | (b[2] >> 5));
+        add(((b[4] & 0x07) << 4) | (b[3] >> 4));
+        add(((b[5] & 0x03) << 5) | (b[4] >> 3));
+        add(((b[6] & 0x01) << 6) | (b[5] >> 2));
+        add(b[6] >> 1);
+    }
+    add(d[1022] & 0x7F);
+    add(((d[1023] & 0x3F) << 1) | (d[1022] >> 7));
+    add(d[1023] >> 6);
+    return out;
+}
 
 Bytes IdentityReply(std::uint8_t device, MakerId maker, std::uint8_t family, std::uint8_t modelLow,
     std::uint8_t modelHigh, const char* version = "0100")
@@ -30,7 +54,7 @@ Bytes Span(std::span<const std::uint8_t> bytes)
     return Bytes(bytes.begin(), bytes.end());
 }
 
-TEST(MZeltaSysexHandler, BuildsIdentityRequestAndEraseByteForByte)
+TEST(MZeltaSysexHandler, BuildsIdentityRequestEraseAndBlockWithPackedDataByteForByte)
 {
     MZeltaSysexHandler handler(kMaker);
     EXPECT_EQ(
@@ -43,17 +67,12 @@ TEST(MZeltaSysexHandler, BuildsIdentityRequestAndEraseByteForByte)
     // Sector 128 would need a status byte: a card over 16 MB cannot be addressed.
     EXPECT_FALSE(handler.MakeEraseSector(128));
     EXPECT_FALSE(handler.MakeEraseSector(0x10000));
-    EXPECT_EQ(MZeltaSysexHandler().GetMakerId(), kMakerId);
-}
 
-TEST(MZeltaSysexHandler, BuildsBlockWithPackedDataAndChecksum)
-{
-    MZeltaSysexHandler handler(kMaker);
     ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 1, 0)));
     const Bytes data = test::PatternBlock(3);
     ASSERT_TRUE(handler.MakeBlock(3, 126, data));
 
-    const Bytes packed = test::ReferencePack(data);
+    const Bytes packed = ReferencePack(data);
     ASSERT_EQ(packed.size(), 1171u);
     Bytes expected { 0xF0, 0x00, 0x21, 0x09, 0x0E, 0x12, 3, 126 };
     expected.insert(expected.end(), packed.begin(), packed.end());
@@ -67,7 +86,6 @@ TEST(MZeltaSysexHandler, BuildsBlockWithPackedDataAndChecksum)
     EXPECT_FALSE(handler.MakeBlock(0, 128, data));
     EXPECT_FALSE(handler.MakeBlock(0, 0, Bytes(1023)));
     EXPECT_EQ(Span(handler.GetBlockMessage()), expected);
-    EXPECT_TRUE(MZeltaSysexHandler().GetBlockMessage().empty());
 }
 
 TEST(MZeltaSysexHandler, PackingAndChecksumKnownValues)
@@ -90,7 +108,7 @@ TEST(MZeltaSysexHandler, PackingAndChecksumKnownValues)
         data[1022 + bit / 8] = static_cast<std::uint8_t>(1u << (bit % 8));
         ASSERT_TRUE(handler.MakeBlock(0, 0, data));
         const Bytes message = Span(handler.GetBlockMessage());
-        EXPECT_EQ(Bytes(message.begin() + 8, message.end() - 2), test::ReferencePack(data)) << bit;
+        EXPECT_EQ(Bytes(message.begin() + 8, message.end() - 2), ReferencePack(data)) << bit;
     }
 }
 
@@ -98,9 +116,8 @@ TEST(MZeltaSysexHandler, ParsesIdentityRepliesAndRejectsDamagedOnes)
 {
     MZeltaSysexHandler handler(kMaker);
     ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 1, 0, "0123")));
-    EXPECT_EQ(handler.GetFamily(), 0x0E);
-    EXPECT_EQ(handler.GetModel(), 1);
-    EXPECT_EQ(handler.GetVersion(), 0x30313233u);
+    EXPECT_EQ(std::tuple(handler.GetFamily(), handler.GetModel(), handler.GetVersion()),
+        std::tuple(0x0E, 1, 0x30313233u));
     EXPECT_EQ(handler.DeviceBanner(), "Orvane Device: Zelta Grand v01.23");
 
     // Longer than a reply: not parsed at all, the last identification stands.
@@ -122,13 +139,9 @@ TEST(MZeltaSysexHandler, ParsesIdentityRepliesAndRejectsDamagedOnes)
         EXPECT_EQ(handler.GetFamily(), 0);
     }
 
-    ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x17, 0, 0, "2001")));
-    EXPECT_EQ(handler.DeviceBanner(), "Orvane Device: Tinyloop v20.01");
     // The model comes low byte first.
-    ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 0x0D, 0)));
-    EXPECT_EQ(handler.GetModel(), 13);
-    ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 0x00, 0x01)));
-    EXPECT_EQ(handler.GetModel(), 256);
+    ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 0x0D, 0x01)));
+    EXPECT_EQ(handler.GetModel(), 0x010D);
     EXPECT_EQ(handler.DeviceBanner(), "Orvane Device: unknown v01.00");
     // The version comes off the wire: only printable characters reach the screen.
     ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x0E, 1, 0, "\x1B[2J")));
@@ -141,8 +154,7 @@ TEST(MZeltaSysexHandler, ParsesCardRepliesOfTheIdentifiedFamily)
     ASSERT_TRUE(handler.ReceiveIdentityReply(IdentityReply(0x7F, kMaker, 0x19, 0, 0)));
 
     EXPECT_TRUE(handler.ReceiveCardReply(Bytes { 0xF0, 0x00, 0x21, 0x09, 0x19, 0x15, 0x04, 0xF7 }));
-    EXPECT_FALSE(handler.WasAcknowledged());
-    EXPECT_EQ(handler.GetReason(), 4);
+    EXPECT_EQ(std::tuple(handler.WasAcknowledged(), handler.GetReason()), std::tuple(false, 4));
     EXPECT_TRUE(handler.ReceiveCardReply(Bytes { 0xF0, 0x00, 0x21, 0x09, 0x19, 0x14, 0xF7 }));
     EXPECT_TRUE(handler.WasAcknowledged());
 
@@ -170,9 +182,9 @@ TEST(MZeltaSysexHandler, ReportsTheLastRefusal)
     ScriptedPrompter retry({ Answer::Retry });
     EXPECT_TRUE(handler.ReportError(retry, "This project can't compile because ", true));
     ASSERT_EQ(retry.shown.size(), 1u);
-    EXPECT_EQ(retry.shown[0].text, "This project can't compile because of a MIDI checksum error.");
-    EXPECT_EQ(retry.shown[0].buttons, Buttons::RetryCancel);
-    EXPECT_EQ(retry.shown[0].icon, Icon::Error);
+    EXPECT_EQ(std::tie(retry.shown[0].text, retry.shown[0].buttons, retry.shown[0].icon),
+        std::tuple("This project can't compile because of a MIDI checksum error.",
+            Buttons::RetryCancel, Icon::Error));
 
     ScriptedPrompter cancel({ Answer::Cancel });
     EXPECT_FALSE(handler.ReportError(cancel, "x because ", true));

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -45,11 +46,9 @@ TEST(TransferJournal, ARecordReadsBackAndAnythingOddMakesItUntrusted)
     const std::string text = TransferJournal::Format(record);
     const auto back = TransferJournal::Parse(text);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->cardSize, 4194304u);
-    EXPECT_EQ(back->imageSize, 300000u);
+    EXPECT_EQ(std::tuple(back->cardSize, back->imageSize, back->Complete(), back->ImageSectors()),
+        std::tuple(4194304u, 300000u, false, 3u));
     EXPECT_EQ(back->sectors, record.sectors);
-    EXPECT_FALSE(back->Complete());
-    EXPECT_EQ(back->ImageSectors(), 3u);
 
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string changed = text;
@@ -120,12 +119,10 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
     }
 
     // Since: the earlier image's sectors, unless the journal knows better.
-    const auto sinceEarlier
-        = PlanTransfer(TransferMode::Since, std::nullopt, "", image, 0, &earlier, "old.img");
-    EXPECT_EQ(sinceEarlier.write, std::vector<bool>(4, true));
-    const auto sinceSelf
-        = PlanTransfer(TransferMode::Since, std::nullopt, "", image, 0, &image, "same.img");
-    EXPECT_EQ(sinceSelf.write, std::vector<bool>(4, false));
+    EXPECT_EQ(PlanTransfer(TransferMode::Since, {}, "", image, 0, &earlier, "old.img").write,
+        std::vector<bool>(4, true));
+    EXPECT_EQ(PlanTransfer(TransferMode::Since, {}, "", image, 0, &image, "same.img").write,
+        std::vector<bool>(4, false));
     EXPECT_EQ(PlanTransfer(TransferMode::Since, partial, "", image, 0, &image, "same.img").write,
         onlyMissing)
         << "the sectors the journal doesn't show are written";
@@ -152,31 +149,6 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
     EXPECT_TRUE(afterErase.write.empty() && afterErase.question.empty());
 }
 
-/// The percentages shown, and a check made at the start of every step.
-class CheckingView final : public ProgressView {
-public:
-    explicit CheckingView(std::function<void()> check)
-        : everyStep(std::move(check))
-    {
-    }
-    void SetBanner(std::string_view) override { }
-    void SetPhase(std::string_view, std::string_view) override { }
-    void SetSector(std::string_view, std::string_view) override { }
-    void SetBlock(std::string_view, std::string_view) override { }
-    void SetPercent(int percent) override { percents.push_back(percent); }
-    bool StopRequested() const override
-    {
-        everyStep();
-        return false;
-    }
-    void ClearStop() override { }
-
-    std::vector<int> percents;
-
-private:
-    std::function<void()> everyStep;
-};
-
 /// Sends image files to the in-process instrument with a journal, checking at every step and
 /// before every message the instrument acts on that the journal on disk claims no sector the card
 /// doesn't hold: a kill at any of those moments would leave that journal.
@@ -187,7 +159,10 @@ protected:
     {
         const std::string path = dir.Write("card.img", image);
         link.backend.beforeEachMessage = [&] { ExpectJournalTruthful(link); };
-        CheckingView view([&] { ExpectJournalTruthful(link); });
+        test::CallbackView view([&] {
+            ExpectJournalTruthful(link);
+            return false;
+        });
         AImageSendProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, view);
         dialog.UseJournal(journal, mode,
             earlier ? std::optional(ImageDigest::Of(*earlier)) : std::nullopt, "earlier.img");
@@ -215,10 +190,10 @@ protected:
         }
     }
 
-    static std::vector<std::string> Erases(const InstrumentLink& link)
+    static std::vector<std::string> Erases(const InstrumentLink& link, std::size_t from = 0)
     {
         std::vector<std::string> erases;
-        for (const auto& name : link.backend.Messages())
+        for (const auto& name : link.backend.Messages(from))
             if (name.starts_with("erase"))
                 erases.push_back(name);
         return erases;
@@ -236,10 +211,7 @@ protected:
 TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChanged)
 {
     // Block 68 of sector 1 and its two resends go unanswered; the link recovers afterwards.
-    VirtualInstrumentOptions dropping;
-    for (const char* fault : { "drop:200", "drop:201", "drop:202" })
-        dropping.faults.push_back(*InstrumentFault::Parse(fault));
-    InstrumentLink link(env, dropping);
+    InstrumentLink link(env, test::Faults({ "drop:200", "drop:201", "drop:202" }));
     const auto first = Image(3, 1);
     env.prompter.Push(Answer::Ok); // the size question
     env.prompter.Push(Answer::Cancel); // "has stopped responding"
@@ -262,10 +234,8 @@ TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChang
     second[2 * kSector + 9] ^= 1;
     const std::size_t before = link.backend.sent.size();
     EXPECT_EQ(Send(link, second, TransferMode::Since, &first), LinkOutcome::Done);
-    std::vector<std::string> names = link.backend.Messages(before);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "erase 0"), 1);
-    EXPECT_EQ(std::count(names.begin(), names.end(), "erase 2"), 1);
-    EXPECT_EQ(names.size(), 1 + 2 + 128 + 128u);
+    EXPECT_EQ(Erases(link, before), (std::vector<std::string> { "erase 0", "erase 2" }));
+    EXPECT_EQ(link.backend.Messages(before).size(), 1 + 2 + 128 + 128u);
     const auto updated = link.backend.instrument.Card();
     EXPECT_TRUE(std::equal(second.begin(), second.end(), updated.begin()));
     EXPECT_EQ(onCard, (std::pair<std::uint32_t, std::uint32_t> { 4, 4 }));
