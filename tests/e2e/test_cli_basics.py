@@ -11,14 +11,6 @@ HAS_SEQUENCER = os.path.exists("/dev/snd/seq")
 
 
 class Preferences(CardmillTestCase):
-    def test_defaults_with_an_empty_settings_folder(self):
-        result = self.run_cardmill("prefs", "--json", check=0)
-        self.assertEqual(json.loads(result.stdout), {
-            "Hardware": {"MidiInputPort": "", "MidiOutputPort": ""},
-            "User": {"StartMarker": "start here", "AllowPhantoms": 1,
-                     "AllowPhantomsInAnyFolder": 1, "EraseSectorBeforeWriting": 1,
-                     "SplitStereoFiles": 0, "DefaultCardSizeToken": 1}})
-
     def test_a_change_persists_into_the_ini_file_for_the_next_run(self):
         self.run_cardmill("prefs", "SplitStereoFiles=1", check=0)
         self.assertIn(b"SplitStereoFiles=1", read(os.path.join(self.config, "Cardmill.conf")))

@@ -124,14 +124,6 @@ class Workflow(CardmillTestCase):
         self.assertEqual(listing["cardSizeToken"], 9)
         self.assertEqual(listing["groups"][0]["files"], [])
 
-    def test_an_oversized_image_is_questioned(self):
-        self.run_cardmill("set", self.project, "--card-size", "128K", check=0)
-        self.run_cardmill("add", self.project, self.sox("long.wav", "2", "sine", "99"), check=0)
-        result = self.run_cardmill("image", self.project, "-o", self.path("big.img"), check=3)
-        self.assertIn("The project size is too large for the memory card specified.", result.stderr)
-        self.assertFalse(os.path.exists(self.path("big.img")))
-        self.run_cardmill("--yes", "image", self.project, "-o", self.path("big.img"), check=0)
-
     def test_moved_files_are_found_in_search_folders_and_missing_ones_named(self):
         self.run_cardmill("instrument", "-o", self.path("inst.cmt"), self.kick, self.snare, check=0)
         self.run_cardmill("add", self.project, self.path("inst.cmt"), self.pad, check=0)

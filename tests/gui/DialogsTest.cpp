@@ -1,14 +1,10 @@
 #include "GuiFixture.h"
-#include "app/APreferencesDialog.h"
-#include "model/APrefs.h"
 #include "support/Builders.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
-#include <QCheckBox>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTimer>
 
 namespace cardmill {
@@ -34,24 +30,6 @@ TEST_F(Dialogs, MidiSetupListsThePortsWithTheStoredOneChosen)
     EXPECT_EQ(inputs.back(), QStringLiteral("sim"));
     EXPECT_TRUE(simChosen);
     EXPECT_EQ(app->Controller().Prefs().midiInputPort, "sim");
-}
-
-TEST_F(Dialogs, PreferencesGreyTheDuplicateChoiceWithPhantomsOff)
-{
-    OnNextDialog<APreferencesDialog>([](APreferencesDialog& dialog) {
-        EXPECT_TRUE(dialog.ByName()->isEnabled());
-        dialog.Phantoms()->setChecked(false);
-        EXPECT_FALSE(dialog.ByName()->isEnabled());
-        EXPECT_FALSE(dialog.ByPath()->isEnabled());
-        dialog.ByPath()->setChecked(true);
-        dialog.SplitStereo()->setChecked(true);
-        dialog.accept();
-    });
-    Trigger(AMainWindow::Preferences);
-    const APrefs& prefs = app->Controller().Prefs();
-    EXPECT_EQ(prefs.allowPhantoms, 0);
-    EXPECT_EQ(prefs.allowPhantomsInAnyFolder, 0);
-    EXPECT_EQ(prefs.splitStereoFiles, 1);
 }
 
 TEST_F(Dialogs, TestMidiShowsTheBannerUntilOk)

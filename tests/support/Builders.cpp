@@ -47,12 +47,6 @@ FormBuilder& FormBuilder::ChunkClaiming(
     return *this;
 }
 
-FormBuilder& FormBuilder::Tail(const Bytes& bytes)
-{
-    body.insert(body.end(), bytes.begin(), bytes.end());
-    return *this;
-}
-
 Bytes FormBuilder::Build() const
 {
     ByteWriter out;

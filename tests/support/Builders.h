@@ -20,7 +20,6 @@ public:
     /// A chunk whose length field claims `claimed` bytes while only `body` follows.
     FormBuilder& ChunkClaiming(const std::string& id, std::uint32_t claimed, const Bytes& body);
     /// Raw bytes after the chunks (a damaged tail).
-    FormBuilder& Tail(const Bytes& bytes);
     Bytes Build() const;
 
 private:
