@@ -6,10 +6,10 @@
 // per 1181-byte message and 7-byte acknowledgement: about 2694 bytes/s).
 #include "platform/Clock.h"
 #include "platform/MidiBackendRaw.h"
-#include "synth/AMidi.h"
-#include "synth/MZeltaSysexHandler.h"
 #include "sim/MidiBackendSim.h"
 #include "sim/SimPtyServer.h"
+#include "synth/AMidi.h"
+#include "synth/MZeltaSysexHandler.h"
 
 #include <chrono>
 #include <cstdio>

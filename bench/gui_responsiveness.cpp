@@ -117,10 +117,7 @@ struct Bench {
         options.sim.instrument.cardBytes = 16 * 1024 * 1024;
         app = std::make_unique<AApplication>(options);
     }
-    ~Bench()
-    {
-        app->Controller().Project().ClearDirty();
-    }
+    ~Bench() { app->Controller().Project().ClearDirty(); }
     MProject& Project() { return app->Controller().Project(); }
     AMainWindow& Window() { return app->MainWindow(); }
     void Trigger(AMainWindow::Command command)
@@ -228,8 +225,8 @@ int main(int argc, char** argv)
         / ("cardmill-gui-bench-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::create_directories(folder);
     int failed = 0;
-    failed += Report("free bytes after a change, 100 sounds",
-        FreeBytesAfterAChange(folder, 100), kFreeBytesTargetMs);
+    failed += Report("free bytes after a change, 100 sounds", FreeBytesAfterAChange(folder, 100),
+        kFreeBytesTargetMs);
     failed += Report("free bytes after a change, 1,400 sounds (a full card)",
         FreeBytesAfterAChange(folder, 1400), kFreeBytesTargetMs);
     const Gaps gaps = WhileSixteenMegabytesGo(folder);

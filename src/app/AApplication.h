@@ -5,8 +5,8 @@
 #include "platform/Clock.h"
 #include "platform/FileLock.h"
 #include "platform/IniSettingsStore.h"
-#include "synth/LinkSingletons.h"
 #include "sim/SimOptions.h"
+#include "synth/LinkSingletons.h"
 #include "synth/TransferJournal.h"
 #include "ui/FileChooser.h"
 

@@ -51,9 +51,12 @@ std::size_t QtAudioOutput::Room() const
 
 void QtAudioOutput::Write(std::span<const std::int16_t> samples)
 {
-    if (device)
-        written += device->write(reinterpret_cast<const char*>(samples.data()),
-            static_cast<qint64>(samples.size_bytes()));
+    if (!device)
+        return;
+    const qint64 taken = device->write(
+        reinterpret_cast<const char*>(samples.data()), static_cast<qint64>(samples.size_bytes()));
+    if (taken > 0)
+        written += taken;
 }
 
 bool QtAudioOutput::Busy() const

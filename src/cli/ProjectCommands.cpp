@@ -6,6 +6,7 @@
 #include "VoiceCommands.h"
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
+#include "model/ALoaderProgressDialog.h"
 #include "model/APrefs.h"
 #include "model/CardInfoEdit.h"
 #include "model/DeviceFamily.h"
@@ -17,7 +18,6 @@
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ParseNumber.h"
-#include "model/ALoaderProgressDialog.h"
 
 #include <algorithm>
 #include <chrono>

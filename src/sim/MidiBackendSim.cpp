@@ -16,7 +16,8 @@ std::unique_ptr<MidiBackendSim> MidiBackendSim::Create(
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    return std::unique_ptr<MidiBackendSim>(new MidiBackendSim(std::move(instrument), options.baud, options.activeSensingMs));
+    return std::unique_ptr<MidiBackendSim>(
+        new MidiBackendSim(std::move(instrument), options.baud, options.activeSensingMs));
 }
 
 MidiBackendSim::MidiBackendSim(
@@ -113,8 +114,8 @@ bool MidiBackendSim::Send(std::span<const std::uint8_t> message, std::chrono::mi
 void MidiBackendSim::DeliveryLoop()
 {
     const auto never = SimTiming::TimePoint::max();
-    auto nextSensing = activeSensing.count() > 0 ? std::chrono::steady_clock::now() + activeSensing
-                                                 : never;
+    auto nextSensing
+        = activeSensing.count() > 0 ? std::chrono::steady_clock::now() + activeSensing : never;
     std::unique_lock lock(queueMutex);
     while (!stopping) {
         const auto now = std::chrono::steady_clock::now();
@@ -127,7 +128,8 @@ void MidiBackendSim::DeliveryLoop()
             queue.pop_front();
         } else {
             // A wait to the exact time: the reply is due then, not at the next poll.
-            const auto wake = queue.empty() ? nextSensing : std::min(queue.front().due, nextSensing);
+            const auto wake
+                = queue.empty() ? nextSensing : std::min(queue.front().due, nextSensing);
             if (wake == never)
                 queueChanged.wait(lock);
             else

@@ -65,7 +65,8 @@ std::unique_ptr<SimPtyServer> SimPtyServer::Create(const SimOptions& options, st
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    std::unique_ptr<SimPtyServer> server(new SimPtyServer(std::move(instrument), options.baud, options.activeSensingMs));
+    std::unique_ptr<SimPtyServer> server(
+        new SimPtyServer(std::move(instrument), options.baud, options.activeSensingMs));
     SimPtyServer& s = *server;
     s.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[128] = {};

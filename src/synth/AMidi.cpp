@@ -193,7 +193,8 @@ int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startB
     const bool whole = result != kSilence || startByte == kAnyByte;
     std::lock_guard lock(receiveMutex);
     const std::size_t taken = std::min(whole ? readPosition : strays, receiveBuffer.size());
-    receiveBuffer.erase(receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(taken));
+    receiveBuffer.erase(
+        receiveBuffer.begin(), receiveBuffer.begin() + static_cast<std::ptrdiff_t>(taken));
     return result;
 }
 

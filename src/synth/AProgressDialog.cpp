@@ -176,8 +176,8 @@ AProgressDialog::Claims AProgressDialog::ClaimOnly(const TransferJournal& journa
     if (RemoveFile(path) || !StatFile(path))
         return Claims::Dropped;
     ReportFailure(prompter,
-        std::string(nothingDone) + ", because the record of transfers to this synthesizer, '"
-            + path + "', can't be updated and might then claim sectors the card no longer holds.");
+        std::string(nothingDone) + ", because the record of transfers to this synthesizer, '" + path
+            + "', can't be updated and might then claim sectors the card no longer holds.");
     return Claims::Refused;
 }
 

@@ -98,8 +98,8 @@ protected:
     /// for Retry) decides between two more retries and the end of the run.
     void ResendOrAsk(const std::function<void()>& resend, const std::function<bool()>& ask);
     /// ResendOrAsk with the question of a missing acknowledgement, worded by `lead`.
-    void ResendOrAskResponding(const std::function<void()>& resend, std::string_view lead
-        = "The synthesizer has stopped responding.  ");
+    void ResendOrAskResponding(const std::function<void()>& resend,
+        std::string_view lead = "The synthesizer has stopped responding.  ");
 
     AMidi& midi;
     MZeltaSysexHandler& handler;

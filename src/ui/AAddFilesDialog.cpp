@@ -3,8 +3,8 @@
 #include "model/MProject.h"
 #include "model/MReadableFile.h"
 #include "model/instrument/MInstFileCardmill.h"
-#include "model/sound/MSoundFile.h"
 #include "model/sound/ASoundSystem.h"
+#include "model/sound/MSoundFile.h"
 
 #include <QApplication>
 #include <QComboBox>

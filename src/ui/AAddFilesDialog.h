@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/MCardmill.h"
 #include "model/ALoaderProgressDialog.h"
+#include "model/MCardmill.h"
 
 #include <QDialog>
 #include <array>
