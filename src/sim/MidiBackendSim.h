@@ -17,11 +17,10 @@ namespace cardmill {
 /// The virtual instrument inside the program: one input and one output, both named "sim".
 /// Send() hands the bytes to the instrument once they have left (after their wire time when a
 /// baud rate is emulated); its replies come back through the OnInput handler on the back-end's
-/// own thread, after the time the instrument is busy and their own wire time, with Active Sensing
-/// between them when asked for. Send() is called
-/// from one thread at a time; the handler is never called after Close() or OnInput() returns.
-/// The card is written through to its file as it changes; SaveCard() (also on destruction)
-/// flushes it to disk.
+/// own thread, after the time the instrument is busy and their own wire time, with Active
+/// Sensing between them when asked for. Send() is called from one thread at a time; the handler
+/// is never called after Close() or OnInput() returns. The card is written through to its file
+/// as it changes; SaveCard() (also on destruction) flushes it to disk.
 class MidiBackendSim final : public MidiBackend {
 public:
     static constexpr const char* kPortName = "sim";
