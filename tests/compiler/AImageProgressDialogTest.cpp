@@ -26,9 +26,8 @@ protected:
     }
     void Sound(std::uint32_t frames)
     {
-        auto sound
-            = test::Load<MSoundFileWAV>(env, test::WavBuilder().Frames(frames).Build(), "/s/x.wav");
-        project.AddItem(std::move(sound));
+        project.AddItem(
+            test::Load<MSoundFileWAV>(env, test::WavBuilder().Frames(frames).Build(), "/s/x.wav"));
     }
 
     test::TempDir dir;

@@ -77,9 +77,9 @@ protected:
     }
     void Bank(std::uint16_t family)
     {
-        auto bank = std::make_unique<MParamFileRawSex>(env.services);
-        bank->AttachMemory(test::BankCapture { family }.Build());
-        ASSERT_TRUE(bank->OpenBank("/b/bank.syx"));
+        auto bank = test::OpenInMemory(
+            env, test::BankCapture { family }.Build(), "/b/bank.syx", &MParamFileRawSex::OpenBank);
+        ASSERT_TRUE(bank);
         env.services.projectLoading = true; // no target question
         EXPECT_EQ(test::LoadFully(*bank), 1);
         env.services.projectLoading = false;
@@ -118,11 +118,10 @@ TEST_F(Engine, OneSoundOfAThousandFrames)
     const Image image = Compile();
     ASSERT_EQ(image.bytes.size(), 2172u);
     EXPECT_EQ(std::tuple(image.fullBlocks, image.finalBytes), std::tuple(2, 124));
-    EXPECT_EQ(U32(image.bytes, 4), 0x0000043Eu);
-    EXPECT_EQ(*ByteReader(image.bytes).U16At(8, Endian::Big), 1);
     // The voice at 108; its sample header at 126; the first sample word's address (S) is 69.
-    EXPECT_EQ(std::tuple(image.bytes[108], image.bytes[109]), std::tuple(0x10, 1));
-    EXPECT_EQ(FirstWord(image.bytes, 126), 69u);
+    EXPECT_EQ(std::tuple(U32(image.bytes, 4), *ByteReader(image.bytes).U16At(8, Endian::Big),
+                  image.bytes[108], image.bytes[109], FirstWord(image.bytes, 126)),
+        std::tuple(0x0000043Eu, 1, 0x10, 1, 69u));
 }
 
 TEST_F(Engine, TwoSequencesAndTheirTable)
@@ -131,11 +130,10 @@ TEST_F(Engine, TwoSequencesAndTheirTable)
     Sequence(50);
     const Image image = Compile();
     ASSERT_EQ(image.bytes.size(), 458u);
-    EXPECT_EQ(U32(image.bytes, 4), 0x020000E5u);
-    EXPECT_EQ(image.bytes[108], 100); // the first sequence's first byte
-    EXPECT_EQ(image.bytes[208], 50); // the second's
-    EXPECT_EQ(U32(image.bytes, 258), 0x01000036u);
-    EXPECT_EQ(U32(image.bytes, 262), 0x00000068u);
+    // Each sequence's first byte, then the table's two entries.
+    EXPECT_EQ(std::tuple(U32(image.bytes, 4), image.bytes[108], image.bytes[208],
+                  U32(image.bytes, 258), U32(image.bytes, 262)),
+        std::tuple(0x020000E5u, 100, 50, 0x01000036u, 0x00000068u));
     for (std::size_t at = 266; at < 458; at += 4)
         ASSERT_EQ(U32(image.bytes, at), 0u);
 }
@@ -152,8 +150,8 @@ TEST_F(Engine, ASequenceLongerThanTheWorkBufferIsHandedOutInPieces)
     for (std::size_t i = 0; i < 700002; i += 997)
         ASSERT_EQ(image.bytes[start + i], static_cast<std::uint8_t>(i * 3 + 700002)) << i;
     const std::size_t table = image.bytes.size() - 200;
-    EXPECT_EQ(U32(image.bytes, table), project.SequenceAreaAddress());
-    EXPECT_EQ(U32(image.bytes, table + 4), project.SequenceAreaAddress() + 350001);
+    EXPECT_EQ(std::tuple(U32(image.bytes, table), U32(image.bytes, table + 4)),
+        std::tuple(project.SequenceAreaAddress(), project.SequenceAreaAddress() + 350001));
 }
 
 TEST_F(Engine, AZeltaBankComesFirst)
@@ -167,9 +165,10 @@ TEST_F(Engine, AZeltaBankComesFirst)
     EXPECT_EQ(image.bytes[4], test::BankCapture::Unpacked(0, 0, 1));
     // The header follows the 64 bank blocks; the first sample word is at 32768 + (108 + 30) / 2.
     const std::size_t voice = 65536 + 108;
-    EXPECT_EQ(image.bytes[voice], 0x38);
-    EXPECT_EQ(image.bytes[voice + 17], 0); // never leftover bank data
-    EXPECT_EQ(FirstWord(image.bytes, voice + 18), 32768 + 69u);
+    // Byte 17 of the voice is never leftover bank data.
+    EXPECT_EQ(
+        std::tuple(image.bytes[voice], image.bytes[voice + 17], FirstWord(image.bytes, voice + 18)),
+        std::tuple(0x38, 0, 32768 + 69u));
 }
 
 TEST_F(Engine, APerculaBankAfterPendingBytes)

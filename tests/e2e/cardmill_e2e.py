@@ -54,6 +54,11 @@ def received(log):
     return names
 
 
+def card_words(samples):
+    """16-bit little-endian samples as the card holds them: big-endian words."""
+    return b"".join(samples[i:i + 2][::-1] for i in range(0, len(samples), 2))
+
+
 def card_holds(card, image):
     """Whether the card file holds the image and nothing else but erased bytes."""
     data = read(card)
@@ -71,6 +76,13 @@ class CardmillTestCase(unittest.TestCase):
 
     def path(self, name):
         return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        """A file of the test's folder (named by str or bytes) holding `data` (str or bytes); its path."""
+        path = os.path.join(os.fsencode(self.dir), os.fsencode(name))
+        with open(path, "wb") as f:
+            f.write(data.encode() if isinstance(data, str) else data)
+        return os.fsdecode(path)
 
     def run_cardmill(self, *args, check=None, env=None, text=True, stdin=subprocess.DEVNULL):
         result = subprocess.run([CARDMILL, *args], capture_output=True, text=text, stdin=stdin,

@@ -33,9 +33,7 @@ class Preferences(CardmillTestCase):
 
 class Recognition(CardmillTestCase):
     def test_a_file_not_understood_or_missing_gives_exactly_the_message(self):
-        path = self.path("notes.txt")
-        with open(path, "w") as f:
-            f.write("not a sound\n")
+        path = self.write("notes.txt", "not a sound\n")
         result = self.run_cardmill("info", path, check=1)
         self.assertEqual(result.stderr, f"Sorry, but Cardmill can't understand the file '{path}'\n")
         self.assertEqual(result.stdout, "")

@@ -72,12 +72,11 @@ class CliSafety(CardmillTestCase):
             self.assertEqual(read(self.project), before)
 
     def test_ctrl_c_at_a_question_is_cancel(self):
-        with open(self.path("blob.bin"), "wb") as f:
-            f.write(bytes(range(256)) * 8)
+        blob = self.write("blob.bin", bytes(range(256)) * 8)
         before = read(self.project)
         terminal, slave = pty.openpty()
         self.addCleanup(os.close, terminal)
-        run = self.popen("add", self.project, self.path("blob.bin"), stdin=slave, stdout=slave, stderr=slave)
+        run = self.popen("add", self.project, blob, stdin=slave, stdout=slave, stderr=slave)
         os.close(slave)
         shown, deadline = b"", time.monotonic() + 30
         while b"[o]k / [c]ancel?" not in shown and run.poll() is None and time.monotonic() < deadline:
@@ -99,10 +98,9 @@ class CliSafety(CardmillTestCase):
         self.assertEqual(read(self.project), before)
         self.assertEqual(read(self.sounds[0]), sound)
         # Any other existing file is replaced, as cp and sox replace theirs, and '-' is stdout.
-        with open(self.path("old.img"), "w") as f:
-            f.write("old")
-        self.run_cardmill("image", self.project, "-o", self.path("old.img"), check=0)
-        image = read(self.path("old.img"))
+        old = self.write("old.img", "old")
+        self.run_cardmill("image", self.project, "-o", old, check=0)
+        image = read(old)
         self.assertEqual(len(image), self.listing(self.project)["totalBytes"])
         self.assertEqual(self.run_cardmill("image", self.project, "-o", "-", text=False, check=0).stdout, image)
         dump = self.run_cardmill("dump", self.project, "-o", "-", text=False, check=0)
@@ -113,10 +111,8 @@ class CliSafety(CardmillTestCase):
         self.run_cardmill("add", self.project, *self.sounds[:6], check=0)
         self.run_cardmill("set", self.project, "--group-name", "k1=Kit", check=0)
         whole = read(self.project)
-        cut = self.path("cut.cmr")
         for length in range(100, len(whole), 100):
-            with open(cut, "wb") as f:
-                f.write(whole[:length])
+            cut = self.write("cut.cmr", whole[:length])
             listed = self.run_cardmill("list", cut, check=0)
             self.assertIn("The project file 'cut.cmr' is damaged", listed.stderr, f"cut at {length}")
             refused = self.run_cardmill("set", cut, "--name", "Over", check=3)
@@ -145,8 +141,7 @@ class FullDisk(CardmillTestCase):
         project = self.new_project("big.cmr", "--card-size", "1M")
         self.run_cardmill("add", project, self.sox("long.wav", "4", "sine", "100"), check=0)
         previous = bytes(range(256)) * 400
-        with open(self.path("previous.img"), "wb") as f:
-            f.write(previous)
+        self.write("previous.img", previous)
         disk = self.path("disk")
         os.makedirs(disk)
         script = (f'mount -t tmpfs -o size=256k tmpfs "{disk}" && cp "{self.path("previous.img")}" "{disk}/card.img" '

@@ -7,7 +7,7 @@ import subprocess
 import time
 import unittest
 
-from cardmill_e2e import CardmillTestCase, SimProcess, read
+from cardmill_e2e import CardmillTestCase, SimProcess, card_holds, read
 
 
 class MisbehavingInstrument(CardmillTestCase):
@@ -21,9 +21,6 @@ class MisbehavingInstrument(CardmillTestCase):
         self.run_cardmill("image", project, "-o", self.image, check=0)
         self.expected = read(self.image)
 
-    def assertCardHoldsImage(self, card):
-        self.assertTrue(read(card)[:len(self.expected)] == self.expected, "the card differs from the image")
-
     def send(self, port, *args, check=0):
         return self.run_cardmill("send-image", "--yes", self.image, "--port", port, *args,
                                  check=check)
@@ -32,11 +29,11 @@ class MisbehavingInstrument(CardmillTestCase):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing", "--clock")
         self.send(sim.port)
         sim.stop()
-        self.assertCardHoldsImage(sim.card)
+        self.assertTrue(card_holds(sim.card, self.expected), "the card differs from the image")
         # The same instrument in-process.
         card = self.path("inproc.bin")
         self.send(f"sim --card {card} --card-size 1M --active-sensing --clock")
-        self.assertCardHoldsImage(card)
+        self.assertTrue(card_holds(card, self.expected), "the card differs from the image")
 
     def test_an_instrument_that_stops_answering_ends_the_run_within_90_seconds(self):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing", "--fault", "silent:10")
@@ -70,7 +67,7 @@ class MisbehavingInstrument(CardmillTestCase):
         result = self.send(sim.port, "--resume")
         sim.stop()
         self.assertIn("erased after the last transfer", result.stderr)
-        self.assertCardHoldsImage(sim.card)
+        self.assertTrue(card_holds(sim.card, self.expected), "the card differs from the image")
 
     def test_late_replies_to_a_slow_erase_are_not_taken_for_the_next_blocks(self):
         # The erase outlasts its 10 s wait, is sent again and answered twice; block 4 arrives
@@ -80,7 +77,7 @@ class MisbehavingInstrument(CardmillTestCase):
         result = self.send(sim.port)
         sim.stop()
         self.assertIn("The card is ready.", result.stderr)
-        self.assertCardHoldsImage(sim.card)
+        self.assertTrue(card_holds(sim.card, self.expected), "the card differs from the image")
 
 
 if __name__ == "__main__":

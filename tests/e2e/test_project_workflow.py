@@ -8,7 +8,7 @@ import signal
 import struct
 import unittest
 
-from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, pack7, read, write_song
+from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, card_words, pack7, read, write_song
 
 
 def zelta_capture(maker=b"\x00\x00\x0e"):
@@ -31,11 +31,6 @@ def data_chunk(path):
     return wav[at + 8:at + 8 + struct.unpack("<I", wav[at + 4:at + 8])[0]]
 
 
-def card_words(samples):
-    """16-bit little-endian samples as the card holds them: big-endian words."""
-    return b"".join(samples[i:i + 2][::-1] for i in range(0, len(samples), 2))
-
-
 class Workflow(CardmillTestCase):
     def setUp(self):
         super().setUp()
@@ -44,9 +39,7 @@ class Workflow(CardmillTestCase):
         self.snare = self.sox("snare.aif", "0.1", "noise")
         self.song = self.path("song.mid")
         write_song(self.song, 8, kind=1)
-        self.bank = self.path("bank.syx")
-        with open(self.bank, "wb") as f:
-            f.write(zelta_capture())
+        self.bank = self.write("bank.syx", zelta_capture())
         self.project = self.new_project("demo.cmr", "--name", "E2E", "--card-size", "1M")
 
     def test_files_reach_their_groups_and_the_image_has_the_computed_size(self):

@@ -88,10 +88,8 @@ class Sfz(CardmillTestCase):
                 self.assertEqual([r["hikey"] for r in regions], ["47", "71", "127"])
 
     def test_a_hand_written_sfz_goes_into_a_project_with_a_report_of_what_was_left_out(self):
-        sfz = self.path("snd/hand.sfz")
-        with open(sfz, "w") as f:
-            f.write("<group> ampeg_release=0.3\n<region> lokey=0 hikey=59 sample=low.wav\n"
-                    "<region> lokey=60 hikey=127 sample=sub dir\\mid c4.wav\n")
+        sfz = self.write("snd/hand.sfz", "<group> ampeg_release=0.3\n<region> lokey=0 hikey=59 sample=low.wav\n"
+                                         "<region> lokey=60 hikey=127 sample=sub dir\\mid c4.wav\n")
         project = self.new_project("p.cmr", "--card-size", "1M")
         result = self.run_cardmill("add", project, sfz, "--group", "k1", check=0)
         self.assertIn("hand.sfz:1: ampeg_release: not on the card", result.stderr)

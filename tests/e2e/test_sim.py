@@ -138,8 +138,7 @@ class Sim(CardmillTestCase):
         self.assertEqual(sim.stop(), 0)
 
     def test_usage_and_failures(self):
-        with open(self.path("big.img"), "wb") as f:
-            f.write(b"\0" * (SECTOR + 1))
+        self.write("big.img", b"\0" * (SECTOR + 1))
         for args, status, message in (
                 ((), 2, "port sim"),
                 (("--pty", "--baud", "fast"), 2, "--baud takes a rate"),

@@ -135,8 +135,7 @@ class TransferJournal(CardmillTestCase):
 
     def test_a_journal_of_another_image_or_card_is_refused_and_the_whole_card_written(self):
         other = self.image[:SECTOR] + bytes(len(self.image) - SECTOR)
-        with open(self.path("other.img"), "wb") as f:
-            f.write(other)
+        self.write("other.img", other)
         bigger = self.path("bigger.cmr")
         shutil.copy(self.project, bigger)
         self.run_cardmill("set", bigger, "--card-size", "8M", check=0)

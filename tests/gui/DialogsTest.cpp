@@ -1,5 +1,4 @@
 #include "GuiFixture.h"
-#include "support/Builders.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
@@ -51,24 +50,21 @@ TEST_F(Dialogs, TestMidiShowsTheBannerUntilOk)
 
 TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpens)
 {
-    const std::string sound = dir.Write("a.wav", test::WavBuilder().Frames(500).Build());
-    Add({ QString::fromStdString(sound) });
-    app->Controller().Project().SetCardName("Locked");
-    const std::string project = dir.File("locked.cmr");
-    chooser.Push(QString::fromStdString(project));
-    Trigger(AMainWindow::SaveAs);
+    const std::string sound = Wav("a.wav", 500);
+    Add({ sound });
+    Project().SetCardName("Locked");
+    const std::string project = SaveAs(dir.File("locked.cmr"));
     EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
 
     const std::string add = "add '" + project + "' '" + sound + "'";
     EXPECT_NE(RunCli(add, dir.File("err.txt")), 0);
-    const auto err = test::ReadFile(dir.File("err.txt"));
     EXPECT_NE(
-        std::string(err.begin(), err.end()).find("in use by another program"), std::string::npos);
+        test::ReadText(dir.File("err.txt")).find("in use by another program"), std::string::npos);
 
     // A new project lets go of it; dropping the file opens it again.
     Trigger(AMainWindow::New);
     EXPECT_EQ(RunCli(add), 0);
-    Window().DropFiles({ QString::fromStdString(project) });
+    Add({ project });
     ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
     EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
     // The free space of the project just opened, not of the empty one before it.

@@ -71,8 +71,7 @@ TEST_F(EditActions, CutClearCopyAndPasteUndoAndRedoOneLevel)
     Trigger(AMainWindow::Paste);
     EXPECT_EQ(state(), State("ABCA", "&Undo Paste", 3));
     Trigger(AMainWindow::Undo);
-    EXPECT_EQ(std::get<0>(state()), "ABC");
-    EXPECT_EQ(std::get<1>(state()), QStringLiteral("&Redo Paste"));
+    EXPECT_EQ(std::tuple(Names(), UndoText()), std::tuple("ABC", QStringLiteral("&Redo Paste")));
     Trigger(AMainWindow::Undo);
     EXPECT_EQ(Names(), "ABCA");
 }
@@ -89,8 +88,7 @@ TEST_F(EditActions, UndoingAPasteWhoseFileMovedRemovesNothing)
     Project().AddItem(std::move(first));
     EXPECT_EQ(Names(), "ABCA");
     Trigger(AMainWindow::Undo);
-    EXPECT_EQ(Names(), "ABCA");
-    EXPECT_EQ(UndoText(), QStringLiteral("&Redo Paste"));
+    EXPECT_EQ(std::tuple(Names(), UndoText()), std::tuple("ABCA", QStringLiteral("&Redo Paste")));
 }
 
 TEST_F(EditActions, WhatEachActionDeletesWhenItGoes)
@@ -108,8 +106,7 @@ TEST_F(EditActions, WhatEachActionDeletesWhenItGoes)
     Trigger(AMainWindow::Undo);
     EXPECT_EQ(Names(), "BC");
     Window().DropDragged(0, 2, std::nullopt, false); // a drag move replaces the paste
-    EXPECT_EQ(destroyed, 2);
-    EXPECT_EQ(Names(), "CB");
+    EXPECT_EQ(std::tuple(destroyed, Names()), std::tuple(2, "CB"));
     // A drag move owns nothing; an undone drag copy owns its copy.
     Window().DropDragged(0, std::nullopt, 3, true);
     EXPECT_EQ(destroyed, 2);

@@ -1,6 +1,4 @@
 #include "GuiFixture.h"
-#include "support/Builders.h"
-#include "support/Midi.h"
 #include "ui/AAddFilesDialog.h"
 
 #include <QComboBox>
@@ -9,27 +7,22 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <tuple>
 
 namespace cardmill {
 namespace {
 
 class FileDialogs : public test::Gui {
 protected:
-    QString Sound(const std::string& name)
-    {
-        return QString::fromStdString(dir.Write(name, test::WavBuilder().Frames(800).Build()));
-    }
-    QString Sequence(const std::string& name)
-    {
-        const auto track = test::TrackBuilder().Note(0, 0x90, 60, 90).End(96).Build();
-        return QString::fromStdString(dir.Write(name, test::MidiFile(0, 96, { track })));
-    }
     /// Types the path into the chooser's name field and presses Enter, as a person does.
     static void Choose(ACollectFilesDialog& dialog, const QString& path)
     {
         auto* name = dialog.Chooser()->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         ASSERT_TRUE(name && name->isVisible()) << "the file chooser is not shown";
-        ASSERT_TRUE(name->hasFocus()) << "the name field is not ready for typing";
+        // Offscreen, a window becomes active only when told: then the field it focused has it.
+        dialog.activateWindow();
+        ASSERT_TRUE(Wait([&] { return name->hasFocus(); }))
+            << "the name field is not ready for typing";
         QTest::keyClicks(name, path);
         QTest::keyClick(name, Qt::Key_Return);
     }
@@ -37,8 +30,8 @@ protected:
 
 TEST_F(FileDialogs, AddFilesCollectsPerGroupOnceEachAndDoneLoadsThem)
 {
-    const QString sound = Sound("kick.wav");
-    const QString sequence = Sequence("beat.mid");
+    const QString sound = QString::fromStdString(Wav("kick.wav"));
+    const QString sequence = QString::fromStdString(Song("beat.mid"));
     Window().SelectGroup(3);
     bool chooserHiddenForSequences = false;
     int entries = 0;
@@ -59,16 +52,15 @@ TEST_F(FileDialogs, AddFilesCollectsPerGroupOnceEachAndDoneLoadsThem)
         dialog.DoneButton()->click();
     });
     Trigger(AMainWindow::AddFiles);
-    EXPECT_EQ(entries, 1);
-    EXPECT_TRUE(chooserHiddenForSequences);
-    EXPECT_EQ(Project().CountItems(3), 1);
-    EXPECT_EQ(Project().CountItems(11), 1);
+    EXPECT_EQ(std::tuple(entries, chooserHiddenForSequences, Project().CountItems(3),
+                  Project().CountItems(11)),
+        std::tuple(1, true, 1, 1));
     EXPECT_FALSE(app->AddFiles().HasPending());
 }
 
 TEST_F(FileDialogs, CancelLeavesTheProjectAsItWasAndNothingPending)
 {
-    const QString sound = Sound("snare.wav");
+    const QString sound = QString::fromStdString(Wav("snare.wav"));
     OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
         Choose(dialog, sound);
         EXPECT_EQ(dialog.PendingList()->count(), 1);
@@ -93,19 +85,13 @@ TEST_F(FileDialogs, CreateInstrumentNeedsASample)
 
 TEST_F(FileDialogs, AMovedFolderIsAskedForOnceAndItsOtherFilesFoundThere)
 {
-    std::filesystem::create_directories(dir.File("before"));
-    const auto wav = test::WavBuilder().Frames(600).Build();
-    const std::string first = dir.Write("before/one.wav", wav);
-    const std::string second = dir.Write("before/two.wav", wav);
-    Add({ QString::fromStdString(first), QString::fromStdString(second) });
-    const std::string project = dir.File("moved.cmr");
-    chooser.Push(QString::fromStdString(project));
-    Trigger(AMainWindow::SaveAs);
+    Add({ Wav("before/one.wav"), Wav("before/two.wav") });
+    const std::string project = SaveAs(dir.File("moved.cmr"));
     Trigger(AMainWindow::New);
     std::filesystem::rename(dir.File("before"), dir.File("after"));
 
     chooser.Push(QString::fromStdString(dir.File("after/one.wav")));
-    Window().DropFiles({ QString::fromStdString(project) });
+    Add({ project });
     ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
     EXPECT_EQ(chooser.asked, QStringList { QStringLiteral("one.wav") });
     EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("after/two.wav"));

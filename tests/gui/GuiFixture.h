@@ -5,6 +5,8 @@
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "platform/ScriptedPrompter.h"
+#include "support/Builders.h"
+#include "support/Midi.h"
 #include "support/TestEnv.h"
 #include "ui/AMainWindow.h"
 #include "ui/FileChooser.h"
@@ -113,8 +115,33 @@ protected:
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         return done();
     }
-    /// Loads files into the current group, as dropping them on the window does.
-    void Add(const QStringList& paths) { Window().DropFiles(paths); }
+    /// Loads files into the current group (or opens a project), as dropping them on the window
+    /// does.
+    void Add(std::initializer_list<std::string> paths)
+    {
+        QStringList list;
+        for (const std::string& path : paths)
+            list << QString::fromStdString(path);
+        Window().DropFiles(list);
+    }
+    /// Saves the project through Save As under `path`; the path.
+    std::string SaveAs(const std::string& path)
+    {
+        chooser.Push(QString::fromStdString(path));
+        Trigger(AMainWindow::SaveAs);
+        return path;
+    }
+    std::string Wav(
+        const std::string& name, std::uint32_t frames = 2000, std::uint16_t channels = 1)
+    {
+        return dir.Write(name, WavBuilder().Format(1, channels, 44100, 16).Frames(frames).Build());
+    }
+    /// A MIDI file of one note.
+    std::string Song(const std::string& name)
+    {
+        const auto track = TrackBuilder().Note(0, 0x90, 60, 100).Note(96, 0x80, 60, 0).End(0);
+        return dir.Write(name, MidiFile(0, 96, { track.Build() }));
+    }
 
     /// Runs `drive` on the next modal dialog of type Dialog once it shows. The test fails if it
     /// never does.
@@ -137,8 +164,8 @@ protected:
     /// goes to `errors` when given.
     int RunCli(const std::string& arguments, const std::string& errors = "/dev/null")
     {
-        const std::string command = "CARDMILL_CONFIG_DIR='" + dir.File("config") + "' '"
-            CARDMILL_CLI "' " + arguments + " >/dev/null 2>'" + errors + "'";
+        const std::string command = "CARDMILL_CONFIG_DIR='" + dir.File("config")
+            + "' '" CARDMILL_CLI "' " + arguments + " >/dev/null 2>'" + errors + "'";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }

@@ -3,8 +3,6 @@
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "support/Banks.h"
-#include "support/Builders.h"
-#include "support/Midi.h"
 #include "ui/ACardDialog.h"
 #include "ui/AKeyLists.h"
 #include "ui/AKeyboardView.h"
@@ -19,6 +17,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <tuple>
 
 namespace cardmill {
 namespace {
@@ -67,17 +66,12 @@ void Choose(AKeyLists& lists, int key)
 
 class InfoDialogs : public Gui {
 protected:
-    std::string Wav(const std::string& name, std::uint32_t frames, std::uint16_t channels = 1)
-    {
-        return dir.Write(
-            name, test::WavBuilder().Format(1, channels, 44100, 16).Frames(frames).Build());
-    }
     /// An instrument of three one-sample key groups [0..59], [60..71], [72..127].
     std::string ThreeGroupInstrument()
     {
         const std::string path = dir.File("three.cmt");
         EXPECT_EQ(RunCli("instrument -o '" + path + "' '" + Wav("a.wav", 4000) + "' '"
-                          + Wav("b.wav", 4000) + "' '" + Wav("c.wav", 4000) + "'"),
+                      + Wav("b.wav", 4000) + "' '" + Wav("c.wav", 4000) + "'"),
             0);
         return path;
     }
@@ -90,21 +84,14 @@ protected:
         std::filesystem::remove(path);
         EXPECT_EQ(RunCli("new '" + path + "'"), 0);
         EXPECT_EQ(RunCli("add '" + path + "' --group k1 '" + file + "'"), 0);
-        EXPECT_EQ(RunCli(command + " '" + path + "'" + (voiceCommand ? " k1 1 " : " ") + options),
-            0);
-        return path;
-    }
-    std::string SaveGui()
-    {
-        const std::string path = dir.File("gui.cmr");
-        chooser.Push(QString::fromStdString(path));
-        Trigger(AMainWindow::SaveAs);
+        EXPECT_EQ(
+            RunCli(command + " '" + path + "'" + (voiceCommand ? " k1 1 " : " ") + options), 0);
         return path;
     }
     /// Loads a file into the group shown and waits until it is there.
     bool Added(const std::string& path, int group = 0)
     {
-        Add({ QString::fromStdString(path) });
+        Add({ path });
         return Wait([&] { return Project().CountItems(group) == 1; });
     }
     MInstFile* Voice(int group = 0, int index = 0)
@@ -178,7 +165,7 @@ TEST_F(InfoDialogs, CardInfoAndRenameGroupSaveWhatSetSaves)
     Trigger(AMainWindow::RenameGroup);
     EXPECT_EQ(titles, QStringLiteral("Keyboard Group 1"));
     EXPECT_EQ(Window().Groups()->item(0)->text(), QStringLiteral("Bows"));
-    const std::string gui = SaveGui();
+    const std::string gui = SaveAs(dir.File("gui.cmr"));
     const std::string cli = CliProject(
         sound, "set", "--name Strings --version 2.0 --card-size 2M --group-name k1=Bows", false);
     EXPECT_TRUE(SameProject(gui, cli));
@@ -210,9 +197,9 @@ TEST_F(InfoDialogs, KeyGroupChecksAdjustNeighboursAndSaveWhatVoiceSaves)
         Choose(*dialog.LowerKey(), 60);
         EXPECT_EQ(prompter.LastText(),
             "Some or all previous key groups have been adjusted for the new Lower Key.");
-        EXPECT_EQ(dialog.Keyboard()->Upper(0), 58);
-        EXPECT_EQ(dialog.Keyboard()->Upper(1), 59);
-        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(60), 2);
+        EXPECT_EQ(std::tuple(dialog.Keyboard()->Upper(0), dialog.Keyboard()->Upper(1),
+                      dialog.Keyboard()->GroupOfKey(60)),
+            std::tuple(58, 59, 2));
 
         // A refused key puts the lists back (the checks themselves are the model's).
         dialog.Samples()->setCurrentRow(1);
@@ -234,7 +221,7 @@ TEST_F(InfoDialogs, KeyGroupChecksAdjustNeighboursAndSaveWhatVoiceSaves)
     EXPECT_EQ(Window().Files()->topLevelItem(0)->text(1), QStringLiteral("Keys"));
     EXPECT_TRUE(Project().IsDirty());
 
-    const std::string gui = SaveGui();
+    const std::string gui = SaveAs(dir.File("gui.cmr"));
     const std::string cli
         = CliProject(instrument, "voice", "--keys 59,71,127 --lower 3=C3 --name Keys");
     EXPECT_TRUE(SameProject(gui, cli));
@@ -245,14 +232,11 @@ TEST_F(InfoDialogs, ASoundFileIsOneKeyGroupOverTheWholeKeyboard)
     ASSERT_TRUE(Added(Wav("tone.wav", 2000)));
     Window().SelectFile(0);
     OnNextDialog<AVoiceDialog>([&](AVoiceDialog& dialog) {
-        EXPECT_EQ(dialog.Samples()->count(), 1);
-        EXPECT_EQ(dialog.Samples()->currentRow(), 0);
-        EXPECT_FALSE(dialog.LowerKey()->isEnabled());
-        EXPECT_FALSE(dialog.UpperKey()->isEnabled());
-        EXPECT_EQ(dialog.LowerKey()->Key(), 0);
-        EXPECT_EQ(dialog.UpperKey()->Key(), 127);
-        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(0), 0);
-        EXPECT_EQ(dialog.Keyboard()->GroupOfKey(127), 0);
+        EXPECT_EQ(std::tuple(dialog.Samples()->count(), dialog.Samples()->currentRow(),
+                      dialog.LowerKey()->isEnabled(), dialog.UpperKey()->isEnabled(),
+                      dialog.LowerKey()->Key(), dialog.UpperKey()->Key(),
+                      dialog.Keyboard()->GroupOfKey(0), dialog.Keyboard()->GroupOfKey(127)),
+            std::tuple(1, 0, false, false, 0, 127, 0, 0));
         dialog.reject();
     });
     // A double-click on the row opens it as the menu command does.
@@ -283,9 +267,9 @@ TEST_F(InfoDialogs, SampleInfoChecksTheVolumeDrawsTheMarksAndSavesWhatSampleSave
             dialog.EnableLoop()->setChecked(true);
             EXPECT_TRUE(dialog.LoopStart()->isEnabled());
             dialog.LoopStart()->setText(QStringLiteral("5000"));
-            EXPECT_TRUE(dialog.Waveform()->Looping());
-            EXPECT_EQ(dialog.Waveform()->LoopStart(), 5000);
-            EXPECT_EQ(dialog.Waveform()->LoopEnd(), 20000);
+            EXPECT_EQ(std::tuple(dialog.Waveform()->Looping(), dialog.Waveform()->LoopStart(),
+                          dialog.Waveform()->LoopEnd()),
+                std::tuple(true, 5000, 20000));
             Choose(*dialog.Root(), 48);
             dialog.Right()->setChecked(true);
             dialog.Smooth()->setChecked(true);
@@ -298,12 +282,11 @@ TEST_F(InfoDialogs, SampleInfoChecksTheVolumeDrawsTheMarksAndSavesWhatSampleSave
     });
     Trigger(AMainWindow::VoiceInfo);
     const SampleParams& params = Voice()->Samples()[0]->Params();
-    EXPECT_EQ(params.rootKey, 48);
-    EXPECT_EQ(params.startFrame, 1000u);
-    EXPECT_EQ(params.loopStart, 5000u);
-    EXPECT_EQ(Voice()->Samples()[0]->GetChannel(), 2);
+    EXPECT_EQ(std::tuple(params.rootKey, params.startFrame, params.loopStart,
+                  Voice()->Samples()[0]->GetChannel()),
+        std::tuple(48, 1000u, 5000u, 2));
 
-    const std::string gui = SaveGui();
+    const std::string gui = SaveAs(dir.File("gui.cmr"));
     const std::string cli = CliProject(sound, "sample",
         "--volume 252 --start 1000 --loop 5000 --root C2 --channel right --smooth on");
     EXPECT_TRUE(SameProject(gui, cli));
@@ -311,8 +294,7 @@ TEST_F(InfoDialogs, SampleInfoChecksTheVolumeDrawsTheMarksAndSavesWhatSampleSave
 
 TEST_F(InfoDialogs, SequenceInfoSetsTheOutPortFlagAsSetDoes)
 {
-    const std::string song = dir.Write("song.mid",
-        test::MidiFile(0, 96, { test::TrackBuilder().Note(0, 0x90, 60, 1).End(96).Build() }));
+    const std::string song = Song("song.mid");
     Window().SelectGroup(MProject::kSequenceGroup);
     ASSERT_TRUE(Added(song, MProject::kSequenceGroup));
     Window().SelectFile(0);
@@ -327,7 +309,8 @@ TEST_F(InfoDialogs, SequenceInfoSetsTheOutPortFlagAsSetDoes)
     EXPECT_EQ(sequence->GetOutPort(), 1);
 
     // A sequence goes to Sequences whatever group the command line names.
-    EXPECT_TRUE(SameProject(SaveGui(), CliProject(song, "set", "--out-port 1=1", false)));
+    EXPECT_TRUE(
+        SameProject(SaveAs(dir.File("gui.cmr")), CliProject(song, "set", "--out-port 1=1", false)));
 }
 
 } // namespace

@@ -1,5 +1,4 @@
 #include "GuiFixture.h"
-#include "support/Builders.h"
 #include "app/MidiBackendAll.h"
 #include "sim/MidiBackendSim.h"
 #include "ui/ProgressDialog.h"
@@ -16,14 +15,10 @@ using test::Gui;
 class Operations : public Gui {
 protected:
     /// A project of one sound, saved by the window.
-    std::string SavedProject(std::uint32_t frames)
+    void SavedProject(std::uint32_t frames)
     {
-        const std::string sound = dir.Write("tone.wav", test::WavBuilder().Frames(frames).Build());
-        Add({ QString::fromStdString(sound) });
-        const std::string path = dir.File("gui.cmr");
-        chooser.Push(QString::fromStdString(path));
-        Trigger(AMainWindow::SaveAs);
-        return path;
+        Add({ Wav("tone.wav", frames) });
+        SaveAs(dir.File("gui.cmr"));
     }
     MidiBackendSim* Sim() { return app->MidiPorts()->Sim(); }
 };
@@ -52,8 +47,7 @@ protected:
 
 TEST_F(SlowLink, StopEndsTheTransferAtTheNextStep)
 {
-    const std::string sound = dir.Write("tone.wav", test::WavBuilder().Frames(200000).Build());
-    Add({ QString::fromStdString(sound) });
+    Add({ Wav("tone.wav", 200000) });
     Project().SetCardSizeToken(5);
     std::vector<std::string> lines;
     app->SetRunningObserver([&](ProgressDialog& dialog) {
@@ -72,8 +66,8 @@ TEST_F(SlowLink, StopEndsTheTransferAtTheNextStep)
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Block:  2"), lines.end());
     EXPECT_NE(prompter.LastText(), "The card is ready.");
     // Over a 31,250-baud cable the card would take a minute: it stopped at once.
-    const auto card = app->MidiPorts()->Sim()->Card();
-    EXPECT_EQ(card[4 * 1024], 0xFF) << "the fifth block was written after Stop";
+    EXPECT_EQ(app->MidiPorts()->Sim()->Card()[4 * 1024], 0xFF)
+        << "the fifth block was written after Stop";
 }
 
 class FailingLink : public Operations {

@@ -1,11 +1,9 @@
 #include "GuiFixture.h"
-#include "platform/AudioOutput.h"
-#include "support/Builders.h"
 #include "model/sound/ASoundSystem.h"
+#include "platform/AudioOutput.h"
 #include "ui/AAddFilesDialog.h"
 
 #include <QFileDialog>
-
 #include <QPushButton>
 
 namespace cardmill {
@@ -23,8 +21,7 @@ protected:
 TEST_F(Preview, PlaysEveryFrameAsTheOutputTakesThemAndStopsWithinOnePollOfTheEnd)
 {
     constexpr std::uint32_t kFrames = 50000;
-    const std::string path = dir.Write("tone.wav", test::WavBuilder().Frames(kFrames).Build());
-    Add({ QString::fromStdString(path) });
+    Add({ Wav("tone.wav", kFrames) });
     Window().SelectFile(0);
     Trigger(AMainWindow::PlayStop);
     EXPECT_EQ(output.starts, 1);
@@ -45,9 +42,7 @@ TEST_F(Preview, PlaysEveryFrameAsTheOutputTakesThemAndStopsWithinOnePollOfTheEnd
 
 TEST_F(Preview, StopSelectingAnotherFileAndADeletedFile)
 {
-    const auto wav = test::WavBuilder().Frames(40000).Build();
-    Add({ QString::fromStdString(dir.Write("a.wav", wav)),
-        QString::fromStdString(dir.Write("b.wav", wav)) });
+    Add({ Wav("a.wav", 40000), Wav("b.wav", 40000) });
     Window().SelectFile(0);
     Trigger(AMainWindow::PlayStop);
     EXPECT_TRUE(Window().ShowingPlaying());
@@ -68,7 +63,7 @@ TEST_F(Preview, StopSelectingAnotherFileAndADeletedFile)
 TEST_F(Preview, WithoutAnOutputDevicePlaySaysSoOnce)
 {
     output.available = false;
-    Add({ QString::fromStdString(dir.Write("c.wav", test::WavBuilder().Frames(1000).Build())) });
+    Add({ Wav("c.wav", 1000) });
     Window().SelectFile(0);
     Trigger(AMainWindow::PlayStop);
     Trigger(AMainWindow::PlayStop);
@@ -83,8 +78,7 @@ TEST_F(Preview, WithoutAnOutputDevicePlaySaysSoOnce)
 
 TEST_F(Preview, TheAddFilesDialogsPlayButtonFollowsPlayback)
 {
-    const QString path
-        = QString::fromStdString(dir.Write("look.wav", test::WavBuilder().Frames(20000).Build()));
+    const QString path = QString::fromStdString(Wav("look.wav", 20000));
     QString during;
     bool backToPlay = false;
     OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {

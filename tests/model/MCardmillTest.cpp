@@ -100,11 +100,6 @@ protected:
         }
         return writer.CommitSafely(path, keepBackup, file, backupName);
     }
-    std::string Read(const std::string& path)
-    {
-        const auto bytes = test::ReadFile(path);
-        return { bytes.begin(), bytes.end() };
-    }
 
     test::TempDir dir;
     ScriptedPrompter prompter;
@@ -116,7 +111,7 @@ TEST_F(SafeWrite, AFolderInTheBackupsPlaceDoesNotStopTheSave)
     const std::string path = dir.Write("live.cmr", "old");
     fs::create_directory(dir.File("live.bak"));
     EXPECT_TRUE(Write(path, "new", true));
-    EXPECT_EQ(Read(path), "new");
+    EXPECT_EQ(test::ReadText(path), "new");
     EXPECT_TRUE(fs::is_directory(dir.File("live.bak")));
     EXPECT_TRUE(prompter.shown.empty());
 }
@@ -130,7 +125,7 @@ TEST_F(SafeWrite, ALinkStaysALinkAndItsTargetIsReplaced)
     EXPECT_TRUE(Write(dir.File("again.cmr"), "new", true));
     EXPECT_TRUE(fs::is_symlink(dir.File("live.cmr")));
     EXPECT_TRUE(fs::is_symlink(dir.File("again.cmr")));
-    EXPECT_EQ(Read(target), "new");
+    EXPECT_EQ(test::ReadText(target), "new");
     EXPECT_FALSE(fs::exists(dir.File("real/live.bak")));
     EXPECT_EQ(ASafeFile::ResolveTarget(dir.File("again.cmr")), dir.File("real/live.cmr"));
 }
@@ -144,10 +139,10 @@ TEST_F(SafeWrite, TemporaryFilesOfKilledWritesGoAtTheNextWrite)
     dir.Write("live.cmr.tmpnotes", "not ours");
     dir.Write("other.cmr.tmp2147483646.3", "another file's");
     EXPECT_TRUE(Write(path, "new", false));
-    EXPECT_FALSE(fs::exists(dir.File("live.cmr.tmp2147483646.12")));
-    EXPECT_TRUE(fs::exists(dir.File(ours)));
-    EXPECT_TRUE(fs::exists(dir.File("live.cmr.tmpnotes")));
-    EXPECT_TRUE(fs::exists(dir.File("other.cmr.tmp2147483646.3")));
+    EXPECT_EQ(std::tuple(fs::exists(dir.File("live.cmr.tmp2147483646.12")),
+                  fs::exists(dir.File(ours)), fs::exists(dir.File("live.cmr.tmpnotes")),
+                  fs::exists(dir.File("other.cmr.tmp2147483646.3"))),
+        std::tuple(false, true, true, true));
 }
 
 TEST(ASafeFile, TheBackupReplacesOnlyTheFileNamesExtension)

@@ -44,12 +44,9 @@ protected:
 
 TEST_F(ReadableFile, RiffChunksArePaddedAndLittleEndian)
 {
-    const Bytes bytes = FormBuilder("RIFF", "WAVE", Endian::Little)
-                            .Chunk("odd ", { 1, 2, 3 })
-                            .Chunk("fmt ", { 9, 9 })
-                            .Chunk("fmt ", { 7 })
-                            .Build();
-    MReadableFile& f = Open(bytes, true, true);
+    FormBuilder riff("RIFF", "WAVE", Endian::Little);
+    riff.Chunk("odd ", { 1, 2, 3 }).Chunk("fmt ", { 9, 9 }).Chunk("fmt ", { 7 });
+    MReadableFile& f = Open(riff.Build(), true, true);
     EXPECT_FALSE(f.FindForm(FourCC("FORM"), FourCC("WAVE")));
     EXPECT_EQ(f.Tell(), 0u);
     ASSERT_TRUE(f.FindForm(FourCC("RIFF"), FourCC("WAVE")));
@@ -62,34 +59,28 @@ TEST_F(ReadableFile, RiffChunksArePaddedAndLittleEndian)
 
 TEST_F(ReadableFile, IffChunksWithAndWithoutPadding)
 {
-    const Bytes padded = FormBuilder("FORM", "AIFF", Endian::Big, true)
-                             .Chunk("ODD ", { 1 })
-                             .Chunk("COMM", { 5, 6 })
-                             .Build();
-    MReadableFile& a = Open(padded, false, true);
+    FormBuilder form("FORM", "AIFF", Endian::Big, true);
+    MReadableFile& a = Open(form.Chunk("ODD ", { 1 }).Chunk("COMM", { 5, 6 }).Build(), false, true);
     ASSERT_TRUE(a.FindForm(FourCC("FORM"), FourCC("AIFF")));
     EXPECT_EQ(a.ReadChunk(FourCC("COMM"), 0), (Bytes { 'C', 'O', 'M', 'M', 0, 0, 0, 2, 5, 6 }));
 
     // Without padding an odd chunk is followed directly by the next header.
-    const Bytes unpadded = FormBuilder("ORCM", "CMin", Endian::Big, false)
-                               .Chunk("ODD ", { 1 })
-                               .Chunk("INST", { 5, 6 })
-                               .Build();
-    MReadableFile& b = Open(unpadded, false, false);
+    FormBuilder unpadded("ORCM", "CMin", Endian::Big, false);
+    unpadded.Chunk("ODD ", { 1 }).Chunk("INST", { 5, 6 });
+    MReadableFile& b = Open(unpadded.Build(), false, false);
     ASSERT_TRUE(b.FindForm(FourCC("ORCM"), FourCC("CMin")));
     EXPECT_EQ(b.ReadChunk(FourCC("INST"), 0), (Bytes { 'I', 'N', 'S', 'T', 0, 0, 0, 2, 5, 6 }));
     // Read as padded, the walk lands one byte late and finds nothing.
-    MReadableFile& c = Open(unpadded, false, true);
+    MReadableFile& c = Open(unpadded.Build(), false, true);
     ASSERT_TRUE(c.FindForm(FourCC("ORCM"), FourCC("CMin")));
     EXPECT_FALSE(c.ReadChunk(FourCC("INST"), 0).has_value());
 }
 
 TEST_F(ReadableFile, WalkStopsAtAShortHeaderAndNeverTrustsALengthPastTheFile)
 {
-    const Bytes bytes = FormBuilder("RIFF", "WAVE", Endian::Little)
-                            .ChunkClaiming("huge", 0x7FFFFFF0, { 1, 2, 3, 4 })
-                            .Build();
-    MReadableFile& f = Open(bytes, true, true);
+    FormBuilder huge("RIFF", "WAVE", Endian::Little);
+    MReadableFile& f
+        = Open(huge.ChunkClaiming("huge", 0x7FFFFFF0, { 1, 2, 3, 4 }).Build(), true, true);
     ASSERT_TRUE(f.FindForm(FourCC("RIFF"), FourCC("WAVE")));
     EXPECT_EQ(f.FindChunk(FourCC("huge"), 0), 0x7FFFFFF8u);
     EXPECT_FALSE(f.ReadChunk(FourCC("huge"), 0).has_value());
@@ -108,12 +99,10 @@ TEST_F(ReadableFile, AMissingFileIsAnErrorNotACrash)
     test::TempDir dir;
     MReadableFile f(env.services);
     EXPECT_FALSE(f.SetFile(dir.File("gone.wav")));
-    EXPECT_FALSE(f.Exists());
     std::uint8_t buffer[4];
-    EXPECT_FALSE(f.Read(buffer));
-    EXPECT_FALSE(f.FindForm(FourCC("RIFF"), FourCC("WAVE")));
-    EXPECT_FALSE(f.ReadChunk(FourCC("data"), 0).has_value());
-    EXPECT_EQ(f.GetFileName(), "gone.wav");
+    EXPECT_EQ(std::tuple(f.Exists(), f.Read(buffer), f.FindForm(FourCC("RIFF"), FourCC("WAVE")),
+                  f.ReadChunk(FourCC("data"), 0).has_value(), f.GetFileName()),
+        std::tuple(false, false, false, false, "gone.wav"));
 }
 
 /// Recognition by the creator with every dispatcher, as the controller builds it.

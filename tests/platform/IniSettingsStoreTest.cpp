@@ -3,6 +3,7 @@
 #include "support/TestEnv.h"
 
 #include <cstdlib>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -23,16 +24,14 @@ TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLinesAndMakin
         ASSERT_TRUE(store.Flush());
     }
     IniSettingsStore again(path);
-    EXPECT_EQ(again.GetText("Hardware", "MidiInputPort", ""), "Port 1");
-    EXPECT_EQ(again.GetInt("User", "SplitStereoFiles", 0), 1);
-    EXPECT_EQ(again.GetInt("User", "Other", 0), 5);
-    const auto bytes = test::ReadFile(path);
-    const std::string text(bytes.begin(), bytes.end());
+    EXPECT_EQ(std::tuple(again.GetText("Hardware", "MidiInputPort", ""),
+                  again.GetInt("User", "SplitStereoFiles", 0), again.GetInt("User", "Other", 0)),
+        std::tuple("Port 1", 1, 5));
+    const std::string text = test::ReadText(path);
     EXPECT_NE(text.find("; kept comment"), std::string::npos);
     // The new key joins its section rather than a second [User] header.
     EXPECT_EQ(text.find("[User]"), text.rfind("[User]"));
 
-    // A flush into a missing folder creates it.
     IniSettingsStore deep(dir.File("deep/er/Cardmill.conf"));
     deep.SetText("User", "StartMarker", "go");
     EXPECT_TRUE(deep.Flush());

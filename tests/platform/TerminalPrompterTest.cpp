@@ -30,9 +30,8 @@ TEST(TerminalPrompter, AnswersByItsPolicyAndRetriesOnlyUpToTheLimit)
     TerminalPrompter prompter(AnswerPolicy::Yes, 2, io.in.get(), io.out.get());
     EXPECT_EQ(prompter.Show("Go on?", Icon::Warning, Buttons::OkCancel), Answer::Ok);
     EXPECT_EQ(prompter.Show("Save?", Icon::None, Buttons::YesNoCancel), Answer::Yes);
-    EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), Answer::Retry);
-    EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), Answer::Retry);
-    EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), Answer::Cancel);
+    for (const Answer answer : { Answer::Retry, Answer::Retry, Answer::Cancel })
+        EXPECT_EQ(prompter.Show("Again?", Icon::Error, Buttons::RetryCancel), answer);
     EXPECT_TRUE(prompter.Refused());
     EXPECT_NE(io.Text().find("Go on?\n"), std::string::npos);
 

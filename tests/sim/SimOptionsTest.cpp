@@ -41,8 +41,8 @@ TEST(SimOptions, EveryOptionReachesItsField)
     const auto token = ParseSimOptions(
         { "--card-size", "9", "--family", "tinyloop" }, error, SimPlace::InProcess);
     ASSERT_TRUE(token) << error;
-    EXPECT_EQ(token->instrument.cardBytes, 32u * 1024 * 1024);
-    EXPECT_EQ(token->instrument.family, kTinyloop);
+    EXPECT_EQ(std::tuple(token->instrument.cardBytes, token->instrument.family),
+        std::tuple(32u * 1024 * 1024, kTinyloop));
 }
 
 struct BadCase {

@@ -25,12 +25,7 @@ using Options = VirtualInstrumentOptions;
 
 constexpr std::size_t kSector = 128 * 1024;
 
-VirtualInstrumentOptions SmallCard()
-{
-    VirtualInstrumentOptions options;
-    options.cardBytes = 2 * kSector;
-    return options;
-}
+const VirtualInstrumentOptions kSmallCard = test::With(&Options::cardBytes, 2 * kSector);
 
 /// The program's side of the link: the handler builds the messages and reads the replies that
 /// Exchange() brings back (none: empty).
@@ -69,7 +64,7 @@ public:
 /// Talking to one virtual instrument directly.
 class Link final : public Talk {
 public:
-    explicit Link(VirtualInstrumentOptions options = SmallCard())
+    explicit Link(VirtualInstrumentOptions options = kSmallCard)
         : instrument(std::move(options))
     {
         instrument.SetLog([this](const std::string& line) { log.push_back(line); });
@@ -116,7 +111,7 @@ public:
 SimOptions SmallSim(const std::string& cardPath = "", const std::string& logPath = "")
 {
     SimOptions options;
-    options.instrument = SmallCard();
+    options.instrument = kSmallCard;
     options.cardPath = cardPath;
     options.logPath = logPath;
     return options;
@@ -262,7 +257,7 @@ TEST(VirtualInstrument, StagesFaultsAtTheirMessages)
 
 TEST(VirtualInstrument, CountsTheTimeItIsBusyForWhatItStoredOrErased)
 {
-    Link link(test::With(&Options::writeMs, 7, test::With(&Options::eraseMs, 300, SmallCard())));
+    Link link(test::With(&Options::writeMs, 7, test::With(&Options::eraseMs, 300, kSmallCard)));
     ASSERT_TRUE(link.Identify());
     EXPECT_EQ(link.instrument.TakeBusyMs(), 0u);
 
@@ -311,7 +306,7 @@ TEST(VirtualInstrument, ToldItsStoreOfEachChangeAndReadsItsCardFromAFile)
     const std::string path = dir.Write(
         "card.bin", Bytes(link.instrument.Card().begin(), link.instrument.Card().end()));
 
-    VirtualInstrument again(SmallCard());
+    VirtualInstrument again(kSmallCard);
     std::string error;
     ASSERT_TRUE(again.LoadCard(path, error)) << error;
     EXPECT_TRUE(std::ranges::equal(again.Card(), link.instrument.Card()));
@@ -403,10 +398,9 @@ TEST(MidiBackendSim, IdentifiesErasesAndWritesThroughThePortLayerAndKeepsTheCard
         EXPECT_EQ(host.Write(0, 1, test::PatternBlock(6)), "refused 4");
         // Written through: the file holds the block once it is acknowledged, so a program
         // killed now loses nothing the instrument acknowledged.
-        auto saved = ReadWholeFile(path, 4 * kSector);
-        ASSERT_TRUE(saved);
-        EXPECT_EQ(saved->size(), 2 * kSector);
-        EXPECT_EQ(Bytes(saved->begin() + 1024, saved->begin() + 2048), test::PatternBlock(7));
+        const Bytes saved = test::ReadFile(path);
+        ASSERT_EQ(saved.size(), 2 * kSector);
+        EXPECT_EQ(Bytes(saved.begin() + 1024, saved.begin() + 2048), test::PatternBlock(7));
         EXPECT_EQ(host.Write(0, 2, test::PatternBlock(8)), "ack");
         std::string error;
         EXPECT_TRUE(host.backend->SaveCard(error)) << error;
@@ -417,9 +411,7 @@ TEST(MidiBackendSim, IdentifiesErasesAndWritesThroughThePortLayerAndKeepsTheCard
         const Bytes card = host.backend->Card();
         EXPECT_EQ(Bytes(card.begin() + 2048, card.begin() + 3072), test::PatternBlock(8));
     }
-    const auto log = ReadWholeFile(dir.File("sim.log"), 100000);
-    ASSERT_TRUE(log);
-    EXPECT_EQ(std::string(log->begin(), log->end()),
+    EXPECT_EQ(test::ReadText(dir.File("sim.log")),
         "#1 received identity request (6 bytes)\n#1 sent identity reply\n");
 
     // Files the instrument can't use are refused, saying why.

@@ -2,6 +2,8 @@
 
 namespace cardmill::test {
 
+namespace {
+
 Bytes VariableLength(std::uint64_t value)
 {
     Bytes out { static_cast<std::uint8_t>(value & 0x7F) };
@@ -9,6 +11,14 @@ Bytes VariableLength(std::uint64_t value)
         out.insert(out.begin(), static_cast<std::uint8_t>(0x80 | (value & 0x7F)));
     return out;
 }
+
+void PutU32(Bytes& out, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+} // namespace
 
 TrackBuilder& TrackBuilder::Event(std::uint32_t delta, const Bytes& event)
 {
@@ -53,16 +63,6 @@ TrackBuilder& TrackBuilder::End(std::uint32_t delta)
 {
     return Event(delta, { 0xFF, 0x2F, 0x00 });
 }
-
-namespace {
-
-void PutU32(Bytes& out, std::uint32_t value)
-{
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
-
-} // namespace
 
 Bytes MidiFile(std::uint16_t format, std::uint16_t division, const std::vector<Bytes>& tracks,
     int announcedTracks)

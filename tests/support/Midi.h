@@ -26,8 +26,6 @@ private:
     Bytes bytes;
 };
 
-Bytes VariableLength(std::uint64_t value);
-
 /// A standard MIDI file: header, then track chunks (never padded).
 Bytes MidiFile(std::uint16_t format, std::uint16_t division, const std::vector<Bytes>& tracks,
     int announcedTracks = -1);

@@ -11,17 +11,6 @@
 
 namespace cardmill::test {
 
-/// Opens a sound of class T on bytes in memory under a path (its folder matters for sharing).
-template <typename T>
-std::unique_ptr<T> OpenInMemory(TestEnv& env, const Bytes& bytes, const std::string& path)
-{
-    auto sound = std::make_unique<T>(env.services);
-    sound->AttachMemory(bytes);
-    if (!sound->OpenSound(path))
-        return nullptr;
-    return sound;
-}
-
 /// Opens and loads with defaults, as the loader does.
 template <typename T>
 std::unique_ptr<T> Load(TestEnv& env, const Bytes& bytes, const std::string& path)

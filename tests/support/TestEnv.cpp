@@ -52,6 +52,12 @@ std::vector<std::uint8_t> ReadFile(const std::string& path)
     return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
+std::string ReadText(const std::string& path)
+{
+    const auto bytes = ReadFile(path);
+    return { bytes.begin(), bytes.end() };
+}
+
 std::string Numbered(std::string_view stem, int number, std::string_view extension)
 {
     std::string name(stem);

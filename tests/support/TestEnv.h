@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,20 @@ private:
 };
 
 std::vector<std::uint8_t> ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);
+
+/// A file of class T opened on bytes in memory under a path (its folder matters for sharing, its
+/// name for messages), or nothing.
+template <typename T>
+std::unique_ptr<T> OpenInMemory(TestEnv& env, const std::vector<std::uint8_t>& bytes,
+    const std::string& path, bool (T::*open)(const std::string&) = &T::OpenSound)
+{
+    auto file = std::make_unique<T>(env.services);
+    file->AttachMemory(bytes);
+    if (!(file.get()->*open)(path))
+        return nullptr;
+    return file;
+}
 
 /// The parts `text` does not contain: EXPECT_EQ(Missing(text, { ... }), Strings {}).
 using Strings = std::vector<std::string>;

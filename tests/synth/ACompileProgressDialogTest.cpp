@@ -18,17 +18,6 @@ namespace {
 
 using test::InstrumentLink;
 
-std::vector<std::string> Expected(std::uint32_t blocks, bool erase)
-{
-    std::vector<std::string> names { "identify" };
-    for (std::uint32_t i = 0; i < blocks; ++i) {
-        if (erase && i % 128 == 0)
-            names.push_back("erase " + std::to_string(i / 128));
-        names.push_back("block " + std::to_string(i / 128) + " " + std::to_string(i % 128));
-    }
-    return names;
-}
-
 class Transfer : public ::testing::Test {
 protected:
     /// A project of one sound whose card runs into its third sector.
@@ -53,16 +42,22 @@ protected:
         return dialog.Run();
     }
 
+    /// The image, its last partly filled block made up with erased bytes as the rest of the card.
     bool CardHoldsImage(const InstrumentLink& link) const
     {
-        const auto card = link.backend.instrument.Card();
-        return card.size() >= expected.size()
-            && std::equal(expected.begin(), expected.end(), card.begin());
+        return test::CardHolds(link.backend.instrument.Card(), expected);
     }
 
-    std::uint32_t Blocks() const
+    /// The messages of a whole transfer of the image, with or without the erases.
+    std::vector<std::string> TransferMessages(bool erase) const
     {
-        return static_cast<std::uint32_t>((expected.size() + 1023) / 1024);
+        std::vector<std::string> names { "identify" };
+        for (std::size_t i = 0; i < (expected.size() + 1023) / 1024; ++i) {
+            if (erase && i % 128 == 0)
+                names.push_back("erase " + std::to_string(i / 128));
+            names.push_back("block " + std::to_string(i / 128) + " " + std::to_string(i % 128));
+        }
+        return names;
     }
 
     test::TempDir dir;
@@ -76,21 +71,17 @@ TEST_F(Transfer, EachSectorIsErasedBeforeItsBlocksUnlessErasingIsOffAndTheCardHo
 {
     InstrumentLink link(env);
     EXPECT_EQ(Send(link), LinkOutcome::Done);
-    EXPECT_EQ(link.backend.Messages(), Expected(Blocks(), true));
+    EXPECT_EQ(link.backend.Messages(), TransferMessages(true));
     EXPECT_TRUE(CardHoldsImage(link));
     EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
     EXPECT_EQ(env.progress.banner, "Orvane Device: Zelta Grand v01.00");
     EXPECT_EQ(env.progress.percent, 100);
     // The bar only moves forward.
     EXPECT_TRUE(std::is_sorted(env.progress.percents.begin(), env.progress.percents.end()));
-    // The last, partly filled block reaches the card filled up with the erased value.
-    const auto card = link.backend.instrument.Card();
-    EXPECT_TRUE(std::all_of(card.begin() + static_cast<std::ptrdiff_t>(expected.size()), card.end(),
-        [](std::uint8_t b) { return b == 0xFF; }));
 
     InstrumentLink unerased(env);
     EXPECT_EQ(Send(unerased, false), LinkOutcome::Done);
-    EXPECT_EQ(unerased.backend.Messages(), Expected(Blocks(), false));
+    EXPECT_EQ(unerased.backend.Messages(), TransferMessages(false));
     EXPECT_TRUE(CardHoldsImage(unerased));
 }
 

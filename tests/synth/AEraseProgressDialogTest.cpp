@@ -3,7 +3,6 @@
 #include "synth/ACompileProgressDialog.h"
 #include "synth/InstrumentLink.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -14,14 +13,6 @@ namespace cardmill {
 namespace {
 
 using test::InstrumentLink;
-
-std::vector<std::uint8_t> Pattern(std::size_t size)
-{
-    std::vector<std::uint8_t> bytes(size);
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + i / 1024);
-    return bytes;
-}
 
 using Options = VirtualInstrumentOptions;
 
@@ -52,7 +43,7 @@ TEST_F(ImageSend, TheLastBlockIsSentWholeAndTheNextSectorsEraseStillGoesOut)
     for (const auto& [size, cardBytes, last] : { std::tuple(3000u, 4194304u, "block 0 2"),
              std::tuple(131072u, 4194304u, "erase 1"), std::tuple(262144u, 262144u, "erase 2") }) {
         SCOPED_TRACE(size);
-        const auto image = Pattern(size);
+        const auto image = test::PatternBlock(0, size);
         InstrumentLink link(env, test::With(&Options::cardBytes, cardBytes));
         env.prompter.Forget();
         EXPECT_EQ(Send(link, dir.Write("card.img", image)), LinkOutcome::Done);
@@ -62,10 +53,7 @@ TEST_F(ImageSend, TheLastBlockIsSentWholeAndTheNextSectorsEraseStillGoesOut)
                 + " bytes.  Have you verified that the memory card is large enough for this "
                   "amount of data and that this is a valid image file?");
         EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
-        const auto card = link.backend.instrument.Card();
-        EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
-        EXPECT_TRUE(
-            std::all_of(card.begin() + size, card.end(), [](std::uint8_t b) { return b == 0xFF; }));
+        EXPECT_TRUE(test::CardHolds(link.backend.instrument.Card(), image));
         EXPECT_EQ(link.backend.Messages().back(), last);
     }
 }
@@ -169,8 +157,7 @@ TEST_F(Erase, TheJournalClaimsNothingOfTheCardBeforeTheFirstErase)
     dialog.UseJournal(journal);
     EXPECT_EQ(dialog.Run(1048576), LinkOutcome::Done);
     ASSERT_TRUE(atFirstErase);
-    EXPECT_TRUE(atFirstErase->IsErased());
-    EXPECT_TRUE(atFirstErase->sectors.empty());
+    EXPECT_TRUE(atFirstErase->IsErased() && atFirstErase->sectors.empty());
 }
 
 TEST_F(IOTest, ShowsTheBannerOrAsksWhenNobodyAnswers)
@@ -178,8 +165,8 @@ TEST_F(IOTest, ShowsTheBannerOrAsksWhenNobodyAnswers)
     InstrumentLink link(env);
     AIOProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
     EXPECT_EQ(dialog.Run(), LinkOutcome::Done);
-    EXPECT_EQ(env.progress.phase, "Success!");
-    EXPECT_EQ(env.progress.sector, "Orvane Device: Zelta Grand v01.00");
+    EXPECT_EQ(std::tuple(env.progress.phase, env.progress.sector),
+        std::tuple("Success!", "Orvane Device: Zelta Grand v01.00"));
     EXPECT_GT(env.progress.pulses, 0);
 
     link.backend.connected = false;

@@ -129,9 +129,8 @@ TEST(AMidi, StartUpFindsStoredNamesOrFallsBackToDeviceZeroAndNeedsAnInputAndAnOu
     ASSERT_TRUE(midi.StartUp(in, out));
     EXPECT_EQ(std::tuple(midi.PreferredInputIndex(), midi.PreferredOutputIndex(), in, out),
         std::tuple(1, 0, "In B", "Out A"));
-    EXPECT_TRUE(midi.IsOpen());
-    EXPECT_EQ(link.backend.openedInputs, std::vector<int> { 1 });
-    EXPECT_EQ(link.backend.openedOutputs, std::vector<int> { 0 });
+    EXPECT_EQ(std::tuple(midi.IsOpen(), link.backend.openedInputs, link.backend.openedOutputs),
+        std::tuple(true, std::vector<int> { 1 }, std::vector<int> { 0 }));
 
     // Names compare exactly; of equal names the highest device is met first.
     link.backend.outputs = { "Out", "Out", "out" };
@@ -274,9 +273,9 @@ TEST(AMidi, AFullReceiveBufferIsReportedAndWhatDidNotFitIsLost)
     link.backend.Deliver(flood);
     const std::uint32_t begin = link.clock.ticks;
     const auto got = link.Receive(20000);
-    EXPECT_EQ(got.result, AMidi::kOverflow);
-    EXPECT_EQ(got.bytes.size(), AMidi::kReceiveBufferSize);
-    EXPECT_EQ(link.clock.ticks, begin); // no wait for silence once full
+    // No wait for silence once full.
+    EXPECT_EQ(std::tuple(got.result, got.bytes.size(), link.clock.ticks),
+        std::tuple(AMidi::kOverflow, AMidi::kReceiveBufferSize, begin));
 
     // A complete reply at the front of a full buffer is still read whole.
     link.midi.RestartReception();
@@ -293,9 +292,8 @@ TEST(AMidi, CloseClosesBothSidesAndDropsWhatWasReceived)
     ASSERT_EQ(link.midi.OpenDevices(1, 1), AMidi::kOpened);
     link.backend.Deliver({ 0xF0, 0xF7 });
     link.midi.Close();
-    EXPECT_FALSE(link.midi.IsOpen());
-    EXPECT_EQ(link.backend.closes, 1);
-    EXPECT_EQ(link.Receive(4).result, AMidi::kNoInput);
+    EXPECT_EQ(std::tuple(link.midi.IsOpen(), link.backend.closes, link.Receive(4).result),
+        std::tuple(false, 1, AMidi::kNoInput));
     ASSERT_EQ(link.midi.OpenDevices(1, 1), AMidi::kOpened);
     EXPECT_EQ(link.Receive(4).result, AMidi::kSilence);
     // Opening again closes the old ports first.

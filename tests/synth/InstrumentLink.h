@@ -6,6 +6,7 @@
 #include "synth/AMidi.h"
 #include "synth/MZeltaSysexHandler.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -15,13 +16,22 @@ namespace cardmill::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-/// A block whose bytes all differ from their neighbours, with every bit pattern in play.
-inline Bytes PatternBlock(unsigned seed)
+/// A block (or `size` bytes) whose bytes all differ from their neighbours, with every bit pattern
+/// in play; the pattern moves on at every 64 KB, so that no two sectors of a card are alike.
+inline Bytes PatternBlock(unsigned seed, std::size_t size = 1024)
 {
-    Bytes data(1024);
+    Bytes data(size);
     for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<std::uint8_t>(i * 37 + seed * 101 + (i >> 8));
+        data[i] = static_cast<std::uint8_t>(i * 37 + seed * 101 + (i >> 8) + (i >> 16));
     return data;
+}
+
+/// Whether the card holds the image and, after it, nothing but erased bytes.
+inline bool CardHolds(std::span<const std::uint8_t> card, const Bytes& image)
+{
+    return card.size() >= image.size() && std::ranges::equal(card.first(image.size()), image)
+        && std::ranges::all_of(
+            card.subspan(image.size()), [](std::uint8_t b) { return b == 0xFF; });
 }
 
 /// The virtual instrument behind a MIDI back-end that answers at once, on the caller's thread,

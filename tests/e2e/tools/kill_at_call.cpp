@@ -67,51 +67,21 @@ int open(const char* path, int flags, ...)
     return Next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
 }
 
-size_t fwrite(const void* data, size_t size, size_t count, FILE* file)
-{
-    Count();
-    return Next<size_t (*)(const void*, size_t, size_t, FILE*)>("fwrite")(data, size, count, file);
-}
+// Each of the others counts the call, then makes it.
+#define COUNTED(Result, name, parameters, arguments)                                               \
+    Result name parameters                                                                         \
+    {                                                                                              \
+        Count();                                                                                   \
+        return Next<Result(*) parameters>(#name) arguments;                                        \
+    }
 
-int fflush(FILE* file)
-{
-    Count();
-    return Next<int (*)(FILE*)>("fflush")(file);
-}
-
-int fsync(int fd)
-{
-    Count();
-    return Next<int (*)(int)>("fsync")(fd);
-}
-
-int fclose(FILE* file)
-{
-    Count();
-    return Next<int (*)(FILE*)>("fclose")(file);
-}
-
-int link(const char* from, const char* to)
-{
-    Count();
-    return Next<int (*)(const char*, const char*)>("link")(from, to);
-}
-
-int rename(const char* from, const char* to)
-{
-    Count();
-    return Next<int (*)(const char*, const char*)>("rename")(from, to);
-}
-
-int unlink(const char* path)
-{
-    Count();
-    return Next<int (*)(const char*)>("unlink")(path);
-}
-
-int chmod(const char* path, mode_t mode)
-{
-    Count();
-    return Next<int (*)(const char*, mode_t)>("chmod")(path, mode);
-}
+COUNTED(size_t, fwrite, (const void* data, size_t size, size_t count, FILE* file),
+    (data, size, count, file))
+COUNTED(int, fflush, (FILE * file), (file))
+COUNTED(int, fsync, (int fd), (fd))
+COUNTED(int, fclose, (FILE * file), (file))
+COUNTED(int, link, (const char* from, const char* to), (from, to))
+COUNTED(int, rename, (const char* from, const char* to), (from, to))
+COUNTED(int, unlink, (const char* path), (path))
+COUNTED(int, chmod, (const char* path, mode_t mode), (path, mode))
 }

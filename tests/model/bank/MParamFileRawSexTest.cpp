@@ -22,11 +22,7 @@ protected:
     std::unique_ptr<MParamFileRawSex> Open(
         const Bytes& bytes, const std::string& path = "/b/bank.syx")
     {
-        auto bank = std::make_unique<MParamFileRawSex>(env.services);
-        bank->AttachMemory(bytes);
-        if (!bank->OpenBank(path))
-            return nullptr;
-        return bank;
+        return test::OpenInMemory(env, bytes, path, &MParamFileRawSex::OpenBank);
     }
     static int Load(MParamFileRawSex& bank) { return test::LoadFully(bank); }
     Bytes Compile(MParamFileRawSex& bank)
@@ -134,7 +130,6 @@ TEST_F(Bank, ADamagedCaptureFailsTheLoadAndRecognitionNeedsTheExactSizeAndTheMak
     capture.resize(1000);
     EXPECT_EQ(load(capture, "/b/cut.syx"), -1);
 
-    // Recognition needs the exact size and the maker's header.
     test::TempDir dir;
     MParamFileDispatcher dispatcher(env.services);
     Bytes exact = BankCapture { 0x0E }.Build();

@@ -25,10 +25,9 @@ using test::WavBuilder;
 
 class Instrument : public ::testing::Test {
 protected:
-    std::string Wav(
-        const std::string& name, std::uint32_t frames = 1000, std::vector<test::WavLoop> loops = {})
+    std::string Wav(const std::string& name, std::uint32_t frames = 1000)
     {
-        return dir.Write(name, WavBuilder().Frames(frames).Smpl(60, 0, loops).Build());
+        return dir.Write(name, WavBuilder().Frames(frames).Smpl(60, 0, {}).Build());
     }
     std::unique_ptr<MInstFileCardmill> Open(
         const Bytes& bytes, const std::string& name = "inst.cmt")

@@ -285,8 +285,7 @@ TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)
         std::vector<std::string> notes;
         ASSERT_TRUE(WriteSfzFile(writer, env.prompter, out, *source, mode, notes));
         EXPECT_TRUE(notes.empty());
-        const Bytes bytes = test::ReadFile(out);
-        const std::string text(bytes.begin(), bytes.end());
+        const std::string text = test::ReadText(out);
         test::TestEnv otherEnv;
         auto back = Load<MInstFileSfz>(out, &otherEnv);
         ASSERT_TRUE(back) << text;

@@ -159,9 +159,8 @@ TEST_F(SampleCell, AnnotationBecomesTheComment)
             std::to_string(length) + ".sc2")
             ->Comment();
     };
-    EXPECT_EQ(comment("warm pad", 8), "warm pad");
-    EXPECT_EQ(comment("x", 1), "");
-    EXPECT_EQ(comment("", 0), "");
+    EXPECT_EQ(std::tuple(comment("warm pad", 8), comment("x", 1), comment("", 0)),
+        std::tuple("warm pad", "", ""));
 }
 
 TEST_F(SampleCell, TheFirstLayoutIsRecognisedButNeverAddedAndBadIndicesFailTheOpen)

@@ -66,8 +66,7 @@ protected:
     std::string Dump()
     {
         EXPECT_TRUE(controller.WriteTextDump(dir.File("dump.xls")));
-        const Bytes bytes = test::ReadFile(dir.File("dump.xls"));
-        return std::string(bytes.begin(), bytes.end());
+        return test::ReadText(dir.File("dump.xls"));
     }
 
     test::TempDir dir;

@@ -28,13 +28,9 @@ Bytes Song(const TrackBuilder& track, std::uint16_t division = 96)
 
 class Sequence : public ::testing::Test {
 protected:
-    std::unique_ptr<MSeqFileMidi> Open(const Bytes& bytes, const std::string& path = "/m/song.mid")
+    std::unique_ptr<MSeqFileMidi> Open(const Bytes& bytes)
     {
-        auto sequence = std::make_unique<MSeqFileMidi>(env.services);
-        sequence->AttachMemory(bytes);
-        if (!sequence->OpenSequence(path))
-            return nullptr;
-        return sequence;
+        return test::OpenInMemory(env, bytes, "/m/song.mid", &MSeqFileMidi::OpenSequence);
     }
 
     /// Opens and converts; the converted bytes, or nothing when loading failed.

@@ -272,7 +272,6 @@ TEST_F(Sharing, AnUnregisteredSoundTouchesNoOtherAndCopiesStartInactiveWithAnIdO
     fresh.reset();
     EXPECT_EQ(Phantoms({ a.get(), b.get() }), (std::vector<bool> { false, false }));
 
-    // Copies start inactive with an id of their own.
     auto stereo = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(1000), "/k/z.wav");
     auto copy = stereo->Duplicate();
     auto* sound = dynamic_cast<MSoundFileWAV*>(copy.get());

@@ -76,7 +76,6 @@ TEST_F(Readers, WavHeadersThatCannotBeUsedAreRefusedAndDataClaimingMoreGivesTheF
     ASSERT_EQ(wide->LoadStep(), 1);
     EXPECT_EQ(test::CardWords(*wide)[0], 0x1234);
 
-    // Data claiming more than the file holds gives the frames there.
     auto sound = Wav(WavBuilder().Frames(100).DataClaimsExtra(1000000).Build());
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->GetFrameCount(), 100u);
@@ -97,7 +96,6 @@ TEST_F(Readers, WavCommentFromTheFirstInfoListAndExtensiblePcmAsPlainPcm)
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->GetComment(), "first");
 
-    // Extensible PCM is plain PCM.
     ByteWriter fmt;
     fmt.U16(0xFFFE, Endian::Little).U16(1, Endian::Little).U32(8000, Endian::Little);
     fmt.U32(16000, Endian::Little).U16(2, Endian::Little).U16(16, Endian::Little);
@@ -165,7 +163,6 @@ TEST_F(Readers, AiffCommentsSoundOffsetFramesReallyThereAndRates)
     // The pattern bytes of the builder start right after the offset's filler.
     EXPECT_EQ(test::CardWords(*appl)[0], 0x030A);
 
-    // Frames are limited to the data really there, and rates must be some.
     EXPECT_EQ(
         Aiff(AiffBuilder().Frames(100).ClaimFrames(4000000000u).Build())->GetFrameCount(), 100u);
     EXPECT_FALSE(Aiff(AiffBuilder().Format(0, 16, 44100).Frames(10).Build()));
