@@ -5,6 +5,7 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
+#include "model/TextFields.h"
 
 #include <new>
 
@@ -190,24 +191,52 @@ bool MCardmill::ChooseProjectToOpen()
     return true;
 }
 
+std::array<const MReadableFileDispatcher*, 4> MCardmill::AddingDispatchers() const
+{
+    return { soundDispatcher.get(), instDispatcher.get(), seqDispatcher.get(),
+        paramDispatcher.get() };
+}
+
 std::unique_ptr<MReadableFile> MCardmill::Recognise(const std::string& path, AddFilter filter) const
 {
-    const MReadableFileDispatcher* inOrder[] = { soundDispatcher.get(), instDispatcher.get(),
-        seqDispatcher.get(), paramDispatcher.get() };
+    const auto inOrder = AddingDispatchers();
     if (filter != AddFilter::Any)
         return inOrder[static_cast<int>(filter) - 1]->Create(path);
-    for (const auto* dispatcher : inOrder)
-        if (dispatcher->Recognises(path))
-            if (auto file = dispatcher->Create(path))
-                return file;
-    return nullptr;
+    // The creator's recognition, which `info` uses too, without the project files.
+    std::string failure, kind;
+    return CreateRecognised(*services, inOrder, path, failure, kind);
 }
 
 std::unique_ptr<MReadableFile> MCardmill::CreateForAdding(
     const std::string& path, AddFilter filter, bool rawNeedsConsent) const
 {
+    // A file that can't be read at all is no raw data either.
+    if (const auto unreadable = UnreadableMessage(path)) {
+        ReportFailure(platform.prompter, *unreadable);
+        return nullptr;
+    }
+    if (filter == AddFilter::Any && projectDispatcher->Recognises(path)) {
+        ReportFailure(platform.prompter,
+            "Sorry, but '" + path
+                + "' is a Cardmill project, which is opened rather than added to a project.");
+        return nullptr;
+    }
     if (auto file = Recognise(path, filter))
         return file;
+    // A file of another kind is what it is, not raw data of the kind asked for.
+    if (filter != AddFilter::Any) {
+        const auto adding = AddingDispatchers();
+        const MReadableFileDispatcher* inOrder[]
+            = { adding[0], adding[1], adding[2], adding[3], projectDispatcher.get() };
+        std::string failure, kind;
+        if (const auto other = CreateRecognised(*services, inOrder, path, failure, kind)) {
+            const std::string& wanted = adding[static_cast<std::size_t>(filter) - 1]->GetKindName();
+            ReportFailure(platform.prompter,
+                "Sorry, but '" + path + "' is " + WithArticle(kind) + " (" + other->GetFormatName()
+                    + "), not " + WithArticle(wanted) + ".");
+            return nullptr;
+        }
+    }
     const Answer answer = platform.prompter.Show(
         RawDataMessage(path), Icon::Exclamation, rawNeedsConsent ? Buttons::OkCancel : Buttons::Ok);
     if (answer != Answer::Ok)

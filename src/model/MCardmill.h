@@ -2,6 +2,7 @@
 
 #include "model/ASafeFile.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -125,6 +126,9 @@ public:
     DocumentUi& Ui() const { return ui; }
 
 private:
+    /// Sound, instrument, sequence and SysEx dispatchers: the order of recognition and of
+    /// AddFilter's values.
+    std::array<const MReadableFileDispatcher*, 4> AddingDispatchers() const;
     void ResetDocument();
     // Project file writer
     bool WriteBytes(SafeOutput& file, const ByteWriter& bytes);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 namespace cardmill {
 
@@ -29,6 +30,7 @@ bool MReadableFile::SetFile(const std::string& path)
     record.name = CutText(FileNameOf(path), kNameLimit);
     fileSize = 0;
     lastError = 0;
+    readError = 0;
     if (memory) {
         exists = true;
         fileSize = memory->size();
@@ -112,6 +114,8 @@ bool MReadableFile::OpenStream()
         return true;
     }
     stream = ByteStream::OpenFile(record.path, lastError);
+    if (!stream)
+        readError = lastError;
     return stream != nullptr;
 }
 
@@ -121,7 +125,7 @@ bool MReadableFile::Read(std::span<std::uint8_t> out)
         return false;
     const std::size_t n = stream->Read(out);
     if (stream->Failed())
-        lastError = EIO;
+        lastError = readError = EIO;
     return n == out.size() && !stream->Failed();
 }
 
@@ -235,7 +239,9 @@ std::optional<std::vector<std::uint8_t>> MReadableFile::ReadChunk(std::uint32_t 
 
 bool MReadableFile::Refuse(std::string reason) const
 {
-    services.whyNotUnderstood = std::move(reason);
+    services.whyNotUnderstood = readError != 0
+        ? Format("It can't be read: %s.", std::strerror(readError))
+        : std::move(reason);
     return false;
 }
 

@@ -108,7 +108,8 @@ protected:
     /// The readable-file part of a copy (Duplicate): the copy starts with its stream closed.
     void CopyReadableFrom(const MReadableFile& other);
     /// Opening fails for a reason the user can act on: kept for the "can't understand" message.
-    /// Returns false, for `return Refuse("...")`.
+    /// When the file could not be read at all, the system's reason is kept instead (a file
+    /// without read permission is no damaged WAV file). Returns false, for `return Refuse("...")`.
     bool Refuse(std::string reason) const;
     /// A stream of its own on the same bytes (preview reads while the main stream is idle).
     std::unique_ptr<ByteStream> OpenSecondStream() const;
@@ -118,6 +119,8 @@ protected:
     bool exists = false;
     std::uint64_t fileSize = 0;
     int lastError = 0;
+    /// The system's error of the last open or read that failed other than at the end of the data.
+    int readError = 0;
     std::string comment;
     bool previewLoaded = false;
     std::uint64_t formStart = 0;

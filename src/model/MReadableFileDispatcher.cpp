@@ -4,6 +4,10 @@
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
 namespace cardmill {
 
 std::string CantUnderstandMessage(const std::string& kindName, const std::string& path)
@@ -37,12 +41,53 @@ bool MReadableFileDispatcher::Recognises(const std::string& path) const
     return false;
 }
 
+std::optional<std::string> UnreadableMessage(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    const fs::file_type type = fs::status(path, ignored).type();
+    // Opening a pipe would wait for a writer, and no device holds a sound or a song.
+    if (type == fs::file_type::fifo || type == fs::file_type::socket || type == fs::file_type::block
+        || type == fs::file_type::character)
+        return "Sorry, but Cardmill can't read '" + path
+            + "': it is a device, a pipe or a socket, not a file.";
+    int error = type == fs::file_type::directory ? EISDIR : 0;
+    if (error == 0) {
+        auto stream = ByteStream::OpenFile(path, error);
+        if (stream) {
+            stream->Close();
+            return std::nullopt;
+        }
+    }
+    // A missing file in a folder that is there keeps its plain words.
+    const std::string folder = ParentFolder(path);
+    if (error == ENOENT && fs::is_directory(folder.empty() ? "." : folder, ignored))
+        return "Sorry, but the file '" + path + "' doesn't exist.";
+    return "Sorry, but Cardmill can't read the file '" + path + "': " + std::strerror(error) + ".";
+}
+
 std::unique_ptr<MReadableFile> MReadableFileDispatcher::Create(const std::string& path) const
 {
-    for (const auto& interpreter : interpreters)
-        if (interpreter->Recognises(path))
-            return interpreter->Create(path);
+    std::optional<std::string> firstWhy;
+    for (const auto& interpreter : interpreters) {
+        if (!interpreter->Recognises(path))
+            continue;
+        services.whyNotUnderstood.clear();
+        if (auto object = interpreter->Create(path))
+            return object;
+        if (!firstWhy)
+            firstWhy = services.whyNotUnderstood;
+    }
+    services.whyNotUnderstood = firstWhy.value_or("");
     return nullptr;
+}
+
+std::string MReadableFileDispatcher::CantUnderstand(const std::string& path) const
+{
+    std::string message = CantUnderstandMessage(kindName, path);
+    if (!services.whyNotUnderstood.empty())
+        message += "\n" + services.whyNotUnderstood;
+    return message;
 }
 
 std::unique_ptr<MReadableFile> MReadableFileDispatcher::CreateRaw(const std::string&) const
@@ -57,33 +102,44 @@ MReadableFileCreator::MReadableFileCreator(
 {
 }
 
+std::unique_ptr<MReadableFile> CreateRecognised(Services& services,
+    std::span<const MReadableFileDispatcher* const> dispatchers, const std::string& path,
+    std::string& failure, std::string& kindName)
+{
+    kindName = "file";
+    services.whyNotUnderstood.clear();
+    if (auto unreadable = UnreadableMessage(path)) {
+        failure = std::move(*unreadable);
+        return nullptr;
+    }
+    const MReadableFileDispatcher* first = nullptr;
+    std::string why;
+    for (const auto* dispatcher : dispatchers) {
+        if (!dispatcher->Recognises(path))
+            continue;
+        if (auto object = dispatcher->Create(path)) {
+            kindName = dispatcher->GetKindName();
+            return object;
+        }
+        if (!first) {
+            first = dispatcher;
+            kindName = dispatcher->GetKindName();
+            why = services.whyNotUnderstood;
+        }
+    }
+    services.whyNotUnderstood = why;
+    failure = first ? first->CantUnderstand(path) : CantUnderstandMessage(kindName, path);
+    return nullptr;
+}
+
 std::unique_ptr<MReadableFile> MReadableFileCreator::Create(
     const std::string& path, std::string& failure, std::string* kindName) const
 {
-    std::string kind = "file";
-    services.whyNotUnderstood.clear();
-    if (!StatFile(path)) {
-        if (kindName)
-            *kindName = kind;
-        failure = "Sorry, but the file '" + path + "' doesn't exist.";
-        return nullptr;
-    }
-    for (const auto* dispatcher : dispatchers) {
-        if (dispatcher->Recognises(path)) {
-            kind = dispatcher->GetKindName();
-            if (kindName)
-                *kindName = kind;
-            if (auto object = dispatcher->Create(path))
-                return object;
-            break;
-        }
-    }
+    std::string kind;
+    auto object = CreateRecognised(services, dispatchers, path, failure, kind);
     if (kindName)
         *kindName = kind;
-    failure = CantUnderstandMessage(kind, path);
-    if (!services.whyNotUnderstood.empty())
-        failure += "\n" + services.whyNotUnderstood;
-    return nullptr;
+    return object;
 }
 
 std::unique_ptr<MReadableFile> MReadableFileCreator::Create(const std::string& path) const

@@ -3,6 +3,8 @@
 #include "model/MReadableFile.h"
 
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,9 +37,12 @@ public:
 
     bool RecognisesRecord(const FileRecord& record) const { return Recognises(record.path); }
     virtual bool Recognises(const std::string& path) const;
-    /// The object of the first format that recognises the path; no later format is tried when
-    /// that one fails to open.
+    /// The object of the first format that recognises the path and can open it (a WAV file
+    /// named ".aif" is a WAV file); when none can, the reason of the first is kept.
     virtual std::unique_ptr<MReadableFile> Create(const std::string& path) const;
+    /// After Create failed: "Sorry, but Cardmill can't understand the <kind> '<path>'" and the
+    /// reason on a line of its own, when the reader gave one.
+    std::string CantUnderstand(const std::string& path) const;
     const std::string& GetKindName() const { return kindName; }
     /// A plain sound taking the whole file as raw sample data (sound files only).
     virtual std::unique_ptr<MReadableFile> CreateRaw(const std::string& path) const;
@@ -77,6 +82,15 @@ public:
     explicit MProjectFileDispatcher(Services& services);
 };
 
+/// The object of the first of the dispatchers, in order, that recognises the file and can open
+/// it: a file one of them recognises by its name and can't open is tried with the next (a MIDI
+/// file named ".wav" is a MIDI file). The one recognition of every road: the creator's, adding
+/// files, previews. Without an object, `failure` says why in the words of the first dispatcher
+/// that recognised the file, and `kindName` is its kind ("file" for none).
+std::unique_ptr<MReadableFile> CreateRecognised(Services& services,
+    std::span<const MReadableFileDispatcher* const> dispatchers, const std::string& path,
+    std::string& failure, std::string& kindName);
+
 /// Recognises a file on disk by asking the dispatchers in a fixed order (sound, instrument,
 /// sequence, SysEx, project) and builds the object of the first format that recognises it.
 class MReadableFileCreator {
@@ -101,5 +115,9 @@ std::string RawDataMessage(const std::string& path);
 
 /// "Sorry, but Cardmill can't understand the " + kind + " '" + path + "'"
 std::string CantUnderstandMessage(const std::string& kindName, const std::string& path);
+
+/// Why a file can't be opened at all, in a message with the system's reason ("Sorry, but
+/// Cardmill can't read the file '...': Permission denied."); nothing when it can be read.
+std::optional<std::string> UnreadableMessage(const std::string& path);
 
 } // namespace cardmill

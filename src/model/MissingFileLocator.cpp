@@ -4,7 +4,42 @@
 #include "model/TextFields.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
 namespace cardmill {
+
+namespace {
+
+/// An absolute path with each name found without regard to case, as samplers find samples on
+/// case-sensitive systems ("Piano/C4.WAV" for "piano/c4.wav"), and as files written on other
+/// systems name them; nothing when there is no such file. Of names that differ only in case,
+/// the first in sorted order is taken.
+std::string FindIgnoringCase(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    if (!path.starts_with('/'))
+        return {};
+    std::error_code error;
+    fs::path found = "/";
+    for (const fs::path& part : fs::path(path).relative_path()) {
+        if (fs::exists(found / part, error)) {
+            found /= part;
+            continue;
+        }
+        std::vector<fs::path> matches;
+        for (const auto& entry : fs::directory_iterator(found, error))
+            if (EqualsIgnoringCase(entry.path().filename().string(), part.string()))
+                matches.push_back(entry.path().filename());
+        if (matches.empty())
+            return {};
+        found /= *std::min_element(matches.begin(), matches.end());
+    }
+    return CanOpenForReading(found.string()) ? found.string() : std::string();
+}
+
+} // namespace
 
 void MissingFileLocator::RememberFolderOf(const std::string& path)
 {
@@ -33,7 +68,10 @@ std::unique_ptr<MReadableFile> MissingFileLocator::Create(
     const std::string& path, const MReadableFileDispatcher& dispatcher, bool rawFallback) const
 {
     auto file = dispatcher.Create(path);
-    if (!file && rawFallback)
+    // Raw data stands in only for a file that no format claims, as it was when the user agreed
+    // to take it so: a sound that was recognised when it was added and can't be read now is
+    // damaged, and noise in its place would go onto the card unnoticed.
+    if (!file && rawFallback && !dispatcher.Recognises(path))
         file = dispatcher.CreateRaw(path);
     return file;
 }
@@ -47,7 +85,13 @@ FileLocator::Result MissingFileLocator::Locate(
     if (!record.path.empty() && CanOpenForReading(record.path)) {
         path = AbsolutePath(record.path);
         RememberFolderOf(path);
+    } else if (path = FindIgnoringCase(record.path); !path.empty()) {
+        RememberFolderOf(path);
     } else {
+        // A file that is there and can't be read is named with the system's reason.
+        if (const auto status = StatFile(record.path); status && status->regular)
+            if (const auto unreadable = UnreadableMessage(record.path))
+                prompter.Show(*unreadable, Icon::Error, Buttons::Ok);
         path = FindInFolders(fileName);
         if (!path.empty() && finder)
             finder->FoundElsewhere(fileName, path);
@@ -56,16 +100,16 @@ FileLocator::Result MissingFileLocator::Locate(
     Result result;
     if (!path.empty()) {
         result.file = Create(path, dispatcher, rawFallback);
-        if (!result.file) {
-            ReportFailure(prompter, CantUnderstandMessage(dispatcher.GetKindName(), path));
-            result.status = Status::Skipped;
+        if (result.file) {
+            result.status = Status::Found;
             return result;
         }
-        result.status = Status::Found;
-        return result;
+        // Damaged since it was stored: as good as missing, so the finder is asked for another
+        // copy and names it when there is none.
+        ReportFailure(prompter, dispatcher.CantUnderstand(path));
+    } else {
+        prompter.Beep();
     }
-
-    prompter.Beep();
     for (bool retry = false;; retry = true) {
         const auto answer = finder ? finder->Find(dispatcher.GetKindName(), fileName, true, retry)
                                    : FileFinder::Answer { FileFinder::Choice::Skip, {} };
@@ -83,7 +127,8 @@ FileLocator::Result MissingFileLocator::Locate(
             result.status = Status::Found;
             return result;
         }
-        ReportFailure(prompter, CantUnderstandMessage("file", answer.path));
+        ReportFailure(prompter,
+            UnreadableMessage(answer.path).value_or(dispatcher.CantUnderstand(answer.path)));
     }
 }
 

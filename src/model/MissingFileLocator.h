@@ -29,9 +29,11 @@ public:
     virtual void FoundElsewhere(const std::string& /*fileName*/, const std::string& /*path*/) { }
 };
 
-/// The missing-file locator: a stored record's path when the file is still there, else the
-/// record's file name in the remembered folders (a ring of 8, the most recent first), else the
-/// finder. Folders are remembered as files are found and loaded.
+/// The missing-file locator: a stored record's path when the file is still there, or the same
+/// path in another case, else the record's file name in the remembered folders (a ring of 8, the
+/// most recent first), else the finder. A file that is there but can't be understood (damaged
+/// since it was stored) is named with the reason and then asked for as a missing one. Folders
+/// are remembered as files are found and loaded.
 class MissingFileLocator final : public FileLocator {
 public:
     static constexpr int kFolders = 8;

@@ -63,6 +63,13 @@ std::string ReadTerminated(std::span<const std::uint8_t> field)
     return std::string(field.begin(), end);
 }
 
+std::string WithArticle(std::string_view noun)
+{
+    const bool vowel = !noun.empty()
+        && std::string_view("aeiouAEIOU").find(noun.front()) != std::string_view::npos;
+    return (vowel ? "an " : "a ") + std::string(noun);
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b)
 {
     if (a.size() != b.size())

@@ -37,6 +37,8 @@ bool EndsWithExtension(std::string_view path, std::string_view extension);
 /// Letters a to z made upper case; other characters unchanged.
 std::string UpperAscii(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+/// The noun with "a" or "an" before it, as its first letter asks ("an instrument file").
+std::string WithArticle(std::string_view noun);
 
 /// A four-character code as the big-endian number it reads as.
 constexpr std::uint32_t FourCC(const char (&code)[5])

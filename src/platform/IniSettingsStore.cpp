@@ -30,6 +30,9 @@ IniSettingsStore::IniSettingsStore(std::string filePath)
     while (std::getline(in, text)) {
         if (!text.empty() && text.back() == '\r')
             text.pop_back();
+        // A byte order mark from an editor on Windows would hide the first section.
+        if (lines.empty() && text.starts_with("\xEF\xBB\xBF"))
+            text.erase(0, 3);
         const std::string trimmed = Trim(text);
         Line line { section, {}, text };
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {

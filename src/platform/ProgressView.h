@@ -24,6 +24,8 @@ public:
     virtual void SetTimeLeft(std::int64_t seconds) { (void)seconds; }
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
+    /// Whether the inner steps of a long conversion are worth a line of their own.
+    virtual bool ShowsInnerSteps() const { return true; }
 };
 
 /// A time as the progress lines show it: "m:ss", or "h:mm:ss" from an hour on.

@@ -94,7 +94,7 @@ class Sfz(CardmillTestCase):
         result = self.run_cardmill("add", project, sfz, "--group", "k1", check=0)
         self.assertIn("hand.sfz:1: ampeg_release: not on the card", result.stderr)
         self.assertEqual(self.listing(project)["groups"][0]["files"][0]["upperKeys"], [59, 127])
-        self.assertEqual(self.info(sfz)[0][0]["comment"], "hand.sfz:1: ampeg_release: not on the card")
+        self.assertFalse(self.info(sfz)[0][0].get("comment"))  # the report is no comment of the user's
 
 
 if __name__ == "__main__":

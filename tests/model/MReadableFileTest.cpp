@@ -4,11 +4,15 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/TextFields.h"
 #include "model/sound/MSoundFile.h"
+#include "model/sound/MSoundFileWAV.h"
 #include "support/Builders.h"
 #include "support/Fakes.h"
+#include "support/Midi.h"
 #include "support/TestEnv.h"
 
+#include <filesystem>
 #include <tuple>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -113,10 +117,15 @@ protected:
     {
         return controller.Creator().Create(dir.Write(name, bytes));
     }
+    /// The format the creator (info, opening) gives a file, which adding must give too.
     std::string FormatOf(const std::string& name, const Bytes& bytes)
     {
         const auto file = Create(name, bytes);
-        return file ? file->GetFormatName() : "(not created)";
+        const auto added
+            = controller.CreateForAdding(dir.File(name), MCardmill::AddFilter::Any, true);
+        const std::string format = file ? file->GetFormatName() : "(not created)";
+        EXPECT_EQ(added ? added->GetFormatName() : "(not created)", format) << name;
+        return format;
     }
 
     test::TempDir dir;
@@ -129,6 +138,10 @@ TEST_F(Recognise, ByContentBeforeNameAndByNameWithoutRegardToCase)
     EXPECT_EQ(FormatOf("x.wav", test::AiffBuilder().Frames(10).Build()), "Audio IFF (AIFF)");
     EXPECT_EQ(
         FormatOf("noname.bin", test::SdBuilder().DataBytes(20).Build()), "Sound Designer (TM)");
+    // A file that the first kind to recognise it by name can't open is the next kind's.
+    EXPECT_EQ(FormatOf("sound.aif", wav), "Windows *.wav");
+    EXPECT_EQ(FormatOf("song.wav", test::MidiFile(1, 96, { test::TrackBuilder().End(0).Build() })),
+        "MIDI Sequence");
     EXPECT_TRUE(
         controller.SoundDispatcher().Recognises(dir.File("y.wav"))); // by name: need not exist
     // A file named only the extension falls to the content test.
@@ -153,6 +166,38 @@ TEST_F(Recognise, FilesNotUnderstoodAreReportedWithTheKindThatRecognisedThemAndW
     std::string failure;
     EXPECT_FALSE(controller.Creator().Create(dir.File("missing.wav"), failure));
     EXPECT_EQ(failure, "Sorry, but the file '" + dir.File("missing.wav") + "' doesn't exist.");
+}
+
+TEST_F(Recognise, FilesThatCantBeOpenedAreNamedWithTheSystemsReasonOnEveryRoad)
+{
+    const std::string sound = dir.Write("a.wav", wav);
+    std::vector<std::pair<std::string, std::string>> cases;
+    cases = { { dir.File("no/x.wav"), "No such file or directory" },
+        { sound + "/x.wav", "Not a directory" }, { dir.Path(), "Is a directory" } };
+    if (geteuid() != 0) { // root reads whatever the permissions say
+        std::filesystem::permissions(sound, std::filesystem::perms::none);
+        cases.emplace_back(sound, "Permission denied");
+        MSoundFileWAV reader(controller.GetServices());
+        EXPECT_FALSE(reader.OpenSound(sound));
+        EXPECT_EQ(
+            controller.GetServices().whyNotUnderstood, "It can't be read: Permission denied.");
+    }
+    for (const auto& [path, why] : cases) {
+        std::string failure;
+        EXPECT_FALSE(controller.Creator().Create(path, failure));
+        EXPECT_EQ(failure, "Sorry, but Cardmill can't read the file '" + path + "': " + why + ".");
+        // Not offered as raw data either.
+        prompter.Forget();
+        EXPECT_FALSE(controller.CreateForAdding(path, MCardmill::AddFilter::Any, true));
+        EXPECT_EQ(std::tuple(prompter.Asked(), prompter.LastText()), std::tuple(false, failure));
+    }
+    // Nor is a project, which is opened rather than added.
+    const std::string project = dir.Write("p.cmr", Bytes(100, 0));
+    EXPECT_FALSE(controller.CreateForAdding(project, MCardmill::AddFilter::Any, true));
+    EXPECT_EQ(std::tuple(prompter.Asked(), prompter.LastText()),
+        std::tuple(false,
+            "Sorry, but '" + project
+                + "' is a Cardmill project, which is opened rather than added to a project."));
 }
 
 struct WhyCase {
@@ -186,7 +231,10 @@ INSTANTIATE_TEST_SUITE_P(Readers, NotUnderstood,
                 std::copy_n("AIFC", 4, aifc.begin() + 8);
                 return aifc;
             }(),
-            "It is an AIFF-C file (compressed AIFF); the card takes plain AIFF only." }),
+            "It is an AIFF-C file (compressed AIFF); the card takes plain AIFF only." },
+        WhyCase { "later.cmr",
+            FormBuilder("ORCM", "CMpj", Endian::Big).Chunk("VERS", { 4, 0 }).Build(),
+            "It was saved by a later version of Cardmill (project version 4.0)." }),
     [](const auto& param) {
         const std::string name = param.param.name;
         return name.substr(0, name.find('.'));

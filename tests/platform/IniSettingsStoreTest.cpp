@@ -13,8 +13,8 @@ namespace {
 TEST(IniSettingsStore, WritesSectionsAndReadsThemBackKeepingForeignLinesAndMakingItsFolder)
 {
     test::TempDir dir;
-    const std::string path
-        = dir.Write("Cardmill.conf", std::string("; kept comment\n[User]\nOther=5\n"));
+    const std::string path = dir.Write(
+        "Cardmill.conf", std::string("\xEF\xBB\xBF[User]\r\nOther=5\n; kept comment\n"));
     {
         IniSettingsStore store(path);
         EXPECT_EQ(store.GetInt("User", "Other", 0), 5);

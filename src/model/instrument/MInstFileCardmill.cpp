@@ -96,6 +96,7 @@ int MInstFileCardmill::LoadStep()
     if (missingSample)
         return -1;
     isLoaded = true;
+    TellSampleChanges("In the instrument file '" + GetFileName() + "', ");
     UpdateCompiledSize();
     return 1;
 }
@@ -129,8 +130,10 @@ bool MInstFileCardmill::LoadSample(Position at)
         hasStartOffset = true;
     }
     owned->SetSmoothing(record->smoothing);
+    owned->TakeValueChanges(); // the record's loop is played, not the one the sound file gives
     if (!owned->SetParams(params))
         return false;
+    NoteSampleChanges(*owned);
     owned->Register();
     Adopt(std::move(owned), at);
     return true;
@@ -175,6 +178,21 @@ std::optional<std::array<std::uint8_t, MInstFileInstrument::kMaxGroups>> Instrum
     std::vector<int> upper = keys.upperKeys;
     if (keys.layout == InstrumentKeys::Layout::HalfWay) {
         upper.clear();
+        for (std::size_t i = 1; i < sounds.size(); ++i) {
+            const MSoundFile& sound = *sounds[i];
+            const MSoundFile& before = *sounds[i - 1];
+            if (sound.GetRootKey() <= before.GetRootKey()) {
+                ReportFailure(prompter,
+                    "The keyboard is split half-way between the sounds' root keys, which must "
+                    "rise from sound to sound, but '"
+                        + sound.GetFileName() + "' (root " + std::to_string(sound.GetRootKey())
+                        + ") follows '" + before.GetFileName() + "' (root "
+                        + std::to_string(before.GetRootKey())
+                        + ").  Name the sounds from the lowest root up, or give each sound's upper "
+                          "key.");
+                return std::nullopt;
+            }
+        }
         for (int g = 0; g + 1 < n; ++g)
             upper.push_back((sounds[static_cast<std::size_t>(g)]->GetRootKey()
                                 + sounds[static_cast<std::size_t>(g + 1)]->GetRootKey())

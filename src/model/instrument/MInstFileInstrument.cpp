@@ -235,9 +235,28 @@ bool MInstFileInstrument::RestoreFromRecord(const ByteReader& record)
         samples[i]->SetSmoothing(stored->smoothing);
         if (!samples[i]->SetParams(stored->params))
             return false;
+        NoteSampleChanges(*samples[i]);
     }
+    TellSampleChanges(
+        "In the project file's settings of the instrument file '" + GetFileName() + "', ");
     UpdateCompiledSize();
     return true;
+}
+
+void MInstFileInstrument::NoteSampleChanges(MSoundFile& sample)
+{
+    for (std::string& change : sample.TakeValueChanges())
+        sampleChanges.emplace_back(sample.GetFileName(), std::move(change));
+}
+
+void MInstFileInstrument::TellSampleChanges(const std::string& where)
+{
+    std::vector<std::string> sentences;
+    for (const auto& [name, change] : sampleChanges)
+        sentences.push_back(
+            (sentences.empty() ? where + "the sample '" : "The sample '") + name + "' " + change);
+    sampleChanges.clear();
+    TellValueChanges(services.prompter, sentences);
 }
 
 std::int16_t MInstFileInstrument::AverageKeySpan() const

@@ -69,6 +69,12 @@ protected:
     /// none when it is not found (`status` says whether it was skipped or the search cancelled).
     std::unique_ptr<MSoundFile> LocateSample(const FileRecord& record, FileLocator::Status& status);
     void CopyInstrumentFrom(const MInstFileInstrument& source);
+    /// Keeps what the sample's parameters had changed (MSoundFile::SetParams), so that the whole
+    /// file's changes are told at once.
+    void NoteSampleChanges(MSoundFile& sample);
+    /// Tells the changes kept, in one warning whose first sentence begins with `where` ("In the
+    /// instrument file 'x.cmt', "), and forgets them.
+    void TellSampleChanges(const std::string& where);
 
     Position walk;
     Position sizePosition;
@@ -88,6 +94,7 @@ private:
     bool SeenBefore(Position at) const;
 
     std::vector<std::unique_ptr<MSoundFile>> owned;
+    std::vector<std::pair<std::string, std::string>> sampleChanges; // sample's name, change
 };
 
 } // namespace cardmill

@@ -298,6 +298,7 @@ int MInstFileSampleCellChunked::LoadStep()
     isLoading = false;
     ReleaseChunks();
     isLoaded = true;
+    TellSampleChanges("In the instrument file '" + GetFileName() + "', ");
     UpdateCompiledSize();
     return 1;
 }
@@ -340,9 +341,12 @@ bool MInstFileSampleCellChunked::LoadZone()
         params.loopStart = loop.start;
         params.loopEnd = loop.end;
         params.looping = 1;
+    } else {
+        owned->TakeValueChanges(); // what the sound file said of its loops is not played
     }
     if (!owned->SetParams(params))
         return false;
+    NoteSampleChanges(*owned);
     owned->Register();
     Adopt(std::move(owned), at);
     return true;

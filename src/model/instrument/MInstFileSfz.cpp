@@ -3,6 +3,7 @@
 #include "model/Services.h"
 #include "model/TextFields.h"
 #include "model/sound/MSoundFile.h"
+#include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
 
 #include <algorithm>
@@ -45,7 +46,9 @@ std::string MInstFileSfz::SamplePath(const std::string& written) const
 {
     if (written.starts_with('/'))
         return written;
-    return std::filesystem::path(FolderOf(GetPath()) + written).lexically_normal().string();
+    return std::filesystem::path(FolderOf(AbsolutePath(GetPath())) + written)
+        .lexically_normal()
+        .string();
 }
 
 bool MInstFileSfz::OpenSfz(const std::string& path)
@@ -61,12 +64,16 @@ bool MInstFileSfz::OpenSfz(const std::string& path)
     const bool read = bytes.empty() || Read(bytes);
     CloseStream();
     if (!read)
-        return false;
+        return Refuse("It can't be read to its end.");
+    if (bytes.size() >= 2
+        && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+        return Refuse("It is UTF-16 text; Cardmill reads SFZ files written in UTF-8 or in an "
+                      "8-bit character set.");
     if (std::find(bytes.begin(), bytes.end(), std::uint8_t { 0 }) != bytes.end())
         return Refuse("The file is not text, so it is no SFZ instrument.");
     SfzIncludeReader reader = includeReader;
     if (!reader) {
-        const std::string folder = FolderOf(path);
+        const std::string folder = FolderOf(AbsolutePath(path));
         reader = [folder, limits](const std::string& name) {
             return ReadTextFile(name.starts_with('/') ? name : folder + name, limits.maxFileBytes);
         };
@@ -135,6 +142,14 @@ bool MInstFileSfz::LoadRegion(Position at)
     FileLocator::Status status = FileLocator::Status::Skipped;
     std::unique_ptr<MSoundFile> owned = LocateSample(file, status);
     if (status == FileLocator::Status::Skipped) {
+        // The search for a moved file knows only the file's name: where it was looked for first
+        // is the SFZ file's to say.
+        services.prompter.Show("The SFZ instrument '" + GetFileName() + "' names the sample '"
+                + region.sample + "' at line " + std::to_string(region.sampleLine)
+                + (region.sampleFile == GetFileName() ? "" : " of '" + region.sampleFile + "'")
+                + ", but there is no file '" + file.path
+                + "', nor one whose name differs from it only in case.",
+            Icon::Warning, Buttons::Ok);
         missingSample = true;
         return false;
     }
@@ -195,12 +210,16 @@ bool MInstFileSfz::LoadRegion(Position at)
         params.loopStart = static_cast<std::uint32_t>(start);
         params.loopEnd = static_cast<std::uint32_t>(end);
     }
+    if (!params.looping || !hasFileLoop || (region.loopStart && region.loopEnd))
+        owned->TakeValueChanges(); // what the sound file said of its loops is not played
     if (params.startFrame != 0) {
         smoothing = 1;
         hasStartOffset = true;
     }
     if (!owned->SetParams(params))
         return false;
+    for (const std::string& change : owned->TakeValueChanges())
+        Note(region, "", "the sample '" + owned->GetFileName() + "' " + change);
     owned->Register();
     Adopt(std::move(owned), at);
     return true;
@@ -210,17 +229,32 @@ void MInstFileSfz::TellDropped()
 {
     if (dropped.empty())
         return;
+    // An opcode of a <group> that every region leaves out is one report, not one a region: each
+    // report is told once, where it first stands, with how often it stands.
+    struct Summary {
+        const SfzDropped* first;
+        std::size_t count;
+    };
+    std::vector<Summary> summaries;
+    for (const SfzDropped& report : dropped) {
+        const auto same = std::find_if(summaries.begin(), summaries.end(), [&](const Summary& s) {
+            return s.first->opcode == report.opcode && s.first->reason == report.reason;
+        });
+        if (same != summaries.end())
+            ++same->count;
+        else
+            summaries.push_back({ &report, 1 });
+    }
     constexpr std::size_t kShown = 20;
-    std::string text;
-    for (std::size_t i = 0; i < dropped.size(); ++i)
-        text += (i ? "\n" : "") + dropped[i].Text();
-    comment = text;
     std::string message
         = "Some of what the SFZ instrument " + GetFileName() + " holds can't go onto the card:";
-    for (std::size_t i = 0; i < std::min(dropped.size(), kShown); ++i)
-        message += "\n" + dropped[i].Text();
-    if (dropped.size() > kShown)
-        message += "\n... and " + std::to_string(dropped.size() - kShown) + " more.";
+    for (std::size_t i = 0; i < std::min(summaries.size(), kShown); ++i) {
+        message += "\n" + summaries[i].first->Text();
+        if (summaries[i].count > 1)
+            message += " (" + std::to_string(summaries[i].count) + " times in all)";
+    }
+    if (summaries.size() > kShown)
+        message += "\n... and " + std::to_string(summaries.size() - kShown) + " more.";
     services.prompter.Show(message, Icon::Warning, Buttons::Ok);
 }
 

@@ -105,6 +105,9 @@ public:
 
     void ParseText(std::string_view text, const std::string& file, int depth)
     {
+        // Editors on Windows begin UTF-8 text with a byte order mark; it is no part of the text.
+        if (text.starts_with("\xEF\xBB\xBF"))
+            text.remove_prefix(3);
         const std::string* name = &*fileNames.insert(file).first;
         bool inComment = false;
         int lineNumber = 0;
@@ -432,6 +435,7 @@ private:
             std::string path(value);
             std::replace(path.begin(), path.end(), '\\', '/');
             r.sample = path.starts_with('/') ? path : defaultPath + path;
+            r.sampleFile = *op.file;
             r.sampleLine = op.line;
         } else if (name == "lokey") {
             key(r.lokey);
@@ -514,10 +518,12 @@ private:
     bool regionsFull = false;
 };
 
-std::string KeyRange(int low, int high)
+/// "key 60 lies ..." or "keys 60 to 64 lie ...": the sentence for one key or for several.
+std::string KeyRange(int low, int high, std::string_view one, std::string_view many)
 {
-    return low == high ? "key " + std::to_string(low)
-                       : "keys " + std::to_string(low) + " to " + std::to_string(high);
+    return low == high
+        ? "key " + std::to_string(low) + " " + std::string(one)
+        : "keys " + std::to_string(low) + " to " + std::to_string(high) + " " + std::string(many);
 }
 
 } // namespace
@@ -563,16 +569,20 @@ SfzLayout LayOutSfz(const SfzDocument& document)
         if (high <= covered) {
             for (std::size_t i : members)
                 drop(document.regions[i],
-                    KeyRange(low, high) + " lie within the key group of line "
+                    KeyRange(low, high, "lies", "lie") + " within the key group of line "
                         + std::to_string(below->line) + "; left out");
             continue;
         }
         if (low <= covered)
             drop(first,
-                KeyRange(low, covered) + " overlap the region of line "
-                    + std::to_string(below->line) + ", which keeps them");
+                KeyRange(low, covered, "overlaps", "overlap") + " the region of line "
+                    + std::to_string(below->line)
+                    + (low == covered ? ", which keeps it" : ", which keeps them"));
         else if (low > covered + 1)
-            drop(first, KeyRange(covered + 1, low - 1) + " have no region; they play this one");
+            drop(first,
+                KeyRange(
+                    covered + 1, low - 1, "has no region; it plays", "have no region; they play")
+                    + " this one");
         std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
             return document.regions[a].lovel < document.regions[b].lovel;
         });
@@ -587,7 +597,8 @@ SfzLayout LayOutSfz(const SfzDocument& document)
                         + " (the card plays one layer at a time); left out");
             } else if (group.layers.size() >= 3) {
                 drop(r,
-                    "a fourth layer of " + KeyRange(low, high) + " (the card plays 3); left out");
+                    "a fourth layer of " + KeyRange(low, high, "", "")
+                        + "(the card plays 3); left out");
             } else {
                 group.layers.push_back(i);
             }
@@ -598,7 +609,7 @@ SfzLayout LayOutSfz(const SfzDocument& document)
         below = &first;
     }
     if (below && covered < 127)
-        drop(*below, KeyRange(covered + 1, 127) + " have no region");
+        drop(*below, KeyRange(covered + 1, 127, "has no region", "have no region"));
     return layout;
 }
 

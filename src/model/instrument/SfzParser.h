@@ -28,6 +28,7 @@ struct SfzRegion {
     std::string file;
     int line = 0; // of its <region> header
     std::string sample; // default_path and sample= joined, '/' as the separator
+    std::string sampleFile; // where sample= was written, which may be an #include file
     int sampleLine = 0;
     int lokey = 0, hikey = 127;
     int keycenter = 60;
@@ -61,8 +62,8 @@ struct SfzDocument {
     std::vector<SfzDropped> dropped;
 };
 
-/// Parses SFZ text (UTF-8 or any 8-bit text). Never fails: what it can't use is in `dropped`.
-/// The one entry point of files, tests and the fuzz target.
+/// Parses SFZ text (UTF-8, with or without a byte order mark, or any 8-bit text). Never fails: what
+/// it can't use is in `dropped`. The one entry point of files, tests and the fuzz target.
 SfzDocument ParseSfz(std::string_view text, const std::string& fileName,
     const SfzIncludeReader& includes, const SfzLimits& limits = {});
 

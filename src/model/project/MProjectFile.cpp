@@ -78,7 +78,11 @@ bool MProjectFile::OpenProjectFile(const std::string& path)
     bool opened = FindForm(FourCC("ORCM"), FourCC("CMpj"));
     if (!opened)
         Refuse(FileSize() < 12 ? "It is cut short." : "It is not a Cardmill project.");
-    opened = opened && CheckVersion();
+    if (opened && !CheckVersion())
+        opened = Refuse(fileMajor == 0
+                ? "It has no version (\"VERS\" chunk), or the file is cut short."
+                : Format("It was saved by a later version of Cardmill (project version %u.%u).",
+                    unsigned { fileMajor }, unsigned { fileMinor } >> 4));
     cutShort = opened && !ChunksWhole();
     CloseStream();
     return opened;

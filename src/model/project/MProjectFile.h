@@ -21,6 +21,7 @@ public:
 
     bool OpenProjectFile(const std::string& path);
     int GetKind() const override { return 1; }
+    std::string GetFormatName() const override { return "Cardmill project"; }
     /// Answers -1 both when loading stops and when it is complete (the loader discards the
     /// object either way); Completed() tells which.
     int LoadStep() override;

@@ -336,21 +336,41 @@ bool MSeqFileMidi::Load()
     formStart = 0;
     const auto head = ReadChunk(FourCC("MThd"), 0);
     if (!head || head->size() < 14)
-        return false;
+        return Refuse("It has no MIDI file header (\"MThd\" chunk), or the file is cut short.");
     const ByteReader header(*head);
-    const auto fileFormat = static_cast<std::int16_t>(*header.U16At(8, Endian::Big));
+    const std::uint16_t fileFormat = *header.U16At(8, Endian::Big);
     const auto tracksInFile = static_cast<std::int16_t>(*header.U16At(10, Endian::Big));
-    const auto division = static_cast<std::int16_t>(*header.U16At(12, Endian::Big));
-    // SMPTE divisions are negative; a track count that is negative loads no track.
-    if (fileFormat >= 2 || division < 2 || tracksInFile > kMaxTracks)
-        return false;
-    format = static_cast<std::uint16_t>(fileFormat);
-    ticksPerQuarter = static_cast<std::uint16_t>(division);
+    const std::uint16_t division = *header.U16At(12, Endian::Big);
+    if (fileFormat == 2)
+        return Refuse("It is a format 2 MIDI file, a set of independent patterns; the card plays "
+                      "a song of format 0 or format 1 only.");
+    if (fileFormat > 2)
+        return Refuse(
+            cardmill::Format("It gives the MIDI file format %u; there are formats 0, 1 and 2 only.",
+                unsigned { fileFormat }));
+    // Bit 15 of the division says that time is counted in SMPTE frames.
+    if (division & 0x8000)
+        return Refuse(
+            cardmill::Format("It counts time in SMPTE frames (%d frames a second); the card plays "
+                             "songs timed in ticks per quarter note only.",
+                -static_cast<std::int8_t>(division >> 8)));
+    if (division < 2)
+        return Refuse(cardmill::Format(
+            "It counts %u tick%s to a quarter note; the card's conversion needs at least 2.",
+            unsigned { division }, division == 1 ? "" : "s"));
+    // A track count that is negative loads no track.
+    if (tracksInFile > kMaxTracks)
+        return Refuse(cardmill::Format("It has %d tracks; Cardmill reads at most %d.",
+            int { tracksInFile }, int { kMaxTracks }));
+    format = fileFormat;
+    ticksPerQuarter = division;
     trackCount = static_cast<std::uint16_t>(std::max<std::int16_t>(tracksInFile, 0));
     for (int t = 0; t < trackCount; ++t) {
         auto chunk = ReadChunk(FourCC("MTrk"), t);
         if (!chunk)
-            return false;
+            return Refuse(cardmill::Format("Its header gives %d track%s, but track %d is "
+                                           "missing or cut short.",
+                int { trackCount }, trackCount == 1 ? "" : "s", t + 1));
         tracks[static_cast<std::size_t>(t)].SetChunk(std::move(chunk));
     }
     for (int t = 0; t < trackCount; ++t) {
@@ -377,15 +397,16 @@ int MSeqFileMidi::LoadStep()
         switch (conversionState) {
         case kStart:
             progress.SetPhase("Converting Sequence File:  ", name);
-            progress.SetSector("Initializing...", "");
+            progress.SetSector(progress.ShowsInnerSteps() ? "Initializing..." : "", "");
             converter = std::make_unique<Converter>(*this, services.sysexPacing);
             converter->Reset();
             conversionState = kPreSize;
             return 0;
         case kPreSize: {
-            progress.SetSector(cardmill::Format("Pre-sizing: sCurrentSeqTick: %ld",
-                                   static_cast<long>(converter->CurrentTick())),
-                "");
+            if (progress.ShowsInnerSteps())
+                progress.SetSector(cardmill::Format("Pre-sizing: sCurrentSeqTick: %ld",
+                                       static_cast<long>(converter->CurrentTick())),
+                    "");
             const std::uint32_t pacing = services.sysexPacing;
             converter->PreSize();
             services.sysexPacing = pacing;
@@ -398,13 +419,15 @@ int MSeqFileMidi::LoadStep()
                 throw TooLongForACard {};
             converted.assign(static_cast<std::size_t>(converter->Capacity()), 0);
             conversionState = kConvert;
-            progress.SetSector("Converting...", "");
+            if (progress.ShowsInnerSteps())
+                progress.SetSector("Converting...", "");
             return 0;
         case kConvert: {
             const std::uint64_t total = converter->TotalTicks();
             const long percent
                 = total ? static_cast<long>(converter->CurrentTick() * 100 / total) : 0;
-            progress.SetSector(cardmill::Format("%ld %%", percent), "");
+            if (progress.ShowsInnerSteps())
+                progress.SetSector(cardmill::Format("%ld %%", percent), "");
             if (converter->Slice(services.clock, skipEmptyTicks)) {
                 converted.resize(static_cast<std::size_t>(converter->WriteIndex()));
                 conversionState = kFinish;
@@ -459,7 +482,7 @@ std::string MSeqFileMidi::GetInfoLine1() const
 
 std::string MSeqFileMidi::GetInfoLine2() const
 {
-    return cardmill::Format("Type:  %d", format + 1);
+    return cardmill::Format("Format %d", format);
 }
 
 std::string MSeqFileMidi::GetInfoLine3() const

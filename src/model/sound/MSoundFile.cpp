@@ -6,6 +6,7 @@
 #include "model/TextFields.h"
 #include "model/sound/SampleRecord.h"
 #include "platform/ProgressView.h"
+#include "platform/Prompter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -81,6 +82,86 @@ void MSoundFile::LimitFramesToFile()
     frameCount = static_cast<std::uint32_t>(std::min<std::uint64_t>(frameCount, held));
 }
 
+void TellValueChanges(Prompter& prompter, const std::vector<std::string>& sentences)
+{
+    if (sentences.empty())
+        return;
+    std::string text;
+    for (const std::string& sentence : sentences)
+        text += (text.empty() ? "" : "  ") + sentence + ".";
+    prompter.Show(text, Icon::Warning, Buttons::Ok);
+}
+
+namespace {
+
+std::string RootKeyChange(std::uint32_t given)
+{
+    return Format(
+        "gives the root key %u; it is used as %u", given, unsigned { MSoundFile::kHighestKey });
+}
+
+/// The last frame of the data, where a loop that runs past it is cut.
+std::uint32_t LastFrame(std::uint32_t frames)
+{
+    return frames > 0 ? frames - 1 : 0;
+}
+
+/// A loop that ends past the data, cut: its new end, or nothing when no loop is left.
+std::optional<std::uint32_t> CutLoop(
+    std::uint32_t start, std::uint32_t end, std::uint32_t frames, std::string& change)
+{
+    if (start < LastFrame(frames)) {
+        change = Format("says its loop ends at frame %u, past its %u frames; the loop is cut to "
+                        "end at frame %u",
+            end, frames, LastFrame(frames));
+        return LastFrame(frames);
+    }
+    change = Format("says its loop runs from frame %u to frame %u, past its %u frames; it is "
+                    "played without that loop",
+        start, end, frames);
+    return std::nullopt;
+}
+
+} // namespace
+
+void MSoundFile::NoteValueChange(std::string change, bool first)
+{
+    for (const auto* list : { &valueChanges, &takenValueChanges })
+        if (std::find(list->begin(), list->end(), change) != list->end())
+            return;
+    valueChanges.insert(first ? valueChanges.begin() : valueChanges.end(), std::move(change));
+}
+
+std::vector<std::string> MSoundFile::TakeValueChanges()
+{
+    std::vector<std::string> taken = std::move(valueChanges);
+    valueChanges.clear();
+    takenValueChanges.insert(takenValueChanges.end(), taken.begin(), taken.end());
+    return taken;
+}
+
+void MSoundFile::FinishHeader()
+{
+    DropWholeFileLoops();
+    LimitLoopsToData();
+    FindStartMarker();
+}
+
+void MSoundFile::LimitLoopsToData()
+{
+    // An end at frameCount itself is where this class ends a loop over the whole data.
+    for (int i = 0; i < loopCount && i < kMaxLoops; ++i) {
+        SoundLoop& loop = loops[static_cast<std::size_t>(i)];
+        if (!loop.valid || loop.end <= frameCount)
+            continue;
+        std::string change;
+        const auto end = CutLoop(loop.start, loop.end, frameCount, change);
+        loop.valid = end.has_value();
+        loop.end = end.value_or(loop.end);
+        NoteValueChange(std::move(change));
+    }
+}
+
 void MSoundFile::SetLoopEntry(
     int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating)
 {
@@ -104,8 +185,11 @@ std::string MSoundFile::GetInfoLine1() const
 
 std::string MSoundFile::GetInfoLine2() const
 {
-    const double seconds = std::floor(frameCount / static_cast<double>(sampleRate) + 0.5);
-    return Format("%d Seconds", static_cast<int>(seconds));
+    // Under ten seconds a tenth tells short sounds apart (a 0.3 s hit is no "0 Seconds").
+    const double seconds = frameCount / static_cast<double>(sampleRate);
+    if (seconds < 9.95)
+        return Format("%.1f Seconds", seconds);
+    return Format("%.0f Seconds", seconds);
 }
 
 std::string MSoundFile::GetInfoLine3() const
@@ -136,7 +220,10 @@ bool MSoundFile::ApplyDefaults()
     }
     if (channelCount > 1)
         isStereo = true;
-    defaults.rootKey = fileRootKey;
+    if (fileRootKey > kHighestKey)
+        NoteValueChange(RootKeyChange(fileRootKey), true); // before the loops the header cut
+    defaults.rootKey
+        = static_cast<std::uint16_t>(std::min<std::uint32_t>(fileRootKey, kHighestKey));
     defaults.fineTune = static_cast<std::int16_t>(fileFineTune);
     defaults.paramByte2 = 0;
     defaults.channel = 0;
@@ -144,6 +231,11 @@ bool MSoundFile::ApplyDefaults()
     defaults.startFrame = startMarkerFrame;
     if (!SetParams(defaults))
         return false;
+    std::vector<std::string> sentences;
+    for (const std::string& change : TakeValueChanges())
+        sentences.push_back(
+            (sentences.empty() ? "The sound file '" + GetFileName() + "' " : "It ") + change);
+    TellValueChanges(services.prompter, sentences);
     Register();
     if (services.locator)
         services.locator->NoteLoaded(GetPath());
@@ -211,12 +303,29 @@ bool MSoundFile::CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std
 bool MSoundFile::SetParams(const SampleParams& record)
 {
     SampleParams next = record;
+    if (next.rootKey > kHighestKey) {
+        NoteValueChange(RootKeyChange(next.rootKey));
+        next.rootKey = kHighestKey;
+    }
+    if (next.looping && next.loopEnd > frameCount) {
+        std::string change;
+        const auto end = CutLoop(next.loopStart, next.loopEnd, frameCount, change);
+        next.looping = end ? next.looping : 0;
+        next.loopEnd = end.value_or(next.loopEnd);
+        NoteValueChange(std::move(change));
+    }
     if (!CheckLoop(next.looping, next.loopStart, next.loopEnd))
         return false;
     if (next.startFrame > frameCount)
         next.startFrame = 0;
-    if (next.startFrame > next.loopEnd)
-        next.startFrame = next.loopStart;
+    // What SetStartFrame accepts, so that the start stored is the start played.
+    const std::uint32_t highestStart = frameCount > next.loopEnd ? next.loopStart : frameCount;
+    if (next.startFrame > highestStart) {
+        NoteValueChange(Format("says it starts at frame %u, after its loop start at frame %u; it "
+                               "starts at frame %u",
+            next.startFrame, next.loopStart, highestStart));
+        next.startFrame = highestStart;
+    }
     const std::uint32_t oldFirst = firstUsedFrame;
     const std::uint32_t oldEnd = params.loopEnd;
     firstUsedFrame = std::min(next.startFrame, next.loopStart);
@@ -304,7 +413,16 @@ bool MSoundFile::RestoreFromRecord(const ByteReader& record)
         return true;
     const auto stored = SampleRecord::Read(*bytes);
     SetSmoothing(stored->smoothing);
-    return SetParams(stored->params);
+    if (!SetParams(stored->params))
+        return false;
+    std::vector<std::string> sentences;
+    for (const std::string& change : TakeValueChanges())
+        sentences.push_back((sentences.empty() ? "In the project file's settings, the sound file '"
+                                        + GetFileName() + "' "
+                                               : "It ")
+            + change);
+    TellValueChanges(services.prompter, sentences);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -637,7 +755,8 @@ int MSoundFile::CompileChunk(ProgressView&, std::uint32_t& count, std::span<std:
             CloseStream();
             std::vector<std::uint8_t>().swap(rawFrames);
             ReportFailure(services.prompter,
-                "Sorry, but Cardmill can't read the sound file '" + GetPath() + "'");
+                "Sorry, but Cardmill can't read the sound file '" + GetPath() + "'"
+                    + (readError != 0 ? Format(": %s.", std::strerror(readError)) : ""));
             count = 0;
             return -1;
         }

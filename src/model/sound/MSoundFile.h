@@ -12,6 +12,7 @@
 namespace cardmill {
 
 class ByteStream;
+class Prompter;
 
 /// The editable parameters of a sample: edited by the sample dialog, stored in project and
 /// instrument files.
@@ -40,6 +41,10 @@ struct SoundMarker {
     bool named = false;
     std::string name;
 };
+
+/// Shows, as one warning with an OK button, the sentences that say which values a file gave were
+/// changed to ones the card can take; nothing when there are none.
+void TellValueChanges(Prompter& prompter, const std::vector<std::string>& sentences);
 
 /// The card's volume byte (0 to 252) of a volume in dB, and back.
 std::uint8_t VolumeByte(float volumeDb);
@@ -72,6 +77,7 @@ SampleConverter ChooseConverter(const SampleFormat& format, VectorUnits units);
 class MSoundFile : public MInstFile {
 public:
     static constexpr std::uint32_t kLoopStartLimit = 0x3FFF0; // 262128
+    static constexpr std::uint16_t kHighestKey = 127;
     static constexpr int kMaxLoops = 8;
     static constexpr int kMaxMarkers = 8;
     static constexpr std::size_t kMarkerNameLimit = 31;
@@ -126,7 +132,15 @@ public:
     std::uint32_t GetFrameCount() const { return frameCount; }
     std::uint32_t GetStartFrame() const { return startMarkerFrame; }
     std::uint16_t GetRootKey() const { return params.rootKey; }
+    /// Takes a whole parameter record, from a file's defaults or a stored record. Whatever reader
+    /// gave them, values the card can't take are changed here, and the change noted for the
+    /// user: a root key off the keyboard is moved onto it, a loop ending past the data is cut to
+    /// its last frame (no loop when its start is then not before its end), a start frame that
+    /// SetStartFrame would refuse becomes the loop start. False when the loop check is refused.
     bool SetParams(const SampleParams& record);
+    /// The changes of values since the last call, as predicates of the file ("gives the root
+    /// key 200; it is used as 127"), each only once in the sound's life.
+    std::vector<std::string> TakeValueChanges();
     /// Bytes of sample words on the card: 0 for a phantom.
     std::uint32_t GetSampleDataSize() const;
     std::uint64_t GetFileDataSize() const;
@@ -181,6 +195,9 @@ protected:
     bool CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std::uint32_t& loopEnd);
     /// Keeps frameCount within the bytes the file really holds from dataOffset on.
     void LimitFramesToFile();
+    /// What every reader does once its header is read: loops over the whole file are dropped,
+    /// loops that end past the data are cut to it (noted for the user), the start marker found.
+    void FinishHeader();
     /// Adds a loop entry; a loop whose end does not lie after its start is kept but invalid.
     void SetLoopEntry(
         int index, std::uint32_t start, std::uint32_t end, bool valid, bool alternating);
@@ -201,7 +218,7 @@ protected:
     float fileGain = 0.0f;
     std::uint16_t fileFineTune = 0;
     std::uint8_t fileLowKey = 0;
-    std::uint8_t fileRootKey = 60;
+    std::uint32_t fileRootKey = 60; // as the file gives it, before the card's range is applied
     std::uint8_t fileHighKey = 127;
     std::uint8_t fileLowVelocity = 1;
     std::uint8_t fileHighVelocity = 127;
@@ -225,6 +242,12 @@ protected:
 
 private:
     MSoundFile* Owner() const;
+    void NoteValueChange(std::string change, bool first = false);
+    /// The file's loops cut to the data it holds.
+    void LimitLoopsToData();
+
+    std::vector<std::string> valueChanges; // not yet taken
+    std::vector<std::string> takenValueChanges;
 
     // Compile state
     SampleConverter converter = nullptr;

@@ -59,8 +59,7 @@ bool MSoundFileAIFF::ReadHeader()
     FreeChunks();
     if (!parsed)
         return false;
-    DropWholeFileLoops();
-    FindStartMarker();
+    FinishHeader();
     return true;
 }
 

@@ -48,8 +48,7 @@ bool MSoundFileSFIL::ReadSoundDesigner()
         return Refuse("Its Sound Designer header is cut short.");
     if (!ParseHeader(*header))
         return false;
-    DropWholeFileLoops();
-    FindStartMarker();
+    FinishHeader();
     return true;
 }
 

@@ -41,8 +41,7 @@ bool MSoundFileWAV::ReadHeader()
         return Refuse("It is not a RIFF WAVE file.");
     if (!ReadChunks())
         return false;
-    DropWholeFileLoops();
-    FindStartMarker();
+    FinishHeader();
     return true;
 }
 
@@ -119,7 +118,7 @@ void MSoundFileWAV::ReadSampler()
         return;
     const ByteReader body = *ByteReader(*chunk).From(8);
     if (const auto note = body.U32At(12, Endian::Little))
-        fileRootKey = static_cast<std::uint8_t>(*note);
+        fileRootKey = *note;
     if (const auto fraction = body.U32At(16, Endian::Little))
         fileFineTune = static_cast<std::uint16_t>((std::uint64_t { *fraction } * 25) >> 22);
     const auto count = body.U32At(28, Endian::Little);

@@ -38,8 +38,10 @@ std::optional<SampleRecord> SampleRecord::Read(const ByteReader& bytes)
     SampleRecord record;
     record.file = *file;
     record.smoothing = *bytes.U8At(373);
-    // Only the low bytes of the root key, fine tune and tuning value are stored.
-    record.params.rootKey = static_cast<std::uint16_t>(static_cast<std::int8_t>(*bytes.U8At(374)));
+    // Only the low bytes of the root key, fine tune and tuning value are stored. The root's byte
+    // is read as it was meant: a root above 127 (which SetParams moves onto the keyboard) and
+    // not one near 65535.
+    record.params.rootKey = *bytes.U8At(374);
     record.params.fineTune = *bytes.U8At(375);
     record.params.paramByte2 = static_cast<std::int8_t>(*bytes.U8At(376));
     record.params.volume = VolumeFromByte(*bytes.U8At(377));

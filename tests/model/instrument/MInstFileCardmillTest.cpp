@@ -4,6 +4,7 @@
 #include "model/MProject.h"
 #include "model/MissingFileLocator.h"
 #include "model/instrument/KeyGroupEdit.h"
+#include "model/instrument/SfzWriter.h"
 #include "model/sound/MSoundFileWAV.h"
 #include "support/Fakes.h"
 #include "support/Instruments.h"
@@ -137,9 +138,14 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(env.services);
-        // The last is tuned by half a semitone (12800): only its low byte, 0, is stored.
+        // The last is tuned by half a semitone (12800): only its low byte, 0, is stored. The
+        // second gives a root and a loop end the card can't take.
         const std::uint32_t tune = sounds.size() == 2 ? 0x80000000u : 0;
-        const auto wav = WavBuilder().Frames(3000).Smpl(60, tune, { { 0, 100, 2000 } }).Build();
+        const bool off = sounds.size() == 1;
+        const auto wav = WavBuilder()
+                             .Frames(3000)
+                             .Smpl(off ? 200 : 60, tune, { { 0, 100, off ? 99999u : 2000u } })
+                             .Build();
         ASSERT_TRUE(sound->OpenSound(dir.Write(name, wav)));
         sounds.push_back(std::move(sound));
     }
@@ -152,6 +158,12 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     EXPECT_TRUE(file.HasCodeAt(22, "INST"));
     EXPECT_EQ(std::tuple(file.U32At(26, Endian::Big), file.U8At(30), file.U32At(162, Endian::Big)),
         std::tuple(1314u, 2, 3u * 6000));
+    // The record holds what the card plays, as the user was told.
+    EXPECT_EQ(std::tuple(file.U8At(168 + 392 + 374), file.U32At(168 + 392 + 384, Endian::Big)),
+        std::tuple(127, 2999u));
+    EXPECT_EQ(env.prompter.LastText(),
+        "The sound file 'mid.wav' gives the root key 200; it is used as 127.  It says its loop "
+        "ends at frame 99999, past its 3000 frames; the loop is cut to end at frame 2999.");
     Bytes keys(128, 0);
     std::iota(keys.begin(), keys.begin() + 3, 125);
     EXPECT_EQ(Bytes(bytes.begin() + 34, bytes.begin() + 162), keys);
@@ -166,6 +178,27 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     EXPECT_EQ(std::tuple(low.loopStart, low.loopEnd, low.looping), std::tuple(100u, 2000u, 1));
     EXPECT_EQ(samples[2]->GetPath(), dir.File("high.wav"));
     EXPECT_EQ(samples[2]->Params().fineTune, 0);
+}
+
+TEST_F(Instrument, ValuesOffTheCardInAStoredRecordAreMovedOntoItAndToldOnce)
+{
+    // The record of an older writer: the root's byte 200, a loop past the sample's 1000 frames.
+    // path, smoothing, root, fine tune, volume, channel, looping, loop start and end
+    auto stored
+        = Load(CmtBuilder().Add({ Wav("a.wav"), 0, 200, 0, 252, 0, 1, 100, 99999 }).Build());
+    ASSERT_TRUE(stored);
+    const SampleParams& p = stored->SampleAt(0, 0)->Params();
+    EXPECT_EQ(std::tuple(p.rootKey, p.loopEnd, env.prompter.shown.size(), env.prompter.LastText()),
+        std::tuple(127, 999u, 1u,
+            "In the instrument file 'inst.cmt', the sample 'a.wav' gives the root key 200; it is "
+            "used as 127.  The sample 'a.wav' says its loop ends at frame 99999, past its 1000 "
+            "frames; the loop is cut to end at frame 999."));
+    // Its SFZ form holds what the card plays.
+    ASafeFile writer(env.prompter);
+    std::vector<std::string> notes;
+    ASSERT_TRUE(WriteSfzFile(
+        writer, env.prompter, dir.File("a.sfz"), *stored, SfzSamples::Reference, notes));
+    EXPECT_NE(test::ReadText(dir.File("a.sfz")).find("pitch_keycenter=127 "), std::string::npos);
 }
 
 TEST_F(Instrument, LaterVersionsAndCountsThatDoNotFitTheChunkAreRefused)

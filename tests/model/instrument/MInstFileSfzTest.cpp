@@ -92,6 +92,14 @@ TEST(SfzParser, ReportsWhatItCantUseByFileLineAndOpcode)
     EXPECT_EQ(doc.regions.size(), 1u);
 }
 
+TEST(SfzParser, AByteOrderMarkIsNoPartOfTheTextOfAFileOrOfAnInclude)
+{
+    const auto doc = Parse("\xEF\xBB\xBF<region> sample=a.wav\n#include \"b.sfz\"\n",
+        { { "b.sfz", "\xEF\xBB\xBF<region> sample=b.wav" } });
+    EXPECT_EQ(doc.regions.size(), 2u);
+    EXPECT_TRUE(doc.dropped.empty()) << doc.dropped.front().Text();
+}
+
 TEST(SfzParser, StaysWithinItsLimits)
 {
     SfzLimits limits;
@@ -240,25 +248,49 @@ TEST_F(SfzInstrument, TuneMovesThePitchByCentsAndWholeSemitonesGoToTheRoot)
     EXPECT_EQ(pitch(*folded), pitch(*tuned));
 }
 
-TEST_F(SfzInstrument, WarnsOnceKeepsTheReportForInfoAndRefusesWhatItCantPlay)
+TEST_F(SfzInstrument, WarnsOnceWithEachReportOnceAndLeavesTheCommentAlone)
 {
     Wav("a.wav");
-    auto instrument = Load<MInstFileSfz>(
-        dir.Write("w.sfz", "<region> sample=a.wav volume=3 cutoff=200 loop_mode=one_shot\n"));
+    std::string text = "<group> cutoff=200\n";
+    for (int key = 0; key < 12; ++key)
+        text += "<region> sample=a.wav ampeg_release=1 key=" + std::to_string(key) + "\n";
+    text += "<region> sample=a.wav lokey=12 volume=3 loop_mode=one_shot\n";
+    auto instrument = Load<MInstFileSfz>(dir.Write("w.sfz", text));
     ASSERT_TRUE(instrument);
     ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_NE(
-        env.prompter.shown[0].text.find("w.sfz:1: cutoff: not on the card"), std::string::npos);
-    EXPECT_EQ(test::Missing(instrument->Comment(),
-                  { "w.sfz:1: volume: the card plays a sample at most at 0 dB", "loop_mode" }),
+    EXPECT_EQ(test::Missing(env.prompter.LastText(),
+                  { "w.sfz:1: cutoff: not on the card\n",
+                      "w.sfz:2: ampeg_release: not on the card (12 times in all)\n",
+                      "w.sfz:14: volume: the card plays a sample at most at 0 dB\n",
+                      "w.sfz:14: loop_mode:" }),
         Strings {});
+    EXPECT_EQ(instrument->Comment(), "");
+}
 
-    // Missing samples fail the load; text without regions is refused.
-    MInstFileSfz missing(env.services), empty(env.services), binary(env.services);
-    ASSERT_TRUE(missing.OpenSfz(dir.Write("m.sfz", "<region> sample=gone.wav\n")));
+TEST_F(SfzInstrument, SamplesAreFoundInAnyCaseAndAMissingOneIsNamedWithItsLineAndPath)
+{
+    dir.Write("Sub/Piano C4.WAV", WavBuilder().Frames(100).Build());
+    auto cased = Load<MInstFileSfz>(dir.Write("c.sfz", "<region> sample=sub\\piano c4.wav\n"));
+    ASSERT_TRUE(cased);
+    EXPECT_EQ(cased->SampleAt(0, 0)->GetPath(), dir.File("Sub/Piano C4.WAV"));
+    EXPECT_TRUE(env.prompter.shown.empty());
+
+    // Missing samples fail the load; text without regions, binary and UTF-16 text are refused.
+    MInstFileSfz missing(env.services), empty(env.services), binary(env.services),
+        wide(env.services);
+    dir.Write("inc.sfzh", "// the sample\nsample=gone.wav\n");
+    ASSERT_TRUE(missing.OpenSfz(dir.Write("m.sfz", "<region>\n#include \"inc.sfzh\"\n")));
     EXPECT_EQ(test::LoadFully(missing), -1);
+    EXPECT_EQ(env.prompter.shown.at(0).text,
+        "The SFZ instrument 'm.sfz' names the sample 'gone.wav' at line 2 of 'inc.sfzh', but "
+        "there is no file '"
+            + dir.File("gone.wav") + "', nor one whose name differs from it only in case.");
     EXPECT_FALSE(empty.OpenSfz(dir.Write("e.sfz", "// nothing\n")));
     EXPECT_FALSE(binary.OpenSfz(dir.Write("b.sfz", Bytes { 0, 1, 2, 0 })));
+    EXPECT_FALSE(wide.OpenSfz(dir.Write("u.sfz", Bytes { 0xFF, 0xFE, '<', 0 })));
+    EXPECT_EQ(env.services.whyNotUnderstood,
+        "It is UTF-16 text; Cardmill reads SFZ files written in UTF-8 or in an 8-bit character "
+        "set.");
 }
 
 TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)

@@ -98,7 +98,7 @@ TEST_F(SampleCell, ZonesBecomeSampleParameters)
 {
     auto instrument = Load(Builder(false, "SCsi")
                                .AddMap({ 64, { Zone { 0, 0, 99, 0, 48 } } })
-                               .AddMap({ 127, { Zone { 1, 0, 0, 2, 72 } } })
+                               .AddMap({ 127, { Zone { 1, 0, 0, 2, 300 } } })
                                .Build());
     ASSERT_TRUE(instrument);
     EXPECT_EQ(std::tuple(instrument->GroupCount(), instrument->UpperKeys()[0],
@@ -109,10 +109,14 @@ TEST_F(SampleCell, ZonesBecomeSampleParameters)
     EXPECT_EQ(std::tuple(low.rootKey, low.volume, low.fineTune, low.paramByte2, low.looping,
                   low.loopStart),
         std::tuple(48, 0.0f, 0, 200, 1, 100u));
+    // A root off the keyboard is moved onto it, and the user told.
     const SampleParams& high = instrument->SampleAt(1, 0)->Params();
     EXPECT_EQ(std::tuple(high.rootKey, high.volume, high.fineTune, high.paramByte2, high.looping,
                   high.startFrame),
-        std::tuple(72, -24.75f, 200, -12600, 0, 300u + 512));
+        std::tuple(127, -24.75f, 200, -12600, 0, 300u + 512));
+    EXPECT_EQ(env.prompter.LastText(),
+        "In the instrument file 'inst.sc2', the sample 'b.wav' gives the root key 300; it is used "
+        "as 127.");
 }
 
 TEST_F(SampleCell, LayersComeFromTheMapsZones)

@@ -205,7 +205,8 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
     prompter.Forget();
     EXPECT_FALSE(Load({ dir.Write("v31.cmr", ProjectBytes(3, 0x10, {})) }).opened);
     EXPECT_EQ(prompter.LastText(),
-        "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr") + "'");
+        "Sorry, but Cardmill can't understand the project file '" + dir.File("v31.cmr")
+            + "'\nIt was saved by a later version of Cardmill (project version 3.1).");
 }
 
 TEST_F(ProjectFile, TwoChunksOfOneGroupBothFillIt)
@@ -291,12 +292,18 @@ TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
     EXPECT_TRUE(finder.asked.empty());
     EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
 
-    // Gone altogether: each file is asked for by name, skipped, and the rest loads.
+    // Gone altogether, or no longer a WAV file: each file is asked for by name and skipped, the
+    // damaged one named with the reason and not taken as raw data.
     std::filesystem::remove(dir.File("moved/a.wav"));
+    Bytes damaged = test::ReadFile(dir.File("moved/b.wav"));
+    std::copy_n("JUNK", 4, damaged.begin());
+    dir.Write("moved/b.wav", damaged);
     Project().Reset();
     ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
-    EXPECT_EQ(finder.asked, std::vector<std::string> { "a.wav" });
-    EXPECT_EQ(Project().CountItems(0), 1);
+    EXPECT_EQ(std::tuple(finder.asked, Project().CountItems(0), prompter.LastText()),
+        std::tuple(Strings { "a.wav", "b.wav" }, 0,
+            "Sorry, but Cardmill can't understand the sound file '" + dir.File("moved/b.wav")
+                + "'\nIt is not a RIFF WAVE file."));
 }
 
 TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)

@@ -156,19 +156,36 @@ TEST_F(Sequence, ATempoEventIsReadOverItsWholeLengthAndOnlyAWholeTempoCounts)
     }
 }
 
-TEST_F(Sequence, HeaderLimitsAndTracksThatAllEndAtTickZero)
+TEST_F(Sequence, HeaderLimitsWithTheirReasonsAndTracksThatAllEndAtTickZero)
 {
     const Bytes end = TrackBuilder().End(0).Build();
     std::vector<Bytes> tracks(64, end);
-    EXPECT_TRUE(Open(MidiFile(1, 96, tracks)));
-    tracks.push_back(end);
-    EXPECT_FALSE(Open(MidiFile(1, 96, tracks)));
-    EXPECT_FALSE(Open(MidiFile(0, 1, { end })));
+    auto most = Open(MidiFile(1, 96, tracks));
+    ASSERT_TRUE(most);
+    EXPECT_EQ(std::tuple(most->GetInfoLine1(), most->GetInfoLine2(), most->GetInfoLine3()),
+        std::tuple("PPQ:  96", "Format 1", "Tracks:  64"));
     EXPECT_TRUE(Open(MidiFile(0, 2, { end })));
-    EXPECT_FALSE(Open(MidiFile(2, 96, { end })));
-    EXPECT_FALSE(Open(MidiFile(0, 0xE728, { end }))); // SMPTE
-    EXPECT_FALSE(Open(MidiFile(1, 96, { end }, 2))); // a track short
-    EXPECT_FALSE(Open(Bytes { 'M', 'T', 'h', 'd', 0, 0, 0, 2, 0, 0 }));
+    tracks.push_back(end);
+    for (const auto& [file, why] :
+        { std::pair(MidiFile(1, 96, tracks), "It has 65 tracks; Cardmill reads at most 64."),
+            std::pair(MidiFile(0, 1, { end }),
+                "It counts 1 tick to a quarter note; the card's conversion needs at least 2."),
+            std::pair(MidiFile(2, 96, { end }),
+                "It is a format 2 MIDI file, a set of independent patterns; the card plays a "
+                "song of format 0 or format 1 only."),
+            std::pair(MidiFile(3, 96, { end }),
+                "It gives the MIDI file format 3; there are formats 0, 1 and 2 only."),
+            std::pair(MidiFile(0, 0xE728, { end }),
+                "It counts time in SMPTE frames (25 frames a second); the card plays songs "
+                "timed in ticks per quarter note only."),
+            std::pair(MidiFile(1, 96, { end }, 2),
+                "Its header gives 2 tracks, but track 2 is missing or cut short."),
+            std::pair(Bytes { 'M', 'T', 'h', 'd', 0, 0, 0, 2, 0, 0 },
+                "It has no MIDI file header (\"MThd\" chunk), or the file is cut short.") }) {
+        env.services.whyNotUnderstood.clear();
+        EXPECT_FALSE(Open(file));
+        EXPECT_EQ(env.services.whyNotUnderstood, why);
+    }
     // A negative count loads no track.
     auto none = Open(MidiFile(1, 96, {}, 0xFFFF));
     ASSERT_TRUE(none);

@@ -1,5 +1,6 @@
 #include "model/sound/MSoundFile.h"
 
+#include "model/MReadableFileDispatcher.h"
 #include "model/sound/MSoundFileWAV.h"
 #include "model/sound/SampleEdit.h"
 #include "support/SoundHelpers.h"
@@ -107,22 +108,74 @@ TEST_F(Sound, SampleHeaderPitchWordsAndAStartAfterTheLoopStart)
     // 61 x 256 - trunc(12800 / 100)
     EXPECT_EQ(Field(*at48, 0, 1), 61u * 256 - 128);
 
+    // A start after the loop start is taken only while the loop runs to the end of the data.
     auto sound = LoadWav(
-        WavBuilder().Format(1, 1, 48000, 16).Frames(2000).Smpl(60, 0, { { 0, 100, 1500 } }));
+        WavBuilder().Format(1, 1, 48000, 16).Frames(2000).Smpl(60, 0, { { 0, 100, 2000 } }));
     ASSERT_TRUE(sound);
     SampleParams params = sound->Params();
     params.startFrame = 500;
     ASSERT_TRUE(sound->SetParams(params));
-    sound->SetSmoothing(1);
     sound->AssignCardAddress(1000);
     const auto h = sound->BuildSampleHeader(true);
     // D = 400 in 18 bits over the low bits of byte 3 (its high bits 252) and bytes 4, 5;
     // S = 500 - 100 + 1000, with bit 7 of byte 9 set (the loop starts before the start);
-    // E = (1500 - 500) + S, middle, low, high; bit 7 of byte 8 is smoothing with a start.
+    // E = (2000 - 500) + S, middle, low, high; bit 7 of byte 8 is smoothing with a start.
     EXPECT_EQ(
         std::tuple(h[3], (h[4] << 8) | h[5], h[9], (h[10] << 8) | h[11], (h[6] << 8) | h[7], h[8]),
-        std::tuple(252, 400, 0x80, 1400, 2400, 0x80));
+        std::tuple(252, 400, 0x80, 1400, 2900, 0x80));
 }
+
+struct OffTheCardCase {
+    const char* name;
+    Bytes file;
+    std::tuple<std::uint16_t, std::uint16_t, std::uint32_t, std::uint32_t> rootAndLoop;
+    const char* told; // after "The sound file 'x' "
+};
+class ValuesOffTheCard : public ::testing::TestWithParam<OffTheCardCase> { };
+
+TEST_P(ValuesOffTheCard, AreMovedOntoItAndToldOnceWhateverTheReader)
+{
+    const OffTheCardCase& c = GetParam();
+    test::TestEnv env;
+    test::TempDir dir;
+    auto file = MSoundFileDispatcher(env.services).Create(dir.Write("x", c.file));
+    auto* sound = dynamic_cast<MSoundFile*>(file.get());
+    ASSERT_TRUE(sound && sound->LoadStep() == 1);
+    const SampleParams& p = sound->Params();
+    EXPECT_EQ(std::tuple(p.rootKey, p.looping, p.loopStart, p.loopEnd), c.rootAndLoop);
+    // 1000 frames: the card holds them and a loop or silent tail, never a loop into nothing.
+    EXPECT_LE(sound->GetSampleDataSize(), (1009u + 8) * 2);
+    ASSERT_EQ(env.prompter.shown.size(), *c.told ? 1u : 0u);
+    for (const auto& box : env.prompter.shown)
+        EXPECT_EQ(std::tuple(box.text, box.icon),
+            std::tuple(std::string("The sound file 'x' ") + c.told, Icon::Warning));
+}
+
+constexpr const char* kRootAndLoopTold = "gives the root key 200; it is used as 127.  It says its "
+                                         "loop ends at frame 99999, past its 1000 frames; the loop "
+                                         "is cut to end at frame 999.";
+
+INSTANTIATE_TEST_SUITE_P(Readers, ValuesOffTheCard,
+    ::testing::Values(OffTheCardCase { "Wav",
+                          WavBuilder().Frames(1000).Smpl(200, 0, { { 0, 100, 99999 } }).Build(),
+                          { 127, 1, 100, 999 }, kRootAndLoopTold },
+        OffTheCardCase { "WavLoopStartingPastTheData",
+            WavBuilder().Frames(1000).Smpl(60, 0, { { 0, 5000, 99999 } }).Build(),
+            { 60, 0, 1001, 1009 },
+            "says its loop runs from frame 5000 to frame 99999, past its 1000 frames; it is "
+            "played without that loop." },
+        OffTheCardCase { "Aiff",
+            test::AiffBuilder()
+                .Frames(1000)
+                .Inst(200, 0, 0, { 1, 1, 2 }, {})
+                .Markers({ { 1, 100, "" }, { 2, 99999, "" } })
+                .Build(),
+            { 127, 1, 100, 999 }, kRootAndLoopTold },
+        OffTheCardCase { "SoundDesigner",
+            test::SdBuilder().DataBytes(2000).Loop(0, 200, 199998, 1).Build(), { 60, 1, 100, 999 },
+            "says its loop ends at frame 99999, past its 1000 frames; the loop is cut to end at "
+            "frame 999." }),
+    [](const auto& tested) { return std::string(tested.param.name); });
 
 TEST_F(Sound, OnlyEvenLoopEntriesAreDefaultCandidates)
 {
@@ -150,6 +203,15 @@ TEST_F(Sound, TheStartFrameStaysBeforeTheLoopAndTheCardDataFollowsIt)
     ASSERT_TRUE(sound->SetParams(params));
     EXPECT_EQ(std::tuple(sound->SpanFirst(), sound->GetSampleDataSize()),
         std::tuple(0u, (1500u + 8) * 2));
+    // A stored start that the setter would refuse becomes the loop start: what is stored is
+    // what is played.
+    params.startFrame = 500;
+    ASSERT_TRUE(sound->SetParams(params));
+    EXPECT_EQ(std::tuple(sound->Params().startFrame, sound->GetStartFrame(), sound->GetSmoothing(),
+                  sound->TakeValueChanges()),
+        std::tuple(100u, 100u, 1,
+            test::Strings { "says it starts at frame 500, after its loop start at frame 100; it "
+                            "starts at frame 100" }));
 }
 
 TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)
@@ -296,15 +358,21 @@ TEST_F(Sound, CompileReportsAFileThatVanished)
     MSoundFileWAV sound(env.services);
     ASSERT_TRUE(sound.OpenSound(path));
     ASSERT_EQ(sound.LoadStep(), 1);
-    std::filesystem::resize_file(path, 100);
     NullProgressView progress;
     std::vector<std::uint8_t> buffer(4096);
-    sound.BeginCompile(progress);
-    std::uint32_t count = 512;
-    EXPECT_EQ(sound.CompileChunk(progress, count, buffer), -1);
-    EXPECT_EQ(env.prompter.beeps, 1);
-    EXPECT_EQ(
-        env.prompter.LastText(), "Sorry, but Cardmill can't read the sound file '" + path + "'");
+    // Cut short, then gone: the second time the system says why.
+    for (const std::string why : { "", ": No such file or directory." }) {
+        if (why.empty())
+            std::filesystem::resize_file(path, 100);
+        else
+            std::filesystem::remove(path);
+        sound.BeginCompile(progress);
+        std::uint32_t count = 512;
+        EXPECT_EQ(sound.CompileChunk(progress, count, buffer), -1);
+        EXPECT_EQ(env.prompter.LastText(),
+            "Sorry, but Cardmill can't read the sound file '" + path + "'" + why);
+    }
+    EXPECT_EQ(env.prompter.beeps, 2);
 }
 
 TEST_F(Sound, AnEditIsCheckedInOrderWithItsRangesAndItsLoopEndsWithTheData)
