@@ -34,10 +34,14 @@ struct Command {
 // Details are paragraphs of one line each, wrapped to the terminal's 80 columns when printed;
 // lines that start with blanks are table rows, continued under their second column.
 // The port options that every command talking to the instrument takes.
+#define OUTPUT_HELP                                                                                \
+    "A file Cardmill recognises as another kind (a project, a sound, an instrument...) is "        \
+    "replaced only when confirmed (--yes); a device or named pipe is written in place."
 #define PORT_HELP                                                                                  \
     "--port P names the instrument's port in both directions: an ALSA sequencer port's name (or "  \
     "a unique part of it, see 'cardmill ports'), the path of a raw MIDI device or pty "            \
-    "(/dev/snd/midiC1D0, /dev/pts/7), or sim for the virtual instrument inside this program, "     \
+    "(/dev/snd/midiC1D0, /dev/pts/7; a path to a file or folder is refused), or sim for the "      \
+    "virtual instrument inside this program, "                                                     \
     "whose options may follow in the same word (--port 'sim --card card.bin --fault drop:5'; "     \
     "see 'cardmill sim --help'). --in P and --out P name the two directions separately. Without "  \
     "them the ports stored in the preferences MidiInputPort and MidiOutputPort are used.\n"
@@ -116,17 +120,21 @@ const Command kCommands[] = {
         "sound's last frame): nothing is saved.",
         CommandSample },
     { "list", "list [--json] PROJECT.cmr",
-        "show a project: card information, groups and files, sizes", "", CommandList },
+        "show a project: card information, groups and files, sizes",
+        "Line breaks and tabs in names and comments are shown as \\n, \\r and \\t; a project "
+        "larger than its card shows by how much. With --json, a path whose bytes are not UTF-8 "
+        "is also given exactly as pathBytes, in hexadecimal.",
+        CommandList },
     { "image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
         "Writes the raw card image: what the instrument's card receives, block by block. A "
         "project larger than the card, or than 16 megabytes, is questioned first (--yes / --no "
         "answer). The image is written beside CARD.img and takes its place only when complete: "
-        "a failure or Ctrl-C leaves the file that was there before.",
+        "a failure or Ctrl-C leaves the file that was there before. " OUTPUT_HELP,
         CommandImage },
     { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
         "The listing of the project, its instruments and samples, bank and sequences that a "
         "spreadsheet opens: tab-separated columns, CR LF line ends, UTF-8 (with a byte order mark "
-        "when it holds characters beyond ASCII, so spreadsheets read them right).",
+        "when it holds characters beyond ASCII, so spreadsheets read them right). " OUTPUT_HELP,
         CommandDump },
     { "instrument",
         "instrument -o INST.cmt [--keys auto|U1,U2,...] SOUND... | --sfz OUT.sfz "
@@ -147,7 +155,7 @@ const Command kCommands[] = {
         "offset and loop of each sample. The sample paths are relative to the SFZ file; with "
         "--copy-samples the sound files are copied into its folder (a number added to a name "
         "already taken) instead of referred to where they are. What SFZ can't say (a single "
-        "channel of a stereo file, sub-cent tuning) is named on stderr.",
+        "channel of a stereo file, sub-cent tuning) is named on stderr.\n" OUTPUT_HELP,
         CommandInstrument },
     { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",
         "Without arguments prints every preference. KEY prints one; KEY=VALUE changes it and "
@@ -161,7 +169,8 @@ const Command kCommands[] = {
         "  EraseSectorBeforeWriting        1: erase each card sector before writing (default "
         "1)\n"
         "  SplitStereoFiles                1: split stereo sounds into two items (default 0)\n"
-        "  DefaultCardSizeToken            card size of a new project, 0-9 (default 1, 256 K)",
+        "  DefaultCardSizeToken            card size of a new project and of erase: 128K 256K "
+        "512K 1M 2M 4M 8M 16M 24M 32M or 0-9 (default 1, 256 K)",
         CommandPrefs },
     { "ports", "ports [--json]", "list MIDI inputs and outputs",
         "Lists the ALSA sequencer's MIDI inputs and outputs by name, without ALSA's client "
@@ -203,8 +212,10 @@ const Command kCommands[] = {
         CommandSendImage },
     { "erase", "erase [--card-size S] [--port P]", "erase the card in the instrument",
         "Erases the whole card, sector by sector (a 4 MB card is 32 sectors). The card size "
-        "comes from --card-size, else from the preference DefaultCardSizeToken. An instrument "
-        "that can't erase by command gets the start of its card written over instead.\n" PORT_HELP,
+        "comes from --card-size, else from the preference DefaultCardSizeToken (the instrument "
+        "doesn't tell it; a card past that size keeps its data there, and you are told). A smaller "
+        "card is erased whole. An instrument that can't erase by command gets the start of its "
+        "card written over instead.\n" PORT_HELP,
         CommandErase },
     { "test-midi", "test-midi [--port P]", "check the MIDI link to the instrument",
         "Sends an identity request and prints the instrument's answer, such as 'Orvane Device: "
@@ -331,6 +342,10 @@ void PrintHelp()
              "  --search-dir DIR     (repeatable) where to look for files that a project or "
              "instrument names when they have moved\n"
              "  --json               machine-readable output of info, list, prefs and ports\n"
+             "  -q, --quiet          no progress and no lines telling what was done; warnings, "
+             "questions and errors remain\n"
+             "  --progress           progress as plain lines on stderr even when it is not a "
+             "terminal (on a terminal it is one live line)\n"
              "  --maker-id HEX6      the maker's SysEx manufacturer identifier (default 00000E)\n"
              "\nExit status: 0 success, 1 failure, 2 usage error, 3 a question was answered Cancel "
              "or No. 'cardmill COMMAND --help' describes a command.")
@@ -452,10 +467,11 @@ int UsageError(const std::string& command, const std::string& message)
 CliApp::CliApp(const CliOptions& cliOptions)
     : options(cliOptions)
     , prompter(cliOptions.answers, cliOptions.retries, stdin, stderr, &gInterrupted)
-    , progress(gInterrupted)
+    , progress(gInterrupted, stderr, cliOptions.progress)
     , finder(cliOptions.searchDirs)
     , link(prompter)
 {
+    prompter.SetQuiet(cliOptions.progress == ProgressShown::Never);
 }
 
 CliApp::~CliApp()
@@ -484,6 +500,14 @@ bool CliApp::Start()
     return true;
 }
 
+void CliApp::Inform(const std::string& text)
+{
+    if (options.progress == ProgressShown::Never)
+        return;
+    progress.Finish();
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
 int CliApp::Finish(bool succeeded)
 {
     progress.Finish();
@@ -505,10 +529,16 @@ int RunCli(int argc, char** argv)
             }
             return words[++i];
         };
-        if (word == "--yes") {
-            options.answers = AnswerPolicy::Yes;
-        } else if (word == "--no") {
-            options.answers = AnswerPolicy::No;
+        if (word == "--yes" || word == "--no") {
+            const auto answers = word == "--yes" ? AnswerPolicy::Yes : AnswerPolicy::No;
+            if (options.answers != AnswerPolicy::Ask && options.answers != answers)
+                return UsageError(options.command, "--yes and --no can't be given together");
+            options.answers = answers;
+        } else if (word == "-q" || word == "--quiet") {
+            options.progress = ProgressShown::Never;
+        } else if (word == "--progress") {
+            if (options.progress != ProgressShown::Never)
+                options.progress = ProgressShown::Always;
         } else if (word == "--json") {
             options.json = true;
         } else if (word == "--help" || word == "-h") {

@@ -29,6 +29,7 @@ struct CliOptions {
     std::string configDir;
     std::vector<std::string> searchDirs;
     bool json = false;
+    ProgressShown progress = ProgressShown::OnTerminal;
     std::optional<MakerId> makerId;
     bool help = false;
     std::string command;
@@ -57,6 +58,8 @@ public:
     bool Start();
     /// The status of a command that did its work: 3 when a question was refused on the way.
     int Finish(bool succeeded);
+    /// A line that tells what was done, on stderr unless --quiet.
+    void Inform(const std::string& text);
 
     const CliOptions& options;
     SystemClock clock;

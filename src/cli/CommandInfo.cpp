@@ -56,7 +56,7 @@ void PrintJson(
     JsonWriter& json, const std::string& path, const std::string& kind, MReadableFile& file)
 {
     json.BeginObject();
-    json.Field("path", path).Field("kind", kind).Field("format", file.GetFormatName());
+    json.PathField("path", path).Field("kind", kind).Field("format", file.GetFormatName());
     json.Key("info").BeginArray();
     json.String(file.GetInfoLine1()).String(file.GetInfoLine2()).String(file.GetInfoLine3());
     json.EndArray();
@@ -93,7 +93,7 @@ int CommandInfo(CliApp& app)
         if (!file) {
             allUnderstood = false;
             if (app.options.json)
-                json.BeginObject().Field("path", path).Field("error", failure).EndObject();
+                json.BeginObject().PathField("path", path).Field("error", failure).EndObject();
             else
                 std::fprintf(stderr, "%s\n", failure.c_str());
             continue;

@@ -1,13 +1,17 @@
 #include "Cli.h"
+#include "CommandOutput.h"
 #include "VoiceCommands.h"
 #include "model/MReadableFileDispatcher.h"
 #include "model/Services.h"
+#include "model/TextFields.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/instrument/SfzWriter.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 namespace cardmill {
 
@@ -27,8 +31,13 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
             "'" + output
                 + "' is the instrument it is made of; nothing is written. Name another "
                   "output file.");
-    if (!CanOpenForReading(path)) {
-        std::fprintf(stderr, "cardmill instrument: can't read '%s'\n", args.rest[0].c_str());
+    CommandOutput sfz;
+    int status = kSuccess;
+    if (!sfz.Prepare(app, "instrument", output, {},
+            { "an SFZ instrument", "SFZ", { ".sfz" }, false, false }, status))
+        return status;
+    if (const auto unreadable = UnreadableMessage(path)) {
+        std::fprintf(stderr, "%s\n", unreadable->c_str());
         return kFailed;
     }
     Services& services = app.controller->GetServices();
@@ -52,15 +61,14 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
     std::vector<std::string> notes;
     const SfzSamples samples
         = args.Has("--copy-samples") ? SfzSamples::Copy : SfzSamples::Reference;
-    if (!WriteSfzFile(
-            *app.controller, app.prompter, AbsolutePath(output), *instrument, samples, notes))
+    if (!WriteSfzFile(*app.controller, app.prompter, sfz.Path(), *instrument, samples, notes))
         return app.Finish(false);
     for (const std::string& note : notes)
         std::fprintf(stderr, "cardmill instrument: %s\n", note.c_str());
-    std::fprintf(stderr, "Wrote %s: %u key group%s of %u layer%s, samples %s.\n", output.c_str(),
+    app.Inform(Format("Wrote %s: %u key group%s of %u layer%s, samples %s.", output.c_str(),
         unsigned { instrument->GroupCount() }, instrument->GroupCount() == 1 ? "" : "s",
         unsigned { instrument->GroupSize() }, instrument->GroupSize() == 1 ? "" : "s",
-        samples == SfzSamples::Copy ? "copied beside it" : "referred to where they are");
+        samples == SfzSamples::Copy ? "copied beside it" : "referred to where they are"));
     return app.Finish(true);
 }
 
@@ -87,10 +95,9 @@ int CommandInstrument(CliApp& app)
             keys.layout = InstrumentKeys::Layout::HalfWay;
         } else {
             const auto list = ParseKeyList(*text);
-            bool rising = list && list->size() == args.rest.size() && list->back() == 127;
-            for (std::size_t i = 1; rising && i < list->size(); ++i)
-                rising = (*list)[i - 1] < (*list)[i];
-            if (!rising)
+            const bool rising
+                = list && std::is_sorted(list->begin(), list->end(), std::less_equal<>());
+            if (!rising || list->size() != args.rest.size())
                 return UsageError("instrument",
                     "--keys takes auto, or one upper key for each sound, rising, the last 127 "
                     "(note numbers or names such as C3)");
@@ -106,13 +113,14 @@ int CommandInstrument(CliApp& app)
                     + "' is one of the sound files it is made of; nothing is written. "
                       "Name another output file.");
     }
+    CommandOutput cmt;
+    int status = kSuccess;
+    if (!cmt.Prepare(app, "instrument", *output, {},
+            { "a Cardmill instrument", "Cardmill (TM)", { ".cmt" }, true, false }, status))
+        return status;
     std::vector<std::unique_ptr<MSoundFile>> samples;
     for (const std::string& given : args.rest) {
         const std::string path = AbsolutePath(given);
-        if (!CanOpenForReading(path)) {
-            std::fprintf(stderr, "cardmill instrument: can't read '%s'\n", given.c_str());
-            return kFailed;
-        }
         auto file = app.controller->CreateForAdding(path, MCardmill::AddFilter::Sound, true);
         if (!file) {
             std::fprintf(stderr, "cardmill instrument: '%s' is not used; nothing is written\n",
@@ -122,11 +130,10 @@ int CommandInstrument(CliApp& app)
         samples.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
     }
     const std::size_t count = samples.size();
-    if (!WriteInstrumentFile(
-            *app.controller, app.prompter, AbsolutePath(*output), std::move(samples), keys))
+    if (!WriteInstrumentFile(*app.controller, app.prompter, cmt.Path(), std::move(samples), keys))
         return app.Finish(false);
-    std::fprintf(stderr, "Wrote %s: an instrument of %zu sample%s.\n", output->c_str(), count,
-        count == 1 ? "" : "s");
+    app.Inform(Format(
+        "Wrote %s: an instrument of %zu sample%s.", output->c_str(), count, count == 1 ? "" : "s"));
     return app.Finish(true);
 }
 

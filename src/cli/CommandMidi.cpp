@@ -70,7 +70,7 @@ void AdviseResume(const ACompileProgressDialog& dialog, LinkOutcome outcome)
 {
     const auto onCard = dialog.SectorsOnCard();
     if (outcome == LinkOutcome::Done || outcome == LinkOutcome::NotStarted || !onCard
-        || onCard->first == onCard->second)
+        || onCard->first == 0 || onCard->first == onCard->second || dialog.CardTooSmall())
         return;
     std::fprintf(stderr,
         "The card holds %u of the %u sectors of this image.  To write the rest, run the same "
@@ -95,6 +95,8 @@ int Transfer(CliApp& app, MidiLink& link, const ParsedArgs& args, JournalUse& us
     const auto journal
         = TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
     dialog.SetMidiAdvice(kMidiAdvice);
+    dialog.SetCardAdvice("card is as large as the image ('cardmill list PROJECT' shows the "
+                         "project's card size).");
     dialog.SetEraseSectorBeforeWriting(EraseEachSector(app, args));
     dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
     const LinkOutcome outcome = run();
@@ -147,6 +149,30 @@ int CommandSendImage(CliApp& app)
     return Transfer(app, link, args, use, dialog, [&] { return dialog.Run(args.rest.front()); });
 }
 
+namespace {
+
+/// Says what the erase covered: the instrument never tells a card's size, so a card bigger than
+/// the size erased keeps its old data past it.
+void ReportErased(
+    CliApp& app, const AEraseProgressDialog& dialog, std::uint16_t token, bool sizeGiven)
+{
+    const std::string asked = MProject::CardSizeText(token);
+    if (dialog.WrittenOver())
+        app.Inform("The instrument has no erase command: the start of its card was written over "
+                   "(two blocks), which it reads as an empty card.");
+    else if (dialog.CardEndedFirst())
+        app.Inform(
+            "The card is erased: all of it, since it ends before the " + asked + " asked for.");
+    else if (sizeGiven)
+        app.Inform("The card is erased (" + asked + ").");
+    else
+        app.Inform("The first " + asked
+            + " of the card are erased (the default card size). A bigger card keeps its data past "
+              "that: erase it with --card-size, for instance --card-size 4M.");
+}
+
+} // namespace
+
 int CommandErase(CliApp& app)
 {
     const ParsedArgs args
@@ -156,6 +182,7 @@ int CommandErase(CliApp& app)
     if (!args.rest.empty())
         return UsageError("erase", "unexpected argument " + args.rest.front());
     std::uint16_t token = app.controller->Prefs().defaultCardSizeToken;
+    const bool sizeGiven = args.Has("--card-size");
     if (const auto size = args.Get("--card-size")) {
         const auto parsed = ParseCardSize(*size);
         if (!parsed)
@@ -180,7 +207,7 @@ int CommandErase(CliApp& app)
     const LinkOutcome outcome = dialog.Run(bytes);
     if (outcome == LinkOutcome::Done) {
         app.progress.Finish();
-        std::fprintf(stderr, "The card is erased (%s).\n", MProject::CardSizeText(token).c_str());
+        ReportErased(app, dialog, token, sizeGiven);
     }
     return Conclude(app, link, outcome);
 }

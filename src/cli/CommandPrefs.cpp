@@ -10,23 +10,38 @@ int CommandPrefs(CliApp& app)
 {
     APrefs& prefs = app.controller->Prefs();
     std::vector<std::string> shown;
-    bool changed = false;
+    // What each change replaced: a refused value leaves every preference as it was, since the
+    // settings are saved again when the program ends.
+    std::vector<std::pair<std::string, std::string>> replaced;
+    const auto refuse = [&](const std::string& message) {
+        for (auto it = replaced.rbegin(); it != replaced.rend(); ++it) {
+            std::string ignored;
+            prefs.SetValue(it->first, it->second, ignored);
+        }
+        return UsageError("prefs", message);
+    };
     for (const std::string& arg : app.options.args) {
         if (!arg.empty() && arg[0] == '-')
-            return UsageError("prefs", "unknown option " + arg);
+            return refuse("unknown option " + arg);
         const auto equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        if (!APrefs::FindKey(name))
-            return UsageError("prefs", "unknown preference '" + name + "'");
+        if (!APrefs::FindKey(name)) {
+            std::string names;
+            for (const APrefs::Key& key : APrefs::kKeys)
+                names += std::string(names.empty() ? "" : " ") + key.name;
+            return refuse("unknown preference '" + name + "' (the preferences: " + names + ")");
+        }
         if (equals == std::string::npos) {
             shown.push_back(name);
             continue;
         }
         std::string error;
+        const std::string before = *prefs.GetValue(name);
         if (!prefs.SetValue(name, arg.substr(equals + 1), error))
-            return UsageError("prefs", error);
-        changed = true;
+            return refuse(error);
+        replaced.emplace_back(name, before);
     }
+    const bool changed = !replaced.empty();
     if (changed && !prefs.Save()) {
         std::fprintf(stderr, "cardmill prefs: the settings file %s could not be written\n",
             app.settings->Path().c_str());

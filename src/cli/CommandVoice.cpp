@@ -31,10 +31,11 @@ MInstFile* FindVoice(CliApp& app, const std::string& command, const std::string&
     const std::string& indexText, int& status)
 {
     MProject& project = app.controller->Project();
-    const auto group = ParseGroup(project, groupText);
+    std::string error;
+    const auto group = ParseGroup(project, groupText, error);
     if (!group || *group >= MProject::kSoundGroups) {
-        status = UsageError(
-            command, "no sound group '" + groupText + "' (k1-k8, d1-d3 or a group's name)");
+        status = UsageError(command,
+            group ? "no sound group '" + groupText + "' (k1-k8, d1-d3 or a group's name)" : error);
         return nullptr;
     }
     const int capacity = project.GetCapacity(*group);
@@ -101,7 +102,7 @@ std::optional<std::vector<int>> ParseKeyList(const std::string& text)
             return std::nullopt;
         keys.push_back(*key);
         if (comma == std::string::npos)
-            return keys;
+            return keys.back() == KeyGroupEdit::kHighestKey ? std::optional(keys) : std::nullopt;
         from = comma + 1;
     }
 }
@@ -198,8 +199,8 @@ int CommandVoice(CliApp& app)
         keys = ParseKeyList(*keysText);
         if (!keys)
             return UsageError("voice",
-                "--keys takes the upper key of every key group, separated by commas (numbers "
-                "0-127 or note names such as C3)");
+                "--keys takes the upper key of every key group, separated by commas, the last "
+                "127 (numbers 0-127 or note names such as C3)");
     }
     if (!OpenProject(app, "voice", args.rest[0], true))
         return kFailed;

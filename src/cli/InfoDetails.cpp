@@ -54,7 +54,7 @@ void DescribeSound(const MSoundFile& sound, JsonWriter* json)
         json->EndObject();
         return;
     }
-    std::printf("  Rate:            %g Hz\n", static_cast<double>(sound.SampleRate()));
+    std::printf("  Rate:            %.0f Hz\n", static_cast<double>(sound.SampleRate()));
     std::printf("  Bits:            %d\n", 8 * sound.BytesPerSample());
     std::printf("  Channels:        %d\n", sound.ChannelCount());
     std::printf("  Frames:          %u\n", sound.GetFrameCount());
@@ -128,7 +128,7 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
         for (const MSoundFile* sample : samples) {
             const SampleParams& params = sample->Params();
             json->BeginObject()
-                .Field("path", sample->GetPath())
+                .PathField("path", sample->GetPath())
                 .Field("rootKey", params.rootKey)
                 .Field("fineTune", params.fineTune)
                 .Field("channel", sample->GetChannel())

@@ -41,6 +41,20 @@ std::string JsonEscape(std::string_view bytes)
     return escaped;
 }
 
+JsonWriter& JsonWriter::PathField(std::string_view key, std::string_view path)
+{
+    Field(key, path);
+    if (IsValidUtf8(path))
+        return *this;
+    std::string hex;
+    for (const char c : path) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", static_cast<unsigned char>(c));
+        hex += digits;
+    }
+    return Field(std::string(key) + "Bytes", hex);
+}
+
 void JsonWriter::NewLine()
 {
     out += '\n';

@@ -31,6 +31,10 @@ public:
             return String(value);
     }
 
+    /// A file's path: as text, and when its bytes are not UTF-8 also `key`Bytes, the bytes in
+    /// hexadecimal, which lead back to the file.
+    JsonWriter& PathField(std::string_view key, std::string_view path);
+
     const std::string& Text() const { return out; }
 
 private:

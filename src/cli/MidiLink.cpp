@@ -1,6 +1,7 @@
 #include "MidiLink.h"
 
 #include "model/APrefs.h"
+#include "platform/FileSystem.h"
 #include "platform/MidiBackendAlsa.h"
 #include "platform/MidiBackendRaw.h"
 #include "sim/MidiBackendSim.h"
@@ -108,6 +109,16 @@ bool OpenMidiLink(
     const PortKind inKind = KindOf(input);
     const PortKind outKind = KindOf(output);
     const std::string advice = "see 'cardmill ports' and 'cardmill " + command + " --help'";
+    // A file named by mistake is refused before anything opens it: SysEx written into a sound
+    // or a project would destroy it.
+    for (const std::string& name : { input, output }) {
+        const auto file = KindOf(name) == PortKind::Sim ? std::nullopt : StatFile(name);
+        if (file && (file->regular || file->directory))
+            return Refuse(command,
+                "'" + name + "' is not a MIDI port but a " + (file->regular ? "file" : "folder")
+                    + " (" + advice + ")",
+                status, kUsage);
+    }
 
     if (inKind == PortKind::Sim || outKind == PortKind::Sim) {
         if (input != output)

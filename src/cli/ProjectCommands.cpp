@@ -2,6 +2,7 @@
 
 #include "ProjectCommands.h"
 
+#include "CommandOutput.h"
 #include "Json.h"
 #include "VoiceCommands.h"
 #include "compiler/AImageProgressDialog.h"
@@ -11,6 +12,7 @@
 #include "model/CardInfoEdit.h"
 #include "model/DeviceFamily.h"
 #include "model/MProject.h"
+#include "model/MReadableFileDispatcher.h"
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/instrument/MInstFile.h"
@@ -100,6 +102,39 @@ std::string PadToColumns(std::string text, std::size_t columns)
     return text;
 }
 
+/// A name or comment on one line of a listing: line breaks and tabs shown as \n, \r and \t.
+std::string OneLine(std::string_view text)
+{
+    std::string line;
+    for (const char c : DisplayText(text)) {
+        const char* escape = c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : nullptr;
+        if (escape)
+            line += escape;
+        else
+            line += c;
+    }
+    return line;
+}
+
+/// Tells, after a change, when the project has become larger than its card.
+void WarnIfOverTheCard(MProject& project, const std::string& path)
+{
+    project.ComputeTotalBytes();
+    if (const std::uint64_t total = project.GetTotalBytes(); total > project.GetCardSizeBytes())
+        std::fprintf(stderr,
+            "Warning: the project (%llu bytes) no longer fits its %s card (%u bytes). %s\n",
+            static_cast<unsigned long long>(total), project.GetCardSizeText().c_str(),
+            project.GetCardSizeBytes(), CardSizeAdvice(path).c_str());
+}
+
+std::optional<int> GroupOfToken(const std::string& text)
+{
+    for (int group = 0; group < MProject::kGroupCount; ++group)
+        if (EqualsIgnoringCase(GroupToken(group), text))
+            return group;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
@@ -107,20 +142,34 @@ std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std:
     return AcceptTyped(typed, what, app.prompter);
 }
 
-std::optional<int> ParseGroup(const MProject& project, const std::string& text)
+std::string GroupToken(int group)
 {
-    const std::string upper = UpperAscii(text);
-    if (upper.size() == 2 && upper[0] == 'K' && upper[1] >= '1' && upper[1] <= '8')
-        return upper[1] - '1';
-    if (upper.size() == 2 && upper[0] == 'D' && upper[1] >= '1' && upper[1] <= '3')
-        return 8 + upper[1] - '1';
-    if (upper == "SEQ")
-        return MProject::kSequenceGroup;
-    if (upper == "PROG")
-        return MProject::kProgramGroup;
+    if (group < 8)
+        return "k" + std::to_string(group + 1);
+    if (group < MProject::kSoundGroups)
+        return "d" + std::to_string(group - 7);
+    return group == MProject::kSequenceGroup ? "seq" : "prog";
+}
+
+std::optional<int> ParseGroup(const MProject& project, const std::string& text, std::string& error)
+{
+    if (const auto group = GroupOfToken(text))
+        return group;
+    std::vector<int> named;
     for (int group = 0; group < MProject::kSoundGroups; ++group)
         if (EqualsIgnoringCase(project.GetGroupName(group), CardCharacters(text)))
-            return group;
+            named.push_back(group);
+    if (named.size() == 1)
+        return named.front();
+    if (named.empty()) {
+        error = "no group '" + text + "' (k1-k8, d1-d3, seq, prog or a group's name)";
+    } else {
+        // Never the first of several: a file of the wrong group would be changed or removed.
+        error = "'" + text + "' names " + std::to_string(named.size()) + " groups:";
+        for (const int group : named)
+            error += " " + GroupToken(group);
+        error += "; name one of them by k1-k8 or d1-d3";
+    }
     return std::nullopt;
 }
 
@@ -220,18 +269,20 @@ int CommandAdd(CliApp& app)
         if (EndsWithExtension(args.rest[i], ".cmr"))
             return UsageError(
                 "add", "a project file can't be added to a project: '" + args.rest[i] + "'");
-        if (!CanOpenForReading(AbsolutePath(args.rest[i])))
-            return Fail("add", "can't read '" + args.rest[i] + "'");
+        if (const auto unreadable = UnreadableMessage(AbsolutePath(args.rest[i]))) {
+            std::fprintf(stderr, "%s\n", unreadable->c_str());
+            return kFailed;
+        }
     }
     if (!OpenProject(app, "add", args.rest.front(), true))
         return kFailed;
     MProject& project = app.controller->Project();
     std::optional<int> group;
     if (const auto text = args.Get("--group")) {
-        group = ParseGroup(project, *text);
+        std::string error;
+        group = ParseGroup(project, *text, error);
         if (!group)
-            return UsageError(
-                "add", "no group '" + *text + "' (k1-k8, d1-d3, seq, prog or a group's name)");
+            return UsageError("add", error);
         if (project.IsGroupUnavailable(*group))
             return Fail("add", "the drum groups can't be used on a Percula card");
     }
@@ -278,13 +329,8 @@ int CommandAdd(CliApp& app)
         + static_cast<std::size_t>(project.CountItems(11) + project.CountItems(12));
     if (!SaveProject(app))
         return app.Finish(false);
-    std::fprintf(stderr, "Added %zu item%s.\n", after - before, after - before == 1 ? "" : "s");
-    project.ComputeTotalBytes();
-    if (const std::uint64_t total = project.GetTotalBytes(); total > project.GetCardSizeBytes())
-        std::fprintf(stderr,
-            "Warning: the project (%llu bytes) no longer fits its %s card (%u bytes). %s\n",
-            static_cast<unsigned long long>(total), project.GetCardSizeText().c_str(),
-            project.GetCardSizeBytes(), CardSizeAdvice(args.rest.front()).c_str());
+    app.Inform(Format("Added %zu item%s.", after - before, after - before == 1 ? "" : "s"));
+    WarnIfOverTheCard(project, args.rest.front());
     return app.Finish(true);
 }
 
@@ -298,9 +344,10 @@ int CommandRemove(CliApp& app)
     if (!OpenProject(app, "remove", args.rest[0], true))
         return kFailed;
     MProject& project = app.controller->Project();
-    const auto group = ParseGroup(project, args.rest[1]);
+    std::string error;
+    const auto group = ParseGroup(project, args.rest[1], error);
     if (!group)
-        return UsageError("remove", "no group '" + args.rest[1] + "'");
+        return UsageError("remove", error);
     const int capacity = project.GetCapacity(*group);
     const auto index = ParseNumber(args.rest[2], 1, static_cast<std::uint64_t>(capacity));
     if (!index)
@@ -311,10 +358,15 @@ int CommandRemove(CliApp& app)
     if (!file)
         return Fail(
             "remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
+    const std::string what = "'" + file->GetFileName() + "', file " + args.rest[2] + " of "
+        + GroupToken(*group) + " (" + project.GetGroupName(*group) + ")";
     auto removed = project.RemoveItem(file);
     removed->Deactivate();
     removed.reset();
-    return app.Finish(SaveProject(app));
+    if (!SaveProject(app))
+        return app.Finish(false);
+    app.Inform("Removed " + what + ".");
+    return app.Finish(true);
 }
 
 int CommandSet(CliApp& app)
@@ -333,11 +385,13 @@ int CommandSet(CliApp& app)
         return status;
     for (const std::string& assignment : args.All("--group-name")) {
         const auto equals = assignment.find('=');
+        const std::string usage = "--group-name takes GROUP=NAME for a keyboard or drum group";
+        std::string error;
         const auto group = equals == std::string::npos
             ? std::nullopt
-            : ParseGroup(project, assignment.substr(0, equals));
+            : ParseGroup(project, assignment.substr(0, equals), error);
         if (!group || *group > 10)
-            return UsageError("set", "--group-name takes GROUP=NAME for a keyboard or drum group");
+            return UsageError("set", group || error.empty() ? usage : error);
         if (project.IsGroupUnavailable(*group))
             return Fail("set", "the drum groups can't be used on a Percula card");
         const auto name = AcceptTyped(app, assignment.substr(equals + 1), "group name");
@@ -345,6 +399,17 @@ int CommandSet(CliApp& app)
             return kFailed;
         if (name->size() > 6)
             return UsageError("set", "a group's name holds at most 6 characters");
+        // A name selects its group on the command line: two groups of one name, or a group named
+        // like another's k1-k8, would make `remove` and `sample` pick the wrong one.
+        if (GroupOfToken(*name))
+            return UsageError("set",
+                "'" + *name + "' names a group already (k1-k8, d1-d3, seq, prog); choose another");
+        for (int other = 0; other < MProject::kSoundGroups; ++other)
+            if (other != *group && !name->empty()
+                && EqualsIgnoringCase(project.GetGroupName(other), *name))
+                return UsageError("set",
+                    GroupToken(other) + " is named '" + project.GetGroupName(other)
+                        + "' already; each group's name must differ, since it selects the group");
         project.SetGroupName(*group, *name);
     }
     const int sequences = project.GetCapacity(MProject::kSequenceGroup);
@@ -365,7 +430,10 @@ int CommandSet(CliApp& app)
             return Fail("set", "there is no sequence " + assignment.substr(0, equals));
         sequence->SetOutPort(static_cast<std::uint16_t>(*flag));
     }
-    return app.Finish(SaveProject(app));
+    if (!SaveProject(app))
+        return app.Finish(false);
+    WarnIfOverTheCard(project, args.rest.front());
+    return app.Finish(true);
 }
 
 int CommandList(CliApp& app)
@@ -399,7 +467,7 @@ int CommandList(CliApp& app)
                 json.BeginObject()
                     .Field("index", index + 1)
                     .Field("file", file->GetFileName())
-                    .Field("path", file->GetPath())
+                    .PathField("path", file->GetPath())
                     .Field("name", file->GetShortName())
                     .Field("size", file->GetCompiledSize())
                     .Field("comment", file->Comment());
@@ -423,24 +491,26 @@ int CommandList(CliApp& app)
     for (int group = 0; group < MProject::kGroupCount; ++group) {
         if (project.CountItems(group) == 0)
             continue;
-        std::printf("\n%s (%s)\n", project.GetGroupName(group).c_str(),
-            group < 8         ? Format("k%d", group + 1).c_str()
-                : group < 11  ? Format("d%d", group - 7).c_str()
-                : group == 11 ? "seq"
-                              : "prog");
+        std::printf(
+            "\n%s (%s)\n", OneLine(project.GetGroupName(group)).c_str(), GroupToken(group).c_str());
         for (int index = 0; index < project.CountItems(group); ++index) {
             MReadableFile* file = project.GetItem(group, index);
-            std::printf("  %3d  %s %-10s %10u  %s\n", index + 1,
-                PadToColumns(DisplayText(file->GetFileName()), 24).c_str(),
-                file->GetShortName().c_str(), file->GetCompiledSize(), file->GetComment().c_str());
+            std::printf("  %3d  %s %s %10u  %s\n", index + 1,
+                PadToColumns(OneLine(file->GetFileName()), 24).c_str(),
+                PadToColumns(OneLine(file->GetShortName()), 10).c_str(), file->GetCompiledSize(),
+                OneLine(file->GetComment()).c_str());
             if (auto* voice = dynamic_cast<MInstFile*>(file))
                 std::printf("       %s\n", VoiceSummary(*voice).c_str());
             if (const auto* sequence = dynamic_cast<const MSeqFile*>(file))
                 std::printf("       out port %s\n", sequence->GetOutPort() ? "on" : "off");
         }
     }
-    std::printf("\nTotal bytes:            %llu\nFree bytes remaining:   %lld\n",
-        static_cast<unsigned long long>(total), static_cast<long long>(free));
+    std::printf("\nTotal bytes:            %llu\n", static_cast<unsigned long long>(total));
+    if (free >= 0)
+        std::printf("Free bytes remaining:   %lld\n", static_cast<long long>(free));
+    else
+        std::printf("Over the card by:       %lld bytes (the card holds %u)\n",
+            static_cast<long long>(-free), project.GetCardSizeBytes());
     return kSuccess;
 }
 
@@ -463,71 +533,6 @@ std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath)
     return files;
 }
 
-/// Where an image or a dump goes: a file, which is replaced when it exists (as cp and sox do) but
-/// is never one of the files the command reads; or, for "-", the standard output, through a
-/// temporary file that goes once it is copied there.
-class CommandOutput {
-public:
-    ~CommandOutput()
-    {
-        if (!temporary.empty())
-            RemoveFile(temporary);
-    }
-
-    /// False (told why; `status` set) when the output can't be used.
-    bool Prepare(const std::string& command, const std::string& given,
-        const std::vector<std::string>& inputs, bool binary, int& status)
-    {
-        if (given == "-") {
-            if (binary && ::isatty(STDOUT_FILENO)) {
-                status = UsageError(command, "a card image is not written to a terminal");
-                return false;
-            }
-            std::string name
-                = (std::filesystem::temp_directory_path() / "cardmill-XXXXXX").string();
-            const int fd = ::mkstemp(name.data());
-            if (fd < 0) {
-                status = Fail(command, "no temporary file for the output can be made");
-                return false;
-            }
-            ::close(fd);
-            temporary = path = name;
-            return true;
-        }
-        path = AbsolutePath(given);
-        for (std::size_t i = 0; i < inputs.size(); ++i) {
-            if (SameFile(path, inputs[i])) {
-                status = UsageError(command,
-                    "'" + given + "' is " + (i == 0 ? "the project" : "a file the project uses")
-                        + ", which the command reads; nothing is written. Name another output "
-                          "file.");
-                return false;
-            }
-        }
-        return true;
-    }
-
-    const std::string& Path() const { return path; }
-
-    /// Copies the output to the standard output when that is where it goes.
-    bool Deliver(const std::string& command)
-    {
-        if (temporary.empty())
-            return true;
-        const auto bytes = ReadWholeFile(temporary, UINT64_MAX);
-        if (!bytes || std::fwrite(bytes->data(), 1, bytes->size(), stdout) != bytes->size()
-            || std::fflush(stdout) != 0) {
-            Fail(command, "the output could not be written to the standard output");
-            return false;
-        }
-        return true;
-    }
-
-private:
-    std::string path;
-    std::string temporary;
-};
-
 } // namespace
 
 int CommandImage(CliApp& app)
@@ -543,7 +548,8 @@ int CommandImage(CliApp& app)
         return kFailed;
     CommandOutput image;
     int status = kSuccess;
-    if (!image.Prepare("image", *output, FilesRead(app, args.rest.front()), true, status))
+    if (!image.Prepare(app, "image", *output, FilesRead(app, args.rest.front()),
+            { "a card image", "", { ".img" }, true }, status))
         return status;
     AImageProgressDialog dialog(
         app.controller->Project(), app.link.CompileEngine(), app.prompter, app.clock, app.progress);
@@ -568,7 +574,8 @@ int CommandDump(CliApp& app)
         return kFailed;
     CommandOutput dump;
     int status = kSuccess;
-    if (!dump.Prepare("dump", *output, FilesRead(app, args.rest.front()), false, status))
+    if (!dump.Prepare(app, "dump", *output, FilesRead(app, args.rest.front()),
+            { "a text dump", "", { ".xls", ".txt", ".tsv" }, false }, status))
         return status;
     return app.Finish(app.controller->WriteTextDump(dump.Path()) && dump.Deliver("dump"));
 }

@@ -10,8 +10,11 @@ namespace cardmill {
 
 class MProject;
 
-/// A group named on the command line: k1..k8, d1..d3, seq, prog, or a sound group's name.
-std::optional<int> ParseGroup(const MProject& project, const std::string& text);
+/// A group named on the command line: k1..k8, d1..d3, seq, prog, or a sound group's name;
+/// nothing, with `error` saying why, when none or several groups have that name.
+std::optional<int> ParseGroup(const MProject& project, const std::string& text, std::string& error);
+/// k1..k8, d1..d3, seq or prog.
+std::string GroupToken(int group);
 /// A name typed for the card in the card's characters, or nothing (told why) when the instrument
 /// can't show it; a word when its accents go.
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what);

@@ -15,7 +15,8 @@ class JsonWriter;
 /// octave lists do, so that the checks, not the parser, refuse keys above G8; nothing when the
 /// text is no key.
 std::optional<int> ParseKey(const std::string& text);
-/// A list of keys separated by commas; nothing when any of them is no key.
+/// Upper keys of key groups separated by commas: nothing unless each is a key and the last is
+/// 127, since the last group always reaches the top of the keyboard.
 std::optional<std::vector<int>> ParseKeyList(const std::string& text);
 /// A key as a note name: 60 is "C3".
 std::string KeyName(int key);

@@ -94,7 +94,8 @@ bool AImageProgressDialog::Step()
 {
     if (finished)
         return false;
-    if (view.StopRequested())
+    // Once the image has taken its place it is ready: a stop then comes too late to undo it.
+    if (view.StopRequested() && step < 3)
         step = kFinish;
     switch (step) {
     case 0:

@@ -95,7 +95,8 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
             ReportFailure(controller.GetServices().prompter,
                 "Sorry, but '" + item->GetFileName() + "' can't be added: the group '"
                     + project.GetGroupName(group) + "' holds "
-                    + std::to_string(project.GetCapacity(group)) + " files, its limit.");
+                    + std::to_string(project.GetCapacity(group))
+                    + (project.GetCapacity(group) == 1 ? " file" : " files") + ", its limit.");
         ++notAdded;
         return;
     }

@@ -1,5 +1,6 @@
 #include "model/APrefs.h"
 
+#include "model/MProject.h"
 #include "platform/ParseNumber.h"
 
 namespace cardmill {
@@ -94,10 +95,16 @@ bool APrefs::SetValue(const std::string& name, const std::string& value, std::st
         error = "unknown preference '" + name + "'";
         return false;
     }
-    const std::uint64_t highest = name == "DefaultCardSizeToken" ? 9 : 1;
-    const auto parsed = ParseNumber(value, 0, highest);
+    const bool cardSize = name == "DefaultCardSizeToken";
+    std::optional<std::uint64_t> parsed = ParseNumber(value, 0, 1);
+    if (cardSize)
+        parsed = MProject::ParseCardSize(value);
     if (!parsed) {
-        error = name + " takes a number from 0 to " + std::to_string(highest);
+        error = cardSize ? name
+                + " takes a card size: 128K 256K 512K 1M 2M 4M 8M 16M 24M 32M, or "
+                  "its number from 0 to 9, not '"
+                + value + "'"
+                         : name + " takes 0 (off) or 1 (on), not '" + value + "'";
         return false;
     }
     *number = static_cast<std::uint16_t>(*parsed);

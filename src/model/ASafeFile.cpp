@@ -145,6 +145,9 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
 {
     file.reset();
     backupName.clear();
+    struct stat status { };
+    if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+        return CreateInPlace(path, S_ISDIR(status.st_mode), file);
     const std::string target = ResolveTarget(path);
     RemoveStaleTemporaries(target);
     if (keepBackup) {
@@ -185,11 +188,47 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
     return true;
 }
 
+bool ASafeFile::CreateInPlace(
+    const std::string& path, bool folder, std::unique_ptr<SafeOutput>& file)
+{
+    if (folder) {
+        ReportFailure(prompter, kCantCreate + path + " is a folder.");
+        return false;
+    }
+    auto output = std::make_unique<SafeOutput>();
+    output->targetPath = path;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd >= 0)
+        output->file = ::fdopen(fd, "wb");
+    if (!output->file) {
+        if (fd >= 0)
+            ::close(fd);
+        ReportFailure(prompter, kCantCreate + path + " could not be opened.");
+        return false;
+    }
+    file = std::move(output);
+    return true;
+}
+
 bool ASafeFile::CommitSafely(const std::string& path, bool keepBackup,
     std::unique_ptr<SafeOutput>& file, const std::string& backupName)
 {
     if (!file || !file->file)
         return false;
+    if (file->tempPath.empty()) {
+        const bool written = std::fflush(file->file) == 0;
+        if (!written)
+            file->lastError = errno;
+        const bool closed = std::fclose(file->file) == 0;
+        file->file = nullptr;
+        if (!(written && closed)) {
+            ReportWriteError(file.get());
+            file.reset();
+            return false;
+        }
+        file.reset();
+        return true;
+    }
     const std::string& target = file->targetPath;
     bool ok = std::fflush(file->file) == 0 && ::fsync(::fileno(file->file)) == 0;
     if (!ok)
@@ -220,7 +259,9 @@ void ASafeFile::AbortSafely(const std::string&, bool keepBackup, std::unique_ptr
         if (file->file)
             std::fclose(file->file);
         file->file = nullptr;
-        ::unlink(file->tempPath.c_str());
+        // What went in place is gone already: a device or a pipe takes no part back.
+        if (!file->tempPath.empty())
+            ::unlink(file->tempPath.c_str());
         file.reset();
     }
     // The old file never left its place, so only its second name goes.

@@ -37,7 +37,7 @@ private:
     std::FILE* file = nullptr;
     int lastError = 0;
     std::string targetPath;
-    std::string tempPath;
+    std::string tempPath; // empty when written in place
 };
 
 /// The safe write of project files, text dumps, instrument files and card images: whatever fails
@@ -46,7 +46,9 @@ private:
 /// complete and flushed to disk; with `keepBackup` the old file also stands under its ".bak" name
 /// while the new one is written. A path that is a symbolic link keeps its link: the file it
 /// points to is replaced. Temporary files that a killed write left beside the target are removed
-/// at the next write of that target.
+/// at the next write of that target. A target that is no regular file (a device such as
+/// /dev/null, a named pipe, the standard output) is written in place, as `cat` writes it: a file
+/// renamed over it would replace the device itself.
 class ASafeFile {
 public:
     explicit ASafeFile(Prompter& prompterService)
@@ -79,6 +81,9 @@ public:
 
 protected:
     Prompter& prompter;
+
+private:
+    bool CreateInPlace(const std::string& path, bool folder, std::unique_ptr<SafeOutput>& file);
 };
 
 } // namespace cardmill

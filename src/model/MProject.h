@@ -99,6 +99,9 @@ public:
     /// Card word addresses, counted in 64 bits; the card keeps their low 24 bits.
     std::uint64_t AssignSampleAddresses(std::uint64_t firstWordAddress);
     void BuildCardHeader(std::span<std::uint8_t> buffer) const;
+    /// The target a card image was compiled for, where the image says (a program bank, or
+    /// sequences, mark it); nothing for one that doesn't.
+    static std::optional<std::uint16_t> TargetOfImage(std::span<const std::uint8_t> image);
     void WriteVoiceHeaders(std::span<std::uint8_t> buffer);
     void BeginSounds();
     /// Sample words of the next file into `destination`; `words` asks and then reports.

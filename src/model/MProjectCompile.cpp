@@ -33,6 +33,26 @@ int CompileBankArea(const MProject& project, ProgressView& progress, std::span<s
 
 } // namespace
 
+std::optional<std::uint16_t> MProject::TargetOfImage(std::span<const std::uint8_t> image)
+{
+    const auto starts = [&](std::size_t at, std::span<const std::uint8_t> mark) {
+        return image.size() >= at + mark.size()
+            && std::equal(
+                mark.begin(), mark.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    if (starts(0, kZeltaBankMark))
+        return kZelta;
+    const std::uint8_t header[] = { 0x00, 0x70, 0x38, 0x1C };
+    if (!starts(0, header) || image.size() < 8)
+        return std::nullopt;
+    const std::uint8_t flags = image[4];
+    if ((flags & 0x04) != 0 || (flags & 0x10) != 0)
+        return kPercula; // a Percula bank, or sequences for a Percula
+    if ((flags & 0x02) != 0)
+        return kZelta;
+    return std::nullopt;
+}
+
 int MProject::CompileZeltaBank(ProgressView& progress, std::span<std::uint8_t> buffer)
 {
     return CompileBankArea(*this, progress, buffer, kZeltaBankMark);

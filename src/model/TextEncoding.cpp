@@ -755,6 +755,34 @@ std::string DecodeText(std::string_view bytes, Charset charset)
     return text;
 }
 
+std::string MendUtf8(std::string_view bytes, std::string* unfinished)
+{
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t at = 0; at < bytes.size();) {
+        if (const auto decoded = DecodeUtf8At(bytes, at)) {
+            text.append(bytes, at, decoded->length);
+            at += decoded->length;
+            continue;
+        }
+        const auto lead = static_cast<std::uint8_t>(bytes[at]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const bool cutShort = unfinished && lead >= 0xC0 && lead < 0xF8
+            && bytes.size() - at < length
+            && std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(at) + 1, bytes.end(),
+                [](char c) { return (static_cast<std::uint8_t>(c) & 0xC0) == 0x80; });
+        if (cutShort) {
+            *unfinished = std::string(bytes.substr(at));
+            return text;
+        }
+        AppendUtf8(text, lead < 0x80 ? char32_t { lead } : char32_t { kWindows1252[lead - 0x80] });
+        ++at;
+    }
+    if (unfinished)
+        unfinished->clear();
+    return text;
+}
+
 std::string CutText(std::string_view text, std::size_t maxBytes)
 {
     if (text.size() <= maxBytes)

@@ -25,6 +25,11 @@ inline std::string DisplayText(std::string_view bytes)
     return DecodeText(bytes, Charset::Windows1252);
 }
 
+/// Text for a terminal line that mixes messages with names in any encoding: its valid UTF-8
+/// sequences as they stand, each other byte read as Windows-1252. A sequence cut short at the end
+/// is left in `unfinished` for the next piece, when `unfinished` is given.
+std::string MendUtf8(std::string_view bytes, std::string* unfinished = nullptr);
+
 /// The text cut to at most `maxBytes` bytes, never inside a UTF-8 character.
 std::string CutText(std::string_view text, std::size_t maxBytes);
 

@@ -22,6 +22,7 @@ std::optional<FileStatus> StatFile(const std::string& path)
     status.size = static_cast<std::uint64_t>(info.st_size);
     status.modified = static_cast<std::int64_t>(info.st_mtime);
     status.regular = S_ISREG(info.st_mode);
+    status.directory = S_ISDIR(info.st_mode);
     return status;
 }
 

@@ -14,6 +14,7 @@ struct FileStatus {
     std::uint64_t size = 0;
     std::int64_t modified = 0; // POSIX seconds
     bool regular = false;
+    bool directory = false;
 };
 
 /// The status of a path, or nothing when it cannot be read (missing, no permission).

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,9 +39,29 @@ bool MidiBackendRaw::OpenDevice()
 {
     if (fd >= 0)
         return true;
+    lastError.clear();
+    // Only a device or a pipe can be a MIDI port: SysEx written into a sound or a project named
+    // by mistake would destroy it. Looked at before the open and again on what was opened.
+    const auto notAPort = [this](const struct stat& status) {
+        if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))
+            return false;
+        lastError = std::string("it is not a MIDI port but ")
+            + (S_ISDIR(status.st_mode) ? "a folder" : "a file")
+            + " (a port is a MIDI device such as /dev/snd/midiC1D0, or a pty)";
+        return true;
+    };
+    struct stat status { };
+    if (::stat(path.c_str(), &status) == 0 && notAPort(status))
+        return false;
     const int opened = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (opened < 0) {
         lastError = std::strerror(errno);
+        return false;
+    }
+    if (::fstat(opened, &status) != 0)
+        lastError = std::strerror(errno);
+    if (!lastError.empty() || notAPort(status)) {
+        ::close(opened);
         return false;
     }
     // Two programs writing one card at once would interleave their messages: the device is

@@ -1,5 +1,7 @@
 #include "TerminalProgressView.h"
 
+#include "TerminalPrompter.h"
+
 #include <algorithm>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -11,7 +13,8 @@ namespace {
 int TerminalWidth(std::FILE* out)
 {
     winsize size {};
-    if (::ioctl(::fileno(out), TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
+    const int descriptor = ::fileno(out) < 0 ? STDERR_FILENO : ::fileno(out);
+    if (::ioctl(descriptor, TIOCGWINSZ, &size) == 0 && size.ws_col > 20)
         return size.ws_col;
     return 80;
 }
@@ -23,10 +26,13 @@ std::string Joined(std::string_view a, std::string_view b)
 
 } // namespace
 
-TerminalProgressView::TerminalProgressView(const std::atomic<bool>& stopFlag, std::FILE* output)
+TerminalProgressView::TerminalProgressView(
+    const std::atomic<bool>& stopFlag, std::FILE* output, ProgressShown shown)
     : stop(stopFlag)
     , out(output)
-    , live(::isatty(::fileno(output)) != 0)
+    , live(shown != ProgressShown::Never && IsTerminal(output))
+    , plain(!live && shown == ProgressShown::Always)
+    , quiet(shown == ProgressShown::Never)
     , started(std::chrono::steady_clock::now())
 {
 }
@@ -47,7 +53,7 @@ void TerminalProgressView::Finish()
 
 void TerminalProgressView::PlainLine(const std::string& text)
 {
-    if (text.empty())
+    if (!plain || text.empty())
         return;
     Finish();
     std::fprintf(out, "%s\n", text.c_str());
@@ -56,9 +62,11 @@ void TerminalProgressView::PlainLine(const std::string& text)
 
 void TerminalProgressView::SetBanner(std::string_view text)
 {
-    if (live)
+    if (!quiet && !text.empty()) {
         Finish();
-    PlainLine(std::string(text));
+        std::fprintf(out, "%s\n", std::string(text).c_str());
+        std::fflush(out);
+    }
 }
 
 void TerminalProgressView::SetPhase(std::string_view lead, std::string_view detail)

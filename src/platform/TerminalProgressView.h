@@ -9,13 +9,19 @@
 
 namespace cardmill {
 
+/// When progress is shown: on a terminal only (the default), also as plain lines into a file or
+/// pipe (--progress), or never (--quiet).
+enum class ProgressShown { OnTerminal, Always, Never };
+
 /// Progress of the command line on stderr: on a terminal one live status line with a bar, the
-/// percentage and the time left; otherwise plain lines, written only when a phase or sector
-/// line changes and at every tenth of the way.
+/// percentage and the time left; elsewhere, when asked for, plain lines written only when a phase
+/// or sector line changes and at every tenth of the way. The instrument's banner is information,
+/// not progress: it is shown unless progress is never shown.
 class TerminalProgressView final : public ProgressView {
 public:
     /// `stopFlag` is raised by the interrupt handler (Ctrl-C) and read as the Stop button.
-    explicit TerminalProgressView(const std::atomic<bool>& stopFlag, std::FILE* output = stderr);
+    explicit TerminalProgressView(const std::atomic<bool>& stopFlag, std::FILE* output = stderr,
+        ProgressShown shown = ProgressShown::OnTerminal);
     ~TerminalProgressView() override;
 
     void SetBanner(std::string_view text) override;
@@ -24,6 +30,8 @@ public:
     void SetBlock(std::string_view lead, std::string_view detail) override;
     void SetPercent(int percent) override;
     void SetTimeLeft(std::int64_t seconds) override;
+    /// A conversion's inner steps are the desktop's detail, not the command line's.
+    bool ShowsInnerSteps() const override { return false; }
     /// Ctrl-C stops the whole command: an operation that clears its stop does not clear it.
     bool StopRequested() const override { return stop.load(); }
     void ClearStop() override { }
@@ -38,6 +46,8 @@ private:
     const std::atomic<bool>& stop;
     std::FILE* out;
     bool live;
+    bool plain;
+    bool quiet;
     std::string phase, sector, block;
     int percent = -1;
     int lastPlainTenth = -1;

@@ -59,8 +59,10 @@ TerminalPrompter::TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, st
 {
 }
 
-Answer TerminalPrompter::Show(std::string_view text, Icon, Buttons buttons)
+Answer TerminalPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
 {
+    if (quiet && icon == Icon::Information && buttons == Buttons::Ok)
+        return Answer::Ok;
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
     if (buttons == Buttons::Ok) {
         std::fflush(out);
@@ -100,7 +102,7 @@ Answer TerminalPrompter::Decide(Buttons buttons)
         why = " (--no)";
         break;
     case AnswerPolicy::Ask:
-        if (in && ::isatty(::fileno(in)))
+        if (IsTerminal(in))
             return AskTerminal(buttons);
         why = " (no terminal to ask)";
         break;
@@ -137,9 +139,17 @@ Answer TerminalPrompter::AskTerminal(Buttons buttons)
     }
 }
 
+bool IsTerminal(std::FILE* stream)
+{
+    if (!stream)
+        return false;
+    const int descriptor = ::fileno(stream);
+    return ::isatty(descriptor < 0 && stream == stderr ? STDERR_FILENO : descriptor) != 0;
+}
+
 void TerminalPrompter::Beep()
 {
-    if (out && ::isatty(::fileno(out))) {
+    if (IsTerminal(out)) {
         std::fputc('\a', out);
         std::fflush(out);
     }

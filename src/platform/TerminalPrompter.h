@@ -9,6 +9,10 @@ namespace cardmill {
 
 enum class AnswerPolicy { Ask, Yes, No };
 
+/// Whether a stream writes to a terminal. The command line's stderr is a stream of its own over
+/// descriptor 2 (one that keeps it UTF-8), which has no descriptor to ask.
+bool IsTerminal(std::FILE* stream);
+
 /// Message boxes of the command line: texts go to stderr; questions are answered from the
 /// terminal, or by --yes / --no. Without a terminal to ask, questions get their refusing answer.
 /// Retry is given at most `retryLimit` times in one run, so an unattended run never loops for ever.
@@ -23,6 +27,8 @@ public:
 
     /// A question was answered Cancel or No during the run.
     bool Refused() const { return refused; }
+    /// Information that asks nothing is not written (--quiet); warnings and errors still are.
+    void SetQuiet(bool silent) { quiet = silent; }
 
 private:
     bool Interrupted() const { return stop && stop->load(); }
@@ -35,6 +41,7 @@ private:
     std::FILE* out;
     const std::atomic<bool>* stop;
     bool refused = false;
+    bool quiet = false;
 };
 
 } // namespace cardmill

@@ -115,6 +115,7 @@ std::optional<SimOptions> ParseSimOptions(
     const std::vector<std::string>& args, std::string& error, SimPlace place)
 {
     SimOptions options;
+    bool modelGiven = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto equals = arg.find('=');
@@ -151,6 +152,7 @@ std::optional<SimOptions> ParseSimOptions(
             }
             if (!Apply(options, name, value, error))
                 return std::nullopt;
+            modelGiven = modelGiven || name == "--model";
         } else if (arg.starts_with("-")) {
             error = "unknown option " + arg;
             return std::nullopt;
@@ -159,6 +161,9 @@ std::optional<SimOptions> ParseSimOptions(
             return std::nullopt;
         }
     }
+    // The Percula and the Tinyloop know only model 0; the Zelta's default is the Grand.
+    if (!modelGiven && options.instrument.family != kZelta)
+        options.instrument.model = 0;
     return options;
 }
 

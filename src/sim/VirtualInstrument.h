@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/DeviceFamily.h"
+#include "synth/MZeltaSysexHandler.h"
 
 #include <array>
 #include <cstdint>
@@ -66,7 +67,7 @@ public:
     /// Refusal reasons of its own beyond the protocol's 0 to 4: an address past the card's end
     /// (the user's message then advises checking the card size), and an erase command on an
     /// instrument that has none.
-    static constexpr std::uint8_t kReasonOutOfRange = 5;
+    static constexpr std::uint8_t kReasonOutOfRange = MZeltaSysexHandler::kReasonPastTheEnd;
     static constexpr std::uint8_t kReasonNoEraseCommand = 6;
 
     explicit VirtualInstrument(VirtualInstrumentOptions options);

@@ -80,6 +80,7 @@ LinkOutcome ACompileProgressDialog::Run()
     if (!CheckMidi(kCompilePrefix))
         return LinkOutcome::NotStarted;
     cardSize = project->GetCardSizeBytes();
+    cardTarget = project->GetTarget();
     if (!CompileImage())
         return stopped ? LinkOutcome::Stopped : LinkOutcome::NotStarted;
     if (image.size() > cardSize || image.size() > kLargestSendable) {
@@ -164,7 +165,7 @@ bool ACompileProgressDialog::Step()
             view.SetBanner(handler.DeviceBanner());
         break;
     case 2:
-        if (PrepareTransfer())
+        if (TargetAgrees() && PrepareTransfer())
             ++step;
         else
             step = kFinish;
@@ -174,12 +175,16 @@ bool ACompileProgressDialog::Step()
         TransferTick();
         break;
     case 4:
+        finished = true;
+        if (!QuietAfterTheLastReply()) {
+            LinkShared();
+            return false;
+        }
         ShowPercent(100);
         view.SetTimeLeft(0);
         prompter.Beep();
         prompter.Show("The card is ready.", Icon::Information, Buttons::Ok);
         ready = true;
-        finished = true;
         return false;
     default:
         finished = true;
@@ -188,12 +193,28 @@ bool ACompileProgressDialog::Step()
     return true;
 }
 
+bool ACompileProgressDialog::TargetAgrees()
+{
+    const std::uint16_t family = handler.GetFamily();
+    if (!cardTarget || *cardTarget == family)
+        return true;
+    const Answer answer = prompter.Show("This card was made for the " + GetFamilyName(*cardTarget)
+            + ", but the instrument is a " + GetFamilyName(family)
+            + ", which can't play it.  Write it to the card all the same?",
+        Icon::Warning, Buttons::OkCancel);
+    if (answer == Answer::Ok)
+        return true;
+    failed = true;
+    return false;
+}
+
 bool ACompileProgressDialog::PrepareTransfer()
 {
     blockInterval = kFirstBlockInterval;
     awaitingReply = false;
     erasing = false;
     anyReply = false;
+    slowestReplyMs = 0;
     eraseEachSector = erasePreference;
     if (journal && !PlanFromJournal())
         return false;
@@ -313,7 +334,7 @@ void ACompileProgressDialog::SendBlock()
     if (!handler.MakeBlock(sector, block, data)) {
         // Sending the block before it again would put it in this one's place on the card.
         ReportFailure(prompter,
-            std::string(kLaterPrefix) + "block " + std::to_string(block + 1) + " of sector "
+            std::string(LaterPrefix()) + "block " + std::to_string(block + 1) + " of sector "
                 + std::to_string(sector + 1) + " can't be addressed over MIDI.");
         failed = true;
         step = kFinish;
@@ -361,8 +382,13 @@ bool ACompileProgressDialog::WaitForReply()
     if (!awaitingReply)
         return false;
     if (ReceiveCardReply()) {
+        if (ExtraReplies()) {
+            LinkShared();
+            return true;
+        }
         const bool first = !anyReply;
         anyReply = true;
+        slowestReplyMs = std::max(slowestReplyMs, Now() - lastSendTime);
         if (handler.WasAcknowledged()) {
             awaitingReply = false;
             if (!erasing)
@@ -382,12 +408,44 @@ bool ACompileProgressDialog::WaitForReply()
             eraseEachSector = false;
             return false;
         }
-        return Refused(sector == 0 ? kCompilePrefix : kLaterPrefix);
+        if (handler.GetReason() == MZeltaSysexHandler::kReasonPastTheEnd) {
+            PastTheCardsEnd();
+            return true;
+        }
+        return Refused(sector == 0 ? SearchPrefix() : LaterPrefix());
     }
     if (!PastDeadline())
         return true;
     ResendOrAskResponding([this] { Resend(); });
     return true;
+}
+
+bool ACompileProgressDialog::QuietAfterTheLastReply()
+{
+    // Every message has had its reply: anything more, within the longest time a reply took,
+    // answers messages this program didn't send. (Replies to another's messages shift ours, so
+    // the last of ours may come that late.)
+    clock.Sleep(
+        std::chrono::milliseconds(std::clamp<std::uint32_t>(slowestReplyMs + 20, 20, 1000)));
+    for (int replies = 0; replies < 16 && midi.HasInput(); ++replies)
+        ReceiveCardReply();
+    return !ExtraReplies();
+}
+
+void ACompileProgressDialog::LinkShared()
+{
+    // The acknowledgements can't be told from another's: the journal claims none of this run.
+    if (journal && record) {
+        record->sectors.clear();
+        journal->Write(instrument, *record);
+    }
+    ReportFailure(prompter,
+        "The card may not hold this image: the synthesizer answered more messages than were "
+        "sent to it, so another program or device is using the same MIDI link, or the link is "
+        "noisy.  Close the other program (or check the cables) and send the card again; nothing "
+        "of this transfer was recorded.");
+    failed = true;
+    step = kFinish;
 }
 
 void ACompileProgressDialog::Acknowledged()
@@ -405,8 +463,23 @@ void ACompileProgressDialog::Acknowledged()
 bool ACompileProgressDialog::Refused(std::string_view prefix)
 {
     ResendOrAsk([this] { Resend(); },
-        [this, prefix] { return handler.ReportError(prompter, prefix, true); });
+        [this, prefix] { return handler.ReportError(prompter, prefix, true, cardAdvice); });
     return true;
+}
+
+void ACompileProgressDialog::PastTheCardsEnd()
+{
+    // Sent again, or resumed, the same address is refused again: the card is too small.
+    const std::uint64_t holds = erasing
+        ? std::uint64_t { sector } * kSectorBytes
+        : std::uint64_t { sentSector } * kSectorBytes + std::uint64_t { sentBlock } * kBlockBytes;
+    ReportFailure(prompter,
+        std::string(holds == 0 ? SearchPrefix() : LaterPrefix()) + "the card holds "
+            + std::to_string(holds) + " bytes; this image needs " + std::to_string(image.size())
+            + ".  Use a card that holds at least " + std::to_string(image.size()) + " bytes.");
+    cardTooSmall = true;
+    failed = true;
+    step = kFinish;
 }
 
 std::int64_t ACompileProgressDialog::BytesToWrite() const
@@ -458,6 +531,11 @@ LinkOutcome AImageSendProgressDialog::Run(const std::string& path)
         ReportFailure(prompter, "The image file '" + path + "' can't be opened.");
         return LinkOutcome::NotStarted;
     }
+    if (status->size == 0) {
+        ReportFailure(
+            prompter, "The image file '" + path + "' is empty: it holds nothing to send.");
+        return LinkOutcome::NotStarted;
+    }
     if (!ConfirmSize(static_cast<std::int64_t>(status->size)))
         return LinkOutcome::NotStarted;
     auto bytes = ReadWholeFile(path, kLargestSendable);
@@ -466,6 +544,7 @@ LinkOutcome AImageSendProgressDialog::Run(const std::string& path)
         return LinkOutcome::NotStarted;
     }
     image = std::move(*bytes);
+    cardTarget = MProject::TargetOfImage(image);
     return RunTransfer();
 }
 

@@ -36,6 +36,12 @@ public:
     void SetEraseSectorBeforeWriting(bool erase) { erasePreference = erase; }
     /// How the user changes the card size, as the front end says it.
     void SetCardSizeAdvice(std::string advice) { cardSizeAdvice = std::move(advice); }
+    /// What ends the message of a refusal for an unknown reason, as the front end says it
+    /// (empty: the desktop application's advice).
+    void SetCardAdvice(std::string advice) { cardAdvice = std::move(advice); }
+    /// The instrument refused an address past the end of its card: more of the card can't be
+    /// written, whatever is resumed.
+    bool CardTooSmall() const { return cardTooSmall; }
     /// Records the transfer in `journal` and plans it as `mode` says; for Since, `earlier` is
     /// the image the user says the card holds, known to the user as `earlierName`.
     void UseJournal(const TransferJournal& journal, TransferMode mode,
@@ -53,8 +59,9 @@ protected:
     ACompileProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter,
         Clock& clock, ProgressView& view);
 
-    /// Begins the first message about this run's link failures.
+    /// Begins the messages about this run's link failures: before the first block and later.
     virtual const char* SearchPrefix() const { return kCompilePrefix; }
+    virtual const char* LaterPrefix() const { return kLaterPrefix; }
     /// Sends `image` to the instrument.
     LinkOutcome RunTransfer();
 
@@ -64,9 +71,14 @@ protected:
     std::vector<std::uint8_t> image;
     /// The card's size when known (0: not known).
     std::uint64_t cardSize = 0;
+    /// The instrument family the card was compiled for, when known.
+    std::optional<std::uint16_t> cardTarget;
 
 private:
     bool CompileImage();
+    /// True when the card is for the instrument identified, or the user says to write it all the
+    /// same: a card of the other family makes no sense to the instrument.
+    bool TargetAgrees();
     bool PrepareTransfer();
     bool PlanFromJournal();
     void TransferTick();
@@ -77,6 +89,12 @@ private:
     bool WaitForReply();
     void Acknowledged();
     bool Refused(std::string_view prefix);
+    /// Ends the run on a card too small for the image (told).
+    void PastTheCardsEnd();
+    /// True when nothing more arrives after the last reply (see ExtraReplies).
+    bool QuietAfterTheLastReply();
+    /// Ends the run on a link that answers messages this program didn't send (told).
+    void LinkShared();
     bool Writes(std::uint32_t sector) const;
     /// Bytes of the image this run writes, and of those the bytes before the block to send.
     std::int64_t BytesToWrite() const;
@@ -96,6 +114,9 @@ private:
     bool anyReply = false;
     std::uint32_t lastSendTime = 0;
     std::uint32_t blockInterval = kFirstBlockInterval;
+    std::uint32_t slowestReplyMs = 0;
+    bool cardTooSmall = false;
+    std::string cardAdvice;
     bool awaitingReply = false;
     bool erasing = false;
     bool finished = false;
@@ -126,6 +147,10 @@ public:
 
 private:
     const char* SearchPrefix() const override { return kImagePrefix; }
+    const char* LaterPrefix() const override
+    {
+        return "The image file can't be completely sent because ";
+    }
     bool ConfirmSize(std::int64_t size);
 
     static constexpr const char* kImagePrefix

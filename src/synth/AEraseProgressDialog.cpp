@@ -80,6 +80,7 @@ void AEraseProgressDialog::EraseTick(bool firstTick)
 {
     if (firstTick) {
         overwriteMode = false;
+        cardEndedFirst = false;
         fillBlock = 0;
         sector = 0;
         awaitingReply = false;
@@ -159,6 +160,14 @@ void AEraseProgressDialog::PollReply()
         overwriteMode = true;
         sectorCount = 1;
         SetDeadline(kWaitMs);
+        return;
+    }
+    if (sector > 0 && !overwriteMode
+        && handler.GetReason() == MZeltaSysexHandler::kReasonPastTheEnd) {
+        // A card smaller than the size asked for: all of it is erased.
+        awaitingReply = false;
+        cardEndedFirst = true;
+        sectorCount = sector;
         return;
     }
     ResendOrAsk(

@@ -22,6 +22,11 @@ public:
     void UseJournal(const TransferJournal& transferJournal) { journal = &transferJournal; }
     /// Erases a card of `cardBytes` (its capacity, a multiple of 128 KB).
     LinkOutcome Run(std::uint32_t cardBytes);
+    /// After a run: whether the card ended before the size asked for (all of it is erased), and
+    /// whether the instrument, having no erase command, had the start of its card written over
+    /// instead.
+    bool CardEndedFirst() const { return cardEndedFirst; }
+    bool WrittenOver() const { return overwriteMode; }
     bool Step() override;
 
 private:
@@ -37,6 +42,7 @@ private:
 
     std::uint32_t capacity = 0;
     bool overwriteMode = false;
+    bool cardEndedFirst = false;
     std::uint32_t fillBlock = 0;
     std::uint32_t sector = 0;
     std::uint32_t sectorCount = 0;

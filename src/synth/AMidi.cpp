@@ -198,6 +198,12 @@ int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startB
     return result;
 }
 
+bool AMidi::HasInput() const
+{
+    std::lock_guard lock(receiveMutex);
+    return !receiveBuffer.empty();
+}
+
 void AMidi::RestartReception()
 {
     if (inputId < 0)

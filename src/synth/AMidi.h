@@ -91,6 +91,8 @@ public:
         std::uint8_t endByte, std::size_t& count);
     /// Discards everything received so far.
     void RestartReception();
+    /// True when bytes have arrived that no read has taken yet.
+    bool HasInput() const;
 
 private:
     void Receive(std::span<const std::uint8_t> bytes);

@@ -46,6 +46,7 @@ void AProgressDialog::StartDeviceSearch(bool hasBanner)
         view.SetPhase("Searching for synth...", "");
     }
     view.SetSector("", "");
+    extraReplies = false;
     Send(MZeltaSysexHandler::MakeIdentityRequest());
     retries = 3;
     SetDeadline(kIdentityWaitMs);
@@ -119,6 +120,8 @@ AProgressDialog::Reply AProgressDialog::ReceiveReply(bool identity)
         return Reply::None;
     if (unanswered > 0)
         --unanswered;
+    else
+        extraReplies = true;
     return Reply::Card;
 }
 

@@ -73,6 +73,9 @@ protected:
     /// then asks, as a missing acknowledgement does.
     bool PollFence();
     bool Fencing() const { return fencing; }
+    /// A card reply came that no message sent was waiting for: another program or device shares
+    /// the link, or it is noisy, and the replies can't be told apart.
+    bool ExtraReplies() const { return extraReplies; }
 
     /// The instrument identified last, as the transfer journal knows it.
     InstrumentIdentity IdentifiedInstrument() const;
@@ -123,6 +126,7 @@ private:
     /// Copies of card messages sent whose reply has not come.
     std::uint32_t unanswered = 0;
     bool fencing = false;
+    bool extraReplies = false;
 
     std::string midiAdvice
         = "Make sure your MIDI settings are correct by selecting 'MIDI Setup' from the Project "

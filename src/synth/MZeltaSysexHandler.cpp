@@ -198,7 +198,7 @@ std::uint8_t MZeltaSysexHandler::BlockChecksum(
     return static_cast<std::uint8_t>(sum & 0x7F);
 }
 
-std::string MZeltaSysexHandler::ReasonText(std::uint8_t code)
+std::string MZeltaSysexHandler::ReasonText(std::uint8_t code, std::string_view cardAdvice)
 {
     switch (code) {
     case 0:
@@ -211,17 +211,21 @@ std::string MZeltaSysexHandler::ReasonText(std::uint8_t code)
         return "of a MIDI checksum error.";
     case 4:
         return "the card is not erased.  ";
+    case kReasonPastTheEnd:
+        return "the card ends before the address written.";
     default:
         return std::string("of an unknown error.  ")
             + "Make sure the memory card is seated properly, and that the "
-            + "card size agrees with the settings in the \"Card Info\" dialog.";
+            + (cardAdvice.empty()
+                    ? std::string("card size agrees with the settings in the \"Card Info\" dialog.")
+                    : std::string(cardAdvice));
     }
 }
 
-bool MZeltaSysexHandler::ReportError(
-    Prompter& prompter, std::string_view prefix, bool retryAllowed) const
+bool MZeltaSysexHandler::ReportError(Prompter& prompter, std::string_view prefix,
+    bool retryAllowed, std::string_view cardAdvice) const
 {
-    const std::string text = std::string(prefix) + ReasonText(reason);
+    const std::string text = std::string(prefix) + ReasonText(reason, cardAdvice);
     if (!retryAllowed) {
         prompter.Show(text, Icon::Error, Buttons::Ok);
         return false;

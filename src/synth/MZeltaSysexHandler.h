@@ -36,6 +36,9 @@ public:
     static constexpr std::uint8_t kWriteBlock = 0x12;
     static constexpr std::uint8_t kAcknowledge = 0x14;
     static constexpr std::uint8_t kRefuse = 0x15;
+    /// A refusal beyond the card's own reasons 0 to 4 that the virtual instrument gives (and a
+    /// card controller may): the address lies past the end of the card.
+    static constexpr std::uint8_t kReasonPastTheEnd = 5;
 
     /// `makerId` is the run's manufacturer identifier (the built-in one unless overridden).
     explicit MZeltaSysexHandler(MakerId makerId = kMakerId) noexcept;
@@ -80,10 +83,12 @@ public:
     static std::uint8_t BlockChecksum(
         std::span<const std::uint8_t> packed, std::uint8_t sector, std::uint8_t block) noexcept;
 
-    /// The words that complete a refusal message after its prefix ("... because ").
-    static std::string ReasonText(std::uint8_t reason);
+    /// The words that complete a refusal message after its prefix ("... because "). An unknown
+    /// reason ends in advice about the card: `cardAdvice`, or the desktop application's.
+    static std::string ReasonText(std::uint8_t reason, std::string_view cardAdvice = {});
     /// Shows prefix + the last refusal's reason; true only when retry was allowed and chosen.
-    virtual bool ReportError(Prompter& prompter, std::string_view prefix, bool retryAllowed) const;
+    virtual bool ReportError(Prompter& prompter, std::string_view prefix, bool retryAllowed,
+        std::string_view cardAdvice = {}) const;
     /// "Orvane Device: <model name> vAB.CD" from the last identification: the version bytes as
     /// characters, first byte first; a byte that is no printable character shows as '?'.
     std::string DeviceBanner() const;

@@ -57,15 +57,22 @@ class CliSafety(CardmillTestCase):
         self.run_cardmill(*image_run, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY,
                                            "KILL_AT_COUNT_FILE": self.path("count")}, check=0)
         calls = int(read(self.path("count")))
+        image = read(self.path("card.img"))
         os.remove(self.path("card.img"))
-        # Early calls fall while the project loads, late ones while the image is written.
-        for call, how, status in ((2, signal.SIGINT, 130), (calls // 3, signal.SIGINT, 130),
-                                  (calls // 2, signal.SIGINT, 130), (calls - 8, signal.SIGINT, 130),
-                                  (4, signal.SIGTERM, 143)):
-            result = self.run_with_signal_at(image_run, call, how, status)
+        # Early calls fall while the project loads, later ones while the image is written; a signal
+        # that comes once the image has taken its place is too late to stop the command.
+        for call, how, status in [(c, signal.SIGINT, 130) for c in range(2, calls + 1, 3)] + [(4, signal.SIGTERM, 143)]:
+            result = self.run_cardmill(*image_run, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY,
+                                                        "KILL_AT_CALL": str(call), "KILL_SIGNAL": str(int(how))})
+            written = [n for n in os.listdir(self.dir) if n.startswith("card")]
+            if result.returncode == 0:
+                self.assertEqual(read(self.path("card.img")), image, f"call {call}")
+                os.remove(self.path("card.img"))
+                continue
+            self.assertEqual(result.returncode, status, f"call {call}: {result.stderr}")
             self.assertTrue(result.stderr.endswith("cardmill: stopped\n"), result.stderr)
             self.assertNotIn("could not be opened", result.stderr)
-            self.assertEqual([n for n in os.listdir(self.dir) if n.startswith("card")], [])
+            self.assertEqual(written, [], f"call {call}")
         add_run = ["add", self.project, self.sox("extra.wav", "0.05", "noise", rate=22050)]
         for call in (2, 6):
             self.run_with_signal_at(add_run, call)

@@ -165,7 +165,7 @@ class Workflow(CardmillTestCase):
                                   self.path("tune.mid"))
         self.assertEqual(result.returncode, 0, result.stderr)
         tone, bank, tune = files
-        self.assertEqual((tone["kind"], tone["info"]), ("sound file", ["16-bit Mono", "1 Seconds", "22050 Hz"]))
+        self.assertEqual((tone["kind"], tone["info"]), ("sound file", ["16-bit Mono", "1.0 Seconds", "22050 Hz"]))
         self.assertEqual((tone["sound"]["frames"], tone["sound"]["loopStart"]), (22050, 22051))
         self.assertEqual(tone["compiledSize"], (22059 + 8) * 2 + 30)
         self.assertEqual((bank["kind"], bank["format"]), ("SysEx file", "Zelta SysEx Capture"))

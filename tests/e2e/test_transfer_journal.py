@@ -120,7 +120,7 @@ class TransferJournal(CardmillTestCase):
                            if changed_image[s * SECTOR:(s + 1) * SECTOR] != self.image[s * SECTOR:(s + 1) * SECTOR]]
                 self.assertLess(len(changed), 3, changed)
 
-                result = self.run_cardmill("send", self.project, "--since", self.path("song.img"),
+                result = self.run_cardmill("--progress", "send", self.project, "--since", self.path("song.img"),
                                            "--port", instrument.start(), check=0)
                 # The progress counts only the sectors written.
                 self.assertIn(f"Sectors to write:  {len(changed)} of 6", result.stderr)

@@ -83,10 +83,10 @@ TEST_F(ImageSend, SizesAroundSixteenMegabytesAndEmptyFiles)
     EXPECT_NE(env.prompter.LastText().find("can't be sent"), std::string::npos);
     EXPECT_TRUE(link.backend.sent.empty());
 
-    // An empty file divides nothing by zero: sector 0 is erased and the card is ready.
-    EXPECT_EQ(Send(link, sized("d.img", 0)), LinkOutcome::Done);
-    EXPECT_EQ(link.backend.Messages(), (std::vector<std::string> { "identify", "erase 0" }));
-    EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
+    // An empty file holds nothing to send: refused before the instrument hears of it.
+    EXPECT_EQ(Send(link, sized("d.img", 0)), LinkOutcome::NotStarted);
+    EXPECT_TRUE(link.backend.sent.empty());
+    EXPECT_NE(env.prompter.LastText().find("is empty: it holds nothing to send"), std::string::npos);
 
     EXPECT_EQ(Send(link, dir.File("missing.img")), LinkOutcome::NotStarted);
     EXPECT_EQ(env.prompter.LastText(),
