@@ -131,6 +131,28 @@ const Command kCommands[] = {
         "answer). The image is written beside CARD.img and takes its place only when complete: "
         "a failure or Ctrl-C leaves the file that was there before. " OUTPUT_HELP,
         CommandImage },
+    { "fit",
+        "fit PROJECT.cmr [--card-size S] [--min-rate HZ] [--trim[=DB]] [--normalize] [--dry-run] "
+        "[--dir DIR]",
+        "make a project fit its card: lower rates where least is lost, trim, normalise",
+        "Prints the plan first: each sound's rate old -> new, frames trimmed, gain, bytes saved "
+        "and the energy lost above the new rate's Nyquist frequency (dB below the sound's "
+        "whole), then the totals. Rates come down step by step (48000 44100 32000 24000 22050 "
+        "16000 11025 8000), each time where the least is lost, until the project fits.\n"
+        "  --card-size S   fit this card size instead of the project's (the project keeps its "
+        "own)\n"
+        "  --min-rate HZ   no sound goes below this rate (default 22050)\n"
+        "  --trim[=DB]     cut leading and trailing frames below DB dBFS (default -60), never "
+        "past a start frame, into a loop or past its end\n"
+        "  --normalize     raise each sound's peak to full scale, lowering its volume by as much\n"
+        "  --dry-run       print the plan and change nothing\n"
+        "  --dir DIR       where the new sounds go (default PROJECT.fit/ beside the project)\n"
+        "The original files are never changed: the new sounds are 16-bit WAV files, put in the "
+        "project in place of the old ones with their settings (start and loop scaled to the new "
+        "rate, the loop start moved to a zero crossing within 4 frames); the project is saved. "
+        "Instruments, raw data and files the project uses twice are left as they are. A project "
+        "that can't fit even at the lowest rates is said so and left as it was (exit 1).",
+        CommandFit },
     { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
         "The listing of the project, its instruments and samples, bank and sequences that a "
         "spreadsheet opens: tab-separated columns, CR LF line ends, UTF-8 (with a byte order mark "

@@ -92,6 +92,7 @@ int CommandRemove(CliApp& app);
 int CommandSet(CliApp& app);
 int CommandList(CliApp& app);
 int CommandImage(CliApp& app);
+int CommandFit(CliApp& app);
 int CommandDump(CliApp& app);
 int CommandVoice(CliApp& app);
 int CommandSample(CliApp& app);

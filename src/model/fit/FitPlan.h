@@ -1,0 +1,95 @@
+#pragma once
+
+#include "model/sound/MSoundFile.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+/// The rates the instrument plays well, the highest first: the steps a fit lowers a sound by.
+inline constexpr std::array<double, 8> kFitRates { 48000, 44100, 32000, 24000, 22050, 16000, 11025,
+    8000 };
+
+struct FitOptions {
+    std::uint64_t cardBytes = 0; // what the project must fit into
+    double minRate = 22050;
+    std::optional<double> trimDb; // the level below which leading and trailing frames are cut
+    bool normalize = false;
+};
+
+/// One sound of the project as a fit sees it: its frames and its item's settings.
+struct FitSound {
+    std::string name;
+    std::string group;
+    double rate = 0;
+    unsigned channels = 1;
+    std::vector<std::int16_t> frames; // interleaved, the whole file
+    SampleParams params;
+    std::uint32_t cardBytes = 0; // the sound's sample words on the card today
+
+    std::uint32_t FrameCount() const
+    {
+        return static_cast<std::uint32_t>(frames.size() / std::max(channels, 1u));
+    }
+};
+
+/// Silent frames at the ends that a trim cuts, within what must stay: frames from the start
+/// frame on (when one is set), the loop (when it plays) and the frame after the start.
+struct FitTrim {
+    std::uint32_t lead = 0;
+    std::uint32_t tail = 0;
+};
+FitTrim SilentEnds(const FitSound& sound, double thresholdDb);
+
+/// What the fit does to one sound.
+struct FitChoice {
+    double rate = 0; // the new rate; the old one when it stays
+    FitTrim trim;
+    unsigned volumeByte = 252; // the sample's new volume, lowered as far as its peak was raised
+    double gainDb = 0; // by which the frames are raised
+    double lossDb = 0; // energy above the new rate's Nyquist frequency, below the whole
+    std::uint32_t bytesAfter = 0; // the estimate of its sample words on the card
+
+    bool Resamples(const FitSound& sound) const { return rate != sound.rate; }
+    bool Changes(const FitSound& sound) const
+    {
+        return Resamples(sound) || trim.lead > 0 || trim.tail > 0 || gainDb > 0;
+    }
+};
+
+struct FitPlan {
+    std::vector<FitChoice> choices; // one per sound, in order
+    std::uint64_t totalBefore = 0;
+    std::uint64_t totalAfter = 0;
+    std::uint64_t cardBytes = 0;
+    bool fits = false;
+};
+
+/// The plan with the least loss that fits the project (`projectBytes` today) onto the card:
+/// trimmed first when asked, then rates lowered step by step, each time where the energy lost
+/// above the new Nyquist frequency is least, until it fits or no sound can go lower; peaks raised
+/// last when asked. Sounds stay as they are once the project fits.
+FitPlan PlanFit(
+    std::span<const FitSound> sounds, std::uint64_t projectBytes, const FitOptions& options);
+
+/// A sound as the plan makes it: its frames at the new rate (16-bit, raised by the gain), cut
+/// again at the new rate so that a second fit finds nothing to cut, and its settings moved with
+/// the frames: start frame and loop scaled to the rate, the loop's length kept to a frame, its
+/// start moved to the nearest zero crossing within 4 frames, and the volume lowered as the frames
+/// were raised.
+struct FittedSound {
+    double rate = 0;
+    std::vector<std::int16_t> frames;
+    SampleParams params;
+};
+FittedSound ApplyFit(const FitSound& sound, const FitChoice& choice, const FitOptions& options);
+
+/// The highest peak of the frames, in dB below full scale (0 for full scale, -120 for silence).
+double PeakDb(std::span<const std::int16_t> frames);
+
+} // namespace cardmill

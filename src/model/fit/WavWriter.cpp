@@ -1,0 +1,39 @@
+#include "model/fit/WavWriter.h"
+
+#include "platform/ByteWriter.h"
+
+namespace cardmill {
+
+std::vector<std::uint8_t> BuildWav16(std::span<const std::int16_t> frames, unsigned channels,
+    std::uint32_t rate, const SampleParams& params)
+{
+    constexpr auto le = Endian::Little;
+    const auto dataBytes = static_cast<std::uint32_t>(frames.size() * 2);
+    const std::uint32_t loops = params.looping ? 1 : 0;
+    const std::uint32_t samplerBytes = 36 + 24 * loops;
+    ByteWriter out;
+    out.Append("RIFF").U32(4 + (8 + 16) + (8 + samplerBytes) + (8 + dataBytes), le).Append("WAVE");
+    const auto blockAlign = static_cast<std::uint16_t>(2 * channels);
+    out.Append("fmt ").U32(16, le).U16(1, le).U16(static_cast<std::uint16_t>(channels), le);
+    out.U32(rate, le).U32(rate * blockAlign, le).U16(blockAlign, le).U16(16, le);
+    // The fraction of a semitone above the root, in 1/2^32: only a tuning upwards fits.
+    const std::uint32_t fraction = params.fineTune > 0
+        ? static_cast<std::uint32_t>((std::uint64_t(params.fineTune) << 22) / 25)
+        : 0;
+    out.Append("smpl").U32(samplerBytes, le).U32(0, le).U32(0, le);
+    out.U32(rate > 0 ? 1000000000u / rate : 0, le).U32(params.rootKey, le).U32(fraction, le);
+    out.U32(0, le).U32(0, le).U32(loops, le).U32(0, le);
+    if (loops)
+        out.U32(0, le)
+            .U32(0, le)
+            .U32(params.loopStart, le)
+            .U32(params.loopEnd, le)
+            .U32(0, le)
+            .U32(0, le);
+    out.Append("data").U32(dataBytes, le);
+    for (const std::int16_t sample : frames)
+        out.U16(static_cast<std::uint16_t>(sample), le);
+    return out.Take();
+}
+
+} // namespace cardmill
