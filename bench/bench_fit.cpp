@@ -51,7 +51,7 @@ void BM_PlanOf128Sounds(benchmark::State& state)
         sound.rate = 44100;
         for (const float s : music)
             sound.frames.push_back(static_cast<std::int16_t>(s * 32767.0f * (1.0f - n / 256.0f)));
-        sound.cardBytes = (88200 + 17) * 2;
+        sound.uses = { FitUse { {}, (88200 + 17) * 2 } };
     }
     FitOptions options;
     options.trimDb = -60;

@@ -150,8 +150,10 @@ const Command kCommands[] = {
         "The original files are never changed: the new sounds are 16-bit WAV files, put in the "
         "project in place of the old ones with their settings (start and loop scaled to the new "
         "rate, the loop start moved to a zero crossing within 4 frames); the project is saved. "
-        "Instruments, raw data and files the project uses twice are left as they are. A project "
-        "that can't fit even at the lowest rates is said so and left as it was (exit 1).",
+        "An instrument (.cmt, SampleCell, SFZ) is written anew beside them as a .cmt file with "
+        "its key groups and layers; a file played in several places is changed for all of them "
+        "alike (normalised only where played once); raw data is left as it is. A project that "
+        "can't fit even at the lowest rates is said so and left as it was (exit 1).",
         CommandFit },
     { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
         "The listing of the project, its instruments and samples, bank and sequences that a "

@@ -7,11 +7,13 @@
 #include "model/fit/FitPlan.h"
 #include "model/fit/WavWriter.h"
 #include "model/instrument/MInstFile.h"
+#include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/ParseNumber.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -29,11 +31,13 @@ int Fail(const std::string& message)
     return kFailed;
 }
 
-/// A sound of the project that a fit may change, where it stands.
-struct Placed {
-    MSoundFile* sound;
+/// A place where the project plays a sound file: the item (a sound, or an instrument whose
+/// sample it is), where the item stands, and the sound.
+struct Use {
+    MReadableFile* item;
     int group;
     int index;
+    MSoundFile* sample;
 };
 
 std::vector<std::int16_t> ReadFrames(MSoundFile& sound)
@@ -75,7 +79,7 @@ void PrintPlan(const std::vector<FitSound>& sounds, const FitPlan& plan)
             ? RateText(sound.rate) + " -> " + RateText(choice.rate)
             : RateText(sound.rate);
         const std::int64_t saved
-            = std::int64_t { sound.cardBytes } - std::int64_t { choice.bytesAfter };
+            = std::int64_t { sound.CardBytes() } - std::int64_t { choice.bytesAfter };
         std::printf("%s %-10s %15s %9u %8s %9lld %9s\n", Padded(sound.name, 24).c_str(),
             sound.group.c_str(), rate.c_str(), choice.trim.lead + choice.trim.tail,
             choice.gainDb > 0 ? Format("+%.1f", choice.gainDb).c_str() : "-",
@@ -89,12 +93,12 @@ void PrintPlan(const std::vector<FitSound>& sounds, const FitPlan& plan)
 }
 
 /// A new file name in the folder for each sound, the sound's own name where it is free.
-std::string FittedPath(
-    const std::string& folder, const std::string& path, std::set<std::string>& taken)
+std::string FittedPath(const std::string& folder, const std::string& path, const char* extension,
+    std::set<std::string>& taken)
 {
     const std::string stem = std::filesystem::path(path).stem().string();
     for (int n = 1;; ++n) {
-        const std::string name = (n == 1 ? stem : stem + "-" + std::to_string(n)) + ".wav";
+        const std::string name = (n == 1 ? stem : stem + "-" + std::to_string(n)) + extension;
         if (taken.insert(name).second)
             return folder + "/" + name;
     }
@@ -151,49 +155,46 @@ int CommandFit(CliApp& app)
     MProject& project = app.controller->Project();
     options.cardBytes = MProject::CardSizeBytes(cardSize.value_or(project.GetCardSizeToken()));
 
-    // The sounds a fit may change: a file that two items share is left as it is, since both
-    // would have to change alike.
-    std::vector<Placed> placed;
-    std::map<std::string, int> uses;
-    for (int group = 0; group < MProject::kSoundGroups; ++group)
-        for (int index = 0; index < project.CountItems(group); ++index)
-            if (auto* voice = dynamic_cast<MInstFile*>(project.GetItem(group, index)))
-                for (MSoundFile* sample : voice->Samples())
-                    ++uses[sample->GetPath()];
+    // Every sound file the project plays, once, with each place it is played: a sound of its own
+    // or an instrument's sample.
+    std::vector<FitSound> sounds;
+    std::vector<std::vector<Use>> uses;
+    std::map<std::string, std::size_t> byPath;
     std::vector<std::string> leftAlone;
     for (int group = 0; group < MProject::kSoundGroups; ++group)
         for (int index = 0; index < project.CountItems(group); ++index) {
-            auto* sound = dynamic_cast<MSoundFile*>(project.GetItem(group, index));
-            if (!sound) {
-                if (auto* item = project.GetItem(group, index))
-                    leftAlone.push_back("'" + item->GetFileName() + "' (an instrument)");
+            MReadableFile* item = project.GetItem(group, index);
+            auto* voice = dynamic_cast<MInstFile*>(item);
+            const std::vector<MSoundFile*> samples
+                = voice ? voice->Samples() : std::vector<MSoundFile*> {};
+            if (samples.empty()
+                || std::any_of(samples.begin(), samples.end(),
+                    [](MSoundFile* sample) { return sample->IsRaw(); })) {
+                leftAlone.push_back("'" + item->GetFileName() + "' (raw data)");
                 continue;
             }
-            if (sound->IsRaw() || uses[sound->GetPath()] > 1) {
-                leftAlone.push_back("'" + sound->GetFileName() + "' ("
-                    + (sound->IsRaw() ? "raw data" : "used more than once") + ")");
-                continue;
+            for (MSoundFile* sample : samples) {
+                if (gInterrupted)
+                    return app.Finish(false);
+                const auto [at, added] = byPath.emplace(sample->GetPath(), sounds.size());
+                if (added) {
+                    FitSound fit;
+                    fit.name = sample->GetFileName();
+                    fit.group = GroupToken(group);
+                    fit.rate = sample->SampleRate();
+                    fit.channels = std::max<unsigned>(sample->ChannelCount(), 1);
+                    fit.frames = ReadFrames(*sample);
+                    if (fit.FrameCount() != sample->GetFrameCount())
+                        return Fail("the sound file '" + sample->GetPath()
+                            + "' could not be read to its end; nothing is changed");
+                    sounds.push_back(std::move(fit));
+                    uses.emplace_back();
+                }
+                sounds[at->second].uses.push_back(
+                    { sample->Params(), sample->GetSampleDataSize() });
+                uses[at->second].push_back({ item, group, index, sample });
             }
-            placed.push_back({ sound, group, index });
         }
-
-    std::vector<FitSound> sounds;
-    for (const Placed& p : placed) {
-        if (gInterrupted)
-            return app.Finish(false);
-        FitSound fit;
-        fit.name = p.sound->GetFileName();
-        fit.group = GroupToken(p.group);
-        fit.rate = p.sound->SampleRate();
-        fit.channels = std::max<unsigned>(p.sound->ChannelCount(), 1);
-        fit.frames = ReadFrames(*p.sound);
-        fit.params = p.sound->Params();
-        fit.cardBytes = p.sound->GetSampleDataSize();
-        if (fit.FrameCount() != p.sound->GetFrameCount())
-            return Fail("the sound file '" + p.sound->GetPath()
-                + "' could not be read to its end; nothing is changed");
-        sounds.push_back(std::move(fit));
-    }
 
     project.ComputeTotalBytes();
     const FitPlan plan = PlanFit(sounds, project.GetTotalBytes(), options);
@@ -229,40 +230,87 @@ int CommandFit(CliApp& app)
     std::set<std::string> taken;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
         taken.insert(entry.path().filename().string());
+    // A file of an earlier fit is replaced in its place; in a folder the user named, which may
+    // hold the originals, every new file gets a name of its own.
+    const auto newPath = [&](const std::string& old, const char* extension) {
+        return !args.Has("--dir") && SameFile(FolderOf(old), folder)
+                && std::filesystem::path(old).extension() == extension
+            ? old
+            : FittedPath(folder, old, extension, taken);
+    };
+    const std::uint32_t now = SecondsSince1904(app.controller->GetServices().clock.Now());
+
+    // The new sounds, each with the settings of one use; the items they change.
+    std::map<const MSoundFile*, std::unique_ptr<MSoundFile>> replacements;
+    std::vector<MReadableFile*> changed;
     for (std::size_t i = 0; i < sounds.size(); ++i) {
         if (gInterrupted)
             return app.Finish(false); // the project is left as it was
         if (!plan.choices[i].Changes(sounds[i]))
             continue;
-        MSoundFile& old = *placed[i].sound;
         const FittedSound fitted = ApplyFit(sounds[i], plan.choices[i], options);
-        // A sound of an earlier fit is replaced in its place; in a folder the user named, which
-        // may hold the originals, every new sound gets a name of its own.
-        const std::string path = !args.Has("--dir") && SameFile(FolderOf(old.GetPath()), folder)
-            ? old.GetPath()
-            : FittedPath(folder, old.GetPath(), taken);
+        const std::string path = newPath(uses[i].front().sample->GetPath(), ".wav");
         const auto bytes = BuildWav16(fitted.frames, sounds[i].channels,
-            static_cast<std::uint32_t>(std::lround(fitted.rate)), fitted.params);
+            static_cast<std::uint32_t>(std::lround(fitted.rate)), fitted.params.front());
         if (!WriteFileAtomically(path, bytes))
             return Fail("'" + path + "' could not be written; the project is left as it was");
-        auto file = app.controller->Recognise(path, MCardmill::AddFilter::Sound);
-        auto* sound = dynamic_cast<MSoundFile*>(file.get());
-        if (!sound || sound->LoadStep() != 1 || !sound->SetParams(fitted.params))
-            return Fail("'" + path + "' could not be read back; the project is left as it was");
-        sound->SetSmoothing(old.GetSmoothing());
+        for (std::size_t u = 0; u < uses[i].size(); ++u) {
+            const Use& use = uses[i][u];
+            auto file = app.controller->Recognise(path, MCardmill::AddFilter::Sound);
+            std::unique_ptr<MSoundFile> sound(dynamic_cast<MSoundFile*>(file.release()));
+            if (!sound || sound->LoadStep() != 1 || !sound->SetParams(fitted.params[u]))
+                return Fail("'" + path + "' could not be read back; the project is left as it was");
+            sound->SetSmoothing(use.sample->GetSmoothing());
+            replacements[use.sample] = std::move(sound);
+            if (std::find(changed.begin(), changed.end(), use.item) == changed.end())
+                changed.push_back(use.item);
+        }
+    }
+
+    for (MReadableFile* item : changed) {
+        const int group = item->GetCategory();
+        int index = 0;
+        while (project.GetItem(group, index) != item)
+            ++index;
+        std::unique_ptr<MReadableFile> file;
+        if (auto* instrument = dynamic_cast<MInstFileInstrument*>(item)) {
+            // An instrument is written anew, with its layout and the new samples in place.
+            std::vector<const MSoundFile*> positions;
+            for (int g = 0; g < instrument->GroupCount(); ++g)
+                for (int layer = 0; layer < instrument->GroupSize(); ++layer) {
+                    const MSoundFile* sample = instrument->SampleAt(g, layer);
+                    const auto replaced = replacements.find(sample);
+                    positions.push_back(
+                        replaced != replacements.end() ? replaced->second.get() : sample);
+                }
+            if (std::find(positions.begin(), positions.end(), nullptr) != positions.end())
+                return Fail("'" + item->GetPath()
+                    + "' has a key group without a sample; the project is left as it was");
+            const std::string path = newPath(item->GetPath(), ".cmt");
+            if (!WriteFileAtomically(path, InstrumentFileBytes(*instrument, positions)))
+                return Fail("'" + path + "' could not be written; the project is left as it was");
+            file = app.controller->Recognise(path, MCardmill::AddFilter::Instrument);
+            int step = 0;
+            while (file && (step = file->LoadStep()) == 0) { }
+            if (!file || step != 1)
+                return Fail("'" + path + "' could not be read back; the project is left as it was");
+        } else {
+            file = std::move(replacements[dynamic_cast<MSoundFile*>(item)]);
+        }
+        auto* voice = dynamic_cast<MInstFile*>(file.get());
         // Settings that differ from the file's defaults are kept only for an item marked changed.
-        sound->SetChangeTime(SecondsSince1904(app.controller->GetServices().clock.Now()));
-        sound->SetShortName(old.GetShortName());
-        sound->SetCategory(static_cast<std::int16_t>(placed[i].group));
-        sound->UpdateCompiledSize();
-        project.RemoveItem(&old);
-        project.InsertItem(std::move(file), placed[i].index);
+        voice->SetChangeTime(now);
+        voice->SetShortName(item->GetShortName());
+        voice->SetCategory(static_cast<std::int16_t>(group));
+        voice->UpdateCompiledSize();
+        project.RemoveItem(item);
+        project.InsertItem(std::move(file), index);
     }
     if (!SaveProject(app))
         return app.Finish(false);
     project.ComputeTotalBytes();
     app.Inform(
-        Format("Fitted %zu sound%s into %s; the project takes %llu bytes of the card's %llu.",
+        Format("Fitted %zu sound file%s into %s; the project takes %llu bytes of the card's %llu.",
             changing, changing == 1 ? "" : "s", folder.c_str(),
             static_cast<unsigned long long>(project.GetTotalBytes()),
             static_cast<unsigned long long>(options.cardBytes)));

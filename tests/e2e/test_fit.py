@@ -48,8 +48,13 @@ class Fit(CardmillTestCase):
         self.hum = self.sox("hum.wav", "1.5", "sine", "100", rate=48000)
         self.bright = self.sox("bright.aif", "1.0", "sine", "440", "sine", "18000", rate=48000)
         self.looped = tone_with_loop(self.path("loop.wav"), 1.2, 441, 48000, 1003, 40001)
-        self.originals = {p: digest(p) for p in (self.hum, self.bright, self.looped)}
+        # An instrument of two sounds, one of them also a sound of its own in the project.
+        self.low = self.sox("low.wav", "0.5", "sine", "220", rate=48000)
+        self.instrument = self.path("two.cmt")
+        self.run_cardmill("instrument", "-o", self.instrument, "--keys", "60,127", self.low, self.hum, check=0)
+        self.originals = {p: digest(p) for p in (self.hum, self.bright, self.looped, self.low, self.instrument)}
         self.run_cardmill("add", self.project, self.hum, self.bright, self.looped, check=0)
+        self.run_cardmill("add", self.project, "--group", "k2", self.instrument, check=0)
 
     def totals(self):
         listing = self.listing(self.project)
@@ -74,6 +79,11 @@ class Fit(CardmillTestCase):
         groups = self.listing(self.project)["groups"]
         files = [f for g in groups for f in g["files"]]
         self.assertTrue(all(f["path"].startswith(self.path("live.fit") + "/") for f in files if "hum" in f["file"]))
+        # The instrument is written anew beside the project, its samples the fitted ones.
+        two = next(f for f in files if f["file"] == "two.cmt")
+        self.assertEqual(two["path"], self.path("live.fit/two.cmt"))
+        self.assertEqual([s["file"] for s in two["samples"]], ["low.wav", "hum.wav"])
+        self.assertLess(frames_of(self.path("live.fit/low.wav"))[0], 48000)
         # The tone at 0.7 of full scale is raised by 252/180 (+2.9 dB) and its volume lowered as much.
         looped = next(f for f in files if f["file"] == "loop.wav")
         self.assertEqual(looped["samples"][0]["volume"], 180)

@@ -37,8 +37,8 @@ std::uint32_t Frames(std::size_t samples, unsigned channels)
     return static_cast<std::uint32_t>(samples / std::max(channels, 1u));
 }
 
-FitTrim SilentEnds(
-    std::span<const float> frames, unsigned channels, const SampleParams& p, double thresholdDb)
+FitTrim SilentEnds(std::span<const float> frames, unsigned channels,
+    std::span<const SampleParams> uses, double thresholdDb)
 {
     const std::uint32_t count = Frames(frames.size(), channels);
     const float threshold = static_cast<float>(std::pow(10.0, thresholdDb / 20.0));
@@ -56,15 +56,18 @@ FitTrim SilentEnds(
     std::uint32_t end = count;
     while (!loud(end - 1))
         --end;
-    // What the sound plays is kept: from its start frame, all of its loop.
+    // What each use plays is kept: from its start frame, all of its loop.
     std::uint32_t lead = first;
-    if (p.startFrame > 0)
-        lead = std::min(lead, p.startFrame);
-    if (p.looping) {
-        lead = std::min(lead, p.loopStart);
-        end = std::max(end, std::min(p.loopEnd, count));
+    for (const SampleParams& p : uses) {
+        if (p.startFrame > 0)
+            lead = std::min(lead, p.startFrame);
+        if (p.looping) {
+            lead = std::min(lead, p.loopStart);
+            end = std::max(end, std::min(p.loopEnd, count));
+        }
+        end = std::max(end, std::min(count, p.startFrame + 1));
     }
-    end = std::max({ end, std::min(count, p.startFrame + 1), lead + 1 });
+    end = std::max(end, lead + 1);
     return { lead, count - end };
 }
 
@@ -160,18 +163,32 @@ std::pair<unsigned, double> Normalised(unsigned volumeByte, double headroomDb)
     return { lowered, 20.0 * std::log10(static_cast<double>(volumeByte) / lowered) };
 }
 
+std::vector<SampleParams> ParamsOf(const FitSound& sound)
+{
+    std::vector<SampleParams> params;
+    for (const FitUse& use : sound.uses)
+        params.push_back(use.params);
+    return params;
+}
+
 std::uint32_t BytesAfter(const FitSound& sound, const FitTrim& trim, double rate)
 {
     const std::uint32_t count = sound.FrameCount();
     const std::uint32_t left = count - trim.lead - trim.tail;
     const double ratio = rate / sound.rate;
     const std::uint32_t newCount = Scale(left, ratio);
-    const std::uint32_t used = UsedFrames(sound.params, count);
-    const std::uint32_t usedAfter
-        = UsedFrames(Scaled(Trimmed(sound.params, trim, count), ratio, newCount), newCount);
-    const std::int64_t bytes = std::int64_t { sound.cardBytes } - 2 * std::int64_t { used }
-        + 2 * std::int64_t { usedAfter };
-    return static_cast<std::uint32_t>(std::max<std::int64_t>(bytes, 0));
+    std::int64_t bytes = 0;
+    for (const FitUse& use : sound.uses) {
+        if (use.cardBytes == 0)
+            continue; // it shares the data of another use
+        const std::uint32_t used = UsedFrames(use.params, count);
+        const std::uint32_t usedAfter
+            = UsedFrames(Scaled(Trimmed(use.params, trim, count), ratio, newCount), newCount);
+        bytes += std::max<std::int64_t>(std::int64_t { use.cardBytes } - 2 * std::int64_t { used }
+                + 2 * std::int64_t { usedAfter },
+            0);
+    }
+    return static_cast<std::uint32_t>(bytes);
 }
 
 std::optional<double> NextRate(double current, double minRate)
@@ -186,7 +203,7 @@ std::optional<double> NextRate(double current, double minRate)
 
 FitTrim SilentEnds(const FitSound& sound, double thresholdDb)
 {
-    return SilentEnds(ToFloat(sound.frames), sound.channels, sound.params, thresholdDb);
+    return SilentEnds(ToFloat(sound.frames), sound.channels, ParamsOf(sound), thresholdDb);
 }
 
 double PeakDb(std::span<const std::int16_t> frames)
@@ -207,8 +224,9 @@ FitPlan PlanFit(
         if (options.trimDb)
             choice.trim = SilentEnds(sound, *options.trimDb);
         choice.bytesAfter = BytesAfter(sound, choice.trim, sound.rate);
-        choice.volumeByte = VolumeByte(sound.params.volume);
-        total -= std::int64_t { sound.cardBytes } - choice.bytesAfter;
+        choice.volumeByte
+            = VolumeByte(sound.uses.empty() ? 0.0f : sound.uses.front().params.volume);
+        total -= std::int64_t { sound.CardBytes() } - choice.bytesAfter;
         plan.choices.push_back(choice);
     }
 
@@ -253,8 +271,11 @@ FitPlan PlanFit(
         chosen.bytesAfter = bestBytes;
     }
 
+    // The volume takes back the raise only where one volume goes with the frames.
     if (options.normalize)
         for (std::size_t i = 0; i < sounds.size(); ++i) {
+            if (sounds[i].uses.size() != 1)
+                continue;
             FitChoice& choice = plan.choices[i];
             std::tie(choice.volumeByte, choice.gainDb)
                 = Normalised(choice.volumeByte, -PeakDb(sounds[i].frames));
@@ -273,27 +294,30 @@ FittedSound ApplyFit(const FitSound& sound, const FitChoice& choice, const FitOp
     const auto first = sound.frames.begin() + std::size_t { choice.trim.lead } * channels;
     const auto last = sound.frames.end() - std::size_t { choice.trim.tail } * channels;
     std::vector<float> frames = ToFloat(std::span(first, last));
-    fitted.params = Trimmed(sound.params, choice.trim, count);
+    for (const FitUse& use : sound.uses)
+        fitted.params.push_back(Trimmed(use.params, choice.trim, count));
     if (choice.Resamples(sound)) {
         frames = Resample(frames, channels, sound.rate, choice.rate);
-        fitted.params
-            = Scaled(fitted.params, choice.rate / sound.rate, Frames(frames.size(), channels));
+        for (SampleParams& params : fitted.params)
+            params = Scaled(params, choice.rate / sound.rate, Frames(frames.size(), channels));
     }
     // Cut again at the new rate, where the filter may have left quiet frames at the ends.
     if (options.trimDb) {
         const FitTrim again = SilentEnds(frames, channels, fitted.params, *options.trimDb);
         const std::uint32_t left = Frames(frames.size(), channels);
-        fitted.params = Trimmed(fitted.params, again, left);
+        for (SampleParams& params : fitted.params)
+            params = Trimmed(params, again, left);
         frames.erase(frames.end() - std::ptrdiff_t { again.tail } * channels, frames.end());
         frames.erase(frames.begin(), frames.begin() + std::ptrdiff_t { again.lead } * channels);
     }
-    MoveLoopToZeroCrossing(fitted.params, frames, channels);
+    for (SampleParams& params : fitted.params)
+        MoveLoopToZeroCrossing(params, frames, channels);
     double gain = 1.0;
-    if (choice.gainDb > 0.0) {
+    if (choice.gainDb > 0.0 && fitted.params.size() == 1) {
         // The raise that the frames as they now are can take, which filtering may have changed.
         const auto [volumeByte, gainDb]
-            = Normalised(VolumeByte(sound.params.volume), -PeakDbOf(frames));
-        fitted.params.volume = VolumeFromByte(volumeByte);
+            = Normalised(VolumeByte(sound.uses.front().params.volume), -PeakDbOf(frames));
+        fitted.params.front().volume = VolumeFromByte(volumeByte);
         gain = std::pow(10.0, gainDb / 20.0);
     }
     fitted.frames = ToWords(frames, gain);

@@ -22,24 +22,37 @@ struct FitOptions {
     bool normalize = false;
 };
 
-/// One sound of the project as a fit sees it: its frames and its item's settings.
+/// One place where the project plays a sound file: a sound of its own, or an instrument's sample.
+struct FitUse {
+    SampleParams params;
+    std::uint32_t cardBytes = 0; // its sample words on the card today (0 when it shares them)
+};
+
+/// One sound file of the project as a fit sees it: its frames and where it is used. A file used
+/// more than once is resampled for all its uses alike, and trimmed within all of them.
 struct FitSound {
     std::string name;
     std::string group;
     double rate = 0;
     unsigned channels = 1;
     std::vector<std::int16_t> frames; // interleaved, the whole file
-    SampleParams params;
-    std::uint32_t cardBytes = 0; // the sound's sample words on the card today
+    std::vector<FitUse> uses;
 
     std::uint32_t FrameCount() const
     {
         return static_cast<std::uint32_t>(frames.size() / std::max(channels, 1u));
     }
+    std::uint32_t CardBytes() const
+    {
+        std::uint32_t bytes = 0;
+        for (const FitUse& use : uses)
+            bytes += use.cardBytes;
+        return bytes;
+    }
 };
 
-/// Silent frames at the ends that a trim cuts, within what must stay: frames from the start
-/// frame on (when one is set), the loop (when it plays) and the frame after the start.
+/// Silent frames at the ends that a trim cuts, within what every use must keep: frames from its
+/// start frame on (when one is set), its loop (when it plays) and the frame after its start.
 struct FitTrim {
     std::uint32_t lead = 0;
     std::uint32_t tail = 0;
@@ -50,8 +63,9 @@ FitTrim SilentEnds(const FitSound& sound, double thresholdDb);
 struct FitChoice {
     double rate = 0; // the new rate; the old one when it stays
     FitTrim trim;
-    unsigned volumeByte = 252; // the sample's new volume, lowered as far as its peak was raised
-    double gainDb = 0; // by which the frames are raised
+    unsigned volumeByte
+        = 252; // the new volume of a sound used once, lowered as its peak was raised
+    double gainDb = 0; // by which the frames are raised (only for a sound used once)
     double lossDb = 0; // energy above the new rate's Nyquist frequency, below the whole
     std::uint32_t bytesAfter = 0; // the estimate of its sample words on the card
 
@@ -78,14 +92,14 @@ FitPlan PlanFit(
     std::span<const FitSound> sounds, std::uint64_t projectBytes, const FitOptions& options);
 
 /// A sound as the plan makes it: its frames at the new rate (16-bit, raised by the gain), cut
-/// again at the new rate so that a second fit finds nothing to cut, and its settings moved with
-/// the frames: start frame and loop scaled to the rate, the loop's length kept to a frame, its
+/// again at the new rate so that a second fit finds nothing to cut, and each use's settings moved
+/// with the frames: start frame and loop scaled to the rate, the loop's length kept to a frame, its
 /// start moved to the nearest zero crossing within 4 frames, and the volume lowered as the frames
 /// were raised.
 struct FittedSound {
     double rate = 0;
     std::vector<std::int16_t> frames;
-    SampleParams params;
+    std::vector<SampleParams> params; // one for each use, in order
 };
 FittedSound ApplyFit(const FitSound& sound, const FitChoice& choice, const FitOptions& options);
 

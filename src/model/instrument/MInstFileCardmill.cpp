@@ -217,6 +217,43 @@ std::optional<std::array<std::uint8_t, MInstFileInstrument::kMaxGroups>> Instrum
 
 } // namespace
 
+namespace {
+
+ByteWriter InstrumentBytes(int groupCount, int groupSize, std::uint16_t voiceByte14,
+    std::uint16_t voiceByte15, const std::uint8_t* upperKeys,
+    std::span<const MSoundFile* const> samples)
+{
+    const auto n = static_cast<std::uint32_t>(samples.size());
+    ByteWriter out;
+    out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
+    out.Append("VERS").U32(2, Endian::Big).U8(3).U8(0);
+    out.Append("INST").U32(
+        static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
+    out.U8(static_cast<std::uint8_t>(groupCount - 1))
+        .U8(static_cast<std::uint8_t>(groupSize - 1))
+        .U8(static_cast<std::uint8_t>(voiceByte14))
+        .U8(static_cast<std::uint8_t>(voiceByte15));
+    out.Append(std::span<const std::uint8_t>(upperKeys, MInstFileInstrument::kMaxGroups));
+    std::uint64_t total = 0;
+    for (const MSoundFile* sound : samples)
+        total += sound->GetFileDataSize();
+    out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)), Endian::Big);
+    out.U16(static_cast<std::uint16_t>(n), Endian::Big);
+    for (const MSoundFile* sound : samples)
+        SampleRecord::Of(*sound).Write(out);
+    return out;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> InstrumentFileBytes(
+    const MInstFileInstrument& layout, std::span<const MSoundFile* const> samples)
+{
+    return InstrumentBytes(layout.GroupCount(), layout.GroupSize(), layout.VoiceByte14(),
+        layout.VoiceByte15(), layout.UpperKeys(), samples)
+        .Take();
+}
+
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
     std::vector<std::unique_ptr<MSoundFile>> sounds, const InstrumentKeys& keys)
 {
@@ -247,23 +284,12 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     if (!table)
         return false;
 
-    const auto n = static_cast<std::uint32_t>(sounds.size());
-    ByteWriter out;
-    out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
-    out.Append("VERS").U32(2, Endian::Big).U8(3).U8(0);
-    out.Append("INST").U32(
-        static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
-    out.U8(static_cast<std::uint8_t>(n - 1)).U8(0).U8(0).U8(0);
-    out.Append(std::span<const std::uint8_t>(*table));
-    std::uint64_t total = 0;
+    std::vector<const MSoundFile*> samples;
     for (const auto& sound : sounds)
-        total += sound->GetFileDataSize();
-    out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)), Endian::Big);
-    out.U16(static_cast<std::uint16_t>(n), Endian::Big);
-    for (auto& sound : sounds) {
-        SampleRecord::Of(*sound).Write(out);
-        sound.reset();
-    }
+        samples.push_back(sound.get());
+    const ByteWriter out
+        = InstrumentBytes(static_cast<int>(sounds.size()), 1, 0, 0, table->data(), samples);
+    sounds.clear();
 
     std::unique_ptr<SafeOutput> file;
     std::string backupName;

@@ -4,6 +4,7 @@
 #include "model/instrument/MInstFileInstrument.h"
 
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace cardmill {
@@ -52,6 +53,12 @@ struct InstrumentKeys {
     Layout layout = Layout::Packed;
     std::vector<int> upperKeys;
 };
+
+/// The bytes of an instrument file with the key groups, layers, key table and voice bytes of
+/// `layout`, and the records of `samples` with their settings: one a group and layer, in that
+/// order (group 0 layer 0, group 0 layer 1, ...).
+std::vector<std::uint8_t> InstrumentFileBytes(
+    const MInstFileInstrument& layout, std::span<const MSoundFile* const> samples);
 
 /// Writes an instrument file of the given sounds, in their order, each with its default
 /// parameters; the sounds are used up. Refuses (with a message, writing nothing) an empty list,

@@ -27,8 +27,7 @@ FitSound Tone(const std::string& name, double rate, std::uint32_t frames,
         sound.frames.push_back(static_cast<std::int16_t>(std::lround(value * 32767.0)));
     }
     sound.frames.insert(sound.frames.end(), silentAfter, 0);
-    sound.params.startFrame = 0;
-    sound.cardBytes = (sound.FrameCount() + 9 + 8) * 2;
+    sound.uses = { FitUse { {}, (sound.FrameCount() + 9 + 8) * 2 } };
     return sound;
 }
 
@@ -49,7 +48,7 @@ TEST(FitPlan, RatesComeDownWhereTheLeastIsLostUntilTheProjectFits)
     const std::vector<FitSound> sounds { Tone("bright", 44100, 44100,
                                              { { 440, 0.4 }, { 20000, 0.4 } }),
         Tone("hum", 44100, 44100, { { 100, 0.8 } }) };
-    const std::uint64_t project = 1000 + sounds[0].cardBytes + sounds[1].cardBytes;
+    const std::uint64_t project = 1000 + sounds[0].CardBytes() + sounds[1].CardBytes();
     FitOptions options;
     options.cardBytes = project - 20000; // one step of one sound is enough
     FitPlan plan = PlanFit(sounds, project, options);
@@ -85,12 +84,12 @@ TEST(FitPlan, TrimCutsSilenceButNeverPastTheStartFrameIntoALoopOrPastItsEnd)
     // The sine's own first frame is 0, silent too.
     EXPECT_EQ(std::tuple(SilentEnds(sound, -60).lead, SilentEnds(sound, -60).tail),
         std::tuple(301u, 500u));
-    sound.params.startFrame = 200; // the musician's start stays
+    sound.uses[0].params.startFrame = 200; // the musician's start stays
     EXPECT_EQ(SilentEnds(sound, -60).lead, 200u);
-    sound.params.startFrame = 0;
-    sound.params.looping = 1;
-    sound.params.loopStart = 100; // a loop over silence is played, so it stays
-    sound.params.loopEnd = 1700;
+    sound.uses[0].params.startFrame = 0;
+    sound.uses[0].params.looping = 1;
+    sound.uses[0].params.loopStart = 100; // a loop over silence is played, so it stays
+    sound.uses[0].params.loopEnd = 1700;
     EXPECT_EQ(std::tuple(SilentEnds(sound, -60).lead, SilentEnds(sound, -60).tail),
         std::tuple(100u, 100u));
     // Silence itself says nothing of where a sound begins.
@@ -103,34 +102,60 @@ TEST(FitPlan, TrimCutsSilenceButNeverPastTheStartFrameIntoALoopOrPastItsEnd)
     choice.rate = sound.rate;
     choice.trim = SilentEnds(sound, -60);
     const FittedSound fitted = ApplyFit(sound, choice, options);
-    EXPECT_EQ(std::tuple(fitted.frames.size(), fitted.params.loopStart, fitted.params.loopEnd),
+    EXPECT_EQ(
+        std::tuple(fitted.frames.size(), fitted.params[0].loopStart, fitted.params[0].loopEnd),
         std::tuple(std::size_t { 1600 }, 0u, 1600u));
     FitSound again = sound;
     again.frames = fitted.frames;
-    again.params = fitted.params;
+    again.uses[0].params = fitted.params[0];
     EXPECT_EQ(
         std::tuple(SilentEnds(again, -60).lead, SilentEnds(again, -60).tail), std::tuple(0u, 0u));
+}
+
+TEST(FitPlan, AFileUsedTwiceIsCutWithinBothUsesScaledForBothAndNotNormalised)
+{
+    FitSound shared = Tone("shared", 44100, 4000, { { 440, 0.3 } }, 1000, 1000);
+    shared.uses.push_back(shared.uses[0]);
+    shared.uses[0].params.startFrame = 500; // one use starts in the silence
+    shared.uses[1].params.looping = 1; // the other loops over the silence at the end
+    shared.uses[1].params.loopStart = 3000;
+    shared.uses[1].params.loopEnd = 5800;
+    shared.uses[1].cardBytes = 0; // and shares the first one's data
+    FitOptions options;
+    options.trimDb = -60;
+    options.normalize = true;
+    options.minRate = 22050;
+    options.cardBytes = shared.CardBytes() - 3000; // the trim and one step
+    const FitPlan plan = PlanFit(std::span(&shared, 1), shared.CardBytes(), options);
+    const FitChoice& choice = plan.choices[0];
+    EXPECT_EQ(std::tuple(choice.trim.lead, choice.trim.tail, choice.rate, choice.gainDb),
+        std::tuple(500u, 200u, 32000.0, 0.0));
+    const FittedSound fitted = ApplyFit(shared, choice, options);
+    ASSERT_EQ(fitted.params.size(), 2u);
+    EXPECT_EQ(fitted.params[0].startFrame, 0u);
+    EXPECT_NEAR((fitted.params[1].loopEnd - fitted.params[1].loopStart) / 32000.0, 2800 / 44100.0,
+        1.0 / 32000);
 }
 
 TEST(FitPlan, AResampledToneKeepsItsPitchAndItsLoopLengthAndTheLoopStartsAtAZeroCrossing)
 {
     FitSound sound = Tone("loop", 48000, 48000, { { 441, 0.7 } });
-    sound.params.looping = 1;
-    sound.params.loopStart = 10008; // 6672 at 32 kHz, 4 frames before the sine's crossing
-    sound.params.loopEnd = 40001;
-    sound.params.startFrame = 1000;
+    sound.uses[0].params.looping = 1;
+    sound.uses[0].params.loopStart = 10008; // 6672 at 32 kHz, 4 frames before the sine's crossing
+    sound.uses[0].params.loopEnd = 40001;
+    sound.uses[0].params.startFrame = 1000;
     FitChoice choice;
     choice.rate = 32000;
     const FittedSound fitted = ApplyFit(sound, choice, {});
     const double cents = 1200.0 * std::log2(FrequencyOf(fitted.frames, 32000) / 441.0);
     EXPECT_LT(std::fabs(cents), 1.0);
     const double oldSeconds = (40001 - 10008) / 48000.0;
-    const double newSeconds = (fitted.params.loopEnd - fitted.params.loopStart) / 32000.0;
+    const double newSeconds = (fitted.params[0].loopEnd - fitted.params[0].loopStart) / 32000.0;
     EXPECT_LE(std::fabs(newSeconds - oldSeconds), 1.0 / 32000 + 1e-12);
-    const std::uint32_t start = fitted.params.loopStart;
+    const std::uint32_t start = fitted.params[0].loopStart;
     EXPECT_EQ(start, 6676u);
     EXPECT_TRUE(fitted.frames[start - 1] < 0 && fitted.frames[start] >= 0);
-    EXPECT_EQ(fitted.params.startFrame, 667u);
+    EXPECT_EQ(fitted.params[0].startFrame, 667u);
     EXPECT_EQ(fitted.frames.size(), std::size_t { 32000 });
 }
 
@@ -145,12 +170,12 @@ TEST(FitPlan, NormaliseRaisesThePeakAsFarAsTheVolumeTakesItBack)
     EXPECT_EQ(plan.choices[0].volumeByte, 64u);
     EXPECT_NEAR(plan.choices[0].gainDb, 20 * std::log10(252.0 / 64), 1e-9);
     const FittedSound fitted = ApplyFit(quiet, plan.choices[0], options);
-    EXPECT_EQ(VolumeByte(fitted.params.volume), 64u);
+    EXPECT_EQ(VolumeByte(fitted.params[0].volume), 64u);
     EXPECT_NEAR(PeakDb(fitted.frames), -12.04 + plan.choices[0].gainDb, 0.05);
     EXPECT_LE(PeakDb(fitted.frames), 0.0);
     // Already at full scale, or at the lowest volume: nothing.
     quiet.frames = fitted.frames;
-    quiet.params = fitted.params;
+    quiet.uses[0].params = fitted.params[0];
     EXPECT_EQ(PlanFit(std::span(&quiet, 1), 10000, options).choices[0].gainDb, 0.0);
 }
 

@@ -330,6 +330,16 @@ TEST_F(SfzInstrument, WrittenAsSfzAndReadBackGivesTheSameVoice)
             Strings {})
             << text;
     }
+    // Written anew as an instrument file of its layout (as a fit writes one), the voice stays.
+    std::vector<const MSoundFile*> positions;
+    for (int g = 0; g < source->GroupCount(); ++g)
+        for (int layer = 0; layer < source->GroupSize(); ++layer)
+            positions.push_back(source->SampleAt(g, layer));
+    test::TestEnv cmtEnv;
+    auto again = Load<MInstFileCardmill>(
+        dir.Write("again.cmt", InstrumentFileBytes(*source, positions)), &cmtEnv);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(Voice(*again), Voice(*source));
 }
 
 } // namespace
