@@ -27,6 +27,8 @@ class Preview(DesktopTestCase):
 
         gui = self.gui(project)
         desktop = self.desktop
+        # The window shows before the project has loaded: a key pressed then selects nothing.
+        wait_for("the sound in the file list", lambda: "tone" in desktop.read("loaded", gui.window))
         desktop.key("Down")  # the file list has the focus: its first sound is selected
         desktop.screenshot("the-sound-is-selected")
         recording = desktop.record("what-is-heard")
