@@ -231,7 +231,7 @@ void AMainFrame::MakeMenus()
     add(edit, { C::Undo, -1, C::Cut, C::Copy, C::Paste, C::Clear, -1, C::Preferences });
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
     add(project,
-        { C::VoiceInfo, C::RenameGroup, C::CardInfo, -1, C::EraseCard, C::SendToSynth,
+        { C::VoiceInfo, C::RenameGroup, C::CardInfo, C::FitToCard, -1, C::EraseCard, C::SendToSynth,
             C::CreateImageFile, C::SendImageFile, -1, C::TestMidi, C::MidiSetup });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, { C::HelpTopics, -1, C::About });

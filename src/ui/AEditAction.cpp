@@ -239,4 +239,24 @@ void CopyToClipboard(EditTarget& target)
         target.ReportCantPerform();
 }
 
+AFitAction::AFitAction(EditTarget& editTarget, std::vector<FitSwap> fitted)
+    : AEditAction(editTarget)
+    , swaps(std::move(fitted))
+{
+}
+
+void AFitAction::Do()
+{
+    SwapItems(target.EditedProject(), swaps);
+    canApply = !swaps.empty();
+    target.ShowGroup(target.CurrentGroup());
+}
+
+void AFitAction::Toggle()
+{
+    SwapItems(target.EditedProject(), swaps);
+    undone = !undone;
+    target.ShowGroup(target.CurrentGroup());
+}
+
 } // namespace cardmill

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "model/fit/ProjectFit.h"
+
 #include <QString>
 #include <memory>
+#include <vector>
 
 namespace cardmill {
 
@@ -120,6 +123,19 @@ public:
     using ADragAction::ADragAction;
     QString MenuText() const override { return Named("Drag Move"); }
     void Toggle() override;
+};
+
+/// Fit to Card: the fitted items in the places of the old ones, all at once; Undo puts the old
+/// ones back as they were, Redo the fitted ones.
+class AFitAction final : public AEditAction {
+public:
+    AFitAction(EditTarget& editTarget, std::vector<FitSwap> fitted);
+    void Do() override;
+    QString MenuText() const override { return Named("Fit to Card"); }
+    void Toggle() override;
+
+private:
+    std::vector<FitSwap> swaps;
 };
 
 /// Copy: not undoable; the clipboard gets a duplicate of the current file.

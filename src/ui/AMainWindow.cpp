@@ -17,6 +17,7 @@
 #include "synth/AEraseProgressDialog.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
+#include "ui/AFitDialog.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ANameDialog.h"
 #include "ui/ASequenceDialog.h"
@@ -169,6 +170,7 @@ void AMainWindow::MakeActions()
         { VoiceInfo, "&Voice Info...", {} },
         { RenameGroup, "&Rename Group...", {} },
         { CardInfo, "&Card Info...", {} },
+        { FitToCard, "Fit to Car&d...", {} },
         { EraseCard, "&Erase Card", {} },
         { SendToSynth, "&Send to Synthesizer", {} },
         { CreateImageFile, "Create Image &File...", {} },
@@ -220,6 +222,7 @@ void AMainWindow::UpdateCommands()
     actions[RenameGroup]->setEnabled(selectedGroup >= 0 && selectedGroup <= 10);
     actions[SendToSynth]->setEnabled(!empty);
     actions[CreateImageFile]->setEnabled(!empty);
+    actions[FitToCard]->setEnabled(!empty);
     const MReadableFile* file = fileThere ? project.GetItem(currentGroup, currentRow) : nullptr;
     actions[PlayStop]->setEnabled(file && file->CanPreview());
 }
@@ -291,6 +294,9 @@ void AMainWindow::Run(Command command)
         break;
     case CardInfo:
         ShowCardInfo();
+        break;
+    case FitToCard:
+        FitToCardDialog();
         break;
     case EraseCard: {
         const std::uint32_t bytes = project.GetCardSizeBytes();
@@ -704,6 +710,15 @@ void AMainWindow::ShowCardInfo()
         SelectGroup(0);
     app.Frame().Status().Restart();
     UpdateCommands();
+}
+
+void AMainWindow::FitToCardDialog()
+{
+    AFitDialog dialog(app.Controller(), app.GetPrompter(), this);
+    if (!dialog.Ready() || dialog.exec() != QDialog::Accepted)
+        return;
+    StartAction(std::make_unique<AFitAction>(*this, dialog.TakeSwaps()));
+    app.Frame().Status().Restart();
 }
 
 void AMainWindow::ShowHelp()

@@ -56,6 +56,7 @@ public:
         VoiceInfo,
         RenameGroup,
         CardInfo,
+        FitToCard,
         EraseCard,
         SendToSynth,
         CreateImageFile,
@@ -127,6 +128,7 @@ private:
     void ShowFileInfo();
     void RenameGroupRow(int row);
     void ShowCardInfo();
+    void FitToCardDialog();
     void ShowHelp();
     void CreateInstrumentFile();
     /// Clear, Cut and Paste: the new action replaces the undo action and is carried out.

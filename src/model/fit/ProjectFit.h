@@ -1,0 +1,57 @@
+#pragma once
+
+#include "model/fit/FitPlan.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cardmill {
+
+class MCardmill;
+class MProject;
+class MReadableFile;
+
+/// A place where the project plays a sound file: the item (a sound, or an instrument whose
+/// sample it is) and the sound.
+struct FitPlace {
+    MReadableFile* item;
+    MSoundFile* sample;
+};
+
+/// The sound files of a project as a fit sees them, each once, with the places it is played.
+struct ProjectSounds {
+    std::vector<FitSound> sounds;
+    std::vector<std::vector<FitPlace>> places; // one list a sound, one place a use
+    std::vector<std::string> leftAlone; // the items no fit changes, named with the reason
+};
+
+/// Reads every sound file of the project's sound groups; `groupLabel` names a group for the
+/// plan. Nothing (with `failure` saying why) when a file can't be read to its end, or when
+/// `stopped` says so.
+std::optional<ProjectSounds> GatherProjectSounds(MProject& project,
+    const std::function<std::string(int)>& groupLabel, std::string& failure,
+    const std::function<bool()>& stopped = {});
+
+/// One item of the project and the item that stands in for it: what Apply and Undo swap.
+struct FitSwap {
+    MReadableFile* current; // in the project
+    std::unique_ptr<MReadableFile> other; // out of it, deactivated
+};
+
+/// The fitted items of the chosen sounds, written into `folder`: the sounds as 16-bit WAV files,
+/// the instruments that play them as .cmt files, each item with its name, group and settings.
+/// With `replaceEarlierFits`, a file of an earlier fit in the folder is replaced in its place;
+/// otherwise every file gets a name of its own. False (with `failure` saying why) when a file
+/// can't be written or read back; the project is not changed.
+bool MakeFittedItems(MCardmill& controller, const ProjectSounds& gathered, const FitPlan& plan,
+    const std::vector<bool>& chosen, const FitOptions& options, const std::string& folder,
+    bool replaceEarlierFits, std::vector<FitSwap>& swaps, std::string& failure);
+
+/// Puts each swap's other item in the place of its current one, and keeps the item taken out:
+/// done again, it undoes.
+void SwapItems(MProject& project, std::vector<FitSwap>& swaps);
+
+} // namespace cardmill
