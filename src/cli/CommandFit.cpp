@@ -154,11 +154,9 @@ int CommandFit(CliApp& app)
     const std::string folder = args.Get("--dir")
         ? AbsolutePath(*args.Get("--dir"))
         : std::filesystem::path(projectPath).replace_extension(".fit").string();
-    // A folder the user named may hold the originals: there every new file gets a name of its
-    // own, while the project's own fit folder takes the files of an earlier fit in their place.
     std::vector<FitSwap> swaps;
     if (!MakeFittedItems(*app.controller, *gathered, plan, std::vector<bool>(sounds.size(), true),
-            options, folder, !args.Has("--dir"), swaps, failure))
+            options, folder, swaps, failure))
         return Fail(failure + "; the project is left as it was");
     if (gInterrupted)
         return app.Finish(false);

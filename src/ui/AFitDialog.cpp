@@ -178,8 +178,7 @@ void AFitDialog::accept()
     const std::string folder
         = std::filesystem::path(controller.DocumentPath()).replace_extension(".fit").string();
     std::string failure;
-    if (!MakeFittedItems(
-            controller, *gathered, plan, Chosen(), options, folder, true, swaps, failure)) {
+    if (!MakeFittedItems(controller, *gathered, plan, Chosen(), options, folder, swaps, failure)) {
         swaps.clear();
         prompter.Show(
             "Sorry, but the project can't be fitted: " + failure + ".", Icon::Error, Buttons::Ok);

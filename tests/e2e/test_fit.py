@@ -96,6 +96,12 @@ class Fit(CardmillTestCase):
         self.assertEqual(digest(self.project), fitted)
         self.assertEqual({n: digest(self.path("live.fit/" + n)) for n in os.listdir(self.path("live.fit"))}, folder)
 
+        # Fitted again onto a smaller card: new files beside the earlier ones, which stay as
+        # they were (an earlier project or an Undo may still play them).
+        self.run_cardmill("fit", self.project, "--card-size", "128K", "--min-rate", "8000", check=0)
+        self.assertEqual({n: digest(self.path("live.fit/" + n)) for n in folder}, folder)
+        self.assertIn("hum-2.wav", os.listdir(self.path("live.fit")))
+
     def test_the_resampled_tone_agrees_with_sox_keeps_its_pitch_and_its_loop_length(self):
         # 3 s at 48 kHz is over a 256 K card, and still over it at 44.1 kHz.
         tone = tone_with_loop(self.path("tone.wav"), 3.0, 441, 48000, 10003, 143001)

@@ -33,35 +33,41 @@ std::vector<std::int16_t> ReadFrames(MSoundFile& sound)
     return frames;
 }
 
-/// New file names in a folder: a file's own name where it is free, numbered otherwise.
+/// New file names in a folder: a file's own name where it is free, numbered otherwise. A file of
+/// the folder is never written over: an item that Undo brings back may still play it. The files
+/// written are taken back when the whole can't be made.
 class FolderNames {
 public:
-    FolderNames(std::string folder, bool replaceEarlierFits)
+    explicit FolderNames(std::string folder)
         : folder(std::move(folder))
-        , replace(replaceEarlierFits)
     {
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(this->folder, ignored))
             taken.insert(entry.path().filename().string());
     }
+    ~FolderNames()
+    {
+        if (!kept)
+            for (const std::string& path : written)
+                RemoveFile(path);
+    }
 
     std::string For(const std::string& old, const std::string& extension)
     {
-        if (replace && SameFile(FolderOf(old), folder)
-            && std::filesystem::path(old).extension() == extension)
-            return old;
         const std::string stem = std::filesystem::path(old).stem().string();
         for (int n = 1;; ++n) {
             const std::string name = (n == 1 ? stem : stem + "-" + std::to_string(n)) + extension;
             if (taken.insert(name).second)
-                return folder + "/" + name;
+                return written.emplace_back(folder + "/" + name);
         }
     }
+    void Keep() { kept = true; }
 
 private:
     std::string folder;
-    bool replace;
     std::set<std::string> taken;
+    std::vector<std::string> written;
+    bool kept = false;
 };
 
 } // namespace
@@ -115,14 +121,23 @@ std::optional<ProjectSounds> GatherProjectSounds(MProject& project,
 
 bool MakeFittedItems(MCardmill& controller, const ProjectSounds& gathered, const FitPlan& plan,
     const std::vector<bool>& chosen, const FitOptions& options, const std::string& folder,
-    bool replaceEarlierFits, std::vector<FitSwap>& swaps, std::string& failure)
+    std::vector<FitSwap>& swaps, std::string& failure)
 {
     if (!MakeFolders(folder)) {
         failure = "the folder '" + folder + "' can't be made";
         return false;
     }
-    FolderNames names(folder, replaceEarlierFits);
-    const std::uint32_t now = SecondsSince1904(controller.GetServices().clock.Now());
+    FolderNames names(folder);
+    Services& services = controller.GetServices();
+    const std::uint32_t now = SecondsSince1904(services.clock.Now());
+    // The files are read back as a project's are: their settings are the ones the project had,
+    // which the user has agreed to (a loop over a whole long sound), so nothing is asked again.
+    struct Loading {
+        Services& services;
+        bool before = services.projectLoading;
+        ~Loading() { services.projectLoading = before; }
+    } loading { services };
+    services.projectLoading = true;
 
     // The new sounds, each with the settings of one use, and the items they change.
     std::map<const MSoundFile*, std::unique_ptr<MSoundFile>> replacements;
@@ -195,6 +210,7 @@ bool MakeFittedItems(MCardmill& controller, const ProjectSounds& gathered, const
         voice->SetCategory(item->GetCategory());
         swaps.push_back({ item, std::move(file) });
     }
+    names.Keep();
     return true;
 }
 

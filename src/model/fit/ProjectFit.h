@@ -41,14 +41,14 @@ struct FitSwap {
     std::unique_ptr<MReadableFile> other; // out of it, deactivated
 };
 
-/// The fitted items of the chosen sounds, written into `folder`: the sounds as 16-bit WAV files,
-/// the instruments that play them as .cmt files, each item with its name, group and settings.
-/// With `replaceEarlierFits`, a file of an earlier fit in the folder is replaced in its place;
-/// otherwise every file gets a name of its own. False (with `failure` saying why) when a file
-/// can't be written or read back; the project is not changed.
+/// The fitted items of the chosen sounds, written into `folder` under names of their own (never
+/// over a file there): the sounds as 16-bit WAV files, the instruments that play them as .cmt
+/// files, each item with its name, group and settings. False (with `failure` saying why, and the
+/// files it wrote taken back) when a file can't be written or read back; the project is not
+/// changed.
 bool MakeFittedItems(MCardmill& controller, const ProjectSounds& gathered, const FitPlan& plan,
     const std::vector<bool>& chosen, const FitOptions& options, const std::string& folder,
-    bool replaceEarlierFits, std::vector<FitSwap>& swaps, std::string& failure);
+    std::vector<FitSwap>& swaps, std::string& failure);
 
 /// Puts each swap's other item in the place of its current one, and keeps the item taken out:
 /// done again, it undoes.
