@@ -5,14 +5,10 @@
 #include "model/TextFields.h"
 #include "model/fit/FitPlan.h"
 #include "model/fit/ProjectFit.h"
-#include "model/instrument/MInstFile.h"
-#include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ParseNumber.h"
 
-#include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
@@ -50,12 +46,10 @@ void PrintPlan(const std::vector<FitSound>& sounds, const FitPlan& plan)
         const std::string rate = choice.Resamples(sound)
             ? RateText(sound.rate) + " -> " + RateText(choice.rate)
             : RateText(sound.rate);
-        const std::int64_t saved
-            = std::int64_t { sound.CardBytes() } - std::int64_t { choice.bytesAfter };
         std::printf("%s %-10s %15s %9u %8s %9lld %9s\n", Padded(sound.name, 24).c_str(),
             sound.group.c_str(), rate.c_str(), choice.trim.lead + choice.trim.tail,
             choice.gainDb > 0 ? Format("+%.1f", choice.gainDb).c_str() : "-",
-            static_cast<long long>(saved),
+            static_cast<long long>(choice.BytesSaved(sound)),
             choice.Resamples(sound) ? Format("%.1f", choice.lossDb).c_str() : "-");
     }
     std::printf("Total: %llu bytes before, %llu after; the card holds %llu.\n",

@@ -26,11 +26,6 @@ QString RateText(double rate)
     return QString::number(static_cast<long long>(rate));
 }
 
-std::int64_t Saved(const FitSound& sound, const FitChoice& choice)
-{
-    return std::int64_t { sound.CardBytes() } - std::int64_t { choice.bytesAfter };
-}
-
 } // namespace
 
 AFitDialog::AFitDialog(MCardmill& cardmill, Prompter& messages, QWidget* parent)
@@ -120,7 +115,7 @@ void AFitDialog::Plan()
                   QString::number(choice.trim.lead + choice.trim.tail),
                   choice.gainDb > 0 ? QStringLiteral("+%1").arg(choice.gainDb, 0, 'f', 1)
                                     : QStringLiteral("-"),
-                  QString::number(Saved(sound, choice)),
+                  QString::number(choice.BytesSaved(sound)),
                   choice.Resamples(sound) ? QString::number(choice.lossDb, 'f', 1)
                                           : QStringLiteral("-") };
         for (int column = 0; column < kColumns; ++column) {
@@ -154,7 +149,7 @@ void AFitDialog::ShowTotals()
     std::int64_t after = static_cast<std::int64_t>(plan.totalBefore);
     for (std::size_t i = 0; i < chosen.size(); ++i)
         if (chosen[i])
-            after -= Saved(gathered->sounds[i], plan.choices[i]);
+            after -= plan.choices[i].BytesSaved(gathered->sounds[i]);
     QString text = QStringLiteral("Total: %1 bytes before, %2 after; the card holds %3.")
                        .arg(plan.totalBefore)
                        .arg(after)

@@ -70,6 +70,10 @@ struct FitChoice {
     std::uint32_t bytesAfter = 0; // the estimate of its sample words on the card
 
     bool Resamples(const FitSound& sound) const { return rate != sound.rate; }
+    std::int64_t BytesSaved(const FitSound& sound) const
+    {
+        return std::int64_t { sound.CardBytes() } - std::int64_t { bytesAfter };
+    }
     bool Changes(const FitSound& sound) const
     {
         return Resamples(sound) || trim.lead > 0 || trim.tail > 0 || gainDb > 0;
