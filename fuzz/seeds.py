@@ -32,6 +32,31 @@ def wav_seeds():
     yield "ext24.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", ext, True), chunk(b"data", data[:300], True)], True)
 
 
+def sndfile_seeds():
+    """Small files of every format libsndfile reads for us, made by sox and flac from a WAV."""
+    import subprocess
+    import tempfile
+    with tempfile.TemporaryDirectory() as folder:
+        source = os.path.join(folder, "source.wav")
+        with open(source, "wb") as f:
+            f.write(next(wav_seeds())[1])
+        made = [("mono16.flac", ["sox", source, "-c", "1", "-b", "16"]),
+                ("stereo24.flac", ["sox", source, "-b", "24"]),
+                ("vorbis.ogg", ["sox", source, "-C", "0"]),
+                ("wave64.w64", ["sox", source]),
+                ("apple.caf", ["sox", source])]
+        for name, command in made:
+            out = os.path.join(folder, name)
+            subprocess.run(command + [out], check=True, capture_output=True)
+        # A FLAC that keeps the WAV's sampler chunk among its RIFF chunks.
+        kept = os.path.join(folder, "kept.flac")
+        subprocess.run(["flac", "--silent", "--no-padding", "--keep-foreign-metadata", "-o", kept, source],
+                       check=True, capture_output=True)
+        for name in [name for name, _ in made] + ["kept.flac"]:
+            with open(os.path.join(folder, name), "rb") as f:
+                yield name, f.read()
+
+
 def extended(rate):
     import math
     mant, exp = math.frexp(rate)
@@ -237,7 +262,7 @@ def journal_seeds():
 
 SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
-         "sysex": sysex_seeds}
+         "sysex": sysex_seeds, "sndfile": sndfile_seeds}
 
 
 def main():

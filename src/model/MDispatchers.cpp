@@ -8,6 +8,7 @@
 #include "model/sound/MSoundFile.h"
 #include "model/sound/MSoundFileAIFF.h"
 #include "model/sound/MSoundFileSFIL.h"
+#include "model/sound/MSoundFileSndfile.h"
 #include "model/sound/MSoundFileWAV.h"
 
 namespace cardmill {
@@ -18,6 +19,8 @@ MSoundFileDispatcher::MSoundFileDispatcher(Services& services)
     Add(std::make_unique<MSFILFormatInterpreter>(services));
     Add(std::make_unique<MAIFFFormatInterpreter>(services));
     Add(std::make_unique<MWAVFormatInterpreter>(services));
+    // Asked last: our own readers keep the bytes they have always given.
+    Add(std::make_unique<MSndfileFormatInterpreter>(services));
 }
 
 std::unique_ptr<MReadableFile> MSoundFileDispatcher::CreateRaw(const std::string& path) const

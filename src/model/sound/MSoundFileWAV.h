@@ -7,7 +7,7 @@ namespace cardmill {
 
 /// A RIFF WAVE file: format, sample data position, loops from the sampler chunk, and the comment
 /// from the INFO list.
-class MSoundFileWAV final : public MSoundFile {
+class MSoundFileWAV : public MSoundFile {
 public:
     explicit MSoundFileWAV(Services& services);
 
@@ -15,8 +15,10 @@ public:
     std::string GetFormatName() const override { return "Windows *.wav"; }
     bool OpenSound(const std::string& path) override;
 
-private:
+protected:
     bool ReadHeader();
+
+private:
     bool ReadChunks();
     bool ReadFormat();
     bool ReadDataInfo();

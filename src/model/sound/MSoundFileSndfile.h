@@ -1,0 +1,37 @@
+#pragma once
+
+#include "model/MReadableFileDispatcher.h"
+#include "model/sound/MSoundFileWAV.h"
+
+namespace cardmill {
+
+/// A sound in a format libsndfile reads and this program's own readers don't (FLAC, Ogg Vorbis,
+/// Wave64, CAF, AIFF-C): decoded once into a 16- or 24-bit WAV image in memory, with a sampler
+/// chunk holding the root key and loops where the format gives them (a FLAC file's RIFF chunks,
+/// kept by `flac --keep-foreign-metadata`; libsndfile's instrument data otherwise), and read from
+/// there as a WAV file is. The project stores the file's own path.
+class MSoundFileSndfile final : public MSoundFileWAV {
+public:
+    /// Files larger than this are not decoded (no card holds a tenth of it).
+    static constexpr std::uint64_t kMostSampleBytes = std::uint64_t { 256 } << 20;
+
+    explicit MSoundFileSndfile(Services& services);
+
+    std::unique_ptr<MReadableFile> Duplicate() const override;
+    std::string GetFormatName() const override { return formatName; }
+    bool OpenSound(const std::string& path) override;
+
+private:
+    std::string formatName = "libsndfile";
+};
+
+/// Recognises the formats by their names (.flac .ogg .oga .opus .w64 .caf .aifc) or their first
+/// bytes.
+class MSndfileFormatInterpreter final : public MFormatInterpreter {
+public:
+    using MFormatInterpreter::MFormatInterpreter;
+    bool Recognises(const std::string& path) const override;
+    std::unique_ptr<MReadableFile> Create(const std::string& path) const override;
+};
+
+} // namespace cardmill
