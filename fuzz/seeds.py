@@ -44,7 +44,8 @@ def sndfile_seeds():
                 ("stereo24.flac", ["sox", source, "-b", "24"]),
                 ("vorbis.ogg", ["sox", source, "-C", "0"]),
                 ("wave64.w64", ["sox", source]),
-                ("apple.caf", ["sox", source])]
+                ("apple.caf", ["sox", source]),
+                ("floats.wav", ["sox", source, "-e", "floating-point", "-b", "32"])]
         for name, command in made:
             out = os.path.join(folder, name)
             subprocess.run(command + [out], check=True, capture_output=True)

@@ -7,7 +7,6 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -100,13 +99,37 @@ std::vector<std::uint8_t> SamplerChunk(const SF_INSTRUMENT& instrument, int rate
     return out.Take();
 }
 
+/// A WAV file of floating-point samples, as audio programs export them (the WAV reader takes
+/// whole numbers only): its format chunk, found among the first chunks, says format 3 (or 3 in
+/// an extensible format's subformat).
+bool IsFloatWav(const ByteReader& bytes)
+{
+    constexpr std::uint16_t kFloat = 3;
+    if (!bytes.HasCodeAt(0, "RIFF") || !bytes.HasCodeAt(8, "WAVE"))
+        return false;
+    std::size_t at = 12;
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        const auto size = bytes.U32At(at + 4, Endian::Little);
+        if (!size)
+            return false;
+        if (bytes.HasCodeAt(at, "fmt ")) {
+            const auto tag = bytes.U16At(at + 8, Endian::Little);
+            const auto sub = bytes.U16At(at + 8 + 24, Endian::Little);
+            return tag == kFloat || (tag == 0xFFFE && sub == kFloat);
+        }
+        at += 8 + std::size_t { *size } + (*size & 1);
+    }
+    return false;
+}
+
 /// Whether the first bytes are those of a format we hand to libsndfile: FLAC, Ogg, CAF, Wave64
 /// or AIFF-C. Only those reach it, so no other decoder of the library sees a file of ours.
 bool IsSndfileFormat(std::span<const std::uint8_t> head)
 {
     const ByteReader bytes(head);
     return bytes.HasCodeAt(0, "fLaC") || bytes.HasCodeAt(0, "OggS") || bytes.HasCodeAt(0, "caff")
-        || bytes.HasCodeAt(0, "riff") || (bytes.HasCodeAt(0, "FORM") && bytes.HasCodeAt(8, "AIFC"));
+        || bytes.HasCodeAt(0, "riff") || (bytes.HasCodeAt(0, "FORM") && bytes.HasCodeAt(8, "AIFC"))
+        || IsFloatWav(bytes);
 }
 
 std::string FormatNameOf(int format)
@@ -147,7 +170,7 @@ bool MSoundFileSndfile::OpenSound(const std::string& path)
     if (!read)
         return Refuse("It can't be read to its end.");
     if (!IsSndfileFormat(bytes))
-        return Refuse("It is no FLAC, Ogg, Wave64, CAF or AIFF-C file.");
+        return Refuse("It is no FLAC, Ogg, Wave64, CAF, AIFF-C or floating-point WAV file.");
 
     MemoryFile memory { bytes };
     SF_VIRTUAL_IO io { &MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read,
@@ -233,9 +256,10 @@ bool MSndfileFormatInterpreter::Recognises(const std::string& path) const
         if (EndsWithExtension(path, extension))
             return true;
     MReadableFile probe(services);
-    std::array<std::uint8_t, 12> head {};
-    return probe.SetFile(path) && probe.FileSize() >= head.size() && probe.Read(head)
-        && IsSndfileFormat(head);
+    // Enough for a WAV file's format chunk after a few others.
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(
+        std::min<std::uint64_t>(probe.SetFile(path) ? probe.FileSize() : 0, 4096)));
+    return head.size() >= 12 && probe.Read(head) && IsSndfileFormat(head);
 }
 
 std::unique_ptr<MReadableFile> MSndfileFormatInterpreter::Create(const std::string& path) const

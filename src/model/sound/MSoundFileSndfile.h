@@ -6,10 +6,10 @@
 namespace cardmill {
 
 /// A sound in a format libsndfile reads and this program's own readers don't (FLAC, Ogg Vorbis,
-/// Wave64, CAF, AIFF-C): decoded once into a 16- or 24-bit WAV image in memory, with a sampler
-/// chunk holding the root key and loops where the format gives them (a FLAC file's RIFF chunks,
-/// kept by `flac --keep-foreign-metadata`; libsndfile's instrument data otherwise), and read from
-/// there as a WAV file is. The project stores the file's own path.
+/// Wave64, CAF, AIFF-C, WAV of floating-point samples): decoded once into a 16- or 24-bit WAV image
+/// in memory, with a sampler chunk holding the root key and loops where the format gives them (a
+/// FLAC file's RIFF chunks, kept by `flac --keep-foreign-metadata`; libsndfile's instrument data
+/// otherwise), and read from there as a WAV file is. The project stores the file's own path.
 class MSoundFileSndfile final : public MSoundFileWAV {
 public:
     /// Files larger than this are not decoded (no card holds a tenth of it).

@@ -74,6 +74,15 @@ TEST(Sndfile, OtherFormatsLoadAndDamagedOnesAreRefusedWithTheReason)
         ASSERT_TRUE(sound);
         EXPECT_NEAR(sound->GetFrameCount(), 1000, 64); // Vorbis may pad its last block
     }
+    // A WAV of floating-point samples, as audio programs export them, is read as 24-bit.
+    auto floats = MSoundFileDispatcher(env.services)
+                      .Create(dir.Write("float.wav",
+                          Written(dir.File("f.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 2, frames)));
+    ASSERT_TRUE(dynamic_cast<MSoundFileSndfile*>(floats.get()));
+    const auto* floatSound = dynamic_cast<MSoundFileSndfile*>(floats.get());
+    EXPECT_EQ(std::tuple(floatSound->GetFrameCount(), floatSound->BytesPerSample()),
+        std::tuple(500u, std::uint8_t(3)));
+
     // AIFF-C, which the AIFF reader refuses, is libsndfile's, with its instrument's root and loop.
     test::Bytes aifc = test::AiffBuilder()
                            .Frames(1000)
