@@ -219,8 +219,10 @@ void SwapItems(MProject& project, std::vector<FitSwap>& swaps)
     for (FitSwap& swap : swaps) {
         const int group = swap.current->GetCategory();
         int index = 0;
-        while (project.GetItem(group, index) != swap.current)
+        while (index < project.CountItems(group) && project.GetItem(group, index) != swap.current)
             ++index;
+        if (index == project.CountItems(group))
+            continue; // no longer in the project: nothing to swap
         std::unique_ptr<MReadableFile> taken = project.RemoveItem(swap.current);
         taken->Deactivate();
         MReadableFile* placed = swap.other.get();
