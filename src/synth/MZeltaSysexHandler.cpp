@@ -222,8 +222,8 @@ std::string MZeltaSysexHandler::ReasonText(std::uint8_t code, std::string_view c
     }
 }
 
-bool MZeltaSysexHandler::ReportError(Prompter& prompter, std::string_view prefix,
-    bool retryAllowed, std::string_view cardAdvice) const
+bool MZeltaSysexHandler::ReportError(Prompter& prompter, std::string_view prefix, bool retryAllowed,
+    std::string_view cardAdvice) const
 {
     const std::string text = std::string(prefix) + ReasonText(reason, cardAdvice);
     if (!retryAllowed) {

@@ -216,9 +216,8 @@ TEST_P(NotUnderstood, TheMessageSaysWhy)
 }
 
 INSTANTIATE_TEST_SUITE_P(Readers, NotUnderstood,
-    ::testing::Values(
-        WhyCase { "alaw.wav", WavBuilder().Format(6, 1, 8000, 8).Build(),
-            "Its samples are A-law compressed; the card takes PCM only." },
+    ::testing::Values(WhyCase { "alaw.wav", WavBuilder().Format(6, 1, 8000, 8).Build(),
+                          "Its samples are A-law compressed; the card takes PCM only." },
         WhyCase { "quad.wav", WavBuilder().Format(1, 4, 44100, 16).Build(),
             "It has 4 channels; the card takes mono or stereo sounds." },
         WhyCase { "cut.wav", Bytes { 'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E' },

@@ -86,7 +86,8 @@ TEST_F(ImageSend, SizesAroundSixteenMegabytesAndEmptyFiles)
     // An empty file holds nothing to send: refused before the instrument hears of it.
     EXPECT_EQ(Send(link, sized("d.img", 0)), LinkOutcome::NotStarted);
     EXPECT_TRUE(link.backend.sent.empty());
-    EXPECT_NE(env.prompter.LastText().find("is empty: it holds nothing to send"), std::string::npos);
+    EXPECT_NE(
+        env.prompter.LastText().find("is empty: it holds nothing to send"), std::string::npos);
 
     EXPECT_EQ(Send(link, dir.File("missing.img")), LinkOutcome::NotStarted);
     EXPECT_EQ(env.prompter.LastText(),
