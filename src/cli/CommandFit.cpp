@@ -22,15 +22,6 @@ int Fail(const std::string& message)
     return kFailed;
 }
 
-/// The text padded with blanks to `width` characters (not bytes: names may be UTF-8).
-std::string Padded(const std::string& text, std::size_t width)
-{
-    std::size_t characters = 0;
-    for (const char c : text)
-        characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
-    return text + std::string(width > characters ? width - characters : 0, ' ');
-}
-
 std::string RateText(double rate)
 {
     return Format("%.0f", rate);
@@ -46,7 +37,7 @@ void PrintPlan(const std::vector<FitSound>& sounds, const FitPlan& plan)
         const std::string rate = choice.Resamples(sound)
             ? RateText(sound.rate) + " -> " + RateText(choice.rate)
             : RateText(sound.rate);
-        std::printf("%s %-10s %15s %9u %8s %9lld %9s\n", Padded(sound.name, 24).c_str(),
+        std::printf("%s %-10s %15s %9u %8s %9lld %9s\n", PadToColumns(sound.name, 24).c_str(),
             sound.group.c_str(), rate.c_str(), choice.trim.lead + choice.trim.tail,
             choice.gainDb > 0 ? Format("+%.1f", choice.gainDb).c_str() : "-",
             static_cast<long long>(choice.BytesSaved(sound)),

@@ -91,17 +91,6 @@ bool ApplyCardOptions(CliApp& app, const std::string& command, const ParsedArgs&
     return true;
 }
 
-/// A name padded with blanks to `columns` characters on the terminal (UTF-8 characters count
-/// once, whatever their bytes).
-std::string PadToColumns(std::string text, std::size_t columns)
-{
-    const auto characters = static_cast<std::size_t>(std::count_if(text.begin(), text.end(),
-        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-    if (characters < columns)
-        text.append(columns - characters, ' ');
-    return text;
-}
-
 /// A name or comment on one line of a listing: line breaks and tabs shown as \n, \r and \t.
 std::string OneLine(std::string_view text)
 {
@@ -136,6 +125,15 @@ std::optional<int> GroupOfToken(const std::string& text)
 }
 
 } // namespace
+
+std::string PadToColumns(std::string text, std::size_t columns)
+{
+    const auto characters = static_cast<std::size_t>(std::count_if(text.begin(), text.end(),
+        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    if (characters < columns)
+        text.append(columns - characters, ' ');
+    return text;
+}
 
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
 {

@@ -23,6 +23,10 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text);
 /// A target: zelta (14) or percula (25).
 std::optional<std::uint16_t> ParseTarget(const std::string& text);
 
+/// A name padded with blanks to `columns` characters on the terminal (UTF-8 characters count
+/// once, whatever their bytes).
+std::string PadToColumns(std::string text, std::size_t columns);
+
 /// What to type to change a project's card size.
 std::string CardSizeAdvice(const std::string& project);
 
