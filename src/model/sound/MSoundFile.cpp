@@ -140,6 +140,14 @@ std::vector<std::string> MSoundFile::TakeValueChanges()
     return taken;
 }
 
+void MSoundFile::TellOwnChanges(const std::string& subject)
+{
+    std::vector<std::string> sentences;
+    for (const std::string& change : TakeValueChanges())
+        sentences.push_back((sentences.empty() ? subject : "It ") + change);
+    TellValueChanges(services.prompter, sentences);
+}
+
 void MSoundFile::FinishHeader()
 {
     DropWholeFileLoops();
@@ -231,11 +239,7 @@ bool MSoundFile::ApplyDefaults()
     defaults.startFrame = startMarkerFrame;
     if (!SetParams(defaults))
         return false;
-    std::vector<std::string> sentences;
-    for (const std::string& change : TakeValueChanges())
-        sentences.push_back(
-            (sentences.empty() ? "The sound file '" + GetFileName() + "' " : "It ") + change);
-    TellValueChanges(services.prompter, sentences);
+    TellOwnChanges("The sound file '" + GetFileName() + "' ");
     Register();
     if (services.locator)
         services.locator->NoteLoaded(GetPath());
@@ -415,13 +419,7 @@ bool MSoundFile::RestoreFromRecord(const ByteReader& record)
     SetSmoothing(stored->smoothing);
     if (!SetParams(stored->params))
         return false;
-    std::vector<std::string> sentences;
-    for (const std::string& change : TakeValueChanges())
-        sentences.push_back((sentences.empty() ? "In the project file's settings, the sound file '"
-                                        + GetFileName() + "' "
-                                               : "It ")
-            + change);
-    TellValueChanges(services.prompter, sentences);
+    TellOwnChanges("In the project file's settings, the sound file '" + GetFileName() + "' ");
     return true;
 }
 

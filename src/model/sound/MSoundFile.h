@@ -243,6 +243,8 @@ protected:
 private:
     MSoundFile* Owner() const;
     void NoteValueChange(std::string change, bool first = false);
+    /// Tells the changes not yet taken, the first sentence beginning with `subject`.
+    void TellOwnChanges(const std::string& subject);
     /// The file's loops cut to the data it holds.
     void LimitLoopsToData();
 
