@@ -48,11 +48,15 @@ struct Command {
 
 const Command kCommands[] = {
     { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
-    { "info", "info [--json] FILE...", "recognise files as the loader would and describe them",
+    { "info", "info [--json] [--preset P] FILE...",
+        "recognise files as the loader would and describe them",
         "Prints, for each file, its kind, format name, the three information lines, comment, "
         "short name and compiled size. Sounds also show rate, bits, channels, frames, loops, "
         "markers, root key, fine tune and the default loop chosen when the sound is loaded. A file "
-        "that can't be understood is reported and makes the exit status 1.\n"
+        "that can't be understood is reported and makes the exit status 1. A SoundFont (.sf2, "
+        ".sf3) lists its presets (bank, program, name, keys; in --json a list \"presets\"); "
+        "with --preset P (a name or BANK:PROGRAM) the preset is described as the instrument that "
+        "'add --preset P' adds.\n"
         "Texts are printed in UTF-8 whatever the file holds: 8-bit texts are read as Windows-1252 "
         "(WAV, MIDI, SysEx and Windows-made files) or Mac Roman (AIFF, Sound Designer and "
         "SampleCell files).",
@@ -68,14 +72,17 @@ const Command kCommands[] = {
         "lose their accents (you are told how the name appears), and a name with other characters "
         "is refused. An existing file is never overwritten.",
         CommandNew },
-    { "add", "add PROJECT.cmr [--group G] [--split-stereo] FILE...",
+    { "add", "add PROJECT.cmr [--group G] [--split-stereo] [--preset P] FILE...",
         "load files into a project and save it",
         "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop "
         "application's loader does, places them and saves the project (a .bak backup stands while "
         "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3 "
         "(drum groups) or a group's name (default k1); sequences always go to Sequences and a "
         "SysEx bank to Programs. --split-stereo makes two items of a stereo sound (left and "
-        "right), as the SplitStereoFiles preference does.\n"
+        "right), as the SplitStereoFiles preference does. A SoundFont (.sf2, .sf3) is added as one "
+        "of "
+        "its presets, the one --preset P names (by name, case ignored, or as BANK:PROGRAM; "
+        "'cardmill info FILE' lists them); a file of one preset needs no --preset.\n"
         "A file that no reader understands can be taken as raw 16-bit mono 48 kHz sample data: "
         "you are asked first (--yes takes it, --no or no terminal leaves the project as it was, "
         "with exit status 3). If any file can't be added, nothing is saved.",

@@ -2,9 +2,12 @@
 #include "Json.h"
 #include "model/MReadableFile.h"
 #include "model/MReadableFileDispatcher.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/ProgressView.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 namespace cardmill {
 
@@ -66,11 +69,47 @@ void PrintJson(
     json.EndObject();
 }
 
+/// A library's presets, for the choice of one (`add --preset`).
+void PrintCatalog(JsonWriter* json, const std::string& path, LibraryCatalog catalog)
+{
+    std::stable_sort(catalog.presets.begin(), catalog.presets.end(),
+        [](const LibraryPreset& a, const LibraryPreset& b) {
+            return std::tie(a.bank, a.program) < std::tie(b.bank, b.program);
+        });
+    if (json) {
+        json->BeginObject();
+        json->PathField("path", path).Field("kind", "instrument library");
+        json->Field("format", catalog.formatName);
+        json->Key("presets").BeginArray();
+        for (const LibraryPreset& preset : catalog.presets) {
+            json->BeginObject().Field("bank", preset.bank).Field("program", preset.program);
+            json->Field("name", preset.name);
+            if (preset.lokey <= preset.hikey)
+                json->Field("lokey", preset.lokey).Field("hikey", preset.hikey);
+            json->EndObject();
+        }
+        json->EndArray();
+        json->EndObject();
+        return;
+    }
+    std::printf("%s: instrument library\n", path.c_str());
+    std::printf("  Format:          %s\n", catalog.formatName.c_str());
+    std::printf("  Presets:         %zu (BANK:PROGRAM name, keys)\n", catalog.presets.size());
+    for (const LibraryPreset& preset : catalog.presets) {
+        const std::string keys = preset.lokey <= preset.hikey
+            ? std::to_string(preset.lokey) + "-" + std::to_string(preset.hikey)
+            : "no keys";
+        std::printf("  %7s  %s (%s)\n",
+            (std::to_string(preset.bank) + ":" + std::to_string(preset.program)).c_str(),
+            preset.name.c_str(), keys.c_str());
+    }
+}
+
 } // namespace
 
 int CommandInfo(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, {}, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "--preset" }, {});
     if (!args.error.empty())
         return UsageError("info", args.error);
     if (args.rest.empty())
@@ -84,7 +123,22 @@ int CommandInfo(CliApp& app)
     for (const std::string& path : args.rest) {
         std::string failure;
         std::string kind;
-        auto file = app.controller->Creator().Create(path, failure, &kind);
+        std::string opened = path;
+        // A damaged library is left to the reader, which says what is wrong with it.
+        std::string damage;
+        if (const auto catalog
+            = IsInstrumentLibrary(path) ? ReadLibraryCatalog(path, damage) : std::nullopt) {
+            if (!args.Has("--preset")) {
+                PrintCatalog(app.options.json ? &json : nullptr, path, *catalog);
+                continue;
+            }
+            if (const auto preset = FindPreset(catalog->presets, *args.Get("--preset")))
+                opened = JoinLibraryPath(path, catalog->presets[*preset]);
+            else
+                failure = "'" + path + "' holds no preset '" + *args.Get("--preset") + "'.";
+        }
+        auto file
+            = failure.empty() ? app.controller->Creator().Create(opened, failure, &kind) : nullptr;
         if (file && !LoadForInspection(*file, services)) {
             // The file has said why (a sound it names is missing, a question was refused).
             failure = "The " + kind + " '" + path + "' could not be loaded.";

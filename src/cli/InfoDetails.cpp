@@ -6,12 +6,20 @@
 #include "model/instrument/MInstFileInstrument.h"
 #include "model/sequence/MSeqFileMidi.h"
 #include "model/sound/MSoundFile.h"
+#include "platform/FileSystem.h"
 
 #include <cstdio>
 
 namespace cardmill {
 
 namespace {
+
+/// A sample's file, and its name when the file holds many (a SoundFont's sample).
+std::string SampleWhere(const MSoundFile& sample)
+{
+    const std::string name = sample.GetFileName();
+    return FileNameOf(sample.GetPath()) == name ? sample.GetPath() : sample.GetPath() + ": " + name;
+}
 
 void DescribeSound(const MSoundFile& sound, JsonWriter* json)
 {
@@ -129,6 +137,7 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
             const SampleParams& params = sample->Params();
             json->BeginObject()
                 .PathField("path", sample->GetPath())
+                .Field("name", sample->GetFileName())
                 .Field("rootKey", params.rootKey)
                 .Field("fineTune", params.fineTune)
                 .Field("channel", sample->GetChannel())
@@ -153,7 +162,7 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
     }
     std::printf("  Upper keys:      %s\n", keys.c_str());
     for (const MSoundFile* sample : samples)
-        std::printf("  Sample:          %s (root %u%s)\n", sample->GetPath().c_str(),
+        std::printf("  Sample:          %s (root %u%s)\n", SampleWhere(*sample).c_str(),
             sample->Params().rootKey, sample->Params().looping ? ", looped" : "");
 }
 

@@ -15,6 +15,7 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
@@ -25,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <tuple>
@@ -256,9 +258,44 @@ int CommandNew(CliApp& app)
     return app.Finish(app.controller->SaveProjectAs());
 }
 
+namespace {
+
+/// A library of presets (a SoundFont) is added as one of its presets: the one `--preset` names,
+/// or its only one. `path` becomes the preset's path.
+int ChoosePreset(
+    const std::string& named, const std::optional<std::string>& preset, std::string& path)
+{
+    if (!IsInstrumentLibrary(path))
+        return kSuccess;
+    std::string error;
+    const auto catalog = ReadLibraryCatalog(path, error);
+    if (!catalog)
+        return kSuccess; // the loader names the damage
+    const bool plain = std::all_of(named.begin(), named.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+", c);
+    });
+    const std::string listed
+        = " (cardmill info " + (plain ? named : "\"" + named + "\"") + " lists them)";
+    if (!preset) {
+        if (catalog->presets.size() == 1)
+            return kSuccess;
+        return UsageError("add",
+            "'" + named + "' holds " + std::to_string(catalog->presets.size())
+                + " presets; name the one to add with --preset NAME or BANK:PROGRAM" + listed);
+    }
+    const auto index = FindPreset(catalog->presets, *preset);
+    if (!index)
+        return UsageError("add", "'" + named + "' holds no preset '" + *preset + "'" + listed);
+    path = JoinLibraryPath(path, catalog->presets[*index]);
+    return kSuccess;
+}
+
+} // namespace
+
 int CommandAdd(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, { "--group" }, { "--split-stereo" });
+    const ParsedArgs args
+        = ParseArgs(app.options.args, { "--group", "--preset" }, { "--split-stereo" });
     if (!args.error.empty())
         return UsageError("add", args.error);
     if (args.rest.size() < 2)
@@ -272,6 +309,18 @@ int CommandAdd(CliApp& app)
             return kFailed;
         }
     }
+    std::vector<std::string> paths;
+    for (std::size_t i = 1; i < args.rest.size(); ++i) {
+        std::string path = AbsolutePath(args.rest[i]);
+        if (const int status = ChoosePreset(args.rest[i], args.Get("--preset"), path);
+            status != kSuccess)
+            return status;
+        paths.push_back(std::move(path));
+    }
+    if (args.Has("--preset")
+        && std::none_of(paths.begin(), paths.end(),
+            [](const std::string& path) { return !SplitLibraryPath(path).preset.empty(); }))
+        return UsageError("add", "--preset chooses a preset of a SoundFont; no file named is one");
     if (!OpenProject(app, "add", args.rest.front(), true))
         return kFailed;
     MProject& project = app.controller->Project();
@@ -288,8 +337,7 @@ int CommandAdd(CliApp& app)
     WaitingFileList chosen;
     chosen.targetGroup = group;
     for (std::size_t i = 1; i < args.rest.size(); ++i) {
-        auto file = app.controller->CreateForAdding(
-            AbsolutePath(args.rest[i]), MCardmill::AddFilter::Any, true);
+        auto file = app.controller->CreateForAdding(paths[i - 1], MCardmill::AddFilter::Any, true);
         if (!file) {
             Fail("add", "'" + args.rest[i] + "' is not added; the project is left as it was");
             return app.Finish(false);

@@ -66,8 +66,9 @@ public:
     bool Exists() const { return exists; }
     std::uint64_t FileSize() const { return fileSize; }
     const std::string& GetPath() const { return record.path; }
-    /// The part of the path after the last separator.
-    std::string GetFileName() const;
+    /// The part of the path after the last separator, or the name of what a file holds of many
+    /// (a preset, a sample).
+    virtual std::string GetFileName() const;
     void Close() { CloseStream(); }
 
     // Stream and chunk layer. Offsets are 64-bit: lengths read from a file never wrap.

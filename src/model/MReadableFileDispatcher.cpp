@@ -1,6 +1,7 @@
 #include "model/MReadableFileDispatcher.h"
 
 #include "model/Services.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/FileSystem.h"
 #include "platform/Prompter.h"
 
@@ -41,8 +42,10 @@ bool MReadableFileDispatcher::Recognises(const std::string& path) const
     return false;
 }
 
-std::optional<std::string> UnreadableMessage(const std::string& path)
+std::optional<std::string> UnreadableMessage(const std::string& named)
 {
+    // A preset of a library is read from the library's file.
+    const std::string path = IsInstrumentLibrary(named) ? SplitLibraryPath(named).file : named;
     namespace fs = std::filesystem;
     std::error_code ignored;
     const fs::file_type type = fs::status(path, ignored).type();

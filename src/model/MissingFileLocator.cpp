@@ -2,6 +2,7 @@
 
 #include "model/MReadableFileDispatcher.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -79,18 +80,23 @@ std::unique_ptr<MReadableFile> MissingFileLocator::Create(
 FileLocator::Result MissingFileLocator::Locate(
     const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
-    const std::string fileName
-        = record.name.empty() ? StoredFileName(record.path) : StoredFileName(record.name);
+    // A preset of a library is looked for as its file; the preset is chosen again in the copy
+    // found.
+    const LibraryPath library = SplitLibraryPath(record.path);
+    const std::string& stored = library.file;
+    const std::string fileName = record.name.empty() || !library.preset.empty()
+        ? StoredFileName(stored)
+        : StoredFileName(record.name);
     std::string path;
-    if (!record.path.empty() && CanOpenForReading(record.path)) {
-        path = AbsolutePath(record.path);
+    if (!stored.empty() && CanOpenForReading(stored)) {
+        path = AbsolutePath(stored);
         RememberFolderOf(path);
-    } else if (path = FindIgnoringCase(record.path); !path.empty()) {
+    } else if (path = FindIgnoringCase(stored); !path.empty()) {
         RememberFolderOf(path);
     } else {
         // A file that is there and can't be read is named with the system's reason.
-        if (const auto status = StatFile(record.path); status && status->regular)
-            if (const auto unreadable = UnreadableMessage(record.path))
+        if (const auto status = StatFile(stored); status && status->regular)
+            if (const auto unreadable = UnreadableMessage(stored))
                 prompter.Show(*unreadable, Icon::Error, Buttons::Ok);
         path = FindInFolders(fileName);
         if (!path.empty() && finder)
@@ -99,7 +105,7 @@ FileLocator::Result MissingFileLocator::Locate(
 
     Result result;
     if (!path.empty()) {
-        result.file = Create(path, dispatcher, rawFallback);
+        result.file = Create(JoinLibraryPath(path, library), dispatcher, rawFallback);
         if (result.file) {
             result.status = Status::Found;
             return result;
@@ -121,7 +127,7 @@ FileLocator::Result MissingFileLocator::Locate(
             result.status = Status::Cancelled;
             return result;
         }
-        result.file = dispatcher.Create(answer.path);
+        result.file = dispatcher.Create(JoinLibraryPath(answer.path, library));
         if (result.file) {
             RememberFolderOf(answer.path);
             result.status = Status::Found;

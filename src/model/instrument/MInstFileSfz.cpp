@@ -38,7 +38,7 @@ std::optional<std::string> ReadTextFile(const std::string& path, std::size_t lim
 } // namespace
 
 MInstFileSfz::MInstFileSfz(Services& services)
-    : MInstFileInstrument(services)
+    : MInstFileRegions(services)
 {
 }
 
@@ -79,62 +79,17 @@ bool MInstFileSfz::OpenSfz(const std::string& path)
         };
     }
     const std::string text(bytes.begin(), bytes.end());
-    document = ParseSfz(text, GetFileName(), reader, limits);
-    layout = LayOutSfz(document);
-    dropped = document.dropped;
-    dropped.insert(dropped.end(), layout.dropped.begin(), layout.dropped.end());
-    if (layout.groups.empty())
-        return Refuse("The SFZ file holds no region with a sample that a key plays.");
-    groupCount = static_cast<std::uint16_t>(layout.groups.size());
-    groupSize = static_cast<std::uint16_t>(layout.groupSize);
-    for (std::size_t g = 0; g < layout.groups.size(); ++g)
-        upperKeys[g] = static_cast<std::uint8_t>(layout.groups[g].upperKey);
-    sampleBytes = kHiddenSampleBytes;
-    return true;
+    return TakeRegions(ParseSfz(text, GetFileName(), reader, limits),
+        "The SFZ file holds no region with a sample that a key plays.");
 }
 
-void MInstFileSfz::Note(const SfzRegion& region, const std::string& opcode, std::string reason)
+std::string MInstFileSfz::Described() const
 {
-    dropped.push_back({ region.file, region.line, opcode, std::move(reason) });
+    return "the SFZ instrument " + GetFileName();
 }
 
-int MInstFileSfz::LoadStep()
+std::unique_ptr<MSoundFile> MInstFileSfz::OpenSample(const SfzRegion& region)
 {
-    if (isLoaded)
-        return 1;
-    if (!isLoading) {
-        if (layout.groups.empty())
-            return -1;
-        BeginLoad();
-        walk = {};
-    }
-    if (!LoadRegion(walk) && !missingSample) {
-        isLoading = false;
-        isLoaded = false;
-        return -1;
-    }
-    if (AdvanceGroup(walk))
-        return 0;
-    isLoading = false;
-    // Every sample that could not be found has been named by now: the instrument is not added.
-    if (missingSample)
-        return -1;
-    isLoaded = true;
-    TellDropped();
-    UpdateCompiledSize();
-    return 1;
-}
-
-bool MInstFileSfz::LoadRegion(Position at)
-{
-    const SfzKeyGroup& group = layout.groups[static_cast<std::size_t>(at.group)];
-    auto& ids = sampleIds[static_cast<std::size_t>(at.group)];
-    if (static_cast<std::size_t>(at.layer) >= group.layers.size()) {
-        // A group with fewer layers than the instrument plays its loudest one at the rest.
-        ids[static_cast<std::size_t>(at.layer)] = ids[static_cast<std::size_t>(at.layer) - 1];
-        return true;
-    }
-    const SfzRegion& region = document.regions[group.layers[static_cast<std::size_t>(at.layer)]];
     FileRecord file;
     file.path = SamplePath(region.sample);
     file.name = StoredFileName(file.path);
@@ -151,111 +106,8 @@ bool MInstFileSfz::LoadRegion(Position at)
                 + "', nor one whose name differs from it only in case.",
             Icon::Warning, Buttons::Ok);
         missingSample = true;
-        return false;
     }
-    if (!owned)
-        return false;
-
-    SampleParams params;
-    int root = region.keycenter - region.transpose;
-    int cents = region.tune;
-    // The card's fine tune reaches a little over a semitone: whole semitones go to the root.
-    while (cents > 127) {
-        cents -= 100;
-        --root;
-    }
-    while (cents < -127) {
-        cents += 100;
-        ++root;
-    }
-    if (root < 0 || root > 127) {
-        Note(region, "pitch_keycenter",
-            "the root key " + std::to_string(root) + " lies off the keyboard; "
-                + (root < 0 ? "0" : "127") + " is used");
-        root = std::clamp(root, 0, 127);
-    }
-    params.rootKey = static_cast<std::uint16_t>(root);
-    params.fineTune = static_cast<std::int16_t>(cents * 256);
-    params.volume = static_cast<float>(std::min(region.volume, 0.0));
-    if (region.volume > 0.0)
-        Note(region, "volume", "the card plays a sample at most at 0 dB");
-    const std::uint32_t frames = owned->GetFrameCount();
-    if (region.offset > 0 && static_cast<std::uint64_t>(region.offset) >= frames)
-        Note(region, "offset", "lies past the sample's end; the sample starts at its beginning");
-    else
-        params.startFrame = static_cast<std::uint32_t>(region.offset);
-
-    int first = -1, second = -1;
-    SoundLoop fileLoop;
-    const bool hasFileLoop
-        = owned->ChooseLoops(first, second) > 0 && owned->GetLoop(fileLoop, first);
-    SfzLoopMode mode = region.loopMode;
-    if (mode == SfzLoopMode::Unset)
-        mode = hasFileLoop ? SfzLoopMode::Continuous : SfzLoopMode::NoLoop;
-    if (mode == SfzLoopMode::Sustain)
-        Note(region, "loop_mode", "the card has no release past a loop: played as loop_continuous");
-    if (mode == SfzLoopMode::OneShot)
-        Note(region, "loop_mode", "the card ends a sound at the key's release: played as no_loop");
-    if (mode == SfzLoopMode::Continuous || mode == SfzLoopMode::Sustain) {
-        std::int64_t start = region.loopStart.value_or(hasFileLoop ? fileLoop.start : 0);
-        std::int64_t end = region.loopEnd.value_or(
-            hasFileLoop ? fileLoop.end : std::max<std::int64_t>(frames, 1) - 1);
-        if (frames > 0 && end >= frames) {
-            Note(region, "loop_end", "lies past the sample's end; the loop ends at its last frame");
-            end = frames - 1;
-        }
-        if (end <= start)
-            Note(region, "loop_start", "the loop ends before it starts; the sample is not looped");
-        params.looping = end > start ? 1 : 0;
-        params.loopStart = static_cast<std::uint32_t>(start);
-        params.loopEnd = static_cast<std::uint32_t>(end);
-    }
-    if (!params.looping || !hasFileLoop || (region.loopStart && region.loopEnd))
-        owned->TakeValueChanges(); // what the sound file said of its loops is not played
-    if (params.startFrame != 0) {
-        smoothing = 1;
-        hasStartOffset = true;
-    }
-    if (!owned->SetParams(params))
-        return false;
-    for (const std::string& change : owned->TakeValueChanges())
-        Note(region, "", "the sample '" + owned->GetFileName() + "' " + change);
-    owned->Register();
-    Adopt(std::move(owned), at);
-    return true;
-}
-
-void MInstFileSfz::TellDropped()
-{
-    if (dropped.empty())
-        return;
-    // An opcode of a <group> that every region leaves out is one report, not one a region: each
-    // report is told once, where it first stands, with how often it stands.
-    struct Summary {
-        const SfzDropped* first;
-        std::size_t count;
-    };
-    std::vector<Summary> summaries;
-    for (const SfzDropped& report : dropped) {
-        const auto same = std::find_if(summaries.begin(), summaries.end(), [&](const Summary& s) {
-            return s.first->opcode == report.opcode && s.first->reason == report.reason;
-        });
-        if (same != summaries.end())
-            ++same->count;
-        else
-            summaries.push_back({ &report, 1 });
-    }
-    constexpr std::size_t kShown = 20;
-    std::string message
-        = "Some of what the SFZ instrument " + GetFileName() + " holds can't go onto the card:";
-    for (std::size_t i = 0; i < std::min(summaries.size(), kShown); ++i) {
-        message += "\n" + summaries[i].first->Text();
-        if (summaries[i].count > 1)
-            message += " (" + std::to_string(summaries[i].count) + " times in all)";
-    }
-    if (summaries.size() > kShown)
-        message += "\n... and " + std::to_string(summaries.size() - kShown) + " more.";
-    services.prompter.Show(message, Icon::Warning, Buttons::Ok);
+    return owned;
 }
 
 std::unique_ptr<MReadableFile> MInstFileSfz::Duplicate() const
@@ -263,9 +115,7 @@ std::unique_ptr<MReadableFile> MInstFileSfz::Duplicate() const
     auto copy = std::make_unique<MInstFileSfz>(services);
     if (!copy->CopyFrom(*this))
         return nullptr;
-    copy->document = document;
-    copy->layout = layout;
-    copy->dropped = dropped;
+    copy->CopyRegionsFrom(*this);
     return copy;
 }
 

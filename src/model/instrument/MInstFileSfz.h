@@ -1,18 +1,13 @@
 #pragma once
 
 #include "model/MReadableFileDispatcher.h"
-#include "model/instrument/MInstFileInstrument.h"
-#include "model/instrument/SfzParser.h"
-
-#include <vector>
+#include "model/instrument/MInstFileRegions.h"
 
 namespace cardmill {
 
-/// An SFZ instrument (the text format of today's software samplers) read into the card's
-/// instrument: key groups from the regions' key ranges, up to three layers from their velocity
-/// ranges, sample parameters from the opcodes. What the card can't hold is reported once per
-/// load through the prompter, naming file, line and opcode, and kept as the file's comment.
-class MInstFileSfz final : public MInstFileInstrument {
+/// An SFZ instrument (the text format of today's software samplers), its samples in files named
+/// relative to it.
+class MInstFileSfz final : public MInstFileRegions {
 public:
     explicit MInstFileSfz(Services& services);
 
@@ -21,24 +16,17 @@ public:
     std::unique_ptr<MReadableFile> Duplicate() const override;
     std::string GetFormatName() const override { return "SFZ"; }
     std::string GetInfoLine1() const override { return "Multi-Sample Instrument"; }
-    int LoadStep() override;
-
-    /// Everything left out, in the order found: parsing, key layout, then the samples' loading.
-    const std::vector<SfzDropped>& Dropped() const { return dropped; }
     /// Where #include files come from; the folder of the .sfz file unless replaced (tests, fuzz).
     void SetIncludeReader(SfzIncludeReader reader) { includeReader = std::move(reader); }
 
+protected:
+    std::unique_ptr<MSoundFile> OpenSample(const SfzRegion& region) override;
+    std::string Described() const override;
+
 private:
-    bool LoadRegion(Position at);
     std::string SamplePath(const std::string& written) const;
-    void Note(const SfzRegion& region, const std::string& opcode, std::string reason);
-    void TellDropped();
 
     SfzIncludeReader includeReader;
-    SfzDocument document;
-    SfzLayout layout;
-    std::vector<SfzDropped> dropped;
-    bool missingSample = false;
 };
 
 /// SFZ files are text without a signature: recognised by the ".sfz" name and text content.

@@ -10,7 +10,8 @@ namespace cardmill {
 
 std::string SfzDropped::Text() const
 {
-    std::string text = file + ":" + std::to_string(line) + ": ";
+    // Line 0: a place in a binary file, which `file` names in words.
+    std::string text = file + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": ";
     if (!opcode.empty())
         text += opcode + ": ";
     return text + reason;

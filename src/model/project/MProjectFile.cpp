@@ -5,6 +5,7 @@
 #include "model/MissingFileLocator.h"
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
 #include "platform/ProgressView.h"
@@ -24,7 +25,7 @@ bool IsInstrumentName(const std::string& name)
 {
     return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins")
         || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2")
-        || EndsWithExtension(name, ".sfz");
+        || EndsWithExtension(name, ".sfz") || IsInstrumentLibrary(name);
 }
 
 /// The files of the sound groups: an instrument when the file found is one, else a sound (raw

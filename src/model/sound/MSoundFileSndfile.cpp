@@ -156,6 +156,92 @@ std::unique_ptr<MReadableFile> MSoundFileSndfile::Duplicate() const
     return copy;
 }
 
+std::optional<DecodedSound> DecodeSound(std::span<const std::uint8_t> bytes, std::string& error)
+{
+    MemoryFile memory { bytes };
+    SF_VIRTUAL_IO io { &MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read,
+        &MemoryFile::Write, &MemoryFile::Tell };
+    SF_INFO info {};
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(
+        sf_open_virtual(&io, SFM_READ, &info, &memory), &sf_close);
+    if (!file) {
+        error = std::string("It is no sound file that libsndfile reads (") + sf_strerror(nullptr)
+            + ").";
+        return std::nullopt;
+    }
+    if (info.channels < 1 || info.channels > 2) {
+        error = Format(
+            "It has %d channels; the card takes mono and stereo sounds only.", info.channels);
+        return std::nullopt;
+    }
+    if (info.samplerate < 1000 || info.samplerate > 384000) {
+        error = Format("It gives the rate %d Hz, which no sound has.", info.samplerate);
+        return std::nullopt;
+    }
+    DecodedSound sound;
+    sound.rate = info.samplerate;
+    sound.channels = info.channels;
+    const int sub = info.format & SF_FORMAT_SUBMASK;
+    sound.bits = sub == SF_FORMAT_PCM_24 || sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT
+            || sub == SF_FORMAT_DOUBLE || sub == SF_FORMAT_ALAC_24 || sub == SF_FORMAT_ALAC_32
+        ? 24
+        : 16;
+    const auto channels = static_cast<std::size_t>(info.channels);
+    const std::uint64_t mostFrames = MSoundFileSndfile::kMostSampleBytes / (channels * 3);
+    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+
+    // The frames, left-justified in 32 bits, cut to the word size of the WAV image.
+    std::vector<int> chunk(4096 * channels);
+    std::uint64_t frames = 0;
+    while (const sf_count_t got = sf_readf_int(file.get(), chunk.data(), 4096)) {
+        if (got < 0 || (frames += static_cast<std::uint64_t>(got)) > mostFrames) {
+            error = "It holds more sound than Cardmill decodes.";
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
+            const auto word = static_cast<std::uint32_t>(chunk[i]);
+            if (sound.bits == 24)
+                sound.data.push_back(static_cast<std::uint8_t>(word >> 8));
+            sound.data.push_back(static_cast<std::uint8_t>(word >> 16));
+            sound.data.push_back(static_cast<std::uint8_t>(word >> 24));
+        }
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+        error = std::string("It can't be decoded to its end (") + sf_strerror(file.get()) + ").";
+        return std::nullopt;
+    }
+    sound.sampler = FlacSamplerChunk(bytes);
+    SF_INSTRUMENT instrument {};
+    if (!sound.sampler
+        && sf_command(file.get(), SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE)
+        sound.sampler = SamplerChunk(instrument, info.samplerate);
+    sound.formatName = FormatNameOf(info.format);
+    return sound;
+}
+
+std::vector<std::uint8_t> WavImage(const DecodedSound& sound)
+{
+    constexpr auto le = Endian::Little;
+    const auto blockAlign = static_cast<std::uint16_t>(sound.channels * (sound.bits / 8));
+    const auto& sampler = sound.sampler;
+    const std::size_t samplerBytes = sampler ? sampler->size() + (sampler->size() & 1) : 0;
+    ByteWriter wav;
+    wav.Append("RIFF")
+        .U32(static_cast<std::uint32_t>(4 + 24 + samplerBytes + 8 + sound.data.size()), le)
+        .Append("WAVE");
+    wav.Append("fmt ").U32(16, le).U16(1, le).U16(static_cast<std::uint16_t>(sound.channels), le);
+    wav.U32(static_cast<std::uint32_t>(sound.rate), le)
+        .U32(static_cast<std::uint32_t>(sound.rate) * blockAlign, le)
+        .U16(blockAlign, le)
+        .U16(static_cast<std::uint16_t>(sound.bits), le);
+    if (sampler) {
+        wav.Append(*sampler);
+        wav.Fill(sampler->size() & 1);
+    }
+    wav.Append("data").U32(static_cast<std::uint32_t>(sound.data.size()), le).Append(sound.data);
+    return wav.Take();
+}
+
 bool MSoundFileSndfile::OpenSound(const std::string& path)
 {
     if (!SetFile(path))
@@ -171,77 +257,14 @@ bool MSoundFileSndfile::OpenSound(const std::string& path)
         return Refuse("It can't be read to its end.");
     if (!IsSndfileFormat(bytes))
         return Refuse("It is no FLAC, Ogg, Wave64, CAF, AIFF-C or floating-point WAV file.");
-
-    MemoryFile memory { bytes };
-    SF_VIRTUAL_IO io { &MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read,
-        &MemoryFile::Write, &MemoryFile::Tell };
-    SF_INFO info {};
-    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(
-        sf_open_virtual(&io, SFM_READ, &info, &memory), &sf_close);
-    if (!file)
-        return Refuse(std::string("It is no sound file that libsndfile reads (")
-            + sf_strerror(nullptr) + ").");
-    if (info.channels < 1 || info.channels > 2)
-        return Refuse(Format(
-            "It has %d channels; the card takes mono and stereo sounds only.", info.channels));
-    if (info.samplerate < 1000 || info.samplerate > 384000)
-        return Refuse(Format("It gives the rate %d Hz, which no sound has.", info.samplerate));
-    const int sub = info.format & SF_FORMAT_SUBMASK;
-    const int bits = sub == SF_FORMAT_PCM_24 || sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT
-            || sub == SF_FORMAT_DOUBLE || sub == SF_FORMAT_ALAC_24 || sub == SF_FORMAT_ALAC_32
-        ? 24
-        : 16;
-    const auto channels = static_cast<std::size_t>(info.channels);
-    const std::uint64_t mostFrames = kMostSampleBytes / (channels * 3);
-    sf_command(file.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
-
-    // The frames, left-justified in 32 bits, cut to the word size of the WAV image.
-    std::vector<std::uint8_t> data;
-    std::vector<int> chunk(4096 * channels);
-    std::uint64_t frames = 0;
-    while (const sf_count_t got = sf_readf_int(file.get(), chunk.data(), 4096)) {
-        if (got < 0 || (frames += static_cast<std::uint64_t>(got)) > mostFrames)
-            return Refuse("It holds more sound than Cardmill decodes.");
-        for (std::size_t i = 0; i < static_cast<std::size_t>(got) * channels; ++i) {
-            const auto word = static_cast<std::uint32_t>(chunk[i]);
-            if (bits == 24)
-                data.push_back(static_cast<std::uint8_t>(word >> 8));
-            data.push_back(static_cast<std::uint8_t>(word >> 16));
-            data.push_back(static_cast<std::uint8_t>(word >> 24));
-        }
-    }
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR)
-        return Refuse(
-            std::string("It can't be decoded to its end (") + sf_strerror(file.get()) + ").");
-
-    std::optional<std::vector<std::uint8_t>> sampler = FlacSamplerChunk(bytes);
-    SF_INSTRUMENT instrument {};
-    if (!sampler
-        && sf_command(file.get(), SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE)
-        sampler = SamplerChunk(instrument, info.samplerate);
-    formatName = FormatNameOf(info.format);
-
-    constexpr auto le = Endian::Little;
-    const auto blockAlign
-        = static_cast<std::uint16_t>(channels * static_cast<std::size_t>(bits / 8));
-    const std::size_t samplerBytes = sampler ? sampler->size() + (sampler->size() & 1) : 0;
-    ByteWriter wav;
-    wav.Append("RIFF")
-        .U32(static_cast<std::uint32_t>(4 + 24 + samplerBytes + 8 + data.size()), le)
-        .Append("WAVE");
-    wav.Append("fmt ").U32(16, le).U16(1, le).U16(static_cast<std::uint16_t>(channels), le);
-    wav.U32(static_cast<std::uint32_t>(info.samplerate), le)
-        .U32(static_cast<std::uint32_t>(info.samplerate) * blockAlign, le)
-        .U16(blockAlign, le)
-        .U16(static_cast<std::uint16_t>(bits), le);
-    if (sampler) {
-        wav.Append(*sampler);
-        wav.Fill(sampler->size() & 1);
-    }
-    wav.Append("data").U32(static_cast<std::uint32_t>(data.size()), le).Append(data);
+    std::string error;
+    std::optional<DecodedSound> sound = DecodeSound(bytes, error);
+    if (!sound)
+        return Refuse(error);
     std::vector<std::uint8_t>().swap(bytes);
-
-    AttachMemory(wav.Take());
+    formatName = sound->formatName;
+    AttachMemory(WavImage(*sound));
+    sound.reset();
     SetFile(path);
     if (const auto status = StatFile(path))
         record.modDate = SecondsSince1904(status->modified);

@@ -3,7 +3,29 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/sound/MSoundFileWAV.h"
 
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
 namespace cardmill {
+
+/// A sound decoded by libsndfile: little-endian frames of 16 or 24 bits.
+struct DecodedSound {
+    int rate = 0;
+    int channels = 1;
+    int bits = 16;
+    std::vector<std::uint8_t> data;
+    std::optional<std::vector<std::uint8_t>> sampler; // a WAV "smpl" chunk, with its header
+    std::string formatName;
+};
+
+/// Decodes a whole sound file in memory; nothing, with the reason in `error`, when libsndfile
+/// can't read it or it is no sound the card can take.
+std::optional<DecodedSound> DecodeSound(std::span<const std::uint8_t> bytes, std::string& error);
+
+/// The sound as the bytes of a WAV file, its sampler chunk included.
+std::vector<std::uint8_t> WavImage(const DecodedSound& sound);
 
 /// A sound in a format libsndfile reads and this program's own readers don't (FLAC, Ogg Vorbis,
 /// Wave64, CAF, AIFF-C, WAV of floating-point samples): decoded once into a 16- or 24-bit WAV image

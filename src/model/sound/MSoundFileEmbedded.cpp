@@ -1,0 +1,27 @@
+#include "model/sound/MSoundFileEmbedded.h"
+
+#include "model/TextEncoding.h"
+
+namespace cardmill {
+
+bool MSoundFileEmbedded::OpenEmbedded(std::vector<std::uint8_t> wav, const std::string& libraryPath,
+    const std::string& sampleName, std::string formatName)
+{
+    format = std::move(formatName);
+    AttachMemory(std::move(wav));
+    SetFile(libraryPath);
+    record.name = CutText(sampleName.empty() ? "sample" : sampleName, kNameLimit);
+    const bool opened = ReadHeader();
+    CloseStream();
+    return opened;
+}
+
+std::unique_ptr<MReadableFile> MSoundFileEmbedded::Duplicate() const
+{
+    auto copy = std::make_unique<MSoundFileEmbedded>(services);
+    CopyTo(*copy);
+    copy->format = format;
+    return copy;
+}
+
+} // namespace cardmill
