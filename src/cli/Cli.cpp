@@ -169,7 +169,7 @@ const Command kCommands[] = {
         CommandDump },
     { "instrument",
         "instrument -o INST.cmt [--keys auto|U1,U2,...] SOUND... | --sfz OUT.sfz "
-        "[--copy-samples] INSTRUMENT",
+        "[--copy-samples] [--preset P] INSTRUMENT",
         "write an instrument file from sound files, or an instrument as SFZ",
         "Writes a Cardmill instrument (.cmt) whose key groups are the sound files in the order "
         "given, the last one at the top of the keyboard. Each sound gets its default parameters "
@@ -180,12 +180,14 @@ const Command kCommands[] = {
         "--keys auto splits the keyboard half-way between neighbouring sounds' root keys; --keys "
         "U1,U2,... gives the upper key of each sound's group, rising, the last 127 (note numbers "
         "or names such as C3).\n"
-        "--sfz OUT.sfz writes an instrument that Cardmill reads (.cmt, SampleCell, SFZ) as an SFZ "
+        "--sfz OUT.sfz writes an instrument that Cardmill reads (.cmt, SampleCell, SFZ, a "
+        "SoundFont's preset chosen with --preset P as by add) as an SFZ "
         "file for today's software samplers: one region per key group and layer (layers split "
         "the velocities evenly, the softest first), with the root key, tune, volume, start "
         "offset and loop of each sample. The sample paths are relative to the SFZ file; with "
         "--copy-samples the sound files are copied into its folder (a number added to a name "
-        "already taken) instead of referred to where they are. What SFZ can't say (a single "
+        "already taken) instead of referred to where they are; a SoundFont's samples are always "
+        "written into its folder as WAV files. What SFZ can't say (a single "
         "channel of a stereo file, sub-cent tuning) is named on stderr.\n" OUTPUT_HELP,
         CommandInstrument },
     { "prefs", "prefs [--json] [KEY[=VALUE]...]", "show or change the preferences",

@@ -1,9 +1,11 @@
 #include "Cli.h"
 #include "CommandOutput.h"
+#include "ProjectCommands.h"
 #include "VoiceCommands.h"
 #include "model/MReadableFileDispatcher.h"
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/instrument/SfzWriter.h"
 #include "model/sound/MSoundFile.h"
@@ -25,8 +27,11 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
         return UsageError("instrument", "name the SFZ file to write with --sfz OUT.sfz");
     if (args.rest.size() != 1 || args.Has("-o") || args.Has("--output") || args.Has("--keys"))
         return UsageError("instrument", "--sfz takes one instrument file and no -o or --keys");
-    const std::string path = AbsolutePath(args.rest[0]);
-    if (SameFile(AbsolutePath(output), path))
+    std::string path = AbsolutePath(args.rest[0]);
+    if (const int chosen = ChoosePreset("instrument", args.rest[0], args.Get("--preset"), path);
+        chosen != kSuccess)
+        return chosen;
+    if (SameFile(AbsolutePath(output), SplitLibraryPath(path).file))
         return UsageError("instrument",
             "'" + output
                 + "' is the instrument it is made of; nothing is written. Name another "
@@ -45,7 +50,8 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
     auto* instrument = dynamic_cast<MInstFileInstrument*>(file.get());
     if (!instrument) {
         std::fprintf(stderr,
-            "cardmill instrument: '%s' is no instrument file (.cmt, SampleCell or SFZ)%s%s\n",
+            "cardmill instrument: '%s' is no instrument file (.cmt, SampleCell, SFZ or "
+            "SoundFont)%s%s\n",
             args.rest[0].c_str(), services.whyNotUnderstood.empty() ? "" : ": ",
             services.whyNotUnderstood.c_str());
         return kFailed;
@@ -68,7 +74,8 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
     app.Inform(Format("Wrote %s: %u key group%s of %u layer%s, samples %s.", output.c_str(),
         unsigned { instrument->GroupCount() }, instrument->GroupCount() == 1 ? "" : "s",
         unsigned { instrument->GroupSize() }, instrument->GroupSize() == 1 ? "" : "s",
-        samples == SfzSamples::Copy ? "copied beside it" : "referred to where they are"));
+        samples == SfzSamples::Copy || IsInstrumentLibrary(path) ? "written beside it"
+                                                                 : "referred to where they are"));
     return app.Finish(true);
 }
 
@@ -76,14 +83,14 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
 
 int CommandInstrument(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(
-        app.options.args, { "-o", "--output", "--keys", "--sfz" }, { "--copy-samples" });
+    const ParsedArgs args = ParseArgs(app.options.args,
+        { "-o", "--output", "--keys", "--sfz", "--preset" }, { "--copy-samples" });
     if (!args.error.empty())
         return UsageError("instrument", args.error);
     if (args.Has("--sfz"))
         return WriteSfz(app, args);
-    if (args.Has("--copy-samples"))
-        return UsageError("instrument", "--copy-samples goes with --sfz");
+    if (args.Has("--copy-samples") || args.Has("--preset"))
+        return UsageError("instrument", "--copy-samples and --preset go with --sfz");
     const auto output = args.Get("-o") ? args.Get("-o") : args.Get("--output");
     if (!output || output->empty())
         return UsageError("instrument", "name the instrument file to write with -o INST.cmt");

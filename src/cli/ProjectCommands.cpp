@@ -258,12 +258,8 @@ int CommandNew(CliApp& app)
     return app.Finish(app.controller->SaveProjectAs());
 }
 
-namespace {
-
-/// A library of presets (a SoundFont) is added as one of its presets: the one `--preset` names,
-/// or its only one. `path` becomes the preset's path.
-int ChoosePreset(
-    const std::string& named, const std::optional<std::string>& preset, std::string& path)
+int ChoosePreset(const std::string& command, const std::string& named,
+    const std::optional<std::string>& preset, std::string& path)
 {
     if (!IsInstrumentLibrary(path))
         return kSuccess;
@@ -279,18 +275,16 @@ int ChoosePreset(
     if (!preset) {
         if (catalog->presets.size() == 1)
             return kSuccess;
-        return UsageError("add",
+        return UsageError(command,
             "'" + named + "' holds " + std::to_string(catalog->presets.size())
                 + " presets; name the one to add with --preset NAME or BANK:PROGRAM" + listed);
     }
     const auto index = FindPreset(catalog->presets, *preset);
     if (!index)
-        return UsageError("add", "'" + named + "' holds no preset '" + *preset + "'" + listed);
+        return UsageError(command, "'" + named + "' holds no preset '" + *preset + "'" + listed);
     path = JoinLibraryPath(path, catalog->presets[*index]);
     return kSuccess;
 }
-
-} // namespace
 
 int CommandAdd(CliApp& app)
 {
@@ -312,7 +306,7 @@ int CommandAdd(CliApp& app)
     std::vector<std::string> paths;
     for (std::size_t i = 1; i < args.rest.size(); ++i) {
         std::string path = AbsolutePath(args.rest[i]);
-        if (const int status = ChoosePreset(args.rest[i], args.Get("--preset"), path);
+        if (const int status = ChoosePreset("add", args.rest[i], args.Get("--preset"), path);
             status != kSuccess)
             return status;
         paths.push_back(std::move(path));

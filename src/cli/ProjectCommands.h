@@ -23,6 +23,11 @@ std::optional<std::uint16_t> ParseCardSize(const std::string& text);
 /// A target: zelta (14) or percula (25).
 std::optional<std::uint16_t> ParseTarget(const std::string& text);
 
+/// A library of presets (a SoundFont) stands for one of its presets: the one `preset` names, or
+/// its only one; `path` becomes the preset's path. kSuccess, or the usage error's status.
+int ChoosePreset(const std::string& command, const std::string& named,
+    const std::optional<std::string>& preset, std::string& path);
+
 /// A name padded with blanks to `columns` characters on the terminal (UTF-8 characters count
 /// once, whatever their bytes).
 std::string PadToColumns(std::string text, std::size_t columns);

@@ -527,6 +527,14 @@ std::string KeyRange(int low, int high, std::string_view one, std::string_view m
         : "keys " + std::to_string(low) + " to " + std::to_string(high) + " " + std::string(many);
 }
 
+/// "line 12" of a text file, "keys 30 to 35" of a region read from a binary file.
+std::string RegionName(const SfzRegion& region)
+{
+    if (region.line > 0)
+        return "line " + std::to_string(region.line);
+    return "keys " + std::to_string(region.lokey) + " to " + std::to_string(region.hikey);
+}
+
 } // namespace
 
 SfzDocument ParseSfz(std::string_view text, const std::string& fileName,
@@ -570,14 +578,14 @@ SfzLayout LayOutSfz(const SfzDocument& document)
         if (high <= covered) {
             for (std::size_t i : members)
                 drop(document.regions[i],
-                    KeyRange(low, high, "lies", "lie") + " within the key group of line "
-                        + std::to_string(below->line) + "; left out");
+                    KeyRange(low, high, "lies", "lie") + " within the key group of "
+                        + RegionName(*below) + "; left out");
             continue;
         }
         if (low <= covered)
             drop(first,
-                KeyRange(low, covered, "overlaps", "overlap") + " the region of line "
-                    + std::to_string(below->line)
+                KeyRange(low, covered, "overlaps", "overlap") + " the region of "
+                    + RegionName(*below)
                     + (low == covered ? ", which keeps it" : ", which keeps them"));
         else if (low > covered + 1)
             drop(first,
@@ -593,8 +601,8 @@ SfzLayout LayOutSfz(const SfzDocument& document)
             const SfzRegion& r = document.regions[i];
             if (!group.layers.empty() && r.lovel <= document.regions[group.layers.back()].hivel) {
                 drop(r,
-                    "its velocities overlap the region of line "
-                        + std::to_string(document.regions[group.layers.back()].line)
+                    "its velocities overlap the region of "
+                        + RegionName(document.regions[group.layers.back()])
                         + " (the card plays one layer at a time); left out");
             } else if (group.layers.size() >= 3) {
                 drop(r,

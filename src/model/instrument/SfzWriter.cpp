@@ -3,11 +3,13 @@
 #include "model/ASafeFile.h"
 #include "model/instrument/MInstFileInstrument.h"
 #include "model/sound/MSoundFile.h"
+#include "model/sound/MSoundFileEmbedded.h"
 #include "platform/Prompter.h"
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <system_error>
 
@@ -57,10 +59,28 @@ public:
 
     std::optional<std::string> Place(const std::string& source, std::string& error)
     {
+        return Place(source, fs::path(source), error);
+    }
+
+    /// A sample kept inside its instrument's file (a SoundFont's), written as a WAV file.
+    std::optional<std::string> Place(const MSoundFileEmbedded& sound, std::string& error)
+    {
+        std::string name = sound.GetFileName();
+        for (char& c : name)
+            if (c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20)
+                c = '_';
+        const std::string key
+            = sound.GetPath() + "\n" + name + "\n" + std::to_string(sound.GetFrameCount());
+        return Place(key, fs::path(name + ".wav"), error, sound.WavBytes());
+    }
+
+private:
+    std::optional<std::string> Place(const std::string& source, const fs::path& from,
+        std::string& error, const std::optional<std::vector<std::uint8_t>>& bytes = std::nullopt)
+    {
         const auto known = placed.find(source);
         if (known != placed.end())
             return known->second;
-        const fs::path from(source);
         std::error_code ec;
         for (int n = 1; n < 1000; ++n) {
             std::string name = from.filename().string();
@@ -68,7 +88,7 @@ public:
                 name = from.stem().string() + "-" + std::to_string(n) + from.extension().string();
             const fs::path to = folder / name;
             if (fs::exists(to, ec)) {
-                if (fs::equivalent(from, to, ec)) {
+                if (!bytes && fs::equivalent(from, to, ec)) {
                     placed[source] = name;
                     return name;
                 }
@@ -76,9 +96,9 @@ public:
             }
             if (taken.contains(name))
                 continue;
-            if (!fs::copy_file(from, to, ec)) {
-                error = "Sorry, but the sample '" + source + "' can't be copied to '" + to.string()
-                    + "': " + ec.message() + ".";
+            if (bytes ? !WriteNew(to, *bytes, ec) : !fs::copy_file(from, to, ec)) {
+                error = "Sorry, but the sample '" + from.string() + "' can't be written to '"
+                    + to.string() + "': " + ec.message() + ".";
                 return std::nullopt;
             }
             taken.insert({ name, source });
@@ -89,7 +109,21 @@ public:
         return std::nullopt;
     }
 
-private:
+    static bool WriteNew(
+        const fs::path& to, const std::vector<std::uint8_t>& bytes, std::error_code& ec)
+    {
+        std::ofstream out(to, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (out && !bytes.empty())
+            return true;
+        ec = std::make_error_code(
+            bytes.empty() ? std::errc::io_error : std::errc::no_space_on_device);
+        fs::remove(to, ec);
+        return false;
+    }
+
     fs::path folder;
     std::map<std::string, std::string> placed; // source -> copy's name
     std::map<std::string, std::string> taken;
@@ -124,7 +158,15 @@ bool WriteSfzFile(ASafeFile& writer, Prompter& prompter, const std::string& dest
                 continue;
             }
             std::string sample;
-            if (samples == SfzSamples::Copy) {
+            if (const auto* inside = dynamic_cast<const MSoundFileEmbedded*>(sound)) {
+                std::string error;
+                const auto name = copies.Place(*inside, error);
+                if (!name) {
+                    ReportFailure(prompter, error);
+                    return false;
+                }
+                sample = *name;
+            } else if (samples == SfzSamples::Copy) {
                 std::string error;
                 const auto name = copies.Place(sound->GetPath(), error);
                 if (!name) {

@@ -1,6 +1,7 @@
 #include "model/sound/MSoundFileEmbedded.h"
 
 #include "model/TextEncoding.h"
+#include "platform/FileSystem.h"
 
 namespace cardmill {
 
@@ -14,6 +15,14 @@ bool MSoundFileEmbedded::OpenEmbedded(std::vector<std::uint8_t> wav, const std::
     const bool opened = ReadHeader();
     CloseStream();
     return opened;
+}
+
+std::vector<std::uint8_t> MSoundFileEmbedded::WavBytes() const
+{
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(fileSize));
+    const auto stream = OpenSecondStream();
+    bytes.resize(stream ? stream->Read(bytes) : 0);
+    return bytes;
 }
 
 std::unique_ptr<MReadableFile> MSoundFileEmbedded::Duplicate() const

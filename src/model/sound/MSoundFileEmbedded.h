@@ -16,6 +16,8 @@ public:
     std::unique_ptr<MReadableFile> Duplicate() const override;
     std::string GetFormatName() const override { return format; }
     std::string GetFileName() const override { return record.name; }
+    /// The sample as the WAV file it is kept as, to be written out (SFZ export).
+    std::vector<std::uint8_t> WavBytes() const;
 
 private:
     std::string format;
