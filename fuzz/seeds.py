@@ -253,6 +253,76 @@ def sfz_seeds():
                                  % (k * 10, k * 10 + 9, v * 32 + 1, v * 32 + 32, k) for k in range(12) for v in range(4))
 
 
+def soundfont(samples=2, sm24=False):
+    """A SoundFont of two presets (a keyboard with a global zone, two key ranges and two velocity
+    layers; a drum kit) over `samples` looped samples of 64 frames."""
+    le = lambda fmt, *values: struct.pack("<" + fmt, *values)
+    frames = 64
+    smpl = b"".join(le("h", (i * 977 + s * 3000) % 30000 - 15000) for s in range(samples) for i in range(frames + 46))
+    sdta = [chunk(b"smpl", smpl, True)] + ([chunk(b"sm24", bytes(range(256))[:len(smpl) // 2], True)] if sm24 else [])
+    gen = lambda oper, amount: le("Hh", oper, amount)
+    rng = lambda oper, lo, hi: le("HBB", oper, lo, hi)
+    # instrument 0: a global zone (attenuation, a filter), then two zones; instrument 1: one zone
+    igen = [gen(48, 60), gen(8, 9000),
+            rng(43, 0, 59), rng(44, 0, 90), gen(58, 60), gen(52, -7), gen(54, 1), gen(53, 0),
+            rng(43, 0, 59), rng(44, 91, 127), gen(51, 2), gen(54, 1), gen(53, samples - 1),
+            rng(43, 60, 127), gen(0, 4), gen(54, 0), gen(53, 0),
+            rng(43, 36, 36), gen(17, 200), gen(53, samples - 1)]
+    ibag = le("HH", 0, 0) + le("HH", 2, 0) + le("HH", 8, 0) + le("HH", 13, 1) + le("HH", 17, 1) + le("HH", 20, 1)
+    imod = le("HHhHH", 0x0502, 48, 960, 0, 0) + bytes(10)
+    inst = b"Keys".ljust(20, b"\0") + le("H", 0) + b"Drum".ljust(20, b"\0") + le("H", 4) + b"EOI".ljust(20, b"\0") + le("H", 5)
+    pgen = [gen(41, 0), rng(43, 24, 96), gen(41, 1)]
+    pbag = le("HH", 0, 0) + le("HH", 1, 0) + le("HH", 2, 0) + le("HH", 3, 0)
+    phdr = (b"Grand".ljust(20, b"\0") + le("HHH", 0, 0, 0) + bytes(12)
+            + b"Kit".ljust(20, b"\0") + le("HHH", 0, 128, 2) + bytes(12)
+            + b"EOP".ljust(20, b"\0") + le("HHH", 0, 0, 3) + bytes(12))
+    shdr = b""
+    for s in range(samples):
+        start = s * (frames + 46)
+        shdr += (("Tone %d" % s).encode().ljust(20, b"\0") + le("5I", start, start + frames, start + 8, start + 56, 22050)
+                 + le("BbHH", 60 + s, -3, 0, 1))
+    shdr += b"EOS".ljust(46, b"\0")
+    pdta = [chunk(b"phdr", phdr, True), chunk(b"pbag", pbag, True), chunk(b"pmod", bytes(10), True),
+            chunk(b"pgen", b"".join(pgen) + bytes(4), True), chunk(b"inst", inst, True), chunk(b"ibag", ibag, True),
+            chunk(b"imod", imod, True), chunk(b"igen", b"".join(igen) + bytes(4), True), chunk(b"shdr", shdr, True)]
+    info = b"INFO" + chunk(b"ifil", le("HH", 2, 4), True) + chunk(b"INAM", b"Seed\0", True)
+    return form(b"RIFF", b"sfbk", [chunk(b"LIST", info, True), chunk(b"LIST", b"sdta" + b"".join(sdta), True),
+                                   chunk(b"LIST", b"pdta" + b"".join(pdta), True)], True)
+
+
+def soundfont_seeds():
+    yield "two-presets.sf2", soundfont()
+    yield "deep.sf2", soundfont(samples=1, sm24=True)
+    import subprocess
+    import tempfile
+    with tempfile.TemporaryDirectory() as folder:
+        source, made = os.path.join(folder, "in.sf2"), os.path.join(folder, "out.sf3")
+        with open(source, "wb") as f:
+            f.write(soundfont())
+        tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e", "sf3_from_sf2.py")
+        subprocess.run(["/usr/bin/python3", tool, source, made], check=True)
+        with open(made, "rb") as f:
+            yield "vorbis.sf3", f.read()
+
+
+def decentsampler_seeds():
+    yield "layers.dspreset", b"""<?xml version="1.0" encoding="UTF-8"?>
+<DecentSampler minVersion="1.0.0">
+  <groups attack="0.01" volume="-3dB">
+    <group name="soft" hiVel="80" tuning="0.25">
+      <sample path="Samples/lo.wav" rootNote="45" loNote="0" hiNote="52"/>
+      <sample path="Samples\\mid.wav" rootNote="A3" loNote="53" hiNote="127" loopEnabled="true" loopStart="100" loopEnd="2000"/>
+    </group>
+    <group loVel="81" enabled="true">
+      <sample path="hi.wav" rootNote="69" volume="0.5" pan="20" start="10"><binding/></sample>
+    </group>
+  </groups>
+  <effects><effect type="reverb"/></effects>
+</DecentSampler>
+"""
+    yield "broken.dspreset", b"<DecentSampler><groups><group><sample path='a.wav' rootNote='x'/></group>"
+
+
 def journal_seeds():
     one, other = b"a" * 64, b"0123456789abcdef" * 4
     head = b"cardmill transfer journal 1\ncard-size %d\nimage-size %d\nimage-hash %s\n"
@@ -263,7 +333,8 @@ def journal_seeds():
 
 SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
-         "sysex": sysex_seeds, "sndfile": sndfile_seeds}
+         "sysex": sysex_seeds, "sndfile": sndfile_seeds,
+         "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds}
 
 
 def main():

@@ -15,6 +15,7 @@ MInstFileRegions::MInstFileRegions(Services& services)
 bool MInstFileRegions::TakeRegions(SfzDocument regions, const std::string& noRegion)
 {
     document = std::move(regions);
+    SplitLayeredRegions(document);
     layout = LayOutSfz(document);
     dropped = document.dropped;
     dropped.insert(dropped.end(), layout.dropped.begin(), layout.dropped.end());

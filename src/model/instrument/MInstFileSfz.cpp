@@ -2,6 +2,7 @@
 
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/DecentSamplerParser.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
@@ -51,6 +52,33 @@ std::string MInstFileSfz::SamplePath(const std::string& written) const
         .string();
 }
 
+bool MInstFileSfz::OpenDecentSampler(const std::string& path)
+{
+    const SfzLimits limits;
+    kind = "DecentSampler preset";
+    formatName = "DecentSampler";
+    if (!SetFile(path))
+        return false;
+    if (FileSize() > limits.maxFileBytes) {
+        CloseStream();
+        return Refuse("The file is too large to be a DecentSampler preset.");
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(FileSize()));
+    const bool read = bytes.empty() || Read(bytes);
+    CloseStream();
+    if (!read)
+        return Refuse("It can't be read to its end.");
+    SfzDocument document = ParseDecentSampler(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), GetFileName(),
+        limits);
+    if (document.regions.empty() && !document.dropped.empty() && document.dropped.back().line >= 0
+        && document.dropped.back().reason.starts_with("it is no XML"))
+        return Refuse("It " + document.dropped.back().reason.substr(3) + " (line "
+            + std::to_string(document.dropped.back().line) + ").");
+    return TakeRegions(std::move(document),
+        "The preset holds no <sample> in a <group> of <groups> that a key plays.");
+}
+
 bool MInstFileSfz::OpenSfz(const std::string& path)
 {
     const SfzLimits limits;
@@ -85,7 +113,7 @@ bool MInstFileSfz::OpenSfz(const std::string& path)
 
 std::string MInstFileSfz::Described() const
 {
-    return "the SFZ instrument " + GetFileName();
+    return "the " + kind + " " + GetFileName();
 }
 
 std::unique_ptr<MSoundFile> MInstFileSfz::OpenSample(const SfzRegion& region)
@@ -99,7 +127,7 @@ std::unique_ptr<MSoundFile> MInstFileSfz::OpenSample(const SfzRegion& region)
     if (status == FileLocator::Status::Skipped) {
         // The search for a moved file knows only the file's name: where it was looked for first
         // is the SFZ file's to say.
-        services.prompter.Show("The SFZ instrument '" + GetFileName() + "' names the sample '"
+        services.prompter.Show("The " + kind + " '" + GetFileName() + "' names the sample '"
                 + region.sample + "' at line " + std::to_string(region.sampleLine)
                 + (region.sampleFile == GetFileName() ? "" : " of '" + region.sampleFile + "'")
                 + ", but there is no file '" + file.path
@@ -116,18 +144,21 @@ std::unique_ptr<MReadableFile> MInstFileSfz::Duplicate() const
     if (!copy->CopyFrom(*this))
         return nullptr;
     copy->CopyRegionsFrom(*this);
+    copy->kind = kind;
+    copy->formatName = formatName;
     return copy;
 }
 
 bool MSfzFormatInterpreter::Recognises(const std::string& path) const
 {
-    return EndsWithExtension(path, ".sfz");
+    return EndsWithExtension(path, ".sfz") || EndsWithExtension(path, ".dspreset");
 }
 
 std::unique_ptr<MReadableFile> MSfzFormatInterpreter::Create(const std::string& path) const
 {
     auto instrument = std::make_unique<MInstFileSfz>(services);
-    if (!instrument->OpenSfz(path))
+    if (!(EndsWithExtension(path, ".dspreset") ? instrument->OpenDecentSampler(path)
+                                               : instrument->OpenSfz(path)))
         return nullptr;
     return instrument;
 }

@@ -550,6 +550,35 @@ SfzDocument ParseSfz(std::string_view text, const std::string& fileName,
     return parser.Finish();
 }
 
+void SplitLayeredRegions(SfzDocument& document)
+{
+    std::set<std::pair<int, int>> velocities;
+    std::set<int> bounds;
+    for (const SfzRegion& r : document.regions) {
+        velocities.insert({ r.lovel, r.hivel });
+        bounds.insert(r.lokey);
+        bounds.insert(r.hikey + 1);
+    }
+    if (velocities.size() < 2)
+        return;
+    std::vector<SfzRegion> pieces;
+    for (const SfzRegion& r : document.regions) {
+        int low = r.lokey;
+        for (auto bound = bounds.upper_bound(r.lokey); bound != bounds.end() && *bound <= r.hikey;
+             ++bound) {
+            SfzRegion piece = r;
+            piece.lokey = low;
+            piece.hikey = *bound - 1;
+            pieces.push_back(std::move(piece));
+            low = *bound;
+        }
+        SfzRegion last = r;
+        last.lokey = low;
+        pieces.push_back(std::move(last));
+    }
+    document.regions = std::move(pieces);
+}
+
 SfzLayout LayOutSfz(const SfzDocument& document)
 {
     SfzLayout layout;

@@ -79,6 +79,11 @@ struct SfzLayout {
     std::vector<SfzDropped> dropped;
 };
 
+/// Velocity layers whose key ranges are split at different keys become key groups of their own:
+/// each region is cut at every key where another begins or ends, so that every group holds its
+/// layers. Regions of a single velocity range are left as they are.
+void SplitLayeredRegions(SfzDocument& document);
+
 /// Key groups from the regions' key ranges, up to 3 layers each from their velocity ranges.
 /// Overlapping key ranges are cut (the lower region keeps its keys), gaps are played by the
 /// group above them; every such change is reported.

@@ -25,7 +25,8 @@ bool IsInstrumentName(const std::string& name)
 {
     return EndsWithExtension(name, ".cmt") || EndsWithExtension(name, ".ins")
         || EndsWithExtension(name, ".sc1") || EndsWithExtension(name, ".sc2")
-        || EndsWithExtension(name, ".sfz") || IsInstrumentLibrary(name);
+        || EndsWithExtension(name, ".sfz") || EndsWithExtension(name, ".dspreset")
+        || IsInstrumentLibrary(name);
 }
 
 /// The files of the sound groups: an instrument when the file found is one, else a sound (raw

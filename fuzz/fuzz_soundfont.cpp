@@ -1,0 +1,43 @@
+// Fuzz target: SoundFont 2 and 3 files: their preset lists, the regions of their presets laid out
+// as the card's key groups, and their samples (SF3's decoded through libsndfile) read as sounds.
+
+#include "FuzzEnv.h"
+#include "model/instrument/SoundFont.h"
+#include "model/sound/MSoundFileEmbedded.h"
+
+#include <algorithm>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace cardmill;
+    const std::vector<std::uint8_t> bytes = fuzz::Copy(data, size);
+    const RangeReader read = [&bytes](std::uint64_t at,
+                                 std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
+        if (at > bytes.size() || count > bytes.size() - at)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
+    };
+    std::string error;
+    const SoundFontLimits limits { 1u << 20, 1u << 12, 1u << 20 };
+    const auto font = ReadSoundFont(read, bytes.size(), error, limits);
+    if (!font)
+        return 0;
+    (void)font->Catalog();
+    fuzz::FuzzEnv env;
+    for (std::size_t preset = 0; preset < std::min<std::size_t>(font->presets.size(), 4);
+         ++preset) {
+        const SfzDocument document = SoundFontRegions(*font, preset, "fuzz.sf2");
+        (void)LayOutSfz(document);
+        for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
+            auto wav = SoundFontSampleWav(
+                *font, std::stoul(document.regions[r].sample), read, error, limits);
+            if (!wav)
+                continue;
+            MSoundFileEmbedded sound(env.services);
+            if (sound.OpenEmbedded(std::move(*wav), "fuzz.sf2", "sample", "SoundFont 2 sample"))
+                fuzz::ExerciseSound(sound);
+        }
+    }
+    return 0;
+}

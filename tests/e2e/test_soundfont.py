@@ -1,0 +1,114 @@
+"""SoundFonts as instruments: Debian's GM SoundFont against the SFZ that an independent editor
+(Polyphone) exports from it, an SF3 made from an SF2, and the choices and mistakes of a user."""
+
+import json
+import math
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import unittest
+
+from cardmill_e2e import CardmillTestCase, read
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
+from seeds import soundfont  # noqa: E402  the seed builder: two presets, looped samples
+
+GM = "/usr/share/sounds/sf2/TimGM6mb.sf2"
+MAKE_SF3 = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sf3_from_sf2.py")
+
+
+class SoundFonts(CardmillTestCase):
+    def image_of(self, name, *added):
+        project = self.new_project(name + ".cmr", "--card-size", "16M")
+        self.run_cardmill("add", project, *added, check=0)
+        image = self.path(name + ".img")
+        self.run_cardmill("image", project, "-o", image, check=0)
+        return read(image)
+
+    def assertSameCardButTheName(self, a, b):
+        self.assertEqual(len(a), len(b))
+        differing = [i for i in range(len(a)) if a[i] != b[i]]
+        # The voice's name is 10 bytes of its voice record.
+        self.assertTrue(not differing or differing[-1] - differing[0] < 10, differing[:20])
+
+    @unittest.skipUnless(os.path.exists(GM) and shutil.which("polyphone"),
+                         "needs timgm6mb-soundfont and polyphone")
+    def test_gm_presets_give_the_card_of_their_polyphone_sfz_export(self):
+        (catalog,), _ = self.info(GM)
+        self.assertEqual(catalog["kind"], "instrument library")
+        self.assertEqual(len(catalog["presets"]), 136)
+        exported = self.path("export")
+        os.mkdir(exported)
+        subprocess.run(["polyphone", "-3", "-i", GM, "-d", exported, "-c", "100"], check=True,
+                       capture_output=True, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        for preset, sfz in (("0:0", "000_Piano 1.sfz"), ("0:48", "048_Strings CLP.sfz"),
+                            ("128:0", "000_Standard.sfz")):
+            with self.subTest(preset=preset):
+                a = self.image_of("sf2-" + preset, "--preset", preset, GM)
+                b = self.image_of("sfz-" + preset, os.path.join(exported, "TimGM6mb", sfz))
+                self.assertGreater(len(a), 100000)
+                self.assertSameCardButTheName(a, b)
+
+    def test_an_sf3_made_from_an_sf2_gives_its_keys_and_its_samples_within_the_codecs_loss(self):
+        sf2, sf3 = self.write("keys.sf2", soundfont(samples=2)), self.path("keys.sf3")
+        subprocess.run(["/usr/bin/python3", MAKE_SF3, sf2, sf3], check=True)
+        (from_sf2,), _ = self.info("--preset", "Grand", sf2)
+        (from_sf3,), _ = self.info("--preset", "Grand", sf3)
+        self.assertEqual(from_sf3["format"], "SoundFont 3")
+        for field in ("upperKeys", "groupSize"):
+            self.assertEqual(from_sf3["instrument"][field], from_sf2["instrument"][field])
+        fields = ("rootKey", "fineTune", "looping", "loopStart", "loopEnd")
+        self.assertEqual([[s[f] for f in fields] for s in from_sf3["instrument"]["samples"]],
+                         [[s[f] for f in fields] for s in from_sf2["instrument"]["samples"]])
+        a = self.image_of("a", "--preset", "Grand", sf2)
+        b = self.image_of("b", "--preset", "Grand", sf3)
+        self.assertEqual(len(a), len(b))
+        first = next(i for i in range(len(a)) if a[i] != b[i] and i > 200) // 2 * 2
+        words = (len(a) - first) // 2
+        x = struct.unpack(">%dh" % words, a[first:first + 2 * words])
+        y = struct.unpack(">%dh" % words, b[first:first + 2 * words])
+        noise = sum((p - q) ** 2 for p, q in zip(x, y)) or 1
+        self.assertGreater(10 * math.log10(sum(p * p for p in x) / noise), 25)
+
+    def test_a_preset_is_chosen_by_name_or_number_and_mistakes_are_named(self):
+        font = self.write("two.sf2", soundfont())
+        project = self.new_project("p.cmr")
+        result = self.run_cardmill("add", project, font, check=2)
+        self.assertIn("holds 2 presets; name the one to add with --preset", result.stderr)
+        result = self.run_cardmill("add", project, "--preset", "Piano", font, check=2)
+        self.assertIn("holds no preset 'Piano'", result.stderr)
+        self.run_cardmill("add", project, "--preset", "grand", font, check=0)
+        self.run_cardmill("add", project, "--group", "d1", "--preset", "128:0", font, check=0)
+        files = [f for g in self.listing(project)["groups"] for f in g["files"]]
+        self.assertEqual([f["file"] for f in files], ["Grand", "Kit"])
+        # The project keeps the preset: read again, the card is the same.
+        first = self.image_of("again", "--preset", "Grand", font)
+        self.assertEqual(len(first), len(self.image_of("again2", "--preset", "0:0", font)))
+        # A moved SoundFont is found where the user says, its presets chosen again.
+        moved = os.path.join(os.path.dirname(project), "moved")
+        os.mkdir(moved)
+        os.rename(font, os.path.join(moved, "two.sf2"))
+        result = self.run_cardmill("list", project, check=1)
+        self.assertIn("two.sf2", result.stderr)
+        listed = json.loads(self.run_cardmill("--search-dir", moved, "--json", "list", project, check=0).stdout)
+        self.assertEqual([f["file"] for g in listed["groups"] for f in g["files"]], ["Grand", "Kit"])
+        # A damaged one is named with what is wrong.
+        with open(os.path.join(moved, "two.sf2"), "r+b") as f:
+            f.truncate(300)
+        result = self.run_cardmill("info", os.path.join(moved, "two.sf2"), check=1)
+        self.assertIn("can't understand the instrument file", result.stderr)
+
+    def test_a_preset_written_as_sfz_gives_the_same_card(self):
+        font = self.write("two.sf2", soundfont())
+        out = self.path("out")
+        os.mkdir(out)
+        self.run_cardmill("instrument", "--sfz", os.path.join(out, "grand.sfz"), "--preset", "Grand", font, check=0)
+        self.assertEqual(sorted(os.listdir(out)), ["Tone 0.wav", "Tone 1.wav", "grand.sfz"])
+        self.assertSameCardButTheName(self.image_of("sf2", "--preset", "Grand", font),
+                                      self.image_of("sfz", os.path.join(out, "grand.sfz")))
+
+
+if __name__ == "__main__":
+    unittest.main()
