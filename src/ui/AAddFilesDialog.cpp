@@ -2,9 +2,11 @@
 
 #include "model/MProject.h"
 #include "model/MReadableFile.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFileCardmill.h"
 #include "model/sound/ASoundSystem.h"
 #include "model/sound/MSoundFile.h"
+#include "platform/FileSystem.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,9 +31,48 @@ QString Text(const std::string& text)
 }
 
 const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *.wav)"),
-    QStringLiteral("Instrument Files (*.ins *.cmt *.sc1 *.sc2)"),
+    QStringLiteral("Instrument Files (*.ins *.cmt *.sc1 *.sc2 *.sfz *.dspreset *.sf2 *.sf3)"),
     QStringLiteral("Standard MIDI Files (*.mid *.midi *.smf)"),
     QStringLiteral("SysEx Files (*.syx)"), QStringLiteral("All Files (*)") };
+
+/// The presets of a library (a SoundFont) that the user picks to add, in the file's order; none
+/// when the choice is cancelled.
+std::vector<LibraryPreset> PickPresets(
+    QWidget* parent, const std::string& fileName, const LibraryCatalog& catalog)
+{
+    QDialog dialog(parent);
+    dialog.setWindowTitle(QStringLiteral("Choose Presets"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("The %1 file \"%2\" holds %3 presets. Choose the "
+                                                "ones to add; each becomes an instrument.")
+                                     .arg(Text(catalog.formatName), Text(fileName))
+                                     .arg(catalog.presets.size())));
+    auto* list = new QListWidget(&dialog);
+    list->setObjectName(QStringLiteral("presetList"));
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    for (const LibraryPreset& preset : catalog.presets)
+        list->addItem(QStringLiteral("%1:%2  %3")
+                          .arg(preset.bank)
+                          .arg(preset.program)
+                          .arg(Text(preset.name)));
+    list->setCurrentRow(0);
+    layout->addWidget(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Add"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    dialog.resize(420, 480);
+    list->setFocus();
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    std::vector<LibraryPreset> chosen;
+    for (int row = 0; row < list->count(); ++row)
+        if (list->item(row)->isSelected())
+            chosen.push_back(catalog.presets[static_cast<std::size_t>(row)]);
+    return chosen;
+}
 
 // A file being looked at gets as far as its information lines; a damaged one stops early.
 constexpr int kPreviewLoadSteps = 10000;
@@ -174,18 +215,36 @@ bool ACollectFilesDialog::IsPending(const std::string& path) const
 void ACollectFilesDialog::AddSelected()
 {
     for (const QString& chosen : chooser->selectedFiles()) {
-        const std::string path = chosen.toUtf8().toStdString();
-        if (QFileInfo(chosen).isDir() || IsPending(path))
+        if (QFileInfo(chosen).isDir())
             continue;
-        auto file = controller.CreateForAdding(path, Filter(), false);
-        if (!file)
-            continue;
-        const auto list = ListFor(*file);
-        if (!list)
-            continue;
-        pending[static_cast<std::size_t>(*list)].push_back(std::move(file));
-        ShowList(*list);
+        for (const std::string& path : PathsToAdd(chosen.toUtf8().toStdString())) {
+            if (IsPending(path))
+                continue;
+            auto file = controller.CreateForAdding(path, Filter(), false);
+            if (!file)
+                continue;
+            const auto list = ListFor(*file);
+            if (!list)
+                continue;
+            pending[static_cast<std::size_t>(*list)].push_back(std::move(file));
+            ShowList(*list);
+        }
     }
+}
+
+std::vector<std::string> ACollectFilesDialog::PathsToAdd(const std::string& path)
+{
+    std::string damage;
+    const auto catalog = Filter() != MCardmill::AddFilter::Sound && IsInstrumentLibrary(path)
+        ? ReadLibraryCatalog(path, damage)
+        : std::nullopt;
+    // A damaged library is named by the loader; a library of one preset is that preset.
+    if (!catalog || catalog->presets.size() < 2)
+        return { path };
+    std::vector<std::string> paths;
+    for (const LibraryPreset& preset : PickPresets(this, FileNameOf(path), *catalog))
+        paths.push_back(JoinLibraryPath(path, preset));
+    return paths;
 }
 
 void ACollectFilesDialog::ShowList(int list)
@@ -233,6 +292,18 @@ void ACollectFilesDialog::PreviewChosen(const QString& path)
         return;
     }
     const std::string chosen = path.toUtf8().toStdString();
+    std::string damage;
+    const auto catalog
+        = IsInstrumentLibrary(chosen) ? ReadLibraryCatalog(chosen, damage) : std::nullopt;
+    if (catalog && catalog->presets.size() > 1) {
+        // Which presets are wanted is asked on adding; here only what the file holds.
+        Preview(nullptr);
+        info[0]->setText(Text(FileNameOf(chosen)));
+        info[1]->setText(Text(catalog->formatName));
+        info[2]->setText(QStringLiteral("%1 presets").arg(catalog->presets.size()));
+        addButton->setEnabled(true);
+        return;
+    }
     Preview(controller.Recognise(chosen, Filter()));
     addButton->setEnabled(!IsPending(chosen));
 }

@@ -77,6 +77,8 @@ private:
     void FollowPlayback();
     void RemoveSelected();
     void PreviewChosen(const QString& path);
+    /// The file, or the presets of a library that the user picks from it.
+    std::vector<std::string> PathsToAdd(const std::string& path);
     void PreviewRow();
 };
 

@@ -2,9 +2,14 @@
 paths as a person does on a real display with a window manager."""
 
 import json
+import os
+import sys
 import unittest
 
 from desktop import DesktopTestCase, wait_for
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
+from seeds import soundfont  # noqa: E402  the seed builder: presets "Grand" and "Kit"
 
 
 class AddingFiles(DesktopTestCase):
@@ -36,6 +41,41 @@ class AddingFiles(DesktopTestCase):
         desktop.key("ctrl+s")
         wait_for("the project saved with the sound", lambda: "kick.wav" in self.listed()[0])
         desktop.screenshot("the-sound-is-in-the-project")
+
+    def test_add_files_asks_which_presets_of_a_soundfont_to_add(self):
+        font = self.path("two.sf2")
+        with open(font, "wb") as f:
+            f.write(soundfont())
+        gui = self.gui(self.project)
+        desktop = self.desktop
+        desktop.key("ctrl+d")
+        dialog = desktop.wait_window("^Add files to project$")
+        # From the name field to the kind of files shown: instruments.
+        desktop.key("Tab", "Down", "shift+Tab")
+        self.assertIn("Instrument Files", desktop.read("instrument-files-are-shown", dialog))
+        desktop.type(font)
+        desktop.key("Return")
+        picker = desktop.wait_window("^Choose Presets$")
+        shown = desktop.read("the-presets-are-listed", picker)
+        for name in ("Grand", "Kit", "SoundFont 2", "presets"):
+            self.assertIn(name, shown)
+        desktop.key("ctrl+a", "alt+a")
+        desktop.wait_gone(picker)
+        shown = desktop.read("both-presets-wait-in-the-list", dialog)
+        self.assertIn("Grand", shown)
+        self.assertIn("Kit", shown)
+        desktop.key("alt+d")
+        desktop.wait_gone(dialog)
+        # What the card can't hold of each preset is told as it loads.
+        for preset in ("grand", "kit"):
+            told = desktop.wait_window("^Cardmill$")
+            self.assertIn("can't go onto the card", desktop.read(preset + "-what-the-card-cant-hold", told))
+            desktop.key("Return")
+            desktop.wait_gone(told)
+        desktop.activate(gui.window)
+        desktop.key("ctrl+s")
+        wait_for("the project saved with both presets", lambda: self.listed()[0] == ["Grand", "Kit"])
+        desktop.screenshot("the-presets-are-in-the-project")
 
     def test_create_instrument_by_typing_paths_makes_it_and_adds_it(self):
         gui = self.gui(self.project)

@@ -1,0 +1,386 @@
+#include "model/instrument/SoundFont.h"
+
+#include "model/instrument/DecentSamplerParser.h"
+#include "platform/ByteReader.h"
+#include "platform/ByteWriter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace cardmill {
+namespace {
+
+constexpr auto le = Endian::Little;
+
+/// A SoundFont built in memory: presets and instruments as lists of zones, each zone a list of
+/// generators (operator, amount), and samples of 16-bit frames.
+struct SoundFontBuilder {
+    struct Zone {
+        std::vector<std::pair<std::uint16_t, std::uint16_t>> generators;
+        int modulators = 0;
+    };
+    struct Holder {
+        std::string name;
+        int bank = 0, program = 0;
+        std::vector<Zone> zones;
+    };
+    struct Sample {
+        std::string name;
+        std::vector<std::int16_t> frames;
+        std::uint32_t loopStart = 0, loopEnd = 0; // in the sample
+        std::uint32_t rate = 22050;
+        std::uint8_t pitch = 60;
+        std::int8_t correction = 0;
+        std::uint16_t type = 1;
+    };
+
+    std::vector<Holder> presets, instruments;
+    std::vector<Sample> samples;
+    std::uint16_t major = 2;
+    bool sm24 = false;
+
+    static std::uint16_t Range(int low, int high)
+    {
+        return static_cast<std::uint16_t>(low | (high << 8));
+    }
+    static std::uint16_t Amount(int value) { return static_cast<std::uint16_t>(value); }
+
+    static std::vector<std::uint8_t> Chunk(
+        std::string_view id, const std::vector<std::uint8_t>& body)
+    {
+        ByteWriter out;
+        out.Append(id).U32(static_cast<std::uint32_t>(body.size()), le).Append(body);
+        out.Fill(body.size() & 1);
+        return out.Take();
+    }
+    static void Name(ByteWriter& out, const std::string& name)
+    {
+        out.Append(name.substr(0, 19)).Fill(20 - std::min<std::size_t>(name.size(), 19));
+    }
+
+    /// The header, bag, modulator and generator lists of presets or instruments.
+    static void Lists(const std::vector<Holder>& holders, bool preset, ByteWriter& headers,
+        ByteWriter& bags, ByteWriter& mods, ByteWriter& gens)
+    {
+        std::uint16_t bag = 0, gen = 0, mod = 0;
+        for (const Holder& holder : holders) {
+            Name(headers, holder.name);
+            if (preset)
+                headers.U16(Amount(holder.program), le).U16(Amount(holder.bank), le);
+            headers.U16(bag, le);
+            if (preset)
+                headers.Fill(12);
+            for (const Zone& zone : holder.zones) {
+                bags.U16(gen, le).U16(mod, le);
+                ++bag;
+                for (const auto& [oper, amount] : zone.generators) {
+                    gens.U16(oper, le).U16(amount, le);
+                    ++gen;
+                }
+                for (int m = 0; m < zone.modulators; ++m) {
+                    mods.U16(0x0502, le).U16(48, le).U16(960, le).U16(0, le).U16(0, le);
+                    ++mod;
+                }
+            }
+        }
+        Name(headers, preset ? "EOP" : "EOI");
+        if (preset)
+            headers.Fill(4);
+        headers.U16(bag, le);
+        if (preset)
+            headers.Fill(12);
+        bags.U16(gen, le).U16(mod, le);
+        gens.Fill(4);
+        mods.Fill(10);
+    }
+
+    std::vector<std::uint8_t> Build() const
+    {
+        ByteWriter smpl, low, shdr;
+        for (const Sample& sample : samples) {
+            const auto start = static_cast<std::uint32_t>(smpl.Size() / 2);
+            for (std::size_t i = 0; i < sample.frames.size(); ++i) {
+                smpl.U16(static_cast<std::uint16_t>(sample.frames[i]), le);
+                low.U8(static_cast<std::uint8_t>(i * 7));
+            }
+            smpl.Fill(2 * 46); // the 46 zero frames after every sample
+            low.Fill(46);
+            Name(shdr, sample.name);
+            shdr.U32(start, le).U32(start + static_cast<std::uint32_t>(sample.frames.size()), le);
+            shdr.U32(start + sample.loopStart, le).U32(start + sample.loopEnd, le);
+            shdr.U32(sample.rate, le)
+                .U8(sample.pitch)
+                .U8(static_cast<std::uint8_t>(sample.correction));
+            shdr.U16(0, le).U16(sample.type, le);
+        }
+        Name(shdr, "EOS");
+        shdr.Fill(26);
+        ByteWriter phdr, pbag, pmod, pgen, inst, ibag, imod, igen;
+        Lists(presets, true, phdr, pbag, pmod, pgen);
+        Lists(instruments, false, inst, ibag, imod, igen);
+
+        ByteWriter info, sdta, pdta;
+        info.Append("INFO").Append(Chunk("ifil", ByteWriter().U16(major, le).U16(4, le).Take()));
+        sdta.Append("sdta").Append(Chunk("smpl", smpl.Take()));
+        if (sm24)
+            sdta.Append(Chunk("sm24", low.Take()));
+        pdta.Append("pdta");
+        for (auto [id, list] :
+            std::initializer_list<std::pair<const char*, ByteWriter*>> { { "phdr", &phdr },
+                { "pbag", &pbag }, { "pmod", &pmod }, { "pgen", &pgen }, { "inst", &inst },
+                { "ibag", &ibag }, { "imod", &imod }, { "igen", &igen }, { "shdr", &shdr } })
+            pdta.Append(Chunk(id, list->Take()));
+        ByteWriter body;
+        body.Append("sfbk");
+        body.Append(Chunk("LIST", info.Take()))
+            .Append(Chunk("LIST", sdta.Take()))
+            .Append(Chunk("LIST", pdta.Take()));
+        return Chunk("RIFF", body.Take());
+    }
+};
+
+RangeReader Memory(const std::vector<std::uint8_t>& bytes)
+{
+    return [&bytes](
+               std::uint64_t at, std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
+        if (at > bytes.size() || count > bytes.size() - at)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
+    };
+}
+
+std::optional<SoundFont> Read(const std::vector<std::uint8_t>& bytes, std::string& error)
+{
+    return ReadSoundFont(Memory(bytes), bytes.size(), error);
+}
+
+enum Gen : std::uint16_t {
+    kStart = 0,
+    kFilter = 8,
+    kPan = 17,
+    kInstrument = 41,
+    kKeys = 43,
+    kVelocities = 44,
+    kAttenuation = 48,
+    kCoarse = 51,
+    kFine = 52,
+    kSample = 53,
+    kModes = 54,
+    kRoot = 58,
+};
+
+/// A keyboard of two velocity layers over two key ranges, a global zone on both levels, one zone
+/// whose sample lies in a synthesizer's memory; and a drum kit.
+SoundFontBuilder Keyboard()
+{
+    using B = SoundFontBuilder;
+    B font;
+    std::vector<std::int16_t> frames(200);
+    for (std::size_t i = 0; i < frames.size(); ++i)
+        frames[i] = static_cast<std::int16_t>(i * 100 - 10000);
+    font.samples = { { "Soft C4", frames, 50, 150, 22050, 60, -3 },
+        { "Loud C4", frames, 20, 180, 44100, 61, 4 },
+        { "ROM", frames, 0, 0, 22050, 60, 0, 0x8001 } };
+    font.instruments = {
+        { "Keys", 0, 0,
+            { { { { kAttenuation, 100 }, { kFilter, 9000 } } },
+                { { { kKeys, B::Range(0, 59) }, { kVelocities, B::Range(0, 90) }, { kRoot, 62 },
+                    { kFine, B::Amount(-7) }, { kModes, 1 }, { kSample, 0 } } },
+                { { { kKeys, B::Range(0, 59) }, { kVelocities, B::Range(91, 127) }, { kCoarse, 2 },
+                      { kModes, 1 }, { kSample, 1 } },
+                    1 },
+                { { { kKeys, B::Range(60, 127) }, { kStart, 4 }, { kSample, 0 } } },
+                { { { kKeys, B::Range(90, 96) }, { kSample, 2 } } } } },
+        { "Drum", 0, 0, { { { { kKeys, B::Range(36, 36) }, { kPan, 200 }, { kSample, 1 } } } } },
+    };
+    font.presets = {
+        { "Grand", 0, 0, { { { { kKeys, B::Range(24, 96) } } }, { { { kInstrument, 0 } } } } },
+        { "Kit", 128, 0, { { { { kInstrument, 1 } } } } },
+    };
+    return font;
+}
+
+TEST(SoundFont, PresetZonesBecomeRegionsWithTheirKeysRootsTuningsLoopsAndLayers)
+{
+    const auto bytes = Keyboard().Build();
+    std::string error;
+    const auto font = Read(bytes, error);
+    ASSERT_TRUE(font) << error;
+    const auto catalog = font->Catalog();
+    ASSERT_EQ(catalog.size(), 2u);
+    EXPECT_EQ(catalog[0].name, "Grand");
+    EXPECT_EQ(std::make_tuple(catalog[0].lokey, catalog[0].hikey), std::make_tuple(24, 96));
+    EXPECT_EQ(std::tie(catalog[1].bank, catalog[1].lokey, catalog[1].hikey),
+        std::make_tuple(128, 36, 36));
+
+    const SfzDocument grand = SoundFontRegions(*font, 0, "k.sf2");
+    ASSERT_EQ(grand.regions.size(), 3u); // the ROM sample's zone is left out
+    const SfzRegion& soft = grand.regions[0];
+    // The preset's key range cuts the instrument's; velocity 0 plays nothing.
+    EXPECT_EQ(
+        std::tie(soft.lokey, soft.hikey, soft.lovel, soft.hivel), std::make_tuple(24, 59, 1, 90));
+    // The overriding root key stands over the sample's pitch; the fine tune and the sample's
+    // correction add up; the loop is the sample's, its end inclusive.
+    EXPECT_EQ(std::tie(soft.keycenter, soft.transpose, soft.tune), std::make_tuple(62, 0, -10));
+    EXPECT_EQ(soft.loopMode, SfzLoopMode::Continuous);
+    EXPECT_EQ(std::tie(*soft.loopStart, *soft.loopEnd), std::make_tuple(50, 149));
+    // The global zone's attenuation, at the SFZ exports' scale.
+    EXPECT_NEAR(soft.volume, -0.397 * 0.04 * 100, 1e-9);
+    const SfzRegion& loud = grand.regions[1];
+    EXPECT_EQ(std::tie(loud.keycenter, loud.transpose, loud.tune, loud.lovel),
+        std::make_tuple(61, 2, 4, 91));
+    const SfzRegion& high = grand.regions[2];
+    EXPECT_EQ(std::tie(high.lokey, high.hikey, high.offset), std::make_tuple(60, 96, 4));
+    EXPECT_EQ(high.loopMode, SfzLoopMode::NoLoop);
+
+    std::string reports;
+    for (const SfzDropped& report : grand.dropped)
+        reports += report.Text() + "\n";
+    for (const char* expected : { "k.sf2, instrument 'Keys': initialFilterFc: not on the card",
+             "k.sf2, instrument 'Keys': modulators: not on the card",
+             "the sample 'ROM' lies in a synthesizer's memory" })
+        EXPECT_NE(reports.find(expected), std::string::npos) << expected << "\n" << reports;
+    EXPECT_EQ(reports.find("attenuation"), std::string::npos) << reports;
+
+    const SfzLayout layout = LayOutSfz(grand);
+    ASSERT_EQ(layout.groups.size(), 2u);
+    EXPECT_EQ(layout.groupSize, 2);
+    EXPECT_EQ(layout.groups[0].upperKey, 59);
+
+    EXPECT_EQ(FindPreset(catalog, "KIT"), 1u);
+    EXPECT_EQ(FindPreset(catalog, "128:0"), 1u);
+    EXPECT_EQ(FindPreset(catalog, "0:0"), 0u);
+    EXPECT_FALSE(FindPreset(catalog, "0:1"));
+    EXPECT_FALSE(FindPreset(catalog, "Gran"));
+}
+
+TEST(SoundFont, SamplesBecomeWavFilesOf16BitsOr24WithTheLowBytes)
+{
+    for (const bool deep : { false, true }) {
+        SoundFontBuilder builder = Keyboard();
+        builder.sm24 = deep;
+        const auto bytes = builder.Build();
+        std::string error;
+        const auto font = Read(bytes, error);
+        ASSERT_TRUE(font) << error;
+        const auto wav = SoundFontSampleWav(*font, 1, Memory(bytes), error);
+        ASSERT_TRUE(wav) << error;
+        const ByteReader file(*wav);
+        ASSERT_TRUE(file.HasCodeAt(0, "RIFF"));
+        EXPECT_EQ(file.U32At(24, le), 44100u);
+        EXPECT_EQ(file.U16At(34, le), deep ? 24 : 16);
+        // The frames of the second sample, after the first and its 46 frames of silence.
+        const std::size_t width = deep ? 3 : 2;
+        const std::size_t data = 44;
+        ASSERT_EQ(file.U32At(data - 4, le), 200u * width);
+        const std::size_t third = data + 3 * width;
+        EXPECT_EQ(
+            file.U8At(third + width - 1), static_cast<std::uint8_t>((300 - 10000) >> 8 & 0xFF));
+        if (deep) { // the builder's low byte of frame 3
+            EXPECT_EQ(file.U8At(third), 3 * 7);
+        }
+    }
+}
+
+TEST(SoundFont, DamagedFilesAreRefusedWithTheirReason)
+{
+    auto at = [](std::vector<std::uint8_t>& bytes, std::string_view id) {
+        return static_cast<std::size_t>(
+            std::search(bytes.begin(), bytes.end(), id.begin(), id.end()) - bytes.begin());
+    };
+    struct Case {
+        const char* name;
+        std::function<void(SoundFontBuilder&)> before;
+        std::function<void(std::vector<std::uint8_t>&)> after;
+        const char* reason;
+    };
+    const std::vector<Case> cases {
+        { "no RIFF", {}, [](auto& bytes) { bytes[0] = 'X'; }, "It is not a SoundFont." },
+        { "version 1", [](auto& font) { font.major = 1; }, {}, "version 1" },
+        { "cut in its lists", {}, [](auto& bytes) { bytes.resize(bytes.size() - 300); },
+            "no preset list" },
+        { "no sample list", {}, [&](auto& bytes) { bytes[at(bytes, "shdr")] = 'x'; },
+            "no 'shdr' list" },
+        { "generators past their list", {},
+            [&](auto& bytes) {
+                const std::size_t bag = at(bytes, "pbag") + 8 + 4;
+                bytes[bag] = bytes[bag + 1] = 0xFF;
+            },
+            "lie outside their list" },
+        { "no preset", [](auto& font) { font.presets.clear(); }, {}, "holds no preset" },
+    };
+    for (const Case& c : cases) {
+        SoundFontBuilder builder = Keyboard();
+        if (c.before)
+            c.before(builder);
+        auto bytes = builder.Build();
+        if (c.after)
+            c.after(bytes);
+        std::string error;
+        EXPECT_FALSE(Read(bytes, error)) << c.name;
+        EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+    }
+    // A zone naming an instrument the file doesn't hold is left out, and said so.
+    SoundFontBuilder builder = Keyboard();
+    builder.presets[1].zones[0].generators[0].second = 7;
+    auto bytes = builder.Build();
+    std::string error;
+    auto font = Read(bytes, error);
+    ASSERT_TRUE(font) << error;
+    const SfzDocument kit = SoundFontRegions(*font, 1, "k.sf2");
+    EXPECT_TRUE(kit.regions.empty());
+    ASSERT_EQ(kit.dropped.size(), 1u);
+    EXPECT_NE(
+        kit.dropped[0].reason.find("names an instrument the file doesn't hold"), std::string::npos);
+    // A sample whose frames lie past the sample data can't be read.
+    font->samples[0].end = 1u << 30;
+    EXPECT_FALSE(SoundFontSampleWav(*font, 0, Memory(bytes), error));
+    EXPECT_NE(error.find("lies outside the file's sample data"), std::string::npos) << error;
+}
+
+TEST(DecentSampler, AttributesInheritAndLayersSplitAtTheirKeys)
+{
+    SfzDocument document = ParseDecentSampler(
+        "<DecentSampler><groups volume=\"-6dB\" loopEnabled=\"true\" attack=\"0.2\">\n"
+        "<group tuning=\"-0.5\" hiVel=\"64\">\n"
+        "<sample path=\"a\\b.wav\" rootNote=\"C4\" hiNote=\"59\" tuning=\"1\" volume=\"0.5\"/>\n"
+        "<sample path=\"c.wav\" rootNote=\"72\" loNote=\"60\" loopStart=\"5\" loopEnd=\"90\"/>\n"
+        "</group><group loVel=\"65\" loopEnabled=\"false\">\n"
+        "<sample path=\"d.wav\" rootNote=\"60\" enabled=\"true\"/><sample path=\"e.wav\" "
+        "enabled=\"false\" rootNote=\"1\"/></group></groups></DecentSampler>",
+        "p.dspreset");
+    ASSERT_EQ(document.regions.size(), 3u);
+    const SfzRegion& a = document.regions[0];
+    EXPECT_EQ(a.sample, "a/b.wav");
+    EXPECT_EQ(std::tie(a.keycenter, a.lokey, a.hikey, a.lovel, a.hivel, a.tune, a.line),
+        std::make_tuple(60, 0, 59, 1, 64, 50, 3));
+    EXPECT_NEAR(a.volume, -6.0 + 20 * std::log10(0.5), 1e-9);
+    EXPECT_EQ(a.loopMode, SfzLoopMode::Continuous);
+    EXPECT_EQ(std::tie(*document.regions[1].loopStart, *document.regions[1].loopEnd),
+        std::make_tuple(5, 90));
+    EXPECT_EQ(document.regions[2].loopMode, SfzLoopMode::NoLoop);
+    ASSERT_EQ(document.dropped.size(), 1u);
+    EXPECT_EQ(document.dropped[0].Text(), "p.dspreset:1: attack: not on the card");
+
+    SplitLayeredRegions(document);
+    const SfzLayout layout = LayOutSfz(document);
+    ASSERT_EQ(layout.groups.size(), 2u);
+    EXPECT_EQ(layout.groups[0].upperKey, 59);
+    EXPECT_EQ(layout.groupSize, 2);
+    EXPECT_TRUE(layout.dropped.empty());
+
+    const SfzDocument broken = ParseDecentSampler("<DecentSampler><groups>", "b.dspreset");
+    EXPECT_TRUE(broken.regions.empty());
+    ASSERT_FALSE(broken.dropped.empty());
+    EXPECT_NE(broken.dropped.back().reason.find("it is no XML"), std::string::npos);
+}
+
+} // namespace
+} // namespace cardmill
