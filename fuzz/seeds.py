@@ -323,6 +323,52 @@ def decentsampler_seeds():
     yield "broken.dspreset", b"<DecentSampler><groups><group><sample path='a.wav' rootNote='x'/></group>"
 
 
+def dls(level2=False):
+    """A DLS file of two instruments (a keyboard of two regions, one with a loop of its own and an
+    articulation; a drum kit) over two waves of 64 frames."""
+    le = lambda fmt, *values: struct.pack("<" + fmt, *values)
+    lst = lambda kind, chunks: chunk(b"LIST", kind + b"".join(chunks), True)
+    info = lambda name: lst(b"INFO", [chunk(b"INAM", name + b"\0", True)])
+
+    def wsmp(unity, fine, gain_db, loop=None):
+        body = le("IHhiII", 20, unity, fine, int(gain_db * 65536), 0, 1 if loop else 0)
+        if loop:
+            body += le("IIII", 16, 0, loop[0], loop[1])
+        return chunk(b"wsmp", body, True)
+
+    waves = []
+    for n, name in enumerate((b"Sine", b"Snare")):
+        frames = b"".join(le("h", (i * (1500 + 900 * n)) % 20000 - 10000) for i in range(64))
+        fmt = le("HHIIHH", 1, 1, 22050, 44100, 2, 16)
+        waves.append(lst(b"wave", [chunk(b"fmt ", fmt, True), wsmp(60 + n, -5, 0.0, (8, 48) if n == 0 else None),
+                                   chunk(b"data", frames, True), info(name)]))
+    offsets, at = [], 0
+    for wave in waves:
+        offsets.append(at)
+        at += len(wave)
+    ptbl = chunk(b"ptbl", le("II", 8, len(waves)) + b"".join(le("I", o) for o in offsets), True)
+    rgn = b"rgn2" if level2 else b"rgn "
+    art = lst(b"lart", [chunk(b"art1", le("II", 8, 0), True)])
+    keys = lst(b"ins ", [chunk(b"insh", le("III", 2, 0, 5), True),
+                         lst(b"lrgn", [lst(rgn, [chunk(b"rgnh", le("HHHHHH", 0, 59, 0, 127, 0, 0), True),
+                                                 chunk(b"wlnk", le("HHII", 0, 0, 1, 0), True)]),
+                                       lst(rgn, [chunk(b"rgnh", le("HHHHHH", 60, 127, 0, 127, 0, 0), True),
+                                                 wsmp(72, 10, -6.0, (4, 40)),
+                                                 chunk(b"wlnk", le("HHII", 0, 0, 1, 0), True)])]),
+                         art, info(b"Organ")])
+    drums = lst(b"ins ", [chunk(b"insh", le("III", 1, 0x80000000, 0), True),
+                          lst(b"lrgn", [lst(rgn, [chunk(b"rgnh", le("HHHHHH", 38, 38, 0, 127, 0, 0), True),
+                                                  chunk(b"wlnk", le("HHII", 0, 0, 1, 1), True)])]),
+                          info(b"Kit")])
+    return form(b"RIFF", b"DLS ", [chunk(b"colh", le("I", 2), True), lst(b"lins", [keys, drums]), ptbl,
+                                   lst(b"wvpl", waves), info(b"Seed DLS")], True)
+
+
+def dls_seeds():
+    yield "level1.dls", dls()
+    yield "level2.dls", dls(level2=True)
+
+
 def journal_seeds():
     one, other = b"a" * 64, b"0123456789abcdef" * 4
     head = b"cardmill transfer journal 1\ncard-size %d\nimage-size %d\nimage-hash %s\n"
@@ -334,7 +380,7 @@ def journal_seeds():
 SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
          "sysex": sysex_seeds, "sndfile": sndfile_seeds,
-         "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds}
+         "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds, "dls": dls_seeds}
 
 
 def main():

@@ -50,8 +50,8 @@ int WriteSfz(CliApp& app, const ParsedArgs& args)
     auto* instrument = dynamic_cast<MInstFileInstrument*>(file.get());
     if (!instrument) {
         std::fprintf(stderr,
-            "cardmill instrument: '%s' is no instrument file (.cmt, SampleCell, SFZ or "
-            "SoundFont)%s%s\n",
+            "cardmill instrument: '%s' is no instrument file (.cmt, SampleCell, SFZ, "
+            "DecentSampler, SoundFont or DLS)%s%s\n",
             args.rest[0].c_str(), services.whyNotUnderstood.empty() ? "" : ": ",
             services.whyNotUnderstood.c_str());
         return kFailed;

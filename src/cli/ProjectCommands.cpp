@@ -314,7 +314,8 @@ int CommandAdd(CliApp& app)
     if (args.Has("--preset")
         && std::none_of(paths.begin(), paths.end(),
             [](const std::string& path) { return !SplitLibraryPath(path).preset.empty(); }))
-        return UsageError("add", "--preset chooses a preset of a SoundFont; no file named is one");
+        return UsageError(
+            "add", "--preset chooses a preset of a SoundFont or DLS file; no file named is one");
     if (!OpenProject(app, "add", args.rest.front(), true))
         return kFailed;
     MProject& project = app.controller->Project();

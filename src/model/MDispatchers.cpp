@@ -1,9 +1,9 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/bank/MParamFileRawSex.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/MInstFileLibrary.h"
 #include "model/instrument/MInstFileSampleCell.h"
 #include "model/instrument/MInstFileSfz.h"
-#include "model/instrument/MInstFileSoundFont.h"
 #include "model/project/MProjectFile.h"
 #include "model/sequence/MSeqFileMidi.h"
 #include "model/sound/MSoundFile.h"
@@ -38,7 +38,7 @@ MInstFileDispatcher::MInstFileDispatcher(Services& services)
     Add(std::make_unique<MSampleCellFormatInterpreter>(services));
     Add(std::make_unique<MCardmillFormatInterpreter>(services));
     Add(std::make_unique<MSfzFormatInterpreter>(services));
-    Add(std::make_unique<MSoundFontFormatInterpreter>(services));
+    Add(std::make_unique<MLibraryFormatInterpreter>(services));
 }
 
 MSeqFileDispatcher::MSeqFileDispatcher(Services& services)

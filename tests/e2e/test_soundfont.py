@@ -1,5 +1,6 @@
-"""SoundFonts as instruments: Debian's GM SoundFont against the SFZ that an independent editor
-(Polyphone) exports from it, an SF3 made from an SF2, and the choices and mistakes of a user."""
+"""Libraries of presets as instruments: Debian's GM SoundFont against the SFZ that an independent
+editor (Polyphone) exports from it, an SF3 made from an SF2, DLS files, and the choices and
+mistakes of a user."""
 
 import json
 import math
@@ -13,7 +14,7 @@ import unittest
 from cardmill_e2e import CardmillTestCase, read
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
-from seeds import soundfont  # noqa: E402  the seed builder: two presets, looped samples
+from seeds import dls, soundfont  # noqa: E402  the seed builders: two presets, looped samples
 
 GM = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 MAKE_SF3 = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sf3_from_sf2.py")
@@ -108,6 +109,28 @@ class SoundFonts(CardmillTestCase):
         self.assertEqual(sorted(os.listdir(out)), ["Tone 0.wav", "Tone 1.wav", "grand.sfz"])
         self.assertSameCardButTheName(self.image_of("sf2", "--preset", "Grand", font),
                                       self.image_of("sfz", os.path.join(out, "grand.sfz")))
+
+    def test_dls_instruments_give_their_regions_and_waves(self):
+        for level in (1, 2):
+            with self.subTest(level=level):
+                font = self.write("gm%d.dls" % level, dls(level2=level == 2))
+                (catalog,), _ = self.info(font)
+                self.assertEqual([(p["bank"], p["program"], p["name"]) for p in catalog["presets"]],
+                                 [(0, 5, "Organ"), (128, 0, "Kit")])
+                (organ,), result = self.info("--preset", "organ", font)
+                self.assertEqual(organ["format"], "DLS")
+                self.assertEqual(organ["instrument"]["upperKeys"], [59, 127])
+                samples = organ["instrument"]["samples"]
+                # The wave's own loop and root, then the region's over them.
+                self.assertEqual([(s["name"], s["rootKey"], s["looping"], s["loopStart"], s["loopEnd"]) for s in samples],
+                                 [("Sine", 60, True, 8, 55), ("Sine", 72, True, 4, 43)])
+                self.assertEqual(samples[1]["fineTune"], 10 * 256)
+                self.assertIn("articulation: envelopes and LFOs are not on the card", result.stderr)
+                out = self.path("dls%d" % level)
+                os.mkdir(out)
+                self.run_cardmill("instrument", "--sfz", os.path.join(out, "organ.sfz"), "--preset", "0:5", font, check=0)
+                self.assertSameCardButTheName(self.image_of("dls-a%d" % level, "--preset", "Organ", font),
+                                              self.image_of("dls-b%d" % level, os.path.join(out, "organ.sfz")))
 
 
 if __name__ == "__main__":

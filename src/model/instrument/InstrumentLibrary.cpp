@@ -1,6 +1,7 @@
 #include "model/instrument/InstrumentLibrary.h"
 
 #include "model/TextFields.h"
+#include "model/instrument/Dls.h"
 #include "platform/ByteReader.h"
 
 #include <fstream>
@@ -12,17 +13,84 @@ namespace {
 
 constexpr std::string_view kPresetMark = "#preset=";
 
-bool IsSoundFontName(const std::string& file)
-{
-    return EndsWithExtension(file, ".sf2") || EndsWithExtension(file, ".sf3");
-}
+enum class Kind { None, SoundFont, Dls };
 
-bool HasSoundFontHead(const std::string& file)
+Kind KindOf(const std::string& file)
 {
+    if (EndsWithExtension(file, ".sf2") || EndsWithExtension(file, ".sf3"))
+        return Kind::SoundFont;
+    if (EndsWithExtension(file, ".dls"))
+        return Kind::Dls;
     std::uint64_t size = 0;
     const auto head = FileRanges(file, size)(0, 12);
-    return head && ByteReader(*head).HasCodeAt(0, "RIFF") && ByteReader(*head).HasCodeAt(8, "sfbk");
+    if (!head || !ByteReader(*head).HasCodeAt(0, "RIFF"))
+        return Kind::None;
+    return ByteReader(*head).HasCodeAt(8, "sfbk") ? Kind::SoundFont
+        : ByteReader(*head).HasCodeAt(8, "DLS ")  ? Kind::Dls
+                                                  : Kind::None;
 }
+
+class SoundFontLibrary final : public InstrumentLibrary {
+public:
+    SoundFontLibrary(SoundFont readFont, RangeReader reader)
+        : font(std::move(readFont))
+        , read(std::move(reader))
+    {
+    }
+    std::string FormatName() const override
+    {
+        return font.Compressed() ? "SoundFont 3" : "SoundFont 2";
+    }
+    std::vector<LibraryPreset> Catalog() const override { return font.Catalog(); }
+    SfzDocument Regions(std::size_t preset, const std::string& fileName) const override
+    {
+        return SoundFontRegions(font, preset, fileName);
+    }
+    std::string SampleName(std::size_t sample) const override
+    {
+        return sample < font.samples.size() ? font.samples[sample].name : std::string();
+    }
+    std::optional<std::vector<std::uint8_t>> SampleWav(
+        std::size_t sample, std::string& error) const override
+    {
+        return SoundFontSampleWav(font, sample, read, error);
+    }
+
+private:
+    SoundFont font;
+    RangeReader read;
+};
+
+class DlsLibrary final : public InstrumentLibrary {
+public:
+    DlsLibrary(DlsFile readFile, RangeReader reader)
+        : file(std::move(readFile))
+        , read(std::move(reader))
+    {
+    }
+    std::string FormatName() const override { return "DLS"; }
+    std::vector<LibraryPreset> Catalog() const override { return file.Catalog(); }
+    SfzDocument Regions(std::size_t preset, const std::string& fileName) const override
+    {
+        return DlsRegions(file, preset, fileName);
+    }
+    std::string SampleName(std::size_t sample) const override
+    {
+        if (sample >= file.waves.size())
+            return {};
+        return file.waves[sample].name.empty() ? "wave " + std::to_string(sample + 1)
+                                               : file.waves[sample].name;
+    }
+    std::optional<std::vector<std::uint8_t>> SampleWav(
+        std::size_t sample, std::string& error) const override
+    {
+        return DlsSampleWav(file, sample, read, error);
+    }
+
+private:
+    DlsFile file;
+    RangeReader read;
+};
 
 } // namespace
 
@@ -47,8 +115,25 @@ std::string JoinLibraryPath(const std::string& file, const LibraryPreset& preset
 
 bool IsInstrumentLibrary(const std::string& path)
 {
+    return KindOf(SplitLibraryPath(path).file) != Kind::None;
+}
+
+std::shared_ptr<const InstrumentLibrary> OpenInstrumentLibrary(
+    const std::string& path, std::string& error)
+{
     const std::string file = SplitLibraryPath(path).file;
-    return IsSoundFontName(file) || HasSoundFontHead(file);
+    std::uint64_t size = 0;
+    RangeReader read = FileRanges(file, size);
+    if (KindOf(file) == Kind::Dls) {
+        auto dls = ReadDls(read, size, error);
+        if (!dls)
+            return nullptr;
+        return std::make_shared<DlsLibrary>(std::move(*dls), std::move(read));
+    }
+    auto font = ReadSoundFont(read, size, error);
+    if (!font)
+        return nullptr;
+    return std::make_shared<SoundFontLibrary>(std::move(*font), std::move(read));
 }
 
 RangeReader FileRanges(const std::string& path, std::uint64_t& size)
@@ -76,13 +161,10 @@ RangeReader FileRanges(const std::string& path, std::uint64_t& size)
 
 std::optional<LibraryCatalog> ReadLibraryCatalog(const std::string& path, std::string& error)
 {
-    const std::string file = SplitLibraryPath(path).file;
-    std::uint64_t size = 0;
-    const RangeReader read = FileRanges(file, size);
-    const auto font = ReadSoundFont(read, size, error);
-    if (!font)
+    const auto library = OpenInstrumentLibrary(path, error);
+    if (!library)
         return std::nullopt;
-    return LibraryCatalog { font->Compressed() ? "SoundFont 3" : "SoundFont 2", font->Catalog() };
+    return LibraryCatalog { library->FormatName(), library->Catalog() };
 }
 
 } // namespace cardmill

@@ -2,14 +2,15 @@
 
 #include "model/instrument/SoundFont.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace cardmill {
 
-/// A file of many instruments (a SoundFont) stands in a project once for each preset taken
-/// from it: the stored path is the file's path followed by "#preset=BANK:PROGRAM".
+/// A file of many instruments (a SoundFont, a DLS file) stands in a project once for each preset
+/// taken from it: the stored path is the file's path followed by "#preset=BANK:PROGRAM".
 struct LibraryPath {
     std::string file;
     std::string preset; // empty when the path names no preset
@@ -18,6 +19,25 @@ struct LibraryPath {
 LibraryPath SplitLibraryPath(const std::string& path);
 std::string JoinLibraryPath(const std::string& file, const LibraryPath& preset);
 std::string JoinLibraryPath(const std::string& file, const LibraryPreset& preset);
+
+/// The presets of a library file, their regions and their samples, whatever its format.
+class InstrumentLibrary {
+public:
+    virtual ~InstrumentLibrary() = default;
+    virtual std::string FormatName() const = 0;
+    virtual std::vector<LibraryPreset> Catalog() const = 0;
+    /// A preset's regions as an SFZ file would state them, `sample` a sample's index as text.
+    virtual SfzDocument Regions(std::size_t preset, const std::string& fileName) const = 0;
+    virtual std::string SampleName(std::size_t sample) const = 0;
+    /// A sample as a WAV file; nothing, with the reason in `error`, when it can't be read.
+    virtual std::optional<std::vector<std::uint8_t>> SampleWav(
+        std::size_t sample, std::string& error) const = 0;
+};
+
+/// Opens a library file (the path with or without a preset) and reads its lists; nothing, with
+/// the reason in `error`, when it is damaged.
+std::shared_ptr<const InstrumentLibrary> OpenInstrumentLibrary(
+    const std::string& path, std::string& error);
 
 /// Whether the file (its path with or without a preset) is a library of presets.
 bool IsInstrumentLibrary(const std::string& path);

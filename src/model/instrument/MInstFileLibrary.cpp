@@ -1,4 +1,4 @@
-#include "model/instrument/MInstFileSoundFont.h"
+#include "model/instrument/MInstFileLibrary.h"
 
 #include "model/Services.h"
 #include "model/TextEncoding.h"
@@ -9,25 +9,23 @@
 
 namespace cardmill {
 
-MInstFileSoundFont::MInstFileSoundFont(Services& services)
+MInstFileLibrary::MInstFileLibrary(Services& services)
     : MInstFileRegions(services)
 {
 }
 
-bool MInstFileSoundFont::OpenSoundFont(const std::string& path)
+bool MInstFileLibrary::OpenLibrary(const std::string& path)
 {
     const LibraryPath chosen = SplitLibraryPath(path);
     libraryPath = chosen.file;
     if (!SetFile(libraryPath))
         return false;
-    std::uint64_t size = 0;
-    read = FileRanges(libraryPath, size);
     std::string error;
-    font = ReadSoundFont(read, size, error);
-    if (!font)
+    library = OpenInstrumentLibrary(libraryPath, error);
+    if (!library)
         return Refuse(error);
-    formatName = font->Compressed() ? "SoundFont 3" : "SoundFont 2";
-    const std::vector<LibraryPreset> catalog = font->Catalog();
+    formatName = library->FormatName();
+    const std::vector<LibraryPreset> catalog = library->Catalog();
     std::optional<std::size_t> preset;
     if (!chosen.preset.empty()) {
         preset = FindPreset(catalog, chosen.preset);
@@ -43,23 +41,23 @@ bool MInstFileSoundFont::OpenSoundFont(const std::string& path)
     const LibraryPreset& taken = catalog[*preset];
     // The project keeps the preset with the file.
     record.path = JoinLibraryPath(libraryPath, taken);
-    record.name = CutText(taken.name.empty() ? GetFileName() : taken.name, kNameLimit);
-    return TakeRegions(SoundFontRegions(*font, *preset, FileNameOf(libraryPath)),
+    record.name = CutText(taken.name.empty() ? FileNameOf(libraryPath) : taken.name, kNameLimit);
+    return TakeRegions(library->Regions(*preset, FileNameOf(libraryPath)),
         "Its preset '" + taken.name + "' holds no zone with a sample that a key plays.");
 }
 
-std::string MInstFileSoundFont::Described() const
+std::string MInstFileLibrary::Described() const
 {
     return "the preset '" + GetFileName() + "' of " + FileNameOf(libraryPath);
 }
 
-std::unique_ptr<MSoundFile> MInstFileSoundFont::OpenSample(const SfzRegion& region)
+std::unique_ptr<MSoundFile> MInstFileLibrary::OpenSample(const SfzRegion& region)
 {
     const std::size_t index = std::stoul(region.sample);
-    const SoundFontSample& sample = font->samples[index];
-    services.Progress().SetSector("Opening Sound File:  ", sample.name);
+    const std::string name = library->SampleName(index);
+    services.Progress().SetSector("Opening Sound File:  ", name);
     std::string error;
-    auto wav = SoundFontSampleWav(*font, index, read, error);
+    auto wav = library->SampleWav(index, error);
     if (!wav) {
         services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)
                 + "' can't give the sample of its preset '" + GetFileName() + "'.\n" + error,
@@ -67,37 +65,36 @@ std::unique_ptr<MSoundFile> MInstFileSoundFont::OpenSample(const SfzRegion& regi
         return nullptr;
     }
     auto sound = std::make_unique<MSoundFileEmbedded>(services);
-    if (!sound->OpenEmbedded(std::move(*wav), libraryPath, sample.name, formatName + " sample")) {
+    if (!sound->OpenEmbedded(std::move(*wav), libraryPath, name, formatName + " sample")) {
         services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)
-                + "' gives a sample '" + sample.name + "' that can't be read.",
+                + "' gives a sample '" + name + "' that can't be read as a sound.",
             Icon::Error, Buttons::Ok);
         return nullptr;
     }
     return sound;
 }
 
-std::unique_ptr<MReadableFile> MInstFileSoundFont::Duplicate() const
+std::unique_ptr<MReadableFile> MInstFileLibrary::Duplicate() const
 {
-    auto copy = std::make_unique<MInstFileSoundFont>(services);
+    auto copy = std::make_unique<MInstFileLibrary>(services);
     if (!copy->CopyFrom(*this))
         return nullptr;
     copy->CopyRegionsFrom(*this);
     copy->libraryPath = libraryPath;
     copy->formatName = formatName;
-    copy->font = font;
-    copy->read = read;
+    copy->library = library;
     return copy;
 }
 
-bool MSoundFontFormatInterpreter::Recognises(const std::string& path) const
+bool MLibraryFormatInterpreter::Recognises(const std::string& path) const
 {
     return IsInstrumentLibrary(path);
 }
 
-std::unique_ptr<MReadableFile> MSoundFontFormatInterpreter::Create(const std::string& path) const
+std::unique_ptr<MReadableFile> MLibraryFormatInterpreter::Create(const std::string& path) const
 {
-    auto instrument = std::make_unique<MInstFileSoundFont>(services);
-    if (!instrument->OpenSoundFont(path))
+    auto instrument = std::make_unique<MInstFileLibrary>(services);
+    if (!instrument->OpenLibrary(path))
         return nullptr;
     return instrument;
 }

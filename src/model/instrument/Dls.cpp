@@ -1,0 +1,312 @@
+#include "model/instrument/Dls.h"
+
+#include "platform/ByteReader.h"
+#include "platform/ByteWriter.h"
+
+#include <algorithm>
+#include <functional>
+
+namespace cardmill {
+
+namespace {
+
+constexpr auto le = Endian::Little;
+constexpr std::uint32_t kDrumBank = 0x80000000u;
+
+/// Calls `visit(id, listType, bodyAt, bodySize)` for each chunk of a RIFF body in memory (the
+/// list type empty for plain chunks); stops at the first chunk that runs past the body.
+void Chunks(const ByteReader& body,
+    const std::function<void(std::string_view, std::string_view, const ByteReader&)>& visit)
+{
+    for (std::size_t at = 0; at + 8 <= body.Size();) {
+        const std::uint64_t size = *body.U32At(at + 4, le);
+        const auto chunk = body.SubAt(at + 8, static_cast<std::size_t>(size));
+        if (!chunk)
+            return;
+        const auto idBytes = body.Data().subspan(at, 4);
+        const std::string_view id(reinterpret_cast<const char*>(idBytes.data()), 4);
+        if (id == "LIST" && chunk->Size() >= 4) {
+            const auto typeBytes = chunk->Data().subspan(0, 4);
+            const std::string_view type(reinterpret_cast<const char*>(typeBytes.data()), 4);
+            visit(id, type, *chunk->SubAt(4, chunk->Size() - 4));
+        } else {
+            visit(id, {}, *chunk);
+        }
+        at += 8 + static_cast<std::size_t>(size + (size & 1));
+    }
+}
+
+std::string InfoName(const ByteReader& info)
+{
+    std::string name;
+    Chunks(info, [&](std::string_view id, std::string_view, const ByteReader& body) {
+        if (id == "INAM") {
+            name.assign(body.Data().begin(), body.Data().end());
+            name.resize(std::min(name.find('\0'), name.size()));
+        }
+    });
+    return name;
+}
+
+std::optional<DlsSampleInfo> ReadWsmp(const ByteReader& wsmp)
+{
+    const auto size = wsmp.U32At(0, le);
+    const auto unity = wsmp.U16At(4, le);
+    const auto fine = wsmp.U16At(6, le);
+    const auto gain = wsmp.U32At(8, le);
+    const auto loops = wsmp.U32At(16, le);
+    if (!size || !unity || !fine || !gain || !loops)
+        return std::nullopt;
+    DlsSampleInfo info;
+    info.unityNote = *unity;
+    info.fineTune = static_cast<std::int16_t>(*fine);
+    info.gain = static_cast<std::int32_t>(*gain) / 65536.0;
+    if (*loops > 0) {
+        const std::size_t loop = *size;
+        const auto type = wsmp.U32At(loop + 4, le);
+        const auto start = wsmp.U32At(loop + 8, le);
+        const auto length = wsmp.U32At(loop + 12, le);
+        if (type && start && length && *length > 0) {
+            info.looped = true;
+            info.releaseLoop = *type == 1;
+            info.loopStart = *start;
+            info.loopLength = *length;
+        }
+    }
+    return info;
+}
+
+} // namespace
+
+std::optional<DlsFile> ReadDls(
+    const RangeReader& read, std::uint64_t size, std::string& error, const DlsLimits& limits)
+{
+    const auto head = read(0, 12);
+    if (!head || head->size() < 12 || !ByteReader(*head).HasCodeAt(0, "RIFF")
+        || !ByteReader(*head).HasCodeAt(8, "DLS ")) {
+        error = "It is not a DLS file.";
+        return std::nullopt;
+    }
+    DlsFile file;
+    std::optional<std::vector<std::uint8_t>> lins, ptbl;
+    std::uint64_t poolAt = 0, poolEnd = 0;
+    const std::uint64_t end
+        = std::min<std::uint64_t>(size, 8 + std::uint64_t { *ByteReader(*head).U32At(4, le) });
+    for (std::uint64_t at = 12; at + 12 <= end;) {
+        const auto chunk = read(at, 12);
+        if (!chunk || chunk->size() < 12)
+            break;
+        const ByteReader bytes(*chunk);
+        const std::uint64_t length = *bytes.U32At(4, le);
+        if (at + 8 + length > size)
+            break;
+        if (bytes.HasCodeAt(0, "LIST") && bytes.HasCodeAt(8, "lins")) {
+            if (length > limits.maxListBytes) {
+                error = "Its instrument list is larger than Cardmill reads.";
+                return std::nullopt;
+            }
+            lins = read(at + 12, length - 4);
+        } else if (bytes.HasCodeAt(0, "ptbl")) {
+            ptbl = read(at + 8, std::min<std::uint64_t>(length, limits.maxListBytes));
+        } else if (bytes.HasCodeAt(0, "LIST") && bytes.HasCodeAt(8, "wvpl")) {
+            poolAt = at + 12;
+            poolEnd = at + 8 + length;
+        }
+        at += 8 + length + (length & 1);
+    }
+    if (!lins || !ptbl || poolAt == 0) {
+        error = std::string("It has no ")
+            + (!lins        ? "instrument list"
+                    : !ptbl ? "pool table"
+                            : "wave pool")
+            + ": it is damaged.";
+        return std::nullopt;
+    }
+
+    // The waves, found where the pool table says, each read up to its data.
+    const ByteReader table(*ptbl);
+    const std::uint32_t cues = table.U32At(4, le).value_or(0);
+    const std::size_t first = table.U32At(0, le).value_or(8);
+    for (std::uint32_t cue = 0; cue < cues && cue < (1u << 20); ++cue) {
+        const auto offset = table.U32At(first + 4 * std::size_t { cue }, le);
+        if (!offset)
+            break;
+        DlsFile::Wave wave;
+        const std::uint64_t at = poolAt + *offset;
+        const auto listHead = at + 12 <= poolEnd ? read(at, 12) : std::nullopt;
+        if (listHead && ByteReader(*listHead).HasCodeAt(0, "LIST")
+            && ByteReader(*listHead).HasCodeAt(8, "wave")) {
+            const std::uint64_t waveEnd
+                = std::min(poolEnd, at + 8 + *ByteReader(*listHead).U32At(4, le));
+            for (std::uint64_t in = at + 12; in + 8 <= waveEnd;) {
+                const auto sub = read(in, 8);
+                if (!sub)
+                    break;
+                const std::uint64_t n = *ByteReader(*sub).U32At(4, le);
+                if (in + 8 + n > waveEnd)
+                    break;
+                const ByteReader id(*sub);
+                if (id.HasCodeAt(0, "data")) {
+                    wave.dataAt = in + 8;
+                    wave.dataBytes = n;
+                } else if (n <= 4096
+                    && (id.HasCodeAt(0, "fmt ") || id.HasCodeAt(0, "wsmp")
+                        || id.HasCodeAt(0, "LIST"))) {
+                    const auto body = read(in + 8, n);
+                    if (body && id.HasCodeAt(0, "fmt "))
+                        wave.format = *body;
+                    else if (body && id.HasCodeAt(0, "wsmp"))
+                        wave.sample = ReadWsmp(ByteReader(*body));
+                    else if (body && ByteReader(*body).HasCodeAt(0, "INFO"))
+                        wave.name = InfoName(*ByteReader(*body).SubAt(4, body->size() - 4));
+                }
+                in += 8 + n + (n & 1);
+            }
+        }
+        file.waves.push_back(std::move(wave));
+    }
+
+    std::size_t regionCount = 0;
+    Chunks(ByteReader(*lins), [&](std::string_view, std::string_view type, const ByteReader& ins) {
+        if (type != "ins " || file.instruments.size() >= limits.maxInstruments)
+            return;
+        DlsFile::Instrument instrument;
+        Chunks(ins, [&](std::string_view id, std::string_view listType, const ByteReader& body) {
+            if (id == "insh") {
+                const std::uint32_t bank = body.U32At(4, le).value_or(0);
+                const std::uint32_t program = body.U32At(8, le).value_or(0);
+                const int number = static_cast<int>(((bank >> 8) & 0x7F) << 7 | (bank & 0x7F));
+                instrument.bank = (bank & kDrumBank) ? 128 + number : number;
+                instrument.program = static_cast<int>(program & 0x7F);
+            } else if (listType == "INFO") {
+                instrument.name = InfoName(body);
+            } else if (listType == "lart" || listType == "lar2") {
+                instrument.articulated = true;
+            } else if (listType == "lrgn") {
+                Chunks(
+                    body, [&](std::string_view, std::string_view rgnType, const ByteReader& rgn) {
+                        if ((rgnType != "rgn " && rgnType != "rgn2")
+                            || ++regionCount > limits.maxRegions)
+                            return;
+                        DlsFile::Region region;
+                        Chunks(rgn,
+                            [&](std::string_view part, std::string_view partType,
+                                const ByteReader& data) {
+                                if (part == "rgnh") {
+                                    region.lokey = data.U16At(0, le).value_or(0);
+                                    region.hikey = data.U16At(2, le).value_or(127);
+                                    region.lovel = data.U16At(4, le).value_or(0);
+                                    region.hivel = data.U16At(6, le).value_or(127);
+                                } else if (part == "wsmp") {
+                                    region.sample = ReadWsmp(data);
+                                } else if (part == "wlnk") {
+                                    region.wave = data.U32At(8, le).value_or(0xFFFFFFFF);
+                                } else if (partType == "lart" || partType == "lar2") {
+                                    region.articulated = true;
+                                }
+                            });
+                        instrument.regions.push_back(region);
+                    });
+            }
+        });
+        file.instruments.push_back(std::move(instrument));
+    });
+    if (file.instruments.empty()) {
+        error = "It holds no instrument.";
+        return std::nullopt;
+    }
+    return file;
+}
+
+std::vector<LibraryPreset> DlsFile::Catalog() const
+{
+    std::vector<LibraryPreset> catalog;
+    for (const Instrument& instrument : instruments) {
+        LibraryPreset entry { instrument.name, instrument.bank, instrument.program };
+        for (const Region& region : instrument.regions) {
+            entry.lokey = std::min(entry.lokey, region.lokey);
+            entry.hikey = std::max(entry.hikey, std::min(region.hikey, 127));
+        }
+        catalog.push_back(std::move(entry));
+    }
+    return catalog;
+}
+
+SfzDocument DlsRegions(const DlsFile& file, std::size_t index, const std::string& fileName)
+{
+    SfzDocument document;
+    if (index >= file.instruments.size())
+        return document;
+    const DlsFile::Instrument& instrument = file.instruments[index];
+    const std::string where = fileName + ", instrument '" + instrument.name + "'";
+    auto drop = [&](const std::string& what, std::string reason) {
+        if (document.dropped.size() < 1000)
+            document.dropped.push_back({ where, 0, what, std::move(reason) });
+    };
+    if (instrument.articulated)
+        drop("articulation", "envelopes and LFOs are not on the card");
+    for (const DlsFile::Region& region : instrument.regions) {
+        if (region.articulated)
+            drop("articulation", "envelopes and LFOs are not on the card");
+        if (region.wave >= file.waves.size()) {
+            drop("wlnk", "names a wave the file doesn't hold; the region is left out");
+            continue;
+        }
+        const DlsFile::Wave& wave = file.waves[region.wave];
+        const DlsSampleInfo info = region.sample.value_or(wave.sample.value_or(DlsSampleInfo {}));
+        SfzRegion out;
+        out.file = fileName;
+        out.sample = std::to_string(region.wave);
+        out.lokey = region.lokey;
+        out.hikey = std::min(region.hikey, 127);
+        out.lovel = std::max(region.lovel, 1);
+        out.hivel = std::min(region.hivel, 127);
+        out.keycenter = std::clamp(info.unityNote, 0, 127);
+        out.tune = info.fineTune;
+        out.volume = info.gain;
+        if (info.looped) {
+            out.loopMode = info.releaseLoop ? SfzLoopMode::Sustain : SfzLoopMode::Continuous;
+            out.loopStart = info.loopStart;
+            out.loopEnd = std::int64_t { info.loopStart } + info.loopLength - 1;
+        } else {
+            out.loopMode = SfzLoopMode::NoLoop;
+        }
+        document.regions.push_back(std::move(out));
+    }
+    return document;
+}
+
+std::optional<std::vector<std::uint8_t>> DlsSampleWav(const DlsFile& file, std::size_t index,
+    const RangeReader& read, std::string& error, const DlsLimits& limits)
+{
+    if (index >= file.waves.size()) {
+        error = "It names a wave it doesn't hold.";
+        return std::nullopt;
+    }
+    const DlsFile::Wave& wave = file.waves[index];
+    if (wave.format.size() < 16 || wave.dataAt == 0) {
+        error = "The wave '" + wave.name + "' has no format or no data.";
+        return std::nullopt;
+    }
+    if (wave.dataBytes > limits.maxWaveBytes) {
+        error = "The wave '" + wave.name + "' is larger than Cardmill reads.";
+        return std::nullopt;
+    }
+    const auto data = read(wave.dataAt, wave.dataBytes);
+    if (!data) {
+        error = "The wave '" + wave.name + "' can't be read.";
+        return std::nullopt;
+    }
+    ByteWriter out;
+    out.Append("RIFF")
+        .U32(static_cast<std::uint32_t>(
+                 4 + 8 + wave.format.size() + (wave.format.size() & 1) + 8 + data->size()),
+            le)
+        .Append("WAVE");
+    out.Append("fmt ").U32(static_cast<std::uint32_t>(wave.format.size()), le).Append(wave.format);
+    out.Fill(wave.format.size() & 1);
+    out.Append("data").U32(static_cast<std::uint32_t>(data->size()), le).Append(*data);
+    return out.Take();
+}
+
+} // namespace cardmill
