@@ -369,6 +369,21 @@ def dls_seeds():
     yield "level2.dls", dls(level2=True)
 
 
+def dslibrary_seeds():
+    """A zip of a preset and its WAV samples, stored and deflated."""
+    import io
+    import zipfile
+    preset = next(decentsampler_seeds())[1]
+    wav = next(wav_seeds())[1]
+    for name, method in (("stored.dslibrary", zipfile.ZIP_STORED), ("deflated.dslibrary", zipfile.ZIP_DEFLATED)):
+        out = io.BytesIO()
+        with zipfile.ZipFile(out, "w", method) as z:
+            z.writestr("Keys/layers.dspreset", preset)
+            for sample in ("Keys/Samples/lo.wav", "Keys/Samples/mid.wav", "Keys/hi.wav"):
+                z.writestr(sample, wav[:300])
+        yield name, out.getvalue()
+
+
 def journal_seeds():
     one, other = b"a" * 64, b"0123456789abcdef" * 4
     head = b"cardmill transfer journal 1\ncard-size %d\nimage-size %d\nimage-hash %s\n"
@@ -380,7 +395,8 @@ def journal_seeds():
 SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
          "sysex": sysex_seeds, "sndfile": sndfile_seeds,
-         "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds, "dls": dls_seeds}
+         "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds, "dls": dls_seeds,
+         "dslibrary": dslibrary_seeds}
 
 
 def main():

@@ -31,7 +31,8 @@ QString Text(const std::string& text)
 }
 
 const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *.wav)"),
-    QStringLiteral("Instrument Files (*.ins *.cmt *.sc1 *.sc2 *.sfz *.dspreset *.sf2 *.sf3 *.dls)"),
+    QStringLiteral("Instrument Files (*.ins *.cmt *.sc1 *.sc2 *.sfz *.dspreset *.sf2 *.sf3 *.dls "
+                   "*.dslibrary)"),
     QStringLiteral("Standard MIDI Files (*.mid *.midi *.smf)"),
     QStringLiteral("SysEx Files (*.syx)"), QStringLiteral("All Files (*)") };
 

@@ -4,6 +4,7 @@ named."""
 
 import os
 import unittest
+import zipfile
 
 from cardmill_e2e import CardmillTestCase
 
@@ -58,6 +59,26 @@ class DecentSamplerPresets(CardmillTestCase):
         broken = self.write("broken.dspreset", PRESET.encode()[:300])
         result = self.run_cardmill("info", broken, check=1)
         self.assertIn("It is no XML", result.stderr)
+
+    def test_a_library_of_presets_in_a_zip_gives_the_preset_chosen(self):
+        library = self.path("keys.dslibrary")
+        with zipfile.ZipFile(library, "w", zipfile.ZIP_DEFLATED) as z:
+            z.write(self.preset, "Keys/piano.dspreset")
+            z.writestr("Keys/soft.dspreset", PRESET.replace("Samples/hi.wav", "Samples/HI.WAV")
+                       .replace("Samples/mid.wav", "Samples/gone.wav"))
+            for name in ("lo", "mid", "hi"):
+                z.write(self.path(os.path.join("Samples", name + ".wav")), "Keys/Samples/%s.wav" % name)
+        (catalog,), _ = self.info(library)
+        self.assertEqual([(p["bank"], p["program"], p["name"]) for p in catalog["presets"]],
+                         [(0, 0, "piano"), (0, 1, "soft")])
+        (from_zip,), _ = self.info("--preset", "piano", library)
+        (from_folder,), _ = self.info(self.preset)
+        self.assertEqual(from_zip["instrument"]["upperKeys"], from_folder["instrument"]["upperKeys"])
+        self.assertEqual(from_zip["compiledSize"], from_folder["compiledSize"])
+        # A sample the zip doesn't hold is named; one in another case is found.
+        (soft,), result = self.info("--preset", "soft", library)
+        self.assertIn("the library holds no sample 'Keys/Samples/gone.wav'", result.stderr)
+        self.assertIn("HI.WAV", [s["name"] for s in soft["instrument"]["samples"]])
 
 
 if __name__ == "__main__":

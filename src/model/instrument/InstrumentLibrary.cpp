@@ -1,6 +1,7 @@
 #include "model/instrument/InstrumentLibrary.h"
 
 #include "model/TextFields.h"
+#include "model/instrument/DecentSamplerLibrary.h"
 #include "model/instrument/Dls.h"
 #include "platform/ByteReader.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 constexpr std::string_view kPresetMark = "#preset=";
 
-enum class Kind { None, SoundFont, Dls };
+enum class Kind { None, SoundFont, Dls, DecentSampler };
 
 Kind KindOf(const std::string& file)
 {
@@ -21,6 +22,8 @@ Kind KindOf(const std::string& file)
         return Kind::SoundFont;
     if (EndsWithExtension(file, ".dls"))
         return Kind::Dls;
+    if (EndsWithExtension(file, ".dslibrary"))
+        return Kind::DecentSampler;
     std::uint64_t size = 0;
     const auto head = FileRanges(file, size)(0, 12);
     if (!head || !ByteReader(*head).HasCodeAt(0, "RIFF"))
@@ -122,9 +125,12 @@ std::shared_ptr<const InstrumentLibrary> OpenInstrumentLibrary(
     const std::string& path, std::string& error)
 {
     const std::string file = SplitLibraryPath(path).file;
+    const Kind kind = KindOf(file);
+    if (kind == Kind::DecentSampler)
+        return ReadDecentSamplerLibrary(file, error);
     std::uint64_t size = 0;
     RangeReader read = FileRanges(file, size);
-    if (KindOf(file) == Kind::Dls) {
+    if (kind == Kind::Dls) {
         auto dls = ReadDls(read, size, error);
         if (!dls)
             return nullptr;
