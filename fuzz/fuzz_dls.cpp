@@ -3,6 +3,7 @@
 
 #include "FuzzEnv.h"
 #include "model/instrument/Dls.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/sound/MSoundFileEmbedded.h"
 
 #include <algorithm>
@@ -11,13 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace cardmill;
     const std::vector<std::uint8_t> bytes = fuzz::Copy(data, size);
-    const RangeReader read = [&bytes](std::uint64_t at,
-                                 std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
-        if (at > bytes.size() || count > bytes.size() - at)
-            return std::nullopt;
-        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
-    };
+    const RangeReader read = MemoryRanges(bytes);
     std::string error;
     const auto file = ReadDls(read, bytes.size(), error);
     if (!file)

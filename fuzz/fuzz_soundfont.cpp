@@ -2,6 +2,7 @@
 // as the card's key groups, and their samples (SF3's decoded through libsndfile) read as sounds.
 
 #include "FuzzEnv.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/SoundFont.h"
 #include "model/sound/MSoundFileEmbedded.h"
 
@@ -11,13 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     using namespace cardmill;
     const std::vector<std::uint8_t> bytes = fuzz::Copy(data, size);
-    const RangeReader read = [&bytes](std::uint64_t at,
-                                 std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
-        if (at > bytes.size() || count > bytes.size() - at)
-            return std::nullopt;
-        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
-    };
+    const RangeReader read = MemoryRanges(bytes);
     std::string error;
     const SoundFontLimits limits { 1u << 20, 1u << 12, 1u << 20 };
     const auto font = ReadSoundFont(read, bytes.size(), error, limits);

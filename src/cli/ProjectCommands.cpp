@@ -265,8 +265,13 @@ int ChoosePreset(const std::string& command, const std::string& named,
         return kSuccess;
     std::string error;
     const auto catalog = ReadLibraryCatalog(path, error);
+    if (!catalog && preset) {
+        std::fprintf(stderr, "%s\n%s\n", CantUnderstandMessage("instrument file", named).c_str(),
+            error.c_str());
+        return kFailed;
+    }
     if (!catalog)
-        return kSuccess; // the loader names the damage
+        return kSuccess; // the loader names the damage, or reads what the file is
     const bool plain = std::all_of(named.begin(), named.end(), [](char c) {
         return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+", c);
     });

@@ -1,5 +1,6 @@
 #include "model/instrument/Dls.h"
 
+#include "model/TextEncoding.h"
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
 
@@ -45,7 +46,7 @@ std::string InfoName(const ByteReader& info)
             name.resize(std::min(name.find('\0'), name.size()));
         }
     });
-    return name;
+    return DecodeText(name, Charset::Windows1252);
 }
 
 std::optional<DlsSampleInfo> ReadWsmp(const ByteReader& wsmp)

@@ -142,6 +142,17 @@ std::shared_ptr<const InstrumentLibrary> OpenInstrumentLibrary(
     return std::make_shared<SoundFontLibrary>(std::move(*font), std::move(read));
 }
 
+RangeReader MemoryRanges(const std::vector<std::uint8_t>& bytes)
+{
+    return [&bytes](
+               std::uint64_t at, std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
+        if (at > bytes.size() || count > bytes.size() - at)
+            return std::nullopt;
+        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
+    };
+}
+
 RangeReader FileRanges(const std::string& path, std::uint64_t& size)
 {
     auto in = std::make_shared<std::ifstream>(path, std::ios::binary);

@@ -42,6 +42,9 @@ std::shared_ptr<const InstrumentLibrary> OpenInstrumentLibrary(
 /// Whether the file (its path with or without a preset) is a library of presets.
 bool IsInstrumentLibrary(const std::string& path);
 
+/// Reads bytes held in memory by range (tests, the fuzz targets); they must outlive the reader.
+RangeReader MemoryRanges(const std::vector<std::uint8_t>& bytes);
+
 /// Reads bytes of a file on disk by range; `size` is set to the file's size.
 RangeReader FileRanges(const std::string& path, std::uint64_t& size);
 

@@ -52,25 +52,37 @@ std::string MInstFileSfz::SamplePath(const std::string& written) const
         .string();
 }
 
+std::optional<std::vector<std::uint8_t>> MInstFileSfz::ReadText(const std::string& path)
+{
+    if (!SetFile(path))
+        return std::nullopt;
+    if (FileSize() > SfzLimits {}.maxFileBytes) {
+        CloseStream();
+        Refuse("The file is too large to be a" + std::string(kind.starts_with('S') ? "n " : " ")
+            + kind + ".");
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(FileSize()));
+    const bool read = bytes.empty() || Read(bytes);
+    CloseStream();
+    if (!read) {
+        Refuse("It can't be read to its end.");
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 bool MInstFileSfz::OpenDecentSampler(const std::string& path)
 {
     const SfzLimits limits;
     kind = "DecentSampler preset";
     formatName = "DecentSampler";
-    if (!SetFile(path))
+    const auto bytes = ReadText(path);
+    if (!bytes)
         return false;
-    if (FileSize() > limits.maxFileBytes) {
-        CloseStream();
-        return Refuse("The file is too large to be a DecentSampler preset.");
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(FileSize()));
-    const bool read = bytes.empty() || Read(bytes);
-    CloseStream();
-    if (!read)
-        return Refuse("It can't be read to its end.");
     SfzDocument document = ParseDecentSampler(
-        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), GetFileName(),
-        limits);
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()),
+        GetFileName(), limits);
     if (document.regions.empty() && !document.dropped.empty() && document.dropped.back().line >= 0
         && document.dropped.back().reason.starts_with("it is no XML"))
         return Refuse("It " + document.dropped.back().reason.substr(3) + " (line "
@@ -82,17 +94,10 @@ bool MInstFileSfz::OpenDecentSampler(const std::string& path)
 bool MInstFileSfz::OpenSfz(const std::string& path)
 {
     const SfzLimits limits;
-    if (!SetFile(path))
-        return false;
-    if (FileSize() > limits.maxFileBytes) {
-        CloseStream();
-        return Refuse("The file is too large to be an SFZ instrument.");
-    }
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(FileSize()));
-    const bool read = bytes.empty() || Read(bytes);
-    CloseStream();
+    const auto read = ReadText(path);
     if (!read)
-        return Refuse("It can't be read to its end.");
+        return false;
+    const std::vector<std::uint8_t>& bytes = *read;
     if (bytes.size() >= 2
         && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
         return Refuse("It is UTF-16 text; Cardmill reads SFZ files written in UTF-8 or in an "

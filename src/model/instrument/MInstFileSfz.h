@@ -26,6 +26,8 @@ protected:
 
 private:
     std::string SamplePath(const std::string& written) const;
+    /// The whole file, at most the parser's limit; nothing (refused, with the reason) otherwise.
+    std::optional<std::vector<std::uint8_t>> ReadText(const std::string& path);
 
     SfzIncludeReader includeReader;
     std::string kind = "SFZ instrument";

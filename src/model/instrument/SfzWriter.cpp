@@ -88,7 +88,9 @@ private:
                 name = from.stem().string() + "-" + std::to_string(n) + from.extension().string();
             const fs::path to = folder / name;
             if (fs::exists(to, ec)) {
-                if (!bytes && fs::equivalent(from, to, ec)) {
+                // The same file, or a sample written there before: used as it is.
+                if (bytes ? !taken.contains(name) && SameBytes(to, *bytes)
+                          : fs::equivalent(from, to, ec)) {
                     placed[source] = name;
                     return name;
                 }
@@ -107,6 +109,19 @@ private:
         }
         error = "Sorry, but no free name was found for a copy of '" + source + "'.";
         return std::nullopt;
+    }
+
+    static bool SameBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes)
+    {
+        std::error_code ec;
+        if (fs::file_size(file, ec) != bytes.size() || ec)
+            return false;
+        std::ifstream in(file, std::ios::binary);
+        std::vector<char> there(bytes.size());
+        in.read(there.data(), static_cast<std::streamsize>(there.size()));
+        return in
+            && std::equal(there.begin(), there.end(), bytes.begin(),
+                [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
     }
 
     static bool WriteNew(

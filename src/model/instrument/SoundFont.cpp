@@ -1,5 +1,6 @@
 #include "model/instrument/SoundFont.h"
 
+#include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/sound/MSoundFileSndfile.h"
 #include "platform/ByteReader.h"
@@ -164,7 +165,8 @@ std::string FixedText(const ByteReader& record, std::size_t at, std::size_t leng
     text.resize(std::min(text.find('\0'), text.size()));
     while (!text.empty() && text.back() == ' ')
         text.pop_back();
-    return text;
+    // Names are ASCII by the format's word; editors on Windows wrote their own letters.
+    return DecodeText(text, Charset::Windows1252);
 }
 
 /// The zones of presets (or instruments) from their header, bag, modulator and generator lists:

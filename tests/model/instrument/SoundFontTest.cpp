@@ -1,6 +1,7 @@
 #include "model/instrument/SoundFont.h"
 
 #include "model/instrument/DecentSamplerParser.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
 
@@ -145,20 +146,9 @@ struct SoundFontBuilder {
     }
 };
 
-RangeReader Memory(const std::vector<std::uint8_t>& bytes)
-{
-    return [&bytes](
-               std::uint64_t at, std::uint64_t count) -> std::optional<std::vector<std::uint8_t>> {
-        if (at > bytes.size() || count > bytes.size() - at)
-            return std::nullopt;
-        return std::vector<std::uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-            bytes.begin() + static_cast<std::ptrdiff_t>(at + count));
-    };
-}
-
 std::optional<SoundFont> Read(const std::vector<std::uint8_t>& bytes, std::string& error)
 {
-    return ReadSoundFont(Memory(bytes), bytes.size(), error);
+    return ReadSoundFont(MemoryRanges(bytes), bytes.size(), error);
 }
 
 enum Gen : std::uint16_t {
@@ -270,7 +260,7 @@ TEST(SoundFont, SamplesBecomeWavFilesOf16BitsOr24WithTheLowBytes)
         std::string error;
         const auto font = Read(bytes, error);
         ASSERT_TRUE(font) << error;
-        const auto wav = SoundFontSampleWav(*font, 1, Memory(bytes), error);
+        const auto wav = SoundFontSampleWav(*font, 1, MemoryRanges(bytes), error);
         ASSERT_TRUE(wav) << error;
         const ByteReader file(*wav);
         ASSERT_TRUE(file.HasCodeAt(0, "RIFF"));
@@ -341,7 +331,7 @@ TEST(SoundFont, DamagedFilesAreRefusedWithTheirReason)
         kit.dropped[0].reason.find("names an instrument the file doesn't hold"), std::string::npos);
     // A sample whose frames lie past the sample data can't be read.
     font->samples[0].end = 1u << 30;
-    EXPECT_FALSE(SoundFontSampleWav(*font, 0, Memory(bytes), error));
+    EXPECT_FALSE(SoundFontSampleWav(*font, 0, MemoryRanges(bytes), error));
     EXPECT_NE(error.find("lies outside the file's sample data"), std::string::npos) << error;
 }
 
