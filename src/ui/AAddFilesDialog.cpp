@@ -235,15 +235,21 @@ void ACollectFilesDialog::AddSelected()
 
 std::vector<std::string> ACollectFilesDialog::PathsToAdd(const std::string& path)
 {
+    if (Filter() == MCardmill::AddFilter::Sound)
+        return { path };
+    return PresetPathsToAdd(this, path);
+}
+
+std::vector<std::string> PresetPathsToAdd(QWidget* parent, const std::string& path)
+{
     std::string damage;
-    const auto catalog = Filter() != MCardmill::AddFilter::Sound && IsInstrumentLibrary(path)
-        ? ReadLibraryCatalog(path, damage)
-        : std::nullopt;
+    const auto catalog
+        = IsInstrumentLibrary(path) ? ReadLibraryCatalog(path, damage) : std::nullopt;
     // A damaged library is named by the loader; a library of one preset is that preset.
     if (!catalog || catalog->presets.size() < 2)
         return { path };
     std::vector<std::string> paths;
-    for (const LibraryPreset& preset : PickPresets(this, FileNameOf(path), *catalog))
+    for (const LibraryPreset& preset : PickPresets(parent, FileNameOf(path), *catalog))
         paths.push_back(JoinLibraryPath(path, preset));
     return paths;
 }

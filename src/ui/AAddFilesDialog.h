@@ -82,6 +82,10 @@ private:
     void PreviewRow();
 };
 
+/// The file itself, or for a library of presets (a SoundFont) the presets the user picks from it,
+/// each as its path with the preset.
+std::vector<std::string> PresetPathsToAdd(QWidget* parent, const std::string& path);
+
 /// "Add files to project": one pending list per group; sequences go to Sequences and banks to
 /// Programs whatever group is chosen. The loader takes the files after "&Done".
 class AAddFilesDialog final : public ACollectFilesDialog, public WaitingFiles {

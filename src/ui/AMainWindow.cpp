@@ -583,10 +583,10 @@ void AMainWindow::AddFilesToGroup(const QStringList& paths)
     if (paths.isEmpty())
         return;
     WaitingFileList chosen;
-    for (const QString& path : paths)
-        if (auto file
-            = app.Controller().CreateForAdding(Std(path), MCardmill::AddFilter::Any, true))
-            chosen.files.push_back(std::move(file));
+    for (const QString& dropped : paths)
+        for (const std::string& path : PresetPathsToAdd(this, Std(dropped)))
+            if (auto file = app.Controller().CreateForAdding(path, MCardmill::AddFilter::Any, true))
+                chosen.files.push_back(std::move(file));
     if (chosen.files.empty())
         return;
     // Sounds and instruments go to the group shown (to their own when that is Sequences or
