@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SplitLayeredRegions(document);
         (void)LayOutSfz(document);
         for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
-            auto wav = library->SampleWav(std::stoul(document.regions[r].sample), error);
+            auto wav = library->SampleWav(document.regions[r].sample, error);
             if (!wav)
                 continue;
             MSoundFileEmbedded sound(env.services);

@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const SfzDocument document = SoundFontRegions(*font, preset, "fuzz.sf2");
         (void)LayOutSfz(document);
         for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
-            auto wav = SoundFontSampleWav(
-                *font, std::stoul(document.regions[r].sample), read, error, limits);
+            auto wav = SoundFontSampleWav(*font, document.regions[r].sample, read, error, limits);
             if (!wav)
                 continue;
             MSoundFileEmbedded sound(env.services);

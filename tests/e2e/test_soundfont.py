@@ -52,6 +52,26 @@ class SoundFonts(CardmillTestCase):
                 self.assertGreater(len(a), 100000)
                 self.assertSameCardButTheName(a, b)
 
+    @unittest.skipUnless(shutil.which("polyphone"), "needs polyphone")
+    def test_the_two_sides_of_a_stereo_sample_give_the_stereo_card_of_the_export(self):
+        # Polyphone makes the SoundFont from an SFZ of a stereo WAV (two linked samples panned
+        # hard left and right) and exports it again as one stereo WAV.
+        self.sox("pad.wav", "0.3", "sine", "440", "sine", "660", channels=2)
+        self.write("pad.sfz", b"<region> sample=pad.wav pitch_keycenter=60 loop_mode=loop_continuous"
+                              b" loop_start=100 loop_end=5000 volume=-3\n")
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+        folder = os.path.dirname(self.path("pad.sfz"))
+        subprocess.run(["polyphone", "-1", "-i", self.path("pad.sfz"), "-d", folder, "-o", "pad2"],
+                       check=True, capture_output=True, env=env)
+        exported = self.path("export")
+        os.mkdir(exported)
+        subprocess.run(["polyphone", "-3", "-i", self.path("pad2.sf2"), "-d", exported, "-c", "000"],
+                       check=True, capture_output=True, env=env)
+        (instrument,), _ = self.info("--preset", "0:0", self.path("pad2.sf2"))
+        self.assertEqual(len(instrument["instrument"]["samples"]), 1)
+        self.assertSameCardButTheName(self.image_of("st-a", self.path("pad2.sf2")),
+                                      self.image_of("st-b", os.path.join(exported, "pad2", "pad.sfz")))
+
     def test_an_sf3_made_from_an_sf2_gives_its_keys_and_its_samples_within_the_codecs_loss(self):
         sf2, sf3 = self.write("keys.sf2", soundfont(samples=2)), self.path("keys.sf3")
         subprocess.run(["/usr/bin/python3", MAKE_SF3, sf2, sf3], check=True)

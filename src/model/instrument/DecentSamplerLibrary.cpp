@@ -126,14 +126,16 @@ public:
         });
         return document;
     }
-    std::string SampleName(std::size_t sample) const override
+    std::string SampleName(const std::string& key) const override
     {
+        const std::size_t sample = Index(key);
         return sample < samples.size() ? std::filesystem::path(samples[sample]).filename().string()
                                        : std::string();
     }
     std::optional<std::vector<std::uint8_t>> SampleWav(
-        std::size_t sample, std::string& error) const override
+        const std::string& key, std::string& error) const override
     {
+        const std::size_t sample = Index(key);
         if (sample >= sampleEntries.size()) {
             error = "It names a sample it doesn't hold.";
             return std::nullopt;

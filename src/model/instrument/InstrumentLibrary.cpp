@@ -5,6 +5,8 @@
 #include "model/instrument/Dls.h"
 #include "platform/ByteReader.h"
 
+#include <charconv>
+#include <cstdint>
 #include <fstream>
 #include <memory>
 
@@ -49,12 +51,14 @@ public:
     {
         return SoundFontRegions(font, preset, fileName);
     }
-    std::string SampleName(std::size_t sample) const override
+    std::string SampleName(const std::string& sample) const override
     {
-        return sample < font.samples.size() ? font.samples[sample].name : std::string();
+        // A stereo pair is named after its left side.
+        const std::size_t index = Index(sample.substr(0, sample.find(',')));
+        return index < font.samples.size() ? font.samples[index].name : std::string();
     }
     std::optional<std::vector<std::uint8_t>> SampleWav(
-        std::size_t sample, std::string& error) const override
+        const std::string& sample, std::string& error) const override
     {
         return SoundFontSampleWav(font, sample, read, error);
     }
@@ -77,17 +81,18 @@ public:
     {
         return DlsRegions(file, preset, fileName);
     }
-    std::string SampleName(std::size_t sample) const override
+    std::string SampleName(const std::string& sample) const override
     {
-        if (sample >= file.waves.size())
+        const std::size_t index = Index(sample);
+        if (index >= file.waves.size())
             return {};
-        return file.waves[sample].name.empty() ? "wave " + std::to_string(sample + 1)
-                                               : file.waves[sample].name;
+        return file.waves[index].name.empty() ? "wave " + std::to_string(index + 1)
+                                              : file.waves[index].name;
     }
     std::optional<std::vector<std::uint8_t>> SampleWav(
-        std::size_t sample, std::string& error) const override
+        const std::string& sample, std::string& error) const override
     {
-        return DlsSampleWav(file, sample, read, error);
+        return DlsSampleWav(file, Index(sample), read, error);
     }
 
 private:
@@ -96,6 +101,13 @@ private:
 };
 
 } // namespace
+
+std::size_t InstrumentLibrary::Index(std::string_view sample)
+{
+    std::size_t value = 0;
+    const auto [end, fault] = std::from_chars(sample.data(), sample.data() + sample.size(), value);
+    return fault == std::errc() && end == sample.data() + sample.size() ? value : SIZE_MAX;
+}
 
 LibraryPath SplitLibraryPath(const std::string& path)
 {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardmill {
@@ -26,12 +27,17 @@ public:
     virtual ~InstrumentLibrary() = default;
     virtual std::string FormatName() const = 0;
     virtual std::vector<LibraryPreset> Catalog() const = 0;
-    /// A preset's regions as an SFZ file would state them, `sample` a sample's index as text.
+    /// A preset's regions as an SFZ file would state them, `sample` naming a sample of the
+    /// library (its index as text).
     virtual SfzDocument Regions(std::size_t preset, const std::string& fileName) const = 0;
-    virtual std::string SampleName(std::size_t sample) const = 0;
-    /// A sample as a WAV file; nothing, with the reason in `error`, when it can't be read.
+    virtual std::string SampleName(const std::string& sample) const = 0;
+    /// A region's sample as a WAV file; nothing, with the reason in `error`, when it can't be read.
     virtual std::optional<std::vector<std::uint8_t>> SampleWav(
-        std::size_t sample, std::string& error) const = 0;
+        const std::string& sample, std::string& error) const = 0;
+
+protected:
+    /// A sample's index written as text; SIZE_MAX for any other text.
+    static std::size_t Index(std::string_view sample);
 };
 
 /// Opens a library file (the path with or without a preset) and reads its lists; nothing, with

@@ -53,11 +53,10 @@ std::string MInstFileLibrary::Described() const
 
 std::unique_ptr<MSoundFile> MInstFileLibrary::OpenSample(const SfzRegion& region)
 {
-    const std::size_t index = std::stoul(region.sample);
-    const std::string name = library->SampleName(index);
+    const std::string name = library->SampleName(region.sample);
     services.Progress().SetSector("Opening Sound File:  ", name);
     std::string error;
-    auto wav = library->SampleWav(index, error);
+    auto wav = library->SampleWav(region.sample, error);
     if (!wav) {
         services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)
                 + "' can't give the sample of its preset '" + GetFileName() + "'.\n" + error,

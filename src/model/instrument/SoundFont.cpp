@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
+#include <functional>
+#include <tuple>
 
 namespace cardmill {
 
@@ -25,6 +28,7 @@ enum Gen : std::uint16_t {
     kStartCoarse = 4,
     kEndCoarse = 12,
     kModLfoToVolume = 13,
+    kPan = 17,
     kInstrument = 41,
     kKeyRange = 43,
     kVelRange = 44,
@@ -232,6 +236,60 @@ std::optional<std::uint16_t> ZoneTarget(const SoundFont::Zone& zone, std::uint16
     return zone.generators.back().amount;
 }
 
+/// Whether two regions play alike but for their samples.
+bool Alike(const SfzRegion& a, const SfzRegion& b)
+{
+    return std::tie(a.lokey, a.hikey, a.lovel, a.hivel, a.keycenter, a.transpose, a.tune, a.volume,
+               a.offset, a.loopMode, a.loopStart, a.loopEnd)
+        == std::tie(b.lokey, b.hikey, b.lovel, b.hivel, b.keycenter, b.transpose, b.tune, b.volume,
+            b.offset, b.loopMode, b.loopStart, b.loopEnd);
+}
+
+/// The two zones of a stereo sample (a left and a right sample linked to each other, panned
+/// hard left and right, alike in all else) become one region of both, louder by the 3 dB that
+/// their panning took, as SFZ exports make them; the second is left out. A zone panned
+/// otherwise has its pan reported.
+template <typename Zones>
+void PairStereoSides(
+    const SoundFont& font, Zones& zones, const std::function<void(const std::string&)>& report)
+{
+    constexpr std::uint16_t kRight = 2, kLeft = 4;
+    constexpr int kHard = 500;
+    std::vector<bool> second(zones.size(), false);
+    for (std::size_t i = 0; i < zones.size(); ++i) {
+        if (second[i])
+            continue;
+        const SoundFontSample& side = font.samples[zones[i].sample];
+        const bool left = (side.type & 0x7FFF) == kLeft && zones[i].pan == -kHard;
+        const bool right = (side.type & 0x7FFF) == kRight && zones[i].pan == kHard;
+        bool paired = false;
+        for (std::size_t j = i + 1; (left || right) && j < zones.size(); ++j) {
+            const SoundFontSample& other = font.samples[zones[j].sample];
+            if (second[j] || zones[j].sample != side.link || other.link != zones[i].sample
+                || zones[j].pan != -zones[i].pan || (other.type & 0x7FFF) != (left ? kRight : kLeft)
+                || other.end - other.start != side.end - side.start || other.rate != side.rate
+                || !Alike(zones[i].region, zones[j].region))
+                continue;
+            const std::size_t l = left ? zones[i].sample : zones[j].sample;
+            const std::size_t r = left ? zones[j].sample : zones[i].sample;
+            zones[i].region.sample = std::to_string(l) + "," + std::to_string(r);
+            zones[i].region.volume += 3.0;
+            second[j] = paired = true;
+            break;
+        }
+        if (!paired && zones[i].pan != 0)
+            report("pan");
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < zones.size(); ++i)
+        if (!second[i]) {
+            if (kept != i)
+                zones[kept] = std::move(zones[i]);
+            ++kept;
+        }
+    zones.resize(kept);
+}
+
 } // namespace
 
 std::optional<SoundFont> ReadSoundFont(
@@ -347,6 +405,7 @@ std::optional<SoundFont> ReadSoundFont(
         sample.rate = *shdr.U32At(at + 36, le);
         sample.originalPitch = *shdr.U8At(at + 40);
         sample.pitchCorrection = static_cast<std::int8_t>(*shdr.U8At(at + 41));
+        sample.link = *shdr.U16At(at + 42, le);
         sample.type = *shdr.U16At(at + 44, le);
         font.samples.push_back(std::move(sample));
     }
@@ -399,6 +458,12 @@ SfzDocument SoundFontRegions(const SoundFont& font, std::size_t preset, const st
         presetValues.Take(presetZone);
         const SoundFont::Holder& inst = font.instruments[*instrument];
         const std::string where = "instrument '" + inst.name + "'";
+        struct Made {
+            SfzRegion region;
+            std::size_t sample;
+            int pan;
+        };
+        std::vector<Made> made;
         if (presetZone.modulators > 0 || (pz == 0 ? false : holder.zones[0].modulators > 0))
             drop("preset '" + holder.name + "'", "modulators", "not on the card");
         Values instGlobal;
@@ -469,7 +534,7 @@ SfzDocument SoundFontRegions(const SoundFont& font, std::size_t preset, const st
                     + 32768 * values.Signed(kLoopEndCoarse);
             }
             for (std::uint16_t oper = 0; oper < kGeneratorCount; ++oper) {
-                if (Handled(oper))
+                if (Handled(oper) || oper == kPan) // pan: when the zone is no side of a pair
                     continue;
                 const int value = values.Signed(oper) + presetValues.Signed(oper)
                     - (presetValues.set[oper] ? 0 : kGenerators[oper].fallback);
@@ -488,8 +553,13 @@ SfzDocument SoundFontRegions(const SoundFont& font, std::size_t preset, const st
                           "out");
                 continue;
             }
-            document.regions.push_back(std::move(region));
+            made.push_back(
+                { std::move(region), *sampleId, values.Signed(kPan) + presetValues.Signed(kPan) });
         }
+        PairStereoSides(
+            font, made, [&](const std::string& what) { drop(where, what, "not on the card"); });
+        for (Made& zone : made)
+            document.regions.push_back(std::move(zone.region));
     }
     return document;
 }
@@ -509,8 +579,11 @@ std::optional<std::size_t> FindPreset(
     return std::nullopt;
 }
 
-std::optional<std::vector<std::uint8_t>> SoundFontSampleWav(const SoundFont& font,
-    std::size_t index, const RangeReader& read, std::string& error, const SoundFontLimits& limits)
+namespace {
+
+/// One sample's frames, 16 bits (24 with the sm24 chunk), SF3's decoded.
+std::optional<DecodedSound> SampleFrames(const SoundFont& font, std::size_t index,
+    const RangeReader& read, std::string& error, const SoundFontLimits& limits)
 {
     if (index >= font.samples.size()) {
         error = "It names a sample it doesn't hold.";
@@ -543,9 +616,14 @@ std::optional<std::vector<std::uint8_t>> SoundFontSampleWav(const SoundFont& fon
             error = "The sample '" + sample.name + "' can't be decoded: " + error;
             return std::nullopt;
         }
-        decoded->rate = static_cast<int>(sample.rate);
-        decoded->sampler.reset(); // its loops and root key are the SoundFont's
-        return WavImage(*decoded);
+        if (decoded->channels != 1) {
+            error = "The sample '" + sample.name + "' is no mono sound.";
+            return std::nullopt;
+        }
+        DecodedSound sound = std::move(*decoded);
+        sound.rate = static_cast<int>(sample.rate);
+        sound.sampler.clear(); // its loops and root key are the SoundFont's
+        return sound;
     }
     const std::uint64_t frames = std::uint64_t { sample.end } - sample.start;
     if (std::uint64_t { sample.end } * 2 > font.smplBytes || frames > limits.maxSampleFrames) {
@@ -576,7 +654,56 @@ std::optional<std::vector<std::uint8_t>> SoundFontSampleWav(const SoundFont& fon
         sound.bits = 16;
         sound.data = std::move(*words);
     }
-    return WavImage(sound);
+    return sound;
+}
+
+} // namespace
+
+std::optional<std::vector<std::uint8_t>> SoundFontSampleWav(const SoundFont& font,
+    const std::string& sample, const RangeReader& read, std::string& error,
+    const SoundFontLimits& limits)
+{
+    // "L" for a mono sample, "L,R" for the two samples of a stereo pair.
+    const std::size_t comma = sample.find(',');
+    auto index = [&](std::string_view text) -> std::optional<std::size_t> {
+        std::size_t value = 0;
+        const auto [end, fault] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (fault != std::errc() || end != text.data() + text.size())
+            return std::nullopt;
+        return value;
+    };
+    const auto left = index(std::string_view(sample).substr(0, comma));
+    const auto right = comma == std::string::npos
+        ? std::nullopt
+        : index(std::string_view(sample).substr(comma + 1));
+    if (!left || (comma != std::string::npos && !right)) {
+        error = "It names a sample it doesn't hold.";
+        return std::nullopt;
+    }
+    auto sound = SampleFrames(font, *left, read, error, limits);
+    if (!sound || !right)
+        return sound ? std::optional(WavImage(*sound)) : std::nullopt;
+    const auto other = SampleFrames(font, *right, read, error, limits);
+    if (!other)
+        return std::nullopt;
+    if (other->bits != sound->bits || other->data.size() != sound->data.size()) {
+        error = "The two sides of the stereo sample '" + font.samples[*left].name
+            + "' differ in length.";
+        return std::nullopt;
+    }
+    // The frames of both sides interleaved, the left first.
+    const std::size_t width = static_cast<std::size_t>(sound->bits / 8);
+    std::vector<std::uint8_t> both;
+    both.reserve(2 * sound->data.size());
+    for (std::size_t at = 0; at < sound->data.size(); at += width) {
+        both.insert(both.end(), sound->data.begin() + static_cast<std::ptrdiff_t>(at),
+            sound->data.begin() + static_cast<std::ptrdiff_t>(at + width));
+        both.insert(both.end(), other->data.begin() + static_cast<std::ptrdiff_t>(at),
+            other->data.begin() + static_cast<std::ptrdiff_t>(at + width));
+    }
+    sound->data = std::move(both);
+    sound->channels = 2;
+    return WavImage(*sound);
 }
 
 } // namespace cardmill

@@ -29,6 +29,7 @@ struct SoundFontSample {
     std::uint32_t rate = 0;
     int originalPitch = 60;
     int pitchCorrection = 0; // cents
+    std::uint16_t link = 0; // the other side of a stereo sample
     std::uint16_t type = 1; // 1 mono, 2 right, 4 left, 8 linked; 0x10 compressed (SF3)
 };
 
@@ -73,7 +74,9 @@ std::optional<SoundFont> ReadSoundFont(const RangeReader& read, std::uint64_t si
     std::string& error, const SoundFontLimits& limits = {});
 
 /// One region of a preset as an SFZ region would state it (keys, velocities, root key, tuning,
-/// volume, start, loop), `sample` being the index of the SoundFont's sample as text. What the card
+/// volume, start, loop), `sample` being the index of the SoundFont's sample as text, or "L,R" for
+/// the two zones of a stereo pair (linked samples panned hard left and right, alike in all else),
+/// which become one stereo region 3 dB louder, as SFZ exports make them. What the card
 /// can't hold is in `dropped`, named after the SoundFont's generators.
 SfzDocument SoundFontRegions(
     const SoundFont& font, std::size_t preset, const std::string& fileName);
@@ -82,10 +85,11 @@ SfzDocument SoundFontRegions(
 std::optional<std::size_t> FindPreset(
     const std::vector<LibraryPreset>& presets, const std::string& chosen);
 
-/// A sample's frames as a mono WAV file of 16 bits (24 with the sm24 chunk), SF3's compressed
-/// samples decoded; nothing, with the reason in `error`, when they can't be read.
+/// A region's sample ("L", or "L,R" for a stereo pair) as a WAV file of 16 bits (24 with the
+/// sm24 chunk), SF3's compressed samples decoded; nothing, with the reason in `error`, when it
+/// can't be read.
 std::optional<std::vector<std::uint8_t>> SoundFontSampleWav(const SoundFont& font,
-    std::size_t sample, const RangeReader& read, std::string& error,
+    const std::string& sample, const RangeReader& read, std::string& error,
     const SoundFontLimits& limits = {});
 
 } // namespace cardmill

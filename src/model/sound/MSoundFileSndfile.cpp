@@ -210,9 +210,9 @@ std::optional<DecodedSound> DecodeSound(std::span<const std::uint8_t> bytes, std
         error = std::string("It can't be decoded to its end (") + sf_strerror(file.get()) + ").";
         return std::nullopt;
     }
-    sound.sampler = FlacSamplerChunk(bytes);
+    sound.sampler = FlacSamplerChunk(bytes).value_or(std::vector<std::uint8_t>());
     SF_INSTRUMENT instrument {};
-    if (!sound.sampler
+    if (sound.sampler.empty()
         && sf_command(file.get(), SFC_GET_INSTRUMENT, &instrument, sizeof instrument) == SF_TRUE)
         sound.sampler = SamplerChunk(instrument, info.samplerate);
     sound.formatName = FormatNameOf(info.format);
@@ -224,7 +224,7 @@ std::vector<std::uint8_t> WavImage(const DecodedSound& sound)
     constexpr auto le = Endian::Little;
     const auto blockAlign = static_cast<std::uint16_t>(sound.channels * (sound.bits / 8));
     const auto& sampler = sound.sampler;
-    const std::size_t samplerBytes = sampler ? sampler->size() + (sampler->size() & 1) : 0;
+    const std::size_t samplerBytes = sampler.size() + (sampler.size() & 1);
     ByteWriter wav;
     wav.Append("RIFF")
         .U32(static_cast<std::uint32_t>(4 + 24 + samplerBytes + 8 + sound.data.size()), le)
@@ -234,10 +234,8 @@ std::vector<std::uint8_t> WavImage(const DecodedSound& sound)
         .U32(static_cast<std::uint32_t>(sound.rate) * blockAlign, le)
         .U16(blockAlign, le)
         .U16(static_cast<std::uint16_t>(sound.bits), le);
-    if (sampler) {
-        wav.Append(*sampler);
-        wav.Fill(sampler->size() & 1);
-    }
+    wav.Append(sampler);
+    wav.Fill(sampler.size() & 1);
     wav.Append("data").U32(static_cast<std::uint32_t>(sound.data.size()), le).Append(sound.data);
     return wav.Take();
 }

@@ -16,7 +16,7 @@ struct DecodedSound {
     int channels = 1;
     int bits = 16;
     std::vector<std::uint8_t> data;
-    std::optional<std::vector<std::uint8_t>> sampler; // a WAV "smpl" chunk, with its header
+    std::vector<std::uint8_t> sampler; // a WAV "smpl" chunk with its header; empty when none
     std::string formatName;
 };
 

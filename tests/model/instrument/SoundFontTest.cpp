@@ -260,7 +260,7 @@ TEST(SoundFont, SamplesBecomeWavFilesOf16BitsOr24WithTheLowBytes)
         std::string error;
         const auto font = Read(bytes, error);
         ASSERT_TRUE(font) << error;
-        const auto wav = SoundFontSampleWav(*font, 1, MemoryRanges(bytes), error);
+        const auto wav = SoundFontSampleWav(*font, "1", MemoryRanges(bytes), error);
         ASSERT_TRUE(wav) << error;
         const ByteReader file(*wav);
         ASSERT_TRUE(file.HasCodeAt(0, "RIFF"));
@@ -331,7 +331,7 @@ TEST(SoundFont, DamagedFilesAreRefusedWithTheirReason)
         kit.dropped[0].reason.find("names an instrument the file doesn't hold"), std::string::npos);
     // A sample whose frames lie past the sample data can't be read.
     font->samples[0].end = 1u << 30;
-    EXPECT_FALSE(SoundFontSampleWav(*font, 0, MemoryRanges(bytes), error));
+    EXPECT_FALSE(SoundFontSampleWav(*font, "0", MemoryRanges(bytes), error));
     EXPECT_NE(error.find("lies outside the file's sample data"), std::string::npos) << error;
 }
 
