@@ -148,7 +148,14 @@ public:
         const ByteReader head(*bytes);
         if (head.HasCodeAt(0, "RIFF") && head.HasCodeAt(8, "WAVE"))
             return bytes;
-        // Other formats (AIFF, FLAC, Ogg) become a WAV image, as libsndfile decodes them.
+        // Other formats (AIFF, FLAC, Ogg) become a WAV image, as libsndfile decodes them; no
+        // other decoder of the library sees a sample of a library.
+        const bool aiff
+            = head.HasCodeAt(0, "FORM") && (head.HasCodeAt(8, "AIFF") || head.HasCodeAt(8, "AIFC"));
+        if (!aiff && !head.HasCodeAt(0, "fLaC") && !head.HasCodeAt(0, "OggS")) {
+            error = "The sample '" + samples[sample] + "' is no WAV, AIFF, FLAC or Ogg file.";
+            return std::nullopt;
+        }
         auto decoded = DecodeSound(*bytes, error);
         if (!decoded) {
             error = "The sample '" + samples[sample] + "' can't be decoded: " + error;

@@ -611,6 +611,11 @@ std::optional<DecodedSound> SampleFrames(const SoundFont& font, std::size_t inde
             error = "The sample '" + sample.name + "' can't be read.";
             return std::nullopt;
         }
+        // Only an Ogg stream reaches libsndfile, none of its other decoders.
+        if (!ByteReader(*stream).HasCodeAt(0, "OggS")) {
+            error = "The sample '" + sample.name + "' is no Ogg Vorbis stream.";
+            return std::nullopt;
+        }
         auto decoded = DecodeSound(*stream, error);
         if (!decoded) {
             error = "The sample '" + sample.name + "' can't be decoded: " + error;
