@@ -2,7 +2,8 @@
 # first (scripts/install-deps), then configure and build with CMake presets (Ninja).
 JOBS ?= 2
 
-.PHONY: all deps build demo demo-gui screenshot test asan release-builds fuzz bench clean
+.PHONY: all deps build demo demo-gui screenshot test asan release-builds fuzz bench package \
+	check-package clean
 
 all: build
 
@@ -53,6 +54,18 @@ fuzz: deps
 
 bench: build
 	./scripts/bench
+
+# The Debian package build/package/cardmill_<version>_<arch>.deb. Its files carry the time of the
+# last commit, so that the same sources make the same bytes.
+package: deps
+	cmake --preset package >/dev/null
+	cmake --build --preset package -j$(JOBS)
+	cd build/package && SOURCE_DATE_EPOCH=$$(git log -1 --format=%ct) cpack -G DEB
+
+# The package checked as a new user would meet it: lintian, twice made the same, installed with
+# apt into a fresh Debian 12 (debootstrap), used, removed.
+check-package: package
+	./scripts/check-package build/package/cardmill_*.deb
 
 clean:
 	rm -rf build

@@ -10,7 +10,9 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QIcon>
 #include <QTimer>
+#include <cstring>
 
 namespace {
 
@@ -70,44 +72,81 @@ bool SaveInfoPictures(
     return saved;
 }
 
+/// The command line's options, known before the application starts.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption configDir { QStringLiteral("config-dir"),
+        QStringLiteral("Settings folder (default $XDG_CONFIG_HOME/Orvane Inc.)."),
+        QStringLiteral("DIR") };
+    QCommandLineOption noSplash { QStringLiteral("no-splash"),
+        QStringLiteral("Start without the splash picture.") };
+    QCommandLineOption screenshot { QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window to FILE once the project is open, then quit "
+                       "(for the manual)."),
+        QStringLiteral("FILE") };
+    QCommandLineOption voiceShot { QStringLiteral("voice-screenshot"),
+        QStringLiteral("With --screenshot: also save Voice Info of the project's first "
+                       "instrument to FILE."),
+        QStringLiteral("FILE") };
+    QCommandLineOption sampleShot { QStringLiteral("sample-screenshot"),
+        QStringLiteral("With --screenshot: also save Sample Info of that instrument's first "
+                       "stereo sample to FILE."),
+        QStringLiteral("FILE") };
+
+    CommandLine()
+    {
+        parser.setApplicationDescription(QStringLiteral(
+            "Cardmill prepares the memory cards of the Zelta Synthesizer and the Percula "
+            "drum module."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        for (const QCommandLineOption* option :
+            { &configDir, &noSplash, &screenshot, &voiceShot, &sampleShot })
+            parser.addOption(*option);
+        parser.addPositionalArgument(
+            QStringLiteral("PROJECT.cmr"), QStringLiteral("A project to open."));
+    }
+};
+
+void NameTheApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Orvane Inc."));
+    QCoreApplication::setApplicationName(QStringLiteral("Cardmill"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(CARDMILL_VERSION));
+}
+
+/// --help and --version answer without a display: a terminal or a package's checks have none.
+bool AsksOnlyForText(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : { "--help", "-h", "-?", "--help-all", "--version", "-v" })
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (AsksOnlyForText(argc, argv)) {
+        QCoreApplication text(argc, argv);
+        NameTheApplication();
+        CommandLine line;
+        line.parser.process(text); // prints and leaves
+        return 0;
+    }
     QApplication qt(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Orvane Inc."));
-    QApplication::setApplicationName(QStringLiteral("Cardmill"));
-    QApplication::setApplicationVersion(QStringLiteral(CARDMILL_VERSION));
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Cardmill prepares the memory cards of the Zelta Synthesizer and the Percula "
-        "drum module."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption configDir(QStringLiteral("config-dir"),
-        QStringLiteral("Settings folder (default $XDG_CONFIG_HOME/Orvane Inc.)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption noSplash(
-        QStringLiteral("no-splash"), QStringLiteral("Start without the splash picture."));
-    const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-        QStringLiteral("Save a picture of the window to FILE once the project is open, then quit "
-                       "(for the manual)."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption voiceShot(QStringLiteral("voice-screenshot"),
-        QStringLiteral("With --screenshot: also save Voice Info of the project's first "
-                       "instrument to FILE."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption sampleShot(QStringLiteral("sample-screenshot"),
-        QStringLiteral("With --screenshot: also save Sample Info of that instrument's first "
-                       "stereo sample to FILE."),
-        QStringLiteral("FILE"));
-    parser.addOption(configDir);
-    parser.addOption(noSplash);
-    parser.addOption(screenshot);
-    parser.addOption(voiceShot);
-    parser.addOption(sampleShot);
-    parser.addPositionalArgument(
-        QStringLiteral("PROJECT.cmr"), QStringLiteral("A project to open."));
+    NameTheApplication();
+    QApplication::setWindowIcon(QIcon::fromTheme(
+        QStringLiteral("cardmill"), QIcon(QStringLiteral(":/icons/cardmill-256.png"))));
+    CommandLine line;
+    QCommandLineParser& parser = line.parser;
+    const QCommandLineOption& configDir = line.configDir;
+    const QCommandLineOption& noSplash = line.noSplash;
+    const QCommandLineOption& screenshot = line.screenshot;
+    const QCommandLineOption& voiceShot = line.voiceShot;
+    const QCommandLineOption& sampleShot = line.sampleShot;
     parser.process(qt);
 
     cardmill::AppOptions options;

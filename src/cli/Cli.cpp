@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -298,7 +299,16 @@ const Command kCommands[] = {
         CommandSim },
 };
 
-constexpr std::size_t kColumns = 80;
+/// The width help is wrapped to: COLUMNS when the shell gives it (40 at least; a large number
+/// leaves every line whole, as the manual page's maker wants it), else 80.
+std::size_t Columns()
+{
+    const char* text = std::getenv("COLUMNS");
+    std::size_t columns = 0;
+    if (text)
+        std::from_chars(text, text + std::strlen(text), columns);
+    return columns >= 40 ? columns : 80;
+}
 
 /// One line wrapped at blanks to the terminal's width. Continuation lines start at `hang` when
 /// it is given; otherwise under the second column of a table row (after the first run of two
@@ -310,12 +320,13 @@ std::string WrapLine(std::string_view line, std::size_t hang = 0)
     if (hang == 0 && indent > 0) {
         const auto gap = line.find("  ", indent);
         const auto column = gap == std::string_view::npos ? gap : line.find_first_not_of(' ', gap);
-        if (column != std::string_view::npos && column < kColumns / 2)
+        if (column != std::string_view::npos && column < 40)
             continuation = column;
     }
+    const std::size_t columns = Columns();
     std::string out;
     std::string_view rest = line;
-    std::size_t width = kColumns;
+    std::size_t width = columns;
     while (rest.size() > width) {
         auto cut = rest.rfind(' ', width);
         if (cut == std::string_view::npos || cut == 0)
@@ -325,7 +336,7 @@ std::string WrapLine(std::string_view line, std::size_t hang = 0)
         out.append(rest.substr(0, cut)).append("\n").append(continuation, ' ');
         rest = rest.substr(cut);
         rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
-        width = kColumns - continuation;
+        width = columns - continuation;
     }
     return out.append(rest).append("\n");
 }
