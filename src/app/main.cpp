@@ -138,8 +138,8 @@ int main(int argc, char** argv)
     }
     QApplication qt(argc, argv);
     NameTheApplication();
-    QApplication::setWindowIcon(QIcon::fromTheme(
-        QStringLiteral("cardmill"), QIcon(QStringLiteral(":/icons/cardmill-256.png"))));
+    QApplication::setWindowIcon(
+        QIcon::fromTheme(QStringLiteral("cardmill"), QIcon(QStringLiteral(CARDMILL_ICON))));
     CommandLine line;
     QCommandLineParser& parser = line.parser;
     const QCommandLineOption& configDir = line.configDir;
