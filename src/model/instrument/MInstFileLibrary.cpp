@@ -46,6 +46,14 @@ bool MInstFileLibrary::OpenLibrary(const std::string& path)
         "Its preset '" + taken.name + "' holds no zone with a sample that a key plays.");
 }
 
+int MInstFileLibrary::LoadStep()
+{
+    const int step = MInstFileRegions::LoadStep();
+    if (step != 0)
+        library.reset();
+    return step;
+}
+
 std::string MInstFileLibrary::Described() const
 {
     return "the preset '" + GetFileName() + "' of " + FileNameOf(libraryPath);
@@ -53,9 +61,16 @@ std::string MInstFileLibrary::Described() const
 
 std::unique_ptr<MSoundFile> MInstFileLibrary::OpenSample(const SfzRegion& region)
 {
+    std::string error;
+    if (!library) // let go after an earlier load
+        library = OpenInstrumentLibrary(libraryPath, error);
+    if (!library) {
+        services.prompter.Show(CantUnderstandMessage("instrument file", libraryPath) + "\n" + error,
+            Icon::Error, Buttons::Ok);
+        return nullptr;
+    }
     const std::string name = library->SampleName(region.sample);
     services.Progress().SetSector("Opening Sound File:  ", name);
-    std::string error;
     auto wav = library->SampleWav(region.sample, error);
     if (!wav) {
         services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)

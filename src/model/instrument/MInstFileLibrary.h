@@ -21,6 +21,9 @@ public:
     std::string GetFormatName() const override { return formatName; }
     std::string GetInfoLine1() const override { return "Multi-Sample Instrument"; }
     std::string GetFileName() const override { return record.name; }
+    /// Loads as every region instrument does, then lets the file go: the samples are in memory,
+    /// and a project of many presets must not keep a file open for each.
+    int LoadStep() override;
 
 protected:
     std::unique_ptr<MSoundFile> OpenSample(const SfzRegion& region) override;

@@ -49,7 +49,7 @@ struct GeneratorInfo {
     std::int16_t fallback;
 };
 
-// Names as the SoundFont 2.04 specification gives them, with their defaults.
+// Names as the SoundFont 2.04 document gives them, with their defaults.
 constexpr std::array<GeneratorInfo, kGeneratorCount> kGenerators { {
     { "startAddrsOffset", 0 },
     { "endAddrsOffset", 0 },
