@@ -11,7 +11,7 @@ import subprocess
 import sys
 import unittest
 
-from cardmill_e2e import CardmillTestCase, read
+from cardmill_e2e import CARDMILL, CardmillTestCase, read
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
 from seeds import dls, soundfont  # noqa: E402  the seed builders: two presets, looped samples
@@ -115,6 +115,13 @@ class SoundFonts(CardmillTestCase):
         self.assertIn("two.sf2", result.stderr)
         listed = json.loads(self.run_cardmill("--search-dir", moved, "--json", "list", project, check=0).stdout)
         self.assertEqual([f["file"] for g in listed["groups"] for f in g["files"]], ["Grand", "Kit"])
+        # A pipe is not looked into to see whether it is a SoundFont: it would wait for a writer.
+        pipe = self.path("pipe")
+        os.mkfifo(pipe)
+        for args in (("info", pipe), ("add", project, pipe)):
+            result = subprocess.run([CARDMILL, *args], capture_output=True, text=True, timeout=20)
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertIn("a device, a pipe or a socket", result.stderr)
         # A damaged one is named with what is wrong.
         with open(os.path.join(moved, "two.sf2"), "r+b") as f:
             f.truncate(300)

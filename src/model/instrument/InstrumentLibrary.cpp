@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -26,6 +27,10 @@ Kind KindOf(const std::string& file)
         return Kind::Dls;
     if (EndsWithExtension(file, ".dslibrary"))
         return Kind::DecentSampler;
+    // Only a regular file is looked into: opening a pipe would wait for a writer.
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(file, ignored))
+        return Kind::None;
     std::uint64_t size = 0;
     const auto head = FileRanges(file, size)(0, 12);
     if (!head || !ByteReader(*head).HasCodeAt(0, "RIFF"))
