@@ -30,7 +30,8 @@ QString Text(const std::string& text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *.wav)"),
+const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *.wav *.flac *.ogg "
+                                               "*.oga *.opus *.w64 *.caf *.aifc)"),
     QStringLiteral("Instrument Files (*.ins *.cmt *.sc1 *.sc2 *.sfz *.dspreset *.sf2 *.sf3 *.dls "
                    "*.dslibrary)"),
     QStringLiteral("Standard MIDI Files (*.mid *.midi *.smf)"),
