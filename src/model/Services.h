@@ -51,6 +51,9 @@ public:
     MSoundFileArray sounds;
     /// A project file is being opened: questions that would ask OK or Cancel are taken as OK.
     bool projectLoading = false;
+    /// A project file is opening its items: what an instrument of it leaves out of the card was
+    /// told when the instrument was added, and is not told again each time the project opens.
+    bool openingProject = false;
     /// Finds files that a stored record names when they have moved; none in plain tests.
     FileLocator* locator = nullptr;
     /// The sound preview, when the front end has one.

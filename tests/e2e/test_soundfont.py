@@ -100,7 +100,10 @@ class SoundFonts(CardmillTestCase):
         self.assertIn("holds 2 presets; name the one to add with --preset", result.stderr)
         result = self.run_cardmill("add", project, "--preset", "Piano", font, check=2)
         self.assertIn("holds no preset 'Piano'", result.stderr)
-        self.run_cardmill("add", project, "--preset", "grand", font, check=0)
+        added = self.run_cardmill("add", project, "--preset", "grand", font, check=0)
+        # What the card can't hold is told when the preset is added, not each time the project opens.
+        self.assertIn("can't go onto the card", added.stderr)
+        self.assertNotIn("can't go onto the card", self.run_cardmill("list", project, check=0).stderr)
         self.run_cardmill("add", project, "--group", "d1", "--preset", "128:0", font, check=0)
         files = [f for g in self.listing(project)["groups"] for f in g["files"]]
         self.assertEqual([f["file"] for f in files], ["Grand", "Kit"])

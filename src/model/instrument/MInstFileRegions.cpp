@@ -153,7 +153,7 @@ void MInstFileRegions::Note(const SfzRegion& region, const std::string& opcode, 
 
 void MInstFileRegions::TellDropped()
 {
-    if (dropped.empty())
+    if (dropped.empty() || services.openingProject)
         return;
     // An opcode of a <group> that every region leaves out is one report, not one a region: each
     // report is told once, where it first stands, with how often it stands.

@@ -69,8 +69,10 @@ MProjectFile::MProjectFile(Services& services)
 
 MProjectFile::~MProjectFile()
 {
-    if (active)
+    if (active) {
         services.projectLoading = false;
+        services.openingProject = false;
+    }
 }
 
 bool MProjectFile::OpenProjectFile(const std::string& path)
@@ -131,6 +133,7 @@ int MProjectFile::LoadStep()
         return -1;
     active = true;
     services.projectLoading = true;
+    services.openingProject = true;
     int result = -1;
     switch (loadPhase) {
     case 0:
@@ -163,6 +166,7 @@ int MProjectFile::LoadStep()
     if (result == -1) {
         active = false;
         services.projectLoading = false;
+        services.openingProject = false;
         loading.reset();
         groupChunk.reset();
         sequenceChunk.reset();
