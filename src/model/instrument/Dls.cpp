@@ -1,6 +1,7 @@
 #include "model/instrument/Dls.h"
 
 #include "model/TextEncoding.h"
+#include "model/instrument/RiffChunks.h"
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
 
@@ -14,33 +15,10 @@ namespace {
 constexpr auto le = Endian::Little;
 constexpr std::uint32_t kDrumBank = 0x80000000u;
 
-/// Calls `visit(id, listType, bodyAt, bodySize)` for each chunk of a RIFF body in memory (the
-/// list type empty for plain chunks); stops at the first chunk that runs past the body.
-void Chunks(const ByteReader& body,
-    const std::function<void(std::string_view, std::string_view, const ByteReader&)>& visit)
-{
-    for (std::size_t at = 0; at + 8 <= body.Size();) {
-        const std::uint64_t size = *body.U32At(at + 4, le);
-        const auto chunk = body.SubAt(at + 8, static_cast<std::size_t>(size));
-        if (!chunk)
-            return;
-        const auto idBytes = body.Data().subspan(at, 4);
-        const std::string_view id(reinterpret_cast<const char*>(idBytes.data()), 4);
-        if (id == "LIST" && chunk->Size() >= 4) {
-            const auto typeBytes = chunk->Data().subspan(0, 4);
-            const std::string_view type(reinterpret_cast<const char*>(typeBytes.data()), 4);
-            visit(id, type, *chunk->SubAt(4, chunk->Size() - 4));
-        } else {
-            visit(id, {}, *chunk);
-        }
-        at += 8 + static_cast<std::size_t>(size + (size & 1));
-    }
-}
-
 std::string InfoName(const ByteReader& info)
 {
     std::string name;
-    Chunks(info, [&](std::string_view id, std::string_view, const ByteReader& body) {
+    EachChunk(info, [&](std::string_view id, std::string_view, const ByteReader& body) {
         if (id == "INAM") {
             name.assign(body.Data().begin(), body.Data().end());
             name.resize(std::min(name.find('\0'), name.size()));
@@ -82,38 +60,26 @@ std::optional<DlsSampleInfo> ReadWsmp(const ByteReader& wsmp)
 std::optional<DlsFile> ReadDls(
     const RangeReader& read, std::uint64_t size, std::string& error, const DlsLimits& limits)
 {
-    const auto head = read(0, 12);
-    if (!head || head->size() < 12 || !ByteReader(*head).HasCodeAt(0, "RIFF")
-        || !ByteReader(*head).HasCodeAt(8, "DLS ")) {
+    if (!IsRiffForm(read, "DLS ")) {
         error = "It is not a DLS file.";
         return std::nullopt;
     }
     DlsFile file;
     std::optional<std::vector<std::uint8_t>> lins, ptbl;
     std::uint64_t poolAt = 0, poolEnd = 0;
-    const std::uint64_t end
-        = std::min<std::uint64_t>(size, 8 + std::uint64_t { *ByteReader(*head).U32At(4, le) });
-    for (std::uint64_t at = 12; at + 12 <= end;) {
-        const auto chunk = read(at, 12);
-        if (!chunk || chunk->size() < 12)
-            break;
-        const ByteReader bytes(*chunk);
-        const std::uint64_t length = *bytes.U32At(4, le);
-        if (at + 8 + length > size)
-            break;
-        if (bytes.HasCodeAt(0, "LIST") && bytes.HasCodeAt(8, "lins")) {
-            if (length > limits.maxListBytes) {
+    for (const RiffChunk& chunk : RangeChunks(read, 12, size)) {
+        if (chunk.type == "lins") {
+            if (chunk.size > limits.maxListBytes) {
                 error = "Its instrument list is larger than Cardmill reads.";
                 return std::nullopt;
             }
-            lins = read(at + 12, length - 4);
-        } else if (bytes.HasCodeAt(0, "ptbl")) {
-            ptbl = read(at + 8, std::min<std::uint64_t>(length, limits.maxListBytes));
-        } else if (bytes.HasCodeAt(0, "LIST") && bytes.HasCodeAt(8, "wvpl")) {
-            poolAt = at + 12;
-            poolEnd = at + 8 + length;
+            lins = read(chunk.at, chunk.size);
+        } else if (chunk.id == "ptbl") {
+            ptbl = read(chunk.at, std::min<std::uint64_t>(chunk.size, limits.maxListBytes));
+        } else if (chunk.type == "wvpl") {
+            poolAt = chunk.at;
+            poolEnd = chunk.at + chunk.size;
         }
-        at += 8 + length + (length & 1);
     }
     if (!lins || !ptbl || poolAt == 0) {
         error = std::string("It has no ")
@@ -133,85 +99,81 @@ std::optional<DlsFile> ReadDls(
         if (!offset)
             break;
         DlsFile::Wave wave;
+        // The wave list that the offset names, and the chunks in it.
         const std::uint64_t at = poolAt + *offset;
-        const auto listHead = at + 12 <= poolEnd ? read(at, 12) : std::nullopt;
-        if (listHead && ByteReader(*listHead).HasCodeAt(0, "LIST")
-            && ByteReader(*listHead).HasCodeAt(8, "wave")) {
-            const std::uint64_t waveEnd
-                = std::min(poolEnd, at + 8 + *ByteReader(*listHead).U32At(4, le));
-            for (std::uint64_t in = at + 12; in + 8 <= waveEnd;) {
-                const auto sub = read(in, 8);
-                if (!sub)
-                    break;
-                const std::uint64_t n = *ByteReader(*sub).U32At(4, le);
-                if (in + 8 + n > waveEnd)
-                    break;
-                const ByteReader id(*sub);
-                if (id.HasCodeAt(0, "data")) {
-                    wave.dataAt = in + 8;
-                    wave.dataBytes = n;
-                } else if (n <= 4096
-                    && (id.HasCodeAt(0, "fmt ") || id.HasCodeAt(0, "wsmp")
-                        || id.HasCodeAt(0, "LIST"))) {
-                    const auto body = read(in + 8, n);
-                    if (body && id.HasCodeAt(0, "fmt "))
-                        wave.format = *body;
-                    else if (body && id.HasCodeAt(0, "wsmp"))
-                        wave.sample = ReadWsmp(ByteReader(*body));
-                    else if (body && ByteReader(*body).HasCodeAt(0, "INFO"))
-                        wave.name = InfoName(*ByteReader(*body).SubAt(4, body->size() - 4));
+        const auto waves = RangeChunks(read, at, poolEnd, 1);
+        if (!waves.empty() && waves.front().type == "wave") {
+            const RiffChunk& list = waves.front();
+            for (const RiffChunk& part : RangeChunks(read, list.at, list.at + list.size)) {
+                if (part.id == "data") {
+                    wave.dataAt = part.at;
+                    wave.dataBytes = part.size;
+                    continue;
                 }
-                in += 8 + n + (n & 1);
+                if (part.size > 4096)
+                    continue;
+                const auto body = part.id == "fmt " || part.id == "wsmp" || part.type == "INFO"
+                    ? read(part.at, part.size)
+                    : std::nullopt;
+                if (body && part.id == "fmt ")
+                    wave.format = *body;
+                else if (body && part.id == "wsmp")
+                    wave.sample = ReadWsmp(ByteReader(*body));
+                else if (body)
+                    wave.name = InfoName(ByteReader(*body));
             }
         }
         file.waves.push_back(std::move(wave));
     }
 
     std::size_t regionCount = 0;
-    Chunks(ByteReader(*lins), [&](std::string_view, std::string_view type, const ByteReader& ins) {
-        if (type != "ins " || file.instruments.size() >= limits.maxInstruments)
-            return;
-        DlsFile::Instrument instrument;
-        Chunks(ins, [&](std::string_view id, std::string_view listType, const ByteReader& body) {
-            if (id == "insh") {
-                const std::uint32_t bank = body.U32At(4, le).value_or(0);
-                const std::uint32_t program = body.U32At(8, le).value_or(0);
-                const int number = static_cast<int>(((bank >> 8) & 0x7F) << 7 | (bank & 0x7F));
-                instrument.bank = (bank & kDrumBank) ? 128 + number : number;
-                instrument.program = static_cast<int>(program & 0x7F);
-            } else if (listType == "INFO") {
-                instrument.name = InfoName(body);
-            } else if (listType == "lart" || listType == "lar2") {
-                instrument.articulated = true;
-            } else if (listType == "lrgn") {
-                Chunks(
-                    body, [&](std::string_view, std::string_view rgnType, const ByteReader& rgn) {
-                        if ((rgnType != "rgn " && rgnType != "rgn2")
-                            || ++regionCount > limits.maxRegions)
-                            return;
-                        DlsFile::Region region;
-                        Chunks(rgn,
-                            [&](std::string_view part, std::string_view partType,
-                                const ByteReader& data) {
-                                if (part == "rgnh") {
-                                    region.lokey = data.U16At(0, le).value_or(0);
-                                    region.hikey = data.U16At(2, le).value_or(127);
-                                    region.lovel = data.U16At(4, le).value_or(0);
-                                    region.hivel = data.U16At(6, le).value_or(127);
-                                } else if (part == "wsmp") {
-                                    region.sample = ReadWsmp(data);
-                                } else if (part == "wlnk") {
-                                    region.wave = data.U32At(8, le).value_or(0xFFFFFFFF);
-                                } else if (partType == "lart" || partType == "lar2") {
-                                    region.articulated = true;
-                                }
+    EachChunk(
+        ByteReader(*lins), [&](std::string_view, std::string_view type, const ByteReader& ins) {
+            if (type != "ins " || file.instruments.size() >= limits.maxInstruments)
+                return;
+            DlsFile::Instrument instrument;
+            EachChunk(
+                ins, [&](std::string_view id, std::string_view listType, const ByteReader& body) {
+                    if (id == "insh") {
+                        const std::uint32_t bank = body.U32At(4, le).value_or(0);
+                        const std::uint32_t program = body.U32At(8, le).value_or(0);
+                        const int number
+                            = static_cast<int>(((bank >> 8) & 0x7F) << 7 | (bank & 0x7F));
+                        instrument.bank = (bank & kDrumBank) ? 128 + number : number;
+                        instrument.program = static_cast<int>(program & 0x7F);
+                    } else if (listType == "INFO") {
+                        instrument.name = InfoName(body);
+                    } else if (listType == "lart" || listType == "lar2") {
+                        instrument.articulated = true;
+                    } else if (listType == "lrgn") {
+                        EachChunk(body,
+                            [&](std::string_view, std::string_view rgnType, const ByteReader& rgn) {
+                                if ((rgnType != "rgn " && rgnType != "rgn2")
+                                    || ++regionCount > limits.maxRegions)
+                                    return;
+                                DlsFile::Region region;
+                                EachChunk(rgn,
+                                    [&](std::string_view part, std::string_view partType,
+                                        const ByteReader& data) {
+                                        if (part == "rgnh") {
+                                            region.lokey = data.U16At(0, le).value_or(0);
+                                            region.hikey = data.U16At(2, le).value_or(127);
+                                            region.lovel = data.U16At(4, le).value_or(0);
+                                            region.hivel = data.U16At(6, le).value_or(127);
+                                        } else if (part == "wsmp") {
+                                            region.sample = ReadWsmp(data);
+                                        } else if (part == "wlnk") {
+                                            region.wave = data.U32At(8, le).value_or(0xFFFFFFFF);
+                                        } else if (partType == "lart" || partType == "lar2") {
+                                            region.articulated = true;
+                                        }
+                                    });
+                                instrument.regions.push_back(region);
                             });
-                        instrument.regions.push_back(region);
-                    });
-            }
+                    }
+                });
+            file.instruments.push_back(std::move(instrument));
         });
-        file.instruments.push_back(std::move(instrument));
-    });
     if (file.instruments.empty()) {
         error = "It holds no instrument.";
         return std::nullopt;

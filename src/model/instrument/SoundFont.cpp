@@ -2,6 +2,7 @@
 
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
+#include "model/instrument/RiffChunks.h"
 #include "model/sound/MSoundFileSndfile.h"
 #include "platform/ByteReader.h"
 
@@ -295,66 +296,44 @@ void PairStereoSides(
 std::optional<SoundFont> ReadSoundFont(
     const RangeReader& read, std::uint64_t size, std::string& error, const SoundFontLimits& limits)
 {
-    const auto head = read(0, 12);
-    if (!head || head->size() < 12 || !ByteReader(*head).HasCodeAt(0, "RIFF")
-        || !ByteReader(*head).HasCodeAt(8, "sfbk")) {
+    if (!IsRiffForm(read, "sfbk")) {
         error = "It is not a SoundFont.";
         return std::nullopt;
     }
     SoundFont font;
     std::optional<std::vector<std::uint8_t>> pdta;
-    const std::uint64_t riffEnd
-        = std::min<std::uint64_t>(size, 8 + std::uint64_t { *ByteReader(*head).U32At(4, le) });
-    for (std::uint64_t at = 12; at + 12 <= riffEnd;) {
-        const auto list = read(at, 12);
-        if (!list || list->size() < 12)
-            break;
-        const ByteReader chunk(*list);
-        const std::uint64_t length = *chunk.U32At(4, le);
-        const std::uint64_t body = at + 8;
-        if (chunk.HasCodeAt(0, "LIST") && body + length <= size) {
-            if (chunk.HasCodeAt(8, "INFO") || chunk.HasCodeAt(8, "pdta")) {
-                if (length > limits.maxHydraBytes) {
-                    error = "Its preset lists are larger than Cardmill reads.";
-                    return std::nullopt;
+    for (const RiffChunk& list : RangeChunks(read, 12, size)) {
+        if (list.type == "INFO" || list.type == "pdta") {
+            if (list.size > limits.maxHydraBytes) {
+                error = "Its preset lists are larger than Cardmill reads.";
+                return std::nullopt;
+            }
+            auto bytes = read(list.at, list.size);
+            if (!bytes) {
+                error = "It can't be read to its end.";
+                return std::nullopt;
+            }
+            if (list.type == "pdta") {
+                pdta = std::move(bytes);
+                continue;
+            }
+            EachChunk(ByteReader(*bytes), [&](std::string_view id, auto, const ByteReader& body) {
+                if (id == "ifil" && body.Size() >= 4) {
+                    font.major = *body.U16At(0, le);
+                    font.minor = *body.U16At(2, le);
+                } else if (id == "INAM") {
+                    font.name = FixedText(body, 0, std::min<std::size_t>(body.Size(), 256));
                 }
-                auto bytes = read(body + 4, length - std::min<std::uint64_t>(length, 4));
-                if (!bytes) {
-                    error = "It can't be read to its end.";
-                    return std::nullopt;
-                }
-                if (chunk.HasCodeAt(8, "pdta"))
-                    pdta = std::move(bytes);
-                else {
-                    const ByteReader info(*bytes);
-                    for (std::size_t i = 0; i + 8 <= info.Size();) {
-                        const std::size_t n = *info.U32At(i + 4, le);
-                        if (info.HasCodeAt(i, "ifil") && n >= 4) {
-                            font.major = *info.U16At(i + 8, le);
-                            font.minor = *info.U16At(i + 10, le);
-                        } else if (info.HasCodeAt(i, "INAM"))
-                            font.name = FixedText(info, i + 8, std::min<std::size_t>(n, 256));
-                        i += 8 + n + (n & 1);
-                    }
-                }
-            } else if (chunk.HasCodeAt(8, "sdta")) {
-                // Only where the sample data lies: it is read a sample at a time.
-                for (std::uint64_t in = body + 4; in + 8 <= body + length;) {
-                    const auto sub = read(in, 8);
-                    if (!sub || sub->size() < 8)
-                        break;
-                    const std::uint64_t n = *ByteReader(*sub).U32At(4, le);
-                    if (in + 8 + n > body + length)
-                        break;
-                    if (ByteReader(*sub).HasCodeAt(0, "smpl"))
-                        font.smplAt = in + 8, font.smplBytes = n;
-                    else if (ByteReader(*sub).HasCodeAt(0, "sm24"))
-                        font.sm24At = in + 8, font.sm24Bytes = n;
-                    in += 8 + n + (n & 1);
-                }
+            });
+        } else if (list.type == "sdta") {
+            // Only where the sample data lies: it is read a sample at a time.
+            for (const RiffChunk& data : RangeChunks(read, list.at, list.at + list.size)) {
+                if (data.id == "smpl")
+                    font.smplAt = data.at, font.smplBytes = data.size;
+                else if (data.id == "sm24")
+                    font.sm24At = data.at, font.sm24Bytes = data.size;
             }
         }
-        at = body + length + (length & 1);
     }
     if (font.major < 2 || font.major > 3) {
         error = "It is a SoundFont of version " + std::to_string(font.major)
@@ -370,19 +349,13 @@ std::optional<SoundFont> ReadSoundFont(
     constexpr std::array<const char*, 9> kNames { "phdr", "pbag", "pmod", "pgen", "inst", "ibag",
         "imod", "igen", "shdr" };
     std::array<bool, 9> found {};
-    const ByteReader hydra(*pdta);
-    for (std::size_t at = 0; at + 8 <= hydra.Size();) {
-        const std::size_t n = *hydra.U32At(at + 4, le);
-        const auto body = hydra.SubAt(at + 8, n);
-        if (!body)
-            break;
+    EachChunk(ByteReader(*pdta), [&](std::string_view id, auto, const ByteReader& body) {
         for (std::size_t i = 0; i < kNames.size(); ++i)
-            if (hydra.HasCodeAt(at, kNames[i])) {
-                lists[i] = *body;
+            if (id == kNames[i]) {
+                lists[i] = body;
                 found[i] = true;
             }
-        at += 8 + n + (n & 1);
-    }
+    });
     for (std::size_t i = 0; i < kNames.size(); ++i)
         if (!found[i]) {
             error = std::string("Its preset data has no '") + kNames[i] + "' list: it is damaged.";
@@ -536,8 +509,9 @@ SfzDocument SoundFontRegions(const SoundFont& font, std::size_t preset, const st
             for (std::uint16_t oper = 0; oper < kGeneratorCount; ++oper) {
                 if (Handled(oper) || oper == kPan) // pan: when the zone is no side of a pair
                     continue;
-                const int value = values.Signed(oper) + presetValues.Signed(oper)
-                    - (presetValues.set[oper] ? 0 : kGenerators[oper].fallback);
+                // A preset's value adds to the instrument's.
+                const int value = values.Signed(oper)
+                    + (presetValues.set[oper] ? presetValues.Signed(oper) : 0);
                 const bool set = values.set[oper] || presetValues.set[oper];
                 if (set && value != kGenerators[oper].fallback)
                     drop(where, kGenerators[oper].name,
