@@ -3,6 +3,7 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/instrument/MInstFileInstrument.h"
 #include "model/sound/MSoundFile.h"
+#include "model/sound/MSoundFileEmbedded.h"
 #include "model/sound/MSoundFileWAV.h"
 #include "platform/ProgressView.h"
 
@@ -89,6 +90,15 @@ void ExerciseSound(MSoundFile& sound)
     std::int16_t samples[256];
     if (sound.BeginPreview())
         sound.ReadPreview(samples);
+}
+
+void ExerciseLibrarySample(FuzzEnv& env, std::optional<std::vector<std::uint8_t>> wav)
+{
+    if (!wav)
+        return;
+    MSoundFileEmbedded sound(env.services);
+    if (sound.OpenEmbedded(std::move(*wav), "fuzz.library", "sample", "library sample"))
+        ExerciseSound(sound);
 }
 
 } // namespace cardmill::fuzz

@@ -8,6 +8,7 @@
 #include "platform/SettingsStore.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -51,5 +52,9 @@ void ExerciseInstrument(MInstFileInstrument& instrument);
 
 /// Loads a sound that opened, and produces its whole card data and voice, as a compile would.
 void ExerciseSound(MSoundFile& sound);
+
+/// A sample a library gave as a WAV image (none when it gave none), read and exercised as a
+/// sound inside a library is.
+void ExerciseLibrarySample(FuzzEnv& env, std::optional<std::vector<std::uint8_t>> wav);
 
 } // namespace cardmill::fuzz

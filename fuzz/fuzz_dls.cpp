@@ -4,7 +4,6 @@
 #include "FuzzEnv.h"
 #include "model/instrument/Dls.h"
 #include "model/instrument/InstrumentLibrary.h"
-#include "model/sound/MSoundFileEmbedded.h"
 
 #include <algorithm>
 
@@ -23,12 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const SfzDocument document = DlsRegions(*file, i, "fuzz.dls");
         (void)LayOutSfz(document);
         for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
-            auto wav = DlsSampleWav(*file, std::stoul(document.regions[r].sample), read, error);
-            if (!wav)
-                continue;
-            MSoundFileEmbedded sound(env.services);
-            if (sound.OpenEmbedded(std::move(*wav), "fuzz.dls", "wave", "DLS sample"))
-                fuzz::ExerciseSound(sound);
+            fuzz::ExerciseLibrarySample(
+                env, DlsSampleWav(*file, std::stoul(document.regions[r].sample), read, error));
         }
     }
     return 0;

@@ -3,7 +3,6 @@
 
 #include "FuzzEnv.h"
 #include "model/instrument/DecentSamplerLibrary.h"
-#include "model/sound/MSoundFileEmbedded.h"
 
 #include <algorithm>
 
@@ -21,12 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SplitLayeredRegions(document);
         (void)LayOutSfz(document);
         for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
-            auto wav = library->SampleWav(document.regions[r].sample, error);
-            if (!wav)
-                continue;
-            MSoundFileEmbedded sound(env.services);
-            if (sound.OpenEmbedded(std::move(*wav), "fuzz.dslibrary", "sample", "sample"))
-                fuzz::ExerciseSound(sound);
+            fuzz::ExerciseLibrarySample(env, library->SampleWav(document.regions[r].sample, error));
         }
     }
     return 0;

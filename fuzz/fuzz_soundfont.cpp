@@ -4,7 +4,6 @@
 #include "FuzzEnv.h"
 #include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/SoundFont.h"
-#include "model/sound/MSoundFileEmbedded.h"
 
 #include <algorithm>
 
@@ -25,12 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const SfzDocument document = SoundFontRegions(*font, preset, "fuzz.sf2");
         (void)LayOutSfz(document);
         for (std::size_t r = 0; r < std::min<std::size_t>(document.regions.size(), 4); ++r) {
-            auto wav = SoundFontSampleWav(*font, document.regions[r].sample, read, error, limits);
-            if (!wav)
-                continue;
-            MSoundFileEmbedded sound(env.services);
-            if (sound.OpenEmbedded(std::move(*wav), "fuzz.sf2", "sample", "SoundFont 2 sample"))
-                fuzz::ExerciseSound(sound);
+            fuzz::ExerciseLibrarySample(
+                env, SoundFontSampleWav(*font, document.regions[r].sample, read, error, limits));
         }
     }
     return 0;

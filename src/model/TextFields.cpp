@@ -104,6 +104,15 @@ std::string UpperAscii(std::string_view text)
     return upper;
 }
 
+std::string LowerAscii(std::string_view text)
+{
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
 std::uint32_t FourCCOf(std::string_view code)
 {
     std::uint32_t value = 0;

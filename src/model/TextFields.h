@@ -34,8 +34,9 @@ std::string ReadTerminated(std::span<const std::uint8_t> field);
 /// and other characters exactly. A file named only ".wav" has no name before its extension.
 bool EndsWithExtension(std::string_view path, std::string_view extension);
 
-/// Letters a to z made upper case; other characters unchanged.
+/// Letters a to z made upper (or A to Z lower) case; other characters unchanged.
 std::string UpperAscii(std::string_view text);
+std::string LowerAscii(std::string_view text);
 bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 /// The noun with "a" or "an" before it, as its first letter asks ("an instrument file").
 std::string WithArticle(std::string_view noun);

@@ -4,6 +4,7 @@
 #include "model/instrument/DecentSamplerParser.h"
 #include "model/sound/MSoundFileSndfile.h"
 #include "platform/ByteReader.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -54,12 +55,6 @@ private:
     std::unique_ptr<zip_t, void (*)(zip_t*)> zip;
     std::vector<std::uint8_t> bytes; // the zip's own bytes, when read from memory
 };
-
-std::string FolderOf(const std::string& name)
-{
-    const std::size_t slash = name.rfind('/');
-    return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-}
 
 class DecentSamplerLibrary final : public InstrumentLibrary {
 public:

@@ -19,14 +19,6 @@ namespace {
 
 using Attributes = std::map<std::string, std::string>;
 
-std::string LowerAscii(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // The attributes the card's instrument takes; every other attribute of <groups>, <group> and
 // <sample> is reported. Names as DecentSampler writes them (it ignores case).
 const std::set<std::string> kTaken { "path", "rootnote", "lonote", "hinote", "lovel", "hivel",

@@ -15,12 +15,6 @@ namespace cardmill {
 
 namespace {
 
-std::string FolderOf(const std::string& path)
-{
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 /// A text file of at most `limit` bytes; nothing when it can't be read or is larger.
 std::optional<std::string> ReadTextFile(const std::string& path, std::size_t limit)
 {
