@@ -1,7 +1,10 @@
 #include "GuiFixture.h"
+#include "model/MReadableFile.h"
+#include "support/SoundFontBuilder.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
+#include <QDialog>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -71,6 +74,33 @@ TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpen
     Project().ComputeTotalBytes();
     const QString free = QString::number(Project().FreeBytes());
     EXPECT_TRUE(Wait([&] { return app->Frame().Status().PaneText(4) == free; }));
+}
+
+TEST_F(Dialogs, ADroppedSoundFontAddsThePresetsChosenFromItsList)
+{
+    using B = test::SoundFontBuilder;
+    B font;
+    font.samples = { { "Tone", std::vector<std::int16_t>(100, 1000) } };
+    font.instruments = { { "Tone", 0, 0, { { { { 53, 0 } } } } } };
+    font.presets = { { "Grand", 0, 0, { { { { 41, 0 } } } } },
+        { "Bells", 0, 9, { { { { 41, 0 } } } } }, { "Kit", 128, 0, { { { { 41, 0 } } } } } };
+    const std::string path = dir.Write("three.sf2", font.Build());
+    QStringList listed;
+    OnNextDialog<QDialog>([&](QDialog& dialog) {
+        auto* list = dialog.findChild<QListWidget*>(QStringLiteral("presetList"));
+        ASSERT_NE(list, nullptr);
+        for (int row = 0; row < list->count(); ++row)
+            listed << list->item(row)->text();
+        list->clearSelection();
+        list->item(1)->setSelected(true);
+        list->item(2)->setSelected(true);
+        dialog.accept();
+    });
+    Add({ path });
+    ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
+    EXPECT_EQ(listed, QStringList({ "0:0  Grand", "0:9  Bells", "128:0  Kit" }));
+    EXPECT_EQ(Project().GetItem(0, 0)->GetFileName(), "Bells");
+    EXPECT_EQ(Project().GetItem(0, 1)->GetFileName(), "Kit");
 }
 
 } // namespace
