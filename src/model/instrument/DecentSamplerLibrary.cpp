@@ -92,13 +92,8 @@ public:
                     : std::to_string(
                         std::find(samples.begin(), samples.end(), inside) - samples.begin());
             }
-            LibraryPreset entry { std::filesystem::path(name).stem().string(), 0,
-                static_cast<int>(p) };
-            for (const SfzRegion& region : document.regions) {
-                entry.lokey = std::min(entry.lokey, region.lokey);
-                entry.hikey = std::max(entry.hikey, region.hikey);
-            }
-            catalog.push_back(std::move(entry));
+            catalog.push_back(CatalogEntry(std::filesystem::path(name).stem().string(), 0,
+                static_cast<int>(p), document.regions));
             documents.push_back(std::move(document));
         }
     }

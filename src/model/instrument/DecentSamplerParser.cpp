@@ -155,21 +155,19 @@ struct Parser {
         region.keycenter = key("rootnote", 60);
         region.lovel = key("lovel", 1);
         region.hivel = key("hivel", 127);
-        // Tuning in semitones, fractions allowed; the group's and the sample's add up.
-        double semitones = 0.0;
-        for (auto level = open.begin(); level != open.end(); ++level)
-            if (const auto found = level->second.find("tuning"); found != level->second.end())
-                semitones += Number(found->second).value_or(0.0);
-        if (const auto own = attributes.find("tuning"); own != attributes.end())
-            semitones += Number(own->second).value_or(0.0);
+        // Tuning (semitones, fractions allowed) and volume add up over the levels.
+        auto summed = [&](const char* name, std::optional<double> (*value)(const std::string&)) {
+            double total = 0.0;
+            for (const auto& level : open)
+                if (const auto found = level.second.find(name); found != level.second.end())
+                    total += value(found->second).value_or(0.0);
+            if (const auto own = attributes.find(name); own != attributes.end())
+                total += value(own->second).value_or(0.0);
+            return total;
+        };
+        const double semitones = summed("tuning", &Number);
         region.tune = static_cast<int>(std::lround(std::clamp(semitones, -127.0, 127.0) * 100.0));
-        double volume = 0.0;
-        for (auto level = open.begin(); level != open.end(); ++level)
-            if (const auto found = level->second.find("volume"); found != level->second.end())
-                volume += Decibels(found->second).value_or(0.0);
-        if (const auto own = attributes.find("volume"); own != attributes.end())
-            volume += Decibels(own->second).value_or(0.0);
-        region.volume = std::max(volume, -144.0);
+        region.volume = std::max(summed("volume", &Decibels), -144.0);
         if (const auto start = number("start"))
             region.offset = static_cast<std::int64_t>(std::max(0.0, *start));
         if (const auto loop = Inherited(attributes, "loopenabled"))

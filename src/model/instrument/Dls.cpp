@@ -184,14 +184,9 @@ std::optional<DlsFile> ReadDls(
 std::vector<LibraryPreset> DlsFile::Catalog() const
 {
     std::vector<LibraryPreset> catalog;
-    for (const Instrument& instrument : instruments) {
-        LibraryPreset entry { instrument.name, instrument.bank, instrument.program };
-        for (const Region& region : instrument.regions) {
-            entry.lokey = std::min(entry.lokey, region.lokey);
-            entry.hikey = std::max(entry.hikey, std::min(region.hikey, 127));
-        }
-        catalog.push_back(std::move(entry));
-    }
+    for (std::size_t i = 0; i < instruments.size(); ++i)
+        catalog.push_back(CatalogEntry(instruments[i].name, instruments[i].bank,
+            instruments[i].program, DlsRegions(*this, i, {}).regions));
     return catalog;
 }
 

@@ -389,17 +389,23 @@ std::optional<SoundFont> ReadSoundFont(
     return font;
 }
 
+LibraryPreset CatalogEntry(
+    std::string name, int bank, int program, const std::vector<SfzRegion>& regions)
+{
+    LibraryPreset entry { std::move(name), bank, program };
+    for (const SfzRegion& region : regions) {
+        entry.lokey = std::min(entry.lokey, region.lokey);
+        entry.hikey = std::max(entry.hikey, region.hikey);
+    }
+    return entry;
+}
+
 std::vector<LibraryPreset> SoundFont::Catalog() const
 {
     std::vector<LibraryPreset> catalog;
-    for (std::size_t p = 0; p < presets.size(); ++p) {
-        LibraryPreset entry { presets[p].name, presets[p].bank, presets[p].program };
-        for (const SfzRegion& region : SoundFontRegions(*this, p, {}).regions) {
-            entry.lokey = std::min(entry.lokey, region.lokey);
-            entry.hikey = std::max(entry.hikey, region.hikey);
-        }
-        catalog.push_back(std::move(entry));
-    }
+    for (std::size_t p = 0; p < presets.size(); ++p)
+        catalog.push_back(CatalogEntry(presets[p].name, presets[p].bank, presets[p].program,
+            SoundFontRegions(*this, p, {}).regions));
     return catalog;
 }
 

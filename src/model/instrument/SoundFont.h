@@ -23,6 +23,10 @@ struct LibraryPreset {
     int lokey = 127, hikey = 0; // the keys its zones play; lokey > hikey when none
 };
 
+/// A catalog entry of a preset, with the keys its regions play.
+LibraryPreset CatalogEntry(
+    std::string name, int bank, int program, const std::vector<SfzRegion>& regions);
+
 struct SoundFontSample {
     std::string name;
     std::uint32_t start = 0, end = 0, loopStart = 0, loopEnd = 0; // in the sample data
