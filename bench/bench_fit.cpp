@@ -1,7 +1,8 @@
 // Fitting a project onto its card. Resampling 44.1 kHz to 22.05 kHz mono must run at 100 times
 // real time or faster on one core (the counter "x_real_time"); the plan of a 128-sound project
-// (2 s at 44.1 kHz each, every sound lowered to its last step) must take under 1 s (the counter
-// "of_target" is the time over 1 s: under 1.0 passes).
+// (2 s at 44.1 kHz each, every sound lowered to its last step, then made and counted as the card
+// will hold it) must take under 1 s (the counter "of_target" is the time over 1 s: under 1.0
+// passes).
 
 #include "model/fit/FitPlan.h"
 #include "model/fit/SignalTools.h"

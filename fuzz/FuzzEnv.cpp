@@ -97,7 +97,7 @@ void ExerciseLibrarySample(FuzzEnv& env, std::optional<std::vector<std::uint8_t>
     if (!wav)
         return;
     MSoundFileEmbedded sound(env.services);
-    if (sound.OpenEmbedded(std::move(*wav), "fuzz.library", "sample", "library sample"))
+    if (sound.OpenEmbedded(std::move(*wav), "fuzz.library", "0", "sample", "library sample"))
         ExerciseSound(sound);
 }
 

@@ -29,6 +29,8 @@ public:
     }
     void NoteLoaded(const std::string&) override { }
     Result Locate(const FileRecord& record, const MReadableFileDispatcher&, bool) override;
+    void SetProjectMove(const std::string&, const std::string&) override { }
+    std::vector<std::string> TakeFoundElsewhere() override { return {}; }
 
 private:
     Services& shared;

@@ -30,6 +30,12 @@ def wav_seeds():
     yield "mono8.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", fmt8, True), chunk(b"data", data[:101], True)], True)
     ext = struct.pack("<HHIIHHHHI", 0xFFFE, 1, 48000, 144000, 3, 24, 22, 24, 4) + struct.pack("<H", 1) + bytes(14)
     yield "ext24.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", ext, True), chunk(b"data", data[:300], True)], True)
+    # A file a fit made, naming its original; the target also reads the whole input as an origin.
+    path = b"/music/kit.sf2#sample=3"
+    origin = struct.pack("<HHdddQQI", 1, 0, 48000.0, 12.5, 3.0, 100000, 0x1234, len(path)) + path
+    yield "fitted.wav", form(b"RIFF", b"WAVE", [chunk(b"fmt ", fmt8, True), chunk(b"cmfo", origin, True),
+                                                 chunk(b"data", data[:101], True)], True)
+    yield "origin", origin
 
 
 def sndfile_seeds():
@@ -253,12 +259,19 @@ def sfz_seeds():
                                  % (k * 10, k * 10 + 9, v * 32 + 1, v * 32 + 32, k) for k in range(12) for v in range(4))
 
 
-def soundfont(samples=2, sm24=False):
+def soundfont(samples=2, sm24=False, stereo=False):
     """A SoundFont of two presets (a keyboard with a global zone, two key ranges and two velocity
-    layers; a drum kit) over `samples` looped samples of 64 frames."""
+    layers; a drum kit) over `samples` looped samples of 64 frames; with `stereo`, a third preset
+    (0:1, "Pad") plays a stereo sample: a left and a right side linked to each other, of unlike
+    sounds, in two zones panned hard left and right."""
     le = lambda fmt, *values: struct.pack("<" + fmt, *values)
     frames = 64
-    smpl = b"".join(le("h", (i * 977 + s * 3000) % 30000 - 15000) for s in range(samples) for i in range(frames + 46))
+    # Each sample with the 46 frames that follow it.
+    sounds = [[(i * 977 + s * 3000) % 30000 - 15000 for i in range(frames + 46)] for s in range(samples)]
+    if stereo:
+        sounds += [[(i * 1500) % 20000 - 10000 for i in range(frames)] + [0] * 46,
+                   [(i * i * 37) % 24000 - 12000 for i in range(frames)] + [0] * 46]
+    smpl = b"".join(le("h", v) for sound in sounds for v in sound)
     sdta = [chunk(b"smpl", smpl, True)] + ([chunk(b"sm24", bytes(range(256))[:len(smpl) // 2], True)] if sm24 else [])
     gen = lambda oper, amount: le("Hh", oper, amount)
     rng = lambda oper, lo, hi: le("HBB", oper, lo, hi)
@@ -268,19 +281,30 @@ def soundfont(samples=2, sm24=False):
             rng(43, 0, 59), rng(44, 91, 127), gen(51, 2), gen(54, 1), gen(53, samples - 1),
             rng(43, 60, 127), gen(0, 4), gen(54, 0), gen(53, 0),
             rng(43, 36, 36), gen(17, 200), gen(53, samples - 1)]
-    ibag = le("HH", 0, 0) + le("HH", 2, 0) + le("HH", 8, 0) + le("HH", 13, 1) + le("HH", 17, 1) + le("HH", 20, 1)
-    imod = le("HHhHH", 0x0502, 48, 960, 0, 0) + bytes(10)
-    inst = b"Keys".ljust(20, b"\0") + le("H", 0) + b"Drum".ljust(20, b"\0") + le("H", 4) + b"EOI".ljust(20, b"\0") + le("H", 5)
+    ibag = le("HH", 0, 0) + le("HH", 2, 0) + le("HH", 8, 0) + le("HH", 13, 1) + le("HH", 17, 1)
+    inst = b"Keys".ljust(20, b"\0") + le("H", 0) + b"Drum".ljust(20, b"\0") + le("H", 4)
     pgen = [gen(41, 0), rng(43, 24, 96), gen(41, 1)]
-    pbag = le("HH", 0, 0) + le("HH", 1, 0) + le("HH", 2, 0) + le("HH", 3, 0)
     phdr = (b"Grand".ljust(20, b"\0") + le("HHH", 0, 0, 0) + bytes(12)
-            + b"Kit".ljust(20, b"\0") + le("HHH", 0, 128, 2) + bytes(12)
-            + b"EOP".ljust(20, b"\0") + le("HHH", 0, 0, 3) + bytes(12))
+            + b"Kit".ljust(20, b"\0") + le("HHH", 0, 128, 2) + bytes(12))
+    if stereo:  # instrument 2, preset 0:1
+        igen += [gen(17, -500), gen(54, 1), gen(53, samples), gen(17, 500), gen(54, 1), gen(53, samples + 1)]
+        ibag += le("HH", 20, 1) + le("HH", 23, 1)
+        inst += b"Pad".ljust(20, b"\0") + le("H", 5)
+        pgen += [gen(41, 2)]
+        phdr += b"Pad".ljust(20, b"\0") + le("HHH", 1, 0, 3) + bytes(12)
+    ibag += le("HH", len(igen), 1)
+    imod = le("HHhHH", 0x0502, 48, 960, 0, 0) + bytes(10)
+    inst += b"EOI".ljust(20, b"\0") + le("H", len(ibag) // 4 - 1)
+    pbag = b"".join(le("HH", z, 0) for z in range(len(pgen) + 1))
+    phdr += b"EOP".ljust(20, b"\0") + le("HHH", 0, 0, len(pgen)) + bytes(12)
     shdr = b""
-    for s in range(samples):
+    for s in range(len(sounds)):
         start = s * (frames + 46)
-        shdr += (("Tone %d" % s).encode().ljust(20, b"\0") + le("5I", start, start + frames, start + 8, start + 56, 22050)
-                 + le("BbHH", 60 + s, -3, 0, 1))
+        side = s - samples  # 0 the left, 1 the right side of the stereo sample
+        kind, link = ((4, samples + 1) if side == 0 else (2, samples)) if side >= 0 else (1, 0)
+        name = (("Tone %d" % s) if side < 0 else "Pad " + "LR"[side]).encode()
+        shdr += (name.ljust(20, b"\0") + le("5I", start, start + frames, start + 8, start + 56, 22050)
+                 + le("BbHH", 60 + s if side < 0 else 60, -3 if side < 0 else 0, link, kind))
     shdr += b"EOS".ljust(46, b"\0")
     pdta = [chunk(b"phdr", phdr, True), chunk(b"pbag", pbag, True), chunk(b"pmod", bytes(10), True),
             chunk(b"pgen", b"".join(pgen) + bytes(4), True), chunk(b"inst", inst, True), chunk(b"ibag", ibag, True),
@@ -293,16 +317,18 @@ def soundfont(samples=2, sm24=False):
 def soundfont_seeds():
     yield "two-presets.sf2", soundfont()
     yield "deep.sf2", soundfont(samples=1, sm24=True)
+    yield "stereo.sf2", soundfont(stereo=True)
     import subprocess
     import tempfile
     with tempfile.TemporaryDirectory() as folder:
-        source, made = os.path.join(folder, "in.sf2"), os.path.join(folder, "out.sf3")
-        with open(source, "wb") as f:
-            f.write(soundfont())
         tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e", "sf3_from_sf2.py")
-        subprocess.run(["/usr/bin/python3", tool, source, made], check=True)
-        with open(made, "rb") as f:
-            yield "vorbis.sf3", f.read()
+        for name, font in (("vorbis.sf3", soundfont()), ("stereo-vorbis.sf3", soundfont(stereo=True))):
+            source, made = os.path.join(folder, "in.sf2"), os.path.join(folder, "out.sf3")
+            with open(source, "wb") as f:
+                f.write(font)
+            subprocess.run(["/usr/bin/python3", tool, source, made], check=True)
+            with open(made, "rb") as f:
+                yield name, f.read()
 
 
 def decentsampler_seeds():
@@ -331,7 +357,8 @@ def dls(level2=False):
     info = lambda name: lst(b"INFO", [chunk(b"INAM", name + b"\0", True)])
 
     def wsmp(unity, fine, gain_db, loop=None):
-        body = le("IHhiII", 20, unity, fine, int(gain_db * 65536), 0, 1 if loop else 0)
+        # lGain: 1/655360 dB (a 65536th of a centibel)
+        body = le("IHhiII", 20, unity, fine, round(gain_db * 655360), 0, 1 if loop else 0)
         if loop:
             body += le("IIII", 16, 0, loop[0], loop[1])
         return chunk(b"wsmp", body, True)
@@ -392,7 +419,39 @@ def journal_seeds():
     yield "empty-image", head % (0, 0, one) + b"end\n"
 
 
-SEEDS = {"journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
+def card_image(voices=b"", data=b"", count=0, flags=0):
+    """A card image: the card header, the voices' headers and their sample words."""
+    total = 108 + len(voices) + len(data)
+    header = b"\x00\x70\x38\x1c" + struct.pack(">IH", (total // 2) | flags, count) + b"Seed      1.0 "
+    header += b"      " * 11 + b"WinCM " * 3
+    return header[:108] + voices + data
+
+
+def sound_voice(group, position, start, loop, end):
+    """A sound's 30-byte voice whose sample plays words start..end of the data."""
+    head = bytes((0x10 + group, position)) + b"seed      " + b"\x00\x00\x00\x00\x80\x00"
+    d = abs(loop - start)
+    return head + struct.pack(">HBBBBBBBBBB", 15735, 0, 0xFC | (d >> 16), (d >> 8) & 0xFF, d & 0xFF,
+                              (end >> 8) & 0xFF, end & 0xFF, end >> 16, start >> 16, (start >> 8) & 0xFF, start & 0xFF)
+
+
+def cardimage_seeds():
+    yield "empty", card_image()
+    first = (108 + 60) // 2
+    voices = sound_voice(0, 1, first, first + 20, first + 40) + sound_voice(0, 2, first + 4, first + 20, first + 40)
+    yield "two-sharing", card_image(voices, bytes(range(256))[:2 * 48], 2)
+
+
+def capture_seeds():
+    image = card_image()
+    block = image + b"\xff" * (1024 - len(image))
+    bits = int.from_bytes(block, "little")
+    packed = bytes((bits >> (7 * i)) & 0x7F for i in range(1171))
+    message = b"\xf0\x00\x00\x0e\x0e\x12\x00\x00" + packed + bytes((sum(packed) & 0x7F,)) + b"\xf7"
+    yield "one-block", b"\xf0\x7e\x7f\x06\x01\xf7" + b"\xf0\x00\x00\x0e\x0e\x11\x00\xf7" + message
+
+
+SEEDS = {"cardimage": cardimage_seeds, "capture": capture_seeds, "journal": journal_seeds, "sfz": sfz_seeds, "project": project_seeds, "cmt": cmt_seeds, "samplecell": both_layouts,
          "wav": wav_seeds, "aiff": aiff_seeds, "sd": sd_seeds, "midi": midi_seeds, "bank": bank_seeds,
          "sysex": sysex_seeds, "sndfile": sndfile_seeds,
          "soundfont": soundfont_seeds, "decentsampler": decentsampler_seeds, "dls": dls_seeds,

@@ -4,16 +4,21 @@
 #include "app/MidiBackendAll.h"
 #include "app/QtAudioOutput.h"
 #include "model/ALoaderProgressDialog.h"
+#include "model/APrefs.h"
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "model/MissingFileLocator.h"
 #include "model/Services.h"
 #include "model/sound/ASoundSystem.h"
+#include "synth/AMidi.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/AMainWindow.h"
 #include "ui/ProgressDialog.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QWindow>
 
 namespace cardmill {
 
@@ -156,6 +161,7 @@ bool AApplication::Start()
     link.UseMidi(std::make_unique<MidiBackendAll>(storedPorts, options.sim), clock);
     if (!controller->Startup(&link))
         return false;
+    SettlePorts();
     if (!options.audio)
         ownAudio = std::make_unique<QtAudioOutput>();
     soundSystem
@@ -175,18 +181,73 @@ bool AApplication::Start()
         frame->ShowAbout(3);
     frame->MainWindow().ResetView();
     frame->show();
-    if (!options.projectToOpen.empty()) {
-        // As the desktop shell's open command: the project is loaded at the first idle moment.
-        frame->MainWindow().DropFiles({ QString::fromStdString(options.projectToOpen) });
-    }
+    qApp->installEventFilter(this);
+    SettingsChanged(); // what the preferences were read from
     connect(&idleTimer, &QTimer::timeout, this, &AApplication::Idle);
     idleTimer.start(50);
     return true;
 }
 
+bool AApplication::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show)
+        if (auto* dialog = qobject_cast<QFileDialog*>(watched))
+            FitFileDialogColumns(*dialog);
+    return QObject::eventFilter(watched, event);
+}
+
 MidiBackendAll* AApplication::MidiPorts() const
 {
     return dynamic_cast<MidiBackendAll*>(link.Backend());
+}
+
+void AApplication::SettlePorts()
+{
+    // A stored port that is gone was replaced by the first one there is: no choice of the
+    // user's, so `cardmill prefs` may still change it.
+    for (const char* key : { "MidiInputPort", "MidiOutputPort" })
+        controller->Prefs().Settle(key);
+}
+
+void AApplication::UseStoredPorts(bool reopen)
+{
+    APrefs& prefs = controller->Prefs();
+    prefs.Reload();
+    AMidi* midi = link.Midi();
+    if (!midi)
+        return;
+    const std::string input = midi->PreferredInputName();
+    const std::string output = midi->PreferredOutputName();
+    // A path stored by the command line is offered like one typed into MIDI Setup.
+    if (MidiBackendAll* ports = MidiPorts())
+        for (const std::string* stored : { &prefs.midiInputPort, &prefs.midiOutputPort })
+            ports->Offer(*stored);
+    if (input != prefs.midiInputPort || output != prefs.midiOutputPort
+        || input != midi->PreferredInputName() || output != midi->PreferredOutputName()) {
+        // Chosen by name again, as at start-up.
+        midi->StartUp(prefs.midiInputPort, prefs.midiOutputPort);
+        SettlePorts();
+    } else if (reopen) {
+        // Each operation opens the ports again: an interface unplugged since they were opened
+        // (or a pty whose instrument ended) is then told with its reason, not taken for a
+        // silent instrument, and one plugged back in works without a visit to MIDI Setup.
+        midi->OpenPreferred();
+    }
+}
+
+bool AApplication::SettingsChanged()
+{
+    // Looked at twice a second: a stat of one file.
+    if (settingsLook.isValid() && settingsLook.elapsed() < 500)
+        return false;
+    settingsLook.start();
+    const QFileInfo file(QString::fromStdString(settings->Path()));
+    const auto stamp = std::make_pair(file.exists() ? file.lastModified() : QDateTime(),
+        file.exists() ? file.size() : qint64 { -1 });
+    if (stamp == settingsStamp)
+        return false;
+    settingsStamp = stamp;
+    return true;
 }
 
 AMainWindow& AApplication::MainWindow() const
@@ -199,9 +260,21 @@ void AApplication::Idle()
     // A modal dialog (an operation's, or one collecting files) is in charge until it closes.
     if (operationRunning || QApplication::activeModalWidget())
         return;
+    if (!options.projectToOpen.empty()) {
+        // As the desktop shell's open command, once the window stands where the window manager
+        // put it: a question about the file then shows over the window, not at the screen's
+        // corner where the window was before it was placed.
+        if (!frame->windowHandle() || !frame->windowHandle()->isExposed())
+            return;
+        frame->MainWindow().DropFiles({ QString::fromStdString(options.projectToOpen) });
+        options.projectToOpen.clear();
+        return;
+    }
     if (pending.HasPending() || addFiles->HasPending()) {
         RunLoader(addFiles.get());
     } else {
+        if (SettingsChanged())
+            UseStoredPorts(false);
         frame->MainWindow().IdleRefresh();
         frame->MainWindow().PollPreview();
     }

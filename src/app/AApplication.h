@@ -10,12 +10,15 @@
 #include "synth/TransferJournal.h"
 #include "ui/FileChooser.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace cardmill {
 
@@ -82,6 +85,9 @@ public:
     void RunOperation(bool withBanner, const std::function<void(ProgressDialog&)>& work,
         const std::function<void(ProgressDialog&)>& after = {});
     bool OperationRunning() const { return operationRunning; }
+    /// Reads the preferences again and opens the MIDI ports they name when those changed (set by
+    /// `cardmill prefs` meanwhile); with `reopen`, opens them again even when they didn't.
+    void UseStoredPorts(bool reopen);
     /// Loads the files waiting in the queue, and then the `waiting` ones.
     void RunLoader(WaitingFiles* waiting = nullptr);
     /// Tests look at each operation's dialog as it opens.
@@ -90,10 +96,17 @@ public:
         runningObserver = std::move(observer);
     }
 
+protected:
+    /// Every file dialog shown, whoever opens it, gets columns wide enough for what they show.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     class DocumentUiForwarder;
     class FindFileDialog;
     void Idle();
+    void SettlePorts();
+    /// The preferences file changed since it was last looked at.
+    bool SettingsChanged();
 
     AppOptions options;
     QtPrompter qtPrompter;
@@ -116,6 +129,8 @@ private:
     std::unique_ptr<MissingFileLocator> locator;
     FileLock projectLock;
     QTimer idleTimer;
+    QElapsedTimer settingsLook;
+    std::pair<QDateTime, qint64> settingsStamp { QDateTime(), -1 };
     bool operationRunning = false;
     std::function<void(ProgressDialog&)> runningObserver;
 };

@@ -4,6 +4,7 @@
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "model/MReadableFile.h"
+#include "synth/AMidi.h"
 #include "ui/AMainWindow.h"
 
 #include <QCloseEvent>
@@ -13,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -21,6 +23,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <chrono>
 
 namespace cardmill {
@@ -89,6 +92,16 @@ private:
     QTimer timer;
 };
 
+constexpr int kPaneWidths[] = { 0, 58, 51, 126, 77, 59, 177 };
+
+/// The theme's warning colour: red, as dark as dark text or as light as light text, so that it
+/// reads on the theme's own background.
+QColor WarningColour(const QPalette& palette)
+{
+    const int lightness = std::clamp(palette.color(QPalette::WindowText).lightness(), 80, 190);
+    return QColor::fromHsl(0, 210, lightness);
+}
+
 } // namespace
 
 AStatusBar::AStatusBar(AApplication& application, QWidget* parent)
@@ -98,16 +111,18 @@ AStatusBar::AStatusBar(AApplication& application, QWidget* parent)
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 0, 4, 0);
     layout->setSpacing(8);
-    const int widths[] = { 0, 58, 51, 126, 77, 59, 177 };
     const char* texts[] = { "", "Card Size:", "", "Free bytes remaining:", "Calculating...",
         "Clipboard:", "empty" };
     for (int pane = 0; pane < 7; ++pane) {
         panes[pane] = new QLabel(QString::fromUtf8(texts[pane]), this);
-        panes[pane]->setMinimumWidth(widths[pane]);
+        panes[pane]->setMinimumWidth(kPaneWidths[pane]);
         if (pane > 0)
             layout->addWidget(panes[pane]);
     }
     layout->addStretch(1);
+    port = new QLabel(this);
+    port->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(port);
     connect(&timer, &QTimer::timeout, this, &AStatusBar::Tick);
     timer.start(kTickMs);
 }
@@ -117,10 +132,47 @@ QString AStatusBar::PaneText(int pane) const
     return pane >= 0 && pane < 7 ? panes[pane]->text() : QString();
 }
 
+QColor AStatusBar::PaneColour(int pane) const
+{
+    return pane >= 0 && pane < 7 ? panes[pane]->palette().color(QPalette::WindowText) : QColor();
+}
+
+QString AStatusBar::PortText() const
+{
+    return port->text();
+}
+
 void AStatusBar::SetPane(int pane, const QString& text)
 {
-    if (panes[pane]->text() != text)
-        panes[pane]->setText(text);
+    if (panes[pane]->text() == text)
+        return;
+    panes[pane]->setText(text);
+    if (pane == 3 || pane == 4) // the free bytes; a long clipboard name may be cut
+        FitPane(pane);
+}
+
+void AStatusBar::FitPane(int pane)
+{
+    // A longer text (a bold "Over the card by" and its number) widens its pane rather than
+    // being cut; the window grows to hold it when it must.
+    panes[pane]->setMinimumWidth(std::max(kPaneWidths[pane], panes[pane]->sizeHint().width()));
+}
+
+void AStatusBar::ShowOver(bool over)
+{
+    SetPane(3, over ? QStringLiteral("Over the card by") : QStringLiteral("Free bytes remaining:"));
+    // Only the text's colour and weight are set: the rest follows the theme.
+    QPalette colours;
+    QFont font;
+    if (over) {
+        colours.setColor(QPalette::WindowText, WarningColour(palette()));
+        font.setBold(true);
+    }
+    for (const int pane : { 3, 4 }) {
+        panes[pane]->setPalette(colours);
+        panes[pane]->setFont(font);
+        FitPane(pane);
+    }
 }
 
 void AStatusBar::Restart()
@@ -164,21 +216,37 @@ void AStatusBar::Tick()
         }
     }
     if (freeSpaceKnown && !scanning) {
-        const QString free = QString::number(project.FreeBytes());
-        if (panes[4]->text() != free) {
-            SetPane(4, free);
+        const std::int64_t free = project.FreeBytes();
+        // A project over the card is told so, in words and in the theme's warning colour: a
+        // minus sign in a column of numbers is easily missed.
+        const QString text = free >= 0
+            ? QString::number(free)
+            : QLocale(QLocale::English).toString(static_cast<qlonglong>(-free))
+                + QStringLiteral(" bytes");
+        if (panes[4]->text() != text) {
+            ShowOver(free < 0);
+            SetPane(4, text);
             app.MainWindow().RefreshFileList();
         }
     }
     SetPane(2, Text(project.GetCardSizeText()));
     const MReadableFile* clip = app.MainWindow().Clipboard();
     SetPane(6, clip ? Text(clip->GetFileName()) : QStringLiteral("empty"));
+    if (const AMidi* midi = app.Link().Midi()) {
+        const std::string input = midi->PreferredInputName();
+        const std::string output = midi->PreferredOutputName();
+        const QString text = input == output || input.empty()
+            ? QStringLiteral("MIDI port: %1").arg(Text(output))
+            : QStringLiteral("MIDI ports: in %1, out %2").arg(Text(input), Text(output));
+        if (port->text() != text)
+            port->setText(text);
+    }
 }
 
 AMainFrame::AMainFrame(AApplication& application)
     : app(application)
 {
-    setWindowTitle(QStringLiteral("Cardmill - untitled"));
+    setWindowTitle(QStringLiteral("Cardmill - untitled[*]"));
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -231,8 +299,8 @@ void AMainFrame::MakeMenus()
     add(edit, { C::Undo, -1, C::Cut, C::Copy, C::Paste, C::Clear, -1, C::Preferences });
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));
     add(project,
-        { C::VoiceInfo, C::RenameGroup, C::CardInfo, C::FitToCard, -1, C::EraseCard, C::SendToSynth,
-            C::CreateImageFile, C::SendImageFile, -1, C::TestMidi, C::MidiSetup });
+        { C::VoiceInfo, C::SampleInfo, C::RenameGroup, C::CardInfo, C::FitToCard, -1, C::EraseCard,
+            C::SendToSynth, C::CreateImageFile, C::SendImageFile, -1, C::TestMidi, C::MidiSetup });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     add(help, { C::HelpTopics, -1, C::About });
     for (QMenu* menu : { file, edit, project })

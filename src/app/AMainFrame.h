@@ -12,7 +12,7 @@ class AMainWindow;
 /// The status bar: card size, free bytes and the clipboard. The free bytes follow every change
 /// of the project within a tick: the project's size scan runs in slices of a few milliseconds,
 /// back to back until it is through, and pauses while an operation owns the project. Panes are
-/// rewritten only when their text changes.
+/// rewritten only when their text changes. At the right end, the MIDI port in use.
 class AStatusBar final : public QWidget {
 public:
     /// How often changes are looked for, and the longest the window waits on one slice.
@@ -25,12 +25,19 @@ public:
     /// size changed).
     void Restart();
     QString PaneText(int pane) const;
+    /// The colour the free bytes are shown in (the theme's warning colour when over the card).
+    QColor PaneColour(int pane) const;
+    /// The MIDI port the window sends to (the pane at the bar's right end).
+    QString PortText() const;
 
 private:
     void SetPane(int pane, const QString& text);
+    void FitPane(int pane);
+    void ShowOver(bool over);
 
     AApplication& app;
     QLabel* panes[7];
+    QLabel* port;
     QTimer timer;
     bool freeSpaceKnown = false;
     bool restartPending = true;

@@ -1,6 +1,7 @@
 #include "app/APreferencesDialog.h"
 
 #include "model/APrefs.h"
+#include "ui/DialogKeys.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -16,14 +17,15 @@ APreferencesDialog::APreferencesDialog(APrefs& preferences, QWidget* parent)
 {
     setWindowTitle(QStringLiteral("Preferences"));
     auto* layout = new QVBoxLayout(this);
-    phantoms = new QCheckBox(QStringLiteral("Auto-assign phantoms"), this);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    phantoms = new QCheckBox(QStringLiteral("Auto-assign &phantoms"), this);
     auto* frame = new QGroupBox(this);
     auto* frameLayout = new QVBoxLayout(frame);
-    byName = new QRadioButton(QStringLiteral("Assign duplicate file names"), frame);
-    byPath = new QRadioButton(QStringLiteral("Assign duplicate file paths only"), frame);
+    byName = new QRadioButton(QStringLiteral("Assign duplicate file &names"), frame);
+    byPath = new QRadioButton(QStringLiteral("Assign duplicate file pa&ths only"), frame);
     frameLayout->addWidget(byName);
     frameLayout->addWidget(byPath);
-    splitStereo = new QCheckBox(QStringLiteral("Auto-split stereo files"), this);
+    splitStereo = new QCheckBox(QStringLiteral("Auto-split &stereo files"), this);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(phantoms);
     layout->addWidget(frame);
@@ -41,6 +43,7 @@ APreferencesDialog::APreferencesDialog(APrefs& preferences, QWidget* parent)
     connect(phantoms, &QCheckBox::toggled, this, enableRadios);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
 }
 
 void APreferencesDialog::accept()

@@ -8,6 +8,13 @@
 
 namespace cardmill {
 
+namespace {
+
+// A sequencer port listed when the application started that the sequencer no longer has.
+constexpr const char* kGone = "it is no longer there (unplugged, or its program ended)";
+
+} // namespace
+
 MidiBackendAll::MidiBackendAll(std::vector<std::string> extraPaths, SimOptions options)
     : simOptions(std::move(options))
 {
@@ -21,13 +28,24 @@ MidiBackendAll::MidiBackendAll(std::vector<std::string> extraPaths, SimOptions o
     sequencerCount = names.size();
     sequencer = std::move(alsa);
     devicePaths = MidiBackendRaw::DevicePaths();
-    for (const std::string& path : extraPaths)
-        if (path.find('/') != std::string::npos
-            && std::find(devicePaths.begin(), devicePaths.end(), path) == devicePaths.end())
-            devicePaths.push_back(path);
     devices.resize(devicePaths.size());
     names.insert(names.end(), devicePaths.begin(), devicePaths.end());
     names.emplace_back(MidiBackendSim::kPortName);
+    for (const std::string& path : extraPaths)
+        Offer(path);
+}
+
+bool MidiBackendAll::Offer(const std::string& path)
+{
+    if (path.find('/') == std::string::npos
+        || std::find(devicePaths.begin(), devicePaths.end(), path) != devicePaths.end())
+        return false;
+    // Among the devices, before the virtual instrument, which stays last.
+    names.insert(
+        names.begin() + static_cast<std::ptrdiff_t>(sequencerCount + devicePaths.size()), path);
+    devicePaths.push_back(path);
+    devices.emplace_back();
+    return true;
 }
 
 MidiBackendAll::~MidiBackendAll()
@@ -59,6 +77,7 @@ MidiBackendAll::Port MidiBackendAll::Resolve(int index)
 
 bool MidiBackendAll::OpenInput(int index)
 {
+    lastError.clear();
     Port port = Resolve(index);
     if (!port.backend)
         return false;
@@ -66,8 +85,10 @@ bool MidiBackendAll::OpenInput(int index)
         const auto inputs = sequencer->InputNames();
         const auto it
             = std::find(inputs.begin(), inputs.end(), names[static_cast<std::size_t>(index)]);
-        if (it == inputs.end())
+        if (it == inputs.end()) {
+            lastError = kGone;
             return false;
+        }
         port.index = static_cast<int>(it - inputs.begin());
     }
     port.backend->OnInput([this](std::span<const std::uint8_t> bytes) {
@@ -75,8 +96,7 @@ bool MidiBackendAll::OpenInput(int index)
             handler(bytes);
     });
     if (!port.backend->OpenInput(port.index)) {
-        if (const auto* raw = dynamic_cast<const MidiBackendRaw*>(port.backend))
-            lastError = raw->LastError();
+        lastError = port.backend->LastError();
         return false;
     }
     input = port.backend;
@@ -85,6 +105,7 @@ bool MidiBackendAll::OpenInput(int index)
 
 bool MidiBackendAll::OpenOutput(int index)
 {
+    lastError.clear();
     Port port = Resolve(index);
     if (!port.backend)
         return false;
@@ -92,13 +113,14 @@ bool MidiBackendAll::OpenOutput(int index)
         const auto outputs = sequencer->OutputNames();
         const auto it
             = std::find(outputs.begin(), outputs.end(), names[static_cast<std::size_t>(index)]);
-        if (it == outputs.end())
+        if (it == outputs.end()) {
+            lastError = kGone;
             return false;
+        }
         port.index = static_cast<int>(it - outputs.begin());
     }
     if (!port.backend->OpenOutput(port.index)) {
-        if (const auto* raw = dynamic_cast<const MidiBackendRaw*>(port.backend))
-            lastError = raw->LastError();
+        lastError = port.backend->LastError();
         return false;
     }
     output = port.backend;

@@ -36,10 +36,14 @@ public:
         return output && output->ReachesVirtualInstrument();
     }
 
+    /// Offers a raw device path (one typed into MIDI Setup, or stored by `cardmill prefs`) among
+    /// the devices; false when it is no path or offered already. The ports after it move down
+    /// one place: whoever keeps indexes finds them again by name.
+    bool Offer(const std::string& path);
+
     /// The in-process instrument, once a side was opened on it.
     MidiBackendSim* Sim() const { return sim; }
-    /// Why the last open failed, when the back-end said.
-    const std::string& LastError() const { return lastError; }
+    std::string LastError() const override { return lastError; }
 
 private:
     struct Port {

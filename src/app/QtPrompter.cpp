@@ -24,9 +24,31 @@ void QtPrompter::Beep()
 
 Answer QtPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
 {
-    QMessageBox box(parentWidget);
+    return Box(text, {}, icon, buttons, AcceptingAnswer(buttons));
+}
+
+Answer QtPrompter::Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault)
+{
+    return Box(text, {}, icon, buttons, byDefault);
+}
+
+Answer QtPrompter::ShowWithDetails(
+    std::string_view text, std::string_view details, Icon icon, Buttons buttons)
+{
+    return Box(text, details, icon, buttons, AcceptingAnswer(buttons));
+}
+
+Answer QtPrompter::Box(
+    std::string_view text, std::string_view details, Icon icon, Buttons buttons, Answer byDefault)
+{
+    // Over the window in front (a dialog that asked), else over the main window.
+    QWidget* modal = QApplication::activeModalWidget();
+    QMessageBox box(modal && modal->isVisible() ? modal : parentWidget);
     box.setWindowTitle(QStringLiteral("Cardmill"));
     box.setText(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    if (!details.empty())
+        box.setDetailedText(
+            QString::fromUtf8(details.data(), static_cast<qsizetype>(details.size())));
     switch (icon) {
     case Icon::Error:
         box.setIcon(QMessageBox::Critical);
@@ -59,6 +81,13 @@ Answer QtPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
         box.button(QMessageBox::Retry)->setText(QStringLiteral("Resume"));
         break;
     }
+    const QMessageBox::StandardButton focused = byDefault == Answer::Ok ? QMessageBox::Ok
+        : byDefault == Answer::Retry                                    ? QMessageBox::Retry
+        : byDefault == Answer::Yes                                      ? QMessageBox::Yes
+        : byDefault == Answer::No                                       ? QMessageBox::No
+                                                                        : QMessageBox::Cancel;
+    if (box.button(focused))
+        box.setDefaultButton(focused);
     switch (box.exec()) {
     case QMessageBox::Ok:
         return Answer::Ok;

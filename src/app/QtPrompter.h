@@ -15,9 +15,17 @@ public:
     void SetParent(QWidget* parent) { parentWidget = parent; }
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override;
+    /// The box opens with the button of `byDefault` focused, so Enter presses it.
+    Answer Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault) override;
+    /// The details go under the box's "Show Details..." button.
+    Answer ShowWithDetails(
+        std::string_view text, std::string_view details, Icon icon, Buttons buttons) override;
     void Beep() override;
 
 private:
+    Answer Box(std::string_view text, std::string_view details, Icon icon, Buttons buttons,
+        Answer byDefault);
+
     QWidget* parentWidget = nullptr;
 };
 
@@ -36,6 +44,19 @@ public:
     {
         Answer answer = Answer::Cancel;
         OnUiThread([&] { answer = inner.Show(text, icon, buttons); });
+        return answer;
+    }
+    Answer Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault) override
+    {
+        Answer answer = Answer::Cancel;
+        OnUiThread([&] { answer = inner.Ask(text, icon, buttons, byDefault); });
+        return answer;
+    }
+    Answer ShowWithDetails(
+        std::string_view text, std::string_view details, Icon icon, Buttons buttons) override
+    {
+        Answer answer = Answer::Cancel;
+        OnUiThread([&] { answer = inner.ShowWithDetails(text, details, icon, buttons); });
         return answer;
     }
     void Beep() override

@@ -49,7 +49,7 @@ struct Command {
 
 const Command kCommands[] = {
     { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
-    { "info", "info [--json] [--preset P] FILE...",
+    { "info", "info [--json | --csv] [--preset P] FILE...",
         "recognise files as the loader would and describe them",
         "Prints, for each file, its kind, format name, the three information lines, comment, "
         "short name and compiled size. Sounds also show rate, bits, channels, frames, loops, "
@@ -58,7 +58,14 @@ const Command kCommands[] = {
         "(SoundFont .sf2 or .sf3, DLS .dls) lists its presets (bank, program, name, keys; in "
         "--json a list \"presets\"); "
         "with --preset P (a name or BANK:PROGRAM) the preset is described as the instrument that "
-        "'add --preset P' adds.\n"
+        "'add --preset P' adds. An instrument's samples give in --json the channel each plays "
+        "as list --json and sample --channel name it: \"mix\" (a mono sample, or both channels "
+        "mixed), \"left\" or \"right\".\n"
+        "A card image (.img) or a captured transfer (.syx) lists what the card holds: card "
+        "information, each voice (group, position, name, key groups, layers, samples with "
+        "frames, rate, root key, fine tune, start and loop), the sequences (length, out port), "
+        "the bank and the free bytes on the smallest card that holds it. --csv prints the voices' "
+        "sample lines as comma-separated values for a spreadsheet.\n"
         "Texts are printed in UTF-8 whatever the file holds: 8-bit texts are read as Windows-1252 "
         "(WAV, MIDI, SysEx and Windows-made files) or Mac Roman (AIFF, Sound Designer and "
         "SampleCell files).",
@@ -79,7 +86,8 @@ const Command kCommands[] = {
         "Loads sound files, instruments, standard MIDI files and SysEx banks as the desktop "
         "application's loader does, places them and saves the project (a .bak backup stands while "
         "it is written). Sounds and instruments go to --group G: k1-k8 (keyboard groups), d1-d3 "
-        "(drum groups) or a group's name (default k1); sequences always go to Sequences and a "
+        "(drum groups, which a Percula card doesn't have) or a group's name (default k1); "
+        "sequences always go to Sequences and a "
         "SysEx bank to Programs. --split-stereo makes two items of a stereo sound (left and "
         "right), as the SplitStereoFiles preference does. A library of presets (SoundFont .sf2 or "
         ".sf3, DLS .dls) is added as one of its presets, the one --preset P names (by name, case "
@@ -103,7 +111,8 @@ const Command kCommands[] = {
         CommandSet },
     { "voice", "voice PROJECT.cmr G INDEX [--name NAME] [--keys U1,U2,...] [--lower G=KEY]...",
         "change a voice's name and key groups, as Voice Info does",
-        "Changes the sound file or instrument at INDEX (from 1) of group G and saves the project. "
+        "Changes the sound file or instrument at INDEX (from 1) of group G, saves the project and "
+        "says what changed (each setting from its old value to its new one). "
         "--name sets the voice name shown on the instrument (1 to 10 characters). --keys gives "
         "the upper key of every key group of an instrument, lowest group first, as note numbers "
         "(0-127) or names (C-2 is 0, C3 is 60, G8 is 127; F#2, Bb-1). The keys are set group by "
@@ -116,8 +125,8 @@ const Command kCommands[] = {
         "sample PROJECT.cmr G INDEX [--sample N] [--root NOTE] [--volume V] [--start FRAME] "
         "[--loop START|off] [--smooth on|off] [--channel left|mix|right]",
         "change a sample's settings, as Sample Info does",
-        "Changes sample N (from 1, default 1) of the voice at INDEX of group G and saves the "
-        "project; a sound file is its own single sample.\n"
+        "Changes sample N (from 1, default 1) of the voice at INDEX of group G, saves the "
+        "project and says what changed; a sound file is its own single sample.\n"
         "  --root NOTE      root key: a note number 0-127 or a name such as C3\n"
         "  --volume V       volume, 0-252\n"
         "  --start FRAME    first frame played\n"
@@ -132,7 +141,11 @@ const Command kCommands[] = {
         "show a project: card information, groups and files, sizes",
         "Line breaks and tabs in names and comments are shown as \\n, \\r and \\t; a project "
         "larger than its card shows by how much. With --json, a path whose bytes are not UTF-8 "
-        "is also given exactly as pathBytes, in hexadecimal.",
+        "is also given exactly as pathBytes, in hexadecimal; each voice gives its key groups "
+        "and its samples with their rate, frames, fine tune (in 1/256 cent) and Sample Info's "
+        "settings; \"channel\" is what a voice or sample plays, as sample --channel names it: "
+        "\"mix\" (a mono sample, or both channels mixed), \"left\" or \"right\", as in info "
+        "--json.",
         CommandList },
     { "image", "image PROJECT.cmr -o CARD.img", "compile a project into a card image file",
         "Writes the raw card image: what the instrument's card receives, block by block. A "
@@ -140,9 +153,33 @@ const Command kCommands[] = {
         "answer). The image is written beside CARD.img and takes its place only when complete: "
         "a failure or Ctrl-C leaves the file that was there before. " OUTPUT_HELP,
         CommandImage },
+    { "unpack", "unpack CARD.img|CAPTURE.syx [-o DIR] | unpack CAPTURE.syx -o CARD.img",
+        "read a card image or a captured transfer back into a project",
+        "Makes a folder (DIR, default: the image's name beside it) holding a project you can edit "
+        "and send again: the card's name, version, target and group names; one 16-bit WAV file "
+        "for each sound the card holds, with its root key, fine tune and loop in a sampler "
+        "chunk; a Cardmill instrument (.cmt) for each voice of several key groups or layers; a "
+        "standard MIDI file for each sequence (its out-port flag in the project); the program "
+        "bank as a SysEx (.syx) file. Names come from the card's voice and group names, made "
+        "safe as file names and unique. A sample that several voices share is one WAV file "
+        "played by all of them. Each sound's rate is not on the card: the common rate (48000, "
+        "44100, 32000, 22050 Hz...) and root key that come closest are chosen, the rest kept as "
+        "the sample's fine tune, so 'cardmill image' of the project gives back the card's bytes. "
+        "What can't come back exactly is said.\n"
+        "Everything is made in a folder beside DIR and moved in when complete: a failure leaves "
+        "nothing behind. Files already in DIR are replaced only with --yes.\n"
+        "CAPTURE.syx is a MIDI monitor's log of a transfer to the instrument (identity, erase and "
+        "write-block messages, blocks sent again, in any order): its blocks are put back "
+        "together first. Damaged messages are left out; missing blocks are named, and a card "
+        "with holes is unpacked only with --yes (the holes read as zeros). With -o CARD.img the "
+        "reassembled image is written instead of a project. Its messages must carry the maker "
+        "ID (--maker-id, else the setting Hardware/MakerId or the built-in one); 'cardmill sim "
+        "--record FILE' records such a capture.\n"
+        "'cardmill info CARD.img' lists what a card holds without unpacking it.",
+        CommandUnpack },
     { "fit",
         "fit PROJECT.cmr [--card-size S] [--min-rate HZ] [--trim[=DB]] [--normalize] [--dry-run] "
-        "[--dir DIR]",
+        "[--dir DIR] | fit --undo PROJECT.cmr",
         "make a project fit its card: lower rates where least is lost, trim, normalise",
         "Prints the plan first: each sound's rate old -> new, frames trimmed, gain, bytes saved "
         "and the energy lost above the new rate's Nyquist frequency (dB below the sound's "
@@ -156,13 +193,19 @@ const Command kCommands[] = {
         "  --normalize     raise each sound's peak to full scale, lowering its volume by as much\n"
         "  --dry-run       print the plan and change nothing\n"
         "  --dir DIR       where the new sounds go (default PROJECT.fit/ beside the project)\n"
+        "  --undo          put back the project as it was before its last fit (kept beside it as "
+        "PROJECT.before-fit.cmr); asks first when the project was saved again since\n"
         "The original files are never changed: the new sounds are 16-bit WAV files, put in the "
         "project in place of the old ones with their settings (start and loop scaled to the new "
         "rate, the loop start moved to a zero crossing within 4 frames); the project is saved. "
-        "An instrument (.cmt, SampleCell, SFZ) is written anew beside them as a .cmt file with "
-        "its key groups and layers; a file played in several places is changed for all of them "
-        "alike (normalised only where played once); raw data is left as it is. A project that "
-        "can't fit even at the lowest rates is said so and left as it was (exit 1).",
+        "The plan's total after is what the project then takes, to the byte. An instrument "
+        "(.cmt, SampleCell, SFZ, a library's preset) is written anew beside them as a .cmt file "
+        "with its key groups and layers; each sample of a SoundFont, DLS or DecentSampler "
+        "library is a sound of its own; a sound played in several places is changed for all of "
+        "them alike (normalised only where played once); raw data is left as it is. A fitted "
+        "file names its original, and a later fit resamples the original again, not the copy. "
+        "A project that can't fit even at the lowest rates is said so and left as it was "
+        "(exit 1).",
         CommandFit },
     { "dump", "dump PROJECT.cmr -o DUMP.xls", "write the tab-separated text dump of a project",
         "The listing of the project, its instruments and samples, bank and sequences that a "
@@ -231,13 +274,18 @@ const Command kCommands[] = {
         "every sector whose blocks were all acknowledged.\n"
         "--resume: after a transfer that stopped, write only the sectors the journal doesn't "
         "show on the card (each erased first). The journal must be of this image and this card "
-        "size; otherwise you are told why and the whole card is written.\n"
+        "size; otherwise you are told why and the whole card is written. The journal can't see "
+        "a card swapped in the instrument's slot: --resume trusts that the card written last is "
+        "still there, and the end says how many sectors needed writing. For another card, send "
+        "without --resume.\n"
         "--since PREVIOUS.img: the card holds PREVIOUS.img (made by 'cardmill image' before "
-        "the change, or the image last sent); erase and write only the sectors that differ from "
+        "the change, or the image last sent; a project or any other file is refused); erase and "
+        "write only the sectors that differ from "
         "it. A journal that says the card holds something else wins: the whole card is written.\n"
         "A card larger than 16 MB can't be written over MIDI (the protocol names only 128 "
         "sectors) and is refused before anything is sent. Ctrl-C stops after the current "
-        "message; the card keeps what was written. Exit status 3 when a question was answered "
+        "message; the card keeps what was written, and you are told how far it got (--resume "
+        "then writes the rest). Exit status 3 when a question was answered "
         "Cancel (for example, the instrument stopped answering).",
         CommandSend },
     { "send-image", "send-image CARD.img [--port P] [--no-erase] [--resume | --since PREVIOUS.img]",
@@ -252,7 +300,9 @@ const Command kCommands[] = {
         "comes from --card-size, else from the preference DefaultCardSizeToken (the instrument "
         "doesn't tell it; a card past that size keeps its data there, and you are told). A smaller "
         "card is erased whole. An instrument that can't erase by command gets the start of its "
-        "card written over instead.\n" PORT_HELP,
+        "card written over instead. Nothing brings an erased card back, so you are asked first "
+        "(Enter cancels; --yes erases without asking, and without a terminal to ask nothing is "
+        "erased), and told at the end what was erased.\n" PORT_HELP,
         CommandErase },
     { "test-midi", "test-midi [--port P]", "check the MIDI link to the instrument",
         "Sends an identity request and prints the instrument's answer, such as 'Orvane Device: "
@@ -290,6 +340,8 @@ const Command kCommands[] = {
         "reason R), silent (no reply from then on)\n"
         "  --log FILE          one line per message received and reply sent, written as it "
         "happens\n"
+        "  --record FILE       every byte received, as it arrives (a capture that 'cardmill "
+        "unpack' reads)\n"
         "The instrument refuses with reason 4 a block written over data while the erase command "
         "works, with reason 3 a block whose checksum is wrong, and with reason 5 an address past "
         "the card's end. The global --maker-id sets the maker in its messages.\n"
@@ -382,7 +434,9 @@ void PrintHelp()
         Wrap("\nGlobal options (before or after the command):\n"
              "  --yes, --no          answer every question with OK/Yes/Retry, or with Cancel/No; "
              "without them questions are asked on the terminal (Cancel when stdin is not a "
-             "terminal)\n"
+             "terminal): type the letter in brackets, or y / n, or Enter for the answer the "
+             "question names (Cancel or No where the other answer would lose data or write a "
+             "wrong card)\n"
              "  --retries N          answer Retry at most N times in one run (default 3)\n"
              "  --config-dir DIR     settings folder (default $XDG_CONFIG_HOME/Orvane Inc.; also "
              "CARDMILL_CONFIG_DIR)\n"

@@ -84,6 +84,12 @@ int RunCli(int argc, char** argv);
 
 // Commands: each returns an exit status.
 int CommandInfo(CliApp& app);
+int CommandUnpack(CliApp& app);
+class JsonWriter;
+/// The contents of a card image or capture, when the file is one (true); `failed` set when it
+/// can't be read. Text, JSON (into `json`) or the CSV lines of voices and samples.
+bool DescribeCardImage(
+    CliApp& app, const std::string& path, JsonWriter* json, bool csv, bool& failed);
 int CommandPrefs(CliApp& app);
 int CommandInstrument(CliApp& app);
 int CommandNew(CliApp& app);

@@ -109,7 +109,7 @@ void PrintCatalog(JsonWriter* json, const std::string& path, LibraryCatalog cata
 
 int CommandInfo(CliApp& app)
 {
-    const ParsedArgs args = ParseArgs(app.options.args, { "--preset" }, {});
+    const ParsedArgs args = ParseArgs(app.options.args, { "--preset" }, { "--csv" });
     if (!args.error.empty())
         return UsageError("info", args.error);
     if (args.rest.empty())
@@ -126,6 +126,12 @@ int CommandInfo(CliApp& app)
         std::string opened = path;
         // A damaged library is left to the reader, which says what is wrong with it.
         std::string damage;
+        bool cardFailed = false;
+        if (DescribeCardImage(
+                app, path, app.options.json ? &json : nullptr, args.Has("--csv"), cardFailed)) {
+            allUnderstood = allUnderstood && !cardFailed;
+            continue;
+        }
         if (const auto catalog
             = IsInstrumentLibrary(path) ? ReadLibraryCatalog(path, damage) : std::nullopt) {
             if (!args.Has("--preset")) {

@@ -5,6 +5,9 @@
 #include "ProjectCommands.h"
 #include "model/APrefs.h"
 #include "model/MProject.h"
+#include "model/MReadableFile.h"
+#include "model/MReadableFileDispatcher.h"
+#include "model/TextFields.h"
 #include "platform/FileSystem.h"
 #include "platform/IniSettingsStore.h"
 #include "synth/ACompileProgressDialog.h"
@@ -40,7 +43,7 @@ struct JournalUse {
 /// The journal's use asked for on the command line; false (told) for a usage error or an earlier
 /// image that can't be read.
 bool ParseJournalUse(
-    const std::string& command, const ParsedArgs& args, JournalUse& use, int& status)
+    CliApp& app, const std::string& command, const ParsedArgs& args, JournalUse& use, int& status)
 {
     const auto since = args.Get("--since");
     if (since && args.Has("--resume")) {
@@ -59,23 +62,60 @@ bool ParseJournalUse(
         status = kFailed;
         return false;
     }
+    // A project (or a sound) named for the image would be taken for the card's bytes: nearly
+    // every sector would differ, and with a journal that says nothing the card would be
+    // written from a comparison that means nothing.
+    std::string failure;
+    std::string kind;
+    if (app.controller->Creator().Create(*since, failure, &kind)) {
+        status = UsageError(command,
+            "'" + *since + "' is " + WithArticle(kind)
+                + ", not a card image: --since names the image file of the card the instrument "
+                  "holds (written by 'cardmill image')");
+        return false;
+    }
     use.mode = TransferMode::Since;
     use.earlier = ImageDigest::Of(*bytes);
     use.earlierName = *since;
     return true;
 }
 
-/// What the user can do about a card left partly written.
-void AdviseResume(const ACompileProgressDialog& dialog, LinkOutcome outcome)
+/// After a transfer that didn't end ready: how far it got, and what the user can do about a
+/// card left partly written.
+void TellHowFar(const ACompileProgressDialog& dialog, LinkOutcome outcome)
 {
-    const auto onCard = dialog.SectorsOnCard();
-    if (outcome == LinkOutcome::Done || outcome == LinkOutcome::NotStarted || !onCard
-        || onCard->first == 0 || onCard->first == onCard->second || dialog.CardTooSmall())
+    // A failure that touched nothing has said so in its own words.
+    if (outcome == LinkOutcome::Done || outcome == LinkOutcome::NotStarted
+        || (outcome == LinkOutcome::Ended && !dialog.CardChanged()))
         return;
+    std::string text = dialog.HowFarItGot();
+    const auto onCard = dialog.SectorsOnCard();
+    // Nothing to go on with when the card is as it was, or too small for any resume to help.
+    const bool goOn = dialog.CardChanged() && !dialog.CardTooSmall();
+    if (goOn && onCard && onCard->first < onCard->second)
+        text += "  To write the rest, run the same command again with --resume.";
+    else if (goOn && !onCard)
+        text += "  Send it again to write the whole card.";
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+/// After a transfer that left sectors out because the journal or --since said the card holds
+/// them: what that rests on.
+void TellWhatWasTrusted(
+    const ACompileProgressDialog& dialog, LinkOutcome outcome, const JournalUse& use)
+{
+    const auto planned = dialog.SectorsPlanned();
+    if (outcome != LinkOutcome::Done || !planned || planned->first == planned->second)
+        return;
+    const std::string option = use.mode == TransferMode::Since ? "--since" : "--resume";
+    const std::string trusted = use.mode == TransferMode::Since
+        ? "your word that the card in the synthesizer holds '" + use.earlierName
+            + "', and the transfer journal of this synthesizer"
+        : std::string("the transfer journal of this synthesizer");
     std::fprintf(stderr,
-        "The card holds %u of the %u sectors of this image.  To write the rest, run the same "
-        "command again with --resume.\n",
-        onCard->first, onCard->second);
+        "%s trusted %s, which can't see a card swapped in its slot since.  If another card is in "
+        "it now, send again without %s to write all of it.\n",
+        option.c_str(), trusted.c_str(), option.c_str());
 }
 
 /// The exit status of a run, once the link is closed.
@@ -101,7 +141,8 @@ int Transfer(CliApp& app, MidiLink& link, const ParsedArgs& args, JournalUse& us
     dialog.UseJournal(journal, use.mode, std::move(use.earlier), use.earlierName);
     const LinkOutcome outcome = run();
     app.progress.Finish();
-    AdviseResume(dialog, outcome);
+    TellHowFar(dialog, outcome);
+    TellWhatWasTrusted(dialog, outcome, use);
     return Conclude(app, link, outcome);
 }
 
@@ -116,7 +157,7 @@ int CommandSend(CliApp& app)
         return UsageError("send", "name one project: send PROJECT.cmr [--port P]");
     JournalUse use;
     int status = kSuccess;
-    if (!ParseJournalUse("send", args, use, status))
+    if (!ParseJournalUse(app, "send", args, use, status))
         return status;
     const std::string& path = args.rest.front();
     if (!OpenProject(app, "send", path, false))
@@ -139,7 +180,7 @@ int CommandSendImage(CliApp& app)
         return UsageError("send-image", "name one image file: send-image CARD.img [--port P]");
     JournalUse use;
     int status = kSuccess;
-    if (!ParseJournalUse("send-image", args, use, status))
+    if (!ParseJournalUse(app, "send-image", args, use, status))
         return status;
     MidiLink link;
     if (!OpenMidiLink(app, "send-image", args, link, status))
@@ -205,10 +246,11 @@ int CommandErase(CliApp& app)
         = TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
     dialog.UseJournal(journal);
     const LinkOutcome outcome = dialog.Run(bytes);
-    if (outcome == LinkOutcome::Done) {
-        app.progress.Finish();
+    app.progress.Finish();
+    if (outcome == LinkOutcome::Done)
         ReportErased(app, dialog, token, sizeGiven);
-    }
+    else if (outcome != LinkOutcome::NotStarted)
+        std::fprintf(stderr, "%s\n", dialog.HowFarItGot().c_str());
     return Conclude(app, link, outcome);
 }
 

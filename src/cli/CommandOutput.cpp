@@ -93,9 +93,9 @@ bool CommandOutput::Prepare(CliApp& app, const std::string& command, const std::
     const auto file = app.controller->Creator().Create(path, failure, &found);
     if (!file || (!kind.sameFormat.empty() && file->GetFormatName() == kind.sameFormat))
         return true;
-    const Answer answer = app.prompter.Show("'" + given + "' is " + WithArticle(found) + " ("
+    const Answer answer = app.prompter.Ask("'" + given + "' is " + WithArticle(found) + " ("
             + file->GetFormatName() + "). Replace it with " + kind.what + "?",
-        Icon::Warning, Buttons::OkCancel);
+        Icon::Warning, Buttons::OkCancel, Answer::Cancel);
     if (answer == Answer::Ok)
         return true;
     std::fprintf(stderr, "cardmill %s: nothing is written\n", command.c_str());

@@ -14,6 +14,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace cardmill {
 
@@ -25,10 +28,10 @@ int Fail(const std::string& command, const std::string& message)
     return kFailed;
 }
 
-/// The voice at INDEX (from 1) of sound group G of the open project, or nothing with `status`
-/// set (told why).
+/// The voice at INDEX (from 1) of sound group G of the open project, with `where` naming it as
+/// `remove` does; or nothing with `status` set (told why).
 MInstFile* FindVoice(CliApp& app, const std::string& command, const std::string& groupText,
-    const std::string& indexText, int& status)
+    const std::string& indexText, std::string& where, int& status)
 {
     MProject& project = app.controller->Project();
     std::string error;
@@ -47,15 +50,67 @@ MInstFile* FindVoice(CliApp& app, const std::string& command, const std::string&
     }
     auto* voice = dynamic_cast<MInstFile*>(project.GetItem(*group, static_cast<int>(*index - 1)));
     if (!voice) {
-        status
-            = Fail(command, "group " + project.GetGroupName(*group) + " has no file " + indexText);
+        status = Fail(command, NoFileMessage(project, *group, groupText, *index));
         return nullptr;
     }
+    where = ItemWhere(project, *group, static_cast<int>(*index - 1));
     return voice;
 }
 
-constexpr const char* kNoteNames[]
-    = { "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B" };
+/// The key groups of an instrument as ranges of note names: "C-2..B2 C3..G8".
+std::string KeyGroupsText(MInstFile& voice)
+{
+    std::string text;
+    if (const std::uint8_t* keys = voice.UpperKeys()) {
+        int lower = 0;
+        for (int g = 0; g < voice.GroupCount(); ++g) {
+            if (g)
+                text += ' ';
+            text += KeyName(lower);
+            if (keys[g] > lower)
+                text += ".." + KeyName(keys[g]);
+            lower = keys[g] + 1;
+        }
+    }
+    return text;
+}
+
+/// The settings `sample` changes, each named and shown as the user types them.
+std::vector<std::pair<const char*, std::string>> SampleSettings(const MSoundFile& sample)
+{
+    const SampleParams& params = sample.Params();
+    std::vector<std::pair<const char*, std::string>> settings {
+        { "root key", KeyName(params.rootKey) },
+        { "volume", std::to_string(VolumeByte(params.volume)) },
+        { "start frame", std::to_string(params.startFrame) },
+        { "loop",
+            params.looping ? std::to_string(params.loopStart) + "-" + std::to_string(params.loopEnd)
+                           : "off" },
+        { "smoothing", sample.GetSmoothing() ? "on" : "off" },
+    };
+    if (sample.ChannelCount() == 2)
+        settings.emplace_back("channel", ChannelName(sample.GetChannel()));
+    return settings;
+}
+
+/// "Changed WHAT: the root key from C3 to F#2, ..." for the settings that differ, or that
+/// nothing did.
+std::string ChangedText(const std::string& what,
+    const std::vector<std::pair<const char*, std::string>>& before,
+    const std::vector<std::pair<const char*, std::string>>& after)
+{
+    std::string changes;
+    for (std::size_t i = 0; i < before.size() && i < after.size(); ++i) {
+        if (before[i].second == after[i].second)
+            continue;
+        changes += changes.empty() ? ": the " : "; the ";
+        changes += std::string(before[i].first) + " from " + before[i].second + " to "
+            + after[i].second;
+    }
+    if (changes.empty())
+        return "Nothing changed in " + what + ": it has those settings already.";
+    return "Changed " + what + changes + ".";
+}
 
 } // namespace
 
@@ -107,11 +162,6 @@ std::optional<std::vector<int>> ParseKeyList(const std::string& text)
     }
 }
 
-std::string KeyName(int key)
-{
-    return std::string(kNoteNames[key % 12]) + std::to_string(key / 12 - 2);
-}
-
 const char* ChannelName(std::uint16_t channel)
 {
     return channel == 1 ? "left" : channel == 2 ? "right" : "mix";
@@ -134,8 +184,12 @@ void WriteVoiceJson(JsonWriter& json, MInstFile& voice)
         const SampleParams& params = sample->Params();
         json.BeginObject()
             .Field("file", sample->GetFileName())
+            .PathField("path", sample->GetPath())
+            .Field("rate", static_cast<std::int64_t>(sample->SampleRate()))
+            .Field("frames", sample->GetFrameCount())
             .Field("channel", ChannelName(sample->GetChannel()))
             .Field("rootKey", params.rootKey)
+            .Field("fineTune", params.fineTune)
             .Field("volume", VolumeByte(params.volume))
             .Field("startFrame", params.startFrame)
             .Field("looping", params.looping != 0)
@@ -152,19 +206,8 @@ std::string VoiceSummary(MInstFile& voice)
     const auto samples = voice.Samples();
     std::string line = std::string("channel ")
         + ChannelName(samples.empty() ? voice.GetChannel() : samples[0]->GetChannel());
-    if (const std::uint8_t* keys = voice.UpperKeys()) {
-        line += ", keys";
-        int lower = 0;
-        for (int g = 0; g < voice.GroupCount(); ++g) {
-            line += ' ';
-            line += KeyName(lower);
-            if (keys[g] > lower) {
-                line += "..";
-                line += KeyName(keys[g]);
-            }
-            lower = keys[g] + 1;
-        }
-    }
+    if (voice.UpperKeys())
+        line += ", keys " + KeyGroupsText(voice);
     return line;
 }
 
@@ -205,9 +248,16 @@ int CommandVoice(CliApp& app)
     if (!OpenProject(app, "voice", args.rest[0], true))
         return kFailed;
     int status = kSuccess;
-    MInstFile* voice = FindVoice(app, "voice", args.rest[1], args.rest[2], status);
+    std::string where;
+    MInstFile* voice = FindVoice(app, "voice", args.rest[1], args.rest[2], where, status);
     if (!voice)
         return status;
+    const auto settings = [](MInstFile& item) {
+        return std::vector<std::pair<const char*, std::string>> {
+            { "name", "'" + item.GetShortName() + "'" }, { "key groups", KeyGroupsText(item) }
+        };
+    };
+    const auto before = settings(*voice);
 
     std::string name = voice->GetShortName();
     if (typedName) {
@@ -257,7 +307,10 @@ int CommandVoice(CliApp& app)
     if (edit)
         instrument->SetUpperKeys(edit->Keys());
     MarkEdited(*voice, app.controller->Project(), app.clock);
-    return app.Finish(SaveProject(app));
+    if (!SaveProject(app))
+        return app.Finish(false);
+    app.Inform(ChangedText(where, before, settings(*voice)));
+    return app.Finish(true);
 }
 
 int CommandSample(CliApp& app)
@@ -315,7 +368,8 @@ int CommandSample(CliApp& app)
     if (!OpenProject(app, "sample", args.rest[0], true))
         return kFailed;
     int status = kSuccess;
-    MInstFile* voice = FindVoice(app, "sample", args.rest[1], args.rest[2], status);
+    std::string where;
+    MInstFile* voice = FindVoice(app, "sample", args.rest[1], args.rest[2], where, status);
     if (!voice)
         return status;
     const auto samples = voice->Samples();
@@ -330,6 +384,12 @@ int CommandSample(CliApp& app)
     if (samples.empty())
         return Fail("sample", "the voice has no sample");
     MSoundFile& sample = *samples[which - 1];
+    // A sound file is its own one sample: it is named once.
+    if (&sample != voice)
+        where = Format("sample %llu ('%s') of ", static_cast<unsigned long long>(which),
+                    sample.GetFileName().c_str())
+            + where;
+    const auto before = SampleSettings(sample);
 
     SampleEdit edit(sample);
     if (root && !edit.ChooseRoot(*root, app.prompter))
@@ -356,7 +416,10 @@ int CommandSample(CliApp& app)
         return app.Finish(false);
     voice->UpdateCompiledSize();
     MarkEdited(*voice, app.controller->Project(), app.clock);
-    return app.Finish(SaveProject(app));
+    if (!SaveProject(app))
+        return app.Finish(false);
+    app.Inform(ChangedText(where, before, SampleSettings(sample)));
+    return app.Finish(true);
 }
 
 } // namespace cardmill

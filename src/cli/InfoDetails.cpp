@@ -1,8 +1,10 @@
 // What `cardmill info` shows beyond the lines every readable file has.
 
 #include "Json.h"
+#include "VoiceCommands.h"
 #include "model/DeviceFamily.h"
 #include "model/bank/MParamFileRawSex.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFileInstrument.h"
 #include "model/sequence/MSeqFileMidi.h"
 #include "model/sound/MSoundFile.h"
@@ -18,7 +20,8 @@ namespace {
 std::string SampleWhere(const MSoundFile& sample)
 {
     const std::string name = sample.GetFileName();
-    return FileNameOf(sample.GetPath()) == name ? sample.GetPath() : sample.GetPath() + ": " + name;
+    const std::string file = SplitLibraryPath(sample.GetPath()).file;
+    return FileNameOf(file) == name ? file : file + ": " + name;
 }
 
 void DescribeSound(const MSoundFile& sound, JsonWriter* json)
@@ -140,7 +143,9 @@ void DescribeInstrument(MInstFileInstrument& instrument, JsonWriter* json)
                 .Field("name", sample->GetFileName())
                 .Field("rootKey", params.rootKey)
                 .Field("fineTune", params.fineTune)
-                .Field("channel", sample->GetChannel())
+                .Field("volume", VolumeByte(params.volume))
+                .Field("channels", sample->ChannelCount())
+                .Field("channel", ChannelName(sample->GetChannel()))
                 .Field("startFrame", params.startFrame)
                 .Field("looping", params.looping != 0)
                 .Field("loopStart", params.loopStart)

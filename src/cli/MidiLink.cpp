@@ -182,12 +182,7 @@ bool OpenMidiLink(
     }
     if (!link.midi) {
         link.midi = std::make_unique<AMidi>(*link.backend, app.clock);
-        if (link.midi->OpenDevices(0, 0) != AMidi::kOpened) {
-            const auto* raw = dynamic_cast<const MidiBackendRaw*>(link.backend.get());
-            std::fprintf(stderr, "cardmill %s: the MIDI port '%s' can't be opened%s%s\n",
-                command.c_str(), input.c_str(), raw ? ": " : "",
-                raw ? raw->LastError().c_str() : "");
-        }
+        link.midi->OpenDevices(0, 0);
     }
     link.handler = std::make_unique<MZeltaSysexHandler>(app.controller->GetServices().makerId);
     return true;

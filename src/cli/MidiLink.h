@@ -27,7 +27,7 @@ inline const std::vector<std::string> kPortOptions { "--port", "--in", "--out" }
 
 /// Opens the ports; false when they can't be (the reason told), with `status` the exit status.
 /// Ports that exist but fail to open are left closed: the operation's own check then tells the
-/// user, in its words.
+/// user why, in its words.
 bool OpenMidiLink(
     CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link, int& status);
 

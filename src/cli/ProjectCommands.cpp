@@ -118,12 +118,13 @@ void WarnIfOverTheCard(MProject& project, const std::string& path)
             project.GetCardSizeBytes(), CardSizeAdvice(path).c_str());
 }
 
-std::optional<int> GroupOfToken(const std::string& text)
+/// Why drum group `group`, named `typed` on the command line, is refused on a Percula card.
+std::string NoDrumGroups(const std::string& typed, int group)
 {
-    for (int group = 0; group < MProject::kGroupCount; ++group)
-        if (EqualsIgnoringCase(GroupToken(group), text))
-            return group;
-    return std::nullopt;
+    const std::string which = EqualsIgnoringCase(typed, GroupToken(group))
+        ? "a Percula card has no drum groups (d1-d3)"
+        : "'" + typed + "' is " + GroupToken(group) + ", and a Percula card has no drum groups";
+    return which + "; use a keyboard group, k1 to k8";
 }
 
 } // namespace
@@ -140,15 +141,6 @@ std::string PadToColumns(std::string text, std::size_t columns)
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what)
 {
     return AcceptTyped(typed, what, app.prompter);
-}
-
-std::string GroupToken(int group)
-{
-    if (group < 8)
-        return "k" + std::to_string(group + 1);
-    if (group < MProject::kSoundGroups)
-        return "d" + std::to_string(group - 7);
-    return group == MProject::kSequenceGroup ? "seq" : "prog";
 }
 
 std::optional<int> ParseGroup(const MProject& project, const std::string& text, std::string& error)
@@ -173,6 +165,27 @@ std::optional<int> ParseGroup(const MProject& project, const std::string& text, 
     return std::nullopt;
 }
 
+std::string ItemWhere(const MProject& project, int group, int index)
+{
+    const MReadableFile* file = project.GetItem(group, index);
+    return "'" + (file ? file->GetFileName() : std::string()) + "', file "
+        + std::to_string(index + 1) + " of " + GroupToken(group) + " ("
+        + project.GetGroupName(group) + ")";
+}
+
+std::string NoFileMessage(
+    const MProject& project, int group, const std::string& typed, std::uint64_t index)
+{
+    const std::string named = EqualsIgnoringCase(typed, GroupToken(group))
+        ? GroupToken(group)
+        : "'" + typed + "' (" + GroupToken(group) + ")";
+    const int count = project.CountItems(group);
+    return Format("group %s has no file %llu: %s", named.c_str(),
+        static_cast<unsigned long long>(index),
+        count == 0 ? "it is empty"
+                   : Format("it holds %d file%s", count, count == 1 ? "" : "s").c_str());
+}
+
 std::optional<std::uint16_t> ParseCardSize(const std::string& text)
 {
     return MProject::ParseCardSize(text);
@@ -195,7 +208,7 @@ bool OpenProject(CliApp& app, const std::string& command, const std::string& giv
         Fail(command, "no project file '" + given + "'");
         return false;
     }
-    if (!EndsWithExtension(path, ".cmr")) {
+    if (!app.controller->IsProjectFile(path)) {
         Fail(command, "'" + given + "' is not a project file (.cmr)");
         return false;
     }
@@ -331,7 +344,7 @@ int CommandAdd(CliApp& app)
         if (!group)
             return UsageError("add", error);
         if (project.IsGroupUnavailable(*group))
-            return Fail("add", "the drum groups can't be used on a Percula card");
+            return Fail("add", NoDrumGroups(*text, *group));
     }
 
     WaitingFileList chosen;
@@ -402,10 +415,8 @@ int CommandRemove(CliApp& app)
                 "INDEX takes a number from 1 to %d in group '%s'", capacity, args.rest[1].c_str()));
     MReadableFile* file = project.GetItem(*group, static_cast<int>(*index - 1));
     if (!file)
-        return Fail(
-            "remove", "group " + project.GetGroupName(*group) + " has no file " + args.rest[2]);
-    const std::string what = "'" + file->GetFileName() + "', file " + args.rest[2] + " of "
-        + GroupToken(*group) + " (" + project.GetGroupName(*group) + ")";
+        return Fail("remove", NoFileMessage(project, *group, args.rest[1], *index));
+    const std::string what = ItemWhere(project, *group, static_cast<int>(*index - 1));
     auto removed = project.RemoveItem(file);
     removed->Deactivate();
     removed.reset();
@@ -439,23 +450,12 @@ int CommandSet(CliApp& app)
         if (!group || *group > 10)
             return UsageError("set", group || error.empty() ? usage : error);
         if (project.IsGroupUnavailable(*group))
-            return Fail("set", "the drum groups can't be used on a Percula card");
+            return Fail("set", NoDrumGroups(assignment.substr(0, equals), *group));
         const auto name = AcceptTyped(app, assignment.substr(equals + 1), "group name");
         if (!name)
             return kFailed;
-        if (name->size() > 6)
-            return UsageError("set", "a group's name holds at most 6 characters");
-        // A name selects its group on the command line: two groups of one name, or a group named
-        // like another's k1-k8, would make `remove` and `sample` pick the wrong one.
-        if (GroupOfToken(*name))
-            return UsageError("set",
-                "'" + *name + "' names a group already (k1-k8, d1-d3, seq, prog); choose another");
-        for (int other = 0; other < MProject::kSoundGroups; ++other)
-            if (other != *group && !name->empty()
-                && EqualsIgnoringCase(project.GetGroupName(other), *name))
-                return UsageError("set",
-                    GroupToken(other) + " is named '" + project.GetGroupName(other)
-                        + "' already; each group's name must differ, since it selects the group");
+        if (const auto refusal = GroupNameRefusal(project, *group, *name))
+            return UsageError("set", *refusal);
         project.SetGroupName(*group, *name);
     }
     const int sequences = project.GetCapacity(MProject::kSequenceGroup);
@@ -570,10 +570,11 @@ std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath)
     for (int group = 0; group < MProject::kGroupCount; ++group) {
         for (int index = 0; index < project.CountItems(group); ++index) {
             MReadableFile* item = project.GetItem(group, index);
-            files.push_back(item->GetPath());
+            // A library's preset or sample is read from the library's file.
+            files.push_back(SplitLibraryPath(item->GetPath()).file);
             if (auto* voice = dynamic_cast<MInstFile*>(item))
                 for (const MSoundFile* sample : voice->Samples())
-                    files.push_back(sample->GetPath());
+                    files.push_back(SplitLibraryPath(sample->GetPath()).file);
         }
     }
     return files;
@@ -629,7 +630,9 @@ int CommandDump(CliApp& app)
 std::string CardSizeAdvice(const std::string& project)
 {
     return "The card size may be changed with 'cardmill set " + project
-        + " --card-size SIZE' (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M).";
+        + " --card-size SIZE' (128K 256K 512K 1M 2M 4M 8M 16M 24M 32M), and the project made "
+          "smaller with 'cardmill fit "
+        + project + "'.";
 }
 
 } // namespace cardmill

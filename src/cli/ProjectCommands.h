@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Cli.h"
+#include "model/CardInfoEdit.h"
 
 #include <optional>
 #include <string>
@@ -13,8 +14,11 @@ class MProject;
 /// A group named on the command line: k1..k8, d1..d3, seq, prog, or a sound group's name;
 /// nothing, with `error` saying why, when none or several groups have that name.
 std::optional<int> ParseGroup(const MProject& project, const std::string& text, std::string& error);
-/// k1..k8, d1..d3, seq or prog.
-std::string GroupToken(int group);
+/// An item as `remove`, `voice` and `sample` name it: "'kick.wav', file 1 of d1 (Drums)".
+std::string ItemWhere(const MProject& project, int group, int index);
+/// Why group `group`, named `typed` on the command line, has no file at `index` (from 1).
+std::string NoFileMessage(
+    const MProject& project, int group, const std::string& typed, std::uint64_t index);
 /// A name typed for the card in the card's characters, or nothing (told why) when the instrument
 /// can't show it; a word when its accents go.
 std::optional<std::string> AcceptTyped(CliApp& app, std::string_view typed, std::string_view what);

@@ -12,8 +12,10 @@ FileFinder::Answer SearchDirFinder::Find(
     const std::string& kindName, const std::string& fileName, bool allowSkip, bool retry)
 {
     if (!retry) {
+        // Which file is used is said: "found 'kick.wav' in /other/folder/".
         const auto found = [&](const std::string& path) {
-            FoundElsewhere(fileName, path);
+            std::fprintf(stderr, "found '%s' in %s\n", fileName.c_str(),
+                FolderOf(AbsolutePath(path)).c_str());
             return Answer { Choice::Substitute, AbsolutePath(path) };
         };
         for (const std::string& folder : folders) {
@@ -35,12 +37,6 @@ FileFinder::Answer SearchDirFinder::Find(
         folders.empty() ? " (name the folder it moved to with --search-dir)"
                         : " in the --search-dir folders");
     return { allowSkip ? Choice::Skip : Choice::Cancel, {} };
-}
-
-void SearchDirFinder::FoundElsewhere(const std::string& fileName, const std::string& path)
-{
-    std::fprintf(
-        stderr, "found '%s' in %s\n", fileName.c_str(), FolderOf(AbsolutePath(path)).c_str());
 }
 
 } // namespace cardmill

@@ -19,9 +19,6 @@ public:
 
     Answer Find(const std::string& kindName, const std::string& fileName, bool allowSkip,
         bool retry) override;
-    /// Says on stderr which file is used: "found 'kick.wav' in /other/folder/".
-    void FoundElsewhere(const std::string& fileName, const std::string& path) override;
-
     /// The names reported missing so far.
     const std::vector<std::string>& Missing() const { return missing; }
 

@@ -18,8 +18,6 @@ std::optional<int> ParseKey(const std::string& text);
 /// Upper keys of key groups separated by commas: nothing unless each is a key and the last is
 /// 127, since the last group always reaches the top of the keyboard.
 std::optional<std::vector<int>> ParseKeyList(const std::string& text);
-/// A key as a note name: 60 is "C3".
-std::string KeyName(int key);
 /// left, mix or right for a channel choice (1, 0, 2).
 const char* ChannelName(std::uint16_t channel);
 

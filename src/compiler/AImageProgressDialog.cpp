@@ -64,17 +64,17 @@ bool AImageProgressDialog::PreChecks(const std::string& path)
     totalBytes = project.GetTotalBytes();
     if (totalBytes > kLargestSafeImage) {
         prompter.Beep();
-        if (prompter.Show("The project size is larger than 16 megabytes.  The data in an image "
-                          "file this large "
-                          "will be corrupt.  Do you wish to create the image file anyway?",
-                Icon::Exclamation, Buttons::OkCancel)
+        if (prompter.Ask("The project size is larger than 16 megabytes.  The data in an image "
+                         "file this large "
+                         "will be corrupt.  Do you wish to create the image file anyway?",
+                Icon::Exclamation, Buttons::OkCancel, Answer::Cancel)
             != Answer::Ok)
             return false;
     } else if (totalBytes > project.GetCardSizeBytes()) {
         prompter.Beep();
-        if (prompter.Show("The project size is too large for the memory card specified.  "
+        if (prompter.Ask("The project size is too large for the memory card specified.  "
                     + cardSizeAdvice + "  Do you wish to create the image file anyway?",
-                Icon::Exclamation, Buttons::OkCancel)
+                Icon::Exclamation, Buttons::OkCancel, Answer::Cancel)
             != Answer::Ok)
             return false;
     }
@@ -133,7 +133,9 @@ bool AImageProgressDialog::Step()
     }
     case 3:
         prompter.Beep();
-        prompter.Show("The image file is ready.", Icon::Information, Buttons::Ok);
+        prompter.Show("The image file is ready."
+                + (tellWhere ? "  It was written to '" + imagePath + "'." : std::string()),
+            Icon::Information, Buttons::Ok);
         ready = true;
         Finish();
         return false;

@@ -36,6 +36,9 @@ public:
     /// How the user changes the card size, as the front end says it (the desktop application's
     /// menu by default).
     void SetCardSizeAdvice(std::string advice) { cardSizeAdvice = std::move(advice); }
+    /// The message that the image is ready also says where it is (the desktop's user typed a
+    /// name in a dialog that is gone; the command line's named it on the line).
+    void TellWhereWhenReady() { tellWhere = true; }
     /// The pre-checks (sizes, the file, the engine), then the steps to the end.
     Outcome Run(const std::string& path);
     bool Step() override;
@@ -66,7 +69,8 @@ private:
     std::int64_t totalBytes = 0;
     std::string imagePath;
     std::string cardSizeAdvice
-        = "The card size setting may be changed by selecting 'Card Info' from the Project menu.";
+        = "The card size setting may be changed by selecting 'Card Info' from the Project menu, "
+          "and the project made smaller by selecting 'Fit to Card' from the Project menu.";
     std::uint32_t blockInterval = 2147483647;
     bool needBlock = true;
     std::uint16_t step = 0;
@@ -75,6 +79,7 @@ private:
     bool failed = false;
     bool ready = false;
     bool finished = false;
+    bool tellWhere = false;
 };
 
 } // namespace cardmill

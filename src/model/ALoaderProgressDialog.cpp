@@ -6,8 +6,10 @@
 #include "model/MReadableFileDispatcher.h"
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
+#include "model/TextEncoding.h"
 #include "model/instrument/MInstFile.h"
 #include "model/project/MProjectFile.h"
+#include "model/sound/MSoundFile.h"
 #include "platform/Clock.h"
 #include "platform/ProgressView.h"
 
@@ -77,6 +79,7 @@ bool ALoaderProgressDialog::Step()
     view.Pulse();
     if (!stopRequested)
         return true;
+    TellRenamed();
     view.ClearStop();
     controller.PendingFiles().Clear();
     return false;
@@ -105,6 +108,12 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
         return;
     }
     ++added;
+    // The project keeps each file's fingerprint: read here, on the loader's time, not at a save.
+    item->Fingerprint();
+    if (voice)
+        for (const MSoundFile* sample : voice->Samples())
+            sample->Fingerprint();
+    std::string secondName;
     if (voice && voice->IsStereo() && controller.Prefs().splitStereoFiles) {
         auto copy = voice->DuplicateActive();
         auto* second = dynamic_cast<MInstFile*>(copy.get());
@@ -120,9 +129,37 @@ void ALoaderProgressDialog::Offer(std::unique_ptr<MReadableFile> file)
             voice->SetShortName(StereoHalfName(voice->GetShortName(), 'L'));
             second->SetShortName(StereoHalfName(second->GetShortName(), 'R'));
             second->UpdateCompiledSize();
+            secondName = second->GetShortName();
         }
     }
     item->UpdateCompiledSize();
+    if (voice && !ToCardText(voice->GetFileName()).unshowable.empty())
+        renamed.push_back({ voice->GetFileName(),
+            voice->GetShortName() + (secondName.empty() ? "" : "' and '" + secondName) });
+}
+
+void ALoaderProgressDialog::TellRenamed()
+{
+    if (renamed.empty())
+        return;
+    const std::string why = "the instrument shows only letters, digits, blanks and punctuation, "
+                            "and '_' for any other character.  Voice Info (cardmill voice "
+                            "--name) gives a voice another name.";
+    Prompter& prompter = controller.GetServices().prompter;
+    if (renamed.size() == 1) {
+        prompter.Show("'" + renamed.front().file + "' shows on the instrument as '"
+                + renamed.front().shown + "': " + why,
+            Icon::Warning, Buttons::Ok);
+    } else {
+        std::string list;
+        for (const Renamed& item : renamed)
+            list += "'" + item.file + "' shows as '" + item.shown + "'\n";
+        list.pop_back();
+        prompter.ShowWithDetails(std::to_string(renamed.size())
+                + " files show on the instrument under other names: " + why,
+            list, Icon::Warning, Buttons::Ok);
+    }
+    renamed.clear();
 }
 
 } // namespace cardmill

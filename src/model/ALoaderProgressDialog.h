@@ -58,7 +58,16 @@ public:
     bool ProjectOpened() const { return projectOpened; }
 
 private:
+    struct Renamed {
+        std::string file;
+        std::string shown;
+    };
+
     void Offer(std::unique_ptr<MReadableFile> file);
+    /// Tells, once for the whole run, the names the instrument shows otherwise than the files
+    /// that gave them: characters it has no form of become "_", and "__.wav" alone says nothing
+    /// of which sound it is.
+    void TellRenamed();
 
     MCardmill& controller;
     ProgressView& view;
@@ -70,6 +79,7 @@ private:
     int added = 0;
     int notAdded = 0;
     bool projectOpened = false;
+    std::vector<Renamed> renamed;
 };
 
 } // namespace cardmill

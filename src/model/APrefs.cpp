@@ -43,22 +43,64 @@ void APrefs::SetDefaults()
 bool APrefs::Load()
 {
     SetDefaults();
-    midiInputPort = store.GetText("Hardware", "MidiInputPort", midiInputPort);
-    midiOutputPort = store.GetText("Hardware", "MidiOutputPort", midiOutputPort);
-    startMarker = store.GetText("User", "StartMarker", startMarker).substr(0, kTextLimit);
     for (const Key& key : kKeys)
-        if (key.kind == Kind::Number)
-            *NumberField(key.name) = static_cast<std::uint16_t>(
-                store.GetInt(key.section, key.name, *NumberField(key.name)));
+        LoadKey(key);
     return true;
+}
+
+void APrefs::LoadKey(const Key& key)
+{
+    const std::size_t at = static_cast<std::size_t>(&key - kKeys.data());
+    seen[at] = store.Find(key.section, key.name);
+    if (key.kind == Kind::Number) {
+        std::uint16_t* number = NumberField(key.name);
+        *number = static_cast<std::uint16_t>(store.GetInt(key.section, key.name, *number));
+    } else {
+        std::string* text = TextField(key.name);
+        *text = store.GetText(key.section, key.name, *text);
+        if (text == &startMarker)
+            startMarker = startMarker.substr(0, kTextLimit);
+    }
+    taken[at] = *GetValue(key.name);
+}
+
+bool APrefs::Reload()
+{
+    store.Reload();
+    bool changed = false;
+    for (const Key& key : kKeys) {
+        const std::size_t at = static_cast<std::size_t>(&key - kKeys.data());
+        const auto now = store.Find(key.section, key.name);
+        if (now == seen[at])
+            continue;
+        if (*GetValue(key.name) == taken[at]) {
+            LoadKey(key);
+            changed = true;
+        } else {
+            // Changed here too: this program's value stays, and is what Save writes.
+            seen[at] = now;
+        }
+    }
+    return changed;
+}
+
+void APrefs::Settle(const std::string& name)
+{
+    if (const Key* key = FindKey(name))
+        taken[static_cast<std::size_t>(key - kKeys.data())] = *GetValue(name);
 }
 
 bool APrefs::Save()
 {
+    // What another program stored meanwhile is taken in first, not written over.
+    Reload();
     for (const Key& key : kKeys) {
+        const std::size_t at = static_cast<std::size_t>(&key - kKeys.data());
         const std::string value = *GetValue(key.name);
         if (store.Find(key.section, key.name) != value)
             store.SetText(key.section, key.name, value);
+        seen[at] = value;
+        taken[at] = value;
     }
     return store.Flush();
 }

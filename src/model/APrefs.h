@@ -30,7 +30,16 @@ public:
 
     void SetDefaults();
     bool Load();
+    /// Writes the values back; a key that another program changed since it was read is taken
+    /// in first, unless it was changed here too.
     bool Save();
+    /// Takes in the keys that another program (`cardmill prefs`) changed in the store since
+    /// they were read or saved here, except those changed here meanwhile; true when there were
+    /// any.
+    bool Reload();
+    /// The value of `name` now counts as the one read, not as a change made here: the MIDI port
+    /// chosen in place of a stored one that is gone, which another program may still change.
+    void Settle(const std::string& name);
 
     /// A value by key name, as text; nothing for an unknown key.
     std::optional<std::string> GetValue(const std::string& name) const;
@@ -50,12 +59,17 @@ public:
     std::uint16_t defaultCardSizeToken = 1;
 
 private:
+    void LoadKey(const Key& key);
     std::string* TextField(const std::string& name);
     std::uint16_t* NumberField(const std::string& name);
     const std::string* TextField(const std::string& name) const;
     const std::uint16_t* NumberField(const std::string& name) const;
 
     SettingsStore& store;
+    /// Each key's text in the store when it was last read or saved (nothing: not stored), and
+    /// the value it gave here: a value that differs from it now was changed here.
+    std::array<std::optional<std::string>, 8> seen;
+    std::array<std::string, 8> taken;
 };
 
 } // namespace cardmill

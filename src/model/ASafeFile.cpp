@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <random>
@@ -56,6 +57,13 @@ void RemoveStaleTemporaries(const std::string& target)
         if (pid > 0 && pid <= INT_MAX && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
             ::unlink((folder + name).c_str());
     }
+}
+
+/// A file its owner made read-only (chmod 444), as editors tell it: one the user can't write,
+/// or, for the administrator who can write anything, one whose mode grants no write.
+bool ReadOnly(const std::string& path, const struct stat& status)
+{
+    return ::access(path.c_str(), W_OK) != 0 || (status.st_mode & 0222) == 0;
 }
 
 } // namespace
@@ -149,6 +157,13 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
     if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
         return CreateInPlace(path, S_ISDIR(status.st_mode), file);
     const std::string target = ResolveTarget(path);
+    // A read-only file is replaced only when the user says so, as editors replace one.
+    struct stat old { };
+    if (::stat(target.c_str(), &old) == 0 && ReadOnly(target, old)
+        && prompter.Ask("The file '" + path + "' is read-only.  Replace it all the same?",
+               Icon::Warning, Buttons::OkCancel, Answer::Cancel)
+            != Answer::Ok)
+        return false;
     RemoveStaleTemporaries(target);
     if (keepBackup) {
         backupName = BackupName(target);
@@ -174,9 +189,15 @@ bool ASafeFile::CreateSafely(const std::string& path, bool keepBackup,
     if (fd >= 0)
         output->file = ::fdopen(fd, "w+b");
     if (!output->file) {
+        const int error = errno;
         if (fd >= 0)
             ::close(fd);
-        ReportFailure(prompter, kCantCreate + path + " could not be opened.");
+        // Why matters to the user: a folder they can't write is no damaged file.
+        ReportFailure(prompter,
+            error == EACCES || error == EPERM || error == EROFS || error == ENOSPC
+                ? kCantCreate + path
+                    + " could not be written in its folder: " + std::strerror(error) + "."
+                : kCantCreate + path + " could not be opened.");
         ::unlink(output->tempPath.c_str());
         if (!backupName.empty())
             ::unlink(backupName.c_str());

@@ -2,6 +2,7 @@
 
 #include "model/MProject.h"
 #include "model/TextEncoding.h"
+#include "model/TextFields.h"
 #include "platform/Prompter.h"
 
 namespace cardmill {
@@ -53,6 +54,53 @@ std::optional<std::string> AcceptTyped(
     else if (!message.empty())
         prompter.Show(message, Icon::Information, Buttons::Ok);
     return card;
+}
+
+std::string GroupTitle(int group)
+{
+    return group < 8 ? "Keyboard Group " + std::to_string(group + 1)
+                     : "Drum Group " + std::to_string(group - 7);
+}
+
+std::string GroupToken(int group)
+{
+    if (group < 8)
+        return "k" + std::to_string(group + 1);
+    if (group < MProject::kSoundGroups)
+        return "d" + std::to_string(group - 7);
+    return group == MProject::kSequenceGroup ? "seq" : "prog";
+}
+
+std::optional<int> GroupOfToken(std::string_view text)
+{
+    for (int group = 0; group < MProject::kGroupCount; ++group)
+        if (EqualsIgnoringCase(GroupToken(group), text))
+            return group;
+    return std::nullopt;
+}
+
+std::optional<std::string> GroupNameRefusal(
+    const MProject& project, int group, std::string_view name)
+{
+    if (name == project.GetGroupName(group))
+        return std::nullopt;
+    if (name.size() > kGroupNameTyped)
+        return "A group's name holds at most " + std::to_string(kGroupNameTyped) + " characters; '"
+            + std::string(name) + "' has " + std::to_string(name.size()) + ".";
+    // Two groups of one name, or a group named like another's k1-k8, would make `cardmill remove`
+    // and `cardmill sample` pick the wrong group, or none.
+    if (GroupOfToken(name))
+        return "'" + std::string(name)
+            + "' names a group already in cardmill commands (k1-k8, d1-d3, seq, prog); please "
+              "choose another name.";
+    for (int other = 0; other < MProject::kSoundGroups; ++other)
+        if (other != group && !name.empty()
+            && EqualsIgnoringCase(project.GetGroupName(other), name))
+            return GroupTitle(other) + " (" + GroupToken(other) + ") is named '"
+                + project.GetGroupName(other)
+                + "' already; each group's name must differ, since it selects the group in "
+                  "cardmill commands.";
+    return std::nullopt;
 }
 
 } // namespace cardmill

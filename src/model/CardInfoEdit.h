@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,5 +33,22 @@ bool ApplyCardInfo(MProject& project, const CardInfo& info, Prompter& prompter);
 /// note when characters change on the way.
 std::optional<std::string> AcceptTyped(
     std::string_view typed, std::string_view what, Prompter& prompter);
+
+/// The most characters a group's name is given (a project file's field holds 7).
+constexpr std::size_t kGroupNameTyped = 6;
+/// "Keyboard Group 3", "Drum Group 1": a sound group as the desktop application names it.
+std::string GroupTitle(int group);
+/// How the command line names a group: k1..k8, d1..d3, seq or prog.
+std::string GroupToken(int group);
+/// The group whose GroupToken is `text` (case ignored), or nothing.
+std::optional<int> GroupOfToken(std::string_view text);
+
+/// Rename Group's and `cardmill set --group-name`'s one check of `name` (in the card's
+/// characters) for keyboard or drum group `group`: nothing when the group can take it, else why
+/// not. The name a group has is always taken; a new one holds at most 6 characters, and since a
+/// name selects its group on the command line it is neither a word of GroupToken's nor another
+/// group's name (case ignored).
+std::optional<std::string> GroupNameRefusal(
+    const MProject& project, int group, std::string_view name);
 
 } // namespace cardmill

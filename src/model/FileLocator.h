@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace cardmill {
 
@@ -29,6 +30,13 @@ public:
     virtual Result Locate(
         const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
         = 0;
+    /// While a project saved in the folder `from` opens from the folder `to` (moved or copied
+    /// with its sounds), a file it names that is missing is looked for at its place relative to
+    /// `from`, taken relative to `to`, before anywhere else. Empty folders end that.
+    virtual void SetProjectMove(const std::string& from, const std::string& to) = 0;
+    /// The files found by their names in remembered folders since the last call, each a sentence
+    /// that names the file and where it was found.
+    virtual std::vector<std::string> TakeFoundElsewhere() = 0;
 };
 
 } // namespace cardmill

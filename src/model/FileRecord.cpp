@@ -14,6 +14,13 @@ constexpr std::size_t kModDateOffset = 102;
 constexpr std::size_t kCreatorOffset = 106;
 constexpr std::size_t kFlagsOffset = 110;
 constexpr std::size_t kPathOffset = 112;
+// The extras, after the volume label's length byte: a mark, a byte of flags, then big-endian
+// numbers: the two tunings (16 bits each), the size and digest of the file (64 bits each).
+constexpr std::size_t kExtrasOffset = kVolumeOffset + 1;
+constexpr std::string_view kExtrasMark = "CMx1";
+constexpr std::uint8_t kTuned = 1, kFingerprinted = 2;
+constexpr std::size_t kExtrasBytes = 4 + 1 + 2 + 2 + 8 + 8;
+static_assert(kExtrasBytes < FileRecord::kVolumeField);
 
 std::optional<FileRecord> ReadHead(const ByteReader& bytes)
 {
@@ -30,6 +37,19 @@ std::optional<FileRecord> ReadHead(const ByteReader& bytes)
     record.volumeName = ReadLengthPrefixed(bytes, kVolumeOffset, FileRecord::kVolumeField);
     record.modDate = *bytes.U32At(kModDateOffset, Endian::Little);
     record.fileFlags = *bytes.U16At(kFlagsOffset, Endian::Little);
+    if (record.volumeName.empty() && bytes.HasCodeAt(kExtrasOffset, kExtrasMark)) {
+        const ByteReader extras = *bytes.SubAt(kExtrasOffset + 4, kExtrasBytes - 4);
+        const std::uint8_t flags = *extras.U8At(0);
+        record.extras.tuned = flags & kTuned;
+        if (record.extras.tuned) {
+            record.extras.fineTune = static_cast<std::int16_t>(*extras.U16At(1, Endian::Big));
+            record.extras.paramByte2 = static_cast<std::int16_t>(*extras.U16At(3, Endian::Big));
+        }
+        if (flags & kFingerprinted)
+            record.extras.fingerprint
+                = FileFingerprint { *extras.ReadAt<std::uint64_t>(5, Endian::Big),
+                      *extras.ReadAt<std::uint64_t>(13, Endian::Big) };
+    }
     return record;
 }
 
@@ -47,7 +67,18 @@ void FileRecord::WriteStored(ByteWriter& out) const
     out.U16(static_cast<std::uint16_t>(volumeRef), Endian::Little);
     out.U32(directoryId, Endian::Little);
     WriteLengthPrefixed(out, name, kNameField);
-    WriteLengthPrefixed(out, volumeName, kVolumeField);
+    if ((extras.tuned || extras.fingerprint) && volumeName.empty()) {
+        const FileFingerprint fingerprint = extras.fingerprint.value_or(FileFingerprint {});
+        out.U8(0).Append(kExtrasMark);
+        out.U8(static_cast<std::uint8_t>(
+            (extras.tuned ? kTuned : 0) | (extras.fingerprint ? kFingerprinted : 0)));
+        out.U16(static_cast<std::uint16_t>(extras.fineTune), Endian::Big)
+            .U16(static_cast<std::uint16_t>(extras.paramByte2), Endian::Big);
+        out.Write(fingerprint.size, Endian::Big).Write(fingerprint.digest, Endian::Big);
+        out.Fill(kVolumeField - 1 - kExtrasBytes);
+    } else {
+        WriteLengthPrefixed(out, volumeName, kVolumeField);
+    }
     out.U32(modDate, Endian::Little);
     out.Append(creator);
     out.U16(fileFlags, Endian::Little);

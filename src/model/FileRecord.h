@@ -2,6 +2,7 @@
 
 #include "platform/ByteReader.h"
 #include "platform/ByteWriter.h"
+#include "platform/FileSystem.h"
 
 #include <array>
 #include <cstdint>
@@ -28,6 +29,19 @@ struct FileRecord {
     std::array<std::uint8_t, 4> creator { 'M', 'D', 'O', 'S' };
     std::uint16_t fileFlags = 0;
     std::string path;
+
+    /// What the classic record has no room for, kept in the bytes after an empty volume label's
+    /// length byte: older readers take the label as empty and look no further, and an empty
+    /// label is all this system ever writes.
+    struct Extras {
+        bool tuned = false; // the two tunings are here
+        std::int16_t fineTune = 0; // whole, in 1/256 cent: a sample record keeps its low byte
+        std::int16_t paramByte2 = 0; // whole: a sample record keeps its low byte
+        /// The file's contents when the record was written: a file found again is the same
+        /// file when its fingerprint is.
+        std::optional<FileFingerprint> fingerprint;
+    };
+    Extras extras;
 
     /// True when the texts fit the stored record's length-prefixed fields (a path of at most
     /// 255 bytes).

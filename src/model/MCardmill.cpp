@@ -6,7 +6,9 @@
 #include "model/PendingFilesQueue.h"
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 
+#include <algorithm>
 #include <new>
 
 namespace cardmill {
@@ -169,10 +171,10 @@ bool MCardmill::RunSaveAsDialog()
 bool MCardmill::SaveToCurrentFile()
 {
     if (documentDamaged
-        && platform.prompter.Show("The project file '" + documentPath
+        && platform.prompter.Ask("The project file '" + documentPath
                    + "' was damaged when it was opened, and saving over it keeps only what "
                      "could be read.  Do you wish to save over it anyway?",
-               Icon::Warning, Buttons::OkCancel)
+               Icon::Warning, Buttons::OkCancel, Answer::Cancel)
             != Answer::Ok)
         return false;
     keepBackup = true;
@@ -197,43 +199,83 @@ std::array<const MReadableFileDispatcher*, 4> MCardmill::AddingDispatchers() con
         paramDispatcher.get() };
 }
 
-std::unique_ptr<MReadableFile> MCardmill::Recognise(const std::string& path, AddFilter filter) const
+std::vector<const MReadableFileDispatcher*> MCardmill::ChosenKindFirst(AddFilter filter) const
 {
-    const auto inOrder = AddingDispatchers();
+    const auto adding = AddingDispatchers();
+    std::vector<const MReadableFileDispatcher*> inOrder;
     if (filter != AddFilter::Any)
-        return inOrder[static_cast<int>(filter) - 1]->Create(path);
+        inOrder.push_back(adding[static_cast<std::size_t>(filter) - 1]);
+    for (const auto* dispatcher : adding)
+        if (inOrder.empty() || dispatcher != inOrder.front())
+            inOrder.push_back(dispatcher);
+    return inOrder;
+}
+
+std::unique_ptr<MReadableFile> MCardmill::Recognise(
+    const std::string& path, AddFilter filter, OtherKinds others) const
+{
+    if (filter != AddFilter::Any && others == OtherKinds::Refused)
+        return AddingDispatchers()[static_cast<std::size_t>(filter) - 1]->Create(path);
     // The creator's recognition, which `info` uses too, without the project files.
     std::string failure, kind;
-    return CreateRecognised(*services, inOrder, path, failure, kind);
+    return CreateRecognised(*services, ChosenKindFirst(filter), path, failure, kind);
+}
+
+std::optional<std::string> MCardmill::OtherKindRefusal(
+    const std::string& path, AddFilter filter) const
+{
+    auto inOrder = ChosenKindFirst(filter);
+    const MReadableFileDispatcher* wanted = inOrder.front();
+    inOrder.erase(inOrder.begin());
+    inOrder.push_back(projectDispatcher.get());
+    const std::string& wantedKind = wanted->GetKindName();
+    std::string failure, kind;
+    if (const auto other = CreateRecognised(*services, inOrder, path, failure, kind))
+        return "Sorry, but '" + path + "' is " + WithArticle(kind) + " (" + other->GetFormatName()
+            + "), not " + WithArticle(wantedKind) + ".";
+    // A library of many presets opens only with one of them named, but it is an instrument all
+    // the same, never sample data.
+    std::string damage;
+    const auto catalog
+        = IsInstrumentLibrary(path) ? ReadLibraryCatalog(path, damage) : std::nullopt;
+    if (catalog)
+        return "Sorry, but '" + path + "' is " + WithArticle(instDispatcher->GetKindName()) + " ("
+            + catalog->formatName + "), not " + WithArticle(wantedKind) + ".";
+    // Another kind's file that its reader can't read is damaged, and named so.
+    const bool another = std::any_of(inOrder.begin(), inOrder.end(),
+        [&](const MReadableFileDispatcher* dispatcher) { return dispatcher->Recognises(path); });
+    if (another && !wanted->Recognises(path))
+        return failure;
+    return std::nullopt;
+}
+
+bool MCardmill::IsProjectFile(const std::string& path) const
+{
+    return EndsWithExtension(path, ".cmr")
+        || (!UnreadableMessage(path) && projectDispatcher->Recognises(path));
 }
 
 std::unique_ptr<MReadableFile> MCardmill::CreateForAdding(
-    const std::string& path, AddFilter filter, bool rawNeedsConsent) const
+    const std::string& path, AddFilter filter, bool rawNeedsConsent, OtherKinds others) const
 {
     // A file that can't be read at all is no raw data either.
     if (const auto unreadable = UnreadableMessage(path)) {
         ReportFailure(platform.prompter, *unreadable);
         return nullptr;
     }
-    if (filter == AddFilter::Any && projectDispatcher->Recognises(path)) {
+    const bool anyKind = filter == AddFilter::Any || others == OtherKinds::Taken;
+    if (anyKind && projectDispatcher->Recognises(path)) {
         ReportFailure(platform.prompter,
             "Sorry, but '" + path
                 + "' is a Cardmill project, which is opened rather than added to a project.");
         return nullptr;
     }
-    if (auto file = Recognise(path, filter))
+    if (auto file = Recognise(path, filter, others))
         return file;
     // A file of another kind is what it is, not raw data of the kind asked for.
-    if (filter != AddFilter::Any) {
-        const auto adding = AddingDispatchers();
-        const MReadableFileDispatcher* inOrder[]
-            = { adding[0], adding[1], adding[2], adding[3], projectDispatcher.get() };
-        std::string failure, kind;
-        if (const auto other = CreateRecognised(*services, inOrder, path, failure, kind)) {
-            const std::string& wanted = adding[static_cast<std::size_t>(filter) - 1]->GetKindName();
-            ReportFailure(platform.prompter,
-                "Sorry, but '" + path + "' is " + WithArticle(kind) + " (" + other->GetFormatName()
-                    + "), not " + WithArticle(wanted) + ".");
+    if (!anyKind) {
+        if (const auto refusal = OtherKindRefusal(path, filter)) {
+            ReportFailure(platform.prompter, *refusal);
             return nullptr;
         }
     }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace cardmill {
 
@@ -95,15 +96,26 @@ public:
 
     /// The kinds of file the add-files road can be limited to (its file-type filter).
     enum class AddFilter { Any, Sound, Instrument, Sequence, Bank };
+    /// What a filter other than Any makes of a file of another kind: the add-files dialog takes
+    /// it as what it is (its filter only chose what the chooser lists); a new instrument, made of
+    /// sounds, refuses it.
+    enum class OtherKinds { Refused, Taken };
     /// A file chosen to be added, recognised as the add-files dialog does: the sound, instrument,
-    /// sequence and SysEx dispatchers in that order (only the one the filter names), and a file
-    /// none of them yields taken as raw 16-bit mono 48 kHz sample data after the raw-data notice.
-    /// With `rawNeedsConsent` the notice is a question (OK / Cancel) and Cancel gives none.
-    std::unique_ptr<MReadableFile> CreateForAdding(
-        const std::string& path, AddFilter filter, bool rawNeedsConsent) const;
+    /// sequence and SysEx dispatchers in that order (the filter's kind first, the others after it
+    /// when `others` takes them), and a file none of them yields taken as raw 16-bit mono 48 kHz
+    /// sample data after the raw-data notice. With `rawNeedsConsent` the notice is a question
+    /// (OK / Cancel) and Cancel gives none. A file that another kind recognises is never raw
+    /// data: it is taken, or refused with the reason.
+    std::unique_ptr<MReadableFile> CreateForAdding(const std::string& path, AddFilter filter,
+        bool rawNeedsConsent, OtherKinds others = OtherKinds::Refused) const;
     /// The same recognition without the raw-data fallback: none when no format understands it
     /// (what the add-files dialog previews).
-    std::unique_ptr<MReadableFile> Recognise(const std::string& path, AddFilter filter) const;
+    std::unique_ptr<MReadableFile> Recognise(
+        const std::string& path, AddFilter filter, OtherKinds others = OtherKinds::Refused) const;
+
+    /// A project file, by its extension or its contents (a project saved without ".cmr"); a
+    /// device or a pipe is never read to find out.
+    bool IsProjectFile(const std::string& path) const;
 
     /// The document's file was damaged when it was opened: saving over it keeps only what
     /// could be read, so a save to it asks first. A new path or a save that succeeded ends it.
@@ -129,6 +141,12 @@ private:
     /// Sound, instrument, sequence and SysEx dispatchers: the order of recognition and of
     /// AddFilter's values.
     std::array<const MReadableFileDispatcher*, 4> AddingDispatchers() const;
+    /// The adding dispatchers with the filter's kind first: a file two kinds can read is the
+    /// chosen kind's.
+    std::vector<const MReadableFileDispatcher*> ChosenKindFirst(AddFilter filter) const;
+    /// Why a file that the filter's kind does not yield is not taken as raw data either (it is
+    /// of another kind, or another kind's file that can't be read); nothing when it may be.
+    std::optional<std::string> OtherKindRefusal(const std::string& path, AddFilter filter) const;
     void ResetDocument();
     // Project file writer
     bool WriteBytes(SafeOutput& file, const ByteWriter& bytes);
@@ -138,6 +156,8 @@ private:
     bool WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint16_t k);
     bool WriteSequenceGroup(SafeOutput& file);
     bool WriteProgramGroup(SafeOutput& file);
+    /// The "HOME" chunk: the folder the project is saved in, which older readers skip.
+    bool WriteProjectFolder(SafeOutput& file);
     bool FinishFormLength(SafeOutput& file);
     // Text dump
     bool DumpWrite(std::string& out, std::string_view text);

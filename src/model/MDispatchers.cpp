@@ -17,6 +17,7 @@ namespace cardmill {
 MSoundFileDispatcher::MSoundFileDispatcher(Services& services)
     : MReadableFileDispatcher(services, "sound file")
 {
+    Add(std::make_unique<MLibrarySampleInterpreter>(services));
     Add(std::make_unique<MSFILFormatInterpreter>(services));
     Add(std::make_unique<MAIFFFormatInterpreter>(services));
     Add(std::make_unique<MWAVFormatInterpreter>(services));

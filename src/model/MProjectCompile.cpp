@@ -5,6 +5,7 @@
 #include "model/MProject.h"
 #include "model/TextFields.h"
 #include "model/bank/MParamFile.h"
+#include "model/bank/MParamFileRawSex.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
 #include "platform/ByteWriter.h"
@@ -15,9 +16,6 @@
 namespace cardmill {
 
 namespace {
-
-constexpr std::uint8_t kZeltaBankMark[] = { 0xA5, 0xC3, 0x5A, 0xA5 };
-constexpr std::uint8_t kPerculaBankMark[] = { 0x69, 0x96, 0x12, 0x48 };
 
 int CompileBankArea(const MProject& project, ProgressView& progress, std::span<std::uint8_t> area,
     const std::uint8_t (&mark)[4])
@@ -40,7 +38,7 @@ std::optional<std::uint16_t> MProject::TargetOfImage(std::span<const std::uint8_
             && std::equal(
                 mark.begin(), mark.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
     };
-    if (starts(0, kZeltaBankMark))
+    if (starts(0, MParamFileRawSex::kZeltaBankMark))
         return kZelta;
     const std::uint8_t header[] = { 0x00, 0x70, 0x38, 0x1C };
     if (!starts(0, header) || image.size() < 8)
@@ -55,12 +53,12 @@ std::optional<std::uint16_t> MProject::TargetOfImage(std::span<const std::uint8_
 
 int MProject::CompileZeltaBank(ProgressView& progress, std::span<std::uint8_t> buffer)
 {
-    return CompileBankArea(*this, progress, buffer, kZeltaBankMark);
+    return CompileBankArea(*this, progress, buffer, MParamFileRawSex::kZeltaBankMark);
 }
 
 int MProject::CompilePerculaBank(ProgressView& progress, std::span<std::uint8_t> buffer)
 {
-    return CompileBankArea(*this, progress, buffer, kPerculaBankMark);
+    return CompileBankArea(*this, progress, buffer, MParamFileRawSex::kPerculaBankMark);
 }
 
 std::uint64_t MProject::GetGroupVoiceTableBytes(int group) const

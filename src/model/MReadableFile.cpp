@@ -3,6 +3,7 @@
 #include "model/Services.h"
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/Clock.h"
 
 #include <algorithm>
@@ -66,6 +67,14 @@ bool MReadableFile::GetFileRecord(FileRecord& out) const
 {
     out = record;
     return exists;
+}
+
+std::optional<FileFingerprint> MReadableFile::Fingerprint() const
+{
+    const std::string file = SplitLibraryPath(record.path).file;
+    if (memory && file == record.path)
+        return FingerprintOf(*memory);
+    return FingerprintOf(file);
 }
 
 std::string MReadableFile::GetFileName() const

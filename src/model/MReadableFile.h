@@ -66,6 +66,9 @@ public:
     bool Exists() const { return exists; }
     std::uint64_t FileSize() const { return fileSize; }
     const std::string& GetPath() const { return record.path; }
+    /// What the file holds, to tell it from another file of its name or from a changed copy: of
+    /// the library's file for a library's preset or sample, else of the bytes read.
+    std::optional<FileFingerprint> Fingerprint() const;
     /// The part of the path after the last separator, or the name of what a file holds of many
     /// (a preset, a sample).
     virtual std::string GetFileName() const;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 namespace cardmill {
@@ -44,7 +45,8 @@ std::string FindIgnoringCase(const std::string& path)
 
 void MissingFileLocator::RememberFolderOf(const std::string& path)
 {
-    const std::string folder = FolderOf(AbsolutePath(path));
+    // A library's preset or sample lives in its library's folder.
+    const std::string folder = FolderOf(AbsolutePath(SplitLibraryPath(path).file));
     if (folder.empty())
         return;
     for (const std::string& known : folders)
@@ -54,15 +56,44 @@ void MissingFileLocator::RememberFolderOf(const std::string& path)
     folders[static_cast<std::size_t>(latest)] = folder;
 }
 
-std::string MissingFileLocator::FindInFolders(const std::string& fileName) const
+std::string MissingFileLocator::FindInFolders(
+    const std::string& fileName, const FileRecord& record) const
 {
     for (int step = 0; step < kFolders; ++step) {
         const std::string& folder
             = folders[static_cast<std::size_t>((latest - step + kFolders) % kFolders)];
-        if (!folder.empty() && CanOpenForReading(folder + fileName))
+        // A kick.wav of another kit is not this project's kick.wav.
+        if (!folder.empty() && CanOpenForReading(folder + fileName)
+            && (!record.extras.fingerprint
+                || FingerprintOf(folder + fileName) == record.extras.fingerprint))
             return folder + fileName;
     }
     return {};
+}
+
+void MissingFileLocator::SetProjectMove(const std::string& from, const std::string& to)
+{
+    movedFrom = from;
+    movedTo = to;
+}
+
+std::vector<std::string> MissingFileLocator::TakeFoundElsewhere()
+{
+    return std::exchange(foundElsewhere, {});
+}
+
+std::string MissingFileLocator::MovedPlace(const std::string& stored) const
+{
+    namespace fs = std::filesystem;
+    if (movedFrom.empty() || movedTo.empty() || movedFrom == movedTo || !stored.starts_with('/'))
+        return {};
+    const fs::path relative = fs::path(stored).lexically_relative(movedFrom);
+    if (relative.empty())
+        return {};
+    const std::string moved = (fs::path(movedTo) / relative).lexically_normal().string();
+    if (CanOpenForReading(moved))
+        return moved;
+    return FindIgnoringCase(moved);
 }
 
 std::unique_ptr<MReadableFile> MissingFileLocator::Create(
@@ -80,11 +111,11 @@ std::unique_ptr<MReadableFile> MissingFileLocator::Create(
 FileLocator::Result MissingFileLocator::Locate(
     const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
-    // A preset of a library is looked for as its file; the preset is chosen again in the copy
-    // found.
+    // A preset or a sample of a library is looked for as its file; the preset or sample is
+    // taken again from the copy found.
     const LibraryPath library = SplitLibraryPath(record.path);
     const std::string& stored = library.file;
-    const std::string fileName = record.name.empty() || !library.preset.empty()
+    const std::string fileName = record.name.empty() || stored != record.path
         ? StoredFileName(stored)
         : StoredFileName(record.name);
     std::string path;
@@ -93,14 +124,19 @@ FileLocator::Result MissingFileLocator::Locate(
         RememberFolderOf(path);
     } else if (path = FindIgnoringCase(stored); !path.empty()) {
         RememberFolderOf(path);
+    } else if (path = MovedPlace(stored); !path.empty()) {
+        RememberFolderOf(path);
     } else {
         // A file that is there and can't be read is named with the system's reason.
         if (const auto status = StatFile(stored); status && status->regular)
             if (const auto unreadable = UnreadableMessage(stored))
                 prompter.Show(*unreadable, Icon::Error, Buttons::Ok);
-        path = FindInFolders(fileName);
-        if (!path.empty() && finder)
-            finder->FoundElsewhere(fileName, path);
+        path = FindInFolders(fileName, record);
+        if (!path.empty())
+            foundElsewhere.push_back("'" + fileName + "' was not in " + FolderOf(stored) + "; "
+                + (record.extras.fingerprint ? "the same file was found in "
+                                             : "a file of its name was found in ")
+                + FolderOf(path));
     }
 
     Result result;

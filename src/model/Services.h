@@ -51,9 +51,16 @@ public:
     MSoundFileArray sounds;
     /// A project file is being opened: questions that would ask OK or Cancel are taken as OK.
     bool projectLoading = false;
-    /// A project file is opening its items: what an instrument of it leaves out of the card was
-    /// told when the instrument was added, and is not told again each time the project opens.
+    /// A project file is opening its items: what an instrument of it leaves out of the card, and
+    /// the values of a file that the card can't take, were told when the file was added, and are
+    /// not told again each time the project opens.
     bool openingProject = false;
+    /// A file is being looked at before it is added (the file dialogs' preview): what it leaves
+    /// out of the card, and the values the card can't take, are told once, when it is added.
+    bool previewing = false;
+    /// What a file gives that the card can't take is told now: not while a project opens it
+    /// again, nor while it is only looked at.
+    bool TellsFileChanges() const { return !openingProject && !previewing; }
     /// Finds files that a stored record names when they have moved; none in plain tests.
     FileLocator* locator = nullptr;
     /// The sound preview, when the front end has one.

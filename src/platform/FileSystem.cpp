@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -241,6 +243,85 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, 
     if (stream->Read(bytes) != bytes.size() || stream->Failed())
         return std::nullopt;
     return bytes;
+}
+
+namespace {
+
+constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
+
+std::uint64_t Digest(std::uint64_t hash, std::span<const std::uint8_t> bytes)
+{
+    for (const std::uint8_t b : bytes)
+        hash = (hash ^ b) * kFnvPrime;
+    return hash;
+}
+
+/// A file's size and date to the nanosecond: while they stay, its bytes are taken to be the same.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t seconds = 0;
+    long nanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+std::optional<FileStamp> StampOf(const std::string& path)
+{
+    struct stat info { };
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return FileStamp { static_cast<std::uint64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec), info.st_mtim.tv_nsec };
+}
+
+// The loader's worker thread and the window's thread both ask.
+std::mutex fingerprintsGuard;
+std::map<std::string, std::pair<FileStamp, FileFingerprint>> fingerprints;
+
+} // namespace
+
+FileFingerprint FingerprintOf(std::span<const std::uint8_t> bytes)
+{
+    return { bytes.size(), Digest(kFnvOffset, bytes) };
+}
+
+std::optional<FileFingerprint> FingerprintOf(const std::string& path)
+{
+    const std::string absolute = AbsolutePath(path);
+    const auto stamp = StampOf(absolute);
+    if (!stamp)
+        return std::nullopt;
+    {
+        const std::lock_guard lock(fingerprintsGuard);
+        const auto known = fingerprints.find(absolute);
+        if (known != fingerprints.end() && known->second.first == *stamp)
+            return known->second.second;
+    }
+    int error = 0;
+    auto stream = ByteStream::OpenFile(absolute, error);
+    if (!stream)
+        return std::nullopt;
+    FileFingerprint fingerprint { 0, kFnvOffset };
+    std::vector<std::uint8_t> buffer(std::size_t { 1 } << 16);
+    while (const std::size_t got = stream->Read(buffer)) {
+        fingerprint.digest = Digest(fingerprint.digest, std::span(buffer).first(got));
+        fingerprint.size += got;
+    }
+    if (stream->Failed() || fingerprint.size != stamp->size)
+        return std::nullopt;
+    const std::lock_guard lock(fingerprintsGuard);
+    fingerprints[absolute] = { *stamp, fingerprint };
+    return fingerprint;
+}
+
+void RememberFingerprint(const std::string& path, const FileFingerprint& fingerprint)
+{
+    const std::string absolute = AbsolutePath(path);
+    const auto stamp = StampOf(absolute);
+    if (!stamp || stamp->size != fingerprint.size)
+        return;
+    const std::lock_guard lock(fingerprintsGuard);
+    fingerprints[absolute] = { *stamp, fingerprint };
 }
 
 } // namespace cardmill

@@ -63,6 +63,21 @@ public:
         std::shared_ptr<const std::vector<std::uint8_t>> bytes);
 };
 
+/// What tells one file's contents from another's: its size and a 64-bit digest of its bytes.
+struct FileFingerprint {
+    std::uint64_t size = 0;
+    std::uint64_t digest = 0;
+    bool operator==(const FileFingerprint&) const = default;
+};
+/// The fingerprint of bytes in memory.
+FileFingerprint FingerprintOf(std::span<const std::uint8_t> bytes);
+/// The fingerprint of a regular file, read once while the file keeps its size and date (a
+/// project of many sounds is saved often); nothing when it can't be read.
+std::optional<FileFingerprint> FingerprintOf(const std::string& path);
+/// A fingerprint known from elsewhere (a record that names the file with its date) taken as the
+/// file's while its size and date stay as they are now, so that it need not be read.
+void RememberFingerprint(const std::string& path, const FileFingerprint& fingerprint);
+
 /// Reads a whole file, refusing files larger than `limit` bytes.
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(
     const std::string& path, std::uint64_t limit);

@@ -24,6 +24,13 @@ std::string Trim(const std::string& text)
 IniSettingsStore::IniSettingsStore(std::string filePath)
     : path(std::move(filePath))
 {
+    Reload();
+}
+
+void IniSettingsStore::Reload()
+{
+    lines.clear();
+    changed = false;
     std::ifstream in(path);
     std::string text;
     std::string section;

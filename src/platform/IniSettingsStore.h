@@ -18,6 +18,8 @@ public:
         const std::string& section, const std::string& key) const override;
     void Put(const std::string& section, const std::string& key, const std::string& value) override;
     bool Flush() override;
+    /// Reads the file again; values put and not yet flushed are dropped.
+    void Reload() override;
 
     const std::string& Path() const { return path; }
 

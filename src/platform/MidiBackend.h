@@ -27,6 +27,9 @@ public:
     /// True when the open output surely reaches no instrument of the musician's: the virtual
     /// instrument in-process, or a pseudo-terminal (no MIDI interface is a terminal).
     virtual bool ReachesVirtualInstrument() const { return false; }
+    /// Why the last open failed, in the system's words, when the back-end knows (a device
+    /// path that is gone, a port another program holds); empty otherwise.
+    virtual std::string LastError() const { return {}; }
 };
 
 } // namespace cardmill

@@ -35,6 +35,23 @@ std::vector<std::string> MidiBackendRaw::OutputNames() const
     return { path };
 }
 
+std::string MidiBackendRaw::NotAPort(const struct stat& status)
+{
+    if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))
+        return {};
+    return std::string("it is not a MIDI port but ")
+        + (S_ISDIR(status.st_mode) ? "a folder" : "a file") + " (" + kWhatAPortIs + ")";
+}
+
+std::string MidiBackendRaw::WhyNotAPort(const std::string& devicePath)
+{
+    struct stat status { };
+    if (::stat(devicePath.c_str(), &status) != 0)
+        return errno == ENOENT ? std::string("it doesn't exist (") + kWhatAPortIs + ")"
+                               : std::string(std::strerror(errno));
+    return NotAPort(status);
+}
+
 bool MidiBackendRaw::OpenDevice()
 {
     if (fd >= 0)
@@ -43,12 +60,8 @@ bool MidiBackendRaw::OpenDevice()
     // Only a device or a pipe can be a MIDI port: SysEx written into a sound or a project named
     // by mistake would destroy it. Looked at before the open and again on what was opened.
     const auto notAPort = [this](const struct stat& status) {
-        if (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode))
-            return false;
-        lastError = std::string("it is not a MIDI port but ")
-            + (S_ISDIR(status.st_mode) ? "a folder" : "a file")
-            + " (a port is a MIDI device such as /dev/snd/midiC1D0, or a pty)";
-        return true;
+        lastError = NotAPort(status);
+        return !lastError.empty();
     };
     struct stat status { };
     if (::stat(path.c_str(), &status) == 0 && notAPort(status))

@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+struct stat;
+
 namespace cardmill {
 
 /// A raw MIDI byte stream given by path: an ALSA rawmidi device (/dev/snd/midiC1D0) or a
@@ -30,13 +32,19 @@ public:
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
     bool ReachesVirtualInstrument() const override { return outputOpen && terminal; }
 
-    /// What made the last open fail (the system's reason), for the caller's message.
-    const std::string& LastError() const { return lastError; }
+    std::string LastError() const override { return lastError; }
+
+    /// Why `path` can't be a port (it doesn't exist, or it is a file or a folder), or nothing
+    /// when it is a device or a pipe.
+    static std::string WhyNotAPort(const std::string& path);
 
     /// The raw MIDI devices of the sound cards present (/dev/snd/midiC*D*), sorted.
     static std::vector<std::string> DevicePaths(const std::string& folder = "/dev/snd");
 
 private:
+    static constexpr const char* kWhatAPortIs
+        = "a port is a MIDI device such as /dev/snd/midiC1D0, or a pty";
+    static std::string NotAPort(const struct stat& status);
     bool OpenDevice();
     void ReadLoop();
 

@@ -15,6 +15,9 @@ public:
         std::string text;
         Icon icon;
         Buttons buttons;
+        std::string details;
+        /// The answer Enter would have given.
+        Answer byDefault = Answer::Ok;
     };
 
     explicit ScriptedPrompter(std::deque<Answer> script = {}, Answer fallback = Answer::Ok)
@@ -25,14 +28,16 @@ public:
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override
     {
-        shown.push_back({ std::string(text), icon, buttons });
-        if (buttons == Buttons::Ok)
-            return Answer::Ok;
-        if (answers.empty())
-            return otherwise;
-        const Answer answer = answers.front();
-        answers.pop_front();
-        return answer;
+        return ShowWithDetails(text, {}, icon, buttons);
+    }
+    Answer Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault) override
+    {
+        return Record(text, {}, icon, buttons, byDefault);
+    }
+    Answer ShowWithDetails(
+        std::string_view text, std::string_view details, Icon icon, Buttons buttons) override
+    {
+        return Record(text, details, icon, buttons, AcceptingAnswer(buttons));
     }
     void Beep() override { ++beeps; }
 
@@ -53,8 +58,23 @@ public:
 
     std::vector<Shown> shown;
     int beeps = 0;
+    /// Once the script is used up, every question gets its default, as Enter gives it.
+    bool enter = false;
 
 private:
+    Answer Record(std::string_view text, std::string_view details, Icon icon, Buttons buttons,
+        Answer byDefault)
+    {
+        shown.push_back({ std::string(text), icon, buttons, std::string(details), byDefault });
+        if (buttons == Buttons::Ok)
+            return Answer::Ok;
+        if (answers.empty())
+            return enter ? byDefault : otherwise;
+        const Answer answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+
     std::deque<Answer> answers;
     Answer otherwise;
 };

@@ -18,6 +18,9 @@ public:
         = 0;
     /// Makes the values written so far permanent; false when they could not be stored.
     virtual bool Flush() = 0;
+    /// Takes in what another program stored meanwhile (a store kept only in memory has nothing
+    /// to take).
+    virtual void Reload() { }
 
     std::string GetText(
         const std::string& section, const std::string& key, const std::string& fallback) const

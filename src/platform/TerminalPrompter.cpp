@@ -1,6 +1,7 @@
 #include "TerminalPrompter.h"
 
 #include <cctype>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <unistd.h>
@@ -43,6 +44,28 @@ const char* AnswerText(Answer answer)
     return "";
 }
 
+/// The answer a letter typed at the question gives: the buttons' own letters, and y / n as people
+/// type them to any question (yes for the accepting button, no for the refusing one).
+std::optional<Answer> Typed(Buttons buttons, char typed)
+{
+    const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(typed)));
+    const bool retry = buttons == Buttons::RetryCancel || buttons == Buttons::ResumeCancel;
+    if (c == 'c')
+        return Answer::Cancel;
+    if (buttons == Buttons::YesNoCancel) {
+        if (c == 'y')
+            return Answer::Yes;
+        if (c == 'n')
+            return Answer::No;
+        return std::nullopt;
+    }
+    if (c == 'y' || (c == 'o' && buttons == Buttons::OkCancel) || (c == 'r' && retry))
+        return AcceptingAnswer(buttons);
+    if (c == 'n')
+        return Answer::Cancel;
+    return std::nullopt;
+}
+
 // The refusing answer of every question. For the save question "Cancel" is the safe one: "No"
 // would discard the changes.
 constexpr Answer kRefusal = Answer::Cancel;
@@ -61,6 +84,11 @@ TerminalPrompter::TerminalPrompter(AnswerPolicy answerPolicy, int retryLimit, st
 
 Answer TerminalPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
 {
+    return Ask(text, icon, buttons, AcceptingAnswer(buttons));
+}
+
+Answer TerminalPrompter::Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault)
+{
     if (quiet && icon == Icon::Information && buttons == Buttons::Ok)
         return Answer::Ok;
     std::fprintf(out, "%.*s\n", static_cast<int>(text.size()), text.data());
@@ -68,14 +96,14 @@ Answer TerminalPrompter::Show(std::string_view text, Icon icon, Buttons buttons)
         std::fflush(out);
         return Answer::Ok;
     }
-    const Answer answer = Decide(buttons);
+    const Answer answer = Decide(buttons, byDefault);
     if (answer == Answer::Cancel || answer == Answer::No)
         refused = true;
     std::fflush(out);
     return answer;
 }
 
-Answer TerminalPrompter::Decide(Buttons buttons)
+Answer TerminalPrompter::Decide(Buttons buttons, Answer byDefault)
 {
     Answer answer = kRefusal;
     const char* why = "";
@@ -103,7 +131,7 @@ Answer TerminalPrompter::Decide(Buttons buttons)
         break;
     case AnswerPolicy::Ask:
         if (IsTerminal(in))
-            return AskTerminal(buttons);
+            return AskTerminal(buttons, byDefault);
         why = " (no terminal to ask)";
         break;
     }
@@ -111,10 +139,15 @@ Answer TerminalPrompter::Decide(Buttons buttons)
     return answer;
 }
 
-Answer TerminalPrompter::AskTerminal(Buttons buttons)
+Answer TerminalPrompter::AskTerminal(Buttons buttons, Answer byDefault)
 {
     for (;;) {
-        std::fprintf(out, "%s? ", ChoiceText(buttons));
+        std::string enter = buttons == Buttons::ResumeCancel && byDefault == Answer::Retry
+            ? "resume"
+            : AnswerText(byDefault);
+        for (char& c : enter)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::fprintf(out, "%s (Enter: %s)? ", ChoiceText(buttons), enter.c_str());
         std::fflush(out);
         // Ctrl-C cancels the question, even when it comes just before the read would start: the
         // answer is read only once the terminal has one, and the flag is looked at in between.
@@ -125,17 +158,15 @@ Answer TerminalPrompter::AskTerminal(Buttons buttons)
             std::fputc('\n', out);
             return kRefusal;
         }
-        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
-        if (c == 'c')
-            return Answer::Cancel;
-        if (c == 'o' && buttons == Buttons::OkCancel)
-            return Answer::Ok;
-        if (c == 'r' && buttons == Buttons::RetryCancel)
-            return Answer::Retry;
-        if (c == 'y' && buttons == Buttons::YesNoCancel)
-            return Answer::Yes;
-        if (c == 'n' && buttons == Buttons::YesNoCancel)
-            return Answer::No;
+        const char* first = line;
+        while (*first == ' ' || *first == '\t')
+            ++first;
+        if (*first == '\n' || *first == '\r' || *first == '\0') {
+            std::fprintf(out, "-> %s\n", AnswerText(byDefault));
+            return byDefault;
+        }
+        if (const auto answer = Typed(buttons, *first))
+            return *answer;
     }
 }
 

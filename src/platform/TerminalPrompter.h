@@ -23,6 +23,9 @@ public:
         std::FILE* output = stderr, const std::atomic<bool>* interrupted = nullptr);
 
     Answer Show(std::string_view text, Icon icon, Buttons buttons) override;
+    /// On the terminal an empty line (Enter) gives `byDefault`; y and n are taken for the
+    /// accepting and the refusing button wherever they are not the buttons' own letters.
+    Answer Ask(std::string_view text, Icon icon, Buttons buttons, Answer byDefault) override;
     void Beep() override;
 
     /// A question was answered Cancel or No during the run.
@@ -32,8 +35,8 @@ public:
 
 private:
     bool Interrupted() const { return stop && stop->load(); }
-    Answer Decide(Buttons buttons);
-    Answer AskTerminal(Buttons buttons);
+    Answer Decide(Buttons buttons, Answer byDefault);
+    Answer AskTerminal(Buttons buttons, Answer byDefault);
 
     AnswerPolicy policy;
     int retriesLeft;

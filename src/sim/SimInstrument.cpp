@@ -22,6 +22,8 @@ SimInstrument::~SimInstrument()
         ::close(cardFile);
     if (log)
         std::fclose(log);
+    if (record)
+        std::fclose(record);
 }
 
 std::unique_ptr<SimInstrument> SimInstrument::Create(const SimOptions& options, std::string& error)
@@ -59,6 +61,19 @@ std::unique_ptr<SimInstrument> SimInstrument::Create(const SimOptions& options, 
         sim->instrument.SetLog([file](const std::string& line) {
             std::fputs(line.c_str(), file);
             std::fputc('\n', file);
+            std::fflush(file);
+        });
+    }
+    if (!options.recordPath.empty()) {
+        sim->record = std::fopen(options.recordPath.c_str(), "we");
+        if (!sim->record) {
+            error = "can't write the record file '" + options.recordPath
+                + "': " + std::strerror(errno);
+            return nullptr;
+        }
+        std::FILE* file = sim->record;
+        sim->instrument.SetRecord([file](std::span<const std::uint8_t> bytes) {
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
             std::fflush(file);
         });
     }

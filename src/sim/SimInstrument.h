@@ -47,6 +47,7 @@ private:
     bool storeFailed = false;
     std::string storeError;
     std::FILE* log = nullptr;
+    std::FILE* record = nullptr;
 };
 
 } // namespace cardmill

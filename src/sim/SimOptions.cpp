@@ -12,8 +12,8 @@ namespace cardmill {
 
 namespace {
 
-constexpr std::array<std::string_view, 10> kValued { "--card", "--card-size", "--family", "--model",
-    "--firmware", "--baud", "--write-ms", "--erase-ms", "--fault", "--log" };
+constexpr std::array<std::string_view, 11> kValued { "--card", "--card-size", "--family", "--model",
+    "--firmware", "--baud", "--write-ms", "--erase-ms", "--fault", "--log", "--record" };
 constexpr std::array<std::string_view, 6> kFlags { "--no-card", "--write-protected",
     "--no-erase-command", "--pty", "--active-sensing", "--clock" };
 // As often as instruments send Active Sensing: the MIDI standard's receivers give up after 300.
@@ -48,12 +48,15 @@ bool Apply(
         field = static_cast<std::uint32_t>(*ms);
         return true;
     };
-    if (name == "--card" || name == "--log") {
+    if (name == "--card" || name == "--log" || name == "--record") {
         if (value.empty()) {
             error = name + " needs a file name";
             return false;
         }
-        (name == "--card" ? options.cardPath : options.logPath) = value;
+        (name == "--card"         ? options.cardPath
+                : name == "--log" ? options.logPath
+                                  : options.recordPath)
+            = value;
     } else if (name == "--card-size") {
         const auto token = MProject::ParseCardSize(value);
         if (!token) {

@@ -22,6 +22,8 @@ struct SimOptions {
     std::string cardPath;
     /// One line per message received and reply sent (none: no log).
     std::string logPath;
+    /// Every byte received is appended to this file as it arrives (none: not recorded).
+    std::string recordPath;
     bool pty = false;
 };
 

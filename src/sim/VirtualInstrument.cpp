@@ -125,6 +125,8 @@ VirtualInstrument::VirtualInstrument(VirtualInstrumentOptions instrumentOptions)
 std::vector<std::uint8_t> VirtualInstrument::Receive(std::span<const std::uint8_t> bytes)
 {
     replies.clear();
+    if (record)
+        record(bytes);
     ByteReader input(bytes);
     while (const auto next = input.U8()) {
         const std::uint8_t byte = *next;

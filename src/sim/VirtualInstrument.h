@@ -77,6 +77,11 @@ public:
 
     /// One line per message received and per reply sent.
     void SetLog(std::function<void(const std::string&)> sink) { log = std::move(sink); }
+    /// Every byte that arrives, as it arrives (a MIDI monitor's log of the transfer).
+    void SetRecord(std::function<void(std::span<const std::uint8_t>)> sink)
+    {
+        record = std::move(sink);
+    }
 
     /// The card's contents (all FF when erased).
     std::span<const std::uint8_t> Card() const { return card; }
@@ -126,6 +131,7 @@ private:
     std::uint32_t busyMs = 0;
     std::vector<std::uint8_t> replies;
     std::function<void(const std::string&)> log;
+    std::function<void(std::span<const std::uint8_t>)> record;
     std::function<void(std::size_t, std::span<const std::uint8_t>)> store;
 };
 

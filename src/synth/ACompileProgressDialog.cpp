@@ -59,6 +59,38 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ACompileProgressDialog::S
     return std::pair { static_cast<std::uint32_t>(record->sectors.size()), record->ImageSectors() };
 }
 
+std::optional<std::pair<std::uint32_t, std::uint32_t>>
+ACompileProgressDialog::SectorsPlanned() const
+{
+    if (plan.write.empty())
+        return std::nullopt;
+    return std::pair { plan.SectorsToWrite(), static_cast<std::uint32_t>(plan.write.size()) };
+}
+
+std::string ACompileProgressDialog::HowFarItGot() const
+{
+    if (!cardChanged)
+        return "Nothing was written to the card.";
+    const auto blocksIn = [this](std::uint32_t at) {
+        const std::uint64_t start = std::uint64_t { at } * kSectorBytes;
+        const std::uint64_t bytes = start >= image.size()
+            ? 0
+            : std::min<std::uint64_t>(kSectorBytes, image.size() - start);
+        return static_cast<std::uint32_t>((bytes + kBlockBytes - 1) / kBlockBytes);
+    };
+    std::string text;
+    if (const auto onCard = SectorsOnCard())
+        text = "The card holds " + std::to_string(onCard->first) + " of the "
+            + std::to_string(onCard->second) + " sectors of this image";
+    else
+        text = "The card is partly written";
+    if (ackedBlocks > 0 && ackedBlocks < blocksIn(ackedSector))
+        text += ", and " + std::to_string(ackedBlocks) + " of the "
+            + std::to_string(blocksIn(ackedSector)) + " blocks of sector "
+            + std::to_string(ackedSector + 1);
+    return text + ".";
+}
+
 LinkOutcome ACompileProgressDialog::Run()
 {
     project->ComputeTotalBytes();
@@ -138,6 +170,9 @@ LinkOutcome ACompileProgressDialog::RunTransfer()
     finished = false;
     record.reset();
     plan = {};
+    cardChanged = false;
+    ackedSector = 0;
+    ackedBlocks = 0;
     if (journal)
         digest = ImageDigest::Of(image);
     // Replies to an earlier run (a late one after its last resend) are not this run's.
@@ -183,7 +218,7 @@ bool ACompileProgressDialog::Step()
         ShowPercent(100);
         view.SetTimeLeft(0);
         prompter.Beep();
-        prompter.Show("The card is ready.", Icon::Information, Buttons::Ok);
+        prompter.Show(ReadyText(), Icon::Information, Buttons::Ok);
         ready = true;
         return false;
     default:
@@ -198,10 +233,11 @@ bool ACompileProgressDialog::TargetAgrees()
     const std::uint16_t family = handler.GetFamily();
     if (!cardTarget || *cardTarget == family)
         return true;
-    const Answer answer = prompter.Show("This card was made for the " + GetFamilyName(*cardTarget)
+    // Enter keeps the card as it is: a card of the other family makes no sense to it.
+    const Answer answer = prompter.Ask("This card was made for the " + GetFamilyName(*cardTarget)
             + ", but the instrument is a " + GetFamilyName(family)
             + ", which can't play it.  Write it to the card all the same?",
-        Icon::Warning, Buttons::OkCancel);
+        Icon::Warning, Buttons::OkCancel, Answer::Cancel);
     if (answer == Answer::Ok)
         return true;
     failed = true;
@@ -237,12 +273,15 @@ bool ACompileProgressDialog::PlanFromJournal()
     }
     std::string problem;
     const auto known = journal->Read(instrument, problem);
-    plan = PlanTransfer(
-        mode, known, problem, digest, cardSize, earlier ? &*earlier : nullptr, earlierName);
+    plan = PlanTransfer(mode, known, problem, digest, cardSize, earlier ? &*earlier : nullptr,
+        earlierName, clock.Now());
     if (!plan.refusal.empty())
         prompter.Show(plan.refusal, Icon::Warning, Buttons::Ok);
     if (!plan.question.empty()) {
-        const Answer answer = prompter.Show(plan.question, Icon::Information, Buttons::YesNoCancel);
+        // Yes trusts the record, which can't see a card swapped in the slot since: Enter writes
+        // the whole card.
+        const Answer answer
+            = prompter.Ask(plan.question, Icon::Information, Buttons::YesNoCancel, Answer::No);
         if (answer == Answer::No) {
             plan = {};
         } else if (!Accepts(answer)) {
@@ -253,7 +292,9 @@ bool ACompileProgressDialog::PlanFromJournal()
     // Before the card is touched the journal stops claiming every sector this run writes: a
     // run that dies half-way must leave a journal that says less than the card holds, never more.
     // A sector left out of the plan is one the card is known to hold as this image has it.
-    record = TransferRecord { cardSize, digest.size, digest.hash, {} };
+    // Until this run changes the card, it was written when the record says.
+    record = TransferRecord { cardSize, digest.size, digest.hash, {},
+        known && !plan.write.empty() ? known->writtenAt : clock.Now() };
     for (std::uint32_t s = 0; s < plan.write.size(); ++s)
         if (!plan.write[s])
             record->sectors[s] = digest.sectors[s];
@@ -312,6 +353,7 @@ void ACompileProgressDialog::SendErase()
         // and its number can't be sent.
         return;
     }
+    Changing();
     SendCardMessage(*message);
     retries = 2;
     SetDeadline(kEraseWaitMs);
@@ -340,6 +382,7 @@ void ACompileProgressDialog::SendBlock()
         step = kFinish;
         return;
     }
+    Changing();
     SendCardMessage(handler.GetBlockMessage());
     sentSector = sector;
     sentBlock = block;
@@ -448,8 +491,30 @@ void ACompileProgressDialog::LinkShared()
     step = kFinish;
 }
 
+void ACompileProgressDialog::Changing()
+{
+    if (cardChanged)
+        return;
+    cardChanged = true;
+    if (record)
+        record->writtenAt = clock.Now();
+}
+
+std::string ACompileProgressDialog::ReadyText() const
+{
+    const auto planned = SectorsPlanned();
+    if (!planned)
+        return "The card is ready.";
+    // Told, so that a card swapped since the record was made can't pass for written.
+    return "The card is ready.  " + std::to_string(planned->first) + " of "
+        + std::to_string(planned->second) + " sectors needed writing"
+        + (planned->first == 0 ? ": nothing was sent." : "; the others held this image already.");
+}
+
 void ACompileProgressDialog::Acknowledged()
 {
+    ackedSector = sentSector;
+    ackedBlocks = sentBlock + 1;
     if (!record || sentBlock + 1 != digest.BlocksIn(sentSector))
         return;
     // Every block of the sector is on the card now.
@@ -567,7 +632,7 @@ bool AImageSendProgressDialog::ConfirmSize(std::int64_t size)
         question = "The image file size is larger than 16 megabytes.  The data in an image file "
                    "this large may be corrupt.  Do you wish to send the image file anyway?";
     }
-    return prompter.Show(question, Icon::Warning, Buttons::OkCancel) == Answer::Ok;
+    return prompter.Ask(question, Icon::Warning, Buttons::OkCancel, Answer::Cancel) == Answer::Ok;
 }
 
 } // namespace cardmill

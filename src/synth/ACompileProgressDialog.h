@@ -49,6 +49,15 @@ public:
     /// After a run with a journal: the sectors of the image the card is known to hold, and all
     /// of them; nothing when the run never reached the instrument's journal.
     std::optional<std::pair<std::uint32_t, std::uint32_t>> SectorsOnCard() const;
+    /// After a run: whether anything was erased or written on the card.
+    bool CardChanged() const { return cardChanged; }
+    /// After a run that didn't end ready: how far it got, for the user ("The card holds 2 of the
+    /// 6 sectors of this image, and 33 of the 128 blocks of sector 3." or "Nothing was written
+    /// to the card.").
+    std::string HowFarItGot() const;
+    /// After a run planned from the journal or an earlier image: the sectors it wrote and the
+    /// image's sectors; nothing when the whole card was written.
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> SectorsPlanned() const;
 
     /// The pre-checks, then the steps to the end.
     LinkOutcome Run();
@@ -88,6 +97,10 @@ private:
     /// Whether a reply is still outstanding.
     bool WaitForReply();
     void Acknowledged();
+    /// Before the first erase or block of the run goes out.
+    void Changing();
+    /// The message of a card written to the end.
+    std::string ReadyText() const;
     bool Refused(std::string_view prefix);
     /// Ends the run on a card too small for the image (told).
     void PastTheCardsEnd();
@@ -118,12 +131,16 @@ private:
     bool cardTooSmall = false;
     std::string cardAdvice;
     bool awaitingReply = false;
+    bool cardChanged = false;
+    /// The sector last acknowledged into and how many of its blocks are on the card.
+    std::uint32_t ackedSector = 0;
+    std::uint32_t ackedBlocks = 0;
     bool erasing = false;
     bool finished = false;
     bool ready = false;
     std::string cardSizeAdvice
         = "Make sure your card size setting is correct by selecting 'Card Info' from the Project "
-          "menu.";
+          "menu, or make the project smaller by selecting 'Fit to Card' from the Project menu.";
 
     const TransferJournal* journal = nullptr;
     TransferMode mode = TransferMode::Whole;

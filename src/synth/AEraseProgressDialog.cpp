@@ -1,5 +1,6 @@
 #include "synth/AEraseProgressDialog.h"
 
+#include "model/MProject.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
 #include "synth/AMidi.h"
@@ -40,11 +41,49 @@ LinkOutcome AEraseProgressDialog::Run(std::uint32_t cardBytes)
     }
     if (!CheckMidi(kPrefix, "the MIDI system is busy (or doesn't exist).  "))
         return LinkOutcome::NotStarted;
+    sentAny = false;
+    sector = 0;
+    // Nothing brings an erased card back: Enter keeps it.
+    if (prompter.Ask("Erase the card in the synthesizer?  Everything in its first "
+                + SizeText(capacity) + " will be lost.",
+            Icon::Warning, Buttons::OkCancel, Answer::Cancel)
+        != Answer::Ok)
+        return LinkOutcome::NotStarted;
     midi.RestartReception();
     RunSteps(*this, clock);
     if (stopped)
         return LinkOutcome::Stopped;
     return failed ? LinkOutcome::Ended : LinkOutcome::Done;
+}
+
+std::string AEraseProgressDialog::SizeText(std::uint32_t bytes)
+{
+    // As Card Info names the card sizes.
+    for (int token = 0; token < 10; ++token)
+        if (MProject::CardSizeBytes(token) == bytes)
+            return MProject::CardSizeText(token);
+    return std::to_string(bytes / 1024) + " K";
+}
+
+std::string AEraseProgressDialog::Erased() const
+{
+    if (overwriteMode)
+        return "The instrument has no erase command: the start of its card was written over (two "
+               "blocks), which it reads as an empty card.";
+    if (cardEndedFirst)
+        return "The card is erased: all of it, since it ends before the " + SizeText(capacity)
+            + " asked for.";
+    return "The card is erased: its first " + SizeText(capacity) + ".";
+}
+
+std::string AEraseProgressDialog::HowFarItGot() const
+{
+    if (!sentAny)
+        return "Nothing was erased.";
+    if (overwriteMode)
+        return "The start of the card may be written over in part: erase it again.";
+    return std::to_string(sector) + " of the " + std::to_string(sectorCount)
+        + " sectors to erase were erased; the rest of the card is as it was.";
 }
 
 bool AEraseProgressDialog::Step()
@@ -126,6 +165,7 @@ bool AEraseProgressDialog::ForgetCard()
 void AEraseProgressDialog::SendCurrent()
 {
     view.SetSector("Erasing Sector: ", std::to_string(sector + 1));
+    sentAny = true;
     if (overwriteMode) {
         handler.MakeBlock(sector, fillBlock, fill);
         SendCardMessage(handler.GetBlockMessage());

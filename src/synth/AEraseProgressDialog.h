@@ -20,8 +20,15 @@ public:
 
     /// The journal of transfers, whose claims on the instrument's card go before it is erased.
     void UseJournal(const TransferJournal& transferJournal) { journal = &transferJournal; }
-    /// Erases a card of `cardBytes` (its capacity, a multiple of 128 KB).
+    /// Erases a card of `cardBytes` (its capacity, a multiple of 128 KB), once the user says so:
+    /// NotStarted when the question was answered Cancel, its default.
     LinkOutcome Run(std::uint32_t cardBytes);
+    /// After a run that ended Done: what was erased ("The card is erased: its first 4 Meg.").
+    std::string Erased() const;
+    /// After a run that didn't: how far it got ("3 of the 32 sectors ... were erased").
+    std::string HowFarItGot() const;
+    /// "4 Meg", "256 K": a size of card as Card Info names it.
+    static std::string SizeText(std::uint32_t bytes);
     /// After a run: whether the card ended before the size asked for (all of it is erased), and
     /// whether the instrument, having no erase command, had the start of its card written over
     /// instead.
@@ -51,6 +58,7 @@ private:
     std::uint32_t sectorTime = 2330;
     bool awaitingReply = false;
     bool finished = false;
+    bool sentAny = false;
     std::array<std::uint8_t, 1024> fill {};
     const TransferJournal* journal = nullptr;
     FileLock journalLock;

@@ -8,6 +8,11 @@ namespace {
 
 constexpr std::uint8_t kFirstRealTime = 0xF8;
 
+std::string NameAt(const std::vector<std::string>& names, std::uint16_t index)
+{
+    return index < names.size() ? names[index] : std::string();
+}
+
 } // namespace
 
 AMidi::AMidi(MidiBackend& midiBackend, Clock& clockService, std::chrono::microseconds wait)
@@ -70,6 +75,16 @@ bool AMidi::StartUp(std::string& preferredInputName, std::string& preferredOutpu
     return true;
 }
 
+std::string AMidi::PreferredInputName() const
+{
+    return NameAt(backend.InputNames(), preferredInputIndex);
+}
+
+std::string AMidi::PreferredOutputName() const
+{
+    return NameAt(backend.OutputNames(), preferredOutputIndex);
+}
+
 int AMidi::OpenPreferred()
 {
     const bool hasInput = !backend.InputNames().empty();
@@ -91,10 +106,12 @@ int AMidi::OpenDevices(int inputIndex, int outputIndex)
 {
     // Opening over open ports would leave the old ones open behind the new ids.
     Close();
+    openFailure.clear();
     if (outputIndex >= 0) {
         outputId = outputIndex;
         if (!backend.OpenOutput(outputIndex)) {
             outputId = -1;
+            Failed(backend.OutputNames(), outputIndex);
             return kOutputFailed;
         }
     }
@@ -103,10 +120,20 @@ int AMidi::OpenDevices(int inputIndex, int outputIndex)
     inputId = inputIndex;
     if (!backend.OpenInput(inputIndex)) {
         inputId = -1;
+        Failed(backend.InputNames(), inputIndex);
         return kInputFailed;
     }
     RestartReception();
     return kOpened;
+}
+
+void AMidi::Failed(const std::vector<std::string>& names, int index)
+{
+    const std::string why = backend.LastError();
+    if (index < 0 || static_cast<std::size_t>(index) >= names.size() || why.empty())
+        return;
+    openFailure
+        = "the MIDI port '" + names[static_cast<std::size_t>(index)] + "' can't be opened: " + why;
 }
 
 void AMidi::Close()

@@ -67,6 +67,9 @@ public:
     int OpenDevices(int inputIndex, int outputIndex);
     void Close();
     bool IsOpen() const { return inputId >= 0 && outputId >= 0; }
+    /// After an open that failed on a port the back-end names: "the MIDI port 'NAME' can't be
+    /// opened: WHY", the back-end's reason; empty when the last open worked or named no port.
+    const std::string& OpenFailure() const { return openFailure; }
     /// The ports the back-end offers, in device order (the MIDI Setup lists).
     std::vector<std::string> InputNames() const { return backend.InputNames(); }
     std::vector<std::string> OutputNames() const { return backend.OutputNames(); }
@@ -79,6 +82,9 @@ public:
     void SetPreferredOutputIndex(std::uint16_t index) { preferredOutputIndex = index; }
     std::uint16_t PreferredInputIndex() const { return preferredInputIndex; }
     std::uint16_t PreferredOutputIndex() const { return preferredOutputIndex; }
+    /// The names of the ports the preferred indexes choose now; empty where none is chosen.
+    std::string PreferredInputName() const;
+    std::string PreferredOutputName() const;
 
     /// The complete message, F0 to F7: kSent, kSendTimedOut, kNoOutputDevice or kSendFailed.
     int SendSysex(std::span<const std::uint8_t> message);
@@ -103,8 +109,12 @@ private:
     MidiBackend& backend;
     Clock& clock;
     std::chrono::microseconds inputWait;
+    /// Records why the port `index` of `names` didn't open.
+    void Failed(const std::vector<std::string>& names, int index);
+
     int inputId = -1;
     int outputId = -1;
+    std::string openFailure;
     std::uint16_t preferredInputIndex = kNoPreferredIndex;
     std::uint16_t preferredOutputIndex = kNoPreferredIndex;
 

@@ -33,7 +33,11 @@ bool AProgressDialog::CheckMidi(std::string_view prefix, std::string_view busy)
 {
     if (midi.IsOpen())
         return true;
-    ReportFailure(prompter, std::string(prefix) + std::string(busy) + midiAdvice);
+    // The port's own reason when one didn't open: "busy" would send a musician looking at the
+    // wrong thing when the interface was unplugged.
+    const std::string& failure = midi.OpenFailure();
+    ReportFailure(prompter,
+        std::string(prefix) + (failure.empty() ? std::string(busy) : failure + ".  ") + midiAdvice);
     return false;
 }
 

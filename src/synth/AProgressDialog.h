@@ -45,7 +45,8 @@ public:
     const std::string& MidiAdvice() const { return midiAdvice; }
 
 protected:
-    /// True when both ports are open; otherwise the failure box (prefix + `busy` + advice).
+    /// True when both ports are open; otherwise the failure box: prefix, the port's reason (or
+    /// `busy` when there is none), advice.
     bool CheckMidi(std::string_view prefix,
         std::string_view busy = "the MIDI system is busy or doesn't exist.  ");
     /// State 0: the identity request goes out. The search message goes to the banner line when

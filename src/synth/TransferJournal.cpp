@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -155,6 +156,8 @@ std::string TransferJournal::Format(const TransferRecord& record)
     std::string text = std::string(kHeader) + "\ncard-size " + std::to_string(record.cardSize)
         + "\nimage-size " + std::to_string(record.imageSize) + "\nimage-hash " + record.imageHash
         + "\n";
+    if (record.writtenAt > 0)
+        text += "written-at " + std::to_string(record.writtenAt) + "\n";
     for (const auto& [sector, hash] : record.sectors)
         text += "sector " + std::to_string(sector) + " " + hash + "\n";
     return text + "end\n";
@@ -169,7 +172,7 @@ std::optional<TransferRecord> TransferJournal::Parse(const std::string& text)
     if (!std::getline(lines, line) || line != kHeader)
         return std::nullopt;
     TransferRecord record;
-    bool cardSize = false, imageSize = false, imageHash = false, ended = false;
+    bool cardSize = false, imageSize = false, imageHash = false, writtenAt = false, ended = false;
     while (std::getline(lines, line)) {
         if (ended)
             return std::nullopt;
@@ -192,6 +195,11 @@ std::optional<TransferRecord> TransferJournal::Parse(const std::string& text)
         } else if (key == "image-hash" && IsHash(value) && hash.empty() && !imageHash) {
             record.imageHash = value;
             imageHash = true;
+        } else if (key == "written-at" && number && *number <= static_cast<std::uint64_t>(INT64_MAX)
+            && hash.empty() && !writtenAt) {
+            // Only words a question: a record without it (of an earlier version) is as good.
+            record.writtenAt = static_cast<std::int64_t>(*number);
+            writtenAt = true;
         } else if (key == "sector" && number && imageSize && IsHash(hash)
             && *number < record.ImageSectors()
             && !record.sectors.contains(static_cast<std::uint32_t>(*number))) {
@@ -211,9 +219,28 @@ std::uint32_t TransferPlan::SectorsToWrite() const
     return static_cast<std::uint32_t>(std::count(write.begin(), write.end(), true));
 }
 
+std::string WhenWritten(std::int64_t at, std::int64_t now)
+{
+    const auto local = [](std::int64_t seconds) {
+        const auto time = static_cast<std::time_t>(seconds);
+        std::tm parts {};
+        localtime_r(&time, &parts);
+        return parts;
+    };
+    const std::tm when = local(at);
+    const std::tm today = local(now);
+    char clock[8];
+    std::strftime(clock, sizeof clock, "%H:%M", &when);
+    if (when.tm_year == today.tm_year && when.tm_yday == today.tm_yday)
+        return std::string("at ") + clock;
+    char day[32];
+    std::strftime(day, sizeof day, when.tm_year == today.tm_year ? "%B" : "%B %Y", &when);
+    return "on " + std::to_string(when.tm_mday) + " " + day + " at " + clock;
+}
+
 TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>& record,
     const std::string& problem, const ImageDigest& image, std::uint64_t cardSize,
-    const ImageDigest* earlier, const std::string& earlierName)
+    const ImageDigest* earlier, const std::string& earlierName, std::int64_t now)
 {
     TransferPlan plan;
     if (mode == TransferMode::Whole || (mode == TransferMode::Since && !earlier))
@@ -264,18 +291,26 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
     if (mode == TransferMode::Offer) {
         const std::uint32_t changed = plan.SectorsToWrite();
         const std::string written = std::to_string(all - changed) + " of " + std::to_string(all);
+        // The record knows the card it wrote, not the card in the slot now: each question says
+        // what it rests on, and its default (No) writes the whole card.
+        const std::string basis = ", if the card "
+            + (record && record->writtenAt > 0 ? "written " + WhenWritten(record->writtenAt, now)
+                                               : std::string("Cardmill wrote last"))
+            + " is still in the synthesizer";
         if (record && !record->Complete())
             plan.question = "The last transfer of this card to the synthesizer stopped with "
                 + written + " sectors written.  Resume it, writing only the "
-                + std::to_string(changed) + " sectors left?  (No writes the whole card.)";
+                + std::to_string(changed) + " sectors left" + basis
+                + "?  (No writes the whole card.)";
         else if (changed == 0)
-            plan.question = "The card in the synthesizer already holds this card image.  Leave "
-                            "it as it is?  (No writes the whole card.)";
+            plan.question = "The card in the synthesizer already holds this card image" + basis
+                + ".  Leave it as it is?  (No writes the whole card.)";
         else
             plan.question = "The card in the synthesizer holds a card image Cardmill sent "
                             "before, and only "
                 + std::to_string(changed) + " of this card's " + std::to_string(all)
-                + " sectors differ from it.  Write only those?  (No writes the whole card.)";
+                + " sectors differ from it.  Write only those" + basis
+                + "?  (No writes the whole card.)";
     }
     return plan;
 }

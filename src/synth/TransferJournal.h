@@ -44,6 +44,10 @@ struct TransferRecord {
     std::uint64_t imageSize = 0;
     std::string imageHash;
     std::map<std::uint32_t, std::string> sectors;
+    /// When the card was last written to, in POSIX seconds (0: not known, a record of an
+    /// earlier version). The questions that trust the record name it: the record can't see a
+    /// card swapped in the slot since.
+    std::int64_t writtenAt = 0;
 
     /// What is known after the card was erased (or changed outside a transfer): nothing of any
     /// image is on it.
@@ -108,8 +112,15 @@ struct TransferPlan {
 
 /// The plan of a transfer of `image` to a card of `cardSize` bytes (0: not known), from the
 /// instrument's record (`problem` when it could not be read) and, for Since, the earlier image.
+/// `now` (POSIX seconds) words the time the record's card was written, as the Offer questions
+/// name it.
 TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>& record,
     const std::string& problem, const ImageDigest& image, std::uint64_t cardSize,
-    const ImageDigest* earlier = nullptr, const std::string& earlierName = {});
+    const ImageDigest* earlier = nullptr, const std::string& earlierName = {},
+    std::int64_t now = 0);
+
+/// "at 14:02" for a time of the day of `now`, else "on 3 March at 14:02" (with the year when
+/// it is another), in local time.
+std::string WhenWritten(std::int64_t at, std::int64_t now);
 
 } // namespace cardmill

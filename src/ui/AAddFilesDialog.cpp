@@ -2,11 +2,15 @@
 
 #include "model/MProject.h"
 #include "model/MReadableFile.h"
+#include "model/Services.h"
 #include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/MInstFileRegions.h"
 #include "model/sound/ASoundSystem.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
+#include "ui/AChoosePresetsDialog.h"
+#include "ui/GroupLabels.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,6 +21,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -36,45 +41,6 @@ const QStringList kAddFilters { QStringLiteral("Sound Files (*.aif *.aiff *.sd *
                    "*.dslibrary)"),
     QStringLiteral("Standard MIDI Files (*.mid *.midi *.smf)"),
     QStringLiteral("SysEx Files (*.syx)"), QStringLiteral("All Files (*)") };
-
-/// The presets of a library (a SoundFont) that the user picks to add, in the file's order; none
-/// when the choice is cancelled.
-std::vector<LibraryPreset> PickPresets(
-    QWidget* parent, const std::string& fileName, const LibraryCatalog& catalog)
-{
-    QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Choose Presets"));
-    auto* layout = new QVBoxLayout(&dialog);
-    layout->addWidget(new QLabel(QStringLiteral("The %1 file \"%2\" holds %3 presets. Choose the "
-                                                "ones to add; each becomes an instrument.")
-                                     .arg(Text(catalog.formatName), Text(fileName))
-                                     .arg(catalog.presets.size())));
-    auto* list = new QListWidget(&dialog);
-    list->setObjectName(QStringLiteral("presetList"));
-    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    for (const LibraryPreset& preset : catalog.presets)
-        list->addItem(QStringLiteral("%1:%2  %3")
-                          .arg(preset.bank)
-                          .arg(preset.program)
-                          .arg(Text(preset.name)));
-    list->setCurrentRow(0);
-    layout->addWidget(list);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
-    buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Add"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
-    layout->addWidget(buttons);
-    dialog.resize(420, 480);
-    list->setFocus();
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    std::vector<LibraryPreset> chosen;
-    for (int row = 0; row < list->count(); ++row)
-        if (list->item(row)->isSelected())
-            chosen.push_back(catalog.presets[static_cast<std::size_t>(row)]);
-    return chosen;
-}
 
 // A file being looked at gets as far as its information lines; a damaged one stops early.
 constexpr int kPreviewLoadSteps = 10000;
@@ -202,7 +168,9 @@ void ACollectFilesDialog::FollowPlayback()
 
 QString ACollectFilesDialog::InfoLine(int line) const
 {
-    return line >= 0 && line < 5 ? info[static_cast<std::size_t>(line)]->text() : QString();
+    return line >= 0 && line < static_cast<int>(info.size())
+        ? info[static_cast<std::size_t>(line)]->text()
+        : QString();
 }
 
 bool ACollectFilesDialog::IsPending(const std::string& path) const
@@ -222,21 +190,24 @@ void ACollectFilesDialog::AddSelected()
         for (const std::string& path : PathsToAdd(chosen.toUtf8().toStdString())) {
             if (IsPending(path))
                 continue;
-            auto file = controller.CreateForAdding(path, Filter(), false);
+            auto file = controller.CreateForAdding(path, Filter(), false, Others());
             if (!file)
                 continue;
             const auto list = ListFor(*file);
             if (!list)
                 continue;
+            const MReadableFile* added = file.get();
             pending[static_cast<std::size_t>(*list)].push_back(std::move(file));
-            ShowList(*list);
+            ShowPending(added);
         }
     }
 }
 
 std::vector<std::string> ACollectFilesDialog::PathsToAdd(const std::string& path)
 {
-    if (Filter() == MCardmill::AddFilter::Sound)
+    // A library is asked for its presets whatever kind of file is listed: typed while sounds
+    // are, it is no sound, and never raw data.
+    if (Others() == MCardmill::OtherKinds::Refused)
         return { path };
     return PresetPathsToAdd(this, path);
 }
@@ -249,30 +220,49 @@ std::vector<std::string> PresetPathsToAdd(QWidget* parent, const std::string& pa
     // A damaged library is named by the loader; a library of one preset is that preset.
     if (!catalog || catalog->presets.size() < 2)
         return { path };
+    AChoosePresetsDialog dialog(parent, FileNameOf(path), *catalog);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
     std::vector<std::string> paths;
-    for (const LibraryPreset& preset : PickPresets(parent, FileNameOf(path), *catalog))
+    for (const LibraryPreset& preset : dialog.Chosen())
         paths.push_back(JoinLibraryPath(path, preset));
     return paths;
 }
 
-void ACollectFilesDialog::ShowList(int list)
+void ACollectFilesDialog::FillRow(QListWidgetItem& row, int, const MReadableFile& file) const
+{
+    row.setText(Text(file.GetFileName()));
+}
+
+void ACollectFilesDialog::ShowPending(const MReadableFile* visible)
 {
     pendingList->clear();
-    for (const auto& file : pending[static_cast<std::size_t>(list)])
-        pendingList->addItem(Text(file->GetFileName()));
+    rows.clear();
+    for (std::size_t list = 0; list < pending.size(); ++list) {
+        for (std::size_t at = 0; at < pending[list].size(); ++at) {
+            const MReadableFile& file = *pending[list][at];
+            auto* row = new QListWidgetItem(pendingList);
+            FillRow(*row, static_cast<int>(list), file);
+            rows.emplace_back(static_cast<int>(list), at);
+            if (&file == visible)
+                pendingList->scrollToItem(row);
+        }
+    }
 }
 
 void ACollectFilesDialog::RemoveSelected()
 {
     Preview(nullptr);
-    auto& list = pending[static_cast<std::size_t>(ShownList())];
-    std::vector<int> rows;
+    std::vector<std::pair<int, std::size_t>> chosen;
     for (const QListWidgetItem* item : pendingList->selectedItems())
-        rows.push_back(pendingList->row(item));
-    std::sort(rows.rbegin(), rows.rend());
-    for (const int row : rows)
-        list.erase(list.begin() + row);
-    ShowList(ShownList());
+        chosen.push_back(rows[static_cast<std::size_t>(pendingList->row(item))]);
+    // From the last, so that the places of the others still hold.
+    std::sort(chosen.rbegin(), chosen.rend());
+    for (const auto& [list, at] : chosen) {
+        auto& files = pending[static_cast<std::size_t>(list)];
+        files.erase(files.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    ShowPending();
 }
 
 void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
@@ -281,13 +271,21 @@ void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
     previewed = std::move(file);
     if (playTimer)
         FollowPlayback();
-    if (previewed)
+    if (previewed) {
+        // What the file leaves out of the card is told once, when it is added; here it is a
+        // line of the panel.
+        Services& services = controller.GetServices();
+        services.previewing = true;
         for (int step = 0; step < kPreviewLoadSteps && previewed->LoadStep() == 0; ++step) { }
+        services.previewing = false;
+    }
+    const auto* regions = dynamic_cast<const MInstFileRegions*>(previewed.get());
     const std::string lines[] = { previewed ? previewed->GetFileName() : std::string(),
         previewed ? previewed->GetFormatName() : std::string(),
         previewed ? previewed->GetInfoLine1() : std::string(),
         previewed ? previewed->GetInfoLine2() : std::string(),
-        previewed ? previewed->GetInfoLine3() : std::string() };
+        previewed ? previewed->GetInfoLine3() : std::string(),
+        regions ? regions->LeftOutLine() : std::string() };
     for (std::size_t line = 0; line < info.size(); ++line)
         info[line]->setText(Text(lines[line]));
     playButton->setEnabled(soundSystem && previewed && previewed->CanPreview());
@@ -312,7 +310,7 @@ void ACollectFilesDialog::PreviewChosen(const QString& path)
         addButton->setEnabled(true);
         return;
     }
-    Preview(controller.Recognise(chosen, Filter()));
+    Preview(controller.Recognise(chosen, Filter(), Others()));
     addButton->setEnabled(!IsPending(chosen));
 }
 
@@ -323,10 +321,12 @@ void ACollectFilesDialog::PreviewRow()
         Preview(nullptr);
         return;
     }
-    const auto& list = pending[static_cast<std::size_t>(ShownList())];
     const int row = pendingList->row(selected.front());
-    if (row >= 0 && row < static_cast<int>(list.size()))
-        Preview(controller.Recognise(list[static_cast<std::size_t>(row)]->GetPath(), Filter()));
+    if (row < 0 || row >= static_cast<int>(rows.size()))
+        return;
+    const auto& [list, at] = rows[static_cast<std::size_t>(row)];
+    Preview(controller.Recognise(
+        pending[static_cast<std::size_t>(list)][at]->GetPath(), Filter(), Others()));
 }
 
 AAddFilesDialog::AAddFilesDialog(MCardmill& cardmill, QWidget* parent)
@@ -335,6 +335,7 @@ AAddFilesDialog::AAddFilesDialog(MCardmill& cardmill, QWidget* parent)
     , groupChooser(new QComboBox(this))
 {
     pending.resize(MProject::kGroupCount);
+    pendingList->setIconSize(QSize(16, 16));
     static_cast<QVBoxLayout*>(layout()->itemAt(1)->layout())->insertWidget(0, groupChooser);
     connect(groupChooser, &QComboBox::activated, this, [this](int index) { ChooseGroup(index); });
     connect(chooser, &QFileDialog::filterSelected, this, &AAddFilesDialog::FilterChosen);
@@ -344,9 +345,15 @@ int AAddFilesDialog::Open(int group)
 {
     const MProject& project = controller.Project();
     groupChooser->clear();
-    for (int g = 0; g < MProject::kSoundGroups; ++g)
-        groupChooser->addItem(Text(project.GetGroupName(g)));
-    ChooseGroup(group);
+    for (int g = 0; g < MProject::kSoundGroups; ++g) {
+        groupChooser->addItem(GroupIcon(g), GroupLabel(project, g));
+        // The instrument's own groups: a Percula card has no drum groups.
+        if (project.IsGroupUnavailable(g))
+            qobject_cast<QStandardItemModel*>(groupChooser->model())->item(g)->setEnabled(false);
+    }
+    ChooseGroup(project.IsGroupUnavailable(group) ? 0 : group);
+    // What the loader took after the last use is no longer waiting.
+    ShowPending();
     collecting = true;
     const int result = exec();
     collecting = false;
@@ -362,7 +369,14 @@ void AAddFilesDialog::ChooseGroup(int group)
     groupChooser->setVisible(group < MProject::kSoundGroups);
     if (group < MProject::kSoundGroups)
         groupChooser->setCurrentIndex(group);
-    ShowList(group);
+}
+
+void AAddFilesDialog::FillRow(QListWidgetItem& row, int list, const MReadableFile& file) const
+{
+    // Files of every group are listed together: each says where it goes.
+    row.setIcon(GroupIcon(list));
+    row.setText(Text(file.GetFileName()) + QStringLiteral("  (")
+        + GroupLabel(controller.Project(), list) + QStringLiteral(")"));
 }
 
 void AAddFilesDialog::FilterChosen(const QString& filter)
@@ -435,7 +449,7 @@ void AAddFilesDialog::ClearPending()
 {
     for (auto& list : pending)
         list.clear();
-    pendingList->clear();
+    ShowPending();
 }
 
 ACreateInstrumentDialog::ACreateInstrumentDialog(MCardmill& cardmill, QWidget* parent)
@@ -464,15 +478,17 @@ bool ACreateInstrumentDialog::WriteInstrument(const std::string& path, Prompter&
     for (auto& file : pending[0])
         sounds.emplace_back(dynamic_cast<MSoundFile*>(file.release()));
     pending[0].clear();
-    pendingList->clear();
-    return WriteInstrumentFile(controller, prompter, path, std::move(sounds));
+    ShowPending();
+    // The key groups follow the samples' own roots, whatever order they were chosen in.
+    return WriteInstrumentFile(
+        controller, prompter, path, std::move(sounds), { InstrumentKeys::Layout::ByRoot, {} });
 }
 
 void ACreateInstrumentDialog::CleanUp()
 {
     Preview(nullptr);
     pending[0].clear();
-    pendingList->clear();
+    ShowPending();
 }
 
 } // namespace cardmill

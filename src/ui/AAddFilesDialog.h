@@ -15,6 +15,7 @@ class QTimer;
 class QFileDialog;
 class QLabel;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 
 namespace cardmill {
@@ -37,6 +38,8 @@ public:
     QPushButton* RemoveButton() const { return removeButton; }
     QPushButton* DoneButton() const { return doneButton; }
     QListWidget* PendingList() const { return pendingList; }
+    /// The panel's lines on the file in preview: its name, format, three information lines and
+    /// what it leaves out of the card.
     QString InfoLine(int line) const;
 
     /// Adds the files selected in the chooser.
@@ -49,11 +52,14 @@ protected:
     void showEvent(QShowEvent* event) override;
     /// The list a file goes to (its group), or none when it can't be added (told).
     virtual std::optional<int> ListFor(const MReadableFile& file) = 0;
-    /// The kind of file the chosen filter limits the collection to.
+    /// The kind of file the chosen filter lists, which is asked first.
     virtual MCardmill::AddFilter Filter() const = 0;
-    /// The list now shown.
-    virtual int ShownList() const = 0;
-    void ShowList(int list);
+    /// Whether files of other kinds are taken as what they are.
+    virtual MCardmill::OtherKinds Others() const = 0;
+    /// A pending file's row: its name, and in the add-files dialog its group.
+    virtual void FillRow(QListWidgetItem& row, int list, const MReadableFile& file) const;
+    /// Every pending file, list by list; `visible` is scrolled into view.
+    void ShowPending(const MReadableFile* visible = nullptr);
     void Preview(std::unique_ptr<MReadableFile> file);
     bool IsPending(const std::string& path) const;
 
@@ -61,13 +67,15 @@ protected:
     QFileDialog* chooser;
     QLabel* panelTitle;
     QListWidget* pendingList;
-    std::array<QLabel*, 5> info {};
+    std::array<QLabel*, 6> info {};
     QPushButton* addButton;
     QPushButton* removeButton;
     QPushButton* playButton;
     QPushButton* doneButton;
     QPushButton* cancelButton;
     std::vector<std::deque<std::unique_ptr<MReadableFile>>> pending;
+    /// The list and place in it of each row shown.
+    std::vector<std::pair<int, std::size_t>> rows;
     std::unique_ptr<MReadableFile> previewed;
     ASoundSystem* soundSystem = nullptr;
     QTimer* playTimer;
@@ -87,7 +95,8 @@ private:
 std::vector<std::string> PresetPathsToAdd(QWidget* parent, const std::string& path);
 
 /// "Add files to project": one pending list per group; sequences go to Sequences and banks to
-/// Programs whatever group is chosen. The loader takes the files after "&Done".
+/// Programs whatever group is chosen, and every pending file is listed with its group. The loader
+/// takes the files after "&Done".
 class AAddFilesDialog final : public ACollectFilesDialog, public WaitingFiles {
 public:
     AAddFilesDialog(MCardmill& controller, QWidget* parent);
@@ -102,7 +111,10 @@ public:
 protected:
     std::optional<int> ListFor(const MReadableFile& file) override;
     MCardmill::AddFilter Filter() const override;
-    int ShownList() const override { return shownGroup; }
+    /// The filter chooses what the chooser lists: a SoundFont typed while sounds are listed is
+    /// still an instrument, and a song a song.
+    MCardmill::OtherKinds Others() const override { return MCardmill::OtherKinds::Taken; }
+    void FillRow(QListWidgetItem& row, int list, const MReadableFile& file) const override;
 
 private:
     void ChooseGroup(int group);
@@ -124,7 +136,7 @@ public:
 protected:
     std::optional<int> ListFor(const MReadableFile& file) override;
     MCardmill::AddFilter Filter() const override { return MCardmill::AddFilter::Sound; }
-    int ShownList() const override { return 0; }
+    MCardmill::OtherKinds Others() const override { return MCardmill::OtherKinds::Refused; }
 };
 
 } // namespace cardmill

@@ -2,6 +2,7 @@
 
 #include "model/CardInfoEdit.h"
 #include "model/MProject.h"
+#include "ui/DialogKeys.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -42,14 +43,17 @@ ACardDialog::ACardDialog(MProject& edited, Prompter& messages, QWidget* parent)
     target->setCurrentIndex(info.target == MProject::kPercula ? 1 : 0);
 
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Card Name:"), name);
-    form->addRow(QStringLiteral("Version:"), version);
-    form->addRow(QStringLiteral("Card Size:"), size);
-    form->addRow(QStringLiteral("Target:"), target);
+    // Its size is its contents': a resizable window gets a resize strip from the window manager.
+    form->setSizeConstraint(QLayout::SetFixedSize);
+    form->addRow(QStringLiteral("Card &Name:"), name);
+    form->addRow(QStringLiteral("&Version:"), version);
+    form->addRow(QStringLiteral("Card &Size:"), size);
+    form->addRow(QStringLiteral("&Target:"), target);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &ACardDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ACardDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
     name->setFocus();
     name->selectAll();
 }

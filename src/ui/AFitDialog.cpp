@@ -4,6 +4,7 @@
 #include "model/MProject.h"
 #include "platform/Prompter.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -99,7 +100,9 @@ void AFitDialog::Plan()
     options.trimDb = trim->isChecked() ? std::optional<double>(-60.0) : std::nullopt;
     options.normalize = normalize->isChecked();
     project.ComputeTotalBytes();
-    plan = PlanFit(gathered->sounds, project.GetTotalBytes(), options);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    plan = PlanFit(gathered->sounds, project.GetTotalBytes(), options, &made);
+    QApplication::restoreOverrideCursor();
 
     const QSignalBlocker quiet(table);
     table->setRowCount(static_cast<int>(gathered->sounds.size()));
@@ -159,6 +162,8 @@ void AFitDialog::ShowTotals()
                     .arg(after - static_cast<std::int64_t>(plan.cardBytes));
     if (!plan.fits)
         text += QStringLiteral(" The project can't fit the card even at the lowest rate.");
+    for (const std::string& note : gathered->notes)
+        text += QStringLiteral("\n") + QString::fromStdString(note) + QStringLiteral(".");
     totals->setText(text);
     apply->setEnabled(std::find(chosen.begin(), chosen.end(), true) != chosen.end());
 }
@@ -173,7 +178,8 @@ void AFitDialog::accept()
     const std::string folder
         = std::filesystem::path(controller.DocumentPath()).replace_extension(".fit").string();
     std::string failure;
-    if (!MakeFittedItems(controller, *gathered, plan, Chosen(), options, folder, swaps, failure)) {
+    std::vector<std::string> written; // kept: Undo and Redo swap the items that play them
+    if (!MakeFittedItems(controller, *gathered, plan, Chosen(), folder, swaps, written, failure)) {
         swaps.clear();
         prompter.Show(
             "Sorry, but the project can't be fitted: " + failure + ".", Icon::Error, Buttons::Ok);

@@ -45,6 +45,7 @@ private:
     Prompter& prompter;
     std::optional<ProjectSounds> gathered;
     FitOptions options;
+    FitCache made; // the sounds the plans made, for the next plan when an option changes
     FitPlan plan;
     std::vector<FitSwap> swaps;
     QCheckBox* trim;

@@ -3,9 +3,11 @@
 #include "app/AApplication.h"
 #include "app/AMainFrame.h"
 #include "app/APreferencesDialog.h"
+#include "app/MidiBackendAll.h"
 #include "compiler/AImageProgressDialog.h"
 #include "model/ALoaderProgressDialog.h"
 #include "model/APrefs.h"
+#include "model/CardInfoEdit.h"
 #include "model/MProject.h"
 #include "model/MReadableFile.h"
 #include "model/TextEncoding.h"
@@ -15,6 +17,7 @@
 #include "model/sound/MSoundFile.h"
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
+#include "synth/AMidi.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
 #include "ui/AFitDialog.h"
@@ -22,6 +25,8 @@
 #include "ui/ANameDialog.h"
 #include "ui/ASequenceDialog.h"
 #include "ui/AVoiceDialog.h"
+#include "ui/DialogKeys.h"
+#include "ui/GroupLabels.h"
 #include "ui/ProgressDialog.h"
 
 #include <QApplication>
@@ -31,6 +36,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 namespace cardmill {
@@ -50,6 +56,33 @@ bool AskToResume(const ACompileProgressDialog& send, LinkOutcome outcome, Prompt
                      "offers to resume later.",
                Icon::Warning, Buttons::ResumeCancel)
         == Answer::Retry;
+}
+
+/// After a transfer stopped with Stop: how far it got, and how the card is finished.
+void TellStopped(const ACompileProgressDialog& send, LinkOutcome outcome, Prompter& prompter)
+{
+    if (outcome != LinkOutcome::Stopped)
+        return;
+    std::string text = "The transfer was stopped.  " + send.HowFarItGot();
+    if (send.CardChanged())
+        text += send.SectorsOnCard()
+            ? "  The card is only partly written: the next Send offers to resume where this "
+              "one stopped."
+            : "  The card is only partly written: send it again to write all of it.";
+    prompter.Show(text, Icon::Warning, Buttons::Ok);
+}
+
+/// After Erase Card: what was erased, or how far it got.
+void TellErased(const AEraseProgressDialog& erase, LinkOutcome outcome, Prompter& prompter)
+{
+    if (outcome == LinkOutcome::Done)
+        prompter.Show(erase.Erased()
+                + "  That is the card size in Card Info: a larger card keeps its data past it.",
+            Icon::Information, Buttons::Ok);
+    else if (outcome != LinkOutcome::NotStarted)
+        prompter.Show(
+            (outcome == LinkOutcome::Stopped ? "Erasing was stopped.  " : "") + erase.HowFarItGot(),
+            Icon::Warning, Buttons::Ok);
 }
 
 /// A transfer that offers what the journal allows, then resumes for as long as the user asks.
@@ -75,8 +108,10 @@ AGroupList::AGroupList(QWidget* parent)
     : QListWidget(parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
+    // Pictures of a line's height, so that the 13 groups still fit the list.
+    setIconSize(QSize(16, 16));
     for (int group = 0; group < MProject::kGroupCount; ++group)
-        addItem(QString());
+        addItem(new QListWidgetItem(GroupIcon(group), QString()));
 }
 
 AFileList::AFileList(QWidget* parent)
@@ -87,9 +122,21 @@ AFileList::AFileList(QWidget* parent)
     setRootIsDecorated(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The header's least width (some 20 pixels) would widen the 4-pixel spacer and push the
+    // comments right of their heading.
+    header()->setMinimumSectionSize(0);
     const int widths[] = { 134, 88, 61, 4 };
     for (int column = 0; column < 4; ++column)
         setColumnWidth(column, widths[column]);
+}
+
+void AFileList::focusInEvent(QFocusEvent* event)
+{
+    QTreeWidget::focusInEvent(event);
+    // The view makes its first row current on focus without selecting it: a row that looks
+    // current must be the one the commands act on, or Down from it goes nowhere in a list of one.
+    if (QTreeWidgetItem* item = currentItem(); item && selectedItems().isEmpty())
+        item->setSelected(true);
 }
 
 AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
@@ -160,14 +207,14 @@ void AMainWindow::MakeActions()
         { Save, "&Save", QKeySequence(QStringLiteral("Ctrl+S")) },
         { SaveAs, "Save &As...", {} },
         { Revert, "&Revert", {} },
-        { Exit, "E&xit", {} },
+        { Exit, "E&xit", QKeySequence(QKeySequence::Quit) },
         { Undo, "Can't Undo", QKeySequence(QStringLiteral("Ctrl+Z")) },
         { Cut, "Cu&t", QKeySequence(QStringLiteral("Ctrl+X")) },
         { Copy, "&Copy", QKeySequence(QStringLiteral("Ctrl+C")) },
         { Paste, "&Paste", QKeySequence(QStringLiteral("Ctrl+V")) },
         { Clear, "C&lear", {} },
         { Preferences, "Pre&ferences...", {} },
-        { VoiceInfo, "&Voice Info...", {} },
+        { VoiceInfo, "&Voice Info...", QKeySequence(QStringLiteral("Ctrl+I")) },
         { RenameGroup, "&Rename Group...", {} },
         { CardInfo, "&Card Info...", {} },
         { FitToCard, "Fit to Car&d...", {} },
@@ -180,6 +227,7 @@ void AMainWindow::MakeActions()
         { HelpTopics, "Help &Topics", {} },
         { About, "&About Cardmill...", {} },
         { PlayStop, "Play/Stop", QKeySequence(Qt::Key_Space) },
+        { SampleInfo, "Sam&ple Info...", QKeySequence(QStringLiteral("Ctrl+Shift+I")) },
     };
     for (const Entry& entry : entries) {
         auto* action = new QAction(QString::fromUtf8(entry.text), this);
@@ -208,6 +256,7 @@ void AMainWindow::UpdateCommands()
     const bool empty = project.IsUntouched();
     actions[CreateInstrument]->setEnabled(selectedGroup <= 7);
     actions[Save]->setEnabled(project.IsDirty());
+    window()->setWindowModified(project.IsDirty());
     actions[SaveAs]->setEnabled(!empty);
     actions[Revert]->setEnabled(app.Controller().HasFile() && project.IsDirty());
     actions[Undo]->setEnabled(undoAction && undoAction->CanApply());
@@ -216,6 +265,8 @@ void AMainWindow::UpdateCommands()
         actions[command]->setEnabled(fileThere);
     actions[Paste]->setEnabled(clipboard && project.CanPlace(clipboard.get(), currentGroup));
     actions[VoiceInfo]->setEnabled(currentRow >= 0 && currentGroup != MProject::kProgramGroup);
+    actions[SampleInfo]->setEnabled(
+        fileThere && dynamic_cast<const MInstFile*>(project.GetItem(currentGroup, currentRow)));
     actions[VoiceInfo]->setText(currentGroup == MProject::kSequenceGroup
             ? QStringLiteral("Se&quence Info...")
             : QStringLiteral("&Voice Info..."));
@@ -289,6 +340,9 @@ void AMainWindow::Run(Command command)
     case VoiceInfo:
         ShowFileInfo();
         break;
+    case SampleInfo:
+        ShowFileInfo(true);
+        break;
     case RenameGroup:
         RenameGroupRow(groups->currentRow());
         break;
@@ -300,23 +354,27 @@ void AMainWindow::Run(Command command)
         break;
     case EraseCard: {
         const std::uint32_t bytes = project.GetCardSizeBytes();
+        app.UseStoredPorts(true);
         app.RunOperation(false, [&](ProgressDialog& view) {
             AEraseProgressDialog erase(
                 *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
             erase.UseJournal(app.Journal());
-            erase.Run(bytes);
+            TellErased(erase, erase.Run(bytes), app.GetPrompter());
         });
         break;
     }
     case SendToSynth: {
         const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
+        app.UseStoredPorts(true);
         app.RunOperation(true, [&](ProgressDialog& view) {
             SendWithResume([&](TransferMode mode) {
                 ACompileProgressDialog send(project, link.CompileEngine(), *link.Midi(),
                     *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
                 send.SetEraseSectorBeforeWriting(erase);
                 send.UseJournal(app.Journal(), mode);
-                return AskToResume(send, send.Run(), app.GetPrompter());
+                const LinkOutcome outcome = send.Run();
+                TellStopped(send, outcome, app.GetPrompter());
+                return AskToResume(send, outcome, app.GetPrompter());
             });
         });
         break;
@@ -329,6 +387,7 @@ void AMainWindow::Run(Command command)
         app.RunOperation(false, [&](ProgressDialog& view) {
             AImageProgressDialog image(
                 project, link.CompileEngine(), app.GetPrompter(), app.GetClock(), view);
+            image.TellWhereWhenReady();
             image.Run(Std(path));
         });
         break;
@@ -339,19 +398,23 @@ void AMainWindow::Run(Command command)
         if (path.isEmpty())
             break;
         const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
+        app.UseStoredPorts(true);
         app.RunOperation(true, [&](ProgressDialog& view) {
             SendWithResume([&](TransferMode mode) {
                 AImageSendProgressDialog send(
                     *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
                 send.SetEraseSectorBeforeWriting(erase);
                 send.UseJournal(app.Journal(), mode);
-                return AskToResume(send, send.Run(Std(path)), app.GetPrompter());
+                const LinkOutcome outcome = send.Run(Std(path));
+                TellStopped(send, outcome, app.GetPrompter());
+                return AskToResume(send, outcome, app.GetPrompter());
             });
         });
         break;
     }
     case TestMidi: {
         bool identified = false;
+        app.UseStoredPorts(true);
         app.RunOperation(
             false,
             [&](ProgressDialog& view) {
@@ -366,8 +429,15 @@ void AMainWindow::Run(Command command)
         break;
     }
     case MidiSetup: {
-        AMidiDialog dialog(*link.Midi(), controller.Prefs(), this);
-        dialog.exec();
+        // A port stored by `cardmill prefs` meanwhile is the one shown chosen.
+        app.UseStoredPorts(false);
+        AMidiDialog dialog(*link.Midi(), controller.Prefs(), app.GetPrompter(), this);
+        dialog.onPath = [this](const std::string& path) {
+            if (MidiBackendAll* ports = app.MidiPorts())
+                ports->Offer(path);
+        };
+        if (dialog.exec() == QDialog::Accepted)
+            controller.Prefs().Save();
         break;
     }
     case HelpTopics:
@@ -394,9 +464,11 @@ void AMainWindow::Run(Command command)
 void AMainWindow::FillRow(QTreeWidgetItem* row, int index, const MReadableFile& file) const
 {
     row->setText(0, Text(file.GetFileName()));
-    row->setText(1,
-        currentGroup == MProject::kSequenceGroup ? QString::asprintf("Sequence %.2d", index)
-                                                 : Text(file.GetShortName()));
+    // A sequence is named after its file; the number the instrument knows it by is a hover away.
+    const QString number = QString::asprintf("Sequence %.2d", index);
+    const bool sequence = currentGroup == MProject::kSequenceGroup;
+    row->setText(1, sequence && file.GetShortName().empty() ? number : Text(file.GetShortName()));
+    row->setToolTip(1, sequence ? number : QString());
     row->setText(2, QString::number(file.GetCompiledSize()));
     row->setTextAlignment(2, Qt::AlignRight | Qt::AlignVCenter);
     row->setText(4, Text(file.GetComment()));
@@ -468,7 +540,7 @@ void AMainWindow::RefreshFileList()
         files->setCurrentItem(files->topLevelItem(currentRow));
     for (int group = 0; group < MProject::kGroupCount; ++group) {
         QListWidgetItem* item = groups->item(group);
-        item->setText(Text(project.GetGroupName(group)));
+        item->setText(GroupLabel(project, group));
         item->setFlags(project.IsGroupUnavailable(group) ? item->flags() & ~Qt::ItemIsEnabled
                                                          : item->flags() | Qt::ItemIsEnabled);
     }
@@ -485,7 +557,7 @@ void AMainWindow::IdleRefresh()
         undoAction.reset();
     } else if (project.TakeNamesChanged()) {
         for (int group = 0; group < MProject::kGroupCount; ++group)
-            groups->item(group)->setText(Text(project.GetGroupName(group)));
+            groups->item(group)->setText(GroupLabel(project, group));
     }
     if (project.IsGroupUnavailable(currentGroup))
         SelectGroup(0);
@@ -516,7 +588,10 @@ void AMainWindow::ResetView()
 
 void AMainWindow::SetTitle(const std::string& title)
 {
-    window()->setWindowTitle(Text(title));
+    // "[*]" is where the mark of unsaved changes goes; one in a path is doubled to stand for
+    // itself.
+    window()->setWindowTitle(
+        Text(title).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")) + "[*]");
     LockDocument();
 }
 
@@ -544,7 +619,7 @@ std::optional<std::string> AMainWindow::ChooseProjectToOpen()
         droppedProject.reset();
     } else {
         path = Std(app.Chooser().OpenFile(
-            this, QStringLiteral("Open"), QStringLiteral("Cardmill Files (*.cmr)")));
+            this, QStringLiteral("Open"), QStringLiteral("Cardmill Files (*.cmr);;All Files (*)")));
     }
     if (path.empty())
         return std::nullopt;
@@ -601,7 +676,7 @@ void AMainWindow::DropFiles(const QStringList& paths)
 {
     QStringList others;
     for (const QString& path : paths) {
-        if (path.endsWith(QStringLiteral(".cmr"), Qt::CaseInsensitive)) {
+        if (app.Controller().IsProjectFile(Std(path))) {
             // As Open does, with the path the desktop gave instead of the dialog's.
             droppedProject = Std(path);
             app.Controller().OpenProject();
@@ -658,7 +733,7 @@ void AMainWindow::ReportCantPerform()
         Icon::Error, Buttons::Ok);
 }
 
-void AMainWindow::ShowFileInfo()
+void AMainWindow::ShowFileInfo(bool openSample)
 {
     MProject& project = app.Controller().Project();
     MReadableFile* file = project.GetItem(currentGroup, currentRow);
@@ -669,6 +744,8 @@ void AMainWindow::ShowFileInfo()
     bool contentChanged = false;
     if (auto* voice = dynamic_cast<MInstFile*>(file)) {
         AVoiceDialog dialog(*voice, project, app.GetPrompter(), app.GetClock(), this);
+        if (openSample)
+            QTimer::singleShot(0, &dialog, [&dialog] { dialog.EditSample(0); });
         dialog.exec();
         changed = dialog.Changed();
         contentChanged = dialog.ContentChanged();
@@ -694,7 +771,7 @@ void AMainWindow::RenameGroupRow(int row)
     if (dialog.exec() != QDialog::Accepted)
         return;
     undoAction.reset();
-    groups->item(row)->setText(Text(project.GetGroupName(row)));
+    groups->item(row)->setText(GroupLabel(project, row));
     UpdateCommands();
 }
 
@@ -731,15 +808,26 @@ void AMainWindow::ShowHelp()
 
 void AMainWindow::CreateInstrumentFile()
 {
-    ACreateInstrumentDialog& dialog = app.CreateInstrument();
-    if (dialog.exec() == QDialog::Accepted) {
-        const QString path = app.Chooser().SaveFile(this, QStringLiteral("Save Instrument"),
-            QStringLiteral("Cardmill Instrument (*.cmt)"), QStringLiteral("untitled.cmt"));
-        // The new instrument joins the project at the next idle moment.
-        if (!path.isEmpty() && dialog.WriteInstrument(Std(path), app.GetPrompter()))
-            app.Pending().Push(Std(path));
+    // The new instrument joins the keyboard group chosen, so a full one is said at once, before
+    // the samples are chosen for nothing.
+    MProject& project = app.Controller().Project();
+    const int group = std::clamp(currentGroup, 0, MProject::kSoundGroups - 1);
+    if (project.CountItems(group) >= project.GetCapacity(group)) {
+        ReportFailure(app.GetPrompter(),
+            GroupTitle(group) + " ('" + project.GetGroupName(group) + "') holds "
+                + std::to_string(project.GetCapacity(group))
+                + " files, its limit.  Choose another keyboard group for the new instrument.");
+        return;
     }
+    ACreateInstrumentDialog& dialog = app.CreateInstrument();
+    QString path;
+    if (dialog.exec() == QDialog::Accepted)
+        path = app.Chooser().SaveFile(this, QStringLiteral("Save Instrument"),
+            QStringLiteral("Cardmill Instrument (*.cmt)"), QStringLiteral("untitled.cmt"));
+    const bool written = !path.isEmpty() && dialog.WriteInstrument(Std(path), app.GetPrompter());
     dialog.CleanUp();
+    if (written)
+        AddFilesToGroup({ path });
 }
 
 std::optional<int> AMainWindow::TargetRowAt(const QPoint& point) const
@@ -786,10 +874,20 @@ void AMainWindow::ShowDropMarker(std::optional<int> row, std::optional<int> grou
 
 bool AMainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == files && event->type() == QEvent::KeyPress
-        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Delete) {
-        Run(Clear);
-        return true;
+    if (watched == files && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete) {
+            Run(Clear);
+            return true;
+        }
+        // Enter opens the file as a double-click does: the one with the focus frame, which the
+        // list gives a current row without selecting it when it takes the focus.
+        if (IsPlainEnter(*key)) {
+            if (currentRow < 0 && files->currentItem())
+                files->currentItem()->setSelected(true);
+            Run(VoiceInfo);
+            return true;
+        }
     }
     if (watched == groups->viewport()) {
         // Right-button presses do nothing in either list.

@@ -30,6 +30,9 @@ public:
 class AFileList final : public QTreeWidget {
 public:
     explicit AFileList(QWidget* parent);
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
 };
 
 /// The application's single view: the group list and the file list side by side, every command
@@ -66,6 +69,7 @@ public:
         HelpTopics,
         About,
         PlayStop,
+        SampleInfo,
         kCommandCount
     };
 
@@ -125,7 +129,9 @@ private:
     void FillRow(QTreeWidgetItem* row, int index, const MReadableFile& file) const;
     void GroupClicked(int row);
     void AddFilesToGroup(const QStringList& paths);
-    void ShowFileInfo();
+    /// The item's information dialog; for a voice with `openSample`, Sample Info of its first
+    /// sample opens over Voice Info at once.
+    void ShowFileInfo(bool openSample = false);
     void RenameGroupRow(int row);
     void ShowCardInfo();
     void FitToCardDialog();

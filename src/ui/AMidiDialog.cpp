@@ -1,12 +1,19 @@
 #include "ui/AMidiDialog.h"
 
 #include "model/APrefs.h"
+#include "platform/FileSystem.h"
+#include "platform/MidiBackendRaw.h"
+#include "platform/Prompter.h"
 #include "synth/AMidi.h"
+#include "ui/DialogKeys.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QSignalBlocker>
+#include <algorithm>
 
 namespace cardmill {
 
@@ -14,6 +21,7 @@ namespace {
 
 void Fill(QListWidget* list, const std::vector<std::string>& names, const std::string& chosen)
 {
+    const QSignalBlocker block(list);
     for (const std::string& name : names)
         list->addItem(QString::fromStdString(name));
     // With several ports of one name, the first wins.
@@ -24,39 +32,114 @@ void Fill(QListWidget* list, const std::vector<std::string>& names, const std::s
         }
 }
 
+int RowOf(const std::vector<std::string>& names, const std::string& name)
+{
+    const auto found = std::find(names.begin(), names.end(), name);
+    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
+}
+
 } // namespace
 
-AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, QWidget* parent)
+AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, Prompter& messages, QWidget* parent)
     : QDialog(parent)
     , midi(midiPorts)
     , prefs(preferences)
+    , prompter(messages)
     , inputs(new QListWidget(this))
     , outputs(new QListWidget(this))
+    , path(new QLineEdit(this))
 {
     setWindowTitle(QStringLiteral("MIDI Setup"));
     auto* layout = new QGridLayout(this);
-    layout->addWidget(new QLabel(QStringLiteral("MIDI Input Port"), this), 0, 0);
-    layout->addWidget(new QLabel(QStringLiteral("MIDI Output Port"), this), 0, 1);
+    auto* inputLabel = new QLabel(QStringLiteral("MIDI &Input Port"), this);
+    auto* outputLabel = new QLabel(QStringLiteral("MIDI O&utput Port"), this);
+    inputLabel->setBuddy(inputs);
+    outputLabel->setBuddy(outputs);
+    layout->addWidget(inputLabel, 0, 0);
+    layout->addWidget(outputLabel, 0, 1);
     layout->addWidget(inputs, 1, 0);
     layout->addWidget(outputs, 1, 1);
+    auto* pathLabel = new QLabel(
+        QStringLiteral("Or the &path of a MIDI device or pty (both directions):"), this);
+    pathLabel->setBuddy(path);
+    path->setPlaceholderText(QStringLiteral("/dev/snd/midiC1D0 or /dev/pts/N"));
+    path->setClearButtonEnabled(true);
+    layout->addWidget(pathLabel, 2, 0, 1, 2);
+    layout->addWidget(path, 3, 0, 1, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons, 2, 0, 1, 2);
+    layout->addWidget(buttons, 4, 0, 1, 2);
     Fill(inputs, midi.InputNames(), prefs.midiInputPort);
     Fill(outputs, midi.OutputNames(), prefs.midiOutputPort);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
+    // A path typed wins over the lists: their choice is cleared so that nothing says otherwise,
+    // and a port chosen in a list afterwards empties the path.
+    connect(path, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.trimmed().isEmpty())
+            return;
+        for (QListWidget* list : { inputs, outputs }) {
+            const QSignalBlocker block(list);
+            list->setCurrentRow(-1);
+        }
+    });
+    for (QListWidget* list : { inputs, outputs })
+        connect(list, &QListWidget::currentRowChanged, this, [this](int row) {
+            if (row >= 0)
+                path->clear();
+        });
+    setTabOrder(inputs, outputs);
+    setTabOrder(outputs, path);
+    if (inputs->currentRow() >= 0)
+        inputs->setFocus();
+    else
+        path->setFocus();
+}
+
+std::string AMidiDialog::TypedPath(bool& refused) const
+{
+    refused = false;
+    const std::string typed = path->text().trimmed().toStdString();
+    if (typed.empty())
+        return {};
+    const std::string absolute = AbsolutePath(typed);
+    const std::string why = MidiBackendRaw::WhyNotAPort(absolute);
+    if (why.empty())
+        return absolute;
+    ReportFailure(prompter, "Sorry, but '" + typed + "' can't be a MIDI port: " + why + ".");
+    refused = true;
+    return {};
 }
 
 void AMidiDialog::accept()
 {
-    QDialog::accept();
-    if (inputs->currentRow() >= 0) {
-        prefs.midiInputPort = inputs->currentItem()->text().toStdString();
-        midi.SetPreferredInputIndex(static_cast<std::uint16_t>(inputs->currentRow()));
+    bool refused = false;
+    const std::string device = TypedPath(refused);
+    if (refused) {
+        path->setFocus();
+        path->selectAll();
+        return;
     }
-    if (outputs->currentRow() >= 0) {
-        prefs.midiOutputPort = outputs->currentItem()->text().toStdString();
-        midi.SetPreferredOutputIndex(static_cast<std::uint16_t>(outputs->currentRow()));
+    QDialog::accept();
+    if (!device.empty()) {
+        if (onPath)
+            onPath(device);
+        prefs.midiInputPort = prefs.midiOutputPort = device;
+        const int input = RowOf(midi.InputNames(), device);
+        const int output = RowOf(midi.OutputNames(), device);
+        if (input >= 0)
+            midi.SetPreferredInputIndex(static_cast<std::uint16_t>(input));
+        if (output >= 0)
+            midi.SetPreferredOutputIndex(static_cast<std::uint16_t>(output));
+    } else {
+        if (inputs->currentRow() >= 0) {
+            prefs.midiInputPort = inputs->currentItem()->text().toStdString();
+            midi.SetPreferredInputIndex(static_cast<std::uint16_t>(inputs->currentRow()));
+        }
+        if (outputs->currentRow() >= 0) {
+            prefs.midiOutputPort = outputs->currentItem()->text().toStdString();
+            midi.SetPreferredOutputIndex(static_cast<std::uint16_t>(outputs->currentRow()));
+        }
     }
     midi.Close();
     midi.OpenPreferred();

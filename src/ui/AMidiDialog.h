@@ -1,29 +1,44 @@
 #pragma once
 
 #include <QDialog>
+#include <functional>
+#include <string>
 
+class QLineEdit;
 class QListWidget;
 
 namespace cardmill {
 
 class AMidi;
 class APrefs;
+class Prompter;
 
-/// "MIDI Setup": the input and output ports in device order, the stored ones selected. OK
-/// remembers the choice by name, closes the ports and opens the chosen ones.
+/// "MIDI Setup": the input and output ports in device order, the stored ones selected, and a
+/// field for the path of a raw MIDI device or a pty that the lists don't show (one path serves
+/// both directions). OK remembers the choice by name, closes the ports and opens the chosen
+/// ones; a typed path that can't be a port is refused, saying why, and the dialog stays.
 class AMidiDialog final : public QDialog {
 public:
-    AMidiDialog(AMidi& midi, APrefs& prefs, QWidget* parent);
+    AMidiDialog(AMidi& midi, APrefs& prefs, Prompter& prompter, QWidget* parent);
     void accept() override;
+
+    /// Offers a typed path among the ports before it is chosen.
+    std::function<void(const std::string&)> onPath;
 
     QListWidget* Inputs() const { return inputs; }
     QListWidget* Outputs() const { return outputs; }
+    QLineEdit* DevicePath() const { return path; }
 
 private:
+    /// The typed path, made absolute; empty when none is typed or it was refused (`refused`).
+    std::string TypedPath(bool& refused) const;
+
     AMidi& midi;
     APrefs& prefs;
+    Prompter& prompter;
     QListWidget* inputs;
     QListWidget* outputs;
+    QLineEdit* path;
 };
 
 } // namespace cardmill

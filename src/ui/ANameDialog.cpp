@@ -2,6 +2,8 @@
 
 #include "model/CardInfoEdit.h"
 #include "model/MProject.h"
+#include "platform/Prompter.h"
+#include "ui/DialogKeys.h"
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -16,16 +18,17 @@ ANameDialog::ANameDialog(MProject& edited, int editedGroup, Prompter& messages, 
     , prompter(messages)
     , name(new QLineEdit(this))
 {
-    setWindowTitle(group < 8 ? QStringLiteral("Keyboard Group %1").arg(group + 1)
-                             : QStringLiteral("Drum Group %1").arg(group - 7));
+    setWindowTitle(QString::fromStdString(GroupTitle(group)));
     name->setMaxLength(kNameLimit);
     name->setText(QString::fromStdString(project.GetGroupName(group)));
     auto* form = new QFormLayout(this);
-    form->addRow(QStringLiteral("Group Name:"), name);
+    form->setSizeConstraint(QLayout::SetFixedSize);
+    form->addRow(QStringLiteral("Group &Name:"), name);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     form->addRow(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &ANameDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ANameDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
     name->setFocus();
     name->selectAll();
 }
@@ -35,7 +38,11 @@ void ANameDialog::accept()
     const auto typed = AcceptTyped(name->text().toStdString(), "group name", prompter);
     if (!typed)
         return;
-    project.SetGroupName(group, typed->substr(0, kNameLimit));
+    if (const auto refusal = GroupNameRefusal(project, group, *typed)) {
+        ReportFailure(prompter, *refusal);
+        return;
+    }
+    project.SetGroupName(group, *typed);
     QDialog::accept();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/CardInfoEdit.h"
+
 #include <QDialog>
 
 class QLineEdit;
@@ -9,11 +11,11 @@ namespace cardmill {
 class MProject;
 class Prompter;
 
-/// "Rename Group": the name of one keyboard or drum group, at most 6 characters; an empty
-/// name is taken. The title says which group it is.
+/// "Rename Group": the name of one keyboard or drum group, checked as `cardmill set
+/// --group-name` checks it (an empty name is taken). The title says which group it is.
 class ANameDialog final : public QDialog {
 public:
-    static constexpr int kNameLimit = 6;
+    static constexpr int kNameLimit = static_cast<int>(kGroupNameTyped);
 
     ANameDialog(MProject& project, int group, Prompter& prompter, QWidget* parent);
     void accept() override;

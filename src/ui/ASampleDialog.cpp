@@ -4,11 +4,13 @@
 #include "model/sound/WaveOverview.h"
 #include "ui/AKeyLists.h"
 #include "ui/AWaveformView.h"
+#include "ui/DialogKeys.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -41,14 +43,14 @@ ASampleDialog::ASampleDialog(MSoundFile& edited, Prompter& messages, QWidget* pa
     , sample(edited)
     , prompter(messages)
     , edit(edited)
-    , smooth(new QCheckBox(QStringLiteral("Smooth Attacks"), this))
-    , left(new QRadioButton(QStringLiteral("Use Left Channel Audio"), this))
-    , mixed(new QRadioButton(QStringLiteral("Use 50 / 50 Mixed Audio"), this))
-    , right(new QRadioButton(QStringLiteral("Use Right Channel Audio"), this))
+    , smooth(new QCheckBox(QStringLiteral("S&mooth Attacks"), this))
+    , left(new QRadioButton(QStringLiteral("Use L&eft Channel Audio"), this))
+    , mixed(new QRadioButton(QStringLiteral("Use 50 / 50 M&ixed Audio"), this))
+    , right(new QRadioButton(QStringLiteral("Use Ri&ght Channel Audio"), this))
     , root(new AKeyLists(this))
     , volume(new QLineEdit(this))
     , start(new QLineEdit(this))
-    , enableLoop(new QCheckBox(QStringLiteral("Enable Loop"), this))
+    , enableLoop(new QCheckBox(QStringLiteral("Enable &Loop"), this))
     , loopStart(new QLineEdit(this))
     , waveform(new AWaveformView(this))
 {
@@ -89,16 +91,18 @@ ASampleDialog::ASampleDialog(MSoundFile& edited, Prompter& messages, QWidget* pa
         channels->addWidget(button);
     layout->addLayout(channels);
     auto* values = new QFormLayout;
-    values->addRow(QStringLiteral("Root/Octave:"), root);
-    values->addRow(QStringLiteral("Volume:"), volume);
-    values->addRow(QStringLiteral("Start Frame:"), start);
+    values->addRow(QStringLiteral("&Root/Octave:"), root);
+    root->LabelLeadsHere(values->labelForField(root));
+    values->addRow(QStringLiteral("&Volume:"), volume);
+    values->addRow(QStringLiteral("Start &Frame:"), start);
     values->addRow(enableLoop);
-    values->addRow(QStringLiteral("Loop Start:"), loopStart);
+    values->addRow(QStringLiteral("Loop S&tart:"), loopStart);
     layout->addLayout(values);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &ASampleDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ASampleDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
 
     waveform->SetOverview(BuildWaveOverview(sample, kOverviewBuckets));
     ShowMarks();
@@ -106,10 +110,22 @@ ASampleDialog::ASampleDialog(MSoundFile& edited, Prompter& messages, QWidget* pa
     volume->selectAll();
 }
 
-void ASampleDialog::RootChosen()
+bool ASampleDialog::RootChosen()
 {
-    if (!edit.ChooseRoot(root->Key(), prompter))
-        root->SetKey(static_cast<int>(edit.rootKey));
+    if (edit.ChooseRoot(root->Key(), prompter))
+        return true;
+    root->SetKey(static_cast<int>(edit.rootKey));
+    return false;
+}
+
+void ASampleDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (!IsPlainEnter(*event)) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    focusNextChild();
 }
 
 void ASampleDialog::ShowMarks()
@@ -124,6 +140,8 @@ void ASampleDialog::ShowMarks()
 
 void ASampleDialog::accept()
 {
+    if (root->Pending() && !RootChosen())
+        return;
     SampleEdit typed = edit;
     typed.smoothing = smooth->isChecked();
     if (sample.ChannelCount() == 2)

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QKeyEvent;
 class QLineEdit;
 class QRadioButton;
 
@@ -17,7 +18,8 @@ class Prompter;
 
 /// "Sample Info": one sample's smoothing, stereo channel, root key, volume, start frame and
 /// loop, over a picture of its waveform with the start and loop marked where the fields put
-/// them. OK runs the sample checks and changes the sample only when they all pass.
+/// them. OK runs the sample checks and changes the sample only when they all pass. Enter moves
+/// from field to field; OK, Ctrl+Enter and Escape finish.
 class ASampleDialog final : public QDialog {
 public:
     ASampleDialog(MSoundFile& sample, Prompter& prompter, QWidget* parent);
@@ -37,8 +39,12 @@ public:
     QLineEdit* LoopStart() const { return loopStart; }
     AWaveformView* Waveform() const { return waveform; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
-    void RootChosen();
+    /// Takes the root set in the lists; false (the lists put back) when it is refused.
+    bool RootChosen();
     /// The picture follows the start and loop fields as they are typed.
     void ShowMarks();
 

@@ -8,10 +8,12 @@
 #include "ui/AKeyboardView.h"
 #include "ui/ASampleDialog.h"
 #include "ui/ASampleList.h"
+#include "ui/DialogKeys.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -63,19 +65,25 @@ AVoiceDialog::AVoiceDialog(MInstFile& edited, MProject& editedProject, Prompter&
     auto* layout = new QVBoxLayout(this);
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("File:"), new QLabel(Text(voice.GetFileName()), this));
-    form->addRow(QStringLiteral("Voice Name:"), name);
+    form->addRow(QStringLiteral("Voice &Name:"), name);
     layout->addLayout(form);
-    layout->addWidget(new QLabel(QStringLiteral("Double-click to edit samples:"), this));
+    auto* samplesLabel = new QLabel(QStringLiteral("Double-click to edit &samples:"), this);
+    samplesLabel->setBuddy(samples);
+    samplesLabel->setToolTip(QStringLiteral("Enter opens the selected sample's Sample Info"));
+    layout->addWidget(samplesLabel);
     layout->addWidget(samples, 1);
     auto* keys = new QFormLayout;
-    keys->addRow(QStringLiteral("Lower Key:"), lower);
-    keys->addRow(QStringLiteral("Upper Key:"), upper);
+    keys->addRow(QStringLiteral("&Lower Key:"), lower);
+    keys->addRow(QStringLiteral("&Upper Key:"), upper);
+    for (AKeyLists* lists : { lower, upper })
+        lists->LabelLeadsHere(keys->labelForField(lists));
     layout->addLayout(keys);
     layout->addWidget(keyboard);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &AVoiceDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &AVoiceDialog::reject);
+    FinishWithCtrlEnter(*this, *buttons);
 
     lower->onChosen = [this] { KeyChosen(); };
     upper->onChosen = [this] { KeyChosen(); };
@@ -85,6 +93,7 @@ AVoiceDialog::AVoiceDialog(MInstFile& edited, MProject& editedProject, Prompter&
     });
     connect(samples, &QListWidget::itemDoubleClicked, this,
         [this](QListWidgetItem* item) { EditSample(samples->row(item)); });
+    samples->onOpen = [this](int row) { EditSample(row); };
     samples->setCurrentRow(0);
     ShowRow(0);
     name->setFocus();
@@ -116,14 +125,26 @@ void AVoiceDialog::ShowRow(int row)
     ShowKeyboard();
 }
 
-void AVoiceDialog::KeyChosen()
+bool AVoiceDialog::KeyChosen()
 {
     if (!keyTable)
-        return;
+        return true;
     const int group = std::min(GroupOfRow(shownRow), keyTable->GroupCount() - 1);
     // A refusal leaves the table as it was; either way the lists show the table now.
-    keyTable->Apply(group, group == 0 ? 0 : lower->Key(), upper->Key(), prompter);
+    const auto outcome
+        = keyTable->Apply(group, group == 0 ? 0 : lower->Key(), upper->Key(), prompter);
     ShowRow(shownRow);
+    return outcome != KeyGroupEdit::Outcome::Refused;
+}
+
+void AVoiceDialog::keyPressEvent(QKeyEvent* event)
+{
+    if (!IsPlainEnter(*event)) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    focusNextChild();
 }
 
 void AVoiceDialog::ShowKeyboard()
@@ -165,6 +186,10 @@ void AVoiceDialog::EditSample(int row)
 
 void AVoiceDialog::accept()
 {
+    // A key set in the lists and not yet checked (the focus went straight to OK) is checked
+    // now; a refused one keeps the dialog open.
+    if ((lower->Pending() || upper->Pending()) && !KeyChosen())
+        return;
     const std::string typed = name->text().toStdString();
     if (!CheckVoiceName(typed, prompter))
         return;

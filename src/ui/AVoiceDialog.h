@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 
@@ -23,9 +24,10 @@ class Prompter;
 
 /// "Voice Info": a voice's name, its samples, and for an instrument the lower and upper key of
 /// the key group of the selected sample, over a keyboard that shows every group. Key changes are
-/// checked as each list choice is confirmed and kept in a copy of the key table that reaches the
-/// instrument only on OK. A double-click on a sample opens Sample Info for it; what that changes
-/// is kept even when this dialog is cancelled.
+/// checked once both lists of a key are set and kept in a copy of the key table that reaches the
+/// instrument only on OK. A double-click on a sample, or Enter on it, opens Sample Info for it;
+/// what that changes is kept even when this dialog is cancelled. Enter acts on the control that
+/// has the focus and never closes the dialog: OK, Ctrl+Enter and Escape do.
 class AVoiceDialog final : public QDialog {
 public:
     AVoiceDialog(MInstFile& voice, MProject& project, Prompter& prompter, const Clock& clock,
@@ -45,10 +47,14 @@ public:
     AKeyLists* UpperKey() const { return upper; }
     AKeyboardView* Keyboard() const { return keyboard; }
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     int GroupOfRow(int row) const;
     void ShowRow(int row);
-    void KeyChosen();
+    /// Checks the keys shown in the lists; false when they were refused.
+    bool KeyChosen();
     void ShowKeyboard();
 
     MInstFile& voice;

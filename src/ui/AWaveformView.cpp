@@ -99,19 +99,58 @@ void AWaveformView::paintEvent(QPaintEvent*)
                 x, static_cast<int>(middle - hi * scale), x, static_cast<int>(middle - lo * scale));
         }
     }
-    auto mark = [&](std::int64_t frame, const QColor& colour, const QString& label) {
-        const int x = FrameX(frame);
-        painter.setPen(QPen(colour, 1));
-        painter.drawLine(x, 0, x, height());
-        const int textWidth = painter.fontMetrics().horizontalAdvance(label);
-        const int tx = x + 3 + textWidth < w ? x + 3 : x - 3 - textWidth;
-        painter.drawText(tx, painter.fontMetrics().ascent() + 1, label);
-    };
-    mark(start, QColor(0, 150, 0), QStringLiteral("Start"));
-    if (looping) {
-        mark(loopStart, QColor(0, 70, 200), QStringLiteral("Loop"));
-        mark(loopEnd, QColor(200, 40, 40), QStringLiteral("End"));
+    const std::vector<Mark> marks = Marks();
+    for (const Mark& mark : marks) {
+        painter.setPen(QPen(mark.colour, 1));
+        painter.drawLine(mark.x, 0, mark.x, height());
     }
+    // Over every line, on a backing of their own: a label that stands beside a neighbour's line,
+    // or over the waveform a line down, reads whole.
+    for (const Mark& mark : marks) {
+        painter.fillRect(mark.label.adjusted(-1, 0, 1, 0), colours.base());
+        painter.setPen(mark.colour);
+        painter.drawText(mark.label, Qt::AlignLeft | Qt::AlignVCenter, mark.text);
+    }
+}
+
+std::vector<AWaveformView::Mark> AWaveformView::Marks() const
+{
+    std::vector<Mark> marks { { QStringLiteral("Start"), QColor(0, 150, 0), FrameX(start), {} } };
+    if (looping) {
+        marks.push_back({ QStringLiteral("Loop"), QColor(0, 70, 200), FrameX(loopStart), {} });
+        marks.push_back({ QStringLiteral("End"), QColor(200, 40, 40), FrameX(loopEnd), {} });
+    }
+    const QFontMetrics metrics = fontMetrics();
+    const int lineHeight = metrics.height();
+    const int w = width();
+    std::vector<QRect> placed;
+    const auto free = [&](const QRect& label) {
+        // A few pixels between labels, so that two words never read as one.
+        const QRect apart = label.adjusted(-3, 0, 3, 0);
+        return std::none_of(placed.begin(), placed.end(),
+            [&](const QRect& other) { return other.intersects(apart); });
+    };
+    for (Mark& mark : marks) {
+        const int textWidth = metrics.horizontalAdvance(mark.text);
+        const int right = mark.x + 3;
+        const int left = mark.x - 3 - textWidth;
+        // The side with room first: right of the line unless the label would leave the view.
+        const int sides[2]
+            = { right + textWidth < w ? right : left, right + textWidth < w ? left : right };
+        const int rows = std::max(1, height() / lineHeight);
+        for (int row = 0; row < rows && mark.label.isNull(); ++row)
+            for (const int x : sides) {
+                const QRect candidate(x, 1 + row * lineHeight, textWidth, lineHeight);
+                if (x >= 0 && x + textWidth <= w && free(candidate)) {
+                    mark.label = candidate;
+                    break;
+                }
+            }
+        if (mark.label.isNull()) // a view too small for all: the first place, as before
+            mark.label = QRect(sides[0], 1, textWidth, lineHeight);
+        placed.push_back(mark.label);
+    }
+    return marks;
 }
 
 } // namespace cardmill

@@ -2,8 +2,12 @@
 
 #include "model/sound/WaveOverview.h"
 
+#include <QColor>
+#include <QRect>
+#include <QString>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 namespace cardmill {
 
@@ -29,6 +33,18 @@ public:
     int FrameX(std::int64_t frame) const;
 
     QSize sizeHint() const override { return { 480, 140 }; }
+
+    /// A mark drawn over the waveform: its line at `x`, its label in `label`.
+    struct Mark {
+        QString text;
+        QColor colour;
+        int x;
+        QRect label;
+    };
+    /// The marks shown now (start, and loop start and end while looping), their labels placed
+    /// beside their lines where they don't cover one another: a label that would is moved to
+    /// the other side of its line, or down a line.
+    std::vector<Mark> Marks() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

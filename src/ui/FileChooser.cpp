@@ -1,9 +1,15 @@
 #include "ui/FileChooser.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStyle>
+#include <QTreeView>
 
 namespace cardmill {
 
@@ -11,7 +17,73 @@ namespace {
 
 constexpr auto kOptions = QFileDialog::DontUseNativeDialog;
 
+/// The extensions a filter names, with their dots: "Image Files (*.img *.bin)" gives ".img" and
+/// ".bin"; "All Files (*)" none.
+QStringList Extensions(const QString& filter)
+{
+    QStringList extensions;
+    const auto patterns = QRegularExpression(QStringLiteral("\\(([^)]*)\\)")).match(filter);
+    for (const QString& pattern :
+        (patterns.hasMatch() ? patterns.captured(1) : filter).split(u' ', Qt::SkipEmptyParts))
+        if (pattern.startsWith(QStringLiteral("*.")) && pattern.size() > 2
+            && pattern.indexOf(u'*', 1) < 0)
+            extensions << pattern.mid(1);
+    return extensions;
+}
+
+/// Qt's save dialog with the extension of the selected type added to a bare name. Qt asks
+/// before replacing only the file whose name was typed, so the file the added extension names
+/// is asked about here, in Qt's words.
+class SaveDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    QString Chosen() const { return chosen.isEmpty() ? selectedFiles().value(0) : chosen; }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        const QString typed = files.value(0);
+        const QString path = WithFilterExtension(typed, selectedNameFilter(), nameFilters());
+        // A folder typed is opened, as Qt does.
+        if (files.size() != 1 || path == typed || QFileInfo(typed).isDir()) {
+            QFileDialog::accept();
+            return;
+        }
+        const QFileInfo target(path);
+        if (target.isDir())
+            return;
+        if (target.exists()
+            && QMessageBox::warning(this, windowTitle(),
+                   QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                       .arg(target.fileName()),
+                   QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+                != QMessageBox::Yes)
+            return;
+        chosen = path;
+        QDialog::accept();
+    }
+
+private:
+    QString chosen;
+};
+
 } // namespace
+
+QString WithFilterExtension(
+    const QString& path, const QString& selectedFilter, const QStringList& filters)
+{
+    const QStringList added = Extensions(selectedFilter);
+    if (path.isEmpty() || added.isEmpty())
+        return path;
+    const QString name = QFileInfo(path).fileName();
+    for (const QString& filter : filters)
+        for (const QString& extension : Extensions(filter))
+            if (name.endsWith(extension, Qt::CaseInsensitive) && name.size() > extension.size())
+                return path;
+    // "perc." means "perc" with the extension, not a name ending in two dots.
+    return (path.endsWith(u'.') ? path.chopped(1) : path) + added.front();
+}
 
 QString QtFileChooser::OpenFile(QWidget* parent, const QString& title, const QString& filter)
 {
@@ -21,7 +93,10 @@ QString QtFileChooser::OpenFile(QWidget* parent, const QString& title, const QSt
 QString QtFileChooser::SaveFile(
     QWidget* parent, const QString& title, const QString& filter, const QString& proposed)
 {
-    return QFileDialog::getSaveFileName(parent, title, proposed, filter, nullptr, kOptions);
+    SaveDialog dialog(parent, title, proposed, filter);
+    dialog.setOption(kOptions);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : QString();
 }
 
 FileChooser::Found QtFileChooser::FindFile(
@@ -57,6 +132,28 @@ FileChooser::Found QtFileChooser::FindFile(
         found.path = dialog.selectedFiles().front();
     }
     return found;
+}
+
+void FitFileDialogColumns(QFileDialog& dialog)
+{
+    auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    if (!view)
+        return;
+    // Qt measures the size column by "128.88 GB" with no room for the cell's margins; the
+    // widest size it writes is "1023.99 KiB", and a date such as "12/31/24 11:59 PM".
+    const QFontMetrics metrics(view->font());
+    const int margins
+        = 4 * (view->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1);
+    const struct {
+        int column;
+        const char* widest;
+    } columns[] = { { 1, "1023.99 KiB" }, { 3, "12/31/24 11:59 PM" } };
+    QHeaderView* header = view->header();
+    for (const auto& [column, widest] : columns) {
+        const int wanted = metrics.horizontalAdvance(QString::fromLatin1(widest)) + margins;
+        if (column < header->count() && header->sectionSize(column) < wanted)
+            header->resizeSection(column, wanted);
+    }
 }
 
 } // namespace cardmill

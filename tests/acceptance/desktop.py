@@ -165,12 +165,17 @@ class Desktop:
                        env=self.env, check=True, capture_output=True)
         return path
 
-    def read(self, step, window=None, bottom=None):
-        """The text of the screen or a window (only its `bottom` pixels when given), as
-        tesseract reads it from the screenshot."""
+    def read(self, step, window=None, bottom=None, right=None, top=None):
+        """The text of the screen or a window (only its `top`, `bottom` or `right` pixels when
+        given; `top` and `bottom` together: the `bottom` pixels of the `top` ones), as tesseract
+        reads it from the screenshot. A part of a busy window reads better alone."""
         shot = self.screenshot(step, window)
         scaled = shot[:-4] + "-ocr.png"
-        crop = ["-gravity", "South", "-crop", f"0x{bottom}+0+0", "+repage"] if bottom else []
+        crop = ["-gravity", "North", "-crop", f"0x{top}+0+0", "+repage"] if top else []
+        if bottom:
+            crop += ["-gravity", "South", "-crop", f"0x{bottom}+0+0", "+repage"]
+        if right:
+            crop += ["-gravity", "East", "-crop", f"{right}x0+0+0", "+repage"]
         subprocess.run(["convert", shot, *crop, "-scale", "300%", scaled], check=True)
         text = subprocess.run(["tesseract", scaled, "-", "--psm", "6"], capture_output=True,
                               text=True).stdout
@@ -208,18 +213,21 @@ class Recording:
 
 
 def envelope(samples, rate, window_s=0.05):
-    """RMS in windows of `window_s` seconds, from the first to the last window above -40 dBFS
-    of the loudest: the part of the recording that was heard."""
+    """RMS in windows of `window_s` seconds, from the first sample above -40 dBFS of the loudest
+    (so that two recordings of one sound are cut alike, wherever it began) to the last window
+    above that level: the part of the recording that was heard."""
+    peak = max((abs(s) for s in samples), default=0)
+    if peak == 0:
+        return []
+    first = next(i for i, s in enumerate(samples) if abs(s) > peak / 100)
     size = max(1, int(rate * window_s))
     levels = []
-    for start in range(0, len(samples) - size + 1, size):
+    for start in range(first, len(samples) - size + 1, size):
         chunk = samples[start:start + size]
         levels.append(math.sqrt(sum(s * s for s in chunk) / size))
     loudest = max(levels, default=0)
-    if loudest == 0:
-        return []
     heard = [i for i, level in enumerate(levels) if level > loudest / 100]
-    return levels[heard[0]:heard[-1] + 1]
+    return levels[:heard[-1] + 1] if heard else []
 
 
 def correlation(a, b):
@@ -241,7 +249,17 @@ class Gui:
         if project:
             command.append(project)
         self.process = desktop._spawn(command, "cardmill-gui.log")
-        self.window = desktop.wait_window("^Cardmill - ")
+        # The window is "Cardmill - untitled" until the project has loaded; keys pressed before
+        # then go to the loader's progress dialog. A project whose files were found elsewhere is
+        # changed as it opens: its title then ends in the mark of unsaved changes.
+        title = "^Cardmill - " + (".*" + re.escape(os.path.basename(project)) + r"\*?$"
+                                  if project else "")
+        self.window = desktop.wait_window(title, timeout=30)
+        # A person clicks into a window (here, the toolbar past its buttons) before typing: a
+        # window the window manager has just focused may take no keys until then.
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.window), "690", "45", "click", "1"],
+                       env=desktop.env, capture_output=True)
+        time.sleep(0.2)
 
     def free_bytes(self, step):
         """The free bytes the status bar shows."""

@@ -1,11 +1,14 @@
 """The card's road from the window: the free bytes a person reads in the status bar, an image
 file, and a card written over a pty into a virtual instrument that behaves as real ones do
-(Active Sensing between replies, a clock byte inside each one, erases that take their time)."""
+(Active Sensing between replies, a clock byte inside each one, erases that take their time):
+sent again after a blank card was swapped in, stopped half-way, erased, or refused by an
+instrument of the other family."""
 
 import json
 import os
 import signal
 import subprocess
+import time
 import unittest
 
 from desktop import CARDMILL, DesktopTestCase, wait_for
@@ -28,6 +31,66 @@ class Card(DesktopTestCase):
         with open(self.image, "rb") as image:
             self.expected = image.read()
 
+    def plug_in(self, card, *options):
+        """The virtual instrument keeping its card in `card`, reached through the link `synth` in
+        the test's folder (the MIDI port set in the preferences), as an interface plugged in
+        again comes back under the same name."""
+        sim = subprocess.Popen(
+            [CARDMILL, "sim", "--pty", "--card", card, "--card-size", "1M", "--log",
+             self.path("sim.log"), *options],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(sim.wait, 30)
+        self.addCleanup(sim.send_signal, signal.SIGTERM)
+        pts = sim.stdout.readline().strip()
+        self.assertTrue(pts.startswith("/dev/pts/"), pts)
+        port = self.path("synth")
+        if os.path.lexists(port):
+            os.remove(port)
+        os.symlink(pts, port)
+        self.cardmill("prefs", f"MidiInputPort={port}", f"MidiOutputPort={port}")
+        return sim
+
+    def unplug(self, sim):
+        """The instrument switched off: it saves its card and its pty goes."""
+        sim.send_signal(signal.SIGTERM)
+        sim.wait(30)
+
+    def sim_received(self, what):
+        if not os.path.exists(self.path("sim.log")):
+            return []
+        with open(self.path("sim.log")) as log:
+            return [line for line in log if f" received {what}" in line]
+
+    def card_holds(self, card, data):
+        with open(card, "rb") as written:
+            on_card = written.read()
+        return on_card[:len(data)] == data and on_card[len(data):].count(0xFF) == len(on_card) - len(data)
+
+    def project_menu(self, letter):
+        """An item of the Project menu that runs on the instrument, by its underlined letter once
+        the menu is open; its progress dialog. A machine this busy can lose the keys while the
+        window takes the focus or the menu opens: the window is then activated again and the menu
+        opened again."""
+        for _ in range(3):
+            self.desktop.activate(self.desktop.windows("^Cardmill - ")[-1])
+            self.desktop.key("alt+p")
+            time.sleep(0.5)
+            self.desktop.key(letter)
+            try:
+                return self.desktop.wait_window("^Progress$", timeout=15)
+            except AssertionError:
+                self.desktop.screenshot("no-progress-dialog")
+                self.desktop.key("Escape")
+        raise AssertionError(f"the Project menu's '{letter}' opened no progress dialog")
+
+    def question(self, step, *words):
+        """The question box on the screen, read; `words` must be in it. The box is left open."""
+        box = self.desktop.wait_window("^Cardmill$", timeout=120)
+        shown = self.desktop.read(step, box)
+        for word in words:
+            self.assertIn(word, shown)
+        return box
+
     def project_free_bytes(self):
         return json.loads(self.cardmill("list", "--json", self.project).stdout)["freeBytes"]
 
@@ -43,6 +106,27 @@ class Card(DesktopTestCase):
         gui = self.gui(self.project)
         free = wait_for("the free bytes in the status bar", lambda: gui.free_bytes("status-bar"))
         self.assertEqual(free, self.project_free_bytes())
+
+    def test_rename_group_refuses_a_name_that_cardmill_commands_use_for_another_group(self):
+        gui = self.gui(self.project)
+        desktop = self.desktop
+        desktop.key("alt+p", "r")
+        dialog = desktop.wait_window("^Keyboard Group 1$")
+        desktop.key("ctrl+a")
+        desktop.type("k2")
+        desktop.key("Return")
+        # Refused with the message `cardmill set --group-name k1=k2` gives; the dialog stays.
+        self.wait_message("k2-is-refused", "names a group already")
+        desktop.activate(dialog)
+        desktop.key("ctrl+a")
+        desktop.type("Pads")
+        desktop.screenshot("a-name-of-its-own", dialog)
+        desktop.key("Return")
+        desktop.wait_gone(dialog)
+        desktop.activate(gui.window)
+        desktop.key("ctrl+s")
+        wait_for("the project saved with the group's new name", lambda: json.loads(
+            self.cardmill("list", "--json", self.project).stdout)["groups"][0]["name"] == "Pads")
 
     def test_create_image_file_writes_what_cardmill_image_writes(self):
         gui = self.gui(self.project)
@@ -86,6 +170,93 @@ class Card(DesktopTestCase):
             on_card = written.read()
         self.assertEqual(on_card[:len(self.expected)], self.expected)
         self.assertEqual(os.path.getsize(card), 1024 * 1024)
+
+    def test_send_again_after_a_blank_card_was_swapped_in_writes_the_whole_card(self):
+        card = self.path("card.bin")
+        sim = self.plug_in(card)
+        gui = self.gui(self.project)
+        desktop = self.desktop
+        self.project_menu("s")
+        self.wait_message("the-card-is-ready", "The card is ready.")
+
+        # Switched off, its pty gone: the port's own reason, not a silent synthesizer.
+        self.unplug(sim)
+        self.project_menu("s")
+        self.wait_message("the-port-cant-be-opened", "be opened: No such file or directory")
+
+        # A blank card in the slot, switched on again under the same name.
+        with open(card, "wb") as blank:
+            blank.write(b"\xff" * 1024 * 1024)
+        sim = self.plug_in(card)
+        self.project_menu("s")
+        box = self.question("asked-whether-the-card-is-still-there", "already holds this card image",
+                            "is still in the synthesizer", "Leave it as")
+        desktop.key("Return")
+        desktop.wait_gone(box)
+        self.wait_message("the-whole-card-is-written", "The card is ready.")
+        desktop.screenshot("sent", gui.window)
+        self.unplug(sim)
+        self.assertTrue(self.card_holds(card, self.expected), "the swapped card was not written")
+
+    def test_stop_during_a_send_says_how_far_it_got_and_the_next_send_resumes(self):
+        card = self.path("card.bin")
+        sim = self.plug_in(card, "--write-ms", "60")
+        self.gui(self.project)
+        desktop = self.desktop
+        progress = self.project_menu("s")
+        wait_for("the first sector on the card", lambda: self.sim_received("write block 2 of sector 1"),
+                 timeout=60, every=0.05)
+        desktop.key("Return")  # Stop, the dialog's one button
+        box = self.question("told-how-far-it-got", "The transfer was stopped", "holds 1 of the 2 sectors",
+                            "resume")
+        desktop.key("Return")
+        desktop.wait_gone(box)
+        desktop.wait_gone(progress)
+
+        self.project_menu("s")
+        box = self.question("offered-to-resume", "stopped with 1 of 2", "Resume it")
+        desktop.key("shift+Tab", "space")  # Yes, left of No, the default
+        desktop.wait_gone(box)
+        self.wait_message("resumed", "1 of 2 sectors needed writing")
+        self.unplug(sim)
+        self.assertTrue(self.card_holds(card, self.expected))
+
+    def test_erase_card_asks_first_and_enter_keeps_the_card(self):
+        card = self.path("card.bin")
+        with open(card, "wb") as holding:
+            holding.write(self.expected + b"\xff" * (1024 * 1024 - len(self.expected)))
+        sim = self.plug_in(card)
+        self.gui(self.project)
+        desktop = self.desktop
+        self.project_menu("e")
+        box = self.question("asked-before-erasing", "Erase the card in the synthesizer?", "1 Meg")
+        desktop.key("Return")
+        desktop.wait_gone(box)
+        time.sleep(1)
+        self.assertEqual(self.sim_received("erase"), [])
+
+        self.project_menu("e")
+        box = self.question("asked-again", "Erase the card in the synthesizer?")
+        desktop.key("shift+Tab", "space")  # OK, left of Cancel, the default
+        desktop.wait_gone(box)
+        self.wait_message("told-what-was-erased", "The card is erased: its first 1 Meg.")
+        self.unplug(sim)
+        with open(card, "rb") as erased:
+            self.assertEqual(erased.read(), b"\xff" * 1024 * 1024)
+
+    def test_enter_writes_nothing_to_an_instrument_of_the_other_family(self):
+        card = self.path("card.bin")
+        sim = self.plug_in(card, "--family", "percula")
+        self.gui(self.project)
+        desktop = self.desktop
+        progress = self.project_menu("s")
+        box = self.question("asked-about-the-other-family", "Write it to the card all the same?")
+        desktop.key("Return")
+        desktop.wait_gone(box)
+        desktop.wait_gone(progress)
+        self.unplug(sim)
+        self.assertEqual(self.sim_received("write block"), [])
+        self.assertFalse(os.path.exists(card) and self.card_holds(card, self.expected))
 
 
 if __name__ == "__main__":

@@ -1,13 +1,17 @@
 """A person double-clicks a project in a file manager: the desktop finds Cardmill for it through
-the menu entry and the file type that the package installs, and the project opens in it."""
+the menu entry and the file type that the package installs, and the project opens in it. A
+project folder copied and moved with its sounds, the sounds touched, opens with no question and
+every setting as it was."""
 
+import json
 import os
 import shutil
 import signal
 import subprocess
+import time
 import unittest
 
-from desktop import CARDMILL_GUI, DesktopTestCase
+from desktop import CARDMILL_GUI, DesktopTestCase, wait_for
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "data")
 
@@ -46,6 +50,96 @@ class OpeningAProject(DesktopTestCase):
         self.addCleanup(lambda: os.kill(pid, signal.SIGKILL) if os.path.exists(f"/proc/{pid}") else None)
         shown = self.desktop.read("the-project-opens-in-cardmill", window)
         self.assertIn("Card Size", shown)
+
+    def test_a_project_folder_copied_and_moved_with_touched_sounds_opens_without_a_question(self):
+        song = self.path("song")
+        os.makedirs(song)
+        project = os.path.join(song, "live.cmr")
+        self.cardmill("new", project, "--name", "Live")
+        for name, hz in (("kick.wav", "60"), ("bass.wav", "110")):
+            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", os.path.join(song, name), "synth", "0.3",
+                     "sine", hz)
+            self.cardmill("add", project, os.path.join(song, name))
+        self.cardmill("sample", project, "k1", "1", "--root", "48", "--volume", "200")
+        settings = lambda path: [(s["rootKey"], s["volume"]) for g in self.listing(path)["groups"]
+                                 for f in g["files"] for s in f["samples"]]
+        kept = settings(project)
+        time.sleep(1.1)
+        shutil.copytree(song, self.path("copy"))
+        os.rename(song, self.path("moved"))
+        for folder in ("copy", "moved"):
+            for name in ("kick.wav", "bass.wav"):
+                os.utime(os.path.join(self.path(folder), name))
+            moved = os.path.join(self.path(folder), "live.cmr")
+            gui = self.gui(moved)
+            # The list's first rows alone: a selected row is lost in a reading of the whole window.
+            wait_for("the project opened",
+                     lambda: "kick" in self.desktop.read(folder + "-opened", gui.window, top=130, right=590))
+            # No find-file dialog, no message: the sounds are where the folder took them.
+            self.assertEqual(self.desktop.windows("^(Cardmill|Find File|Where is.*)$"), [], folder)
+            self.desktop.key("ctrl+s")
+            wait_for("the project saved", lambda: all(
+                f["path"].startswith(self.path(folder)) for g in self.listing(moved)["groups"] for f in g["files"]))
+            self.assertEqual(settings(moved), kept, folder)
+            gui.process.terminate()  # saved: nothing is lost
+            gui.process.wait(timeout=10)
+
+    def test_a_file_found_by_name_elsewhere_is_named_and_another_kits_file_is_asked_for(self):
+        # A project of other/hat.wav, then kit/kick.wav; the kick moves into other/.
+        for folder in ("kit", "other"):
+            os.makedirs(self.path(folder))
+        hat, kick = self.path("other/hat.wav"), self.path("kit/kick.wav")
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", hat, "synth", "0.1", "noise")
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", kick, "synth", "0.2", "sine", "60")
+        project = self.path("live.cmr")
+        self.cardmill("new", project)
+        self.cardmill("add", project, hat, kick)
+        os.rename(kick, self.path("other/kick.wav"))
+        gui = self.gui(project)
+        told = self.desktop.wait_window("^Cardmill$")
+        shown = self.desktop.read("the-kick-found-elsewhere-is-named", told)
+        self.assertIn("found elsewhere", shown)
+        self.desktop.key("Return")
+        self.desktop.wait_gone(told)
+        gui.process.terminate()
+        gui.process.wait(timeout=10)
+        # Another kit's kick.wav in its place: not taken, but asked for.
+        os.rename(self.path("other/kick.wav"), self.path("the-kick.wav"))
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", self.path("other/kick.wav"), "synth", "0.2", "sine",
+                 "1000")
+        gui = self.gui(project)
+        asked = self.desktop.wait_window("^Find file$")
+        # The question stands under the chooser's buttons; alone, it reads reliably.
+        shown = self.desktop.read("another-kick-is-asked-for", asked, bottom=40)
+        self.assertIn("is the sound file", shown)
+        self.assertIn("kick.wav", shown)
+        self.desktop.key("Escape")
+
+    def test_saving_a_read_only_project_asks_first_and_cancel_keeps_it(self):
+        project = self.path("live.cmr")
+        self.cardmill("new", project, "--name", "Live")
+        sound = self.path("kick.wav")
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sound, "synth", "0.2", "sine", "60")
+        os.chmod(project, 0o444)
+        with open(project, "rb") as f:
+            before = f.read()
+        gui = self.gui(project)
+        self.desktop.key("ctrl+d")
+        dialog = self.desktop.wait_window("^Add files to project$")
+        self.desktop.type(sound)
+        self.desktop.key("Return", "alt+d")
+        self.desktop.wait_gone(dialog)
+        self.desktop.activate(gui.window)
+        self.desktop.key("ctrl+s")
+        asked = self.desktop.wait_window("^Cardmill$")
+        self.assertIn("read-only", self.desktop.read("the-read-only-project-is-asked-about", asked))
+        self.desktop.key("Escape")
+        self.desktop.wait_gone(asked)
+        with open(project, "rb") as f:
+            self.assertEqual(f.read(), before)
+
+    def listing(self, project):
+        return json.loads(self.cardmill("list", "--json", project).stdout)
 
 
 if __name__ == "__main__":

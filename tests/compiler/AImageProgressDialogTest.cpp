@@ -19,9 +19,11 @@ using Outcome = AImageProgressDialog::Outcome;
 
 class ImageFile : public ::testing::Test {
 protected:
-    Outcome Write()
+    Outcome Write(bool tellWhere = false)
     {
         AImageProgressDialog dialog(project, engine, env.prompter, env.clock, env.progress);
+        if (tellWhere)
+            dialog.TellWhereWhenReady();
         return dialog.Run(path);
     }
     void Sound(std::uint32_t frames)
@@ -43,6 +45,10 @@ TEST_F(ImageFile, AnEmptyProjectWritesItsHeaderAndAFileThatCantBeOpenedIsReporte
     EXPECT_EQ(test::ReadFile(path).size(), 108u);
     EXPECT_EQ(env.prompter.LastText(), "The image file is ready.");
     EXPECT_EQ(env.prompter.shown.back().icon, Icon::Information);
+    // The desktop's dialog is gone by then: the message says where the file went.
+    EXPECT_EQ(Write(true), Outcome::Ready);
+    EXPECT_EQ(
+        env.prompter.LastText(), "The image file is ready.  It was written to '" + path + "'.");
 
     path = dir.File("no/such/folder/card.img");
     EXPECT_EQ(Write(), Outcome::NotStarted);

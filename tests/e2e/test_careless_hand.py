@@ -54,10 +54,20 @@ class Careless(CardmillTestCase):
 
     def test_a_group_name_selects_one_group_and_remove_says_what_it_removed(self):
         self.run_cardmill("set", self.project, "--group-name", "d1=Drums", check=0)
-        for assignment, message in (("k1=drums", "d1 is named 'Drums' already"),
+        for assignment, message in (("k1=drums", "Drum Group 1 (d1) is named 'Drums' already"),
                                     ("k2=d1", "'d1' names a group already")):
             self.assertIn(message, self.run_cardmill("set", self.project, "--group-name", assignment, check=2).stderr)
+        # The name a group has already is no conflict, though other groups share it ("empty").
+        self.run_cardmill("set", self.project, "--group-name", "k8=empty", "--group-name", "d1=Drums", check=0)
+        self.assertEqual([self.listing(self.project)["groups"][g]["name"] for g in (7, 8)], ["empty", "Drums"])
         self.run_cardmill("add", self.project, "--group", "d1", self.kick, check=0)
+        # A file that isn't there is named with the group as the user typed it.
+        for command, group, index, told in (("remove", "k7", "1", "group k7 has no file 1: it is empty"),
+                                            ("remove", "Drums", "2", "group 'Drums' (d1) has no file 2: it holds 1 file"),
+                                            ("sample", "K1", "3", "group k1 has no file 3: it holds 1 file")):
+            result = self.run_cardmill(command, self.project, group, index, *(["--volume", "1"] * (command == "sample")),
+                                       check=1)
+            self.assertIn(told, result.stderr)
         removed = self.run_cardmill("remove", self.project, "Drums", "1", check=0)
         self.assertIn("Removed 'kick.wav', file 1 of d1 (Drums).", removed.stderr)
         self.assertEqual([len(g["files"]) for g in self.listing(self.project)["groups"][:9]], [1] + [0] * 8)
@@ -93,7 +103,7 @@ class Careless(CardmillTestCase):
         self.assertIn("block 0 0", received(again.log))
 
     def test_messages_give_the_cause_and_the_next_step(self):
-        erase = ("erase", "--port")
+        erase = ("erase", "--yes", "--port")
         self.run_cardmill("set", self.project, "--card-size", "1M", check=0)
         self.run_cardmill("add", self.project, self.sox("long.wav", "3", "sine", "200"), check=0)
         self.run_cardmill("image", self.project, "-o", self.path("live.img"), check=0)
@@ -131,8 +141,10 @@ class Careless(CardmillTestCase):
         odd = self.sox("two\nlines.wav", "0.1", "sine", "300")
         latin1 = os.fsdecode(b"\xe9t\xe9.wav")
         os.rename(self.sox("ete.wav", "0.1", "sine", "500"), self.path(latin1))
-        # Information goes with -q, and progress needs a terminal or --progress.
-        self.assertEqual(self.run_cardmill("-q", "add", self.project, song, odd, self.path(latin1), check=0).stderr, "")
+        # Information goes with -q (a warning stays), and progress needs a terminal or --progress.
+        told = self.run_cardmill("-q", "add", self.project, song, odd, self.path(latin1), check=0).stderr
+        self.assertTrue(told.startswith("'two\nlines.wav' shows on the instrument as 'two_lines.'"), told)
+        self.assertEqual(told.count("\n"), 2)
         image = ("image", self.project, "-o", self.path("a.img"))
         self.assertEqual(self.run_cardmill(*image, check=0).stderr, "The image file is ready.\n")
         progress = self.run_cardmill("--progress", *image, check=0).stderr

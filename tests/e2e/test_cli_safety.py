@@ -86,10 +86,10 @@ class CliSafety(CardmillTestCase):
         run = self.popen("add", self.project, blob, stdin=slave, stdout=slave, stderr=slave)
         os.close(slave)
         shown, deadline = b"", time.monotonic() + 30
-        while b"[o]k / [c]ancel?" not in shown and run.poll() is None and time.monotonic() < deadline:
+        while b"[o]k / [c]ancel (Enter: ok)?" not in shown and run.poll() is None and time.monotonic() < deadline:
             if select.select([terminal], [], [], 1)[0]:
                 shown += os.read(terminal, 4096)
-        self.assertIn(b"[o]k / [c]ancel?", shown)
+        self.assertIn(b"[o]k / [c]ancel (Enter: ok)?", shown)
         run.send_signal(signal.SIGINT)
         self.assertEqual(run.wait(timeout=30), 130)
         self.assertEqual(read(self.project), before)

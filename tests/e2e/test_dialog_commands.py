@@ -63,10 +63,15 @@ class DialogCommands(CardmillTestCase):
         self.assertIn("The Upper Key must not overlap the following key groups.", result.stderr)
         self.assertEqual(read(self.project), before)
 
-        # Raising the first group pushes the second; the message is told and the command goes on.
+        # Raising the first group pushes the second; the message is told and the command goes on,
+        # and says what it changed.
         result = self.voice("--keys", "80,90,127", "--name", "Piano")
         self.assertIn("Some or all following key groups have been adjusted", result.stderr)
+        self.assertIn("Changed 'piano.cmt', file 1 of k1 (noname): the name from 'piano.cmt' to 'Piano'; the key "
+                      "groups from C-2..B2 C3..B3 C4..G8 to C-2..G#4 A4..F#5 G5..G8.", result.stderr)
         self.assertEqual((self.files()[0]["upperKeys"], self.files()[0]["name"]), ([80, 90, 127], "Piano"))
+        self.assertIn("Nothing changed in 'piano.cmt', file 1 of k1 (noname)", self.voice("--name", "Piano").stderr)
+        self.assertEqual(self.voice("-q", "--name", "Piano").stderr, "")
 
         self.assertIn("Please enter the voice name.", self.voice("--name", "", check=1).stderr)
         self.voice("--keys", "1,2", check=2)
@@ -79,8 +84,11 @@ class DialogCommands(CardmillTestCase):
         def sample(*args, check=0):
             return self.run_cardmill("sample", self.project, "k2", "1", *args, check=check)
 
-        sample("--root", "F#2", "--volume", "200", "--start", "10", "--loop", "100", "--smooth", "on",
-               "--channel", "right")
+        told = sample("--root", "F#2", "--volume", "200", "--start", "10", "--loop", "100", "--smooth", "on",
+                      "--channel", "right").stderr
+        self.assertEqual(told, "Changed 'pad.wav', file 1 of k2 (noname): the root key from C3 to F#2; the volume "
+                         "from 252 to 200; the start frame from 0 to 10; the loop from off to 100-4410; the "
+                         "smoothing from off to on; the channel from mix to right.\n")
         entry = self.files(1)[0]
         self.assertEqual(entry["channel"], "right")
         stored = entry["samples"][0]
@@ -100,6 +108,18 @@ class DialogCommands(CardmillTestCase):
         sample("--loop", "off", "--volume", "252")
         stored = self.files(1)[0]["samples"][0]
         self.assertEqual((stored["looping"], stored["volume"]), (False, 252))
+
+        # An instrument's sample is named by its number and file; info --json and list --json
+        # give its channel in one form.
+        inst = self.path("pad.cmt")
+        self.run_cardmill("instrument", "-o", inst, self.sounds[0], self.path("pad.wav"), check=0)
+        self.run_cardmill("add", self.project, "--group", "k3", inst, check=0)
+        told = self.run_cardmill("sample", self.project, "k3", "1", "--sample", "2", "--channel", "left",
+                                 check=0).stderr
+        self.assertIn("Changed sample 2 ('pad.wav') of 'pad.cmt', file 1 of k3 (noname): the channel from mix to "
+                      "left.", told)
+        self.assertEqual([s["channel"] for s in self.info(inst)[0][0]["instrument"]["samples"]], ["mix", "mix"])
+        self.assertEqual([s["channel"] for s in self.files(2)[0]["samples"]], ["mix", "left"])
 
 
 if __name__ == "__main__":

@@ -4,11 +4,14 @@ project fitted, the original files untouched, and a second run that changes noth
 import hashlib
 import math
 import os
+import shutil
+import signal
 import struct
+import time
 import unittest
 import wave
 
-from cardmill_e2e import CardmillTestCase, read
+from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, read
 
 
 def frames_of(path):
@@ -120,6 +123,73 @@ class Fit(CardmillTestCase):
         signal = sum(s * s for s in theirs[:n])
         noise = sum((a - b) ** 2 for a, b in zip(ours[:n], theirs[:n]))
         self.assertGreater(10 * math.log10(signal / max(noise, 1)), 60)
+
+    def test_a_second_fit_makes_its_sounds_from_the_originals_as_one_fit_would(self):
+        # 96 kHz -> 44.1 kHz -> 22.05 kHz must give the bytes of 96 kHz -> 22.05 kHz.
+        self.sox("hi.wav", "2.8", "sine", "300", "sine", "7000", rate=96000)
+        twice = self.new_project("twice.cmr", "--card-size", "256K")
+        once = self.new_project("once.cmr", "--card-size", "128K")
+        for project in (twice, once):  # looped whole: too long a sound to end in silence
+            self.run_cardmill("--yes", "add", project, self.path("hi.wav"), check=0)
+        self.run_cardmill("fit", twice, "--min-rate", "44100", check=0)
+        self.assertEqual(frames_of(self.path("twice.fit/hi.wav"))[0], 44100)
+        self.run_cardmill("fit", twice, "--card-size", "128K", "--min-rate", "22050", check=0)
+        self.run_cardmill("fit", once, "--min-rate", "22050", check=0)
+        self.assertEqual(frames_of(self.path("twice.fit/hi-2.wav")), frames_of(self.path("once.fit/hi.wav")))
+        self.assertEqual(frames_of(self.path("once.fit/hi.wav"))[0], 22050)
+        # Its original moved away, a fitted file is fitted from itself, and the user is told.
+        os.rename(self.path("hi.wav"), self.path("elsewhere.wav"))
+        result = self.run_cardmill("fit", twice, "--card-size", "128K", "--min-rate", "8000", "--trim", check=0)
+        self.assertIn("was made by an earlier fit from '%s', which is gone or has changed" % self.path("hi.wav"),
+                      result.stdout)
+
+    def test_undo_gives_back_the_project_as_it_was_and_asks_when_it_changed_since(self):
+        before = digest(self.project)
+        result = self.run_cardmill("fit", self.project, check=0)
+        self.assertIn("'cardmill fit --undo %s' gives back the project as it was" % self.project, result.stderr)
+        fitted = digest(self.project)
+        self.run_cardmill("fit", "--undo", self.project, check=0)
+        self.assertEqual(digest(self.project), before)
+        result = self.run_cardmill("fit", "--undo", self.project, check=1)
+        self.assertIn("has no fit to undo", result.stderr)
+
+        # Saved again after the fit: undoing asks, and No leaves it.
+        self.run_cardmill("fit", self.project, check=0)
+        time.sleep(0.01)
+        self.run_cardmill("set", self.project, "--name", "Later", check=0)
+        changed = digest(self.project)
+        self.assertNotEqual(changed, fitted)
+        result = self.run_cardmill("fit", "--undo", self.project, check=3)
+        self.assertIn("was saved again after its last fit", result.stderr)
+        self.assertEqual(digest(self.project), changed)
+        self.run_cardmill("--yes", "fit", "--undo", self.project, check=0)
+        self.assertEqual(digest(self.project), before)
+        self.run_cardmill("fit", "--undo", "--trim", self.project, check=2)
+
+    @unittest.skipUnless(KILL_AT_CALL_LIBRARY, "needs the kill_at_call library")
+    def test_a_ctrl_c_at_any_point_leaves_the_project_as_it_was_or_fitted_and_no_stray_file(self):
+        before = read(self.project)
+        folder = self.path("live.fit")
+        undo = self.path("live.before-fit.cmr")
+        self.run_cardmill("fit", self.project, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY,
+                                                    "KILL_AT_COUNT_FILE": self.path("count")}, check=0)
+        calls = int(read(self.path("count")))
+        fitted = {n: read(os.path.join(folder, n)) for n in os.listdir(folder)}
+        for call in range(1, calls + 1, 2):
+            with open(self.project, "wb") as f:
+                f.write(before)
+            shutil.rmtree(folder, ignore_errors=True)
+            if os.path.exists(undo):
+                os.remove(undo)
+            result = self.run_cardmill("fit", self.project, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY,
+                                                                 "KILL_AT_CALL": str(call), "KILL_SIGNAL": "2"})
+            left = sorted(os.listdir(folder)) if os.path.exists(folder) else []
+            if result.returncode == 0:
+                self.assertEqual(left, sorted(fitted), f"call {call}")
+                self.assertTrue(os.path.exists(undo), f"call {call}")
+                continue
+            self.assertEqual(result.returncode, 130, f"call {call}: {result.stderr}")
+            self.assertEqual((read(self.project), left, os.path.exists(undo)), (before, [], False), f"call {call}")
 
     def test_a_project_that_cant_fit_is_said_so_and_left_as_it_was(self):
         before = digest(self.project)

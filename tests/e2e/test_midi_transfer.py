@@ -65,7 +65,7 @@ class Transfer(CardmillTestCase):
                 # Cards past 16 MB are refused before anything is sent.
                 result = self.run_cardmill("erase", "--card-size", "24M", "--port", port, check=1)
                 self.assertIn("16 megabytes", result.stderr)
-                self.run_cardmill("erase", "--card-size", "4M", "--port", port, check=0)
+                self.run_cardmill("erase", "--yes", "--card-size", "4M", "--port", port, check=0)
                 self.assertEqual(instrument.stop(), ["identify"] + [f"erase {s}" for s in range(32)])
 
     def test_a_silent_instrument_is_asked_about_and_no_ends_the_run(self):

@@ -63,7 +63,7 @@ class MisbehavingInstrument(CardmillTestCase):
     def test_after_an_erase_a_resume_writes_the_whole_card(self):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing")
         self.send(sim.port)
-        self.run_cardmill("erase", "--card-size", "1M", "--port", sim.port, check=0)
+        self.run_cardmill("erase", "--yes", "--card-size", "1M", "--port", sim.port, check=0)
         result = self.send(sim.port, "--resume")
         sim.stop()
         self.assertIn("erased after the last transfer", result.stderr)

@@ -9,6 +9,7 @@ import struct
 import unittest
 
 from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, card_words, pack7, read, write_song
+from library_files import wav
 
 
 def zelta_capture(maker=b"\x00\x00\x0e"):
@@ -80,6 +81,21 @@ class Workflow(CardmillTestCase):
         self.assertEqual(keys["name"], "Keys")
         self.assertFalse(os.path.exists(self.path("demo.bak")))
 
+    def test_an_edited_sound_keeps_its_whole_fine_tune_in_the_project_and_on_the_card(self):
+        # 25 cents above the root in the sampler chunk.
+        tuned = self.write("tuned.wav", wav([(i * 37) % 2000 - 1000 for i in range(2000)], 44100, cents=25))
+        project = self.new_project("tuned.cmr")
+        self.run_cardmill("add", project, tuned, check=0)
+        first = self.run_cardmill("image", project, "-o", "-", text=False, check=0).stdout
+        self.run_cardmill("sample", project, "k1", "1", "--volume", "200", check=0)
+        (item,) = [f for g in self.listing(project)["groups"] for f in g["files"]]
+        self.assertEqual(item["samples"][0]["fineTune"], 25 * 256)
+        second = self.run_cardmill("image", project, "-o", "-", text=False, check=0).stdout
+        # Only the volume byte differs: the pitch word still holds the 25 cents.
+        differing = [i for i in range(len(first)) if first[i] != second[i]]
+        self.assertEqual((len(first), len(differing)), (len(second), 1))
+        self.assertEqual((first[differing[0]], second[differing[0]]), (252, 200))
+
     def test_edits_refused_as_card_info_refuses(self):
         self.run_cardmill("add", self.project, "--group", "d1", self.kick, check=0)
         result = self.run_cardmill("set", self.project, "--target", "percula", check=1)
@@ -87,8 +103,14 @@ class Workflow(CardmillTestCase):
         for edit in (("--name", ""), ("--name", "ElevenChars"), ("--group-name", "k1=Seven77")):
             self.run_cardmill("set", self.project, *edit, check=2)
         self.run_cardmill("remove", self.project, "d1", "1", check=0)
+        self.run_cardmill("set", self.project, "--group-name", "d1=Drums", check=0)
         self.run_cardmill("set", self.project, "--target", "percula", check=0)
-        self.run_cardmill("add", self.project, "--group", "d1", self.kick, check=1)
+        # A Percula card has no drum groups: the message names the groups it has.
+        for group, told in (("d1", "a Percula card has no drum groups (d1-d3)"),
+                            ("drums", "'drums' is d1, and a Percula card has no drum groups")):
+            refused = self.run_cardmill("add", self.project, "--group", group, self.kick, check=1)
+            self.assertIn(told + "; use a keyboard group, k1 to k8", refused.stderr)
+        self.run_cardmill("set", self.project, "--group-name", "d2=Toms", check=1)
         self.assertEqual(self.listing(self.project)["target"], 25)
 
     def test_numbers_are_taken_strictly(self):

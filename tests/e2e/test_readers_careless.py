@@ -21,6 +21,10 @@ class CarelessFiles(CardmillTestCase):
         self.assertIn("loop_start=100 loop_end=999", read(sfz).decode())
         # 1000 frames and the card's header, not 100,000 frames of silence.
         self.assertLess(len(self.run_cardmill("image", project, "-o", "-", text=False, check=0).stdout), 8192)
+        # Told when the sound was added, and not again by every command that opens the project.
+        self.run_cardmill("add", project, "--group", "k2", cmt, check=0)
+        for command in (("list", project), ("image", project, "-o", self.path("p.img")), ("fit", project)):
+            self.assertNotIn("past its 1000 frames", self.run_cardmill(*command, check=0).stderr, command)
 
     def test_songs_the_card_cant_play_are_refused_with_the_reason_and_a_song_named_wav_is_a_song(self):
         import mido  # Debian's python3-mido, seen only by /usr/bin/python3

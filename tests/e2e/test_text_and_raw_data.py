@@ -98,6 +98,18 @@ class TextEncodings(CardmillTestCase):
         self.assertIn("can't hold 'ピアノ'", refused.stderr)
         self.assertEqual(self.listing(project)["cardName"], "Grosse")
 
+        # A file name the instrument can't show is added, and the name it shows is told (-q
+        # keeps warnings); lost accents, which leave the name readable, are not.
+        told = self.run_cardmill("-q", "add", project, self.write("日本.wav", wav(frames=90)), sound, check=0).stderr
+        self.assertEqual(told, "'日本.wav' shows on the instrument as '__.wav': the instrument shows only letters, "
+                               "digits, blanks and punctuation, and '_' for any other character.  Voice Info "
+                               "(cardmill voice --name) gives a voice another name.\n")
+        self.assertEqual([f["name"] for f in self.listing(project)["groups"][0]["files"]][-2:], ["__.wav", "FlugelC3.w"])
+        told = self.run_cardmill("add", project, *(self.write(f"ピアノ {n}.wav", wav(frames=80 + n)) for n in (1, 2)),
+                                 check=0).stderr
+        self.assertIn("2 files show on the instrument under other names: ", told)
+        self.assertIn("'ピアノ 1.wav' shows as '___ 1.wav'\n'ピアノ 2.wav' shows as '___ 2.wav'\nAdded 2 items.", told)
+
 
 class RawData(CardmillTestCase):
     def test_a_file_no_reader_understands_joins_only_with_consent(self):

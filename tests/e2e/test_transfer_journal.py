@@ -64,7 +64,7 @@ class TransferJournal(CardmillTestCase):
                 result = self.run_cardmill("send", "--no", self.project, "--port",
                                            instrument.start("--fault", "silent:400"), check=3)
                 self.assertIn("The synthesizer has stopped responding.", result.stderr)
-                self.assertIn("The card holds 3 of the 6 sectors of this image.", result.stderr)
+                self.assertIn("The card holds 3 of the 6 sectors of this image, and 10 of the 128 blocks of sector 4.", result.stderr)
                 self.assertIn("--resume", result.stderr)
                 self.assertEqual(sectors(instrument.stop())[0], [0, 1, 2, 3])
 

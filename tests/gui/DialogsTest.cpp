@@ -1,13 +1,19 @@
 #include "GuiFixture.h"
+#include "model/APrefs.h"
 #include "model/MReadableFile.h"
 #include "support/SoundFontBuilder.h"
+#include "synth/AMidi.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
 #include <QDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
 
 namespace cardmill {
 namespace {
@@ -34,6 +40,68 @@ TEST_F(Dialogs, MidiSetupListsThePortsWithTheStoredOneChosen)
     EXPECT_EQ(app->Controller().Prefs().midiInputPort, "sim");
 }
 
+TEST_F(Dialogs, MidiSetupTakesADevicePathAndRefusesWhatCantBeAPort)
+{
+    // A pipe stands for the pty: both are what a raw MIDI port may be.
+    const std::string synth = dir.File("synth");
+    ASSERT_EQ(::mkfifo(synth.c_str(), 0600), 0);
+    const std::string missing = dir.File("no-such-device");
+    const std::string file = Wav("a.wav", 100);
+    std::vector<std::string> refusals;
+    bool stayedOpen = true;
+    OnNextDialog<AMidiDialog>([&](AMidiDialog& dialog) {
+        for (const std::string& typed : { missing, file }) {
+            dialog.DevicePath()->setText(QString::fromStdString(typed));
+            dialog.accept();
+            stayedOpen = stayedOpen && dialog.isVisible();
+            refusals.push_back(prompter.LastText());
+        }
+        dialog.DevicePath()->setText(QString::fromStdString(synth));
+        dialog.accept();
+    });
+    Trigger(AMainWindow::MidiSetup);
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(refusals,
+        (std::vector<std::string> { "Sorry, but '" + missing
+                + "' can't be a MIDI port: it doesn't exist (a port is a MIDI device such as "
+                  "/dev/snd/midiC1D0, or a pty).",
+            "Sorry, but '" + file
+                + "' can't be a MIDI port: it is not a MIDI port but a file (a port is a MIDI "
+                  "device such as /dev/snd/midiC1D0, or a pty)." }));
+    const APrefs& prefs = app->Controller().Prefs();
+    EXPECT_EQ(std::pair(prefs.midiInputPort, prefs.midiOutputPort), std::pair(synth, synth));
+    EXPECT_TRUE(app->Link().Midi()->IsOpen());
+    EXPECT_TRUE(Wait([&] {
+        return app->Frame().Status().PortText() == QString::fromStdString("MIDI port: " + synth);
+    }));
+    // Stored at once: a command in a terminal sends to the same port.
+    std::ifstream stored(dir.File("config/Cardmill.conf"));
+    const std::string text((std::istreambuf_iterator<char>(stored)), {});
+    EXPECT_NE(text.find("MidiOutputPort=" + synth), std::string::npos) << text;
+}
+
+TEST_F(Dialogs, APortSetByTheCommandLineIsSeenWhileTheWindowIsOpen)
+{
+    const std::string synth = dir.File("synth");
+    ASSERT_EQ(::mkfifo(synth.c_str(), 0600), 0);
+    ASSERT_EQ(RunCli("prefs MidiInputPort='" + synth + "' MidiOutputPort='" + synth + "'"), 0);
+    // The status bar follows without a visit to MIDI Setup, which then shows it chosen.
+    EXPECT_TRUE(Wait([&] {
+        return app->Frame().Status().PortText() == QString::fromStdString("MIDI port: " + synth);
+    }));
+    QString input;
+    QString output;
+    OnNextDialog<AMidiDialog>([&](AMidiDialog& dialog) {
+        input = dialog.Inputs()->currentItem() ? dialog.Inputs()->currentItem()->text() : "";
+        output = dialog.Outputs()->currentItem() ? dialog.Outputs()->currentItem()->text() : "";
+        dialog.reject();
+    });
+    Trigger(AMainWindow::MidiSetup);
+    EXPECT_EQ(std::pair(input, output),
+        std::pair(QString::fromStdString(synth), QString::fromStdString(synth)));
+    EXPECT_EQ(app->Link().Midi()->PreferredOutputName(), synth);
+}
+
 TEST_F(Dialogs, TestMidiShowsTheBannerUntilOk)
 {
     QString sector;
@@ -57,7 +125,7 @@ TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpen
     Add({ sound });
     Project().SetCardName("Locked");
     const std::string project = SaveAs(dir.File("locked.cmr"));
-    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
+    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project + "[*]"));
 
     const std::string add = "add '" + project + "' '" + sound + "'";
     EXPECT_NE(RunCli(add, dir.File("err.txt")), 0);
@@ -69,7 +137,7 @@ TEST_F(Dialogs, AnOpenProjectIsLockedAgainstTheCommandLineAndADroppedProjectOpen
     EXPECT_EQ(RunCli(add), 0);
     Add({ project });
     ASSERT_TRUE(Wait([&] { return Project().CountItems(0) == 2; }));
-    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project));
+    EXPECT_EQ(app->Frame().windowTitle(), QString::fromStdString("Cardmill - " + project + "[*]"));
     // The free space of the project just opened, not of the empty one before it.
     Project().ComputeTotalBytes();
     const QString free = QString::number(Project().FreeBytes());

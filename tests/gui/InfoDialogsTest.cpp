@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTest>
 #include <tuple>
 
 namespace cardmill {
@@ -24,12 +25,19 @@ namespace {
 
 using test::Gui;
 
-/// A key chosen in the two lists and confirmed, as a user's click in the list confirms it.
+/// One list of a pair set by the user, as a click or an arrow key sets it.
+void Pick(QComboBox* list, int index)
+{
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+/// A key chosen in the two lists and confirmed, as leaving the pair confirms it.
 void Choose(AKeyLists& lists, int key)
 {
-    lists.Notes()->setCurrentIndex(key % 12);
-    lists.Octaves()->setCurrentIndex(key / 12);
-    emit lists.Octaves()->activated(key / 12);
+    Pick(lists.Notes(), key % 12);
+    Pick(lists.Octaves(), key / 12);
+    lists.Commit();
 }
 
 /// The two saved projects are the same bytes, except that a voice edited by both remembers
@@ -164,7 +172,7 @@ TEST_F(InfoDialogs, CardInfoAndRenameGroupSaveWhatSetSaves)
     });
     Trigger(AMainWindow::RenameGroup);
     EXPECT_EQ(titles, QStringLiteral("Keyboard Group 1"));
-    EXPECT_EQ(Window().Groups()->item(0)->text(), QStringLiteral("Bows"));
+    EXPECT_EQ(Window().Groups()->item(0)->text(), QStringLiteral("K1  Bows"));
     const std::string gui = SaveAs(dir.File("gui.cmr"));
     const std::string cli = CliProject(
         sound, "set", "--name Strings --version 2.0 --card-size 2M --group-name k1=Bows", false);
@@ -227,6 +235,70 @@ TEST_F(InfoDialogs, KeyGroupChecksAdjustNeighboursAndSaveWhatVoiceSaves)
     EXPECT_TRUE(SameProject(gui, cli));
 }
 
+TEST_F(InfoDialogs, AKeyIsCheckedWhenBothListsAreSetAndEnterNeverClosesVoiceInfo)
+{
+    ASSERT_TRUE(Added(ThreeGroupInstrument()));
+    auto* voice = dynamic_cast<MInstFileInstrument*>(Voice());
+    ASSERT_NE(voice, nullptr);
+    voice->SetUpperKeys({ 59, 71, 127 });
+    Window().SelectFile(0);
+    bool sampleOpened = false;
+    bool sampleStayedOpen = false;
+    OnNextDialog<AVoiceDialog>([&](AVoiceDialog& dialog) {
+        QTest::keyClick(dialog.VoiceName(), Qt::Key_Return);
+        EXPECT_TRUE(dialog.isVisible());
+
+        // B while the octave is 8 on the way to B1: no refusal before the pair is left.
+        const std::size_t told = prompter.shown.size();
+        dialog.UpperKey()->Notes()->setFocus();
+        Pick(dialog.UpperKey()->Octaves(), 10);
+        Pick(dialog.UpperKey()->Notes(), 11);
+        Pick(dialog.UpperKey()->Octaves(), 3);
+        EXPECT_EQ(prompter.shown.size(), told);
+        dialog.Samples()->setFocus(); // leaving the pair checks it
+        EXPECT_EQ(prompter.shown.size(), told);
+        EXPECT_EQ(dialog.Keyboard()->Upper(0), 47);
+
+        // Enter in a list confirms the pair, and a key above G8 is refused then.
+        Pick(dialog.UpperKey()->Octaves(), 10);
+        QTest::keyClick(dialog.UpperKey()->Octaves(), Qt::Key_Return);
+        EXPECT_EQ(prompter.LastText(), "The Upper Key must be within the range C-2 to G8.");
+        EXPECT_EQ(dialog.UpperKey()->Key(), 47);
+        EXPECT_TRUE(dialog.isVisible());
+
+        // Enter on a sample opens its Sample Info; Enter there moves on, Escape leaves.
+        OnNextDialog<ASampleDialog>([&](ASampleDialog& sample) {
+            sampleOpened = true;
+            QTest::keyClick(sample.Volume(), Qt::Key_Return);
+            sampleStayedOpen = sample.isVisible();
+            QTest::keyClick(&sample, Qt::Key_Escape);
+        });
+        dialog.Samples()->setCurrentRow(1);
+        QTest::keyClick(dialog.Samples(), Qt::Key_Return);
+        EXPECT_TRUE(dialog.isVisible());
+
+        // A key left unconfirmed is checked by OK: refused, the dialog stays.
+        Pick(dialog.UpperKey()->Octaves(), 10);
+        dialog.accept();
+        EXPECT_EQ(prompter.LastText(), "The Upper Key must be within the range C-2 to G8.");
+        EXPECT_TRUE(dialog.isVisible());
+        // Ctrl+Enter is a shortcut: it reaches the dialog while it is the active window.
+        dialog.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        QTest::keyClick(dialog.VoiceName(), Qt::Key_Return, Qt::ControlModifier);
+        EXPECT_FALSE(dialog.isVisible()) << "Ctrl+Enter didn't press OK";
+        if (dialog.isVisible())
+            dialog.reject();
+    });
+    // Enter on the file opens it, as a double-click does.
+    Window().Files()->setFocus();
+    QTest::keyClick(Window().Files(), Qt::Key_Return);
+    EXPECT_TRUE(sampleOpened);
+    EXPECT_TRUE(sampleStayedOpen);
+    EXPECT_EQ(std::vector<int>(voice->UpperKeys(), voice->UpperKeys() + 3),
+        (std::vector<int> { 47, 71, 127 }));
+}
+
 TEST_F(InfoDialogs, ASoundFileIsOneKeyGroupOverTheWholeKeyboard)
 {
     ASSERT_TRUE(Added(Wav("tone.wav", 2000)));
@@ -270,6 +342,16 @@ TEST_F(InfoDialogs, SampleInfoChecksTheVolumeDrawsTheMarksAndSavesWhatSampleSave
             EXPECT_EQ(std::tuple(dialog.Waveform()->Looping(), dialog.Waveform()->LoopStart(),
                           dialog.Waveform()->LoopEnd()),
                 std::tuple(true, 5000, 20000));
+            // A loop near the end: its two labels stand apart, each whole in the picture.
+            dialog.LoopStart()->setText(QStringLiteral("19900"));
+            const auto marks = dialog.Waveform()->Marks();
+            ASSERT_EQ(marks.size(), 3u);
+            for (std::size_t a = 0; a < marks.size(); ++a) {
+                EXPECT_TRUE(dialog.Waveform()->rect().contains(marks[a].label)) << a;
+                for (std::size_t b = a + 1; b < marks.size(); ++b)
+                    EXPECT_FALSE(marks[a].label.intersects(marks[b].label)) << a << " " << b;
+            }
+            dialog.LoopStart()->setText(QStringLiteral("5000"));
             Choose(*dialog.Root(), 48);
             dialog.Right()->setChecked(true);
             dialog.Smooth()->setChecked(true);

@@ -115,7 +115,8 @@ TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHol
     EXPECT_EQ(resume->text,
         "The transfer stopped with 1 of the card's 5 sectors written.  Resume writes the rest "
         "now; Send to Synthesizer offers to resume later.");
-    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_EQ(prompter.LastText(),
+        "The card is ready.  4 of 5 sectors needed writing; the others held this image already.");
     EXPECT_EQ(Erased(), (std::vector<std::string> { "0", "1", "1", "2", "3", "4" }));
     auto card = Sim()->Card();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
@@ -123,10 +124,13 @@ TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHol
     // The card holds this image now: sending it again is offered as nothing to write.
     prompter.Push(Answer::Yes);
     Trigger(AMainWindow::SendToSynth);
-    EXPECT_EQ(prompter.shown.at(prompter.shown.size() - 2).text,
-        "The card in the synthesizer already holds this card image.  Leave it as it is?  (No "
-        "writes the whole card.)");
-    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    const auto& leave = prompter.shown.at(prompter.shown.size() - 2);
+    EXPECT_TRUE(leave.text.starts_with("The card in the synthesizer already holds this card image, "
+                                       "if the card written at "))
+        << leave.text;
+    EXPECT_EQ(leave.byDefault, Answer::No) << "Enter writes the whole card";
+    EXPECT_EQ(prompter.LastText(),
+        "The card is ready.  0 of 5 sectors needed writing: nothing was sent.");
     EXPECT_TRUE(Erased().empty());
     // No writes the whole card.
     prompter.Push(Answer::No);

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,44 @@ TEST(QtPrompter, TheResumeChoiceIsAButtonNamedResume)
     EXPECT_EQ(names, (QStringList { "Cancel", "Resume" }));
     names.clear();
     EXPECT_EQ(ShowAndPress(Buttons::ResumeCancel, "Cancel", names), Answer::Cancel);
+}
+
+TEST(QtPrompter, EnterPressesTheButtonTheQuestionNamesWhicheverPrompterAsks)
+{
+    const auto enter = [](Buttons buttons, std::optional<Answer> byDefault) {
+        QTimer::singleShot(0, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->defaultButton()->click();
+        });
+        QtPrompter shown;
+        UiThreadPrompter prompter(shown);
+        return byDefault ? prompter.Ask("Write it?", Icon::Warning, buttons, *byDefault)
+                         : prompter.Show("Write it?", Icon::Warning, buttons);
+    };
+    EXPECT_EQ(enter(Buttons::OkCancel, Answer::Cancel), Answer::Cancel);
+    EXPECT_EQ(enter(Buttons::YesNoCancel, Answer::No), Answer::No);
+    EXPECT_EQ(enter(Buttons::OkCancel, std::nullopt), Answer::Ok);
+    EXPECT_EQ(enter(Buttons::YesNoCancel, std::nullopt), Answer::Yes);
+}
+
+TEST(QtPrompter, TheDetailsWaitUnderTheDetailsButtonWhicheverPrompterPassesThem)
+{
+    QString text, details;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->text();
+            details = box->detailedText();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    QtPrompter shown;
+    UiThreadPrompter prompter(shown);
+    EXPECT_EQ(prompter.ShowWithDetails(
+                  "3 kinds of setting are not on the card.", "a\nb\nc", Icon::Warning, Buttons::Ok),
+        Answer::Ok);
+    EXPECT_EQ(std::pair(text, details),
+        std::pair(
+            QStringLiteral("3 kinds of setting are not on the card."), QStringLiteral("a\nb\nc")));
 }
 
 } // namespace

@@ -4,11 +4,13 @@
 #include "model/ASafeFile.h"
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
+#include "platform/IniSettingsStore.h"
 #include "support/FakeFile.h"
 #include "support/Fakes.h"
 #include "support/TestEnv.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
 
@@ -84,6 +86,25 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
     prompter.Push(Answer::Cancel);
     controller.RevertProject();
     EXPECT_FALSE(pending.HasPending());
+}
+
+TEST_F(Controller, AProjectIsKnownByItsFormWhateverItsNameAndNothingElseIs)
+{
+    MakeDirty();
+    ui.saveChoice = DocumentUi::SaveChoice { dir.File("perc"), 1 };
+    ASSERT_TRUE(controller.SaveProjectAs());
+    EXPECT_TRUE(controller.IsProjectFile(dir.File("perc")));
+    EXPECT_TRUE(controller.IsProjectFile(dir.File("missing.cmr")));
+    // An instrument shares the form's name, not its type; a pipe is never read to find out.
+    const std::string instrument = "ORCM" + std::string(4, '\0') + "CMinVERS";
+    EXPECT_FALSE(controller.IsProjectFile(dir.Write("piano", instrument)));
+    EXPECT_FALSE(controller.IsProjectFile(dir.Write("short", "ORCM")));
+    ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(controller.IsProjectFile(dir.File("pipe")));
+    // Whoever adds it is told what it is, not offered raw sample data.
+    EXPECT_EQ(
+        controller.CreateForAdding(dir.File("perc"), MCardmill::AddFilter::Any, true), nullptr);
+    EXPECT_NE(prompter.LastText().find("is a Cardmill project"), std::string::npos);
 }
 
 class SafeWrite : public ::testing::Test {
@@ -162,6 +183,36 @@ TEST(APrefs, AChangedValueIsWrittenBackWhenThePreferencesGo)
     EXPECT_EQ(store.GetInt("User", "SplitStereoFiles", 0), 1);
     EXPECT_EQ(store.GetText("User", "StartMarker", ""), "start here");
     EXPECT_EQ(APrefs(store).splitStereoFiles, 1);
+}
+
+TEST(APrefs, WhatAnotherProgramStoredIsTakenInAndNotWrittenOver)
+{
+    test::TempDir dir;
+    const std::string path = dir.File("Cardmill.conf");
+    IniSettingsStore windowStore(path);
+    APrefs window(windowStore);
+    std::string error;
+    // Changed here and not yet saved: it stays, whatever the other program stores.
+    ASSERT_TRUE(window.SetValue("SplitStereoFiles", "1", error));
+    {
+        // `cardmill prefs` in a terminal meanwhile.
+        IniSettingsStore commandStore(path);
+        APrefs command(commandStore);
+        ASSERT_TRUE(command.SetValue("MidiOutputPort", "/dev/pts/7", error));
+        ASSERT_TRUE(command.SetValue("SplitStereoFiles", "0", error));
+        ASSERT_TRUE(command.Save());
+    }
+    EXPECT_TRUE(window.Reload());
+    EXPECT_EQ(window.midiOutputPort, "/dev/pts/7");
+    EXPECT_FALSE(window.Reload()); // nothing new since
+    ASSERT_TRUE(window.SetValue("StartMarker", "go", error));
+    ASSERT_TRUE(window.Save());
+
+    IniSettingsStore after(path);
+    EXPECT_EQ(
+        std::tuple(after.GetText("Hardware", "MidiOutputPort", ""),
+            after.GetText("User", "StartMarker", ""), after.GetInt("User", "SplitStereoFiles", 9)),
+        std::tuple("/dev/pts/7", "go", 1));
 }
 
 TEST(PendingFilesQueue, HoldsAtMost31PathsFirstInFirstOut)

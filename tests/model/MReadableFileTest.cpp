@@ -8,6 +8,7 @@
 #include "support/Builders.h"
 #include "support/Fakes.h"
 #include "support/Midi.h"
+#include "support/SoundFontBuilder.h"
 #include "support/TestEnv.h"
 
 #include <filesystem>
@@ -229,6 +230,49 @@ INSTANTIATE_TEST_SUITE_P(Readers, NotUnderstood,
         const std::string name = param.param.name;
         return name.substr(0, name.find('.'));
     });
+
+TEST_F(Recognise, AFileOfAnotherKindThanTheFiltersIsTakenOrRefusedButNeverRawData)
+{
+    using B = test::SoundFontBuilder;
+    B font;
+    font.samples = { { "Tone", std::vector<std::int16_t>(100, 1000) } };
+    font.instruments = { { "Tone", 0, 0, { { { { 53, 0 } } } } } };
+    font.presets
+        = { { "Grand", 0, 0, { { { { 41, 0 } } } } }, { "Bells", 0, 9, { { { { 41, 0 } } } } } };
+    const std::string library = dir.Write("two.sf2", font.Build());
+    const std::string song
+        = dir.Write("song.mid", test::MidiFile(1, 96, { test::TrackBuilder().End(0).Build() }));
+    const std::string damagedSong = dir.Write("cut.mid", Bytes { 'M', 'T', 'h', 'd', 0, 0 });
+    const std::string blob = dir.Write("blob.bin", Bytes(1001, 0x11));
+    using F = MCardmill::AddFilter;
+    using O = MCardmill::OtherKinds;
+    const auto add = [&](const std::string& path, O others) {
+        prompter.Forget();
+        const auto file = controller.CreateForAdding(path, F::Sound, true, others);
+        return std::tuple(file ? file->GetFormatName() : "(none)", prompter.Asked(),
+            prompter.shown.empty() ? "" : prompter.LastText());
+    };
+
+    // Where the filter only chooses what is listed, each file is what it is.
+    EXPECT_EQ(add(library + "#preset=0:9", O::Taken), std::tuple("SoundFont 2", false, ""));
+    EXPECT_EQ(add(song, O::Taken), std::tuple("MIDI Sequence", false, ""));
+    // Where sounds are needed, a library of many presets is an instrument, not sample data; nor is
+    // another kind's damaged file.
+    EXPECT_EQ(add(library, O::Refused),
+        std::tuple("(none)", false,
+            "Sorry, but '" + library + "' is an instrument file (SoundFont 2), not a sound file."));
+    EXPECT_EQ(add(song, O::Refused),
+        std::tuple("(none)", false,
+            "Sorry, but '" + song
+                + "' is a standard MIDI file (MIDI Sequence), not a sound file."));
+    const auto [format, asked, text] = add(damagedSong, O::Refused);
+    EXPECT_EQ(std::tuple(format, asked, text.substr(0, text.find('\n'))),
+        std::tuple("(none)", false,
+            "Sorry, but Cardmill can't understand the standard MIDI file '" + damagedSong + "'"));
+    // What no kind recognises is raw data, once the user agrees.
+    prompter.Push(Answer::Cancel);
+    EXPECT_EQ(add(blob, O::Taken), std::tuple("(none)", true, RawDataMessage(blob)));
+}
 
 TEST_F(Recognise, RawFallbackTakesAnyFileAs16BitMonoAt48k)
 {

@@ -16,12 +16,13 @@ TEST(SimOptions, EveryOptionReachesItsField)
         { "--card", "c.img", "--card-size", "512k", "--family", "percula", "--model", "127",
             "--firmware=0203", "--baud", "31250", "--write-ms", "12", "--erase-ms", "60000",
             "--no-card", "--write-protected", "--no-erase-command", "--fault", "drop:3",
-            "--fault=refuse:1:5", "--log", "l.txt", "--pty", "--active-sensing", "--clock" },
+            "--fault=refuse:1:5", "--log", "l.txt", "--record", "r.syx", "--pty",
+            "--active-sensing", "--clock" },
         error);
     ASSERT_TRUE(options) << error;
-    EXPECT_EQ(std::tie(options->cardPath, options->logPath, options->baud, options->activeSensingMs,
-                  options->pty),
-        std::tuple("c.img", "l.txt", 31250u, 300u, true));
+    EXPECT_EQ(std::tie(options->cardPath, options->logPath, options->recordPath, options->baud,
+                  options->activeSensingMs, options->pty),
+        std::tuple("c.img", "l.txt", "r.syx", 31250u, 300u, true));
     const VirtualInstrumentOptions& instrument = options->instrument;
     EXPECT_EQ(
         std::tuple(instrument.cardBytes, instrument.family, instrument.model,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cardmill::test {
@@ -28,6 +29,15 @@ private:
     bool padded;
     Bytes body;
 };
+
+/// One RIFF chunk: its id, its length (little-endian), its body, a pad byte after an odd body.
+inline Bytes RiffChunk(std::string_view id, const Bytes& body)
+{
+    ByteWriter out;
+    out.Append(id).U32(static_cast<std::uint32_t>(body.size()), Endian::Little).Append(body);
+    out.Fill(body.size() & 1);
+    return out.Take();
+}
 
 struct WavLoop {
     std::uint32_t type = 0;

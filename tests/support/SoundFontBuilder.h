@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ByteWriter.h"
+#include "Builders.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,7 +13,8 @@
 namespace cardmill::test {
 
 /// A SoundFont built in memory: presets and instruments as lists of zones, each zone a list of
-/// generators (operator, amount), and samples of 16-bit frames.
+/// generators (operator, amount), and samples of 16-bit frames, or (SF3) of a compressed stream
+/// whose start and end are byte offsets and whose loop is kept relative to the sample.
 struct SoundFontBuilder {
     struct Zone {
         std::vector<std::pair<std::uint16_t, std::uint16_t>> generators;
@@ -32,13 +33,15 @@ struct SoundFontBuilder {
         std::uint8_t pitch = 60;
         std::int8_t correction = 0;
         std::uint16_t type = 1;
+        std::uint16_t link = 0; // the other side of a stereo sample
+        std::vector<std::uint8_t> stream {}; // stored instead of the frames when not empty
     };
 
     static constexpr Endian le = Endian::Little;
 
     std::vector<Holder> presets, instruments;
     std::vector<Sample> samples;
-    std::uint16_t major = 2;
+    std::uint16_t major = 2, minor = 4;
     bool sm24 = false;
 
     static std::uint16_t Range(int low, int high)
@@ -47,14 +50,6 @@ struct SoundFontBuilder {
     }
     static std::uint16_t Amount(int value) { return static_cast<std::uint16_t>(value); }
 
-    static std::vector<std::uint8_t> Chunk(
-        std::string_view id, const std::vector<std::uint8_t>& body)
-    {
-        ByteWriter out;
-        out.Append(id).U32(static_cast<std::uint32_t>(body.size()), le).Append(body);
-        out.Fill(body.size() & 1);
-        return out.Take();
-    }
     static void Name(ByteWriter& out, const std::string& name)
     {
         out.Append(name.substr(0, 19)).Fill(20 - std::min<std::size_t>(name.size(), 19));
@@ -100,20 +95,28 @@ struct SoundFontBuilder {
     {
         ByteWriter smpl, low, shdr;
         for (const Sample& sample : samples) {
-            const auto start = static_cast<std::uint32_t>(smpl.Size() / 2);
-            for (std::size_t i = 0; i < sample.frames.size(); ++i) {
-                smpl.U16(static_cast<std::uint16_t>(sample.frames[i]), le);
-                low.U8(static_cast<std::uint8_t>(i * 7));
-            }
-            smpl.Fill(2 * 46); // the 46 zero frames after every sample
-            low.Fill(46);
             Name(shdr, sample.name);
-            shdr.U32(start, le).U32(start + static_cast<std::uint32_t>(sample.frames.size()), le);
-            shdr.U32(start + sample.loopStart, le).U32(start + sample.loopEnd, le);
+            if (!sample.stream.empty()) {
+                const auto at = static_cast<std::uint32_t>(smpl.Size());
+                smpl.Append(sample.stream);
+                shdr.U32(at, le).U32(at + static_cast<std::uint32_t>(sample.stream.size()), le);
+                shdr.U32(sample.loopStart, le).U32(sample.loopEnd, le);
+            } else {
+                const auto start = static_cast<std::uint32_t>(smpl.Size() / 2);
+                for (std::size_t i = 0; i < sample.frames.size(); ++i) {
+                    smpl.U16(static_cast<std::uint16_t>(sample.frames[i]), le);
+                    low.U8(static_cast<std::uint8_t>(i * 7));
+                }
+                smpl.Fill(2 * 46); // the 46 zero frames after every sample
+                low.Fill(46);
+                shdr.U32(start, le).U32(
+                    start + static_cast<std::uint32_t>(sample.frames.size()), le);
+                shdr.U32(start + sample.loopStart, le).U32(start + sample.loopEnd, le);
+            }
             shdr.U32(sample.rate, le)
                 .U8(sample.pitch)
                 .U8(static_cast<std::uint8_t>(sample.correction));
-            shdr.U16(0, le).U16(sample.type, le);
+            shdr.U16(sample.link, le).U16(sample.type, le);
         }
         Name(shdr, "EOS");
         shdr.Fill(26);
@@ -122,22 +125,23 @@ struct SoundFontBuilder {
         Lists(instruments, false, inst, ibag, imod, igen);
 
         ByteWriter info, sdta, pdta;
-        info.Append("INFO").Append(Chunk("ifil", ByteWriter().U16(major, le).U16(4, le).Take()));
-        sdta.Append("sdta").Append(Chunk("smpl", smpl.Take()));
+        info.Append("INFO").Append(
+            RiffChunk("ifil", ByteWriter().U16(major, le).U16(minor, le).Take()));
+        sdta.Append("sdta").Append(RiffChunk("smpl", smpl.Take()));
         if (sm24)
-            sdta.Append(Chunk("sm24", low.Take()));
+            sdta.Append(RiffChunk("sm24", low.Take()));
         pdta.Append("pdta");
         for (auto [id, list] :
             std::initializer_list<std::pair<const char*, ByteWriter*>> { { "phdr", &phdr },
                 { "pbag", &pbag }, { "pmod", &pmod }, { "pgen", &pgen }, { "inst", &inst },
                 { "ibag", &ibag }, { "imod", &imod }, { "igen", &igen }, { "shdr", &shdr } })
-            pdta.Append(Chunk(id, list->Take()));
+            pdta.Append(RiffChunk(id, list->Take()));
         ByteWriter body;
         body.Append("sfbk");
-        body.Append(Chunk("LIST", info.Take()))
-            .Append(Chunk("LIST", sdta.Take()))
-            .Append(Chunk("LIST", pdta.Take()));
-        return Chunk("RIFF", body.Take());
+        body.Append(RiffChunk("LIST", info.Take()))
+            .Append(RiffChunk("LIST", sdta.Take()))
+            .Append(RiffChunk("LIST", pdta.Take()));
+        return RiffChunk("RIFF", body.Take());
     }
 };
 

@@ -2,10 +2,14 @@
 
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
+#include "model/DeviceFamily.h"
 #include "model/MProject.h"
 #include "model/sound/MSoundFileWAV.h"
+#include "platform/MidiBackendRaw.h"
 #include "support/SoundHelpers.h"
+#include "synth/AMidi.h"
 #include "synth/InstrumentLink.h"
+#include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
 #include <functional>
@@ -159,13 +163,45 @@ TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
         "your MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
     EXPECT_TRUE(closed.backend.sent.empty());
 
+    // A port that can't be opened is named with the system's reason, not taken for a busy
+    // system or a silent instrument.
+    MidiBackendRaw gone(dir.File("unplugged-interface"));
+    AMidi goneMidi(gone, env.clock, {});
+    goneMidi.OpenDevices(0, 0);
+    MZeltaSysexHandler handler;
+    ACompileProgressDialog toGone(
+        project, engine, goneMidi, handler, env.prompter, env.clock, env.progress);
+    EXPECT_EQ(toGone.Run(), LinkOutcome::NotStarted);
+    EXPECT_EQ(env.prompter.LastText(),
+        "This project can't compile because the MIDI port '" + dir.File("unplugged-interface")
+            + "' can't be opened: No such file or directory.  Make sure your MIDI settings are "
+              "correct by selecting 'MIDI Setup' from the Project menu.");
+
     InstrumentLink link(env);
     project.SetCardSizeToken(0); // 128 K
     EXPECT_EQ(Send(link), LinkOutcome::NotStarted);
     EXPECT_EQ(env.prompter.LastText(),
         "This project is too large for your memory card.  Make sure your card size setting is "
-        "correct by selecting 'Card Info' from the Project menu.");
+        "correct by selecting 'Card Info' from the Project menu, or make the project smaller by "
+        "selecting 'Fit to Card' from the Project menu.");
     EXPECT_TRUE(link.backend.sent.empty());
+}
+
+TEST_F(Transfer, ACardForTheOtherFamilyIsWrittenOnlyWhenOkIsChosen)
+{
+    project.SetTarget(kZelta);
+    InstrumentLink percula(env, test::With(&VirtualInstrumentOptions::family, kPercula));
+    env.prompter.enter = true;
+    EXPECT_EQ(Send(percula), LinkOutcome::Ended);
+    ASSERT_EQ(env.prompter.shown.size(), 1u);
+    EXPECT_NE(
+        env.prompter.LastText().find("Write it to the card all the same?"), std::string::npos);
+    EXPECT_EQ(env.prompter.shown[0].byDefault, Answer::Cancel);
+    EXPECT_EQ(percula.backend.Messages(), std::vector<std::string> { "identify" });
+
+    env.prompter.Push(Answer::Ok);
+    EXPECT_EQ(Send(percula), LinkOutcome::Done);
+    EXPECT_TRUE(CardHoldsImage(percula));
 }
 
 /// Presses Stop at the n-th look at the button from the identity request on (each step looks

@@ -27,9 +27,14 @@ protected:
     LinkOutcome EraseCard(InstrumentLink& link, std::uint32_t bytes)
     {
         AEraseProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, env.progress);
-        return dialog.Run(bytes);
+        const LinkOutcome outcome = dialog.Run(bytes);
+        erased = dialog.Erased();
+        howFar = dialog.HowFarItGot();
+        return outcome;
     }
 
+    std::string erased;
+    std::string howFar;
     test::TempDir dir;
     test::TestEnv env;
 };
@@ -100,28 +105,54 @@ TEST_F(Erase, AnInstrumentWithoutTheEraseCommandGetsTwoBlocksWrittenOver)
     EXPECT_EQ(EraseCard(link, 4 * 1024 * 1024), LinkOutcome::Done);
     EXPECT_EQ(link.backend.Messages(),
         (std::vector<std::string> { "identify", "erase 0", "block 0 0", "block 0 64" }));
-    EXPECT_TRUE(env.prompter.shown.empty());
+    EXPECT_EQ(env.prompter.shown.size(), 1u) << "the question alone";
+    EXPECT_EQ(erased,
+        "The instrument has no erase command: the start of its card was written over (two "
+        "blocks), which it reads as an empty card.");
+}
+
+TEST_F(Erase, AsksFirstWithCancelAsTheDefaultAndSaysWhatWasErased)
+{
+    InstrumentLink link(env, test::With(&Options::cardBytes, 1024 * 1024));
+    env.prompter.enter = true;
+    EXPECT_EQ(EraseCard(link, 4 * 1024 * 1024), LinkOutcome::NotStarted);
+    EXPECT_TRUE(link.backend.sent.empty());
+    ASSERT_EQ(env.prompter.shown.size(), 1u);
+    EXPECT_EQ(env.prompter.LastText(),
+        "Erase the card in the synthesizer?  Everything in its first 4 Meg will be lost.");
+    EXPECT_EQ(env.prompter.shown[0].byDefault, Answer::Cancel);
+
+    env.prompter.Push(Answer::Ok);
+    EXPECT_EQ(EraseCard(link, 512 * 1024), LinkOutcome::Done);
+    EXPECT_EQ(erased, "The card is erased: its first 512 K.");
+    env.prompter.Push(Answer::Ok);
+    EXPECT_EQ(EraseCard(link, 2 * 1024 * 1024), LinkOutcome::Done);
+    EXPECT_EQ(erased, "The card is erased: all of it, since it ends before the 2 Meg asked for.");
 }
 
 TEST_F(Erase, FaultsAreRetriedSilenceIsAskedAndStopKeepsWhatWasErased)
 {
     InstrumentLink link(env, test::Faults({ "drop:3", "refuse:2:5" }));
     EXPECT_EQ(EraseCard(link, 1024 * 1024), LinkOutcome::Done);
-    EXPECT_TRUE(env.prompter.shown.empty());
+    EXPECT_EQ(env.prompter.shown.size(), 1u) << "the question alone";
     EXPECT_EQ(link.backend.Messages().back(), "erase 7");
 
     InstrumentLink quiet(env, test::Faults({ "silent:4" }));
+    env.prompter.Push(Answer::Ok);
     env.prompter.Push(Answer::Cancel);
     EXPECT_EQ(EraseCard(quiet, 1024 * 1024), LinkOutcome::Ended);
     EXPECT_EQ(env.prompter.LastText(),
         "The card can't be completely erased because the synthesizer has stopped responding.  "
         "Check your MIDI and power connections.");
     EXPECT_EQ(quiet.backend.Messages().back(), "erase 2");
+    EXPECT_EQ(
+        howFar, "2 of the 8 sectors to erase were erased; the rest of the card is as it was.");
 
     InstrumentLink stopped(env);
     env.progress.stop = true;
     EXPECT_EQ(EraseCard(stopped, 1024 * 1024), LinkOutcome::Stopped);
     EXPECT_TRUE(stopped.backend.sent.empty());
+    EXPECT_EQ(howFar, "Nothing was erased.");
     env.progress.stop = false;
 }
 

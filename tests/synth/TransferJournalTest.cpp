@@ -5,7 +5,10 @@
 #include "synth/InstrumentLink.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
+#include <optional>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -40,7 +43,7 @@ TEST(Sha256, MatchesThePublishedDigestsHoweverTheBytesArrive)
 
 TEST(TransferJournal, ARecordReadsBackAndAnythingOddMakesItUntrusted)
 {
-    TransferRecord record { 4194304, 300000, std::string(64, 'a'), {} };
+    TransferRecord record { 4194304, 300000, std::string(64, 'a'), {}, 1700000000 };
     record.sectors[0] = std::string(64, 'b');
     record.sectors[2] = std::string(64, 'c');
     const std::string text = TransferJournal::Format(record);
@@ -49,6 +52,7 @@ TEST(TransferJournal, ARecordReadsBackAndAnythingOddMakesItUntrusted)
     EXPECT_EQ(std::tuple(back->cardSize, back->imageSize, back->Complete(), back->ImageSectors()),
         std::tuple(4194304u, 300000u, false, 3u));
     EXPECT_EQ(back->sectors, record.sectors);
+    EXPECT_EQ(back->writtenAt, 1700000000);
 
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string changed = text;
@@ -64,6 +68,10 @@ TEST(TransferJournal, ARecordReadsBackAndAnythingOddMakesItUntrusted)
     EXPECT_FALSE(replaced("journal 1", "journal 2"));
     EXPECT_FALSE(replaced("image-size 300000\n", "")) << "a missing field";
     EXPECT_TRUE(replaced("sector 2 " + std::string(64, 'c') + "\n", ""));
+    EXPECT_FALSE(replaced("written-at 1700000000", "written-at soon"));
+    const auto older = replaced("written-at 1700000000\n", "");
+    ASSERT_TRUE(older) << "a record of an earlier version";
+    EXPECT_EQ(older->writtenAt, 0);
 }
 
 TEST(TransferJournal, RecordsAreKeptPerInstrumentAndAMissingOneIsNoProblem)
@@ -147,6 +155,62 @@ TEST(TransferPlan, UsesTheJournalOnlyWhenItIsOfThisImageAndCard)
         PlanTransfer(TransferMode::Offer, partial, "'x' is damaged", image, 0).refusal.empty());
     const auto afterErase = PlanTransfer(TransferMode::Offer, erased, "", image, 0);
     EXPECT_TRUE(afterErase.write.empty() && afterErase.question.empty());
+}
+
+/// Local time made UTC for one test, so that the times the questions name can be written down.
+class UtcTime {
+public:
+    UtcTime()
+    {
+        if (const char* zone = std::getenv("TZ"))
+            before = zone;
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+    }
+    ~UtcTime()
+    {
+        if (before)
+            ::setenv("TZ", before->c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+    UtcTime(const UtcTime&) = delete;
+    UtcTime& operator=(const UtcTime&) = delete;
+
+private:
+    std::optional<std::string> before;
+};
+
+TEST(TransferPlan, EveryOfferNamesTheCardItRestsOnAndWhenItWasWritten)
+{
+    const UtcTime utc;
+    const auto image = ImageDigest::Of(Image(3, 1));
+    constexpr std::int64_t kWritten = 1700000000; // 14 November 2023, 22:13:20
+    TransferRecord done { 0, image.size, image.hash, {}, kWritten };
+    for (std::uint32_t s = 0; s < 4; ++s)
+        done.sectors[s] = image.sectors[s];
+    const auto offer = [&](const TransferRecord& record, std::int64_t now) {
+        return PlanTransfer(TransferMode::Offer, record, "", image, 0, nullptr, {}, now).question;
+    };
+    EXPECT_EQ(offer(done, kWritten + 3600),
+        "The card in the synthesizer already holds this card image, if the card written at 22:13 "
+        "is still in the synthesizer.  Leave it as it is?  (No writes the whole card.)");
+    EXPECT_NE(offer(done, kWritten + 2 * 86400).find("the card written on 14 November at 22:13 is"),
+        std::string::npos);
+    EXPECT_NE(offer(done, kWritten + 400 * 86400).find("written on 14 November 2023 at 22:13"),
+        std::string::npos);
+    auto unknown = done;
+    unknown.writtenAt = 0;
+    EXPECT_NE(offer(unknown, kWritten)
+                  .find(", if the card Cardmill wrote last is still in the synthesizer.  Leave it"),
+        std::string::npos);
+    auto partial = done;
+    partial.sectors.erase(3);
+    EXPECT_NE(offer(partial, kWritten)
+                  .find("writing only the 1 sectors left, if the card written "
+                        "at 22:13 is still in the synthesizer?"),
+        std::string::npos);
 }
 
 /// Sends image files to the in-process instrument with a journal, checking at every step and
@@ -237,6 +301,65 @@ TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChang
     EXPECT_EQ(link.backend.Messages(before).size(), 1 + 2 + 128 + 128u);
     EXPECT_TRUE(test::CardHolds(link.backend.instrument.Card(), second));
     EXPECT_EQ(onCard, (std::pair<std::uint32_t, std::uint32_t> { 4, 4 }));
+}
+
+TEST_F(JournalledTransfer, ABlankCardSwappedInIsWrittenWholeByEnterAndYesSaysNothingWasSent)
+{
+    const auto image = Image(3, 1);
+    {
+        InstrumentLink first(env);
+        ASSERT_EQ(Send(first, image, TransferMode::Whole), LinkOutcome::Done);
+    }
+    // The same instrument with a blank card in its slot, which no journal can see (so the journal
+    // claims what the card doesn't hold, and the fixture's check of that is left out).
+    const std::string path = dir.Write("card.img", image);
+    const auto offer = [&](InstrumentLink& link) {
+        AImageSendProgressDialog dialog(
+            link.midi, link.handler, env.prompter, env.clock, env.progress);
+        dialog.UseJournal(journal, TransferMode::Offer);
+        return dialog.Run(path);
+    };
+    InstrumentLink swapped(env);
+    env.prompter.Forget();
+    env.prompter.Push(Answer::Ok); // the size question
+    env.prompter.enter = true;
+    EXPECT_EQ(offer(swapped), LinkOutcome::Done);
+    ASSERT_GE(env.prompter.shown.size(), 2u);
+    EXPECT_NE(env.prompter.shown[1].text.find("already holds this card image, if the card written"),
+        std::string::npos);
+    EXPECT_EQ(env.prompter.shown[1].byDefault, Answer::No);
+    EXPECT_TRUE(test::CardHolds(swapped.backend.instrument.Card(), image));
+    EXPECT_EQ(env.prompter.LastText(), "The card is ready.");
+
+    // Yes trusts the journal, and the end says what that came to.
+    InstrumentLink blank(env);
+    env.prompter.Forget();
+    env.prompter.Push(Answer::Ok);
+    env.prompter.Push(Answer::Yes);
+    EXPECT_EQ(offer(blank), LinkOutcome::Done);
+    EXPECT_EQ(env.prompter.LastText(),
+        "The card is ready.  0 of 4 sectors needed writing: nothing was sent.");
+    EXPECT_EQ(blank.backend.Messages(), std::vector<std::string> { "identify" });
+}
+
+TEST_F(JournalledTransfer, AStoppedTransferSaysHowFarTheCardGot)
+{
+    const auto image = Image(3, 1);
+    const std::string path = dir.Write("card.img", image);
+    const auto stopAfter = [&](std::size_t messages) {
+        InstrumentLink link(env);
+        test::CallbackView view([&] { return link.backend.sent.size() >= messages; });
+        AImageSendProgressDialog dialog(link.midi, link.handler, env.prompter, env.clock, view);
+        dialog.UseJournal(journal, TransferMode::Whole);
+        EXPECT_EQ(dialog.Run(path), LinkOutcome::Stopped);
+        return std::pair(dialog.CardChanged(), dialog.HowFarItGot());
+    };
+    EXPECT_EQ(stopAfter(1), std::pair(false, std::string("Nothing was written to the card.")));
+    // The identity request, sector 1's erase and blocks, sector 2's erase and 6 of its blocks.
+    const auto [changed, text] = stopAfter(1 + 1 + 128 + 1 + 6);
+    EXPECT_TRUE(changed);
+    EXPECT_TRUE(text.starts_with("The card holds 1 of the 4 sectors of this image, and ")) << text;
+    EXPECT_TRUE(text.ends_with(" of the 128 blocks of sector 2.")) << text;
 }
 
 TEST_F(JournalledTransfer, AJournalThatCantBeUpdatedOrIsInUseStopsTheTransferBeforeTheCardIsTouched)

@@ -17,6 +17,9 @@ public:
     static constexpr std::size_t kPerculaFileBytes = 69525;
     static constexpr std::size_t kZeltaBankBytes = 65512;
     static constexpr std::size_t kPerculaBankBytes = 58624;
+    /// What the card's bank area starts with, before the bank's bytes.
+    static constexpr std::uint8_t kZeltaBankMark[4] = { 0xA5, 0xC3, 0x5A, 0xA5 };
+    static constexpr std::uint8_t kPerculaBankMark[4] = { 0x69, 0x96, 0x12, 0x48 };
 
     explicit MParamFileRawSex(Services& services);
 

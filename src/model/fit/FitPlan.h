@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace cardmill {
@@ -22,21 +24,46 @@ struct FitOptions {
     bool normalize = false;
 };
 
-/// One place where the project plays a sound file: a sound of its own, or an instrument's sample.
+/// One place where the project plays a sound: its settings and its sample words on the card
+/// today (0 when another place's words hold them).
 struct FitUse {
     SampleParams params;
-    std::uint32_t cardBytes = 0; // its sample words on the card today (0 when it shares them)
+    std::uint32_t cardBytes = 0;
 };
 
-/// One sound file of the project as a fit sees it: its frames and where it is used. A file used
-/// more than once is resampled for all its uses alike, and trimmed within all of them.
+/// The original sound that a fitted file was made from, and how the fitted frames stand to it,
+/// kept in the fitted file: a later fit makes its frames from the original again, never from a
+/// copy it made itself.
+struct FitOrigin {
+    std::string path; // the original's (a library's sample with its key)
+    double rate = 0;
+    double offset = 0; // the original's frame at the fitted file's first frame
+    double gainDb = 0; // how far the fitted frames were raised over the original's
+    std::uint64_t frames = 0; // the original's length and a hash of its data: the same original
+    std::uint64_t dataHash = 0;
+};
+
+/// The RIFF chunk ("cmfo") that holds an origin in a fitted WAV file, header included.
+std::vector<std::uint8_t> FitOriginChunk(const FitOrigin& origin);
+/// An origin from the body of such a chunk; nothing when it is not one this program wrote.
+std::optional<FitOrigin> ReadFitOrigin(std::span<const std::uint8_t> body);
+
+/// One sound of the project as a fit sees it: its frames, the places it is played (all the
+/// places of one file and place in it, and all that share their card data), and what a new rate
+/// is made from. It is resampled for all its places alike, and trimmed within all of them.
 struct FitSound {
     std::string name;
     std::string group;
     double rate = 0;
     unsigned channels = 1;
-    std::vector<std::int16_t> frames; // interleaved, the whole file
+    std::vector<std::int16_t> frames; // interleaved, the whole file the project plays today
     std::vector<FitUse> uses;
+    /// Places on one channel share one copy of the data on the card (phantoms are allowed).
+    bool sharesData = true;
+    /// What the fitted file names as its original: this sound itself, or, for a file an earlier
+    /// fit made, that file's original, whose frames are then in `originalFrames`.
+    FitOrigin origin;
+    std::vector<std::int16_t> originalFrames;
 
     std::uint32_t FrameCount() const
     {
@@ -67,7 +94,7 @@ struct FitChoice {
         = 252; // the new volume of a sound used once, lowered as its peak was raised
     double gainDb = 0; // by which the frames are raised (only for a sound used once)
     double lossDb = 0; // energy above the new rate's Nyquist frequency, below the whole
-    std::uint32_t bytesAfter = 0; // the estimate of its sample words on the card
+    std::uint32_t bytesAfter = 0; // its sample words on the card after the fit
 
     bool Resamples(const FitSound& sound) const { return rate != sound.rate; }
     std::int64_t BytesSaved(const FitSound& sound) const
@@ -80,32 +107,52 @@ struct FitChoice {
     }
 };
 
+/// A sound as a choice makes it: its frames at the new rate (16-bit, raised by the gain), cut
+/// again at the new rate where the filter left quiet frames at the ends, each use's settings
+/// moved with the frames (start frame and loop scaled to the rate, the loop's length kept to a
+/// frame, its start moved to the nearest zero crossing within 4 frames, the volume lowered as the
+/// frames were raised), and the origin the new file keeps.
+struct FittedSound {
+    double rate = 0;
+    std::vector<std::int16_t> frames;
+    std::vector<SampleParams> params; // one for each use, in order
+    FitOrigin origin;
+};
+FittedSound ApplyFit(const FitSound& sound, const FitChoice& choice, const FitOptions& options);
+
+/// The bytes of sample words the card holds for a fitted sound's uses, as the project will count
+/// them: the span each use plays, one span for the uses that share their data.
+std::uint32_t CardBytesOf(const FittedSound& fitted, unsigned channels, bool sharesData);
+
 struct FitPlan {
     std::vector<FitChoice> choices; // one per sound, in order
+    std::vector<FittedSound> fitted; // one per sound: what its choice makes (empty when unchanged)
     std::uint64_t totalBefore = 0;
-    std::uint64_t totalAfter = 0;
+    std::uint64_t totalAfter = 0; // what the project takes with every change made, to the byte
     std::uint64_t cardBytes = 0;
     bool fits = false;
+};
+
+/// The sounds a plan made, kept for the next plan of the same sounds (a dialog's changed
+/// options): making them is most of a plan's work.
+class FitCache {
+public:
+    const FittedSound& Made(const FitSound& sound, std::size_t index, const FitChoice& choice,
+        const FitOptions& options);
+
+private:
+    std::map<std::tuple<std::size_t, double, std::uint32_t, std::uint32_t, double, double>,
+        FittedSound>
+        made;
 };
 
 /// The plan with the least loss that fits the project (`projectBytes` today) onto the card:
 /// trimmed first when asked, then rates lowered step by step, each time where the energy lost
 /// above the new Nyquist frequency is least, until it fits or no sound can go lower; peaks raised
-/// last when asked. Sounds stay as they are once the project fits.
-FitPlan PlanFit(
-    std::span<const FitSound> sounds, std::uint64_t projectBytes, const FitOptions& options);
-
-/// A sound as the plan makes it: its frames at the new rate (16-bit, raised by the gain), cut
-/// again at the new rate so that a second fit finds nothing to cut, and each use's settings moved
-/// with the frames: start frame and loop scaled to the rate, the loop's length kept to a frame, its
-/// start moved to the nearest zero crossing within 4 frames, and the volume lowered as the frames
-/// were raised.
-struct FittedSound {
-    double rate = 0;
-    std::vector<std::int16_t> frames;
-    std::vector<SampleParams> params; // one for each use, in order
-};
-FittedSound ApplyFit(const FitSound& sound, const FitChoice& choice, const FitOptions& options);
+/// when asked. Sounds stay as they are once the project fits. Every sound that changes is made
+/// (ApplyFit, or taken from `cache`) and counted as the card will hold it.
+FitPlan PlanFit(std::span<const FitSound> sounds, std::uint64_t projectBytes,
+    const FitOptions& options, FitCache* cache = nullptr);
 
 /// The highest peak of the frames, in dB below full scale (0 for full scale, -120 for silence).
 double PeakDb(std::span<const std::int16_t> frames);

@@ -5,14 +5,20 @@
 namespace cardmill {
 
 std::vector<std::uint8_t> BuildWav16(std::span<const std::int16_t> frames, unsigned channels,
-    std::uint32_t rate, const SampleParams& params)
+    std::uint32_t rate, const SampleParams& params, const FitOrigin* origin)
 {
     constexpr auto le = Endian::Little;
     const auto dataBytes = static_cast<std::uint32_t>(frames.size() * 2);
     const std::uint32_t loops = params.looping ? 1 : 0;
     const std::uint32_t samplerBytes = 36 + 24 * loops;
+    const std::vector<std::uint8_t> originChunk
+        = origin ? FitOriginChunk(*origin) : std::vector<std::uint8_t> {};
     ByteWriter out;
-    out.Append("RIFF").U32(4 + (8 + 16) + (8 + samplerBytes) + (8 + dataBytes), le).Append("WAVE");
+    out.Append("RIFF")
+        .U32(static_cast<std::uint32_t>(
+                 4 + (8 + 16) + (8 + samplerBytes) + originChunk.size() + (8 + dataBytes)),
+            le)
+        .Append("WAVE");
     const auto blockAlign = static_cast<std::uint16_t>(2 * channels);
     out.Append("fmt ").U32(16, le).U16(1, le).U16(static_cast<std::uint16_t>(channels), le);
     out.U32(rate, le).U32(rate * blockAlign, le).U16(blockAlign, le).U16(16, le);
@@ -30,6 +36,7 @@ std::vector<std::uint8_t> BuildWav16(std::span<const std::int16_t> frames, unsig
             .U32(params.loopEnd, le)
             .U32(0, le)
             .U32(0, le);
+    out.Append(originChunk);
     out.Append("data").U32(dataBytes, le);
     for (const std::int16_t sample : frames)
         out.U16(static_cast<std::uint16_t>(sample), le);

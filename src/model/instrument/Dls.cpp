@@ -39,7 +39,9 @@ std::optional<DlsSampleInfo> ReadWsmp(const ByteReader& wsmp)
     DlsSampleInfo info;
     info.unityNote = *unity;
     info.fineTune = static_cast<std::int16_t>(*fine);
-    info.gain = static_cast<std::int32_t>(*gain) / 65536.0;
+    // The gain is in DLS's relative gain units, 200 * 65536 * log10 of the amplitude ratio: a
+    // 65536th of a centibel, 1/655360 dB (DLS level 1, "wsmp" lAttenuation; level 2, lGain).
+    info.gain = static_cast<std::int32_t>(*gain) / 655360.0;
     if (*loops > 0) {
         const std::size_t loop = *size;
         const auto type = wsmp.U32At(loop + 4, le);

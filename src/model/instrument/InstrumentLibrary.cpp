@@ -16,6 +16,7 @@ namespace cardmill {
 namespace {
 
 constexpr std::string_view kPresetMark = "#preset=";
+constexpr std::string_view kSampleMark = "#sample=";
 
 enum class Kind { None, SoundFont, Dls, DecentSampler };
 
@@ -116,21 +117,25 @@ std::size_t InstrumentLibrary::Index(std::string_view sample)
 
 LibraryPath SplitLibraryPath(const std::string& path)
 {
-    const std::size_t mark = path.rfind(kPresetMark);
-    if (mark == std::string::npos)
-        return { path, {} };
-    return { path.substr(0, mark), path.substr(mark + kPresetMark.size()) };
+    // A sample's key (a path inside a zip archive) may hold any text: its mark is the first.
+    if (const std::size_t mark = path.find(kSampleMark); mark != std::string::npos)
+        return { path.substr(0, mark), {}, path.substr(mark + kSampleMark.size()) };
+    if (const std::size_t mark = path.rfind(kPresetMark); mark != std::string::npos)
+        return { path.substr(0, mark), path.substr(mark + kPresetMark.size()), {} };
+    return { path, {}, {} };
 }
 
-std::string JoinLibraryPath(const std::string& file, const LibraryPath& preset)
+std::string JoinLibraryPath(const std::string& file, const LibraryPath& place)
 {
-    return preset.preset.empty() ? file : file + std::string(kPresetMark) + preset.preset;
+    if (!place.sample.empty())
+        return file + std::string(kSampleMark) + place.sample;
+    return place.preset.empty() ? file : file + std::string(kPresetMark) + place.preset;
 }
 
 std::string JoinLibraryPath(const std::string& file, const LibraryPreset& preset)
 {
     return JoinLibraryPath(
-        file, { {}, std::to_string(preset.bank) + ":" + std::to_string(preset.program) });
+        file, { {}, std::to_string(preset.bank) + ":" + std::to_string(preset.program), {} });
 }
 
 bool IsInstrumentLibrary(const std::string& path)

@@ -11,14 +11,17 @@
 namespace cardmill {
 
 /// A file of many instruments (a SoundFont, a DLS file) stands in a project once for each preset
-/// taken from it: the stored path is the file's path followed by "#preset=BANK:PROGRAM".
+/// taken from it: the stored path is the file's path followed by "#preset=BANK:PROGRAM". A sample
+/// of it, which an instrument file may name on its own, is the file's path followed by
+/// "#sample=" and the sample's key in the library.
 struct LibraryPath {
     std::string file;
     std::string preset; // empty when the path names no preset
+    std::string sample; // empty when the path names no sample
 };
 
 LibraryPath SplitLibraryPath(const std::string& path);
-std::string JoinLibraryPath(const std::string& file, const LibraryPath& preset);
+std::string JoinLibraryPath(const std::string& file, const LibraryPath& place);
 std::string JoinLibraryPath(const std::string& file, const LibraryPreset& preset);
 
 /// The presets of a library file, their regions and their samples, whatever its format.

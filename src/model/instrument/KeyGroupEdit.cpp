@@ -96,4 +96,11 @@ void MarkEdited(MInstFile& voice, MProject& project, const Clock& clock)
     project.SetDirty();
 }
 
+std::string KeyName(int key)
+{
+    static constexpr const char* kNoteNames[]
+        = { "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#", "A", "A#", "B" };
+    return std::string(kNoteNames[key % 12]) + std::to_string(key / 12 - 2);
+}
+
 } // namespace cardmill

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace cardmill {
@@ -42,6 +43,9 @@ private:
     std::array<std::uint8_t, kMaxGroups> keys {};
     int count = 0;
 };
+
+/// A key as a note name: 60 is "C3".
+std::string KeyName(int key);
 
 /// The voice dialog's check of a voice name; false (told why) when it is empty.
 bool CheckVoiceName(std::string_view name, Prompter& prompter);

@@ -71,6 +71,12 @@ public:
     std::uint16_t VoiceByte14() const { return voiceByte14; }
     std::uint16_t VoiceByte15() const { return voiceByte15; }
     std::uint32_t SampleBytes() const { return sampleBytes; }
+    /// Bytes 14 and 15 of the voice header, as a project file restores them.
+    void SetVoiceBytes(std::uint8_t byte14, std::uint8_t byte15)
+    {
+        voiceByte14 = byte14;
+        voiceByte15 = byte15;
+    }
     std::uint32_t ChangeTime() const { return changeTime; }
     /// The sample or voice dialog was confirmed: the file's settings changed now.
     void SetChangeTime(std::uint32_t secondsSince1904) { changeTime = secondsSince1904; }

@@ -7,6 +7,9 @@
 #include "model/sound/MSoundFile.h"
 #include "model/sound/SampleRecord.h"
 #include "platform/ProgressView.h"
+#include "platform/Prompter.h"
+
+#include <algorithm>
 
 namespace cardmill {
 
@@ -96,7 +99,7 @@ int MInstFileCardmill::LoadStep()
     if (missingSample)
         return -1;
     isLoaded = true;
-    TellSampleChanges("In the instrument file '" + GetFileName() + "', ");
+    TellLoadChanges("In the instrument file '" + GetFileName() + "', ");
     UpdateCompiledSize();
     return 1;
 }
@@ -215,33 +218,78 @@ std::optional<std::array<std::uint8_t, MInstFileInstrument::kMaxGroups>> Instrum
     return table;
 }
 
+/// `ByRoot`: the sounds sorted by root key for `HalfWay`, or, when two share a root, left in
+/// their order to share the keyboard evenly, as the user is told.
+InstrumentKeys OrderByRoot(std::vector<std::unique_ptr<MSoundFile>>& sounds, Prompter& prompter)
+{
+    std::vector<std::size_t> order(sounds.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return sounds[a]->GetRootKey() < sounds[b]->GetRootKey();
+    });
+    InstrumentKeys keys;
+    for (std::size_t i = 1; i < order.size(); ++i) {
+        const MSoundFile& before = *sounds[order[i - 1]];
+        const MSoundFile& sound = *sounds[order[i]];
+        if (sound.GetRootKey() != before.GetRootKey())
+            continue;
+        const auto n = static_cast<int>(sounds.size());
+        for (int g = 0; g < n; ++g)
+            keys.upperKeys.push_back((g + 1) * (KeyGroupEdit::kHighestKey + 1) / n - 1);
+        keys.layout = InstrumentKeys::Layout::Given;
+        prompter.Show("'" + before.GetFileName() + "' and '" + sound.GetFileName()
+                + "' have the same root key, " + KeyName(sound.GetRootKey())
+                + ", so the keyboard can't be split between the samples' root keys.  The "
+                + std::to_string(n)
+                + " samples share it evenly instead, in the order they were chosen; Voice Info "
+                  "changes their key groups.",
+            Icon::Information, Buttons::Ok);
+        return keys;
+    }
+    std::vector<std::unique_ptr<MSoundFile>> sorted;
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(sounds[i]));
+    sounds = std::move(sorted);
+    keys.layout = InstrumentKeys::Layout::HalfWay;
+    return keys;
+}
+
 } // namespace
 
 namespace {
 
-ByteWriter InstrumentBytes(int groupCount, int groupSize, std::uint16_t voiceByte14,
-    std::uint16_t voiceByte15, const std::uint8_t* upperKeys,
-    std::span<const MSoundFile* const> samples)
+ByteWriter InstrumentBytes(
+    const InstrumentShape& shape, std::span<const SampleRecord> records, std::uint64_t dataBytes)
 {
-    const auto n = static_cast<std::uint32_t>(samples.size());
+    const auto n = static_cast<std::uint32_t>(records.size());
     ByteWriter out;
     out.Append("ORCM").U32(0, Endian::Big).Append("CMin");
     out.Append("VERS").U32(2, Endian::Big).U8(3).U8(0);
     out.Append("INST").U32(
         static_cast<std::uint32_t>(kInstHead + SampleRecord::kSize * n), Endian::Big);
-    out.U8(static_cast<std::uint8_t>(groupCount - 1))
-        .U8(static_cast<std::uint8_t>(groupSize - 1))
-        .U8(static_cast<std::uint8_t>(voiceByte14))
-        .U8(static_cast<std::uint8_t>(voiceByte15));
-    out.Append(std::span<const std::uint8_t>(upperKeys, MInstFileInstrument::kMaxGroups));
-    std::uint64_t total = 0;
-    for (const MSoundFile* sound : samples)
-        total += sound->GetFileDataSize();
-    out.U32(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)), Endian::Big);
+    out.U8(static_cast<std::uint8_t>(shape.groupCount - 1))
+        .U8(static_cast<std::uint8_t>(shape.groupSize - 1))
+        .U8(static_cast<std::uint8_t>(shape.voiceByte14))
+        .U8(static_cast<std::uint8_t>(shape.voiceByte15));
+    out.Append(shape.upperKeys);
+    out.U32(
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(dataBytes, UINT32_MAX)), Endian::Big);
     out.U16(static_cast<std::uint16_t>(n), Endian::Big);
-    for (const MSoundFile* sound : samples)
-        SampleRecord::Of(*sound).Write(out);
+    for (const SampleRecord& record : records)
+        record.Write(out);
     return out;
+}
+
+ByteWriter InstrumentBytes(const InstrumentShape& shape, std::span<const MSoundFile* const> samples)
+{
+    std::vector<SampleRecord> records;
+    std::uint64_t total = 0;
+    for (const MSoundFile* sound : samples) {
+        total += sound->GetFileDataSize();
+        records.push_back(SampleRecord::Of(*sound));
+    }
+    return InstrumentBytes(shape, records, total);
 }
 
 } // namespace
@@ -249,9 +297,19 @@ ByteWriter InstrumentBytes(int groupCount, int groupSize, std::uint16_t voiceByt
 std::vector<std::uint8_t> InstrumentFileBytes(
     const MInstFileInstrument& layout, std::span<const MSoundFile* const> samples)
 {
-    return InstrumentBytes(layout.GroupCount(), layout.GroupSize(), layout.VoiceByte14(),
-        layout.VoiceByte15(), layout.UpperKeys(), samples)
-        .Take();
+    InstrumentShape shape;
+    shape.groupCount = layout.GroupCount();
+    shape.groupSize = layout.GroupSize();
+    shape.voiceByte14 = layout.VoiceByte14();
+    shape.voiceByte15 = layout.VoiceByte15();
+    std::copy_n(layout.UpperKeys(), shape.upperKeys.size(), shape.upperKeys.begin());
+    return InstrumentBytes(shape, samples).Take();
+}
+
+std::vector<std::uint8_t> InstrumentFileBytes(
+    const InstrumentShape& shape, std::span<const SampleRecord> records, std::uint64_t dataBytes)
+{
+    return InstrumentBytes(shape, records, dataBytes).Take();
 }
 
 bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::string& destination,
@@ -280,15 +338,19 @@ bool WriteInstrumentFile(ASafeFile& writer, Prompter& prompter, const std::strin
     for (auto& sound : sounds)
         if (!sound->ApplyDefaults())
             return false;
-    const auto table = InstrumentKeyTable(sounds, keys, prompter);
+    const auto table = InstrumentKeyTable(sounds,
+        keys.layout == InstrumentKeys::Layout::ByRoot ? OrderByRoot(sounds, prompter) : keys,
+        prompter);
     if (!table)
         return false;
 
     std::vector<const MSoundFile*> samples;
     for (const auto& sound : sounds)
         samples.push_back(sound.get());
-    const ByteWriter out
-        = InstrumentBytes(static_cast<int>(sounds.size()), 1, 0, 0, table->data(), samples);
+    InstrumentShape shape;
+    shape.groupCount = static_cast<int>(sounds.size());
+    shape.upperKeys = *table;
+    const ByteWriter out = InstrumentBytes(shape, samples);
     sounds.clear();
 
     std::unique_ptr<SafeOutput> file;

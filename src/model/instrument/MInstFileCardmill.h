@@ -2,6 +2,7 @@
 
 #include "model/MReadableFileDispatcher.h"
 #include "model/instrument/MInstFileInstrument.h"
+#include "model/sound/SampleRecord.h"
 
 #include <optional>
 #include <span>
@@ -49,10 +50,27 @@ struct InstrumentKeys {
         Packed, // every group one key wide at the top of the keyboard, the last up to 127
         HalfWay, // split half-way between neighbouring sounds' root keys, the last up to 127
         Given, // the upper key of each group from `upperKeys`
+        // the sounds put in order of their root keys and split as HalfWay does; sounds sharing
+        // a root can't be placed so, and share the keyboard evenly in the order given (told)
+        ByRoot,
     };
     Layout layout = Layout::Packed;
     std::vector<int> upperKeys;
 };
+
+/// The key groups, layers, voice bytes and key table of an instrument file.
+struct InstrumentShape {
+    int groupCount = 1;
+    int groupSize = 1;
+    std::uint16_t voiceByte14 = 0;
+    std::uint16_t voiceByte15 = 0;
+    std::array<std::uint8_t, MInstFileInstrument::kMaxGroups> upperKeys {};
+};
+
+/// The bytes of an instrument file of that shape holding `records`, one a group and layer in
+/// walk order; `dataBytes` is the sample data the records' files hold.
+std::vector<std::uint8_t> InstrumentFileBytes(
+    const InstrumentShape& shape, std::span<const SampleRecord> records, std::uint64_t dataBytes);
 
 /// The bytes of an instrument file with the key groups, layers, key table and voice bytes of
 /// `layout`, and the records of `samples` with their settings: one a group and layer, in that

@@ -249,6 +249,14 @@ void MInstFileInstrument::NoteSampleChanges(MSoundFile& sample)
         sampleChanges.emplace_back(sample.GetFileName(), std::move(change));
 }
 
+void MInstFileInstrument::TellLoadChanges(const std::string& where)
+{
+    if (services.TellsFileChanges())
+        TellSampleChanges(where);
+    else
+        sampleChanges.clear();
+}
+
 void MInstFileInstrument::TellSampleChanges(const std::string& where)
 {
     std::vector<std::string> sentences;

@@ -75,6 +75,9 @@ protected:
     /// Tells the changes kept, in one warning whose first sentence begins with `where` ("In the
     /// instrument file 'x.cmt', "), and forgets them.
     void TellSampleChanges(const std::string& where);
+    /// The same for the changes a load made, unless the file is being looked at or a project
+    /// opens it again: they are told once, when the file is added.
+    void TellLoadChanges(const std::string& where);
 
     Position walk;
     Position sizePosition;

@@ -69,20 +69,26 @@ std::unique_ptr<MSoundFile> MInstFileLibrary::OpenSample(const SfzRegion& region
             Icon::Error, Buttons::Ok);
         return nullptr;
     }
-    const std::string name = library->SampleName(region.sample);
-    services.Progress().SetSector("Opening Sound File:  ", name);
-    auto wav = library->SampleWav(region.sample, error);
-    if (!wav) {
+    services.Progress().SetSector("Opening Sound File:  ", library->SampleName(region.sample));
+    auto sound = OpenLibrarySample(services, *library, libraryPath, region.sample, error);
+    if (!sound)
         services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)
                 + "' can't give the sample of its preset '" + GetFileName() + "'.\n" + error,
             Icon::Error, Buttons::Ok);
+    return sound;
+}
+
+std::unique_ptr<MSoundFile> OpenLibrarySample(Services& services, const InstrumentLibrary& library,
+    const std::string& libraryPath, const std::string& key, std::string& error)
+{
+    const std::string name = library.SampleName(key);
+    auto wav = library.SampleWav(key, error);
+    if (!wav)
         return nullptr;
-    }
     auto sound = std::make_unique<MSoundFileEmbedded>(services);
-    if (!sound->OpenEmbedded(std::move(*wav), libraryPath, name, formatName + " sample")) {
-        services.prompter.Show("The " + formatName + " file '" + FileNameOf(libraryPath)
-                + "' gives a sample '" + name + "' that can't be read as a sound.",
-            Icon::Error, Buttons::Ok);
+    if (!sound->OpenEmbedded(
+            std::move(*wav), libraryPath, key, name, library.FormatName() + " sample")) {
+        error = "Its sample '" + name + "' can't be read as a sound.";
         return nullptr;
     }
     return sound;
@@ -102,7 +108,24 @@ std::unique_ptr<MReadableFile> MInstFileLibrary::Duplicate() const
 
 bool MLibraryFormatInterpreter::Recognises(const std::string& path) const
 {
-    return IsInstrumentLibrary(path);
+    return IsInstrumentLibrary(path) && SplitLibraryPath(path).sample.empty();
+}
+
+bool MLibrarySampleInterpreter::Recognises(const std::string& path) const
+{
+    return !SplitLibraryPath(path).sample.empty() && IsInstrumentLibrary(path);
+}
+
+std::unique_ptr<MReadableFile> MLibrarySampleInterpreter::Create(const std::string& path) const
+{
+    const LibraryPath place = SplitLibraryPath(path);
+    std::string error;
+    const auto library = OpenInstrumentLibrary(place.file, error);
+    auto sound = library ? OpenLibrarySample(services, *library, place.file, place.sample, error)
+                         : nullptr;
+    if (!sound)
+        services.whyNotUnderstood = error;
+    return sound;
 }
 
 std::unique_ptr<MReadableFile> MLibraryFormatInterpreter::Create(const std::string& path) const

@@ -44,4 +44,17 @@ public:
     std::unique_ptr<MReadableFile> Create(const std::string& path) const override;
 };
 
+/// One sample of a library, named by its path with the sample's key ("#sample=KEY"): how an
+/// instrument file written from a library's preset names the samples it keeps in the library.
+class MLibrarySampleInterpreter final : public MFormatInterpreter {
+public:
+    using MFormatInterpreter::MFormatInterpreter;
+    bool Recognises(const std::string& path) const override;
+    std::unique_ptr<MReadableFile> Create(const std::string& path) const override;
+};
+
+/// The sample `key` of a library as a sound; nothing, with the reason in `error`.
+std::unique_ptr<MSoundFile> OpenLibrarySample(Services& services, const InstrumentLibrary& library,
+    const std::string& libraryPath, const std::string& key, std::string& error);
+
 } // namespace cardmill

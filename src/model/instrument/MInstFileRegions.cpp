@@ -151,36 +151,68 @@ void MInstFileRegions::Note(const SfzRegion& region, const std::string& opcode, 
     dropped.push_back({ region.file, region.line, opcode, std::move(reason) });
 }
 
-void MInstFileRegions::TellDropped()
+namespace {
+
+/// One kind of setting left out: the report where it first stands, and how often it stands.
+struct Kind {
+    const SfzDropped* first;
+    std::size_t count;
+};
+
+/// An opcode of a <group> that every region leaves out is one kind, not one a region.
+std::vector<Kind> KindsOf(const std::vector<SfzDropped>& dropped)
 {
-    if (dropped.empty() || services.openingProject)
-        return;
-    // An opcode of a <group> that every region leaves out is one report, not one a region: each
-    // report is told once, where it first stands, with how often it stands.
-    struct Summary {
-        const SfzDropped* first;
-        std::size_t count;
-    };
-    std::vector<Summary> summaries;
+    std::vector<Kind> kinds;
     for (const SfzDropped& report : dropped) {
-        const auto same = std::find_if(summaries.begin(), summaries.end(), [&](const Summary& s) {
-            return s.first->opcode == report.opcode && s.first->reason == report.reason;
+        const auto same = std::find_if(kinds.begin(), kinds.end(), [&](const Kind& kind) {
+            return kind.first->opcode == report.opcode && kind.first->reason == report.reason;
         });
-        if (same != summaries.end())
+        if (same != kinds.end())
             ++same->count;
         else
-            summaries.push_back({ &report, 1 });
+            kinds.push_back({ &report, 1 });
     }
-    constexpr std::size_t kShown = 20;
-    std::string message = "Some of what " + Described() + " holds can't go onto the card:";
-    for (std::size_t i = 0; i < std::min(summaries.size(), kShown); ++i) {
-        message += "\n" + summaries[i].first->Text();
-        if (summaries[i].count > 1)
-            message += " (" + std::to_string(summaries[i].count) + " times in all)";
+    return kinds;
+}
+
+std::string KindsText(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " kind of setting" : " kinds of setting");
+}
+
+} // namespace
+
+std::string MInstFileRegions::LeftOutLine() const
+{
+    const std::size_t count = KindsOf(dropped).size();
+    if (count == 0)
+        return {};
+    return KindsText(count) + (count == 1 ? " is" : " are") + " not on the card";
+}
+
+std::string MInstFileRegions::LeftOutList() const
+{
+    std::string list;
+    for (const Kind& kind : KindsOf(dropped)) {
+        if (!list.empty())
+            list += '\n';
+        list += kind.first->Text();
+        if (kind.count > 1)
+            list += " (" + std::to_string(kind.count) + " times in all)";
     }
-    if (summaries.size() > kShown)
-        message += "\n... and " + std::to_string(summaries.size() - kShown) + " more.";
-    services.prompter.Show(message, Icon::Warning, Buttons::Ok);
+    return list;
+}
+
+void MInstFileRegions::TellDropped()
+{
+    if (dropped.empty() || !services.TellsFileChanges())
+        return;
+    // One line, whatever the instrument holds: a preset can leave out dozens of generators, which
+    // the user reads only when they want to.
+    const std::size_t count = KindsOf(dropped).size();
+    services.prompter.ShowWithDetails(KindsText(count) + " in " + Described()
+            + (count == 1 ? " is" : " are") + " not on the card.",
+        LeftOutList(), Icon::Warning, Buttons::Ok);
 }
 
 } // namespace cardmill

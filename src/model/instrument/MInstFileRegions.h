@@ -10,13 +10,19 @@ namespace cardmill {
 /// An instrument stated as regions (SFZ files, SoundFont and DLS presets, DecentSampler presets)
 /// read into the card's instrument: key groups from the regions' key ranges, up to three layers
 /// from their velocity ranges, sample parameters from the regions. What the card can't hold is
-/// reported once per load through the prompter, naming where it stands.
+/// told once, when the instrument is added: one line through the prompter, the reports (each where
+/// it first stands) as its details.
 class MInstFileRegions : public MInstFileInstrument {
 public:
     int LoadStep() override;
 
     /// Everything left out, in the order found: reading, key layout, then the samples' loading.
     const std::vector<SfzDropped>& Dropped() const { return dropped; }
+    /// "23 kinds of setting are not on the card" (each opcode with the same reason one kind);
+    /// empty when nothing is left out.
+    std::string LeftOutLine() const;
+    /// The kinds left out, a line each where it first stands, with how often it stands.
+    std::string LeftOutList() const;
 
 protected:
     explicit MInstFileRegions(Services& services);

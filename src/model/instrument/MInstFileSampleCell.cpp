@@ -298,7 +298,7 @@ int MInstFileSampleCellChunked::LoadStep()
     isLoading = false;
     ReleaseChunks();
     isLoaded = true;
-    TellSampleChanges("In the instrument file '" + GetFileName() + "', ");
+    TellLoadChanges("In the instrument file '" + GetFileName() + "', ");
     UpdateCompiledSize();
     return 1;
 }

@@ -112,7 +112,7 @@ bool MInstFileSfz::OpenSfz(const std::string& path)
 
 std::string MInstFileSfz::Described() const
 {
-    return "the " + kind + " " + GetFileName();
+    return "the " + kind + " '" + GetFileName() + "'";
 }
 
 std::unique_ptr<MSoundFile> MInstFileSfz::OpenSample(const SfzRegion& region)

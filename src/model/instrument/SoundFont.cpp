@@ -237,6 +237,51 @@ std::optional<std::uint16_t> ZoneTarget(const SoundFont::Zone& zone, std::uint16
     return zone.generators.back().amount;
 }
 
+constexpr std::uint16_t kRightSide = 2, kLeftSide = 4, kCompressed = 0x10, kInRom = 0x8000;
+
+/// A sample's kind (mono, right or left side, linked) without its compression and its place.
+int SampleKind(const SoundFontSample& sample)
+{
+    return sample.type & ~(kCompressed | kInRom);
+}
+
+/// Whether a sample's data is an Ogg Vorbis stream, its start and end byte offsets.
+bool IsCompressed(const SoundFont& font, const SoundFontSample& sample)
+{
+    return font.Compressed() || (sample.type & kCompressed);
+}
+
+/// The frames an Ogg Vorbis stream decodes to: the granule position of its last page, the one
+/// that ends the stream (flagged so) at the stream's last byte. Nothing when there is none.
+std::optional<std::uint64_t> OggFrames(
+    const RangeReader& read, std::uint64_t at, std::uint64_t bytes)
+{
+    // A page is its 27-byte header, a table of up to 255 segment sizes and their bytes; the last
+    // page is mostly short, so a short tail is read first.
+    for (const std::uint64_t tail : { std::uint64_t { 8192 }, std::uint64_t { 27 + 255 * 256 } }) {
+        const std::uint64_t count = std::min(tail, bytes);
+        const auto end = read(at + bytes - count, count);
+        if (!end || end->size() < 27)
+            return std::nullopt;
+        const ByteReader pages(*end);
+        for (std::size_t page = end->size() - 27 + 1; page-- > 0;) {
+            if (!pages.HasCodeAt(page, "OggS") || pages.U8At(page + 4) != 0
+                || !(*pages.U8At(page + 5) & 4))
+                continue;
+            const std::size_t segments = *pages.U8At(page + 26);
+            std::size_t length = 27 + segments;
+            for (std::size_t s = 0; s < segments; ++s)
+                length += pages.U8At(page + 27 + s).value_or(0);
+            const auto granule = pages.ReadAt<std::uint64_t>(page + 6, le);
+            if (page + length == end->size() && granule && *granule != ~std::uint64_t { 0 })
+                return granule;
+        }
+        if (count == bytes)
+            break;
+    }
+    return std::nullopt;
+}
+
 /// Whether two regions play alike but for their samples.
 bool Alike(const SfzRegion& a, const SfzRegion& b)
 {
@@ -247,28 +292,28 @@ bool Alike(const SfzRegion& a, const SfzRegion& b)
 }
 
 /// The two zones of a stereo sample (a left and a right sample linked to each other, panned
-/// hard left and right, alike in all else) become one region of both, louder by the 3 dB that
-/// their panning took, as SFZ exports make them; the second is left out. A zone panned
-/// otherwise has its pan reported.
+/// hard left and right, of as many frames, alike in all else) become one region of both, louder
+/// by the 3 dB that their panning took, as SFZ exports make them; the second is left out. A zone
+/// panned otherwise has its pan reported.
 template <typename Zones>
 void PairStereoSides(
     const SoundFont& font, Zones& zones, const std::function<void(const std::string&)>& report)
 {
-    constexpr std::uint16_t kRight = 2, kLeft = 4;
     constexpr int kHard = 500;
     std::vector<bool> second(zones.size(), false);
     for (std::size_t i = 0; i < zones.size(); ++i) {
         if (second[i])
             continue;
         const SoundFontSample& side = font.samples[zones[i].sample];
-        const bool left = (side.type & 0x7FFF) == kLeft && zones[i].pan == -kHard;
-        const bool right = (side.type & 0x7FFF) == kRight && zones[i].pan == kHard;
+        const bool left = SampleKind(side) == kLeftSide && zones[i].pan == -kHard;
+        const bool right = SampleKind(side) == kRightSide && zones[i].pan == kHard;
         bool paired = false;
         for (std::size_t j = i + 1; (left || right) && j < zones.size(); ++j) {
             const SoundFontSample& other = font.samples[zones[j].sample];
             if (second[j] || zones[j].sample != side.link || other.link != zones[i].sample
-                || zones[j].pan != -zones[i].pan || (other.type & 0x7FFF) != (left ? kRight : kLeft)
-                || other.end - other.start != side.end - side.start || other.rate != side.rate
+                || zones[j].pan != -zones[i].pan
+                || SampleKind(other) != (left ? kRightSide : kLeftSide) || side.frames == 0
+                || other.frames != side.frames || other.rate != side.rate
                 || !Alike(zones[i].region, zones[j].region))
                 continue;
             const std::size_t l = left ? zones[i].sample : zones[j].sample;
@@ -380,6 +425,13 @@ std::optional<SoundFont> ReadSoundFont(
         sample.pitchCorrection = static_cast<std::int8_t>(*shdr.U8At(at + 41));
         sample.link = *shdr.U16At(at + 42, le);
         sample.type = *shdr.U16At(at + 44, le);
+        // SF3's byte offsets tell nothing of the frames; a stereo side's are wanted to pair it.
+        if (!IsCompressed(font, sample))
+            sample.frames = sample.end >= sample.start ? sample.end - sample.start : 0;
+        else if ((SampleKind(sample) == kLeftSide || SampleKind(sample) == kRightSide)
+            && sample.start < sample.end && sample.end <= font.smplBytes)
+            sample.frames = OggFrames(read, font.smplAt + sample.start, sample.end - sample.start)
+                                .value_or(0);
         font.samples.push_back(std::move(sample));
     }
     if (font.presets.empty()) {
@@ -512,6 +564,15 @@ SfzDocument SoundFontRegions(const SoundFont& font, std::size_t preset, const st
                 region.loopEnd = std::int64_t { sample.loopEnd } - 1 + values.Signed(kLoopEndOffset)
                     + 32768 * values.Signed(kLoopEndCoarse);
             }
+            // A loop from before the sample's start (by its header or its offsets) starts at the
+            // sample's first frame, as libinstpatch (FluidSynth's reader) reads it; the user is
+            // told, since it plays otherwise than the file says.
+            if (*region.loopStart < 0) {
+                drop(where, "sample '" + sample.name + "'",
+                    "its loop starts before the sample; the loop starts at the sample's first "
+                    "frame");
+                region.loopStart = 0;
+            }
             for (std::uint16_t oper = 0; oper < kGeneratorCount; ++oper) {
                 if (Handled(oper) || oper == kPan) // pan: when the zone is no side of a pair
                     continue;
@@ -579,7 +640,7 @@ std::optional<DecodedSound> SampleFrames(const SoundFont& font, std::size_t inde
             + " Hz, which no sound has.";
         return std::nullopt;
     }
-    if (font.Compressed() || (sample.type & 0x10)) {
+    if (IsCompressed(font, sample)) {
         // SF3: the sample is an Ogg Vorbis stream, its start and end byte offsets.
         const std::uint64_t bytes = std::uint64_t { sample.end } - sample.start;
         if (sample.end > font.smplBytes || bytes > limits.maxSampleFrames) {
@@ -623,7 +684,10 @@ std::optional<DecodedSound> SampleFrames(const SoundFont& font, std::size_t inde
     DecodedSound sound;
     sound.rate = static_cast<int>(sample.rate);
     sound.channels = 1;
-    const bool deep = font.sm24Bytes >= font.smplBytes / 2 && font.sm24Bytes > 0;
+    // The low bytes of 24-bit samples came with version 2.04; an older file's sm24 chunk, if any,
+    // is no part of its sound.
+    const bool deep = font.major == 2 && font.minor >= 4 && font.sm24Bytes >= font.smplBytes / 2
+        && font.sm24Bytes > 0;
     std::optional<std::vector<std::uint8_t>> low;
     if (deep)
         low = read(font.sm24At + sample.start, frames);

@@ -35,6 +35,9 @@ struct SoundFontSample {
     int pitchCorrection = 0; // cents
     std::uint16_t link = 0; // the other side of a stereo sample
     std::uint16_t type = 1; // 1 mono, 2 right, 4 left, 8 linked; 0x10 compressed (SF3)
+    /// The frames it plays, by which the sides of a stereo sample pair: an SF2 sample's from its
+    /// start and end, an SF3 side's from its Ogg stream; 0 when not known (an SF3 mono sample).
+    std::uint64_t frames = 0;
 };
 
 /// The preset, instrument and sample lists of a SoundFont 2 or 3 file, and where its sample data

@@ -1,6 +1,6 @@
 // The project file writer of the controller: one "ORCM"/"CMpj" form, big-endian, whose chunks hold
 // the card information, the eleven sound groups with a record of every file and its edited
-// settings, the sequences and the program bank.
+// settings, the sequences and the program bank, and the folder the project is saved in.
 
 #include "model/MCardmill.h"
 #include "model/MProject.h"
@@ -10,12 +10,14 @@
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "model/sound/SampleRecord.h"
+#include "platform/FileSystem.h"
 
 namespace cardmill {
 
 namespace {
 
 constexpr std::size_t kItemRecordBytes = 522;
+constexpr std::size_t kHomeLimit = 4096;
 constexpr std::size_t kSampleRecordBytes = 392;
 
 /// The file of each stored record, in file order: the writer refuses the whole project before it
@@ -33,6 +35,15 @@ std::vector<const MReadableFile*> StoredFiles(const MProject& project)
         }
     }
     return files;
+}
+
+/// A file's record as the project keeps it: with the fingerprint of what the file holds now, by
+/// which a file found again is known to be the same (older readers skip it).
+void WriteRecordOf(ByteWriter& out, const MReadableFile& file)
+{
+    FileRecord record = file.Record();
+    record.extras.fingerprint = file.Fingerprint();
+    record.WriteStored(out);
 }
 
 /// k: the sample records that follow an item record.
@@ -98,7 +109,8 @@ bool MCardmill::WriteBody(SafeOutput& file)
     for (int group = 0; group < MProject::kSoundGroups; ++group)
         if (!WriteSoundGroup(file, group))
             return false;
-    return WriteSequenceGroup(file) && WriteProgramGroup(file) && FinishFormLength(file);
+    return WriteSequenceGroup(file) && WriteProgramGroup(file) && WriteProjectFolder(file)
+        && FinishFormLength(file);
 }
 
 bool MCardmill::WriteSoundGroup(SafeOutput& file, int group)
@@ -129,7 +141,7 @@ bool MCardmill::WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint
 {
     auto* voice = dynamic_cast<MInstFile*>(&item);
     ByteWriter out;
-    item.Record().WriteStored(out);
+    WriteRecordOf(out, item);
     WriteLengthPrefixed(out, item.GetShortName(), 12);
     out.U32(voice ? voice->ChangeTime() : 0, Endian::Big);
     out.U8(static_cast<std::uint8_t>(voice ? voice->GroupCount() : 0));
@@ -170,7 +182,7 @@ bool MCardmill::WriteSequenceGroup(SafeOutput& file)
     out.U16(static_cast<std::uint16_t>(count), Endian::Big);
     for (int index = 0; index < count; ++index) {
         const MReadableFile* item = project->GetItem(MProject::kSequenceGroup, index);
-        item->Record().WriteStored(out);
+        WriteRecordOf(out, *item);
         const auto* sequence = dynamic_cast<const MSeqFile*>(item);
         out.U16(sequence ? sequence->GetOutPort() : 0, Endian::Big);
     }
@@ -184,7 +196,26 @@ bool MCardmill::WriteProgramGroup(SafeOutput& file)
     out.Append("PGRP").U32(static_cast<std::uint32_t>(2 + FileRecord::kSize * count), Endian::Big);
     out.U16(static_cast<std::uint16_t>(count), Endian::Big);
     for (int index = 0; index < count; ++index)
-        project->GetItem(MProject::kProgramGroup, index)->Record().WriteStored(out);
+        WriteRecordOf(out, *project->GetItem(MProject::kProgramGroup, index));
+    return WriteBytes(file, out);
+}
+
+bool MCardmill::WriteProjectFolder(SafeOutput& file)
+{
+    // Where the project is saved, for finding its files again when the folder moves with them;
+    // a project that names no file needs none.
+    bool namesFiles = false;
+    for (int group = 0; group < MProject::kGroupCount; ++group)
+        namesFiles = namesFiles || project->CountItems(group) > 0;
+    if (!namesFiles)
+        return true;
+    const std::string folder = FolderOf(AbsolutePath(documentPath)).substr(0, kHomeLimit);
+    ByteWriter body;
+    body.U16(static_cast<std::uint16_t>(folder.size()), Endian::Big).Append(folder);
+    body.Fill(body.Size() & 1);
+    ByteWriter out;
+    out.Append("HOME").U32(static_cast<std::uint32_t>(body.Size()), Endian::Big);
+    out.Append(body.Bytes());
     return WriteBytes(file, out);
 }
 

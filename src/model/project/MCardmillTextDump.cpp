@@ -8,6 +8,7 @@
 #include "model/TextEncoding.h"
 #include "model/TextFields.h"
 #include "model/bank/MParamFile.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
@@ -26,7 +27,8 @@ constexpr const char* kInternalError
 /// The file's modification date in the short date form, or empty when it cannot be read.
 std::string DateModified(const std::string& path)
 {
-    const auto status = StatFile(path);
+    // A library's preset or sample is dated as its file.
+    const auto status = StatFile(SplitLibraryPath(path).file);
     if (!status)
         return {};
     const std::time_t time = static_cast<std::time_t>(status->modified);

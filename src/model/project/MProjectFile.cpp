@@ -8,6 +8,7 @@
 #include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFile.h"
 #include "model/sequence/MSeqFile.h"
+#include "model/sound/SampleRecord.h"
 #include "platform/ProgressView.h"
 
 namespace cardmill {
@@ -59,12 +60,69 @@ private:
     const MReadableFileDispatcher& sound;
 };
 
+/// The settings an item record keeps that differ from the item's own now: its key table and,
+/// sample by sample, root key, fine tune, volume, start and loop. Empty when none differ.
+std::string DescribeStoredSettings(MInstFile& voice, const ByteReader& record)
+{
+    std::vector<std::string> parts;
+    const std::uint8_t* keys = voice.UpperKeys();
+    const auto stored = record.SubAt(392, voice.GroupCount());
+    if (keys && record.U8At(388) == voice.GroupCount() && stored
+        && !std::equal(stored->Data().begin(), stored->Data().end(), keys)) {
+        std::string list;
+        for (const std::uint8_t key : stored->Data())
+            list += (list.empty() ? "" : ",") + std::to_string(key);
+        parts.push_back("keys " + list);
+    }
+    const auto samples = voice.Samples();
+    const std::size_t count
+        = std::min<std::size_t>(record.U16At(520, Endian::Big).value_or(0), samples.size());
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto bytes = record.SubAt(kItemRecord + kSampleRecord * i, kSampleRecord);
+        const auto kept = bytes ? SampleRecord::Read(*bytes) : std::nullopt;
+        if (!kept)
+            continue;
+        const SampleParams& was = kept->params;
+        const SampleParams& is = samples[i]->Params();
+        std::vector<std::string> values;
+        if (was.rootKey != is.rootKey)
+            values.push_back("root key " + std::to_string(was.rootKey));
+        if (was.fineTune != is.fineTune)
+            values.push_back(Format("fine tune %.2f cents", was.fineTune / 256.0));
+        if (VolumeByte(was.volume) != VolumeByte(is.volume))
+            values.push_back("volume " + std::to_string(VolumeByte(was.volume)));
+        if (was.startFrame != is.startFrame)
+            values.push_back("start " + std::to_string(was.startFrame));
+        if (was.looping != is.looping
+            || (was.looping && (was.loopStart != is.loopStart || was.loopEnd != is.loopEnd)))
+            values.push_back(was.looping ? Format("loop %u to %u", was.loopStart, was.loopEnd)
+                                         : std::string("no loop"));
+        if (values.empty())
+            continue;
+        std::string text
+            = samples.size() > 1 ? "sample '" + samples[i]->GetFileName() + "': " : std::string();
+        for (std::size_t v = 0; v < values.size(); ++v)
+            text += (v ? ", " : "") + values[v];
+        parts.push_back(text);
+    }
+    std::string described;
+    for (const std::string& part : parts)
+        described += (described.empty() ? "" : "; ") + part;
+    return described;
+}
+
 } // namespace
 
 MProjectFile::MProjectFile(Services& services)
     : MReadableFile(services)
+    , ownLocator(services.prompter, nullptr)
 {
     littleEndian = false; // big-endian chunk lengths
+}
+
+FileLocator& MProjectFile::Locator()
+{
+    return services.locator ? *services.locator : ownLocator;
 }
 
 MProjectFile::~MProjectFile()
@@ -72,6 +130,7 @@ MProjectFile::~MProjectFile()
     if (active) {
         services.projectLoading = false;
         services.openingProject = false;
+        Locator().SetProjectMove({}, {});
     }
 }
 
@@ -155,7 +214,11 @@ int MProjectFile::LoadStep()
         break;
     }
     if (result == 1 && loadPhase == 4) {
+        // A project whose files were found elsewhere has changed: a save keeps where they are.
         services.project->ClearDirty();
+        if (pathsChanged)
+            services.project->SetDirty();
+        TellWhatWasNotAsSaved();
         completed = true;
         result = -1;
     } else if (result == 1) {
@@ -167,6 +230,7 @@ int MProjectFile::LoadStep()
         active = false;
         services.projectLoading = false;
         services.openingProject = false;
+        Locator().SetProjectMove({}, {});
         loading.reset();
         groupChunk.reset();
         sequenceChunk.reset();
@@ -188,9 +252,41 @@ int MProjectFile::BeginLoad()
     controller->Ui().ResetView();
     services.project->Reset();
     controller->SetDocumentPath(GetPath());
+    Locator().TakeFoundElsewhere();
+    Locator().SetProjectMove(SavedFolder(), FolderOf(AbsolutePath(GetPath())));
     if (cutShort)
         ReportDamage("it is cut short: it ends before its last part.  What can be read is loaded");
     return 1;
+}
+
+std::string MProjectFile::SavedFolder()
+{
+    const auto chunk = ReadProjectChunk(FourCC("HOME"), 0);
+    if (!chunk)
+        return {};
+    const ByteReader body(*chunk);
+    const auto length = body.U16At(kChunkHead, Endian::Big);
+    const auto text = length ? body.SubAt(kChunkHead + 2, *length) : std::nullopt;
+    if (!text)
+        return {};
+    return std::string(text->Data().begin(), text->Data().end());
+}
+
+void MProjectFile::TellWhatWasNotAsSaved()
+{
+    std::vector<std::string> lines = Locator().TakeFoundElsewhere();
+    lines.insert(lines.end(), setAside.begin(), setAside.end());
+    if (lines.empty())
+        return;
+    // The project keeps other settings than its file.
+    services.project->SetDirty();
+    std::string details;
+    for (const std::string& line : lines)
+        details += (details.empty() ? "" : "\n") + line + ".";
+    services.prompter.ShowWithDetails("Some of what the project '" + GetFileName()
+            + "' names is not as it was saved: " + std::to_string(lines.size())
+            + (lines.size() == 1 ? " file" : " files") + " found elsewhere or changed.",
+        details, Icon::Warning, Buttons::Ok);
 }
 
 int MProjectFile::ReadCardHeader()
@@ -248,14 +344,16 @@ bool MProjectFile::GroupIsFull(int group)
 int MProjectFile::Resolve(
     const FileRecord& record, const MReadableFileDispatcher& dispatcher, bool rawFallback)
 {
-    MissingFileLocator plain(services.prompter, nullptr);
-    FileLocator& locator = services.locator ? *services.locator : plain;
-    FileLocator::Result result = locator.Locate(record, dispatcher, rawFallback);
+    FileLocator::Result result = Locator().Locate(record, dispatcher, rawFallback);
     if (result.status == FileLocator::Status::Cancelled)
         return -1;
     if (result.status == FileLocator::Status::Skipped || !result.file)
         return 1;
     loading = std::move(result.file);
+    // The file as the record saw it, by its date and size: its fingerprint need not be read.
+    if (record.extras.fingerprint && loading->Record().modDate == record.modDate)
+        RememberFingerprint(SplitLibraryPath(loading->GetPath()).file, *record.extras.fingerprint);
+    pathsChanged = pathsChanged || loading->GetPath() != record.path;
     return 0;
 }
 
@@ -355,16 +453,38 @@ int MProjectFile::AddSoundItem()
         return -1;
     if (fileMajor >= 3) {
         const std::uint32_t changeTime = *record.U32At(384, Endian::Big);
-        if (changeTime != 0) {
-            // A file changed since its settings were edited keeps its own settings.
-            if (voice->Record().modDate > changeTime)
-                services.prompter.Beep();
-            else
+        const auto stored
+            = OldRecords() ? FileRecord::ReadOld(record) : FileRecord::ReadStored(record);
+        if (changeTime != 0 && stored) {
+            if (SettingsStillApply(*voice, *stored, changeTime)) {
                 voice->RestoreFromRecord(record);
+            } else {
+                // A file changed since its settings were edited keeps its own settings; what
+                // is set aside is told.
+                services.prompter.Beep();
+                const std::string settings = DescribeStoredSettings(*voice, record);
+                setAside.push_back("'" + voice->GetFileName()
+                    + "' has changed since its settings were edited; its own are used"
+                    + (settings.empty() ? std::string() : ", and these set aside: " + settings));
+            }
         }
     }
     voice->UpdateCompiledSize();
     return 0;
+}
+
+bool MProjectFile::SettingsStillApply(
+    const MInstFile& voice, const FileRecord& stored, std::uint32_t changeTime)
+{
+    const bool newer = voice.Record().modDate > changeTime;
+    if (!stored.extras.fingerprint)
+        return !newer;
+    // A touched, copied or restored file whose bytes are the same keeps them; so does one whose
+    // date is older than the settings and whose size is the same, without being read.
+    const auto now = newer || voice.FileSize() != stored.extras.fingerprint->size
+        ? voice.Fingerprint()
+        : stored.extras.fingerprint;
+    return now == stored.extras.fingerprint;
 }
 
 int MProjectFile::ListStep(Records kind)
@@ -427,7 +547,13 @@ int MProjectFile::ListStep(Records kind)
 
 bool MProjFileInterpreter::Recognises(const std::string& path) const
 {
-    return EndsWithExtension(path, ".cmr");
+    if (EndsWithExtension(path, ".cmr"))
+        return true;
+    // A project saved or renamed without its extension is still one: its form says so.
+    MReadableFile probe(services);
+    std::uint8_t head[12];
+    return probe.SetFile(path) && probe.Read(head) && ByteReader(head).HasCodeAt(0, "ORCM")
+        && ByteReader(head).HasCodeAt(8, "CMpj");
 }
 
 std::unique_ptr<MReadableFile> MProjFileInterpreter::Create(const std::string& path) const

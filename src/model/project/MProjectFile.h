@@ -2,6 +2,7 @@
 
 #include "model/FileLocator.h"
 #include "model/MReadableFileDispatcher.h"
+#include "model/MissingFileLocator.h"
 
 #include <optional>
 #include <vector>
@@ -53,6 +54,16 @@ private:
     /// it remain: a group holds what fits, as other damage leaves out what can't be read.
     bool GroupIsFull(int group);
     bool OldRecords() const { return fileMajor < 3 && fileMinor < 0x60; }
+    FileLocator& Locator();
+    /// The folder the project was saved in, when the file says.
+    std::string SavedFolder();
+    /// Whether an edited item's stored settings are for the file as it is now: its bytes are
+    /// those of the stored fingerprint, or, where the record keeps none, the file is no newer
+    /// than the settings.
+    bool SettingsStillApply(
+        const MInstFile& voice, const FileRecord& stored, std::uint32_t changeTime);
+    /// Tells, in one message, the settings set aside and the files found by name elsewhere.
+    void TellWhatWasNotAsSaved();
 
     int loadPhase = 0;
     int groupCounter = 0;
@@ -72,6 +83,9 @@ private:
     bool completed = false;
     bool damageReported = false;
     bool cutShort = false;
+    bool pathsChanged = false; // a file was found elsewhere than its record says
+    MissingFileLocator ownLocator; // without the application's
+    std::vector<std::string> setAside; // the settings left out, a sentence a file
 };
 
 class MProjFileInterpreter final : public MFormatInterpreter {

@@ -328,6 +328,10 @@ bool MSeqFileMidi::OpenSequence(const std::string& path)
 {
     const bool loaded = SetFile(path) && Load();
     CloseStream();
+    // The card keeps no name for a sequence: it is named after its file, as a sound is, each
+    // time the file is opened, so the project file needn't keep it.
+    if (loaded)
+        SetShortName(GetFileName());
     return loaded;
 }
 

@@ -4,6 +4,7 @@
 #include "model/FileLocator.h"
 #include "model/Services.h"
 #include "model/TextFields.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "model/sound/SampleRecord.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
@@ -239,7 +240,10 @@ bool MSoundFile::ApplyDefaults()
     defaults.startFrame = startMarkerFrame;
     if (!SetParams(defaults))
         return false;
-    TellOwnChanges("The sound file '" + GetFileName() + "' ");
+    if (services.TellsFileChanges())
+        TellOwnChanges("The sound file '" + GetFileName() + "' ");
+    else
+        TakeValueChanges();
     Register();
     if (services.locator)
         services.locator->NoteLoaded(GetPath());
@@ -276,39 +280,15 @@ bool MSoundFile::GetLoop(SoundLoop& out, int index) const
     return true;
 }
 
-bool MSoundFile::CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std::uint32_t& loopEnd)
+SampleParams MSoundFile::Settle(SampleParams next, std::uint32_t frameCount,
+    std::vector<std::string>* changes, bool* wholeFileLoop)
 {
-    // A loop whose end does not lie after its start is no loop (a damaged record).
-    if (looping && loopEnd <= loopStart)
-        looping = 0;
-    std::uint64_t start = loopStart;
-    if (!looping) {
-        // A sound without a loop ends in a loop over 8 silent frames past its end.
-        start = std::uint64_t { frameCount } + 1;
-        loopStart = static_cast<std::uint32_t>(start);
-        loopEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(start + 8, UINT32_MAX));
-    }
-    if (start <= kLoopStartLimit)
-        return true;
-    if (!services.projectLoading) {
-        const std::string question = "The sound file " + GetFileName()
-            + " is too long to be non-looping or contains a loop start out of range.\n\n"
-              "You can still use this file in the project if you choose to set a default loop of "
-              "the entire file.";
-        if (services.prompter.Show(question, Icon::Warning, Buttons::OkCancel) != Answer::Ok)
-            return false;
-    }
-    looping = 1;
-    loopStart = 0;
-    loopEnd = frameCount;
-    return true;
-}
-
-bool MSoundFile::SetParams(const SampleParams& record)
-{
-    SampleParams next = record;
+    const auto note = [changes](std::string change) {
+        if (changes)
+            changes->push_back(std::move(change));
+    };
     if (next.rootKey > kHighestKey) {
-        NoteValueChange(RootKeyChange(next.rootKey));
+        note(RootKeyChange(next.rootKey));
         next.rootKey = kHighestKey;
     }
     if (next.looping && next.loopEnd > frameCount) {
@@ -316,20 +296,55 @@ bool MSoundFile::SetParams(const SampleParams& record)
         const auto end = CutLoop(next.loopStart, next.loopEnd, frameCount, change);
         next.looping = end ? next.looping : 0;
         next.loopEnd = end.value_or(next.loopEnd);
-        NoteValueChange(std::move(change));
+        note(std::move(change));
     }
-    if (!CheckLoop(next.looping, next.loopStart, next.loopEnd))
-        return false;
+    // A loop whose end does not lie after its start is no loop (a damaged record).
+    if (next.looping && next.loopEnd <= next.loopStart)
+        next.looping = 0;
+    std::uint64_t loopStart = next.loopStart;
+    if (!next.looping) {
+        // A sound without a loop ends in a loop over 8 silent frames past its end.
+        loopStart = std::uint64_t { frameCount } + 1;
+        next.loopStart = static_cast<std::uint32_t>(loopStart);
+        next.loopEnd
+            = static_cast<std::uint32_t>(std::min<std::uint64_t>(loopStart + 8, UINT32_MAX));
+    }
+    // A loop start past the card's reach: only a loop over the whole file describes the sound.
+    if (loopStart > kLoopStartLimit) {
+        if (wholeFileLoop)
+            *wholeFileLoop = true;
+        next.looping = 1;
+        next.loopStart = 0;
+        next.loopEnd = frameCount;
+    }
     if (next.startFrame > frameCount)
         next.startFrame = 0;
-    // What SetStartFrame accepts, so that the start stored is the start played.
-    const std::uint32_t highestStart = frameCount > next.loopEnd ? next.loopStart : frameCount;
-    if (next.startFrame > highestStart) {
-        NoteValueChange(Format("says it starts at frame %u, after its loop start at frame %u; it "
-                               "starts at frame %u",
-            next.startFrame, next.loopStart, highestStart));
-        next.startFrame = highestStart;
+    // The card plays a start after the loop start (its sample header flags it), but not one
+    // after the loop end, where the sound would run backwards into its loop.
+    if (next.startFrame > next.loopEnd) {
+        note(Format("says it starts at frame %u, after its loop end at frame %u; it starts at its "
+                    "loop start, frame %u",
+            next.startFrame, next.loopEnd, next.loopStart));
+        next.startFrame = next.loopStart;
     }
+    return next;
+}
+
+bool MSoundFile::SetParams(const SampleParams& record)
+{
+    std::vector<std::string> changes;
+    bool wholeFileLoop = false;
+    const SampleParams next = Settle(record, frameCount, &changes, &wholeFileLoop);
+    if (wholeFileLoop && !services.projectLoading) {
+        const std::string question = "The sound file " + GetFileName()
+            + " is too long to be non-looping or contains a loop start out of range.\n\n"
+              "You can still use this file in the project if you choose to set a default loop of "
+              "the entire file.";
+        if (services.prompter.Show(question, Icon::Warning, Buttons::OkCancel) != Answer::Ok)
+            return false;
+    }
+    for (std::string& change : changes)
+        NoteValueChange(std::move(change));
     const std::uint32_t oldFirst = firstUsedFrame;
     const std::uint32_t oldEnd = params.loopEnd;
     firstUsedFrame = std::min(next.startFrame, next.loopStart);
@@ -423,6 +438,12 @@ bool MSoundFile::RestoreFromRecord(const ByteReader& record)
     return true;
 }
 
+SoundIdentity MSoundFile::Identity() const
+{
+    const LibraryPath place = SplitLibraryPath(GetPath());
+    return { AbsolutePath(place.file), place.sample };
+}
+
 // ---------------------------------------------------------------------------------------------
 // Sharing
 
@@ -466,12 +487,15 @@ bool MSoundFile::ShareData()
     const APrefs& prefs = services.prefs;
     if (!prefs.allowPhantoms || inactive || soundId == 0)
         return sharedWith != 0;
-    const std::string folder = FolderOf(GetPath());
+    // A library's sample is in its library's folder, whatever its key says.
+    const auto folderOf
+        = [](const MSoundFile& sound) { return FolderOf(SplitLibraryPath(sound.GetPath()).file); };
+    const std::string folder = folderOf(*this);
     for (MSoundFile* other : services.sounds.All()) {
         if (other == this || other->soundId == soundId || other->inactive || other->sharedWith != 0
             || other->shareKey != shareKey || other->channel != channel)
             continue;
-        if (!prefs.allowPhantomsInAnyFolder && FolderOf(other->GetPath()) != folder)
+        if (!prefs.allowPhantomsInAnyFolder && folderOf(*other) != folder)
             continue;
         // Files that only share a name (kick.wav of two drum kits) must not play each other:
         // the same name, format and length, and the same bytes.

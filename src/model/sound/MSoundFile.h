@@ -42,6 +42,14 @@ struct SoundMarker {
     std::string name;
 };
 
+/// What makes two sounds one sound wherever they are used: the file, and the place in it of a
+/// sound that shares its file with others (the key of a library's sample; empty otherwise).
+struct SoundIdentity {
+    std::string file; // absolute
+    std::string place;
+    auto operator<=>(const SoundIdentity&) const = default;
+};
+
 /// Shows, as one warning with an OK button, the sentences that say which values a file gave were
 /// changed to ones the card can take; nothing when there are none.
 void TellValueChanges(Prompter& prompter, const std::vector<std::string>& sentences);
@@ -129,14 +137,21 @@ public:
     void BuildShareKey();
     bool ShareData();
     std::uint32_t GetId() const { return soundId; }
+    SoundIdentity Identity() const;
+    /// The sample data as the file holds it, as a 64-bit hash, read once when first asked:
+    /// sounds are compared by it only when name, format and length already match. Nothing when
+    /// the data can't be read.
+    std::optional<std::uint64_t> SampleDataHash() const;
     std::uint32_t GetFrameCount() const { return frameCount; }
     std::uint32_t GetStartFrame() const { return startMarkerFrame; }
     std::uint16_t GetRootKey() const { return params.rootKey; }
     /// Takes a whole parameter record, from a file's defaults or a stored record. Whatever reader
     /// gave them, values the card can't take are changed here, and the change noted for the
     /// user: a root key off the keyboard is moved onto it, a loop ending past the data is cut to
-    /// its last frame (no loop when its start is then not before its end), a start frame that
-    /// SetStartFrame would refuse becomes the loop start. False when the loop check is refused.
+    /// its last frame (no loop when its start is then not before its end), a start frame after
+    /// the loop end becomes the loop start. A start between loop start and loop end is kept
+    /// even where SetStartFrame, the dialog's setter, would refuse it: the card plays it. False
+    /// when the loop check is refused.
     bool SetParams(const SampleParams& record);
     /// The changes of values since the last call, as predicates of the file ("gives the root
     /// key 200; it is used as 127"), each only once in the sound's life.
@@ -190,9 +205,21 @@ public:
     /// be opened.
     std::unique_ptr<ByteStream> OpenSampleData() const;
 
+    /// Settings as the card takes them on `frameCount` frames, as SetParams stores them (its
+    /// question answered OK): the root moved onto the keyboard, a loop cut to the data, a sound
+    /// without a loop ending in 8 silent frames past its data, a loop start out of the card's
+    /// reach replaced by a loop over the whole file (`wholeFileLoop` set true, for the question), a
+    /// start after the loop end moved to the loop start. `changes` gets what was changed.
+    static SampleParams Settle(SampleParams params, std::uint32_t frameCount,
+        std::vector<std::string>* changes = nullptr, bool* wholeFileLoop = nullptr);
+    /// The frames of the data the card holds for settled settings, from the first used (the
+    /// smaller of start and loop start) to the loop end; the card adds 8 frames after it.
+    static std::pair<std::uint32_t, std::uint32_t> UsedSpan(const SampleParams& settled)
+    {
+        return { std::min(settled.startFrame, settled.loopStart), settled.loopEnd };
+    }
+
 protected:
-    /// The loop check: may replace the loop with a loop over the whole file after asking.
-    bool CheckLoop(std::uint16_t& looping, std::uint32_t& loopStart, std::uint32_t& loopEnd);
     /// Keeps frameCount within the bytes the file really holds from dataOffset on.
     void LimitFramesToFile();
     /// What every reader does once its header is read: loops over the whole file are dropped,
@@ -205,11 +232,6 @@ protected:
     bool FormatUsable() const;
     void ResetOwnSpan();
     void WidenSpan(const MSoundFile& sharer);
-    /// The sample data as the file holds it, as a 64-bit hash, read once when first asked:
-    /// sounds are compared by it only when name, format and length already match. Nothing when
-    /// the data can't be read.
-    std::optional<std::uint64_t> SampleDataHash() const;
-
     std::uint32_t frameCount = 0;
     bool isRaw = false;
     float sampleRate = 48000.0f;

@@ -1,16 +1,17 @@
 #include "model/sound/MSoundFileEmbedded.h"
 
 #include "model/TextEncoding.h"
+#include "model/instrument/InstrumentLibrary.h"
 #include "platform/FileSystem.h"
 
 namespace cardmill {
 
 bool MSoundFileEmbedded::OpenEmbedded(std::vector<std::uint8_t> wav, const std::string& libraryPath,
-    const std::string& sampleName, std::string formatName)
+    const std::string& sampleKey, const std::string& sampleName, std::string formatName)
 {
     format = std::move(formatName);
     AttachMemory(std::move(wav));
-    SetFile(libraryPath);
+    SetFile(JoinLibraryPath(libraryPath, { {}, {}, sampleKey }));
     record.name = CutText(sampleName.empty() ? "sample" : sampleName, kNameLimit);
     const bool opened = ReadHeader();
     CloseStream();

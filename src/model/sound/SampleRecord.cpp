@@ -6,6 +6,7 @@ SampleRecord SampleRecord::Of(const MSoundFile& sound)
 {
     SampleRecord record;
     record.file = sound.Record();
+    record.file.extras.fingerprint = sound.Fingerprint();
     record.smoothing = static_cast<std::uint8_t>(sound.GetSmoothing());
     record.params = sound.Params();
     record.params.channel = sound.GetChannel();
@@ -14,7 +15,11 @@ SampleRecord SampleRecord::Of(const MSoundFile& sound)
 
 void SampleRecord::Write(ByteWriter& out) const
 {
-    file.WriteStored(out);
+    FileRecord stored = file;
+    stored.extras.tuned = true;
+    stored.extras.fineTune = params.fineTune;
+    stored.extras.paramByte2 = params.paramByte2;
+    stored.WriteStored(out);
     out.U8(0);
     out.U8(smoothing);
     out.U8(static_cast<std::uint8_t>(params.rootKey));
@@ -38,12 +43,19 @@ std::optional<SampleRecord> SampleRecord::Read(const ByteReader& bytes)
     SampleRecord record;
     record.file = *file;
     record.smoothing = *bytes.U8At(373);
-    // Only the low bytes of the root key, fine tune and tuning value are stored. The root's byte
-    // is read as it was meant: a root above 127 (which SetParams moves onto the keyboard) and
-    // not one near 65535.
+    // The record holds the low bytes of the root key, fine tune and tuning value; the whole
+    // tunings come from the file record's extras, unless a writer that knows nothing of them
+    // changed the low bytes since. The root's byte is read as it was meant: a root above 127
+    // (which SetParams moves onto the keyboard) and not one near 65535.
     record.params.rootKey = *bytes.U8At(374);
     record.params.fineTune = *bytes.U8At(375);
     record.params.paramByte2 = static_cast<std::int8_t>(*bytes.U8At(376));
+    const FileRecord::Extras& extras = record.file.extras;
+    if (extras.tuned && static_cast<std::uint8_t>(extras.fineTune) == *bytes.U8At(375)
+        && static_cast<std::uint8_t>(extras.paramByte2) == *bytes.U8At(376)) {
+        record.params.fineTune = extras.fineTune;
+        record.params.paramByte2 = extras.paramByte2;
+    }
     record.params.volume = VolumeFromByte(*bytes.U8At(377));
     record.params.channel = *bytes.U8At(378);
     record.params.looping = *bytes.U8At(379);

@@ -137,6 +137,46 @@ TEST(FitPlan, AFileUsedTwiceIsCutWithinBothUsesScaledForBothAndNotNormalised)
         1.0 / 32000);
 }
 
+TEST(FitPlan, AFilePlayedInThreePlacesIsChargedOnceAndTheTotalIsWhatTheMadeSoundTakes)
+{
+    // Two regions of one 240,000-frame file and the file alone: one copy of its data on the card,
+    // from the earliest start to the latest loop end. A 256 K card holds it at 24 kHz.
+    FitSound sound = Tone("long", 48000, 240000, { { 300, 0.5 } });
+    sound.uses = { FitUse { {}, (240000 + 9 + 8) * 2 }, FitUse { {}, 0 }, FitUse { {}, 0 } };
+    sound.uses[1].params.startFrame = 1000;
+    sound.uses[2].params = { 60, 0, 0, 0, 0.0f, 0, 20000, 30000, 1 };
+    const std::uint64_t others = 5000;
+    FitOptions options;
+    options.cardBytes = 262144;
+    options.minRate = 8000;
+    const FitPlan plan = PlanFit(std::span(&sound, 1), others + sound.CardBytes(), options);
+    EXPECT_TRUE(plan.fits);
+    EXPECT_EQ(plan.choices[0].rate, 24000.0);
+    EXPECT_EQ(plan.totalAfter, others + CardBytesOf(plan.fitted[0], 1, true));
+    EXPECT_EQ(plan.choices[0].bytesAfter, (120000u + 9 + 8) * 2);
+    // Without phantoms each place has a copy of its own.
+    EXPECT_GT(CardBytesOf(plan.fitted[0], 1, false), 2 * plan.choices[0].bytesAfter);
+}
+
+TEST(FitPlan, AnOriginReadsBackAsWrittenAndDamagedOnesAreNone)
+{
+    const FitOrigin origin { "/music/kit.sf2#sample=12", 44100, 1234.5, 3.25, 99999, 0xABCDEF };
+    const auto chunk = FitOriginChunk(origin);
+    ASSERT_EQ(std::string(chunk.begin(), chunk.begin() + 4), "cmfo");
+    const auto read = ReadFitOrigin(std::span(chunk).subspan(8));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(std::tuple(
+                  read->path, read->rate, read->offset, read->gainDb, read->frames, read->dataHash),
+        std::tuple(origin.path, origin.rate, origin.offset, origin.gainDb, origin.frames,
+            origin.dataHash));
+    for (std::size_t cut = 0; cut + 8 < chunk.size() - 1; cut += 5)
+        EXPECT_FALSE(ReadFitOrigin(std::span(chunk).subspan(8, cut))) << cut;
+    FitOrigin odd = origin;
+    odd.rate = -1;
+    const auto oddChunk = FitOriginChunk(odd);
+    EXPECT_FALSE(ReadFitOrigin(std::span(oddChunk).subspan(8)));
+}
+
 TEST(FitPlan, AResampledToneKeepsItsPitchAndItsLoopLengthAndTheLoopStartsAtAZeroCrossing)
 {
     FitSound sound = Tone("loop", 48000, 48000, { { 441, 0.7 } });

@@ -8,6 +8,7 @@
 #include "model/sound/MSoundFileWAV.h"
 #include "support/Fakes.h"
 #include "support/Instruments.h"
+#include "support/SoundFontBuilder.h"
 #include "support/SoundHelpers.h"
 #include "support/Steps.h"
 
@@ -138,8 +139,8 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     for (const char* name : { "low.wav", "mid.wav", "high.wav" }) {
         auto sound = std::make_unique<MSoundFileWAV>(env.services);
-        // The last is tuned by half a semitone (12800): only its low byte, 0, is stored. The
-        // second gives a root and a loop end the card can't take.
+        // The last is tuned by half a semitone (12800), which the record's own byte can't hold.
+        // The second gives a root and a loop end the card can't take.
         const std::uint32_t tune = sounds.size() == 2 ? 0x80000000u : 0;
         const bool off = sounds.size() == 1;
         const auto wav = WavBuilder()
@@ -177,7 +178,61 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     const SampleParams& low = samples[0]->Params();
     EXPECT_EQ(std::tuple(low.loopStart, low.loopEnd, low.looping), std::tuple(100u, 2000u, 1));
     EXPECT_EQ(samples[2]->GetPath(), dir.File("high.wav"));
-    EXPECT_EQ(samples[2]->Params().fineTune, 0);
+    EXPECT_EQ(samples[2]->Params().fineTune, 12800);
+
+    // An older reader sees the low byte where it always was, and an empty volume label.
+    const std::size_t high = 168 + 2 * 392;
+    EXPECT_EQ(std::tuple(file.U8At(high + 375), file.U8At(high + 74)), std::tuple(0, 0));
+    // A record whose low byte an older writer changed keeps that writer's fine tune.
+    Bytes changed = bytes;
+    changed[high + 375] = 7;
+    const std::string older = dir.Write("older.cmt", changed);
+    auto reread = std::make_unique<MInstFileCardmill>(env.services);
+    ASSERT_TRUE(reread->OpenInstrument(older));
+    ASSERT_EQ(test::LoadFully(*reread), 1);
+    EXPECT_EQ(reread->Samples()[2]->Params().fineTune, 7);
+}
+
+TEST_F(Instrument, ByRootPutsTheSoundsInOrderOfTheirRootsOrSharesTheKeyboardWhenRootsRepeat)
+{
+    const auto write = [&](const std::string& name, std::initializer_list<std::uint32_t> roots) {
+        std::vector<std::unique_ptr<MSoundFile>> sounds;
+        for (const std::uint32_t root : roots) {
+            auto sound = std::make_unique<MSoundFileWAV>(env.services);
+            const std::string wav = dir.Write(
+                "root" + std::to_string(root) + "-" + std::to_string(sounds.size()) + ".wav",
+                WavBuilder().Frames(500).Smpl(root, 0, {}).Build());
+            EXPECT_TRUE(sound->OpenSound(wav));
+            sounds.push_back(std::move(sound));
+        }
+        const std::string path = dir.File(name);
+        ASafeFile writer(env.prompter);
+        EXPECT_TRUE(WriteInstrumentFile(
+            writer, env.prompter, path, std::move(sounds), { InstrumentKeys::Layout::ByRoot, {} }));
+        auto instrument = std::make_unique<MInstFileCardmill>(env.services);
+        EXPECT_TRUE(instrument->OpenInstrument(path));
+        EXPECT_EQ(test::LoadFully(*instrument), 1);
+        std::vector<int> keys;
+        for (int g = 0; g < instrument->GroupCount(); ++g)
+            keys.push_back(instrument->UpperKeys()[g]);
+        std::vector<int> written;
+        for (const MSoundFile* sample : instrument->Samples())
+            written.push_back(sample->GetRootKey());
+        return std::pair(keys, written);
+    };
+    // Chosen in any order, laid out as the half-way split of the rising roots.
+    EXPECT_EQ(write("chosen.cmt", { 84, 36, 60 }),
+        std::pair(std::vector { 48, 72, 127 }, std::vector { 36, 60, 84 }));
+    EXPECT_TRUE(env.prompter.shown.empty());
+    // Two alike: the order chosen, the keyboard shared evenly, and the user told.
+    EXPECT_EQ(write("alike.cmt", { 72, 60, 60 }),
+        std::pair(std::vector { 41, 84, 127 }, std::vector { 72, 60, 60 }));
+    EXPECT_EQ(env.prompter.LastText(),
+        "'root60-1.wav' and 'root60-2.wav' have the same root key, C3, so the keyboard can't be "
+        "split between the samples' root keys.  The 3 samples share it evenly instead, in the "
+        "order they were chosen; Voice Info changes their key groups.");
+    // One sound has the whole keyboard.
+    EXPECT_EQ(write("one.cmt", { 50 }).first, std::vector { 127 });
 }
 
 TEST_F(Instrument, ValuesOffTheCardInAStoredRecordAreMovedOntoItAndToldOnce)
@@ -265,6 +320,45 @@ TEST_F(Instrument, MovedSamplesAreFoundInRememberedFoldersAndMissingOnesAllNamed
     EXPECT_EQ(test::LoadFully(*found), 1);
     EXPECT_EQ(found->SampleAt(1, 0)->GetPath(), other.File("b.wav"));
     env.services.locator = nullptr;
+}
+
+TEST_F(Instrument, SamplesOfALibraryAreNamedByItsPathAndTheirKeyAndFoundWhereTheLibraryMoved)
+{
+    // A SoundFont of two samples; an instrument plays the second of them, then the first.
+    test::SoundFontBuilder font;
+    font.samples = { { "Soft", std::vector<std::int16_t>(300, 100), 0, 0, 22050, 60, 0 },
+        { "Loud", std::vector<std::int16_t>(500, -200), 0, 0, 44100, 64, 0 } };
+    font.instruments = { { "Keys", 0, 0, { { { { 53, 0 } } } } } };
+    font.presets = { { "Grand", 0, 0, { { { { 41, 0 } } } } } };
+    const std::string library = dir.Write("kit.sf2", font.Build());
+    const Bytes cmt = CmtBuilder()
+                          .Groups(2, 1, { 59, 127 })
+                          .Add({ library + "#sample=1", 0, 64 })
+                          .Add({ library + "#sample=0" })
+                          .Build();
+    auto instrument = Load(cmt);
+    ASSERT_TRUE(instrument);
+    const MSoundFile& loud = *instrument->SampleAt(0, 0);
+    EXPECT_EQ(std::tuple(loud.GetFileName(), loud.GetFrameCount(), loud.SampleRate(),
+                  loud.GetPath(), loud.Identity().place),
+        std::tuple("Loud", 500u, 44100.0f, library + "#sample=1", "1"));
+    EXPECT_EQ(instrument->SampleAt(1, 0)->GetFileName(), "Soft");
+    EXPECT_NE(loud.Identity(), instrument->SampleAt(1, 0)->Identity());
+
+    // The library moved into the instrument's folder: found there, its samples taken again.
+    test::TempDir moved;
+    const Bytes elsewhere = CmtBuilder().Add({ "/gone/away/kit.sf2#sample=1" }).Build();
+    moved.Write("kit.sf2", font.Build());
+    auto found = std::make_unique<MInstFileCardmill>(env.services);
+    ASSERT_TRUE(found->OpenInstrument(moved.Write("found.cmt", elsewhere)));
+    ASSERT_EQ(test::LoadFully(*found), 1);
+    EXPECT_EQ(found->SampleAt(0, 0)->GetPath(), moved.File("kit.sf2") + "#sample=1");
+    // One that names a sample the library doesn't hold fails by name.
+    auto missing = Open(CmtBuilder().Add({ library + "#sample=7" }).Build(), "missing.cmt");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(test::LoadFully(*missing), -1);
+    EXPECT_NE(env.prompter.LastText().find("kit.sf2"), std::string::npos)
+        << env.prompter.LastText();
 }
 
 std::vector<int> Uppers(const KeyGroupEdit& edit)

@@ -257,8 +257,11 @@ TEST_F(SfzInstrument, WarnsOnceWithEachReportOnceAndLeavesTheCommentAlone)
     text += "<region> sample=a.wav lokey=12 volume=3 loop_mode=one_shot\n";
     auto instrument = Load<MInstFileSfz>(dir.Write("w.sfz", text));
     ASSERT_TRUE(instrument);
+    // One line, the reports under it.
     ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_EQ(test::Missing(env.prompter.LastText(),
+    EXPECT_EQ(env.prompter.LastText(),
+        "4 kinds of setting in the SFZ instrument 'w.sfz' are not on the card.");
+    EXPECT_EQ(test::Missing(env.prompter.shown.back().details,
                   { "w.sfz:1: cutoff: not on the card\n",
                       "w.sfz:2: ampeg_release: not on the card (12 times in all)\n",
                       "w.sfz:14: volume: the card plays a sample at most at 0 dB\n",

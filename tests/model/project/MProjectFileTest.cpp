@@ -3,6 +3,7 @@
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
+#include "model/instrument/MInstFileInstrument.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "support/Banks.h"
@@ -152,6 +153,62 @@ TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
     EXPECT_EQ(test::ReadFile(dir.File("one.cmr")), test::ReadFile(dir.File("two.cmr")));
 }
 
+TEST_F(ProjectFile, EditedSettingsOutliveANewDateAndAreSetAsideByNameWhenTheBytesChange)
+{
+    // Settings edited in 2023 (the test clock): the files' dates are newer, as after a touch.
+    Load({ Wav("a.wav"), Wav("b.wav") });
+    for (int i = 0; i < 2; ++i) {
+        auto* sound = dynamic_cast<MSoundFile*>(Project().GetItem(0, i));
+        SampleParams params = sound->Params();
+        params.rootKey = 48;
+        params.startFrame = 50;
+        ASSERT_TRUE(sound->SetParams(params));
+        sound->SetChangeTime(SecondsSince1904(clock.Now()));
+    }
+    test::CmtBuilder three;
+    three.Groups(3, 1, { 40, 80, 127 });
+    for (const char* name : { "x.wav", "y.wav", "z.wav" })
+        three.Add({ Wav(name) });
+    Load({ dir.Write("three.cmt", three.Build()) }, 2);
+    auto* keys = dynamic_cast<MInstFileInstrument*>(Project().GetItem(2, 0));
+    keys->SetUpperKeys({ 50, 70, 127 });
+    keys->SetChangeTime(SecondsSince1904(clock.Now()));
+    ASSERT_TRUE(Save(dir.File("kept.cmr")));
+
+    // b.wav's bytes change: its settings are set aside and named; the others' are kept.
+    dir.Write("b.wav", WavBuilder().Format(1, 2, 44100, 16).Frames(2100).Build());
+    Project().Reset();
+    prompter.Forget();
+    ASSERT_TRUE(Load({ dir.File("kept.cmr") }).opened);
+    const auto root = [&](int index) {
+        return dynamic_cast<MSoundFile*>(Project().GetItem(0, index))->GetRootKey();
+    };
+    const std::uint8_t* upper = dynamic_cast<MInstFile*>(Project().GetItem(2, 0))->UpperKeys();
+    EXPECT_EQ(std::tuple(root(0), root(1), upper[0], upper[1]), std::tuple(48, 60, 50, 70));
+    ASSERT_EQ(prompter.shown.size(), 1u);
+    EXPECT_EQ(prompter.shown[0].details,
+        "'b.wav' has changed since its settings were edited; its own are used, and these set "
+        "aside: root key 48, start 50, loop 100 to 1500.");
+}
+
+TEST_F(ProjectFile, AProjectMovedWithItsSoundsFindsThemWhereTheyLieRelativeToIt)
+{
+    // gig/song/p.cmr names gig/song/b.wav beside it and gig/samples/a.wav beside its folder.
+    std::filesystem::create_directories(dir.File("gig/song"));
+    Load({ Wav("gig/samples/a.wav"), Wav("gig/song/b.wav") });
+    ASSERT_TRUE(Save(dir.File("gig/song/p.cmr")));
+    std::filesystem::rename(dir.File("gig"), dir.File("gig2"));
+    Project().Reset();
+    prompter.Forget();
+    ASSERT_TRUE(Load({ dir.File("gig2/song/p.cmr") }).opened);
+    // No question, no message: the files are where the project's move put them; a save keeps
+    // where they are.
+    EXPECT_EQ(std::tuple(finder.asked, prompter.shown.size(), Project().GetItem(0, 0)->GetPath(),
+                  Project().GetItem(0, 1)->GetPath(), Project().IsDirty()),
+        std::tuple(Strings {}, std::size_t { 0 }, dir.File("gig2/samples/a.wav"),
+            dir.File("gig2/song/b.wav"), true));
+}
+
 /// A project file of any version, its records as given.
 Bytes ProjectBytes(std::uint8_t major, std::uint8_t minor,
     const std::vector<std::pair<std::uint16_t, Bytes>>& groups, const Bytes& sequences = { 0, 0 },
@@ -197,6 +254,9 @@ TEST_F(ProjectFile, OlderVersionsAndTheVersionRule)
                   dynamic_cast<MInstFile*>(Project().GetItem(4, 0))->GetChannel(),
                   Project().GetCardSizeText()),
         std::tuple(14, "Solo", 1, "512 K"));
+    // Found by its name alone, the file is named by its path now: the project has changed.
+    EXPECT_TRUE(Project().IsDirty());
+    Project().ClearDirty();
 
     const Bytes v26 = ProjectBytes(2, 0x60, { { 3, OldGroup("Mid", 3, a, true) } }, { 0, 0 }, 25);
     ASSERT_TRUE(Load({ dir.Write("v26.cmr", v26) }).opened);
@@ -291,19 +351,27 @@ TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
     ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
     EXPECT_TRUE(finder.asked.empty());
     EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
+    // Taken without a question, as the same files, and named in one message; a save keeps them.
+    ASSERT_FALSE(prompter.shown.empty());
+    EXPECT_EQ(std::tuple(prompter.shown.back().text, prompter.shown.back().details),
+        std::tuple("Some of what the project 'kit.cmr' names is not as it was saved: 2 files "
+                   "found elsewhere or changed.",
+            "'a.wav' was not in " + dir.File("kit/") + "; the same file was found in "
+                + dir.File("moved/") + ".\n'b.wav' was not in " + dir.File("kit/")
+                + "; the same file was found in " + dir.File("moved/") + "."));
+    EXPECT_TRUE(Project().IsDirty());
 
-    // Gone altogether, or no longer a WAV file: each file is asked for by name and skipped, the
-    // damaged one named with the reason and not taken as raw data.
+    // Gone altogether, or another file of its name (a damaged copy, another kit's): each is
+    // asked for by name and skipped, never taken as what the project had.
     std::filesystem::remove(dir.File("moved/a.wav"));
     Bytes damaged = test::ReadFile(dir.File("moved/b.wav"));
     std::copy_n("JUNK", 4, damaged.begin());
     dir.Write("moved/b.wav", damaged);
     Project().Reset();
+    prompter.Forget();
     ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
-    EXPECT_EQ(std::tuple(finder.asked, Project().CountItems(0), prompter.LastText()),
-        std::tuple(Strings { "a.wav", "b.wav" }, 0,
-            "Sorry, but Cardmill can't understand the sound file '" + dir.File("moved/b.wav")
-                + "'\nIt is not a RIFF WAVE file."));
+    EXPECT_EQ(std::tuple(finder.asked, Project().CountItems(0), prompter.shown.size()),
+        std::tuple(Strings { "a.wav", "b.wav" }, 0, std::size_t { 0 }));
 }
 
 TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)

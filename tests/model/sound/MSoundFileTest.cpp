@@ -203,15 +203,22 @@ TEST_F(Sound, TheStartFrameStaysBeforeTheLoopAndTheCardDataFollowsIt)
     ASSERT_TRUE(sound->SetParams(params));
     EXPECT_EQ(std::tuple(sound->SpanFirst(), sound->GetSampleDataSize()),
         std::tuple(0u, (1500u + 8) * 2));
-    // A stored start that the setter would refuse becomes the loop start: what is stored is
-    // what is played.
+    // A stored start after the loop start, which the dialog's setter refuses, is kept: the card
+    // plays it, flagged in the sample header (bit 7 of byte 9, the distance in bytes 3 to 5).
     params.startFrame = 500;
     ASSERT_TRUE(sound->SetParams(params));
-    EXPECT_EQ(std::tuple(sound->Params().startFrame, sound->GetStartFrame(), sound->GetSmoothing(),
+    auto header = sound->BuildSampleHeader(true);
+    EXPECT_EQ(std::tuple(sound->Params().startFrame, header[9] & 0x80, (header[4] << 8) | header[5],
                   sound->TakeValueChanges()),
-        std::tuple(100u, 100u, 1,
-            test::Strings { "says it starts at frame 500, after its loop start at frame 100; it "
-                            "starts at frame 100" }));
+        std::tuple(500u, 0x80, 400, test::Strings {}));
+    // One after the loop end can't be played: it becomes the loop start, and the user is told.
+    params.startFrame = 1600;
+    ASSERT_TRUE(sound->SetParams(params));
+    header = sound->BuildSampleHeader(true);
+    EXPECT_EQ(std::tuple(sound->Params().startFrame, header[9] & 0x80, sound->TakeValueChanges()),
+        std::tuple(100u, 0,
+            test::Strings { "says it starts at frame 1600, after its loop end at frame 1500; it "
+                            "starts at its loop start, frame 100" }));
 }
 
 TEST_F(Sound, ALoopWhoseEndIsNotAfterItsStartIsKeptButUnused)

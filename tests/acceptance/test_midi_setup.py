@@ -1,0 +1,99 @@
+"""A person whose instrument is reached through a pty (a raw MIDI port RtMidi doesn't list)
+chooses it in MIDI Setup with the keyboard and sends a card to it; another sets the port with
+`cardmill prefs` while the window is open and finds it there. The status bar names the port in
+use throughout."""
+
+import os
+import re
+import signal
+import subprocess
+import time
+import unittest
+
+from desktop import CARDMILL, DesktopTestCase, wait_for
+
+
+class MidiSetup(DesktopTestCase):
+    def setUp(self):
+        super().setUp()
+        self.project = self.path("gig.cmr")
+        self.cardmill("new", self.project, "--name", "Gig", "--card-size", "1M")
+        pad = self.path("pad.wav")
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", pad, "synth", "1", "sine", "220")
+        self.cardmill("add", self.project, "--group", "k1", pad)
+        self.image = self.path("expected.img")
+        self.cardmill("image", self.project, "-o", self.image)
+        with open(self.image, "rb") as image:
+            self.expected = image.read()
+        self.card = self.path("card.bin")
+        self.sim = subprocess.Popen(
+            [CARDMILL, "sim", "--pty", "--card", self.card, "--card-size", "1M"],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(self.sim.wait, 30)
+        self.addCleanup(self.sim.send_signal, signal.SIGTERM)
+        self.pty = self.sim.stdout.readline().strip()
+        self.assertTrue(self.pty.startswith("/dev/pts/"), self.pty)
+
+    def status_port(self, gui, step):
+        """The port the status bar names (its right end), as read."""
+        shown = self.desktop.read(step, gui.window, bottom=30, right=330)
+        match = re.search(r"MIDI ports?:?\s*(.*)", shown)
+        return match.group(1) if match else ""
+
+    def open_midi_setup(self, gui):
+        self.desktop.activate(gui.window)
+        self.desktop.key("alt+p")
+        time.sleep(0.5)
+        self.desktop.key("m")
+        return self.desktop.wait_window("^MIDI Setup$", timeout=10)
+
+    def test_a_pty_typed_into_midi_setup_is_where_the_card_goes(self):
+        gui = self.gui(self.project)
+        desktop = self.desktop
+        self.assertNotIn("pts", self.status_port(gui, "the-port-at-first"))
+
+        dialog = self.open_midi_setup(gui)
+        desktop.key("alt+p")
+        desktop.type("/dev/pts/no-such-pty")
+        desktop.key("Return")
+        box = desktop.wait_window("^Cardmill$", timeout=10)
+        shown = desktop.read("a-path-that-is-no-port", box)
+        self.assertIn("doesn't exist", shown)
+        desktop.key("Return")
+        desktop.wait_gone(box)
+        desktop.activate(dialog)
+        desktop.key("ctrl+a")  # the refused path is still there, selected
+        desktop.type(self.pty)
+        desktop.screenshot("the-pty-typed", dialog)
+        desktop.key("Return")
+        desktop.wait_gone(dialog)
+        wait_for("the status bar naming the pty",
+                 lambda: "pts" in self.status_port(gui, "the-pty-in-use"), timeout=10)
+
+        desktop.key("alt+p")
+        time.sleep(0.5)
+        desktop.key("s")
+        box = desktop.wait_window("^Cardmill$", timeout=120)
+        self.assertIn("The card is ready.", desktop.read("the-card-is-ready", box))
+        desktop.key("Return")
+        self.sim.send_signal(signal.SIGTERM)
+        self.sim.wait(30)
+        with open(self.card, "rb") as written:
+            self.assertEqual(written.read()[:len(self.expected)], self.expected)
+
+    def test_a_port_set_with_cardmill_prefs_is_seen_while_the_window_is_open(self):
+        gui = self.gui(self.project)
+        desktop = self.desktop
+        self.assertNotIn("pts", self.status_port(gui, "the-port-at-first"))
+        self.cardmill("prefs", f"MidiInputPort={self.pty}", f"MidiOutputPort={self.pty}")
+        wait_for("the status bar naming the pty",
+                 lambda: "pts" in self.status_port(gui, "the-pty-in-use"), timeout=10)
+        dialog = self.open_midi_setup(gui)
+        shown = desktop.read("midi-setup-lists-the-pty", dialog)
+        self.assertIn("pts", shown)
+        desktop.key("Escape")
+        desktop.wait_gone(dialog)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
