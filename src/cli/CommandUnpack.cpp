@@ -12,16 +12,11 @@
 #include "platform/FileSystem.h"
 #include "synth/CaptureReader.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace cardmill {
 
 namespace {
-
-// A 32 MB card's capture takes a little more than 37 MB.
-constexpr std::uint64_t kLargestFile = std::uint64_t { 64 } << 20;
 
 /// The first bytes of a file (all of a shorter one); nothing when it can't be read.
 std::optional<std::vector<std::uint8_t>> ReadFileHead(const std::string& path, std::size_t count)
@@ -220,38 +215,25 @@ std::optional<std::vector<std::uint8_t>> ReadCard(
     CliApp& app, const std::string& path, bool acceptHoles, bool& wasCapture)
 {
     std::string error;
-    const auto bytes = ReadWholeFile(path, kLargestFile);
-    if (!bytes) {
-        const auto status = StatFile(path);
-        std::fprintf(stderr, "cardmill: can't read '%s': %s\n", path.c_str(),
-            !status                           ? std::strerror(ENOENT)
-                : status->size > kLargestFile ? "it is larger than any card or capture"
-                                              : "it is not a readable file");
+    auto file = ReadCardFile(path, app.controller->GetServices().makerId, error);
+    if (!file) {
+        std::fprintf(stderr, "cardmill: %s\n", error.c_str());
         return std::nullopt;
     }
-    wasCapture = !LooksLikeCardImage(*bytes) && LooksLikeCapture(*bytes);
-    if (!wasCapture)
-        return bytes;
-    auto capture = ReassembleCapture(*bytes, app.controller->GetServices().makerId, error);
-    if (!capture) {
-        std::fprintf(stderr, "cardmill: '%s': %s\n", path.c_str(), error.c_str());
-        return std::nullopt;
-    }
-    for (const std::string& note : capture->notes)
+    wasCapture = file->wasCapture;
+    for (const std::string& note : file->notes)
         app.Inform(note);
-    if (!capture->missing.empty()) {
-        const std::string holes = "The capture '" + path + "' lacks " + capture->MissingText()
-            + "; they read as zeros.";
+    if (!file->holes.empty()) {
         if (!acceptHoles) {
             std::fprintf(stderr,
                 "cardmill: %s  Nothing is unpacked from a card with holes "
                 "(--yes takes it as it is).\n",
-                holes.c_str());
+                file->holes.c_str());
             return std::nullopt;
         }
-        app.Inform(holes);
+        app.Inform(file->holes);
     }
-    return std::move(capture->image);
+    return std::move(file->image);
 }
 
 } // namespace
@@ -332,7 +314,7 @@ int CommandUnpack(CliApp& app)
     }
     CardUnpacker unpacker(*app.controller, app.progress);
     std::string project;
-    const bool done = unpacker.Unpack(*bytes, *card, *output, yes, project);
+    const bool done = unpacker.Unpack(*bytes, *card, *output, project);
     app.progress.Finish();
     if (!done)
         return app.Finish(false);

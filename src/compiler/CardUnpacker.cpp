@@ -380,7 +380,7 @@ SampleParams WavSettings(SampleParams params)
 } // namespace
 
 bool CardUnpacker::Unpack(std::span<const std::uint8_t> image, const CardContents& card,
-    const std::string& folderGiven, bool replace, std::string& projectPath)
+    const std::string& folderGiven, std::string& projectPath)
 {
     Services& services = controller.GetServices();
     std::vector<std::string> notExact = card.notExact;
@@ -439,14 +439,16 @@ bool CardUnpacker::Unpack(std::span<const std::uint8_t> image, const CardContent
     for (const auto& name : sequenceFiles)
         check(name);
     check(bankFile);
-    if (!inTheWay.empty() && !replace) {
+    if (!inTheWay.empty()) {
         std::string list;
         for (std::size_t i = 0; i < inTheWay.size() && i < 5; ++i)
             list += (i ? ", '" : "'") + inTheWay[i] + "'";
         if (inTheWay.size() > 5)
             list += Format(" and %zu more", inTheWay.size() - 5);
-        return Fail("Nothing is unpacked because " + finalFolder + " already holds " + list
-            + ".  Choose another folder, or replace them (--yes).");
+        if (services.prompter.Ask(finalFolder + " already holds " + list + ".  Replace them?",
+                Icon::Warning, Buttons::OkCancel, Answer::Cancel)
+            != Answer::Ok)
+            return false;
     }
     if (const auto status = StatFile(finalFolder); status && !status->directory)
         return Fail("Nothing is unpacked because " + finalFolder + " is a file, not a folder.");

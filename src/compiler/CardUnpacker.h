@@ -30,15 +30,15 @@ std::string SafeFileName(
 /// Unpacks a card image into a folder: a project (`<card name>.cmr`), a WAV file for each stretch
 /// of sample data, a `.cmt` instrument for each voice of several key groups or layers, a MIDI
 /// file for each sequence and the bank as a `.syx` capture. Everything is made in a folder beside
-/// `folder` and moved into it only when complete; a file already in `folder` is replaced only
-/// with `replace`. The controller's project (left empty by the caller) is built and saved; its
+/// `folder` and moved into it only when complete; files already in `folder` are replaced only
+/// when the prompter's question allows it. The controller's project (left empty by the caller) is built and saved; its
 /// prompter is told what fails. `projectPath` gets the project's path.
 class CardUnpacker {
 public:
     CardUnpacker(MCardmill& controller, ProgressView& progress);
 
     bool Unpack(std::span<const std::uint8_t> image, const CardContents& card,
-        const std::string& folder, bool replace, std::string& projectPath);
+        const std::string& folder, std::string& projectPath);
 
 private:
     bool BuildProject(

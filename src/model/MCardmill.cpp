@@ -91,8 +91,12 @@ void MCardmill::ResetDocument()
 
 void MCardmill::NewProject()
 {
-    if (!AskSaveChanges())
-        return;
+    if (AskSaveChanges())
+        StartEmptyProject();
+}
+
+void MCardmill::StartEmptyProject()
+{
     hasFile = false;
     ResetDocument();
 }
@@ -103,6 +107,13 @@ void MCardmill::OpenProject()
         ResetDocument();
         QueueProjectForLoading();
     }
+}
+
+void MCardmill::OpenProjectAt(const std::string& path)
+{
+    documentPath = path;
+    ResetDocument();
+    QueueProjectForLoading();
 }
 
 void MCardmill::CloseProject()

@@ -79,6 +79,10 @@ public:
     bool Startup(UpperSingletons* upper = nullptr);
     void NewProject();
     void OpenProject();
+    /// Open's and New's ends, once the question about unsaved changes has been answered: the
+    /// project at `path` queued for loading, or an untitled empty one.
+    void OpenProjectAt(const std::string& path);
+    void StartEmptyProject();
     void CloseProject();
     bool SaveProject();
     bool SaveProjectAs();

@@ -2,10 +2,13 @@
 
 #include "compiler/CardImageReader.h"
 #include "model/TextFields.h"
+#include "platform/FileSystem.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 namespace cardmill {
@@ -16,6 +19,8 @@ using Handler = MZeltaSysexHandler;
 constexpr std::size_t kBlock = Handler::kBlockBytes;
 constexpr std::size_t kSector = Handler::kBlocksPerSector;
 constexpr std::size_t kZeltaBankArea = 65536;
+// A 32 MB card's capture takes a little more than 37 MB.
+constexpr std::uint64_t kLargestFile = std::uint64_t { 64 } << 20;
 
 bool IsFamily(std::uint8_t byte)
 {
@@ -228,6 +233,37 @@ std::optional<CapturedCard> ReassembleCapture(std::span<const std::uint8_t> byte
             + " past the card's end (" + std::to_string(*total) + " bytes) left out.");
     card.image.resize(*total);
     return card;
+}
+
+std::optional<CardFile> ReadCardFile(
+    const std::string& path, const std::array<std::uint8_t, 3>& maker, std::string& error)
+{
+    auto bytes = ReadWholeFile(path, kLargestFile);
+    if (!bytes) {
+        const auto status = StatFile(path);
+        error = "can't read '" + path + "': "
+            + (!status                           ? std::strerror(ENOENT)
+                    : status->size > kLargestFile ? "it is larger than any card or capture"
+                                                  : "it is not a readable file");
+        return std::nullopt;
+    }
+    CardFile file;
+    file.wasCapture = !LooksLikeCardImage(*bytes) && LooksLikeCapture(*bytes);
+    if (!file.wasCapture) {
+        file.image = std::move(*bytes);
+        return file;
+    }
+    auto capture = ReassembleCapture(*bytes, maker, error);
+    if (!capture) {
+        error = "'" + path + "': " + error;
+        return std::nullopt;
+    }
+    file.image = std::move(capture->image);
+    file.notes = std::move(capture->notes);
+    if (!capture->missing.empty())
+        file.holes = "The capture '" + path + "' lacks " + capture->MissingText()
+            + "; they read as zeros.";
+    return file;
 }
 
 } // namespace cardmill

@@ -28,4 +28,17 @@ bool LooksLikeCapture(std::span<const std::uint8_t> bytes);
 std::optional<CapturedCard> ReassembleCapture(std::span<const std::uint8_t> bytes,
     const std::array<std::uint8_t, 3>& maker, std::string& error);
 
+/// What a card image file or a capture file holds, as both roads to unpacking read it.
+struct CardFile {
+    std::vector<std::uint8_t> image;
+    bool wasCapture = false;
+    std::vector<std::string> notes; // what the capture left out
+    std::string holes; // "The capture '...' lacks ...; they read as zeros." when blocks are missing
+};
+
+/// Reads an image file, or a capture put back together; nothing, with `error` saying why ("can't
+/// read 'x': No such file or directory").
+std::optional<CardFile> ReadCardFile(
+    const std::string& path, const std::array<std::uint8_t, 3>& maker, std::string& error);
+
 } // namespace cardmill

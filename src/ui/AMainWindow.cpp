@@ -5,6 +5,8 @@
 #include "app/APreferencesDialog.h"
 #include "app/MidiBackendAll.h"
 #include "compiler/AImageProgressDialog.h"
+#include "compiler/CardImageReader.h"
+#include "compiler/CardUnpacker.h"
 #include "model/ALoaderProgressDialog.h"
 #include "model/APrefs.h"
 #include "model/CardInfoEdit.h"
@@ -18,6 +20,7 @@
 #include "synth/ACompileProgressDialog.h"
 #include "synth/AEraseProgressDialog.h"
 #include "synth/AMidi.h"
+#include "synth/CaptureReader.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
 #include "ui/AFitDialog.h"
@@ -31,6 +34,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -38,6 +42,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
+
+#include <cctype>
 
 namespace cardmill {
 
@@ -202,6 +208,7 @@ void AMainWindow::MakeActions()
     const Entry entries[] = {
         { New, "&New", QKeySequence(QStringLiteral("Ctrl+N")) },
         { Open, "&Open...", QKeySequence(QStringLiteral("Ctrl+O")) },
+        { OpenCardImage, "Open Card &Image...", {} },
         { CreateInstrument, "&Create Instrument...", {} },
         { AddFiles, "A&dd Files...", QKeySequence(QStringLiteral("Ctrl+D")) },
         { Save, "&Save", QKeySequence(QStringLiteral("Ctrl+S")) },
@@ -294,6 +301,9 @@ void AMainWindow::Run(Command command)
         break;
     case Open:
         controller.OpenProject();
+        break;
+    case OpenCardImage:
+        UnpackCardImage();
         break;
     case CreateInstrument:
         CreateInstrumentFile();
@@ -804,6 +814,66 @@ void AMainWindow::ShowHelp()
     if (manual.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(manual)))
         app.GetPrompter().Show(
             "The user manual can't be opened: " + Std(manual), Icon::Error, Buttons::Ok);
+}
+
+void AMainWindow::UnpackCardImage()
+{
+    MCardmill& controller = app.Controller();
+    Prompter& prompter = app.GetPrompter();
+    if (!controller.AskSaveChanges())
+        return;
+    const QString path = app.Chooser().OpenFile(this, QStringLiteral("Open Card Image"),
+        QStringLiteral("Card Images and Captures (*.img *.syx);;All Files (*)"));
+    if (path.isEmpty())
+        return;
+    std::string error;
+    auto file = ReadCardFile(Std(path), controller.GetServices().makerId, error);
+    if (!file) {
+        error[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(error[0])));
+        ReportFailure(prompter, error);
+        return;
+    }
+    std::string notes;
+    for (const std::string& note : file->notes)
+        notes += (notes.empty() ? "" : "\n") + note;
+    if (!notes.empty())
+        prompter.Show(notes, Icon::Information, Buttons::Ok);
+    if (!file->holes.empty()
+        && prompter.Ask(file->holes + "  Unpack it anyway?", Icon::Warning, Buttons::OkCancel,
+               Answer::Cancel)
+            != Answer::Ok)
+        return;
+    const auto card = ReadCardImage(file->image, error);
+    if (!card) {
+        ReportFailure(prompter, "'" + Std(path) + "' can't be unpacked: " + error);
+        return;
+    }
+    // A new folder beside the image, named after it, unless another is chosen.
+    const QFileInfo image(path);
+    const QString folder = app.Chooser().ChooseFolder(this, QStringLiteral("Unpack Into Folder"),
+        image.absolutePath() + "/" + image.completeBaseName());
+    if (folder.isEmpty())
+        return;
+
+    // The unpacker builds the project it saves in the controller's, which must start empty.
+    const std::optional<std::string> previous
+        = controller.HasFile() ? std::optional(controller.DocumentPath()) : std::nullopt;
+    controller.StartEmptyProject();
+    std::string project;
+    bool unpacked = false;
+    Services& services = controller.GetServices();
+    app.RunOperation(false, [&](ProgressDialog& view) {
+        services.SetProgress(&view);
+        CardUnpacker unpacker(controller, view);
+        unpacked = unpacker.Unpack(file->image, *card, Std(folder), project);
+        services.SetProgress(nullptr);
+    });
+    if (unpacked)
+        controller.OpenProjectAt(project);
+    else if (previous)
+        controller.OpenProjectAt(*previous);
+    else
+        controller.StartEmptyProject();
 }
 
 void AMainWindow::CreateInstrumentFile()

@@ -44,6 +44,7 @@ public:
     enum Command {
         New,
         Open,
+        OpenCardImage,
         CreateInstrument,
         AddFiles,
         Save,
@@ -137,6 +138,7 @@ private:
     void FitToCardDialog();
     void ShowHelp();
     void CreateInstrumentFile();
+    void UnpackCardImage();
     /// Clear, Cut and Paste: the new action replaces the undo action and is carried out.
     void StartAction(std::unique_ptr<AEditAction> action);
     void LockDocument();

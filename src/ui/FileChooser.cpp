@@ -68,6 +68,31 @@ private:
     QString chosen;
 };
 
+/// Qt's folder dialog, which also takes the name of a folder still to be made, as a save dialog
+/// takes a new file's.
+class FolderDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    QString Chosen() const { return chosen.isEmpty() ? selectedFiles().value(0) : chosen; }
+
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        const QFileInfo typed(files.value(0));
+        if (files.size() == 1 && !typed.exists() && !typed.fileName().isEmpty()
+            && typed.dir().exists()) {
+            chosen = typed.absoluteFilePath();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    QString chosen;
+};
+
 } // namespace
 
 QString WithFilterExtension(
@@ -96,6 +121,18 @@ QString QtFileChooser::SaveFile(
     SaveDialog dialog(parent, title, proposed, filter);
     dialog.setOption(kOptions);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
+    return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : QString();
+}
+
+QString QtFileChooser::ChooseFolder(
+    QWidget* parent, const QString& title, const QString& proposed)
+{
+    const QFileInfo folder(proposed);
+    FolderDialog dialog(parent, title, folder.absolutePath());
+    dialog.setOption(kOptions);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.selectFile(folder.fileName());
     return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : QString();
 }
 

@@ -20,6 +20,11 @@ public:
         QWidget* parent, const QString& title, const QString& filter, const QString& proposed)
         = 0;
 
+    /// A folder: one that is there, or a new one (made by the caller) whose parent is; starts
+    /// with `proposed` typed. Empty when cancelled.
+    virtual QString ChooseFolder(QWidget* parent, const QString& title, const QString& proposed)
+        = 0;
+
     /// The find-file dialog: "Where is the <kind> '<name>'?", with "Substitute", "Skip this
     /// file" (when skipping is allowed) and Cancel.
     struct Found {
@@ -44,6 +49,7 @@ public:
     QString OpenFile(QWidget* parent, const QString& title, const QString& filter) override;
     QString SaveFile(QWidget* parent, const QString& title, const QString& filter,
         const QString& proposed) override;
+    QString ChooseFolder(QWidget* parent, const QString& title, const QString& proposed) override;
     Found FindFile(
         QWidget* parent, const QString& kind, const QString& name, bool allowSkip) override;
 };

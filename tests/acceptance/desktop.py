@@ -297,3 +297,22 @@ class DesktopTestCase(unittest.TestCase):
 
     def gui(self, project=None):
         return Gui(self.desktop, self.config, project)
+
+    def menu(self, gui, menu, letter, title):
+        """A menu item by its underlined letters; the dialog it opens."""
+        for _ in range(3):
+            self.desktop.activate(gui.window)
+            self.desktop.key(menu)
+            time.sleep(0.5)
+            self.desktop.key(letter)
+            try:
+                return self.desktop.wait_window(title, timeout=10)
+            except AssertionError:
+                self.desktop.key("Escape")
+        raise AssertionError(f"{menu} {letter} opened no '{title}'")
+
+    def type_name(self, dialog, path):
+        self.desktop.activate(dialog)
+        self.desktop.key("ctrl+a")
+        self.desktop.type(path)
+        self.desktop.key("Return")

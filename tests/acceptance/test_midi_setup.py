@@ -3,7 +3,6 @@ chooses it in MIDI Setup with the keyboard and sends a card to it; another sets 
 `cardmill prefs` while the window is open and finds it there. The status bar names the port in
 use throughout."""
 
-import os
 import re
 import signal
 import subprocess

@@ -39,25 +39,6 @@ class Saving(DesktopTestCase):
         desktop.wait_gone(dialog)
         desktop.activate(gui.window)
 
-    def menu(self, gui, menu, letter, title):
-        """A menu item by its underlined letters; the dialog it opens."""
-        for _ in range(3):
-            self.desktop.activate(gui.window)
-            self.desktop.key(menu)
-            time.sleep(0.5)
-            self.desktop.key(letter)
-            try:
-                return self.desktop.wait_window(title, timeout=10)
-            except AssertionError:
-                self.desktop.key("Escape")
-        raise AssertionError(f"{menu} {letter} opened no '{title}'")
-
-    def type_name(self, dialog, path):
-        self.desktop.activate(dialog)
-        self.desktop.key("ctrl+a")
-        self.desktop.type(path)
-        self.desktop.key("Return")
-
     def test_save_as_with_a_bare_name_saves_a_project_file_and_asks_before_replacing_it(self):
         gui = self.gui(self.project)
         self.add_file(gui, self.path("kick.wav"))
@@ -100,7 +81,8 @@ class Saving(DesktopTestCase):
         told = self.desktop.wait_window("^Cardmill$", timeout=60)
         shown = self.desktop.read("the-image-is-ready-and-where", told)
         self.assertIn("The image file is ready.", shown)
-        self.assertIn("drums.img", shown)
+        # Read from the screen, the quote after the name can take the "g" with it.
+        self.assertRegex(shown, r"drums\.im")
         self.desktop.key("Return")
         self.assertTrue(os.path.exists(self.path("drums.img")))
         self.assertFalse(os.path.exists(self.path("drums")))

@@ -5,7 +5,6 @@ import hashlib
 import math
 import os
 import shutil
-import signal
 import struct
 import time
 import unittest
@@ -120,9 +119,9 @@ class Fit(CardmillTestCase):
         self.tool("sox", tone, "-r", "32000", self.path("sox.wav"), "rate", "-v")
         _, theirs = frames_of(self.path("sox.wav"))
         n = min(len(ours), len(theirs))
-        signal = sum(s * s for s in theirs[:n])
+        power = sum(s * s for s in theirs[:n])
         noise = sum((a - b) ** 2 for a, b in zip(ours[:n], theirs[:n]))
-        self.assertGreater(10 * math.log10(signal / max(noise, 1)), 60)
+        self.assertGreater(10 * math.log10(power / max(noise, 1)), 60)
 
     def test_a_second_fit_makes_its_sounds_from_the_originals_as_one_fit_would(self):
         # 96 kHz -> 44.1 kHz -> 22.05 kHz must give the bytes of 96 kHz -> 22.05 kHz.

@@ -5,12 +5,10 @@ of a transfer with faults comes back as the image sent."""
 import json
 import os
 import random
-import shutil
-import subprocess
 import unittest
 
 from cardmill_e2e import CardmillTestCase, SimProcess, card_holds, pack7, read
-from library_files import random_soundfont, tone, wav
+from library_files import random_soundfont, wav
 
 GM = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 CARD_SIZES = ("128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M")

@@ -39,6 +39,7 @@ public:
     {
         return Next();
     }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return Next(); }
     /// The find-file dialog answers Substitute with the next answer, Skip for "skip", Cancel for
     /// none.
     Found FindFile(QWidget*, const QString&, const QString& name, bool) override

@@ -147,5 +147,54 @@ TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHol
     EXPECT_EQ(Erased().size(), 5u);
 }
 
+TEST_F(Operations, OpenCardImageUnpacksTheCardAndOpensWhatItHolds)
+{
+    Add({ Wav("kick.wav", 3000), Wav("snare.wav", 5000) });
+    SaveAs(dir.File("kit.cmr"));
+    const auto imageOf = [&](const std::string& path) {
+        chooser.Push(QString::fromStdString(path));
+        Trigger(AMainWindow::CreateImageFile);
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const std::string image = dir.File("kit.img");
+    const std::string bytes = imageOf(image);
+    ASSERT_FALSE(bytes.empty());
+    const std::string folder = dir.File("kit unpacked");
+    const auto unpack = [&](const std::string& path) {
+        prompter.Forget();
+        chooser.Push(QString::fromStdString(path));
+        chooser.Push(QString::fromStdString(folder));
+        Trigger(AMainWindow::OpenCardImage);
+        return Wait([&] { return !app->Pending().HasPending() && Project().CountItems(0) == 2; });
+    };
+
+    ASSERT_TRUE(unpack(image));
+    const std::string project = app->Controller().DocumentPath();
+    EXPECT_EQ(project.rfind(folder + "/", 0), 0U) << project;
+    EXPECT_FALSE(Project().IsDirty());
+    EXPECT_EQ(imageOf(dir.File("again.img")), bytes) << "the unpacked project's card differs";
+
+    // Files in the way are replaced only when the question allows it; the project open stays.
+    prompter.Push(Answer::Cancel);
+    EXPECT_TRUE(unpack(image));
+    ASSERT_FALSE(prompter.shown.empty());
+    EXPECT_NE(prompter.shown.front().text.find("already holds"), std::string::npos);
+    EXPECT_EQ(app->Controller().DocumentPath(), project);
+    prompter.Push(Answer::Ok);
+    EXPECT_TRUE(unpack(image));
+    EXPECT_EQ(app->Controller().DocumentPath(), project);
+
+    // A file that is no card is refused with the reason, before any folder is asked for.
+    const std::string notACard = dir.Write("notes.img", std::vector<std::uint8_t>(3000, 0x41));
+    prompter.Forget();
+    chooser.Push(QString::fromStdString(notACard));
+    Trigger(AMainWindow::OpenCardImage);
+    ASSERT_EQ(prompter.shown.size(), 1U);
+    EXPECT_EQ(prompter.shown.front().icon, Icon::Error);
+    EXPECT_NE(prompter.shown.front().text.find("notes.img"), std::string::npos)
+        << prompter.shown.front().text;
+}
+
 } // namespace
 } // namespace cardmill
