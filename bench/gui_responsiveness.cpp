@@ -42,6 +42,7 @@ public:
     {
         return next;
     }
+    QString ChooseFolder(QWidget*, const QString&, const QString&) override { return next; }
     Found FindFile(QWidget*, const QString&, const QString&, bool) override { return {}; }
     QString next;
 };

@@ -819,7 +819,10 @@ bool CardUnpacker::BuildProject(
             return false;
     }
     controller.SetDocumentPath(temporary + "/" + projectName);
-    return controller.WriteProjectFile();
+    controller.StoreFolderAs(temporary, finalFolder);
+    const bool written = controller.WriteProjectFile();
+    controller.StoreFolderAs({}, {});
+    return written;
 }
 
 } // namespace cardmill

@@ -95,6 +95,10 @@ public:
     bool SaveToCurrentFile();
     virtual bool WriteTextDump(const std::string& path);
     virtual bool WriteProjectFile();
+    /// For a project made in a folder of its own that is then moved into place: the paths of its
+    /// files under `from` are written as under `to`, so that it opens there as it was saved, not
+    /// as a project whose files moved. An empty `from` ends it.
+    void StoreFolderAs(const std::string& from, const std::string& to);
     bool ChooseProjectToOpen();
     void QueueProjectForLoading();
 
@@ -153,6 +157,7 @@ private:
     std::optional<std::string> OtherKindRefusal(const std::string& path, AddFilter filter) const;
     void ResetDocument();
     // Project file writer
+    std::string StoredPath(const std::string& path) const;
     bool WriteBytes(SafeOutput& file, const ByteWriter& bytes);
     bool WriteFileHeader(SafeOutput& file);
     bool WriteBody(SafeOutput& file);
@@ -179,6 +184,7 @@ private:
     bool hasFile = false;
     bool keepBackup = false;
     bool documentDamaged = false;
+    std::string storedFrom, storedTo; // StoreFolderAs
 
     // The singletons, in order of creation; destroyed in reverse order.
     std::unique_ptr<APrefs> prefs;

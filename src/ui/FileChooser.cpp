@@ -1,10 +1,12 @@
 #include "ui/FileChooser.h"
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -69,27 +71,55 @@ private:
 };
 
 /// Qt's folder dialog, which also takes the name of a folder still to be made, as a save dialog
-/// takes a new file's.
+/// takes a new file's: Qt's own accepts only a folder that is there, and greys its button.
 class FolderDialog final : public QFileDialog {
 public:
-    using QFileDialog::QFileDialog;
+    FolderDialog(QWidget* parent, const QString& title, const QString& folder)
+        : QFileDialog(parent, title, folder)
+    {
+        setOption(kOptions);
+        setFileMode(QFileDialog::Directory);
+        setOption(QFileDialog::ShowDirsOnly);
+        // After Qt's own check of the name typed, which this one overrules for a new folder.
+        if (auto* name = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            QObject::connect(name, &QLineEdit::textChanged, this, [this] { AllowNewFolder(); });
+    }
 
     QString Chosen() const { return chosen.isEmpty() ? selectedFiles().value(0) : chosen; }
 
     void accept() override
     {
-        const QStringList files = selectedFiles();
-        const QFileInfo typed(files.value(0));
-        if (files.size() == 1 && !typed.exists() && !typed.fileName().isEmpty()
-            && typed.dir().exists()) {
-            chosen = typed.absoluteFilePath();
+        if (IsNewFolder()) {
+            chosen = QFileInfo(selectedFiles().value(0)).absoluteFilePath();
             QDialog::accept();
             return;
         }
         QFileDialog::accept();
     }
 
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QFileDialog::showEvent(event);
+        AllowNewFolder();
+    }
+
 private:
+    bool IsNewFolder() const
+    {
+        const QStringList files = selectedFiles();
+        const QFileInfo typed(files.value(0));
+        return files.size() == 1 && !typed.exists() && !typed.fileName().isEmpty()
+            && typed.dir().exists();
+    }
+    void AllowNewFolder()
+    {
+        auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        if (QPushButton* button = buttons ? buttons->button(QDialogButtonBox::Open) : nullptr;
+            button && IsNewFolder())
+            button->setEnabled(true);
+    }
+
     QString chosen;
 };
 
@@ -129,9 +159,6 @@ QString QtFileChooser::ChooseFolder(
 {
     const QFileInfo folder(proposed);
     FolderDialog dialog(parent, title, folder.absolutePath());
-    dialog.setOption(kOptions);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.selectFile(folder.fileName());
     return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : QString();
 }

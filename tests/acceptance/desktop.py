@@ -147,6 +147,12 @@ class Desktop:
             pass  # a modal dialog of its own keeps the focus; the keys then go there
         time.sleep(0.2)
 
+    def click(self, window, x, y):
+        """A click of the left button at a point of the window."""
+        subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "click",
+                        "1"], env=self.env, capture_output=True)
+        time.sleep(0.2)
+
     def key(self, *keys):
         subprocess.run(["xdotool", "key", "--delay", "60", *keys], env=self.env, check=True)
         time.sleep(0.2)
@@ -257,9 +263,7 @@ class Gui:
         self.window = desktop.wait_window(title, timeout=30)
         # A person clicks into a window (here, the toolbar past its buttons) before typing: a
         # window the window manager has just focused may take no keys until then.
-        subprocess.run(["xdotool", "mousemove", "--window", str(self.window), "690", "45", "click", "1"],
-                       env=desktop.env, capture_output=True)
-        time.sleep(0.2)
+        desktop.click(self.window, 690, 45)
 
     def free_bytes(self, step):
         """The free bytes the status bar shows."""

@@ -63,8 +63,7 @@ class OpeningACardImage(DesktopTestCase):
             self.assertTrue(a.read() == b.read(), "the unpacked project gives another card")
 
         # The first sound plays as it sounded before: a 60 Hz tone, heard through the speakers.
-        self.desktop.activate(gui.window)
-        self.desktop.key("Home")
+        self.desktop.click(gui.window, 165, 91)
         recording = self.desktop.record("the-kick-is-heard")
         self.desktop.key("space")
         wait_for("the sound to start", self.desktop.playing_streams, timeout=20)

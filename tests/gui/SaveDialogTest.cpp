@@ -4,11 +4,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -94,6 +97,37 @@ TEST(QtFileChooser, ANameTypedBareGetsTheSelectedTypesExtensionAndItsFileIsAsked
     EXPECT_EQ(
         TypeIntoSaveDialog(folder, "perc.cmr", {}, QMessageBox::Yes, asked), folder + "/perc.cmr");
     EXPECT_EQ(asked.size(), 3);
+}
+
+TEST(QtFileChooser, TheFolderDialogTakesANewFolderBesideAnExistingOneAndProposesIt)
+{
+    test::TempDir dir;
+    const QString folder = QString::fromStdString(dir.Path());
+    std::filesystem::create_directory(dir.File("old"));
+    // The button's state as shown, then Enter; or a name typed first.
+    const auto choose = [&](const QString& proposed, const QString& typed, bool& enabled) {
+        QTimer drive;
+        QObject::connect(&drive, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            drive.stop();
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            if (!typed.isEmpty())
+                name->setText(typed);
+            auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+            enabled = buttons->button(QDialogButtonBox::Open)->isEnabled();
+            QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
+        });
+        drive.start(20);
+        return QtFileChooser().ChooseFolder(nullptr, QStringLiteral("Unpack Into Folder"), proposed);
+    };
+    bool enabled = false;
+    EXPECT_EQ(choose(folder + "/stage", {}, enabled), folder + "/stage");
+    EXPECT_TRUE(enabled) << "a folder still to be made can't be chosen by the button";
+    EXPECT_EQ(choose(folder + "/stage", "old", enabled), folder + "/old");
+    EXPECT_TRUE(enabled);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("stage"))) << "the dialog made the folder";
 }
 
 } // namespace

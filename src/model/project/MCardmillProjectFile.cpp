@@ -39,9 +39,10 @@ std::vector<const MReadableFile*> StoredFiles(const MProject& project)
 
 /// A file's record as the project keeps it: with the fingerprint of what the file holds now, by
 /// which a file found again is known to be the same (older readers skip it).
-void WriteRecordOf(ByteWriter& out, const MReadableFile& file)
+void WriteRecordOf(ByteWriter& out, const MReadableFile& file, const std::string& path)
 {
     FileRecord record = file.Record();
+    record.path = path;
     record.extras.fingerprint = file.Fingerprint();
     record.WriteStored(out);
 }
@@ -141,7 +142,7 @@ bool MCardmill::WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint
 {
     auto* voice = dynamic_cast<MInstFile*>(&item);
     ByteWriter out;
-    WriteRecordOf(out, item);
+    WriteRecordOf(out, item, StoredPath(item.GetPath()));
     WriteLengthPrefixed(out, item.GetShortName(), 12);
     out.U32(voice ? voice->ChangeTime() : 0, Endian::Big);
     out.U8(static_cast<std::uint8_t>(voice ? voice->GroupCount() : 0));
@@ -160,7 +161,9 @@ bool MCardmill::WriteItemRecord(SafeOutput& file, MReadableFile& item, std::uint
     if (voice && voice->ChangeTime() != 0) {
         for (const MSoundFile* sample : voice->Samples()) {
             ByteWriter record;
-            SampleRecord::Of(*sample).Write(record);
+            SampleRecord stored = SampleRecord::Of(*sample);
+            stored.file.path = StoredPath(stored.file.path);
+            stored.Write(record);
             if (!WriteBytes(file, record))
                 return false;
             ++written;
@@ -182,7 +185,7 @@ bool MCardmill::WriteSequenceGroup(SafeOutput& file)
     out.U16(static_cast<std::uint16_t>(count), Endian::Big);
     for (int index = 0; index < count; ++index) {
         const MReadableFile* item = project->GetItem(MProject::kSequenceGroup, index);
-        WriteRecordOf(out, *item);
+        WriteRecordOf(out, *item, StoredPath(item->GetPath()));
         const auto* sequence = dynamic_cast<const MSeqFile*>(item);
         out.U16(sequence ? sequence->GetOutPort() : 0, Endian::Big);
     }
@@ -195,8 +198,10 @@ bool MCardmill::WriteProgramGroup(SafeOutput& file)
     ByteWriter out;
     out.Append("PGRP").U32(static_cast<std::uint32_t>(2 + FileRecord::kSize * count), Endian::Big);
     out.U16(static_cast<std::uint16_t>(count), Endian::Big);
-    for (int index = 0; index < count; ++index)
-        WriteRecordOf(out, *project->GetItem(MProject::kProgramGroup, index));
+    for (int index = 0; index < count; ++index) {
+        const MReadableFile& item = *project->GetItem(MProject::kProgramGroup, index);
+        WriteRecordOf(out, item, StoredPath(item.GetPath()));
+    }
     return WriteBytes(file, out);
 }
 
@@ -209,7 +214,8 @@ bool MCardmill::WriteProjectFolder(SafeOutput& file)
         namesFiles = namesFiles || project->CountItems(group) > 0;
     if (!namesFiles)
         return true;
-    const std::string folder = FolderOf(AbsolutePath(documentPath)).substr(0, kHomeLimit);
+    const std::string folder
+        = FolderOf(StoredPath(AbsolutePath(documentPath))).substr(0, kHomeLimit);
     ByteWriter body;
     body.U16(static_cast<std::uint16_t>(folder.size()), Endian::Big).Append(folder);
     body.Fill(body.Size() & 1);
@@ -217,6 +223,19 @@ bool MCardmill::WriteProjectFolder(SafeOutput& file)
     out.Append("HOME").U32(static_cast<std::uint32_t>(body.Size()), Endian::Big);
     out.Append(body.Bytes());
     return WriteBytes(file, out);
+}
+
+void MCardmill::StoreFolderAs(const std::string& from, const std::string& to)
+{
+    storedFrom = from.empty() ? std::string() : from + "/";
+    storedTo = to + "/";
+}
+
+std::string MCardmill::StoredPath(const std::string& path) const
+{
+    if (storedFrom.empty() || path.compare(0, storedFrom.size(), storedFrom) != 0)
+        return path;
+    return storedTo + path.substr(storedFrom.size());
 }
 
 bool MCardmill::FinishFormLength(SafeOutput& file)
