@@ -173,16 +173,18 @@ std::uint16_t CardSizeTokenFor(std::uint64_t bytes)
 std::vector<std::int16_t> RegionFrames(
     std::span<const std::uint8_t> image, const CardRegion& region)
 {
-    std::vector<std::int16_t> frames;
-    frames.reserve(std::size_t { region.lead } + region.frames);
     const std::size_t at = static_cast<std::size_t>(region.wordAddress * 2);
+    const std::uint8_t* words = image.data() + at;
     const auto word = [&](std::size_t i) {
-        return static_cast<std::int16_t>((image[at + 2 * i] << 8) | image[at + 2 * i + 1]);
+        return static_cast<std::int16_t>((words[2 * i] << 8) | words[2 * i + 1]);
     };
-    for (std::uint32_t i = 0; i < region.lead; ++i)
-        frames.push_back(region.frames > 0 ? word(0) : 0);
-    for (std::uint32_t i = region.lead; i < region.frames && i - region.lead < region.words; ++i)
-        frames.push_back(word(i - region.lead));
+    const std::size_t lead = region.lead;
+    const std::size_t played = region.frames > region.lead
+        ? std::min<std::size_t>(region.frames - region.lead, region.words)
+        : 0;
+    std::vector<std::int16_t> frames(lead + played, region.frames > 0 ? word(0) : 0);
+    for (std::size_t i = 0; i < played; ++i)
+        frames[lead + i] = word(i);
     return frames;
 }
 

@@ -38,9 +38,17 @@ std::vector<std::uint8_t> BuildWav16(std::span<const std::int16_t> frames, unsig
             .U32(0, le);
     out.Append(originChunk);
     out.Append("data").U32(dataBytes, le);
-    for (const std::int16_t sample : frames)
-        out.U16(static_cast<std::uint16_t>(sample), le);
-    return out.Take();
+    // The data in one piece: a card's worth of frames one write call each took most of an unpack.
+    std::vector<std::uint8_t> bytes = out.Take();
+    const std::size_t head = bytes.size();
+    bytes.resize(head + dataBytes);
+    std::uint8_t* data = bytes.data() + head;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const auto sample = static_cast<std::uint16_t>(frames[i]);
+        data[2 * i] = static_cast<std::uint8_t>(sample & 0xFF);
+        data[2 * i + 1] = static_cast<std::uint8_t>(sample >> 8);
+    }
+    return bytes;
 }
 
 } // namespace cardmill
