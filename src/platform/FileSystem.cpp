@@ -1,6 +1,7 @@
 #include "FileSystem.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -250,12 +251,43 @@ namespace {
 constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
-std::uint64_t Digest(std::uint64_t hash, std::span<const std::uint8_t> bytes)
-{
-    for (const std::uint8_t b : bytes)
-        hash = (hash ^ b) * kFnvPrime;
-    return hash;
-}
+/// FNV-1a over 8-byte words in four lanes, so that four multiplications run at once: a byte at a
+/// time took a third of an unpack's time. Fed in pieces, each piece but the last is a multiple
+/// of kDigestBlock bytes, so that the digest does not depend on how the bytes came.
+constexpr std::size_t kDigestBlock = 32;
+
+class Digester {
+public:
+    void Add(std::span<const std::uint8_t> bytes)
+    {
+        std::size_t at = 0;
+        for (; at + kDigestBlock <= bytes.size(); at += kDigestBlock)
+            for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+                lanes[lane] = (lanes[lane] ^ Word(bytes.data() + at + 8 * lane)) * kFnvPrime;
+        for (; at < bytes.size(); ++at)
+            tail = (tail ^ bytes[at]) * kFnvPrime;
+    }
+    std::uint64_t Finish() const
+    {
+        std::uint64_t hash = tail;
+        for (const std::uint64_t lane : lanes)
+            hash = (hash ^ lane) * kFnvPrime;
+        return hash;
+    }
+
+private:
+    static std::uint64_t Word(const std::uint8_t* bytes)
+    {
+        std::uint64_t word = 0;
+        for (int i = 7; i >= 0; --i)
+            word = (word << 8) | bytes[i];
+        return word;
+    }
+
+    std::array<std::uint64_t, 4> lanes { kFnvOffset, kFnvOffset + 1, kFnvOffset + 2,
+        kFnvOffset + 3 };
+    std::uint64_t tail = kFnvOffset;
+};
 
 /// A file's size and date to the nanosecond: while they stay, its bytes are taken to be the same.
 struct FileStamp {
@@ -282,7 +314,9 @@ std::map<std::string, std::pair<FileStamp, FileFingerprint>> fingerprints;
 
 FileFingerprint FingerprintOf(std::span<const std::uint8_t> bytes)
 {
-    return { bytes.size(), Digest(kFnvOffset, bytes) };
+    Digester digest;
+    digest.Add(bytes);
+    return { bytes.size(), digest.Finish() };
 }
 
 std::optional<FileFingerprint> FingerprintOf(const std::string& path)
@@ -301,12 +335,23 @@ std::optional<FileFingerprint> FingerprintOf(const std::string& path)
     auto stream = ByteStream::OpenFile(absolute, error);
     if (!stream)
         return std::nullopt;
-    FileFingerprint fingerprint { 0, kFnvOffset };
+    FileFingerprint fingerprint;
+    Digester digest;
     std::vector<std::uint8_t> buffer(std::size_t { 1 } << 16);
-    while (const std::size_t got = stream->Read(buffer)) {
-        fingerprint.digest = Digest(fingerprint.digest, std::span(buffer).first(got));
-        fingerprint.size += got;
+    for (bool more = true; more;) {
+        // Whole buffers, whatever a read gives, until the end.
+        std::size_t filled = 0;
+        while (filled < buffer.size()) {
+            const std::size_t got = stream->Read(std::span(buffer).subspan(filled));
+            if (got == 0)
+                break;
+            filled += got;
+        }
+        more = filled == buffer.size();
+        digest.Add(std::span(buffer).first(filled));
+        fingerprint.size += filled;
     }
+    fingerprint.digest = digest.Finish();
     if (stream->Failed() || fingerprint.size != stamp->size)
         return std::nullopt;
     const std::lock_guard lock(fingerprintsGuard);
