@@ -1,7 +1,6 @@
 #include "FileSystem.h"
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -248,46 +247,15 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path, 
 
 namespace {
 
-constexpr std::uint64_t kFnvOffset = 0xcbf29ce484222325ULL;
 constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 
-/// FNV-1a over 8-byte words in four lanes, so that four multiplications run at once: a byte at a
-/// time took a third of an unpack's time. Fed in pieces, each piece but the last is a multiple
-/// of kDigestBlock bytes, so that the digest does not depend on how the bytes came.
-constexpr std::size_t kDigestBlock = 32;
-
-class Digester {
-public:
-    void Add(std::span<const std::uint8_t> bytes)
-    {
-        std::size_t at = 0;
-        for (; at + kDigestBlock <= bytes.size(); at += kDigestBlock)
-            for (std::size_t lane = 0; lane < lanes.size(); ++lane)
-                lanes[lane] = (lanes[lane] ^ Word(bytes.data() + at + 8 * lane)) * kFnvPrime;
-        for (; at < bytes.size(); ++at)
-            tail = (tail ^ bytes[at]) * kFnvPrime;
-    }
-    std::uint64_t Finish() const
-    {
-        std::uint64_t hash = tail;
-        for (const std::uint64_t lane : lanes)
-            hash = (hash ^ lane) * kFnvPrime;
-        return hash;
-    }
-
-private:
-    static std::uint64_t Word(const std::uint8_t* bytes)
-    {
-        std::uint64_t word = 0;
-        for (int i = 7; i >= 0; --i)
-            word = (word << 8) | bytes[i];
-        return word;
-    }
-
-    std::array<std::uint64_t, 4> lanes { kFnvOffset, kFnvOffset + 1, kFnvOffset + 2,
-        kFnvOffset + 3 };
-    std::uint64_t tail = kFnvOffset;
-};
+std::uint64_t LittleEndianWord(const std::uint8_t* bytes)
+{
+    std::uint64_t word = 0;
+    for (int i = 7; i >= 0; --i)
+        word = (word << 8) | bytes[i];
+    return word;
+}
 
 /// A file's size and date to the nanosecond: while they stay, its bytes are taken to be the same.
 struct FileStamp {
@@ -311,6 +279,24 @@ std::mutex fingerprintsGuard;
 std::map<std::string, std::pair<FileStamp, FileFingerprint>> fingerprints;
 
 } // namespace
+
+void Digester::Add(std::span<const std::uint8_t> bytes)
+{
+    std::size_t at = 0;
+    for (; at + kBlock <= bytes.size(); at += kBlock)
+        for (std::size_t lane = 0; lane < lanes.size(); ++lane)
+            lanes[lane] = (lanes[lane] ^ LittleEndianWord(bytes.data() + at + 8 * lane)) * kFnvPrime;
+    for (; at < bytes.size(); ++at)
+        tail = (tail ^ bytes[at]) * kFnvPrime;
+}
+
+std::uint64_t Digester::Finish() const
+{
+    std::uint64_t hash = tail;
+    for (const std::uint64_t lane : lanes)
+        hash = (hash ^ lane) * kFnvPrime;
+    return hash;
+}
 
 FileFingerprint FingerprintOf(std::span<const std::uint8_t> bytes)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -61,6 +62,22 @@ public:
     static std::unique_ptr<ByteStream> OpenFile(const std::string& path, int& error);
     static std::unique_ptr<ByteStream> OpenMemory(
         std::shared_ptr<const std::vector<std::uint8_t>> bytes);
+};
+
+/// The 64-bit digest of a fingerprint: FNV-1a over 8-byte words in four lanes, so that four
+/// multiplications run at once (a byte at a time took a third of an unpack's time). Fed in
+/// pieces, each piece but the last must be a multiple of kBlock bytes, so that the digest does not
+/// depend on how the bytes came.
+class Digester {
+public:
+    static constexpr std::size_t kBlock = 32;
+    void Add(std::span<const std::uint8_t> bytes);
+    std::uint64_t Finish() const;
+
+private:
+    static constexpr std::uint64_t kOffset = 0xcbf29ce484222325ULL;
+    std::array<std::uint64_t, 4> lanes { kOffset, kOffset + 1, kOffset + 2, kOffset + 3 };
+    std::uint64_t tail = kOffset;
 };
 
 /// What tells one file's contents from another's: its size and a 64-bit digest of its bytes.

@@ -5,9 +5,11 @@ first."""
 
 import json
 import os
+import signal
+import subprocess
 import unittest
 
-from desktop import DesktopTestCase, wait_for
+from desktop import CARDMILL, DesktopTestCase, wait_for
 
 
 def pitch(samples, rate):
@@ -83,6 +85,50 @@ class OpeningACardImage(DesktopTestCase):
         self.desktop.wait_window(r"^Cardmill - .*/stage/Live\.cmr$", timeout=30)
         self.assertEqual(sorted(os.listdir(unpacked)), before)
         self.assertEqual([e for e in os.listdir(self.dir) if e.startswith(".stage")], [])
+
+    def record_send(self, capture):
+        """A MIDI monitor's log of the image sent to the virtual instrument."""
+        sim = subprocess.Popen([CARDMILL, "--config-dir", self.config, "sim", "--pty", "--card",
+                                self.path("card.bin"), "--card-size", "1M", "--record", capture],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            port = sim.stdout.readline().strip()
+            self.cardmill("send-image", "--yes", self.image, "--port", port)
+        finally:
+            sim.send_signal(signal.SIGTERM)
+            sim.wait(timeout=30)
+            sim.stdout.close()
+            sim.stderr.close()
+
+    def test_a_captured_transfer_opens_and_one_with_a_block_missing_is_asked_about(self):
+        capture = self.path("capture.syx")
+        self.record_send(capture)
+        with open(capture, "rb") as f:
+            messages = [m + b"\xf7" for m in f.read().split(b"\xf7") if m]
+        blocks = [i for i, m in enumerate(messages) if len(m) > 1000]
+        holes = self.path("holes.syx")
+        with open(holes, "wb") as f:
+            f.write(b"".join(m for i, m in enumerate(messages) if i != blocks[1]))
+
+        gui = self.gui()
+        chooser = self.menu(gui, "alt+f", "i", "^Open Card Image$")
+        self.type_name(chooser, holes)
+        asked = self.desktop.wait_window("^Cardmill$", timeout=30)
+        shown = self.desktop.read("a-missing-block-is-asked-about", asked)
+        self.assertIn("lacks", shown)
+        self.assertIn("block", shown)
+        self.assertIn("anyway", shown)
+        self.desktop.key("Escape")
+        self.desktop.wait_gone(asked)
+        self.assertEqual(self.desktop.windows("^Unpack Into Folder$"), [])
+
+        self.image = capture
+        self.desktop.wait_gone(self.open_card_image(gui))
+        self.desktop.wait_window(r"^Cardmill - .*/capture/Live\.cmr$", timeout=60)
+        again = self.path("again.img")
+        self.cardmill("image", os.path.join(self.path("capture"), "Live.cmr"), "-o", again)
+        with open(self.path("stage.img"), "rb") as a, open(again, "rb") as b:
+            self.assertTrue(a.read() == b.read(), "the capture's project gives another card")
 
     def test_a_file_that_is_no_card_is_refused_with_its_reason(self):
         notes = self.path("notes.img")

@@ -540,8 +540,7 @@ std::optional<std::uint64_t> MSoundFile::SampleDataHash() const
     auto stream = OpenSecondStream();
     if (!stream || !stream->Seek(dataOffset))
         return std::nullopt;
-    // FNV-1a over the data bytes.
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    Digester digest;
     std::uint64_t left = std::uint64_t { frameCount } * bytesPerSample * channelCount;
     std::vector<std::uint8_t> buffer(std::size_t { 1 } << 16);
     while (left > 0) {
@@ -549,11 +548,11 @@ std::optional<std::uint64_t> MSoundFile::SampleDataHash() const
         const std::size_t got = stream->Read(std::span(buffer).first(want));
         if (got != want)
             return std::nullopt;
-        for (std::size_t i = 0; i < got; ++i)
-            hash = (hash ^ buffer[i]) * 0x100000001b3ULL;
+        digest.Add(std::span(buffer).first(got));
         left -= got;
     }
     stream->Close();
+    const std::uint64_t hash = digest.Finish();
     dataHash = hash;
     return hash;
 }
