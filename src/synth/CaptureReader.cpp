@@ -243,6 +243,7 @@ std::optional<CardFile> ReadCardFile(
         const auto status = StatFile(path);
         error = "can't read '" + path + "': "
             + (!status                           ? std::strerror(ENOENT)
+                    : status->directory           ? "it is a folder"
                     : status->size > kLargestFile ? "it is larger than any card or capture"
                                                   : "it is not a readable file");
         return std::nullopt;
