@@ -1,8 +1,10 @@
 #include "FileSystem.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -252,8 +254,9 @@ constexpr std::uint64_t kFnvPrime = 0x100000001b3ULL;
 std::uint64_t LittleEndianWord(const std::uint8_t* bytes)
 {
     std::uint64_t word = 0;
-    for (int i = 7; i >= 0; --i)
-        word = (word << 8) | bytes[i];
+    std::memcpy(&word, bytes, sizeof word);
+    if constexpr (std::endian::native == std::endian::big)
+        word = __builtin_bswap64(word);
     return word;
 }
 
