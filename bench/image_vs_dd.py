@@ -8,22 +8,13 @@ import os
 import subprocess
 import sys
 import tempfile
-import time
 import wave
+
+from timing import best_of
 
 CARDMILL = sys.argv[1] if len(sys.argv) > 1 else "build/release/src/cardmill"
 RUNS = 9
 FRAMES = 4_000_000  # two sounds of 16-bit mono: 16,000,000 bytes of card words in all
-
-
-def best_of(command, env):
-    best = None
-    for _ in range(RUNS):
-        start = time.perf_counter()
-        subprocess.run(command, check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        took = time.perf_counter() - start
-        best = took if best is None else min(best, took)
-    return best
 
 
 def main():
@@ -45,10 +36,10 @@ def main():
                                             capture_output=True, text=True).stdout)
         size = listing["totalBytes"]
         image = os.path.join(folder, "big.img")
-        image_time = best_of([CARDMILL, "image", project, "-o", image], env)
+        image_time = best_of([CARDMILL, "image", project, "-o", image], env, RUNS)
         assert os.path.getsize(image) == size
         copy = os.path.join(folder, "dd.out")
-        dd_time = best_of(["dd", "if=/dev/zero", f"of={copy}", "bs=1M", f"count={size}", "iflag=count_bytes"], env)
+        dd_time = best_of(["dd", "if=/dev/zero", f"of={copy}", "bs=1M", f"count={size}", "iflag=count_bytes"], env, RUNS)
         ratio = dd_time / image_time
         print(f"image of {size} bytes: cardmill image {image_time * 1000:.1f} ms (project loading included), "
               f"dd bs=1M {dd_time * 1000:.1f} ms")
