@@ -293,8 +293,8 @@ void AMainFrame::MakeMenus()
     };
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     add(file,
-        { C::New, C::Open, C::OpenCardImage, -1, C::CreateInstrument, C::AddFiles, -1, C::Save, C::SaveAs, C::Revert,
-            -1, C::Exit });
+        { C::New, C::Open, C::OpenCardImage, -1, C::CreateInstrument, C::AddFiles, -1, C::Save,
+            C::SaveAs, C::Revert, -1, C::Exit });
     QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
     add(edit, { C::Undo, -1, C::Cut, C::Copy, C::Paste, C::Clear, -1, C::Preferences });
     QMenu* project = menuBar()->addMenu(QStringLiteral("&Project"));

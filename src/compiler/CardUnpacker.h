@@ -31,8 +31,8 @@ std::string SafeFileName(
 /// of sample data, a `.cmt` instrument for each voice of several key groups or layers, a MIDI
 /// file for each sequence and the bank as a `.syx` capture. Everything is made in a folder beside
 /// `folder` and moved into it only when complete; files already in `folder` are replaced only
-/// when the prompter's question allows it. The controller's project (left empty by the caller) is built and saved; its
-/// prompter is told what fails. `projectPath` gets the project's path.
+/// when the prompter's question allows it. The controller's project (left empty by the caller) is
+/// built and saved; its prompter is told what fails. `projectPath` gets the project's path.
 class CardUnpacker {
 public:
     CardUnpacker(MCardmill& controller, ProgressView& progress);

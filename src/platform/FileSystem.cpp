@@ -288,7 +288,8 @@ void Digester::Add(std::span<const std::uint8_t> bytes)
     std::size_t at = 0;
     for (; at + kBlock <= bytes.size(); at += kBlock)
         for (std::size_t lane = 0; lane < lanes.size(); ++lane)
-            lanes[lane] = (lanes[lane] ^ LittleEndianWord(bytes.data() + at + 8 * lane)) * kFnvPrime;
+            lanes[lane]
+                = (lanes[lane] ^ LittleEndianWord(bytes.data() + at + 8 * lane)) * kFnvPrime;
     for (; at < bytes.size(); ++at)
         tail = (tail ^ bytes[at]) * kFnvPrime;
 }

@@ -242,7 +242,7 @@ std::optional<CardFile> ReadCardFile(
     if (!bytes) {
         const auto status = StatFile(path);
         error = "can't read '" + path + "': "
-            + (!status                           ? std::strerror(ENOENT)
+            + (!status                            ? std::strerror(ENOENT)
                     : status->directory           ? "it is a folder"
                     : status->size > kLargestFile ? "it is larger than any card or capture"
                                                   : "it is not a readable file");

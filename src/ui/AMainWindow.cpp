@@ -42,7 +42,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-
 #include <cctype>
 
 namespace cardmill {

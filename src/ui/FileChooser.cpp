@@ -154,8 +154,7 @@ QString QtFileChooser::SaveFile(
     return dialog.exec() == QDialog::Accepted ? dialog.Chosen() : QString();
 }
 
-QString QtFileChooser::ChooseFolder(
-    QWidget* parent, const QString& title, const QString& proposed)
+QString QtFileChooser::ChooseFolder(QWidget* parent, const QString& title, const QString& proposed)
 {
     const QFileInfo folder(proposed);
     FolderDialog dialog(parent, title, folder.absolutePath());

@@ -120,7 +120,8 @@ TEST(QtFileChooser, TheFolderDialogTakesANewFolderBesideAnExistingOneAndProposes
             QTimer::singleShot(0, name, [name] { QTest::keyClick(name, Qt::Key_Return); });
         });
         drive.start(20);
-        return QtFileChooser().ChooseFolder(nullptr, QStringLiteral("Unpack Into Folder"), proposed);
+        return QtFileChooser().ChooseFolder(
+            nullptr, QStringLiteral("Unpack Into Folder"), proposed);
     };
     bool enabled = false;
     EXPECT_EQ(choose(folder + "/stage", {}, enabled), folder + "/stage");

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-
 #include <gtest/gtest.h>
 
 namespace cardmill {
