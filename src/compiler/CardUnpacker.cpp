@@ -11,6 +11,7 @@
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/ByteWriter.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
@@ -452,6 +453,13 @@ bool CardUnpacker::Unpack(std::span<const std::uint8_t> image, const CardContent
     }
     if (const auto status = StatFile(finalFolder); status && !status->directory)
         return Fail("Nothing is unpacked because " + finalFolder + " is a file, not a folder.");
+    // A project open in Cardmill's window, or being changed by a command, is not replaced under
+    // it; the lock is held until the new one has taken its place.
+    FileLock projectLock;
+    if (const std::string project = finalFolder + "/" + projectName; StatFile(project)
+        && projectLock.Lock(project, std::chrono::seconds(2)) == FileLock::Result::Busy)
+        return Fail("Nothing is unpacked because the project " + project
+            + " is in use by another program (Cardmill's window, or a cardmill command).");
 
     // Everything is made in a folder of its own beside the destination.
     const std::string parent = FolderOf(finalFolder);

@@ -2,6 +2,7 @@
 both families with every kind of sound, instrument, sequence and bank; info lists a card; a capture
 of a transfer with faults comes back as the image sent."""
 
+import fcntl
 import json
 import os
 import random
@@ -247,6 +248,14 @@ class Unpack(CardmillTestCase):
         again = self.run_cardmill("unpack", image, "-o", folder)
         self.assertNotEqual(again.returncode, 0)
         self.assertIn("already holds", again.stderr)
+        self.assertEqual(before, {n: read(os.path.join(folder, n)) for n in os.listdir(folder)})
+        # Not over a project open in Cardmill's window (or changed by a command), even with --yes.
+        (project_file,) = [os.path.join(folder, n) for n in os.listdir(folder) if n.endswith(".cmr")]
+        with open(project_file, "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            busy = self.run_cardmill("--yes", "unpack", image, "-o", folder)
+        self.assertNotEqual(busy.returncode, 0)
+        self.assertIn("in use", busy.stderr)
         self.assertEqual(before, {n: read(os.path.join(folder, n)) for n in os.listdir(folder)})
         self.run_cardmill("--yes", "unpack", image, "-o", folder, check=0)
         self.assertEqual([n for n in os.listdir(self.dir) if "unpack-" in n], [])

@@ -181,9 +181,12 @@ TEST_F(Operations, OpenCardImageUnpacksTheCardAndOpensWhatItHolds)
     ASSERT_FALSE(prompter.shown.empty());
     EXPECT_NE(prompter.shown.front().text.find("already holds"), std::string::npos);
     EXPECT_EQ(app->Controller().DocumentPath(), project);
+    // Replaced, the project open included: the window lets it go first.
     prompter.Push(Answer::Ok);
     EXPECT_TRUE(unpack(image));
     EXPECT_EQ(app->Controller().DocumentPath(), project);
+    for (const auto& box : prompter.shown)
+        EXPECT_NE(box.icon, Icon::Error) << box.text;
 
     // A file that is no card is refused with the reason, before any folder is asked for.
     const std::string notACard = dir.Write("notes.img", std::vector<std::uint8_t>(3000, 0x41));
