@@ -7,6 +7,7 @@ import json
 import os
 import signal
 import subprocess
+import time
 import unittest
 
 from desktop import CARDMILL, DesktopTestCase, wait_for
@@ -38,18 +39,32 @@ class OpeningACardImage(DesktopTestCase):
         for name in ("live.cmr", "kick.wav", "bell.wav"):
             os.remove(self.path(name))
 
-    def open_card_image(self, gui):
+    def choose_file(self, gui, path):
         chooser = self.menu(gui, "alt+f", "i", "^Open Card Image$")
-        self.type_name(chooser, self.image)
-        self.desktop.wait_gone(chooser)
+        self.type_name(chooser, path)
+        return chooser
+
+    def open_card_image(self, gui, path):
+        """The file typed, then the folder proposed taken with Enter."""
+        self.desktop.wait_gone(self.choose_file(gui, path))
         folder = self.desktop.wait_window("^Unpack Into Folder$")
         self.desktop.screenshot("the-folder-proposed", folder)
         self.desktop.key("Return")
         return folder
 
+    def told(self, step):
+        """What the message box that comes says, as read from the screen."""
+        return self.desktop.read(step, self.desktop.wait_window("^Cardmill$", timeout=30))
+
+    def assert_gives_the_card(self, project):
+        again = self.path("again.img")
+        self.cardmill("image", project, "-o", again)
+        with open(self.image, "rb") as a, open(again, "rb") as b:
+            self.assertTrue(a.read() == b.read(), f"{project} gives another card")
+
     def test_an_image_opens_as_a_project_that_gives_the_same_card(self):
         gui = self.gui()
-        self.desktop.wait_gone(self.open_card_image(gui))
+        self.desktop.wait_gone(self.open_card_image(gui, self.image))
         unpacked = self.path("stage")
         project = os.path.join(unpacked, "Live.cmr")
         self.desktop.wait_window(r"^Cardmill - .*/stage/Live\.cmr$", timeout=60)
@@ -59,10 +74,7 @@ class OpeningACardImage(DesktopTestCase):
         listing = json.loads(self.cardmill("list", "--json", project).stdout)
         self.assertEqual([f["file"] for f in listing["groups"][0]["files"]],
                          ["kick.wav", "bell.wav"])
-        again = self.path("again.img")
-        self.cardmill("image", project, "-o", again)
-        with open(self.image, "rb") as a, open(again, "rb") as b:
-            self.assertTrue(a.read() == b.read(), "the unpacked project gives another card")
+        self.assert_gives_the_card(project)
 
         # The first sound plays as it sounded before: a 60 Hz tone, heard through the speakers.
         self.desktop.click(gui.window, 165, 91)
@@ -75,13 +87,11 @@ class OpeningACardImage(DesktopTestCase):
 
         # The same image again into the same folder: asked first, and Cancel keeps it all.
         before = sorted(os.listdir(unpacked))
-        self.open_card_image(gui)
-        asked = self.desktop.wait_window("^Cardmill$", timeout=30)
-        shown = self.desktop.read("the-files-in-the-way-are-asked-about", asked)
+        self.open_card_image(gui, self.image)
+        shown = self.told("the-files-in-the-way-are-asked-about")
         self.assertIn("already holds", shown)
         self.assertIn("Replace", shown)
         self.desktop.key("Escape")
-        self.desktop.wait_gone(asked)
         self.desktop.wait_window(r"^Cardmill - .*/stage/Live\.cmr$", timeout=30)
         self.assertEqual(sorted(os.listdir(unpacked)), before)
         self.assertEqual([e for e in os.listdir(self.dir) if e.startswith(".stage")], [])
@@ -111,38 +121,30 @@ class OpeningACardImage(DesktopTestCase):
             f.write(b"".join(m for i, m in enumerate(messages) if i != blocks[1]))
 
         gui = self.gui()
-        chooser = self.menu(gui, "alt+f", "i", "^Open Card Image$")
-        self.type_name(chooser, holes)
-        asked = self.desktop.wait_window("^Cardmill$", timeout=30)
-        shown = self.desktop.read("a-missing-block-is-asked-about", asked)
+        self.choose_file(gui, holes)
+        shown = self.told("a-missing-block-is-asked-about")
         self.assertIn("lacks", shown)
         self.assertIn("block", shown)
         self.assertIn("anyway", shown)
         self.desktop.key("Escape")
-        self.desktop.wait_gone(asked)
+        time.sleep(1)
         self.assertEqual(self.desktop.windows("^Unpack Into Folder$"), [])
 
-        self.image = capture
-        self.desktop.wait_gone(self.open_card_image(gui))
+        self.desktop.wait_gone(self.open_card_image(gui, capture))
         self.desktop.wait_window(r"^Cardmill - .*/capture/Live\.cmr$", timeout=60)
-        again = self.path("again.img")
-        self.cardmill("image", os.path.join(self.path("capture"), "Live.cmr"), "-o", again)
-        with open(self.path("stage.img"), "rb") as a, open(again, "rb") as b:
-            self.assertTrue(a.read() == b.read(), "the capture's project gives another card")
+        self.assert_gives_the_card(os.path.join(self.path("capture"), "Live.cmr"))
 
     def test_a_file_that_is_no_card_is_refused_with_its_reason(self):
         notes = self.path("notes.img")
         with open(notes, "wb") as f:
             f.write(b"A" * 3000)
-        self.image = notes
         gui = self.gui()
-        chooser = self.menu(gui, "alt+f", "i", "^Open Card Image$")
-        self.type_name(chooser, notes)
-        told = self.desktop.wait_window("^Cardmill$", timeout=30)
-        shown = self.desktop.read("no-card-is-refused", told)
+        self.choose_file(gui, notes)
+        shown = self.told("no-card-is-refused")
         self.assertIn("notes.img", shown)
         self.assertIn("unpacked", shown)
         self.desktop.key("Return")
+        time.sleep(1)
         self.assertEqual(self.desktop.windows("^Unpack Into Folder$"), [])
         self.assertFalse(os.path.exists(self.path("notes")))
 
