@@ -16,15 +16,14 @@ std::unique_ptr<MidiBackendSim> MidiBackendSim::Create(
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    return std::unique_ptr<MidiBackendSim>(
-        new MidiBackendSim(std::move(instrument), options.baud, options.activeSensingMs));
+    return std::unique_ptr<MidiBackendSim>(new MidiBackendSim(std::move(instrument), options));
 }
 
-MidiBackendSim::MidiBackendSim(
-    std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs)
+MidiBackendSim::MidiBackendSim(std::unique_ptr<SimInstrument> instrument, const SimOptions& options)
     : sim(std::move(instrument))
-    , timing(baud)
-    , activeSensing(sensingMs)
+    , timing(options.baud)
+    , interface(options.interfaceBuffer, options.loseEvery)
+    , activeSensing(options.activeSensingMs)
 {
 }
 
@@ -80,12 +79,16 @@ bool MidiBackendSim::Send(std::span<const std::uint8_t> message, std::chrono::mi
     if (!outputOpen)
         return false;
     const auto start = std::chrono::steady_clock::now();
+    std::vector<std::uint8_t> passed;
     std::span<const std::uint8_t> leaving = message;
     SimTiming::TimePoint arrived;
     {
         std::lock_guard lock(instrumentMutex);
+        // What the interface loses, the program never learns of.
+        passed = interface.Pass(message, start, timing);
         // A driver that gives up has let out what the wire took by then.
-        leaving = message.first(std::min(message.size(), timing.BytesWithin(timeout)));
+        leaving = std::span<const std::uint8_t>(passed).first(
+            std::min(passed.size(), timing.BytesWithin(timeout)));
         arrived = timing.ToInstrument(leaving.size(), start);
     }
     if (timing.Paced())
@@ -108,7 +111,7 @@ bool MidiBackendSim::Send(std::span<const std::uint8_t> message, std::chrono::mi
         }
         queueChanged.notify_all();
     }
-    return leaving.size() == message.size();
+    return leaving.size() == passed.size();
 }
 
 void MidiBackendSim::DeliveryLoop()

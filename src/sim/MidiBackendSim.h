@@ -53,13 +53,13 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    MidiBackendSim(
-        std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs);
+    MidiBackendSim(std::unique_ptr<SimInstrument> instrument, const SimOptions& options);
     void DeliveryLoop();
 
     mutable std::mutex instrumentMutex;
     std::unique_ptr<SimInstrument> sim; // guarded by instrumentMutex
     SimTiming timing; // guarded by instrumentMutex
+    LossyInterface interface; // guarded by instrumentMutex
 
     std::atomic<bool> outputOpen { false };
     const std::chrono::milliseconds activeSensing; // 0: none

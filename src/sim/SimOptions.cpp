@@ -12,8 +12,9 @@ namespace cardmill {
 
 namespace {
 
-constexpr std::array<std::string_view, 11> kValued { "--card", "--card-size", "--family", "--model",
-    "--firmware", "--baud", "--write-ms", "--erase-ms", "--fault", "--log", "--record" };
+constexpr std::array<std::string_view, 13> kValued { "--card", "--card-size", "--family", "--model",
+    "--firmware", "--baud", "--write-ms", "--erase-ms", "--fault", "--log", "--record",
+    "--interface-buffer", "--lose-every" };
 constexpr std::array<std::string_view, 6> kFlags { "--no-card", "--write-protected",
     "--no-erase-command", "--pty", "--active-sensing", "--clock" };
 // As often as instruments send Active Sensing: the MIDI standard's receivers give up after 300.
@@ -22,6 +23,7 @@ constexpr std::uint32_t kActiveSensingMs = 300;
 constexpr std::uint64_t kLowestBaud = 300;
 constexpr std::uint64_t kHighestBaud = 100000000;
 constexpr std::uint64_t kLongestDelayMs = 60000;
+constexpr std::uint64_t kLargestInterface = 65536;
 
 bool Known(std::span<const std::string_view> names, std::string_view name)
 {
@@ -95,6 +97,15 @@ bool Apply(
             return false;
         }
         options.baud = static_cast<std::uint32_t>(*baud);
+    } else if (name == "--interface-buffer" || name == "--lose-every") {
+        const auto bytes = ParseNumber(value, name == "--lose-every" ? 2 : 1, kLargestInterface);
+        if (!bytes) {
+            error = name + " takes a number of bytes from " + (name == "--lose-every" ? "2" : "1")
+                + " to " + std::to_string(kLargestInterface) + ", not " + Quoted(value);
+            return false;
+        }
+        (name == "--lose-every" ? options.loseEvery : options.interfaceBuffer)
+            = static_cast<std::uint32_t>(*bytes);
     } else if (name == "--write-ms") {
         return delay(instrument.writeMs);
     } else if (name == "--erase-ms") {
@@ -163,6 +174,10 @@ std::optional<SimOptions> ParseSimOptions(
             error = "unexpected argument " + Quoted(arg);
             return std::nullopt;
         }
+    }
+    if (options.interfaceBuffer > 0 && options.baud == 0) {
+        error = "--interface-buffer needs --baud: bytes wait in an interface only for a wire";
+        return std::nullopt;
     }
     // The Percula and the Tinyloop know only model 0; the Zelta's default is the Grand.
     if (!modelGiven && options.instrument.family != kZelta)

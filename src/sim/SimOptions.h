@@ -15,6 +15,10 @@ struct SimOptions {
     VirtualInstrumentOptions instrument;
     /// Emulated link speed in both directions, 10 bits a byte; 0: as fast as possible.
     std::uint32_t baud = 0;
+    /// A USB-MIDI interface before the wire that loses bytes: its buffer (bytes; 0: none) and
+    /// the byte of each long message it loses (every N-th; 0: none). See LossyInterface.
+    std::uint32_t interfaceBuffer = 0;
+    std::uint32_t loseEvery = 0;
     /// Active Sensing (0xFE) goes out this often, between replies, as from many instruments;
     /// 0: never.
     std::uint32_t activeSensingMs = 0;

@@ -41,13 +41,13 @@ void CloseIfOpen(int& fd)
 
 } // namespace
 
-SimPtyServer::SimPtyServer(
-    std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs)
+SimPtyServer::SimPtyServer(std::unique_ptr<SimInstrument> instrument, const SimOptions& options)
     : sim(std::move(instrument))
-    , timing(baud)
-    , activeSensing(sensingMs)
-    , nextSensing(sensingMs > 0 ? std::chrono::steady_clock::now() + activeSensing
-                                : SimTiming::TimePoint::max())
+    , timing(options.baud)
+    , interface(options.interfaceBuffer, options.loseEvery)
+    , activeSensing(options.activeSensingMs)
+    , nextSensing(options.activeSensingMs > 0 ? std::chrono::steady_clock::now() + activeSensing
+                                              : SimTiming::TimePoint::max())
 {
 }
 
@@ -65,8 +65,7 @@ std::unique_ptr<SimPtyServer> SimPtyServer::Create(const SimOptions& options, st
     auto instrument = SimInstrument::Create(options, error);
     if (!instrument)
         return nullptr;
-    std::unique_ptr<SimPtyServer> server(
-        new SimPtyServer(std::move(instrument), options.baud, options.activeSensingMs));
+    std::unique_ptr<SimPtyServer> server(new SimPtyServer(std::move(instrument), options));
     SimPtyServer& s = *server;
     s.master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     char name[128] = {};
@@ -185,8 +184,10 @@ bool SimPtyServer::ReadInput(std::string& error)
         return false;
     }
     const auto now = std::chrono::steady_clock::now();
-    inboundBytes += static_cast<std::size_t>(got);
-    const auto bytes = std::span(readBuffer).first(static_cast<std::size_t>(got));
+    const std::vector<std::uint8_t> passed
+        = interface.Pass(std::span(readBuffer).first(static_cast<std::size_t>(got)), now, timing);
+    inboundBytes += passed.size();
+    const std::span<const std::uint8_t> bytes(passed);
     // Each message reaches the instrument when its own last byte has arrived, not with the
     // bytes read after it.
     auto begin = bytes.begin();

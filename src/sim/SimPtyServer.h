@@ -52,8 +52,7 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
-    SimPtyServer(
-        std::unique_ptr<SimInstrument> instrument, std::uint32_t baud, std::uint32_t sensingMs);
+    SimPtyServer(std::unique_ptr<SimInstrument> instrument, const SimOptions& options);
     /// Hands the instrument what has arrived by `now` and writes the replies that are due.
     bool Advance(SimTiming::TimePoint now, std::string& error);
     bool ReadInput(std::string& error);
@@ -64,6 +63,7 @@ private:
 
     std::unique_ptr<SimInstrument> sim;
     SimTiming timing;
+    LossyInterface interface;
     std::string path;
     int master = -1;
     int slave = -1;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
+#include <vector>
 
 namespace cardmill {
 
@@ -45,6 +47,12 @@ public:
             std::uint64_t(std::max<std::int64_t>(nanoseconds, 0)) / 1000u * baud / 10000000u);
     }
 
+    /// How long the bytes handed to the link before still take to arrive, from `now`.
+    Duration Backlog(TimePoint now) const
+    {
+        return inboundEnd > now ? inboundEnd - now : Duration::zero();
+    }
+
     /// Bytes handed to the link at `now`, behind those still on their way: when the last of
     /// them has arrived at the instrument.
     TimePoint ToInstrument(std::size_t bytes, TimePoint now)
@@ -70,6 +78,57 @@ private:
     TimePoint inboundEnd {};
     TimePoint instrumentFree {};
     TimePoint outboundEnd {};
+};
+
+/// A cheap USB-MIDI interface between the program and the wire, as users of SysEx tools meet
+/// them: one that loses every N-th byte of a long message, one whose small buffer overflows when
+/// the program writes faster than the wire carries (the USB side takes everything at once; what
+/// finds the buffer full is lost). Neither tells the program anything. Not thread-safe.
+class LossyInterface {
+public:
+    /// `bufferBytes`: what waits for the wire before bytes are lost (0: no such loss, the
+    /// program held back as by a driver); `loseEvery`: the N-th, 2N-th ... byte of a message
+    /// longer than N is lost (0: none).
+    LossyInterface(std::uint32_t bufferBytes, std::uint32_t loseEvery)
+        : buffer(bufferBytes)
+        , every(loseEvery)
+    {
+    }
+
+    /// What of `bytes`, handed over at `now`, goes on to the wire, where `timing` says what
+    /// still waits to go.
+    std::vector<std::uint8_t> Pass(
+        std::span<const std::uint8_t> bytes, SimTiming::TimePoint now, const SimTiming& timing)
+    {
+        std::vector<std::uint8_t> kept;
+        kept.reserve(bytes.size());
+        const std::size_t waiting = buffer > 0 ? timing.BytesWithin(timing.Backlog(now)) : 0;
+        for (const std::uint8_t byte : bytes) {
+            if (buffer > 0 && waiting + kept.size() >= buffer) {
+                ++lost;
+                continue;
+            }
+            if (byte == 0xF0)
+                position = 0;
+            // Real-time bytes pass between a message's bytes without being counted in it; its
+            // F7 at the N-th place is that of a message of N bytes, which loses nothing.
+            if (byte < 0xF8 && ++position % (every > 0 ? every : 1) == 0 && every > 0
+                && byte != 0xF7) {
+                ++lost;
+                continue;
+            }
+            kept.push_back(byte);
+        }
+        return kept;
+    }
+
+    std::uint64_t Lost() const { return lost; }
+
+private:
+    std::uint32_t buffer;
+    std::uint32_t every;
+    std::uint64_t position = 0; // of the byte in its message, from 1 for its F0
+    std::uint64_t lost = 0;
 };
 
 } // namespace cardmill

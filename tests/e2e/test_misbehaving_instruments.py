@@ -44,6 +44,20 @@ class MisbehavingInstrument(CardmillTestCase):
         self.assertIn("The synthesizer has stopped responding.", result.stderr)
         self.assertNotIn("The card is ready.", result.stderr)
 
+    def test_an_interface_that_loses_bytes_of_long_messages_fails_the_send_and_says_so(self):
+        # Through a pty and in-process alike; the short identity messages get through.
+        for lossy in (("--interface-buffer", "64", "--baud", "31250"), ("--lose-every", "255")):
+            with self.subTest(lossy=lossy):
+                card = self.path("lossy.bin")
+                sim = SimProcess(self, "--card-size", "1M", *lossy, card="lossy.bin")
+                result = self.send(sim.port, "--retries", "1", check=3)
+                sim.stop()
+                self.assertIn("Zelta", result.stderr)
+                self.assertNotIn("The card is ready.", result.stderr)
+                self.assertFalse(card_holds(card, self.expected))
+                inproc = self.send(f"sim --card-size 1M {' '.join(lossy)}", "--retries", "1", check=3)
+                self.assertNotIn("The card is ready.", inproc.stderr)
+
     def test_sigterm_during_a_wait_ends_the_run_within_3_seconds(self):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing", "--fault", "silent:10")
         command = self.popen("send-image", "--yes", self.image, "--port", sim.port,

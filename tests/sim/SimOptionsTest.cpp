@@ -17,12 +17,13 @@ TEST(SimOptions, EveryOptionReachesItsField)
             "--firmware=0203", "--baud", "31250", "--write-ms", "12", "--erase-ms", "60000",
             "--no-card", "--write-protected", "--no-erase-command", "--fault", "drop:3",
             "--fault=refuse:1:5", "--log", "l.txt", "--record", "r.syx", "--pty",
-            "--active-sensing", "--clock" },
+            "--active-sensing", "--clock", "--interface-buffer", "64", "--lose-every=255" },
         error);
     ASSERT_TRUE(options) << error;
     EXPECT_EQ(std::tie(options->cardPath, options->logPath, options->recordPath, options->baud,
                   options->activeSensingMs, options->pty),
         std::tuple("c.img", "l.txt", "r.syx", 31250u, 300u, true));
+    EXPECT_EQ(std::tie(options->interfaceBuffer, options->loseEvery), std::tuple(64u, 255u));
     const VirtualInstrumentOptions& instrument = options->instrument;
     EXPECT_EQ(
         std::tuple(instrument.cardBytes, instrument.family, instrument.model,
@@ -74,6 +75,9 @@ INSTANTIATE_TEST_SUITE_P(Values, SimOptionsRefused,
         BadCase { "BaudHuge", { "--baud", "99999999999999999999999" }, "--baud takes" },
         BadCase { "EraseMsBlank", { "--erase-ms", " 5" }, "--erase-ms takes milliseconds" },
         BadCase { "FaultAtZero", { "--fault", "drop:0" }, "not 'drop:0'" },
+        BadCase { "LoseEveryByte", { "--lose-every", "1" }, "--lose-every takes" },
+        // Bytes wait in an interface's buffer only while a wire carries the ones before.
+        BadCase { "BufferWithoutWire", { "--interface-buffer", "64" }, "needs --baud" },
         // The pty is the command's alone.
         BadCase { "PtyInProcess", { "--card", "c.img", "--pty" }, "--pty", SimPlace::InProcess }),
     [](const auto& tested) { return std::string(tested.param.name); });
