@@ -81,7 +81,7 @@ std::string ACompileProgressDialog::HowFarItGot() const
     std::string text;
     if (const auto onCard = SectorsOnCard())
         text = "The card holds " + std::to_string(onCard->first) + " of the "
-            + std::to_string(onCard->second) + " sectors of this image";
+            + SectorCount(onCard->second) + " of this image";
     else
         text = "The card is partly written";
     if (ackedBlocks > 0 && ackedBlocks < blocksIn(ackedSector))
@@ -507,7 +507,7 @@ std::string ACompileProgressDialog::ReadyText() const
         return "The card is ready.";
     // Told, so that a card swapped since the record was made can't pass for written.
     return "The card is ready.  " + std::to_string(planned->first) + " of "
-        + std::to_string(planned->second) + " sectors needed writing"
+        + SectorCount(planned->second) + " needed writing"
         + (planned->first == 0 ? ": nothing was sent." : "; the others held this image already.");
 }
 

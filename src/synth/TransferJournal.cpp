@@ -14,6 +14,11 @@
 
 namespace cardmill {
 
+std::string SectorCount(std::uint32_t sectors)
+{
+    return std::to_string(sectors) + (sectors == 1 ? " sector" : " sectors");
+}
+
 namespace {
 
 constexpr const char* kHeader = "cardmill transfer journal 1";
@@ -290,7 +295,7 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
         return TransferPlan {};
     if (mode == TransferMode::Offer) {
         const std::uint32_t changed = plan.SectorsToWrite();
-        const std::string written = std::to_string(all - changed) + " of " + std::to_string(all);
+        const std::string written = std::to_string(all - changed) + " of " + SectorCount(all);
         // The record knows the card it wrote, not the card in the slot now: each question says
         // what it rests on, and its default (No) writes the whole card.
         const std::string basis = ", if the card "
@@ -299,17 +304,16 @@ TransferPlan PlanTransfer(TransferMode mode, const std::optional<TransferRecord>
             + " is still in the synthesizer";
         if (record && !record->Complete())
             plan.question = "The last transfer of this card to the synthesizer stopped with "
-                + written + " sectors written.  Resume it, writing only the "
-                + std::to_string(changed) + " sectors left" + basis
-                + "?  (No writes the whole card.)";
+                + written + " written.  Resume it, writing only the " + SectorCount(changed)
+                + " left" + basis + "?  (No writes the whole card.)";
         else if (changed == 0)
             plan.question = "The card in the synthesizer already holds this card image" + basis
                 + ".  Leave it as it is?  (No writes the whole card.)";
         else
             plan.question = "The card in the synthesizer holds a card image Cardmill sent "
                             "before, and only "
-                + std::to_string(changed) + " of this card's " + std::to_string(all)
-                + " sectors differ from it.  Write only those" + basis
+                + std::to_string(changed) + " of this card's " + SectorCount(all)
+                + (changed == 1 ? " differs" : " differ") + " from it.  Write only those" + basis
                 + "?  (No writes the whole card.)";
     }
     return plan;

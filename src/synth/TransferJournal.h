@@ -11,6 +11,9 @@
 
 namespace cardmill {
 
+/// "1 sector", "4 sectors": a count of sectors in the transfer's messages.
+std::string SectorCount(std::uint32_t sectors);
+
 /// The card image cut into the card's 128 KB sectors, each known by the hash of its bytes (the
 /// last one by the bytes the image has of it), with the whole image's hash and size.
 struct ImageDigest {

@@ -56,8 +56,8 @@ bool AskToResume(const ACompileProgressDialog& send, LinkOutcome outcome, Prompt
     if (outcome != LinkOutcome::Ended || !onCard || onCard->first == onCard->second)
         return false;
     return prompter.Show("The transfer stopped with " + std::to_string(onCard->first)
-                   + " of the card's " + std::to_string(onCard->second)
-                   + " sectors written.  Resume writes the rest now; Send to Synthesizer "
+                   + " of the card's " + SectorCount(onCard->second)
+                   + " written.  Resume writes the rest now; Send to Synthesizer "
                      "offers to resume later.",
                Icon::Warning, Buttons::ResumeCancel)
         == Answer::Retry;

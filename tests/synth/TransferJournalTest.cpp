@@ -208,7 +208,7 @@ TEST(TransferPlan, EveryOfferNamesTheCardItRestsOnAndWhenItWasWritten)
     auto partial = done;
     partial.sectors.erase(3);
     EXPECT_NE(offer(partial, kWritten)
-                  .find("writing only the 1 sectors left, if the card written "
+                  .find("writing only the 1 sector left, if the card written "
                         "at 22:13 is still in the synthesizer?"),
         std::string::npos);
 }
