@@ -198,6 +198,13 @@ class Unpack(CardmillTestCase):
                                                                                   result.stderr))
         return folder, result
 
+    def random_image(self, rng, number):
+        """A random project and the path of its card image."""
+        project = self.random_project(rng, number)
+        image = project + ".img"
+        self.run_cardmill("--yes", "image", project, "-o", image, check=0)
+        return project, image
+
     def test_random_projects_come_back_byte_for_byte(self):
         count = int(os.environ.get("UNPACK_PROJECTS", "24"))
         for number in range(count):
@@ -231,9 +238,7 @@ class Unpack(CardmillTestCase):
 
     def test_info_lists_the_card_and_a_second_unpack_asks_before_replacing(self):
         rng = random.Random(11)
-        project = self.random_project(rng, 0)
-        image = project + ".img"
-        self.run_cardmill("--yes", "image", project, "-o", image, check=0)
+        project, image = self.random_image(rng, 0)
         listing = json.loads(self.run_cardmill("info", "--json", image, check=0).stdout)[0]
         source = self.listing(project)
         self.assertEqual((listing["kind"], listing["cardName"]), ("card image", "Card 0"))
@@ -262,9 +267,7 @@ class Unpack(CardmillTestCase):
 
     def test_a_capture_with_resends_and_corrupt_messages_comes_back_as_the_image_sent(self):
         rng = random.Random(13)
-        project = self.random_project(rng, 4)
-        image = project + ".img"
-        self.run_cardmill("--yes", "image", project, "-o", image, check=0)
+        _, image = self.random_image(rng, 4)
         data = read(image)
         capture = self.write("capture.syx", capture_of(data, rng))
         again = self.path("again.img")
@@ -286,9 +289,7 @@ class Unpack(CardmillTestCase):
 
     def test_a_send_recorded_by_a_faulty_instrument_comes_back_as_the_image_sent(self):
         rng = random.Random(17)
-        project = self.random_project(rng, 3)
-        image = project + ".img"
-        self.run_cardmill("--yes", "image", project, "-o", image, check=0)
+        _, image = self.random_image(rng, 3)
         # The instrument loses a reply, refuses a block with a bad checksum and sees one arrive
         # corrupted: send answers each by sending the block again.
         capture = self.path("capture.syx")
@@ -326,9 +327,7 @@ class Unpack(CardmillTestCase):
 
     def test_a_damaged_image_is_named_with_its_offset_and_leaves_nothing(self):
         rng = random.Random(12)
-        project = self.random_project(rng, 2)
-        image = project + ".img"
-        self.run_cardmill("--yes", "image", project, "-o", image, check=0)
+        _, image = self.random_image(rng, 2)
         data = read(image)
         cut = self.write("cut.img", data[:len(data) // 2])
         result = self.run_cardmill("unpack", cut, "-o", self.path("cut"), check=1)
