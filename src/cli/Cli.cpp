@@ -178,6 +178,28 @@ const Command kCommands[] = {
         "--record FILE' records such a capture.\n"
         "'cardmill info CARD.img' lists what a card holds without unpacking it.",
         CommandUnpack },
+    { "play",
+        "play PROJECT.cmr G INDEX | play --card CARD.img G INDEX [--keys K1,K2,... | --midi "
+        "FILE.mid] [--velocity V] [--hold MS] [-o OUT.wav]",
+        "hear a voice as the card will play it, before it is sent",
+        "Plays voice INDEX of group G (k1-k8, d1-d3 or a group's name) from the card the "
+        "project makes today (compiled as 'image' would, after any fit) or from a card image or "
+        "capture: the key table and layers choose the sample for each key, the card's pitch "
+        "word gives its pitch (root key, fine tune and rate together), the loop repeats while a "
+        "key is held and the sample goes on to its end when it is let go, at the card's volume. "
+        "What the card leaves open is done as samplers do: a released key of a keyboard voice "
+        "fades over 80 ms, a drum voice's note plays to its end, velocity chooses the layer (its "
+        "range split evenly, the softest layer first) and sets the level by its square.\n"
+        "  --keys K1,K2,...  play these keys one after another (numbers 0-127 or names such as "
+        "C3); without --keys or --midi, each key group's middle key and then a chord\n"
+        "  --midi FILE.mid   play the notes of a standard MIDI file, every channel, through the "
+        "voice\n"
+        "  --velocity V      the keys' velocity, 1-127 (default 127)\n"
+        "  --hold MS         how long each key is held, in milliseconds (default 1000)\n"
+        "  -o OUT.wav        write a 16-bit mono WAV file at 48000 Hz instead of playing\n"
+        "Without -o it plays through the sound server's default output (PulseAudio, or "
+        "PipeWire's PulseAudio service); Ctrl-C stops it. " OUTPUT_HELP,
+        CommandPlay },
     { "fit",
         "fit PROJECT.cmr [--card-size S] [--min-rate HZ] [--trim[=DB]] [--normalize] [--dry-run] "
         "[--dir DIR] | fit --undo PROJECT.cmr",

@@ -90,6 +90,10 @@ class JsonWriter;
 /// can't be read. Text, JSON (into `json`) or the CSV lines of voices and samples.
 bool DescribeCardImage(
     CliApp& app, const std::string& path, JsonWriter* json, bool csv, bool& failed);
+/// The card an image file or a capture holds; nothing (told why) when it can't be read.
+std::optional<std::vector<std::uint8_t>> ReadCard(
+    CliApp& app, const std::string& path, bool acceptHoles, bool& wasCapture);
+int CommandPlay(CliApp& app);
 int CommandPrefs(CliApp& app);
 int CommandInstrument(CliApp& app);
 int CommandNew(CliApp& app);

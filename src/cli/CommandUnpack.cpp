@@ -210,7 +210,8 @@ void PrintCardCsv(const CardContents& card)
     }
 }
 
-/// The card an image file or a capture holds; nothing (told why) when it can't be read.
+} // namespace
+
 std::optional<std::vector<std::uint8_t>> ReadCard(
     CliApp& app, const std::string& path, bool acceptHoles, bool& wasCapture)
 {
@@ -235,8 +236,6 @@ std::optional<std::vector<std::uint8_t>> ReadCard(
     }
     return std::move(file->image);
 }
-
-} // namespace
 
 bool DescribeCardImage(
     CliApp& app, const std::string& path, JsonWriter* json, bool csv, bool& failed)

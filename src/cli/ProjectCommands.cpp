@@ -560,8 +560,6 @@ int CommandList(CliApp& app)
     return kSuccess;
 }
 
-namespace {
-
 /// Every file a command on the open project reads: the project and the files it names.
 std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath)
 {
@@ -579,8 +577,6 @@ std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath)
     }
     return files;
 }
-
-} // namespace
 
 int CommandImage(CliApp& app)
 {

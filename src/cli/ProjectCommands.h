@@ -38,6 +38,8 @@ std::string PadToColumns(std::string text, std::size_t columns);
 
 /// What to type to change a project's card size.
 std::string CardSizeAdvice(const std::string& project);
+/// Every file a command on the open project reads: the project and the files it names.
+std::vector<std::string> FilesRead(CliApp& app, const std::string& projectPath);
 
 /// Opens a project file as the loader does; false (the reason told) when it cannot be opened or
 /// any file it names is missing or cannot be read, so nothing built on it is saved. A project

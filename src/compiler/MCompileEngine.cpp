@@ -268,4 +268,37 @@ int MCompileEngine::PerculaBankStep(ProgressView& progress)
     }
 }
 
+std::optional<std::vector<std::uint8_t>> CompileToMemory(MProject& project, MCompileEngine& engine,
+    ProgressView& progress, const std::atomic<bool>* stop)
+{
+    project.ComputeTotalBytes();
+    std::vector<std::uint8_t> image;
+    image.reserve(static_cast<std::size_t>(project.GetTotalBytes()));
+    if (!engine.Begin())
+        return std::nullopt;
+    bool ok = true;
+    for (;;) {
+        if (stop && *stop) {
+            ok = false;
+            break;
+        }
+        const int result = engine.Step(progress);
+        if (result == 1) {
+            const auto block = engine.GetBlockData().first(MCompileEngine::kBlockBytes);
+            image.insert(image.end(), block.begin(), block.end());
+        } else if (result != 0) {
+            ok = false;
+            break;
+        } else if (engine.IsFinished()) {
+            const auto last = engine.GetBlockData().first(engine.GetFinalByteCount());
+            image.insert(image.end(), last.begin(), last.end());
+            break;
+        }
+    }
+    engine.End();
+    if (!ok)
+        return std::nullopt;
+    return image;
+}
+
 } // namespace cardmill

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -57,5 +59,11 @@ private:
     bool finished = false;
     bool lastSequencePiece = false;
 };
+
+/// The whole card image the project makes today, in memory, whatever the card's size (for
+/// playing it before it is sent); nothing when a file fails (the user told) or `stop` turns
+/// true between steps.
+std::optional<std::vector<std::uint8_t>> CompileToMemory(MProject& project, MCompileEngine& engine,
+    ProgressView& progress, const std::atomic<bool>* stop = nullptr);
 
 } // namespace cardmill
