@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <numbers>
 
 namespace cardmill {
@@ -23,6 +24,8 @@ constexpr double kCutoff = 0.92;
 /// The step above which the kernel no longer widens (four octaves above the root): past it the
 /// taps would cost more than such notes are worth.
 constexpr double kWidestStep = 16.0;
+/// Kernel rows between two frames; a frame between two rows takes both, in proportion.
+constexpr int kPhases = 256;
 /// The attack the card smooths a start with, in frames.
 constexpr std::int64_t kSmoothFrames = 96;
 
@@ -109,7 +112,6 @@ VoicePlayer::VoicePlayer(
         samples.push_back(std::move(sample));
     }
     notes.reserve(kMaxNotes);
-    window.reserve(static_cast<std::size_t>(2 * kZeros * kWidestStep + 4));
 }
 
 void VoicePlayer::SetUpperKeys(const std::vector<std::uint8_t>& keys)
@@ -152,6 +154,7 @@ void VoicePlayer::NoteOn(int key, int velocity)
     note.key = key;
     note.sample = SampleFor(key, velocity);
     note.step = StepFor(note.sample, key);
+    note.kernel = KernelFor(note.step);
     note.position = static_cast<double>(samples[static_cast<std::size_t>(note.sample)].start);
     const float level = static_cast<float>(std::min(velocity, 127)) / 127.0f;
     note.gain = samples[static_cast<std::size_t>(note.sample)].gain * level * level;
@@ -197,26 +200,71 @@ float VoicePlayer::Tap(const Sample& sample, const Note& note, std::int64_t inde
     return sample.words[static_cast<std::size_t>(index)];
 }
 
-float VoicePlayer::Interpolate(const Sample& sample, const Note& note) const
+std::shared_ptr<const VoicePlayer::Kernel> VoicePlayer::KernelFor(double step)
 {
+    // Notes at one step share a kernel: a phrase plays the same few keys again and again.
+    const double limited = std::min(std::max(step, 1.0), kWidestStep);
+    for (const auto& kernel : kernels)
+        if (kernel->step == limited)
+            return kernel;
     const std::vector<float>& table = KernelTable();
-    const double step = std::min(note.step, kWidestStep);
-    const double cutoff = kCutoff / std::max(step, 1.0);
-    const auto reach = static_cast<std::int64_t>(std::ceil(kZeros / cutoff));
-    const auto centre = static_cast<std::int64_t>(std::floor(note.position));
-    const double fraction = note.position - static_cast<double>(centre);
-    const std::int64_t from = centre - reach + 1;
-    const std::int64_t to = centre + reach;
-    const bool straight = from >= 0 && to < sample.end
-        && (!note.held || sample.loopEnd < 0 || to <= sample.loopEnd);
-    float sum = 0.0f;
-    for (std::int64_t j = from; j <= to; ++j) {
-        const float value
-            = straight ? sample.words[static_cast<std::size_t>(j)] : Tap(sample, note, j);
-        if (value != 0.0f)
-            sum += value * KernelAt(table, (fraction - static_cast<double>(j - centre)) * cutoff);
+    auto kernel = std::make_shared<Kernel>();
+    kernel->step = limited;
+    const double cutoff = kCutoff / limited;
+    kernel->reach = static_cast<int>(std::ceil(kZeros / cutoff));
+    kernel->taps = 2 * kernel->reach;
+    kernel->rows.resize(static_cast<std::size_t>((kPhases + 1) * kernel->taps));
+    for (int phase = 0; phase <= kPhases; ++phase) {
+        const double fraction = static_cast<double>(phase) / kPhases;
+        for (int k = 0; k < kernel->taps; ++k) {
+            // Tap k reads the frame reach - 1 - k before the one the note stands on.
+            const double x = fraction + kernel->reach - 1 - k;
+            kernel->rows[static_cast<std::size_t>(phase * kernel->taps + k)]
+                = static_cast<float>(cutoff) * KernelAt(table, x * cutoff);
+        }
     }
-    return sum * static_cast<float>(cutoff);
+    if (kernels.size() >= 32)
+        kernels.erase(kernels.begin());
+    kernels.push_back(kernel);
+    return kernel;
+}
+
+float VoicePlayer::Interpolate(const Sample& sample, const Note& note)
+{
+    const Kernel& kernel = *note.kernel;
+    const auto centre = static_cast<std::int64_t>(std::floor(note.position));
+    const double phase = (note.position - static_cast<double>(centre)) * kPhases;
+    const auto row = static_cast<int>(phase);
+    const auto between = static_cast<float>(phase - row);
+    const std::int64_t from = centre - kernel.reach + 1;
+    const std::int64_t to = centre + kernel.reach;
+    const float* data;
+    if (from >= 0 && to < sample.end
+        && (!note.held || sample.loopEnd < 0 || to <= sample.loopEnd)) {
+        data = sample.words.data() + from;
+    } else {
+        window.resize(static_cast<std::size_t>(kernel.taps));
+        for (int k = 0; k < kernel.taps; ++k)
+            window[static_cast<std::size_t>(k)] = Tap(sample, note, from + k);
+        data = window.data();
+    }
+    const float* a = kernel.rows.data() + static_cast<std::ptrdiff_t>(row) * kernel.taps;
+    const float* b = a + kernel.taps;
+    // Four sums apiece, so that the additions need not wait for one another.
+    std::array<float, 4> sumA {}, sumB {};
+    int k = 0;
+    for (; k + 4 <= kernel.taps; k += 4)
+        for (int lane = 0; lane < 4; ++lane) {
+            sumA[static_cast<std::size_t>(lane)] += data[k + lane] * a[k + lane];
+            sumB[static_cast<std::size_t>(lane)] += data[k + lane] * b[k + lane];
+        }
+    for (; k < kernel.taps; ++k) {
+        sumA[0] += data[k] * a[k];
+        sumB[0] += data[k] * b[k];
+    }
+    const float totalA = (sumA[0] + sumA[1]) + (sumA[2] + sumA[3]);
+    const float totalB = (sumB[0] + sumB[1]) + (sumB[2] + sumB[3]);
+    return totalA + between * (totalB - totalA);
 }
 
 void VoicePlayer::Render(std::span<float> out)
@@ -224,7 +272,7 @@ void VoicePlayer::Render(std::span<float> out)
     const auto releaseFrames = static_cast<float>(kReleaseSeconds * kRate);
     for (Note& note : notes) {
         const Sample& sample = samples[static_cast<std::size_t>(note.sample)];
-        const double reach = kZeros / (kCutoff / std::max(std::min(note.step, kWidestStep), 1.0));
+        const auto reach = static_cast<double>(note.kernel->reach);
         const std::int64_t length = sample.loopEnd - sample.loopStart + 1;
         for (float& frame : out) {
             if (note.releaseLeft == 0) {

@@ -3,6 +3,7 @@
 #include "compiler/CardImageReader.h"
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -64,7 +65,15 @@ private:
         float gain = 1.0f;
         bool smooth = false;
     };
+    /// The interpolation kernel for one step, sampled at kPhases + 1 fractions of a frame.
+    struct Kernel {
+        double step = 1;
+        int reach = 0; // frames on either side
+        int taps = 0;
+        std::vector<float> rows;
+    };
     struct Note {
+        std::shared_ptr<const Kernel> kernel;
         int key = 0;
         int sample = 0;
         double position = 0; // in the sample's words
@@ -75,7 +84,8 @@ private:
         std::int64_t releaseLeft = -1; // frames of its fade; -1 while not fading
     };
 
-    float Interpolate(const Sample& sample, const Note& note) const;
+    std::shared_ptr<const Kernel> KernelFor(double step);
+    float Interpolate(const Sample& sample, const Note& note);
     float Tap(const Sample& sample, const Note& note, std::int64_t index) const;
 
     std::vector<Sample> samples;
@@ -83,6 +93,7 @@ private:
     int layers = 1;
     bool oneShot = false;
     std::vector<Note> notes;
+    std::vector<std::shared_ptr<const Kernel>> kernels;
     std::vector<float> window; // scratch for the taps of one output frame
 };
 
