@@ -15,12 +15,12 @@ namespace cardmill {
 namespace {
 
 /// Zero crossings of the interpolation kernel on either side, at its cutoff.
-constexpr int kZeros = 9;
+constexpr int kZeros = 16;
 /// Kernel table points between two zero crossings.
 constexpr int kTableSteps = 512;
 /// The cutoff, relative to the lower of the two Nyquist frequencies: the kernel's transition
 /// band lies just below it, so what would fold back is already attenuated.
-constexpr double kCutoff = 0.92;
+constexpr double kCutoff = 0.95;
 /// The step above which the kernel no longer widens (four octaves above the root): past it the
 /// taps would cost more than such notes are worth.
 constexpr double kWidestStep = 16.0;
@@ -43,7 +43,7 @@ double BesselI0(double x)
 const std::vector<float>& KernelTable()
 {
     static const std::vector<float> table = [] {
-        constexpr double beta = 8.6;
+        constexpr double beta = 7.0;
         std::vector<float> t(kZeros * kTableSteps + 2, 0.0f);
         for (std::size_t i = 0; i + 1 < t.size(); ++i) {
             const double u = static_cast<double>(i) / kTableSteps;
