@@ -162,8 +162,11 @@ bool AApplication::Start()
     if (!controller->Startup(&link))
         return false;
     SettlePorts();
-    if (!options.audio)
+    if (!options.audio) {
         ownAudio = std::make_unique<QtAudioOutput>();
+        ownKeyboardAudio = std::make_unique<QtAudioOutput>();
+    }
+    keyboardAudio = options.audio ? options.audio : ownKeyboardAudio.get();
     soundSystem
         = std::make_unique<ASoundSystem>(options.audio ? *options.audio : *ownAudio, prompter);
     controller->GetServices().player = soundSystem.get();

@@ -76,6 +76,8 @@ public:
     FileLock& ProjectLock() { return projectLock; }
     AAddFilesDialog& AddFiles() const { return *addFiles; }
     ASoundSystem& SoundSystem() const { return *soundSystem; }
+    /// The output Voice Info's keyboard plays through, a stream apart from the preview's.
+    AudioOutput& KeyboardAudio() const { return *keyboardAudio; }
     ACreateInstrumentDialog& CreateInstrument() const { return *createInstrument; }
     const TransferJournal& Journal() const { return *journal; }
 
@@ -125,6 +127,8 @@ private:
     std::unique_ptr<ACreateInstrumentDialog> createInstrument;
     std::unique_ptr<FindFileDialog> findFile;
     std::unique_ptr<AudioOutput> ownAudio;
+    std::unique_ptr<AudioOutput> ownKeyboardAudio;
+    AudioOutput* keyboardAudio = nullptr;
     std::unique_ptr<ASoundSystem> soundSystem;
     std::unique_ptr<MissingFileLocator> locator;
     FileLock projectLock;

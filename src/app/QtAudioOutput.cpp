@@ -32,6 +32,8 @@ bool QtAudioOutput::Start(int rate, int channels, std::string& error)
         return false;
     }
     sink = std::make_unique<QAudioSink>(output, format);
+    if (bufferMs > 0)
+        sink->setBufferSize(format.bytesForDuration(qint64 { bufferMs } * 1000));
     device = sink->start();
     if (!device) {
         error = "the audio output could not be opened";

@@ -23,6 +23,7 @@ public:
 
     bool Start(int rate, int channels, std::string& error) override;
     std::size_t Room() const override;
+    void SetBufferMs(int milliseconds) override { bufferMs = milliseconds; }
     void Write(std::span<const std::int16_t> samples) override;
     bool Busy() const override;
     void Stop() override;
@@ -31,6 +32,7 @@ private:
     std::unique_ptr<QAudioSink> sink;
     QIODevice* device = nullptr;
     int bytesPerSecond = 0;
+    int bufferMs = 0;
     qint64 written = 0; // bytes
     QElapsedTimer started;
 };

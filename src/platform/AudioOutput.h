@@ -17,6 +17,9 @@ public:
     virtual bool Start(int rate, int channels, std::string& error) = 0;
     /// Samples (16-bit values, all channels counted) it takes now without waiting.
     virtual std::size_t Room() const = 0;
+    /// The buffer the next Start asks for, in milliseconds (0: the system's own choice): a
+    /// short one for sound that must follow a key at once.
+    virtual void SetBufferMs(int milliseconds) = 0;
     virtual void Write(std::span<const std::int16_t> samples) = 0;
     /// True while samples written are still to be heard.
     virtual bool Busy() const = 0;
@@ -44,6 +47,7 @@ public:
         return true;
     }
     std::size_t Room() const override { return capacity - queued; }
+    void SetBufferMs(int) override { }
     void Write(std::span<const std::int16_t> samples) override
     {
         queued += samples.size();

@@ -752,7 +752,8 @@ void AMainWindow::ShowFileInfo(bool openSample)
     bool changed = false;
     bool contentChanged = false;
     if (auto* voice = dynamic_cast<MInstFile*>(file)) {
-        AVoiceDialog dialog(*voice, project, app.GetPrompter(), app.GetClock(), this);
+        AVoiceDialog dialog(
+            *voice, project, app.GetPrompter(), app.GetClock(), this, &app.KeyboardAudio());
         if (openSample)
             QTimer::singleShot(0, &dialog, [&dialog] { dialog.EditSample(0); });
         dialog.exec();

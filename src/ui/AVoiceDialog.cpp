@@ -5,6 +5,7 @@
 #include "model/instrument/MInstFileInstrument.h"
 #include "model/sound/MSoundFile.h"
 #include "ui/AKeyLists.h"
+#include "ui/AKeyboardPlayer.h"
 #include "ui/AKeyboardView.h"
 #include "ui/ASampleDialog.h"
 #include "ui/ASampleList.h"
@@ -16,6 +17,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -33,7 +35,7 @@ constexpr int kHighestKey = 127;
 } // namespace
 
 AVoiceDialog::AVoiceDialog(MInstFile& edited, MProject& editedProject, Prompter& messages,
-    const Clock& time, QWidget* parent)
+    const Clock& time, QWidget* parent, AudioOutput* keysOutput)
     : QDialog(parent)
     , voice(edited)
     , instrument(dynamic_cast<MInstFileInstrument*>(&edited))
@@ -79,6 +81,25 @@ AVoiceDialog::AVoiceDialog(MInstFile& edited, MProject& editedProject, Prompter&
         lists->LabelLeadsHere(keys->labelForField(lists));
     layout->addLayout(keys);
     layout->addWidget(keyboard);
+    if (keysOutput) {
+        player = new AKeyboardPlayer(*keysOutput, this);
+        playHint = new QLabel(QStringLiteral("&Keys sound as the card will play them: click "
+                                             "one, or with the keys selected, Z to M and Q to U "
+                                             "play two octaves from C2, - and + move them."),
+            this);
+        playHint->setBuddy(keyboard);
+        playHint->setWordWrap(true);
+        layout->addWidget(playHint);
+        keyboard->onKey = [this](int key, bool down) { player->Key(key, down); };
+        // Once the dialog shows: the card is compiled and the stream opened before a key is
+        // pressed, so that the first key sounds at once.
+        QTimer::singleShot(0, this, [this] {
+            std::string error;
+            if (!player->Load(project, prompter, voice, error))
+                playHint->setText(QStringLiteral("The keyboard can't play: %1.").arg(Text(error)));
+            ShowKeyboard();
+        });
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &AVoiceDialog::accept);
@@ -99,6 +120,8 @@ AVoiceDialog::AVoiceDialog(MInstFile& edited, MProject& editedProject, Prompter&
     name->setFocus();
     name->selectAll();
 }
+
+AVoiceDialog::~AVoiceDialog() = default;
 
 int AVoiceDialog::GroupOfRow(int row) const
 {
@@ -152,6 +175,9 @@ void AVoiceDialog::ShowKeyboard()
     std::vector<std::vector<int>> roots;
     if (keyTable) {
         keyboard->SetGroups(keyTable->Keys().data(), keyTable->GroupCount());
+        if (player)
+            player->SetUpperKeys(
+                { keyTable->Keys().begin(), keyTable->Keys().begin() + keyTable->GroupCount() });
         roots.resize(static_cast<std::size_t>(keyTable->GroupCount()));
         for (std::size_t i = 0; i < rowSamples.size(); ++i) {
             const auto group = static_cast<std::size_t>(GroupOfRow(static_cast<int>(i)));
@@ -181,6 +207,12 @@ void AVoiceDialog::EditSample(int row)
     MarkEdited(voice, project, clock);
     changed = true;
     contentChanged = contentChanged || dialog.ContentChanged();
+    // The keyboard plays what the card will hold: the sample's new settings.
+    if (player && player->Loaded()) {
+        std::string error;
+        if (!player->Load(project, prompter, voice, error))
+            playHint->setText(QStringLiteral("The keyboard can't play: %1.").arg(Text(error)));
+    }
     ShowKeyboard();
 }
 

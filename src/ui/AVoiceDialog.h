@@ -13,7 +13,9 @@ class QLineEdit;
 namespace cardmill {
 
 class AKeyLists;
+class AKeyboardPlayer;
 class AKeyboardView;
+class AudioOutput;
 class ASampleList;
 class Clock;
 class MInstFile;
@@ -30,8 +32,10 @@ class Prompter;
 /// has the focus and never closes the dialog: OK, Ctrl+Enter and Escape do.
 class AVoiceDialog final : public QDialog {
 public:
+    /// With `keysOutput` the keyboard plays the voice through it, as the card will play it.
     AVoiceDialog(MInstFile& voice, MProject& project, Prompter& prompter, const Clock& clock,
-        QWidget* parent);
+        QWidget* parent, AudioOutput* keysOutput = nullptr);
+    ~AVoiceDialog() override;
     void accept() override;
 
     /// Sample Info for `row`'s sample, as a double-click opens it.
@@ -46,6 +50,7 @@ public:
     AKeyLists* LowerKey() const { return lower; }
     AKeyLists* UpperKey() const { return upper; }
     AKeyboardView* Keyboard() const { return keyboard; }
+    AKeyboardPlayer* Player() const { return player; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -73,6 +78,8 @@ private:
     AKeyLists* lower;
     AKeyLists* upper;
     AKeyboardView* keyboard;
+    AKeyboardPlayer* player = nullptr;
+    QLabel* playHint = nullptr;
 };
 
 } // namespace cardmill
