@@ -178,6 +178,7 @@ bool AApplication::Start()
     addFiles = std::make_unique<AAddFilesDialog>(*controller, frame.get());
     createInstrument = std::make_unique<ACreateInstrumentDialog>(*controller, frame.get());
     addFiles->SetSoundSystem(soundSystem.get());
+    addFiles->SetVoiceOutput(*keyboardAudio);
     createInstrument->SetSoundSystem(soundSystem.get());
     documentUi->target = &frame->MainWindow();
     if (options.splash)

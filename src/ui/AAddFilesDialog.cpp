@@ -5,11 +5,13 @@
 #include "model/Services.h"
 #include "model/instrument/InstrumentLibrary.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/MInstFileInstrument.h"
 #include "model/instrument/MInstFileRegions.h"
 #include "model/sound/ASoundSystem.h"
 #include "model/sound/MSoundFile.h"
 #include "platform/FileSystem.h"
 #include "ui/AChoosePresetsDialog.h"
+#include "ui/AKeyboardPlayer.h"
 #include "ui/GroupLabels.h"
 
 #include <QApplication>
@@ -142,8 +144,36 @@ void ACollectFilesDialog::showEvent(QShowEvent* event)
         name->setFocus();
 }
 
+void ACollectFilesDialog::SetVoiceOutput(AudioOutput& output)
+{
+    phrase = new AKeyboardPlayer(output, this);
+}
+
+MInstFileInstrument* ACollectFilesDialog::PreviewedVoice() const
+{
+    auto* voice = dynamic_cast<MInstFileInstrument*>(previewed.get());
+    return phrase && voice && voice->IsLoaded() && voice->GetLoadedCount() > 0 ? voice : nullptr;
+}
+
 void ACollectFilesDialog::PlayOrStop()
 {
+    if (MInstFileInstrument* voice = PreviewedVoice()) {
+        if (soundSystem)
+            soundSystem->Stop();
+        std::string error;
+        if (phrase->Playing()) {
+            phrase->Stop();
+        } else if (phrase->LoadAlone(
+                       *voice, controller.Prefs(), controller.GetServices().prompter, error)) {
+            phrase->Play(PhraseAcross(phrase->Voice()));
+            playButton->setText(QStringLiteral("Sto&p"));
+            playTimer->start(50);
+        } else {
+            info.back()->setText(QStringLiteral("It can't be played: %1.").arg(Text(error)));
+        }
+        FollowPlayback();
+        return;
+    }
     auto* sound = dynamic_cast<MSoundFile*>(previewed.get());
     if (!soundSystem || !sound)
         return;
@@ -159,7 +189,8 @@ void ACollectFilesDialog::PlayOrStop()
 void ACollectFilesDialog::FollowPlayback()
 {
     auto* sound = dynamic_cast<MSoundFile*>(previewed.get());
-    const bool playing = soundSystem && soundSystem->Poll(sound) && soundSystem->IsPlaying(sound);
+    const bool playing = (phrase && phrase->Playing())
+        || (soundSystem && soundSystem->Poll(sound) && soundSystem->IsPlaying(sound));
     if (!playing) {
         playTimer->stop();
         playButton->setText(QStringLiteral("&Play"));
@@ -268,6 +299,8 @@ void ACollectFilesDialog::RemoveSelected()
 void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
 {
     // The file looked at before is stopped and let go.
+    if (phrase)
+        phrase->Stop();
     previewed = std::move(file);
     if (playTimer)
         FollowPlayback();
@@ -288,7 +321,8 @@ void ACollectFilesDialog::Preview(std::unique_ptr<MReadableFile> file)
         regions ? regions->LeftOutLine() : std::string() };
     for (std::size_t line = 0; line < info.size(); ++line)
         info[line]->setText(Text(lines[line]));
-    playButton->setEnabled(soundSystem && previewed && previewed->CanPreview());
+    playButton->setEnabled(
+        (soundSystem && previewed && previewed->CanPreview()) || PreviewedVoice());
 }
 
 void ACollectFilesDialog::PreviewChosen(const QString& path)

@@ -20,6 +20,10 @@ class QPushButton;
 
 namespace cardmill {
 
+class AKeyboardPlayer;
+class AudioOutput;
+class MInstFileInstrument;
+
 class ASoundSystem;
 class MReadableFile;
 
@@ -46,6 +50,8 @@ public:
     void AddSelected();
     /// Where "&Play" plays the file in preview.
     void SetSoundSystem(ASoundSystem* system) { soundSystem = system; }
+    /// Where "&Play" plays an instrument or preset in preview: a phrase across its key groups.
+    void SetVoiceOutput(AudioOutput& output);
     QPushButton* PlayButton() const { return playButton; }
 
 protected:
@@ -78,6 +84,9 @@ protected:
     std::vector<std::pair<int, std::size_t>> rows;
     std::unique_ptr<MReadableFile> previewed;
     ASoundSystem* soundSystem = nullptr;
+    AKeyboardPlayer* phrase = nullptr;
+    /// The instrument in preview, when it can be played.
+    MInstFileInstrument* PreviewedVoice() const;
     QTimer* playTimer;
 
 private:

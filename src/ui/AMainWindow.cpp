@@ -14,6 +14,7 @@
 #include "model/MReadableFile.h"
 #include "model/TextEncoding.h"
 #include "model/instrument/MInstFileCardmill.h"
+#include "model/instrument/MInstFileInstrument.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/ASoundSystem.h"
 #include "model/sound/MSoundFile.h"
@@ -24,6 +25,7 @@
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
 #include "ui/AFitDialog.h"
+#include "ui/AKeyboardPlayer.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ANameDialog.h"
 #include "ui/ASequenceDialog.h"
@@ -149,6 +151,7 @@ AMainWindow::AMainWindow(AApplication& application, QWidget* parent)
     , app(application)
     , groups(new AGroupList(this))
     , files(new AFileList(this))
+    , phrase(new AKeyboardPlayer(app.KeyboardAudio(), this))
     , rowMarker(new QFrame(files->viewport()))
     , groupMarker(new QFrame(groups->viewport()))
 {
@@ -281,7 +284,8 @@ void AMainWindow::UpdateCommands()
     actions[CreateImageFile]->setEnabled(!empty);
     actions[FitToCard]->setEnabled(!empty);
     const MReadableFile* file = fileThere ? project.GetItem(currentGroup, currentRow) : nullptr;
-    actions[PlayStop]->setEnabled(file && file->CanPreview());
+    actions[PlayStop]->setEnabled(
+        file && (file->CanPreview() || dynamic_cast<const MInstFileInstrument*>(file)));
 }
 
 void AMainWindow::Run(Command command)
@@ -457,12 +461,25 @@ void AMainWindow::Run(Command command)
         break;
     case PlayStop:
         if (MSoundFile* sound = CurrentSound()) {
+            phrase->Stop();
             if (app.SoundSystem().IsPlaying(sound))
                 app.SoundSystem().Stop();
             else
                 app.SoundSystem().Play(*sound);
-            ShowPlaying();
+        } else if (auto* instrument
+            = dynamic_cast<MInstFileInstrument*>(project.GetItem(currentGroup, currentRow))) {
+            app.SoundSystem().Stop();
+            std::string error;
+            if (phrase->Playing())
+                phrase->Stop();
+            else if (phrase->Load(project, app.GetPrompter(), *instrument, error))
+                phrase->Play(PhraseAcross(phrase->Voice()));
+            else
+                app.GetPrompter().Show("Sorry, but Cardmill can't play '"
+                        + instrument->GetFileName() + "': " + error + ".",
+                    Icon::Error, Buttons::Ok);
         }
+        ShowPlaying();
         break;
     case kCommandCount:
         break;
@@ -507,7 +524,7 @@ void AMainWindow::PollPreview()
 
 void AMainWindow::ShowPlaying()
 {
-    const bool playing = app.SoundSystem().IsPlaying(CurrentSound());
+    const bool playing = app.SoundSystem().IsPlaying(CurrentSound()) || phrase->Playing();
     if (playing == showingPlaying)
         return;
     showingPlaying = playing;
@@ -752,6 +769,7 @@ void AMainWindow::ShowFileInfo(bool openSample)
     bool changed = false;
     bool contentChanged = false;
     if (auto* voice = dynamic_cast<MInstFile*>(file)) {
+        phrase->Stop(); // the keyboard plays through the same output
         AVoiceDialog dialog(
             *voice, project, app.GetPrompter(), app.GetClock(), this, &app.KeyboardAudio());
         if (openSample)

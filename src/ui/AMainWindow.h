@@ -16,6 +16,7 @@ class QFrame;
 namespace cardmill {
 
 class AApplication;
+class AKeyboardPlayer;
 class MReadableFile;
 class MSoundFile;
 
@@ -157,6 +158,8 @@ private:
     std::unique_ptr<AEditAction> undoAction;
     std::optional<std::string> droppedProject;
     bool showingPlaying = false;
+    /// Play on an instrument: a phrase across its key groups, as the card will play it.
+    AKeyboardPlayer* phrase;
     // Drag state.
     bool pressed = false;
     bool dragging = false;

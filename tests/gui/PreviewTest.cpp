@@ -1,6 +1,7 @@
 #include "GuiFixture.h"
 #include "model/sound/ASoundSystem.h"
 #include "platform/AudioOutput.h"
+#include "support/Instruments.h"
 #include "ui/AAddFilesDialog.h"
 
 #include <QFileDialog>
@@ -96,6 +97,57 @@ TEST_F(Preview, TheAddFilesDialogsPlayButtonFollowsPlayback)
     EXPECT_EQ(during, QStringLiteral("Sto&p"));
     EXPECT_TRUE(backToPlay);
     EXPECT_EQ(output.written, 20000u);
+}
+
+TEST_F(Preview, PlayOnAnInstrumentPlaysAPhraseAcrossItsKeyGroupsAsTheCardWill)
+{
+    const std::string low = Wav("low.wav", 30000), high = Wav("high.wav", 30000);
+    const std::string cmt = dir.Write(
+        "two.cmt", test::CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ low }).Add({ high }).Build());
+    Add({ cmt });
+    Window().SelectFile(0);
+    EXPECT_TRUE(Window().Action(AMainWindow::PlayStop)->isEnabled());
+    Trigger(AMainWindow::PlayStop);
+    EXPECT_TRUE(Window().ShowingPlaying());
+    EXPECT_EQ(output.rate, 48000);
+    // The phrase plays for its two seconds and the button comes back by itself.
+    EXPECT_TRUE(Wait([&] {
+        output.Drain();
+        Window().PollPreview();
+        return !Window().ShowingPlaying();
+    }));
+    EXPECT_GT(output.written, 48000u);
+    // Pressed again while it plays: it stops.
+    Trigger(AMainWindow::PlayStop);
+    EXPECT_TRUE(Window().ShowingPlaying());
+    Trigger(AMainWindow::PlayStop);
+    EXPECT_FALSE(Window().ShowingPlaying());
+}
+
+TEST_F(Preview, TheAddFilesDialogsPlayButtonPlaysAnInstrument)
+{
+    const std::string a = Wav("a.wav", 30000), b = Wav("b.wav", 30000);
+    const QString cmt = QString::fromStdString(dir.Write(
+        "pair.cmt", test::CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ a }).Add({ b }).Build()));
+    QString during;
+    bool enabled = false, backToPlay = false;
+    OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+        emit dialog.Chooser()->currentChanged(cmt);
+        enabled = dialog.PlayButton()->isEnabled();
+        dialog.PlayButton()->click();
+        during = dialog.PlayButton()->text();
+        backToPlay = Wait([&] {
+            output.Drain();
+            return dialog.PlayButton()->text() == QStringLiteral("&Play");
+        });
+        dialog.reject();
+    });
+    Trigger(AMainWindow::AddFiles);
+    EXPECT_TRUE(enabled);
+    EXPECT_EQ(during, QStringLiteral("Sto&p"));
+    EXPECT_TRUE(backToPlay);
+    EXPECT_GT(output.written, 48000u);
+    EXPECT_EQ(Project().CountItems(0), 0); // heard, not added
 }
 
 } // namespace
