@@ -183,9 +183,12 @@ int CommandPlay(CliApp& app)
                 : Format("it holds %d voice%s", inGroup, inGroup == 1 ? "" : "s").c_str()));
 
     VoicePlayer player(*image, *card, *voice);
-    if (events.empty())
+    std::string keys = args.Has("--midi") ? "the notes of '" + *args.Get("--midi") + "'"
+                                          : "keys " + KeysText(events);
+    if (events.empty()) {
         events = PhraseAcross(player);
-    const std::string keys = KeysText(events);
+        keys = "a phrase across its key groups";
+    }
     const auto frames = RenderEvents(player, events);
     const std::string what = Format("'%s' (%s, voice %d)", voice->name.c_str(),
         GroupToken(voice->group).c_str(), voice->position);
@@ -203,11 +206,11 @@ int CommandPlay(CliApp& app)
             return Fail("can't write '" + wav.Path() + "'");
         if (!wav.Deliver("play"))
             return kFailed;
-        app.Inform(Format("Rendered %s, keys %s: %.1f seconds.", what.c_str(), keys.c_str(),
+        app.Inform(Format("Rendered %s, %s: %.1f seconds.", what.c_str(), keys.c_str(),
             static_cast<double>(frames.size()) / VoicePlayer::kRate));
         return app.Finish(true);
     }
-    app.Inform("Playing " + what + ", keys " + keys + "...");
+    app.Inform("Playing " + what + ", " + keys + "...");
     if (!PlayOnSoundOutput(frames, VoicePlayer::kRate, gInterrupted, error))
         return Fail("no sound output to play on (" + error
             + "); -o OUT.wav writes what it would play to a file");

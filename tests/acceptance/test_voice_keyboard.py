@@ -9,7 +9,7 @@ import threading
 import time
 import unittest
 
-from desktop import SINK, DesktopTestCase, wait_for
+from desktop import CARDMILL, SINK, DesktopTestCase, wait_for
 
 RATE = 48000
 
@@ -48,6 +48,7 @@ class TimedRecording:
         self.process.terminate()
         self.process.wait(timeout=10)
         self.thread.join(timeout=10)
+        self.process.stdout.close()
         return self.samples
 
 
@@ -120,6 +121,34 @@ class VoiceKeyboard(DesktopTestCase):
             start = onset + RATE // 2
         print(f"latency from key to sound: {', '.join(f'{1000 * t:.1f} ms' for t in latencies)}")
         self.assertLess(max(latencies), 0.030, f"latencies {latencies}")
+
+
+    def test_cardmill_play_is_heard_at_its_pitch_and_ctrl_c_silences_it(self):
+        sound = self.path("a.wav")
+        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sound, "synth", "8", "sine", "441",
+                 "vol", "0.5")
+        project = self.path("one.cmr")
+        self.cardmill("new", project)
+        self.cardmill("add", project, sound)
+        recording = TimedRecording(self.desktop)
+        play = subprocess.Popen([CARDMILL, "--config-dir", self.config, "play", project,
+                                 "k1", "1", "--keys", "G3", "--hold", "8000"],
+                                env=self.desktop.env, stderr=subprocess.PIPE, text=True)
+        wait_for("the sound", lambda: any(abs(s) > 2000 for s in recording.samples[-4800:]),
+                 timeout=10, every=0.05)
+        time.sleep(1.0)
+        play.send_signal(2)  # Ctrl-C
+        stopped = time.monotonic()
+        _, said = play.communicate(timeout=10)
+        time.sleep(0.5)
+        samples = recording.stop()
+        self.assertEqual(play.returncode, 130, said)
+        self.assertIn("Playing 'a.wav' (k1, voice 1), keys G3", said)
+        loud = [i for i, s in enumerate(samples) if abs(s) > 2000]
+        # A fifth above the root, and silent soon after Ctrl-C.
+        held = samples[loud[0] + 4800:loud[0] + 4800 + RATE // 2]
+        self.assertLess(abs(1200 * math.log2(frequency(held) / (441 * 1.5))), 3)
+        self.assertLess(recording.time_of(loud[-1]) - stopped, 0.3)
 
 
 if __name__ == "__main__":
