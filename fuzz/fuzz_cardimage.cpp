@@ -1,7 +1,9 @@
 // Fuzz target: the card image reader. Whatever it accepts must be laid out as the compiler lays a
 // card out: every sample inside a file of the card's data, every file's frames within its words.
+// Each voice it reads is then played, a low and a high key held and let go, as `play` would.
 
 #include "compiler/CardImageReader.h"
+#include "compiler/VoicePlayer.h"
 
 #include <cstdlib>
 
@@ -32,5 +34,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
             TuningOfPitchWord(sample.pitchWord);
         }
+    for (const CardVoice& voice : card->voices) {
+        VoicePlayer player(image, *card, voice);
+        std::vector<float> frames(64);
+        player.NoteOn(0, 1);
+        player.NoteOn(127, 127);
+        player.Render(frames);
+        player.NoteOff(0);
+        player.NoteOff(127);
+        player.Render(frames);
+    }
     return 0;
 }

@@ -338,12 +338,18 @@ std::vector<std::int16_t> RenderEvents(
         mix.resize(at + frames, 0.0f);
         player.Render(std::span(mix).subspan(at));
     }
-    std::vector<std::int16_t> out(mix.size());
-    std::transform(mix.begin(), mix.end(), out.begin(), [](float v) {
+    std::vector<std::int16_t> out;
+    ToSamples(mix, out);
+    return out;
+}
+
+void ToSamples(std::span<const float> mix, std::vector<std::int16_t>& samples)
+{
+    samples.resize(mix.size());
+    std::transform(mix.begin(), mix.end(), samples.begin(), [](float v) {
         return static_cast<std::int16_t>(
             std::lround(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
     });
-    return out;
 }
 
 bool ReadMidiNotes(

@@ -104,6 +104,9 @@ struct NoteEvent {
     int velocity = 0; // 0: the key is let go
 };
 
+/// A player's mix as 16-bit samples, clipped at full scale.
+void ToSamples(std::span<const float> mix, std::vector<std::int16_t>& samples);
+
 /// The frames a player makes of the events, mono at VoicePlayer::kRate, until the last note
 /// has ended (at most `tailSeconds` after the last event), as 16-bit samples (clipped).
 std::vector<std::int16_t> RenderEvents(

@@ -184,11 +184,7 @@ void AKeyboardPlayer::Feed()
         player->Render(std::span(mix).subspan(at, until - at));
         at = until;
     }
-    samples.resize(frames);
-    std::transform(mix.begin(), mix.end(), samples.begin(), [](float v) {
-        return static_cast<std::int16_t>(
-            std::lround(std::clamp(v * 32768.0f, -32768.0f, 32767.0f)));
-    });
+    ToSamples(mix, samples);
     output.Write(samples);
     written += static_cast<std::int64_t>(frames);
 
