@@ -1,5 +1,6 @@
 #include "compiler/VoicePlayer.h"
 
+#include "model/DeviceFamily.h"
 #include "model/instrument/SfzWriter.h"
 #include "model/sequence/MStdMidiFileTrack.h"
 #include "platform/ByteReader.h"
@@ -74,7 +75,7 @@ VoicePlayer::VoicePlayer(
     std::span<const std::uint8_t> image, const CardContents& card, const CardVoice& voice)
     : upperKeys(voice.upperKeys)
     , layers(std::max(voice.groupSize, 1))
-    , oneShot(voice.group >= 8)
+    , oneShot(voice.group >= 8 || card.target == kPercula)
 {
     const auto word = [&](std::int64_t address) {
         if (address < 0 || static_cast<std::uint64_t>(address) * 2 + 1 >= image.size())

@@ -16,9 +16,10 @@ namespace cardmill {
 /// while the key is held and the sample goes on to the end of its data when it is let go.
 /// Resampling is band-limited (a windowed sinc widened as the pitch rises), so notes far above
 /// their root do not alias. What the card's own behaviour leaves open is done as samplers do:
-/// a released note of a keyboard voice fades over `kReleaseSeconds`, a drum voice's note plays
-/// to its end, velocity chooses the layer (the range split evenly, the softest first) and
-/// scales the level by (velocity / 127) squared, notes sound together and are summed.
+/// a released note of a keyboard voice fades over `kReleaseSeconds`, a drum voice's note (of a drum
+/// group, or of a card that says it is a Percula's) plays to its end, velocity chooses the layer
+/// (the range split evenly, the softest first) and scales the level by (velocity / 127) squared,
+/// notes sound together and are summed.
 class VoicePlayer {
 public:
     static constexpr int kRate = 48000;

@@ -2,6 +2,7 @@
 #include "model/sound/ASoundSystem.h"
 #include "platform/AudioOutput.h"
 #include "support/Instruments.h"
+#include "support/SoundFontBuilder.h"
 #include "ui/AAddFilesDialog.h"
 
 #include <QFileDialog>
@@ -124,29 +125,40 @@ TEST_F(Preview, PlayOnAnInstrumentPlaysAPhraseAcrossItsKeyGroupsAsTheCardWill)
     EXPECT_FALSE(Window().ShowingPlaying());
 }
 
-TEST_F(Preview, TheAddFilesDialogsPlayButtonPlaysAnInstrument)
+TEST_F(Preview, TheAddFilesDialogsPlayButtonPlaysAnInstrumentAndAPreset)
 {
     const std::string a = Wav("a.wav", 30000), b = Wav("b.wav", 30000);
-    const QString cmt = QString::fromStdString(dir.Write(
-        "pair.cmt", test::CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ a }).Add({ b }).Build()));
-    QString during;
-    bool enabled = false, backToPlay = false;
-    OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
-        emit dialog.Chooser()->currentChanged(cmt);
-        enabled = dialog.PlayButton()->isEnabled();
-        dialog.PlayButton()->click();
-        during = dialog.PlayButton()->text();
-        backToPlay = Wait([&] {
-            output.Drain();
-            return dialog.PlayButton()->text() == QStringLiteral("&Play");
+    test::SoundFontBuilder font;
+    std::vector<std::int16_t> tone(30000);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<std::int16_t>((i * 97) % 20000 - 10000);
+    font.samples = { { "Tone", tone } };
+    font.instruments = { { "Tone", 0, 0, { { { { 53, 0 } } } } } };
+    font.presets = { { "Organ", 0, 0, { { { { 41, 0 } } } } } };
+    for (const std::string& path :
+        { dir.Write("pair.cmt",
+              test::CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ a }).Add({ b }).Build()),
+            dir.Write("organ.sf2", font.Build()) }) {
+        QString during;
+        bool enabled = false, backToPlay = false;
+        const std::size_t before = output.written;
+        OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+            emit dialog.Chooser()->currentChanged(QString::fromStdString(path));
+            enabled = dialog.PlayButton()->isEnabled();
+            dialog.PlayButton()->click();
+            during = dialog.PlayButton()->text();
+            backToPlay = Wait([&] {
+                output.Drain();
+                return dialog.PlayButton()->text() == QStringLiteral("&Play");
+            });
+            dialog.reject();
         });
-        dialog.reject();
-    });
-    Trigger(AMainWindow::AddFiles);
-    EXPECT_TRUE(enabled);
-    EXPECT_EQ(during, QStringLiteral("Sto&p"));
-    EXPECT_TRUE(backToPlay);
-    EXPECT_GT(output.written, 48000u);
+        Trigger(AMainWindow::AddFiles);
+        EXPECT_TRUE(enabled) << path;
+        EXPECT_EQ(during, QStringLiteral("Sto&p")) << path;
+        EXPECT_TRUE(backToPlay) << path;
+        EXPECT_GT(output.written - before, 48000u) << path;
+    }
     EXPECT_EQ(Project().CountItems(0), 0); // heard, not added
 }
 
