@@ -185,12 +185,6 @@ void VoicePlayer::Silence()
     notes.clear();
 }
 
-bool VoicePlayer::KeyHeld(int key) const
-{
-    return std::any_of(
-        notes.begin(), notes.end(), [&](const Note& n) { return n.key == key && n.held; });
-}
-
 float VoicePlayer::Tap(const Sample& sample, const Note& note, std::int64_t index) const
 {
     if (note.held && sample.loopEnd >= 0 && index > sample.loopEnd)
@@ -320,7 +314,7 @@ std::vector<std::int16_t> RenderEvents(
     const double lastEvent = events.empty() ? 0.0 : events.back().seconds;
     const auto limit = static_cast<std::size_t>((lastEvent + tailSeconds) * VoicePlayer::kRate);
     while (next < events.size() || (player.Sounding() && mix.size() < limit)) {
-        // Events fall on block boundaries: 5 ms at most late, and never out of order.
+        // Each event takes effect at its own frame: a block ends where the next one is due.
         while (next < events.size()
             && events[next].seconds * VoicePlayer::kRate < static_cast<double>(mix.size() + 1)) {
             const NoteEvent& e = events[next++];

@@ -35,7 +35,6 @@ public:
     void SetUpperKeys(const std::vector<std::uint8_t>& keys);
     int GroupCount() const { return static_cast<int>(upperKeys.size()); }
     int UpperKey(int group) const { return upperKeys[static_cast<std::size_t>(group)]; }
-    int LayerCount() const { return layers; }
     /// The key group that plays `key` (0 for a voice of one key group).
     int KeyGroupOf(int key) const;
     /// The sample (walk order, as CardVoice::samples) that `key` at `velocity` plays.
@@ -49,7 +48,6 @@ public:
     /// Every note stops at once.
     void Silence();
     bool Sounding() const { return !notes.empty(); }
-    bool KeyHeld(int key) const;
 
     /// Adds the next frames of every sounding note into `out` (mono, full scale 1.0).
     void Render(std::span<float> out);
