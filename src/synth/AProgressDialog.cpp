@@ -5,6 +5,7 @@
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
 #include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
@@ -216,6 +217,39 @@ void AProgressDialog::ResendOrAsk(
         failed = true;
         step = kFinish;
     }
+}
+
+std::string AProgressDialog::PaceLearnedText(std::uint32_t from, std::uint32_t to)
+{
+    return "the link loses bytes at " + LinkPace::Text(from) + "; sending at " + LinkPace::Text(to);
+}
+
+void AProgressDialog::PaceAfterFailure()
+{
+    if (++failuresAtPace < LinkPace::kFailuresBeforeSlowing)
+        return;
+    const auto slower = LinkPace::Slower(midi.Pace());
+    if (!slower)
+        return; // as slow as any interface needs: the failure is something else
+    if (!paceBeforeFailures)
+        paceBeforeFailures = midi.Pace();
+    midi.SetPace(*slower);
+    failuresAtPace = 0;
+    // The tries so far went at a pace that loses bytes; the new pace gets all of its own.
+    retries = 3;
+}
+
+void AProgressDialog::PaceWorked()
+{
+    failuresAtPace = 0;
+    if (!paceBeforeFailures)
+        return;
+    const std::uint32_t from = *paceBeforeFailures;
+    paceBeforeFailures.reset();
+    const bool first = !paceTold;
+    paceTold = true;
+    if (paceLearned)
+        paceLearned(from, midi.Pace(), first);
 }
 
 void AProgressDialog::ResendOrAskResponding(

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +44,13 @@ public:
     /// application's menu by default).
     void SetMidiAdvice(std::string advice) { midiAdvice = std::move(advice); }
     const std::string& MidiAdvice() const { return midiAdvice; }
+    /// Called, once a run, when a pace lowered after failures has carried a block: the pace the
+    /// run started at and the one that worked. The front end tells the user (PaceLearnedText)
+    /// and remembers the pace for the port; every later change of pace is only remembered.
+    using PaceListener = std::function<void(std::uint32_t from, std::uint32_t to, bool first)>;
+    void OnPaceLearned(PaceListener listener) { paceLearned = std::move(listener); }
+    /// "the link loses bytes at full speed; sending at 3,125 bytes a second".
+    static std::string PaceLearnedText(std::uint32_t from, std::uint32_t to);
 
 protected:
     /// True when both ports are open; otherwise the failure box: prefix, the port's reason (or
@@ -101,6 +109,13 @@ protected:
     /// A reply that did not come, or a refusal: `resend` while retries last; then `ask` (true
     /// for Retry) decides between two more retries and the end of the run.
     void ResendOrAsk(const std::function<void()>& resend, const std::function<bool()>& ask);
+    /// A block failed (no reply, or refused for a checksum, which is bytes lost on the way):
+    /// after the second failure at one pace the next tries go at a slower one (LinkPace::Slower),
+    /// with the retries given afresh, so a link that loses bytes at speed comes to a pace that
+    /// works before anyone is asked. Call before ResendOrAsk.
+    void PaceAfterFailure();
+    /// A block was acknowledged at the pace in use.
+    void PaceWorked();
     /// ResendOrAsk with the question of a missing acknowledgement, worded by `lead`.
     void ResendOrAskResponding(const std::function<void()>& resend,
         std::string_view lead = "The synthesizer has stopped responding.  ");
@@ -127,6 +142,10 @@ private:
     /// Copies of card messages sent whose reply has not come.
     std::uint32_t unanswered = 0;
     bool fencing = false;
+    int failuresAtPace = 0;
+    std::optional<std::uint32_t> paceBeforeFailures; // set while a lowered pace is unproven
+    bool paceTold = false;
+    PaceListener paceLearned;
     bool extraReplies = false;
 
     std::string midiAdvice

@@ -184,6 +184,47 @@ TEST(AMidi, SendWaitsHalfASecondAndReportsWhatLeft)
     EXPECT_EQ(link.midi.SendSysex({}), AMidi::kSendFailed);
 }
 
+TEST(AMidi, APacedMessageGoesInPiecesNeverFasterThanThePace)
+{
+    Link link;
+    ASSERT_EQ(link.midi.OpenDevices(-1, 0), AMidi::kOpened);
+    Bytes block(1181, 0x55);
+    block.front() = 0xF0;
+    block.back() = 0xF7;
+    // How many pieces, and how long the send took; the pieces make up the message.
+    const auto piecesAndTimes = [&](std::uint32_t pace) {
+        link.backend.sent.clear();
+        link.midi.SetPace(pace);
+        const std::uint32_t start = link.clock.ticks;
+        EXPECT_EQ(link.midi.SendSysex(block), AMidi::kSent);
+        Bytes joined;
+        for (const Bytes& piece : link.backend.sent)
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        EXPECT_EQ(joined, block);
+        return std::pair(link.backend.sent.size(), link.clock.ticks - start);
+    };
+    // Full speed: one write of the whole message, no wait.
+    EXPECT_EQ(piecesAndTimes(0), std::pair(std::size_t { 1 }, 0u));
+    // At the DIN rate 39 pieces of 31 bytes (the last of 3); the last leaves when the pace has
+    // carried the 1178 bytes before it: 377 ms, never earlier.
+    EXPECT_EQ(piecesAndTimes(3125), std::pair(std::size_t { 39 }, 377u));
+    EXPECT_EQ(link.backend.sent.front().size(), 31u);
+    // 256-byte pieces at most; a message no longer than a piece goes whole at once.
+    EXPECT_EQ(piecesAndTimes(1000000).first, 5u);
+    const Bytes identity { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
+    link.backend.sent.clear();
+    link.midi.SetPace(3125);
+    const std::uint32_t before = link.clock.ticks;
+    EXPECT_EQ(link.midi.SendSysex(identity), AMidi::kSent);
+    EXPECT_EQ(link.backend.sent, std::vector<Bytes> { identity });
+    EXPECT_EQ(link.clock.ticks, before);
+    // A piece that doesn't leave ends the message there.
+    link.backend.sendLeaves = false;
+    link.backend.sent.clear();
+    EXPECT_EQ(link.midi.SendSysex(block), AMidi::kSendTimedOut);
+    EXPECT_EQ(link.backend.sent.size(), 1u);
+}
+
 TEST(AMidi, ReceiveTakesOneMessageAtATimeFromBetweenStrayBytes)
 {
     Link link;
