@@ -212,12 +212,8 @@ bool PaceMidiLink(CliApp& app, const std::string& command, const ParsedArgs& arg
         pace = paces.Find(link.paceKey).value_or(LinkPace::kFullSpeed);
     }
     link.midi->SetPace(pace);
-    dialog.OnPaceLearned([&app, command, key = link.paceKey](
-                             std::uint32_t from, std::uint32_t to, bool first) {
-        if (first)
-            app.Inform("cardmill " + command + ": " + AProgressDialog::PaceLearnedText(from, to));
-        SettingsStore* settings = app.settings.get();
-        if (!key.empty() && settings && !PortPaces(*settings).Remember(key, to))
+    dialog.OnPaceLearned([&app, command, key = link.paceKey](std::uint32_t learned) {
+        if (!key.empty() && !PortPaces(*app.settings).Remember(key, learned))
             app.Inform("cardmill " + command + ": the pace can't be remembered for the port " + key
                 + ": the settings file can't be written.");
     });

@@ -36,8 +36,8 @@ bool OpenMidiLink(
     CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link, int& status);
 
 /// Sets the pace the run starts at: --pace (then remembered for the port; 0 forgets), else the
-/// one remembered for the port, else full speed; and has a lowered pace that worked told and
-/// remembered. False (told) for a --pace that is no pace, with `status` the exit status.
+/// one remembered for the port, else full speed; and has a lowered pace that worked remembered.
+/// False (told) for a --pace that is no pace, with `status` the exit status.
 bool PaceMidiLink(CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link,
     AProgressDialog& dialog, int& status);
 

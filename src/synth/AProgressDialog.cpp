@@ -246,10 +246,11 @@ void AProgressDialog::PaceWorked()
         return;
     const std::uint32_t from = *paceBeforeFailures;
     paceBeforeFailures.reset();
-    const bool first = !paceTold;
+    if (!paceTold)
+        view.Note(PaceLearnedText(from, midi.Pace()));
     paceTold = true;
     if (paceLearned)
-        paceLearned(from, midi.Pace(), first);
+        paceLearned(midi.Pace());
 }
 
 void AProgressDialog::ResendOrAskResponding(

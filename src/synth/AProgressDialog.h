@@ -44,10 +44,10 @@ public:
     /// application's menu by default).
     void SetMidiAdvice(std::string advice) { midiAdvice = std::move(advice); }
     const std::string& MidiAdvice() const { return midiAdvice; }
-    /// Called, once a run, when a pace lowered after failures has carried a block: the pace the
-    /// run started at and the one that worked. The front end tells the user (PaceLearnedText)
-    /// and remembers the pace for the port; every later change of pace is only remembered.
-    using PaceListener = std::function<void(std::uint32_t from, std::uint32_t to, bool first)>;
+    /// Called when a pace lowered after failures has carried a block, with that pace: the front
+    /// end remembers it for the port. The first time in a run the user is told, as a note of the
+    /// progress view (PaceLearnedText: the pace the run started at and the one that worked).
+    using PaceListener = std::function<void(std::uint32_t pace)>;
     void OnPaceLearned(PaceListener listener) { paceLearned = std::move(listener); }
     /// "the link loses bytes at full speed; sending at 3,125 bytes a second".
     static std::string PaceLearnedText(std::uint32_t from, std::uint32_t to);

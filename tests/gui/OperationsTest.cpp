@@ -1,6 +1,9 @@
 #include "GuiFixture.h"
 #include "app/MidiBackendAll.h"
+#include "model/APrefs.h"
 #include "sim/MidiBackendSim.h"
+#include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "ui/ProgressDialog.h"
 
 #include <QPushButton>
@@ -38,6 +41,36 @@ TEST_F(Operations, SendToSynthesizerShowsTheSectorAndBlockLines)
     for (const char* line :
         { "Erasing sector:  1", "Sector:  1", "Block:  1", "Block:  128", "Sector:  2" })
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+}
+
+class LossyLink : public Operations {
+protected:
+    void Configure(AppOptions& options) override { options.sim.loseEvery = 255; }
+};
+
+TEST_F(LossyLink, ASendThroughAnInterfaceThatLosesBytesSaysSoOnceAndTheNextStartsAtItsPace)
+{
+    SavedProject(20000);
+    QString note;
+    app->SetRunningObserver([&](ProgressDialog& dialog) {
+        QObject::connect(&dialog, &QDialog::finished, [&] { note = dialog.LineText(4); });
+    });
+    Project().SetCardSizeToken(5);
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_FALSE(prompter.Asked());
+    EXPECT_EQ(note,
+        QStringLiteral("the link loses bytes at full speed; sending at 15,625 bytes a second"));
+    // Remembered for the port, where MIDI Setup and the next transfer find it.
+    EXPECT_EQ(PortPaces(app->Controller().Prefs().Store()).Find("sim"), 15625u);
+    // Changed, so that the card needs writing again.
+    prompter.Forget();
+    Project().SetCardName("Again");
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_TRUE(prompter.LastText().starts_with("The card is ready.")) << prompter.LastText();
+    EXPECT_FALSE(prompter.LastText().ends_with("nothing was sent.")) << prompter.LastText();
+    EXPECT_EQ(note, QString());
+    EXPECT_EQ(app->Link().Midi()->Pace(), 15625u);
 }
 
 class SlowLink : public Gui {

@@ -283,15 +283,21 @@ TEST_F(Transfer, ALinkThatLosesBytesAtFullSpeedIsSlowedUntilBlocksPassWithoutAQu
         };
         ACompileProgressDialog dialog(
             project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
-        std::vector<std::tuple<std::uint32_t, std::uint32_t, bool>> learned;
-        dialog.OnPaceLearned([&](std::uint32_t from, std::uint32_t to, bool first) {
-            learned.emplace_back(from, to, first);
-        });
+        std::vector<std::uint32_t> learned;
+        dialog.OnPaceLearned([&](std::uint32_t pace) { learned.push_back(pace); });
+        env.progress.history.clear();
         EXPECT_EQ(dialog.Run(), LinkOutcome::Done);
         EXPECT_TRUE(CardHoldsImage(link));
         EXPECT_FALSE(env.prompter.Asked()) << env.prompter.LastText();
         EXPECT_GT(interface.Lost(), 0u);
-        EXPECT_EQ(learned, (std::vector { std::tuple(0u, c.learned, true) }));
+        EXPECT_EQ(learned, std::vector { c.learned });
+        // Told once, in the words of PaceLearnedText.
+        EXPECT_EQ(std::ranges::count(env.progress.history,
+                      "note: " + AProgressDialog::PaceLearnedText(0, c.learned)),
+            1);
+        EXPECT_EQ(std::ranges::count_if(env.progress.history,
+                      [](const std::string& line) { return line.starts_with("note"); }),
+            1);
         EXPECT_EQ(link.midi.Pace(), c.learned);
     }
     EXPECT_EQ(AProgressDialog::PaceLearnedText(0, 3125),
@@ -309,7 +315,7 @@ TEST_F(Transfer, AnInstrumentThatStopsAnsweringIsAskedAboutAtTheDinRateAndNoPace
     ACompileProgressDialog dialog(
         project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
     bool learned = false;
-    dialog.OnPaceLearned([&](std::uint32_t, std::uint32_t, bool) { learned = true; });
+    dialog.OnPaceLearned([&](std::uint32_t) { learned = true; });
     EXPECT_EQ(dialog.Run(), LinkOutcome::Ended);
     EXPECT_TRUE(env.prompter.Asked());
     EXPECT_FALSE(learned);
