@@ -71,7 +71,7 @@ AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, Prompter& messag
     // For USB-MIDI interfaces that lose bytes of long messages sent at full speed; a transfer
     // finds a pace that works by itself, and it shows here afterwards.
     auto* paceLabel = new QLabel(
-        QStringLiteral("Pa&ce of the output (bytes a second; empty or 0: full speed):"), this);
+        QStringLiteral("Pac&e of the output (bytes a second; empty or 0: full speed):"), this);
     paceLabel->setBuddy(pace);
     pace->setPlaceholderText(QStringLiteral("full speed (3125 is a DIN MIDI cable's rate)"));
     pace->setClearButtonEnabled(true);
