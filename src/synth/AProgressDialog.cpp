@@ -30,6 +30,12 @@ AProgressDialog::AProgressDialog(AMidi& midiPorts, MZeltaSysexHandler& sysexHand
 {
 }
 
+AProgressDialog::~AProgressDialog()
+{
+    if (paceBeforeFailures)
+        midi.SetPace(*paceBeforeFailures);
+}
+
 bool AProgressDialog::CheckMidi(std::string_view prefix, std::string_view busy)
 {
     if (midi.IsOpen())

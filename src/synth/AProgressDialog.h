@@ -39,6 +39,11 @@ public:
 
     AProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter, Clock& clock,
         ProgressView& view);
+    /// A pace lowered in this run that never carried a block is taken back: the failures were
+    /// not lost bytes (a cable pulled, the power off), and the next run needn't crawl.
+    ~AProgressDialog() override;
+    AProgressDialog(const AProgressDialog&) = delete;
+    AProgressDialog& operator=(const AProgressDialog&) = delete;
 
     /// The advice that ends the messages about the link, as the front end puts it (the desktop
     /// application's menu by default).

@@ -21,16 +21,16 @@ struct LinkPace {
     /// A DIN MIDI cable's own rate (31,250 baud, 10 bits a byte): no interface needs slower.
     static constexpr std::uint32_t kDinRate = 3125;
     /// The first pace after full speed failed: ten times the DIN rate, so a link that only
-    /// needs pauses between pieces loses little time, while four halvings (15,625, 7,812, 3,906,
-    /// then the DIN rate) reach the slowest any interface needs.
+    /// needs short pieces with pauses between them loses little time, while four halvings
+    /// (15,625, 7,812, 3,906, then the DIN rate) reach the slowest any interface needs.
     static constexpr std::uint32_t kFirstPaced = 31250;
     /// The range a user may ask for.
     static constexpr std::uint32_t kSlowest = 1000;
     static constexpr std::uint32_t kFastest = 1000000;
     static constexpr std::size_t kLongestPiece = 256;
     /// A piece holds what the pace carries in this time: small pieces keep a small buffer from
-    /// filling at any pace.
-    static constexpr std::uint32_t kPieceMs = 10;
+    /// filling at any pace, and leave room for a piece that goes a little late.
+    static constexpr std::uint32_t kPieceMs = 5;
     /// Failures of one message at one pace before the next tries go slower.
     static constexpr int kFailuresBeforeSlowing = 2;
 

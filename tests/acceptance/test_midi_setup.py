@@ -121,7 +121,7 @@ class MidiSetup(DesktopTestCase):
         dialog = self.open_midi_setup(gui)
         # The pace field and the buttons, alone: the whole dialog reads less well.
         shown = desktop.read("midi-setup-shows-the-pace-found", dialog, bottom=65)
-        self.assertIn("15625", shown)
+        self.assertIn("31250", shown)
         desktop.key("alt+e")
         desktop.key("ctrl+a")
         desktop.type("3125")

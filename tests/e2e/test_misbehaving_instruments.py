@@ -49,7 +49,7 @@ class MisbehavingInstrument(CardmillTestCase):
         # through at any speed.
         blocks = (len(self.expected) + 1023) // 1024
         for lossy, pace in ((("--interface-buffer", "64", "--baud", "31250"), "3,125"),
-                            (("--lose-every", "255"), "15,625")):
+                            (("--lose-every", "255"), "31,250")):
             with self.subTest(lossy=lossy):
                 # Settings of their own: the pty's path may be the one the last interface had,
                 # whose pace is remembered.
@@ -80,9 +80,9 @@ class MisbehavingInstrument(CardmillTestCase):
         port = f"sim --card-size 1M --lose-every 255 --card {self.path('inproc.bin')}"
         # At full speed asked for, the blocks are slowed all the same.
         result = self.send(port, "--pace", "0")
-        self.assertIn("the link loses bytes at full speed; sending at 15,625 bytes a second",
+        self.assertIn("the link loses bytes at full speed; sending at 31,250 bytes a second",
                       result.stderr)
-        self.assertIn(f"  {port}: 15,625 bytes a second", self.run_cardmill("ports", check=0).stdout)
+        self.assertIn(f"  {port}: 31,250 bytes a second", self.run_cardmill("ports", check=0).stdout)
         # A pace given starts the run there, and is what the port keeps.
         result = self.send(port, "--pace", "3125")
         self.assertNotIn("loses bytes", result.stderr)

@@ -36,6 +36,8 @@ public:
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override
     {
         sent.emplace_back(message.begin(), message.end());
+        if (duringSend)
+            duringSend();
         sendTimeout = timeout;
         return sendLeaves;
     }
@@ -56,6 +58,7 @@ public:
     int closes = 0;
     std::vector<Bytes> sent;
     std::chrono::milliseconds sendTimeout { 0 };
+    std::function<void()> duringSend;
     std::function<void(std::span<const std::uint8_t>)> handler;
 };
 
@@ -205,10 +208,23 @@ TEST(AMidi, APacedMessageGoesInPiecesNeverFasterThanThePace)
     };
     // Full speed: one write of the whole message, no wait.
     EXPECT_EQ(piecesAndTimes(0), std::pair(std::size_t { 1 }, 0u));
-    // At the DIN rate 39 pieces of 31 bytes (the last of 3); the last leaves when the pace has
-    // carried the 1178 bytes before it: 377 ms, never earlier.
-    EXPECT_EQ(piecesAndTimes(3125), std::pair(std::size_t { 39 }, 377u));
-    EXPECT_EQ(link.backend.sent.front().size(), 31u);
+    // At the DIN rate 79 pieces of 15 bytes (the last of 11); the last leaves when the pace has
+    // carried the 1170 bytes before it: 375 ms, never earlier.
+    EXPECT_EQ(piecesAndTimes(3125), std::pair(std::size_t { 79 }, 375u));
+    EXPECT_EQ(link.backend.sent.front().size(), 15u);
+    // A machine too busy to wake in time: the pieces overdue are not sent in one burst, but
+    // paced again from the piece that went late.
+    std::vector<std::uint32_t> ticks;
+    link.backend.duringSend = [&] {
+        ticks.push_back(link.clock.ticks);
+        if (ticks.size() == 3)
+            link.clock.ticks += 100;
+    };
+    piecesAndTimes(3125);
+    link.backend.duringSend = nullptr;
+    ASSERT_GE(ticks.size(), 6u);
+    for (std::size_t i = 3; i < 6; ++i)
+        EXPECT_GE(ticks[i] - ticks[i - 1], 4u) << i;
     // 256-byte pieces at most; a message no longer than a piece goes whole at once.
     EXPECT_EQ(piecesAndTimes(1000000).first, 5u);
     const Bytes identity { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };

@@ -20,14 +20,14 @@ TEST(LinkPace, FailuresHalveThePaceFromTheFirstPacedRateDownToTheDinRateAndNoFur
     EXPECT_EQ(LinkPace::Slower(2000), std::nullopt);
 }
 
-TEST(LinkPace, PiecesCarryTenMillisecondsOfThePaceFrom8To256Bytes)
+TEST(LinkPace, PiecesCarryFiveMillisecondsOfThePaceFrom8To256Bytes)
 {
     EXPECT_EQ(LinkPace::PieceBytes(LinkPace::kFullSpeed), SIZE_MAX);
-    EXPECT_EQ(LinkPace::PieceBytes(3125), 31u);
-    EXPECT_EQ(LinkPace::PieceBytes(15625), 156u);
-    EXPECT_EQ(LinkPace::PieceBytes(31250), 256u);
+    EXPECT_EQ(LinkPace::PieceBytes(3125), 15u);
+    EXPECT_EQ(LinkPace::PieceBytes(31250), 156u);
+    EXPECT_EQ(LinkPace::PieceBytes(51200), 256u);
     EXPECT_EQ(LinkPace::PieceBytes(1000000), 256u);
-    EXPECT_EQ(LinkPace::PieceBytes(1000), 10u);
+    EXPECT_EQ(LinkPace::PieceBytes(1000), 8u);
 }
 
 TEST(LinkPace, TextsAndTheOptionsValues)
