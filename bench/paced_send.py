@@ -28,7 +28,7 @@ def run(*args, env, check=True):
 def make_project(folder, env):
     """A project whose card image is about 440 KB: one 16-bit mono sound with no two blocks alike."""
     sound = os.path.join(folder, "tone.wav")
-    frames = (CARD_BYTES - 512) // 2
+    frames = CARD_BYTES // 2 + 512
     with wave.open(sound, "wb") as w:
         w.setnchannels(1)
         w.setsampwidth(2)

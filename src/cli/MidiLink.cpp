@@ -98,6 +98,14 @@ bool Refuse(const std::string& command, const std::string& message, int& status,
 bool OpenMidiLink(
     CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link, int& status)
 {
+    // Refused before any port is opened, as any other usage error.
+    if (const auto asked = args.Get("--pace")) {
+        std::string error;
+        if (!LinkPace::Parse(*asked, error)) {
+            status = UsageError(command, error);
+            return false;
+        }
+    }
     const auto port = args.Get("--port");
     std::string input = args.Get("--in").value_or(port.value_or(""));
     std::string output = args.Get("--out").value_or(port.value_or(""));
