@@ -11,6 +11,7 @@
 #include "model/Services.h"
 #include "model/sound/ASoundSystem.h"
 #include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/AMainWindow.h"
 #include "ui/ProgressDialog.h"
@@ -237,6 +238,9 @@ void AApplication::UseStoredPorts(bool reopen)
         // silent instrument, and one plugged back in works without a visit to MIDI Setup.
         midi->OpenPreferred();
     }
+    // The pace that worked on the port last time, found by this or another program.
+    midi->SetPace(
+        PortPaces(prefs.Store()).Find(midi->PreferredOutputName()).value_or(LinkPace::kFullSpeed));
 }
 
 bool AApplication::SettingsChanged()

@@ -45,7 +45,15 @@ struct Command {
     "virtual instrument inside this program, "                                                     \
     "whose options may follow in the same word (--port 'sim --card card.bin --fault drop:5'; "     \
     "see 'cardmill sim --help'). --in P and --out P name the two directions separately. Without "  \
-    "them the ports stored in the preferences MidiInputPort and MidiOutputPort are used.\n"
+    "them the ports stored in the preferences MidiInputPort and MidiOutputPort are used.\n"        \
+    "--pace BYTES_PER_SECOND writes each long message in pieces of at most 256 bytes spaced to "   \
+    "that rate (3125 is a DIN MIDI cable's rate; 0 is full speed, each message written whole), "   \
+    "for USB-MIDI interfaces that lose bytes of long messages sent at full speed. Without it the " \
+    "pace remembered for the port is used (see 'cardmill ports'), else full speed. When a block "  \
+    "fails twice at one pace, the next tries go at half of it (31250 after full speed), down to "  \
+    "3125; you are told once ('the link loses bytes at full speed; sending at 3,125 bytes a "      \
+    "second') and the pace that worked is remembered for the port. A --pace given is remembered "  \
+    "too; --pace 0 forgets.\n"
 
 const Command kCommands[] = {
     { "help", "help [COMMAND]", "show this help, or a command's help", "", nullptr },
@@ -283,7 +291,8 @@ const Command kCommands[] = {
         "of it), sim, or the path of a raw MIDI device or pty, listed or not.\n"
         "--json prints {\"inputs\": [...], \"outputs\": [...], \"alsa\": true or false}.",
         CommandPorts },
-    { "send", "send PROJECT.cmr [--port P] [--no-erase] [--resume | --since PREVIOUS.img]",
+    { "send",
+        "send PROJECT.cmr [--port P] [--pace B] [--no-erase] [--resume | --since PREVIOUS.img]",
         "compile a project and write the card in the instrument",
         "Compiles the project and sends the card image to the instrument over MIDI, block by "
         "block. Each 128 KB sector is erased first while the preference "
@@ -311,14 +320,15 @@ const Command kCommands[] = {
         "then writes the rest). Exit status 3 when a question was answered "
         "Cancel (for example, the instrument stopped answering).",
         CommandSend },
-    { "send-image", "send-image CARD.img [--port P] [--no-erase] [--resume | --since PREVIOUS.img]",
+    { "send-image",
+        "send-image CARD.img [--port P] [--pace B] [--no-erase] [--resume | --since PREVIOUS.img]",
         "write an image file to the card in the instrument",
         "Sends an image file (made by 'cardmill image') to the instrument, as send does, with "
         "the same --resume and --since. You are first asked to confirm the file's size; a last "
         "block shorter than 1024 bytes is filled up with FF bytes, the value of erased "
         "memory.\n" PORT_HELP,
         CommandSendImage },
-    { "erase", "erase [--card-size S] [--port P]", "erase the card in the instrument",
+    { "erase", "erase [--card-size S] [--port P] [--pace B]", "erase the card in the instrument",
         "Erases the whole card, sector by sector (a 4 MB card is 32 sectors). The card size "
         "comes from --card-size, else from the preference DefaultCardSizeToken (the instrument "
         "doesn't tell it; a card past that size keeps its data there, and you are told). A smaller "
@@ -327,7 +337,7 @@ const Command kCommands[] = {
         "(Enter cancels; --yes erases without asking, and without a terminal to ask nothing is "
         "erased), and told at the end what was erased.\n" PORT_HELP,
         CommandErase },
-    { "test-midi", "test-midi [--port P]", "check the MIDI link to the instrument",
+    { "test-midi", "test-midi [--port P] [--pace B]", "check the MIDI link to the instrument",
         "Sends an identity request and prints the instrument's answer, such as 'Orvane Device: "
         "Zelta Grand v01.00'. When nothing answers, the request is sent four times 3 seconds "
         "apart before you are asked whether to retry.\n" PORT_HELP,
@@ -353,7 +363,8 @@ const Command kCommands[] = {
         "  --interface-buffer N  a USB-MIDI interface before the wire that holds N bytes: bytes "
         "the program writes while N wait for the wire are lost, unnoticed (needs --baud)\n"
         "  --lose-every N      a USB-MIDI interface that loses the N-th, 2N-th ... byte of every "
-        "message longer than N bytes, unnoticed\n"
+        "message longer than N bytes, unnoticed; a pause of 1 ms between the pieces of a message "
+        "starts the count again, so a paced send (--pace) gets through\n"
         "  --write-ms N        time the instrument takes to store a block (default 0)\n"
         "  --erase-ms N        time it takes to erase a sector (default 0)\n"
         "  --no-card           refuse card messages with reason 0 (no card)\n"

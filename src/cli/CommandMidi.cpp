@@ -20,7 +20,7 @@ namespace cardmill {
 
 namespace {
 
-const std::vector<std::string> kTransferOptions { "--port", "--in", "--out", "--since" };
+const std::vector<std::string> kTransferOptions { "--port", "--in", "--out", "--pace", "--since" };
 const std::vector<std::string> kTransferFlags { "--no-erase", "--resume" };
 
 constexpr const char* kMidiAdvice
@@ -167,6 +167,8 @@ int CommandSend(CliApp& app)
         return status;
     ACompileProgressDialog dialog(app.controller->Project(), app.link.CompileEngine(), *link.midi,
         *link.handler, app.prompter, app.clock, app.progress);
+    if (!PaceMidiLink(app, "send", args, link, dialog, status))
+        return status;
     dialog.SetCardSizeAdvice(CardSizeAdvice(path));
     return Transfer(app, link, args, use, dialog, [&] { return dialog.Run(); });
 }
@@ -187,6 +189,8 @@ int CommandSendImage(CliApp& app)
         return status;
     AImageSendProgressDialog dialog(
         *link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    if (!PaceMidiLink(app, "send-image", args, link, dialog, status))
+        return status;
     return Transfer(app, link, args, use, dialog, [&] { return dialog.Run(args.rest.front()); });
 }
 
@@ -217,7 +221,7 @@ void ReportErased(
 int CommandErase(CliApp& app)
 {
     const ParsedArgs args
-        = ParseArgs(app.options.args, { "--port", "--in", "--out", "--card-size" }, {});
+        = ParseArgs(app.options.args, { "--port", "--in", "--out", "--pace", "--card-size" }, {});
     if (!args.error.empty())
         return UsageError("erase", args.error);
     if (!args.rest.empty())
@@ -241,6 +245,8 @@ int CommandErase(CliApp& app)
     if (!OpenMidiLink(app, "erase", args, link, status))
         return status;
     AEraseProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    if (!PaceMidiLink(app, "erase", args, link, dialog, status))
+        return status;
     dialog.SetMidiAdvice(kMidiAdvice);
     const auto journal
         = TransferJournal::Beside(IniSettingsStore::ConfigDirectory(app.options.configDir));
@@ -266,6 +272,8 @@ int CommandTestMidi(CliApp& app)
     if (!OpenMidiLink(app, "test-midi", args, link, status))
         return status;
     AIOProgressDialog dialog(*link.midi, *link.handler, app.prompter, app.clock, app.progress);
+    if (!PaceMidiLink(app, "test-midi", args, link, dialog, status))
+        return status;
     dialog.SetMidiAdvice(kMidiAdvice);
     const LinkOutcome outcome = dialog.Run();
     app.progress.Finish();

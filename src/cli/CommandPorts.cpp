@@ -2,6 +2,7 @@
 #include "Json.h"
 #include "platform/MidiBackendAlsa.h"
 #include "platform/MidiBackendRaw.h"
+#include "synth/LinkPace.h"
 
 #include <cstdio>
 
@@ -38,6 +39,7 @@ int CommandPorts(CliApp& app)
     }
     inputs.emplace_back(kSimPort);
     outputs.emplace_back(kSimPort);
+    const auto paces = PortPaces(*app.settings).All();
 
     if (app.options.json) {
         JsonWriter json;
@@ -47,7 +49,10 @@ int CommandPorts(CliApp& app)
         json.EndArray().Key("outputs").BeginArray();
         for (const std::string& port : outputs)
             json.String(port);
-        json.EndArray().Field("alsa", alsa).EndObject();
+        json.EndArray().Field("alsa", alsa).Key("paces").BeginObject();
+        for (const auto& [port, pace] : paces)
+            json.Field(port, static_cast<std::int64_t>(pace));
+        json.EndObject().EndObject();
         std::fputs(json.Text().c_str(), stdout);
         return kSuccess;
     }
@@ -55,6 +60,13 @@ int CommandPorts(CliApp& app)
     PrintSide("MIDI outputs", outputs, alsa);
     std::printf("A raw MIDI device or a pty may also be given by path:\n"
                 "  --port /dev/snd/midiC1D0, --port /dev/pts/7\n");
+    if (!paces.empty()) {
+        // Any port may be paced, listed now or not (a pty comes and goes).
+        std::printf("Transfers start at the pace remembered for these ports (--pace 0 with the "
+                    "port forgets it):\n");
+        for (const auto& [port, pace] : paces)
+            std::printf("  %s: %s\n", port.c_str(), LinkPace::Text(pace).c_str());
+    }
     return kSuccess;
 }
 

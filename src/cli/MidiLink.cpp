@@ -6,6 +6,7 @@
 #include "platform/MidiBackendRaw.h"
 #include "sim/MidiBackendSim.h"
 #include "sim/SimOptions.h"
+#include "synth/LinkPace.h"
 
 #include <algorithm>
 #include <cctype>
@@ -97,6 +98,14 @@ bool Refuse(const std::string& command, const std::string& message, int& status,
 bool OpenMidiLink(
     CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link, int& status)
 {
+    // Refused before any port is opened, as any other usage error.
+    if (const auto asked = args.Get("--pace")) {
+        std::string error;
+        if (!LinkPace::Parse(*asked, error)) {
+            status = UsageError(command, error);
+            return false;
+        }
+    }
     const auto port = args.Get("--port");
     std::string input = args.Get("--in").value_or(port.value_or(""));
     std::string output = args.Get("--out").value_or(port.value_or(""));
@@ -184,7 +193,38 @@ bool OpenMidiLink(
         link.midi = std::make_unique<AMidi>(*link.backend, app.clock);
         link.midi->OpenDevices(0, 0);
     }
+    // The in-process instrument's options make another link of it: a pace one of them needed
+    // says nothing about the others.
+    link.paceKey = link.sim ? input : link.midi->OutputName();
     link.handler = std::make_unique<MZeltaSysexHandler>(app.controller->GetServices().makerId);
+    return true;
+}
+
+bool PaceMidiLink(CliApp& app, const std::string& command, const ParsedArgs& args, MidiLink& link,
+    AProgressDialog& dialog, int& status)
+{
+    PortPaces paces(*app.settings);
+    std::uint32_t pace = LinkPace::kFullSpeed;
+    if (const auto asked = args.Get("--pace")) {
+        std::string error;
+        const auto parsed = LinkPace::Parse(*asked, error);
+        if (!parsed) {
+            status = UsageError(command, error);
+            return false;
+        }
+        pace = *parsed;
+        if (!link.paceKey.empty() && !paces.Remember(link.paceKey, pace))
+            app.Inform("cardmill " + command + ": the pace can't be remembered for the port "
+                + link.paceKey + ": the settings file can't be written.");
+    } else if (!link.paceKey.empty()) {
+        pace = paces.Find(link.paceKey).value_or(LinkPace::kFullSpeed);
+    }
+    link.midi->SetPace(pace);
+    dialog.OnPaceLearned([&app, command, key = link.paceKey](std::uint32_t learned) {
+        if (!key.empty() && !PortPaces(*app.settings).Remember(key, learned))
+            app.Inform("cardmill " + command + ": the pace can't be remembered for the port " + key
+                + ": the settings file can't be written.");
+    });
     return true;
 }
 

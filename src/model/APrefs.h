@@ -46,6 +46,9 @@ public:
     /// Sets a value by key name; on refusal returns false and says why in `error`.
     bool SetValue(const std::string& name, const std::string& value, std::string& error);
     static const Key* FindKey(const std::string& name);
+    /// The store the preferences live in, which keeps other settings beside them (the paces of
+    /// the MIDI ports).
+    SettingsStore& Store() const { return store; }
 
     // Port names are kept whole: on Linux they are longer than 31 characters and a cut name
     // would no longer match the port.

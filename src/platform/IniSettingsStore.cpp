@@ -66,6 +66,16 @@ std::optional<std::string> IniSettingsStore::Find(
     return std::nullopt;
 }
 
+std::vector<std::pair<std::string, std::string>> IniSettingsStore::Entries(
+    const std::string& section) const
+{
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const auto& line : lines)
+        if (line.section == section && !line.key.empty())
+            entries.emplace_back(line.key, Trim(line.text.substr(line.text.find('=') + 1)));
+    return entries;
+}
+
 void IniSettingsStore::Put(
     const std::string& section, const std::string& key, const std::string& value)
 {

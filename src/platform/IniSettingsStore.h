@@ -14,6 +14,8 @@ class IniSettingsStore final : public SettingsStore {
 public:
     explicit IniSettingsStore(std::string filePath);
 
+    std::vector<std::pair<std::string, std::string>> Entries(
+        const std::string& section) const override;
     std::optional<std::string> Find(
         const std::string& section, const std::string& key) const override;
     void Put(const std::string& section, const std::string& key, const std::string& value) override;

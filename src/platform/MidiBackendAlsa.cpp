@@ -1,7 +1,9 @@
 #include "MidiBackendAlsa.h"
 
 #include <RtMidi.h>
+#include <alsa/asoundlib.h>
 #include <cctype>
+#include <charconv>
 #include <filesystem>
 
 namespace cardmill {
@@ -25,6 +27,47 @@ std::vector<std::string> PortNames(RtMidi* api)
 
 } // namespace
 
+struct MidiBackendAlsa::Writer {
+    snd_seq_t* seq = nullptr;
+    int port = -1;
+
+    Writer() = default;
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
+    ~Writer()
+    {
+        if (seq)
+            snd_seq_close(seq);
+    }
+
+    bool Open(const std::string& clientName, int destinationClient, int destinationPort)
+    {
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) {
+            seq = nullptr;
+            return false;
+        }
+        snd_seq_set_client_name(seq, clientName.c_str());
+        port = snd_seq_create_simple_port(seq, "Cardmill Out",
+            SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        return port >= 0 && snd_seq_connect_to(seq, port, destinationClient, destinationPort) >= 0;
+    }
+
+    bool Write(std::span<const std::uint8_t> bytes)
+    {
+        snd_seq_event_t event;
+        snd_seq_ev_clear(&event);
+        snd_seq_ev_set_source(&event, port);
+        snd_seq_ev_set_subs(&event);
+        snd_seq_ev_set_direct(&event);
+        // A variable-length event carries its bytes as they are: a piece of a SysEx, F0 only
+        // in the first and F7 only in the last, reaches the port as the same bytes in order.
+        snd_seq_ev_set_sysex(
+            &event, static_cast<unsigned>(bytes.size()), const_cast<std::uint8_t*>(bytes.data()));
+        return snd_seq_event_output_direct(seq, &event) >= 0;
+    }
+};
+
 struct MidiBackendAlsa::Callbacks {
     static void Failed(RtMidiError::Type type, const std::string&, void* self)
     {
@@ -42,6 +85,7 @@ struct MidiBackendAlsa::Callbacks {
 };
 
 MidiBackendAlsa::MidiBackendAlsa(std::string clientName, std::string sequencerDevice)
+    : client(clientName)
 {
     // Without the device, asking ALSA would only print its own complaint before failing.
     std::error_code missing;
@@ -72,6 +116,7 @@ MidiBackendAlsa::~MidiBackendAlsa()
     // the members declared after it.
     in.reset();
     out.reset();
+    writer.reset();
 }
 
 std::vector<std::string> MidiBackendAlsa::InputNames() const
@@ -100,45 +145,64 @@ bool MidiBackendAlsa::OpenInput(int index)
 
 bool MidiBackendAlsa::OpenOutput(int index)
 {
+    writer.reset();
     if (!out || index < 0 || static_cast<unsigned>(index) >= out->getPortCount())
         return false;
+    std::optional<std::pair<int, int>> address;
     try {
-        out->closePort();
-        failed = false;
-        out->openPort(static_cast<unsigned>(index), "Cardmill Out");
+        address = PortAddress(out->getPortName(static_cast<unsigned>(index)));
     } catch (const RtMidiError&) {
         return false;
     }
-    return !failed && out->isPortOpen();
+    if (!address)
+        return false;
+    auto opened = std::make_unique<Writer>();
+    if (!opened->Open(client, address->first, address->second))
+        return false;
+    writer = std::move(opened);
+    return true;
 }
 
 void MidiBackendAlsa::Close()
 {
     if (in)
         in->closePort();
-    if (out)
-        out->closePort();
+    writer.reset();
 }
 
 bool MidiBackendAlsa::Send(std::span<const std::uint8_t> message, std::chrono::milliseconds)
 {
-    // The sequencer takes the whole message into its own queue at once; there is nothing to
-    // wait for beyond the call.
-    if (!out || !out->isPortOpen())
-        return false;
-    failed = false;
-    try {
-        out->sendMessage(message.data(), message.size());
-    } catch (const RtMidiError&) {
-        return false;
-    }
-    return !failed;
+    // The sequencer takes the event into its own queue at once; there is nothing to wait for
+    // beyond the call.
+    return writer && !message.empty() && writer->Write(message);
 }
 
 void MidiBackendAlsa::OnInput(std::function<void(std::span<const std::uint8_t>)> handler)
 {
     std::lock_guard lock(handlerMutex);
     inputHandler = std::move(handler);
+}
+
+std::optional<std::pair<int, int>> MidiBackendAlsa::PortAddress(std::string_view name)
+{
+    const std::string stable = StablePortName(name);
+    if (stable.size() == name.size())
+        return std::nullopt;
+    const std::string_view tail = name.substr(stable.size() + 1);
+    const auto colon = tail.find(':');
+    const auto number = [](std::string_view digits) -> std::optional<int> {
+        int value = 0;
+        const auto [end, status]
+            = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (status != std::errc() || end != digits.data() + digits.size())
+            return std::nullopt;
+        return value;
+    };
+    const auto clientNumber = number(tail.substr(0, colon));
+    const auto portNumber = number(tail.substr(colon + 1));
+    if (!clientNumber || !portNumber)
+        return std::nullopt;
+    return std::pair { *clientNumber, *portNumber };
 }
 
 std::string MidiBackendAlsa::StablePortName(std::string_view name)

@@ -5,18 +5,23 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 class RtMidiIn;
 class RtMidiOut;
 
 namespace cardmill {
 
-/// ALSA sequencer ports, through RtMidi. Port names are given without ALSA's client and port
-/// numbers ("20:0"), which change between boots, so a stored name finds its port again. Without
-/// a sequencer (no /dev/snd/seq, or a client that can't be made) the back-end has no ports and
-/// Available() is false; nothing here throws. The OnInput handler runs on RtMidi's thread.
+/// ALSA sequencer ports: RtMidi lists them and reads the input; the output is a sequencer client
+/// of this back-end's own, since RtMidi sends only whole messages and a paced SysEx goes as
+/// several events (the first starting with F0, the last ending with F7), as the kernel itself
+/// splits a long one. Port names are given without ALSA's client and port numbers ("20:0"),
+/// which change between boots, so a stored name finds its port again. Without a sequencer (no
+/// /dev/snd/seq, or a client that can't be made) the back-end has no ports and Available() is
+/// false; nothing here throws. The OnInput handler runs on RtMidi's thread.
 class MidiBackendAlsa final : public MidiBackend {
 public:
     static constexpr const char* kNoSequencerMessage = "no ALSA sequencer is available";
@@ -36,12 +41,15 @@ public:
     bool OpenInput(int index) override;
     bool OpenOutput(int index) override;
     void Close() override;
+    /// Each call is one event: a whole message, or a piece of a SysEx.
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override;
     void OnInput(std::function<void(std::span<const std::uint8_t>)> handler) override;
 
     /// A port name as RtMidi reports it ("Client:Port 20:0") without the trailing client and
     /// port numbers.
     static std::string StablePortName(std::string_view name);
+    /// The client and port numbers at the end of such a name; nothing when it has none.
+    static std::optional<std::pair<int, int>> PortAddress(std::string_view name);
 
 private:
     struct Callbacks; // RtMidi's C-style callbacks, defined beside RtMidi's header
@@ -50,6 +58,9 @@ private:
     std::string error;
     std::unique_ptr<RtMidiIn> in;
     std::unique_ptr<RtMidiOut> out;
+    std::string client;
+    struct Writer; // the output's own sequencer client, beside ALSA's header
+    std::unique_ptr<Writer> writer;
     std::atomic<bool> failed { false };
     std::mutex handlerMutex;
     std::function<void(std::span<const std::uint8_t>)> inputHandler;

@@ -24,6 +24,9 @@ public:
     virtual void SetTimeLeft(std::int64_t seconds) { (void)seconds; }
     virtual bool StopRequested() const = 0;
     virtual void ClearStop() = 0;
+    /// A remark that asks nothing but that the user should read (a pace the link needed), kept
+    /// in view as the operation goes on; information, like the banner.
+    virtual void Note(std::string_view text) { (void)text; }
     /// Whether the inner steps of a long conversion are worth a line of their own.
     virtual bool ShowsInnerSteps() const { return true; }
 };

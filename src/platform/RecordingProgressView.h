@@ -23,10 +23,11 @@ public:
         percents.push_back(value);
     }
     void Pulse() override { ++pulses; }
+    void Note(std::string_view text) override { Record(note, "note", text, {}); }
     bool StopRequested() const override { return stop; }
     void ClearStop() override { stop = false; }
 
-    std::string banner, phase, sector, block;
+    std::string banner, phase, sector, block, note;
     int percent = 0;
     int pulses = 0;
     bool stop = false;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace cardmill {
 
@@ -16,6 +17,9 @@ public:
         const std::string& section, const std::string& key) const = 0;
     virtual void Put(const std::string& section, const std::string& key, const std::string& value)
         = 0;
+    /// Every key of `section` with its value, in the store's order.
+    virtual std::vector<std::pair<std::string, std::string>> Entries(
+        const std::string& section) const = 0;
     /// Makes the values written so far permanent; false when they could not be stored.
     virtual bool Flush() = 0;
     /// Takes in what another program stored meanwhile (a store kept only in memory has nothing
@@ -62,6 +66,15 @@ public:
     void Put(const std::string& section, const std::string& key, const std::string& value) override
     {
         values[{ section, key }] = value;
+    }
+    std::vector<std::pair<std::string, std::string>> Entries(
+        const std::string& section) const override
+    {
+        std::vector<std::pair<std::string, std::string>> entries;
+        for (const auto& [where, value] : values)
+            if (where.first == section)
+                entries.emplace_back(where.second, value);
+        return entries;
     }
     bool Flush() override
     {

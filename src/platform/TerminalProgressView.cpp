@@ -69,6 +69,11 @@ void TerminalProgressView::SetBanner(std::string_view text)
     }
 }
 
+void TerminalProgressView::Note(std::string_view text)
+{
+    SetBanner(text);
+}
+
 void TerminalProgressView::SetPhase(std::string_view lead, std::string_view detail)
 {
     std::string text = Joined(lead, detail);

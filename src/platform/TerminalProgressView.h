@@ -30,6 +30,8 @@ public:
     void SetBlock(std::string_view lead, std::string_view detail) override;
     void SetPercent(int percent) override;
     void SetTimeLeft(std::int64_t seconds) override;
+    /// A line of its own, shown as the banner is.
+    void Note(std::string_view text) override;
     /// A conversion's inner steps are the desktop's detail, not the command line's.
     bool ShowsInnerSteps() const override { return false; }
     /// Ctrl-C stops the whole command: an operation that clears its stop does not clear it.

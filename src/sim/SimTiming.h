@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -81,14 +82,19 @@ private:
 };
 
 /// A cheap USB-MIDI interface between the program and the wire, as users of SysEx tools meet
-/// them: one that loses every N-th byte of a long message, one whose small buffer overflows when
-/// the program writes faster than the wire carries (the USB side takes everything at once; what
-/// finds the buffer full is lost). Neither tells the program anything. Not thread-safe.
+/// them: one that loses every N-th byte of a long burst of a message, one whose small buffer
+/// overflows when the program writes faster than the wire carries (the USB side takes everything
+/// at once; what finds the buffer full is lost). Neither tells the program anything; both pass a
+/// message written in small pieces with pauses between them (the first counts its bytes afresh
+/// after a pause of kPause). Not thread-safe.
 class LossyInterface {
 public:
+    /// A gap in the bytes handed over that ends a burst: a USB frame.
+    static constexpr std::chrono::milliseconds kPause { 1 };
+
     /// `bufferBytes`: what waits for the wire before bytes are lost (0: no such loss, the
     /// program held back as by a driver); `loseEvery`: the N-th, 2N-th ... byte of a message
-    /// longer than N is lost (0: none).
+    /// (or of the piece of one handed over after a pause) longer than N is lost (0: none).
     LossyInterface(std::uint32_t bufferBytes, std::uint32_t loseEvery)
         : buffer(bufferBytes)
         , every(loseEvery)
@@ -103,6 +109,9 @@ public:
         std::vector<std::uint8_t> kept;
         kept.reserve(bytes.size());
         const std::size_t waiting = buffer > 0 ? timing.BytesWithin(timing.Backlog(now)) : 0;
+        if (handedOver && now - *handedOver >= kPause)
+            position = 0;
+        handedOver = now;
         for (const std::uint8_t byte : bytes) {
             if (buffer > 0 && waiting + kept.size() >= buffer) {
                 ++lost;
@@ -127,7 +136,8 @@ public:
 private:
     std::uint32_t buffer;
     std::uint32_t every;
-    std::uint64_t position = 0; // of the byte in its message, from 1 for its F0
+    std::uint64_t position = 0; // of the byte in its burst, from 1 for its F0
+    std::optional<SimTiming::TimePoint> handedOver; // when bytes last came
     std::uint64_t lost = 0;
 };
 

@@ -23,6 +23,8 @@ constexpr std::size_t kSectorBytes = kBlockBytes * kBlocksPerSector;
 // The image-file size question changes its words above this size.
 constexpr std::int64_t kLargestSafeImage = 16777214;
 constexpr std::uint8_t kErasedByte = 0xFF;
+// The instrument's refusal of a block whose bytes don't add up: bytes were lost on the way.
+constexpr std::uint8_t kReasonChecksum = 3;
 
 } // namespace
 
@@ -434,8 +436,10 @@ bool ACompileProgressDialog::WaitForReply()
         slowestReplyMs = std::max(slowestReplyMs, Now() - lastSendTime);
         if (handler.WasAcknowledged()) {
             awaitingReply = false;
-            if (!erasing)
+            if (!erasing) {
+                PaceWorked();
                 Acknowledged();
+            }
             if (!NeedsFence()) {
                 erasing = false;
                 return false;
@@ -455,10 +459,14 @@ bool ACompileProgressDialog::WaitForReply()
             PastTheCardsEnd();
             return true;
         }
+        if (!erasing && handler.GetReason() == kReasonChecksum)
+            PaceAfterFailure();
         return Refused(sector == 0 ? SearchPrefix() : LaterPrefix());
     }
     if (!PastDeadline())
         return true;
+    if (!erasing)
+        PaceAfterFailure();
     ResendOrAskResponding([this] { Resend(); });
     return true;
 }

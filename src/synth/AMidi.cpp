@@ -1,5 +1,7 @@
 #include "AMidi.h"
 
+#include "synth/LinkPace.h"
+
 #include <algorithm>
 
 namespace cardmill {
@@ -85,6 +87,12 @@ std::string AMidi::PreferredOutputName() const
     return NameAt(backend.OutputNames(), preferredOutputIndex);
 }
 
+std::string AMidi::OutputName() const
+{
+    return outputId < 0 ? std::string()
+                        : NameAt(backend.OutputNames(), static_cast<std::uint16_t>(outputId));
+}
+
 int AMidi::OpenPreferred()
 {
     const bool hasInput = !backend.InputNames().empty();
@@ -155,7 +163,32 @@ int AMidi::SendSysex(std::span<const std::uint8_t> message)
         return kNoOutputDevice;
     if (message.empty())
         return kSendFailed;
-    return backend.Send(message, std::chrono::milliseconds(kSendWaitMs)) ? kSent : kSendTimedOut;
+    const auto wait = std::chrono::milliseconds(kSendWaitMs);
+    const std::size_t piece = LinkPace::PieceBytes(pace);
+    if (message.size() <= piece)
+        return backend.Send(message, wait) ? kSent : kSendTimedOut;
+    // Each piece leaves once the pace has carried the bytes before it, counted from a start and
+    // rounded up, so that sleeping a little long doesn't slow the whole message. The link never
+    // gets bytes faster than the pace, which is what an interface's small buffer needs: after a
+    // wake-up late by more than a tick (a busy machine), the count starts again from then rather
+    // than catching up with the pieces overdue in one burst, which that buffer would lose.
+    std::uint32_t start = clock.TickCount();
+    std::uint64_t counted = 0;
+    for (std::size_t at = 0; at < message.size(); at += piece) {
+        const std::uint64_t dueMs = (counted * 1000 + pace - 1) / pace;
+        const auto elapsed = static_cast<std::uint32_t>(clock.TickCount() - start);
+        if (dueMs > elapsed) {
+            clock.Sleep(std::chrono::milliseconds(dueMs - elapsed));
+        } else if (elapsed > dueMs + 1) {
+            start = clock.TickCount();
+            counted = 0;
+        }
+        const std::size_t bytes = std::min(piece, message.size() - at);
+        if (!backend.Send(message.subspan(at, bytes), wait))
+            return kSendTimedOut;
+        counted += bytes;
+    }
+    return kSent;
 }
 
 int AMidi::ReceiveSysex(std::span<std::uint8_t> destination, std::uint8_t startByte,

@@ -85,9 +85,16 @@ public:
     /// The names of the ports the preferred indexes choose now; empty where none is chosen.
     std::string PreferredInputName() const;
     std::string PreferredOutputName() const;
+    /// The name of the open output; empty while it is closed.
+    std::string OutputName() const;
 
     /// The complete message, F0 to F7: kSent, kSendTimedOut, kNoOutputDevice or kSendFailed.
+    /// At a pace (SetPace) a message longer than a piece goes in pieces spaced to it, and the
+    /// call returns when the last piece has left.
     int SendSysex(std::span<const std::uint8_t> message);
+    /// Bytes a second (LinkPace); kFullSpeed, the default, writes each message whole.
+    void SetPace(std::uint32_t bytesPerSecond) { pace = bytesPerSecond; }
+    std::uint32_t Pace() const { return pace; }
     /// Collects into `destination` from the start byte to the end byte; `count` is always
     /// written. Blocks until the end byte, or for kReceiveSilenceMs after the last byte of the
     /// message (or since the call, before its start byte came). A message read whole, or one
@@ -114,6 +121,7 @@ private:
 
     int inputId = -1;
     int outputId = -1;
+    std::uint32_t pace = 0;
     std::string openFailure;
     std::uint16_t preferredInputIndex = kNoPreferredIndex;
     std::uint16_t preferredOutputIndex = kNoPreferredIndex;

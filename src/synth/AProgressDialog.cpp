@@ -5,6 +5,7 @@
 #include "platform/ProgressView.h"
 #include "platform/Prompter.h"
 #include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
@@ -27,6 +28,12 @@ AProgressDialog::AProgressDialog(AMidi& midiPorts, MZeltaSysexHandler& sysexHand
     , clock(clockService)
     , view(progressView)
 {
+}
+
+AProgressDialog::~AProgressDialog()
+{
+    if (paceBeforeFailures)
+        midi.SetPace(*paceBeforeFailures);
 }
 
 bool AProgressDialog::CheckMidi(std::string_view prefix, std::string_view busy)
@@ -216,6 +223,40 @@ void AProgressDialog::ResendOrAsk(
         failed = true;
         step = kFinish;
     }
+}
+
+std::string AProgressDialog::PaceLearnedText(std::uint32_t from, std::uint32_t to)
+{
+    return "the link loses bytes at " + LinkPace::Text(from) + "; sending at " + LinkPace::Text(to);
+}
+
+void AProgressDialog::PaceAfterFailure()
+{
+    if (++failuresAtPace < LinkPace::kFailuresBeforeSlowing)
+        return;
+    const auto slower = LinkPace::Slower(midi.Pace());
+    if (!slower)
+        return; // as slow as any interface needs: the failure is something else
+    if (!paceBeforeFailures)
+        paceBeforeFailures = midi.Pace();
+    midi.SetPace(*slower);
+    failuresAtPace = 0;
+    // The tries so far went at a pace that loses bytes; the new pace gets all of its own.
+    retries = 3;
+}
+
+void AProgressDialog::PaceWorked()
+{
+    failuresAtPace = 0;
+    if (!paceBeforeFailures)
+        return;
+    const std::uint32_t from = *paceBeforeFailures;
+    paceBeforeFailures.reset();
+    if (!paceTold)
+        view.Note(PaceLearnedText(from, midi.Pace()));
+    paceTold = true;
+    if (paceLearned)
+        paceLearned(midi.Pace());
 }
 
 void AProgressDialog::ResendOrAskResponding(

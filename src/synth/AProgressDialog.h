@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,11 +39,23 @@ public:
 
     AProgressDialog(AMidi& midi, MZeltaSysexHandler& handler, Prompter& prompter, Clock& clock,
         ProgressView& view);
+    /// A pace lowered in this run that never carried a block is taken back: the failures were
+    /// not lost bytes (a cable pulled, the power off), and the next run needn't crawl.
+    ~AProgressDialog() override;
+    AProgressDialog(const AProgressDialog&) = delete;
+    AProgressDialog& operator=(const AProgressDialog&) = delete;
 
     /// The advice that ends the messages about the link, as the front end puts it (the desktop
     /// application's menu by default).
     void SetMidiAdvice(std::string advice) { midiAdvice = std::move(advice); }
     const std::string& MidiAdvice() const { return midiAdvice; }
+    /// Called when a pace lowered after failures has carried a block, with that pace: the front
+    /// end remembers it for the port. The first time in a run the user is told, as a note of the
+    /// progress view (PaceLearnedText: the pace the run started at and the one that worked).
+    using PaceListener = std::function<void(std::uint32_t pace)>;
+    void OnPaceLearned(PaceListener listener) { paceLearned = std::move(listener); }
+    /// "the link loses bytes at full speed; sending at 3,125 bytes a second".
+    static std::string PaceLearnedText(std::uint32_t from, std::uint32_t to);
 
 protected:
     /// True when both ports are open; otherwise the failure box: prefix, the port's reason (or
@@ -101,6 +114,13 @@ protected:
     /// A reply that did not come, or a refusal: `resend` while retries last; then `ask` (true
     /// for Retry) decides between two more retries and the end of the run.
     void ResendOrAsk(const std::function<void()>& resend, const std::function<bool()>& ask);
+    /// A block failed (no reply, or refused for a checksum, which is bytes lost on the way):
+    /// after the second failure at one pace the next tries go at a slower one (LinkPace::Slower),
+    /// with the retries given afresh, so a link that loses bytes at speed comes to a pace that
+    /// works before anyone is asked. Call before ResendOrAsk.
+    void PaceAfterFailure();
+    /// A block was acknowledged at the pace in use.
+    void PaceWorked();
     /// ResendOrAsk with the question of a missing acknowledgement, worded by `lead`.
     void ResendOrAskResponding(const std::function<void()>& resend,
         std::string_view lead = "The synthesizer has stopped responding.  ");
@@ -127,6 +147,10 @@ private:
     /// Copies of card messages sent whose reply has not come.
     std::uint32_t unanswered = 0;
     bool fencing = false;
+    int failuresAtPace = 0;
+    std::optional<std::uint32_t> paceBeforeFailures; // set while a lowered pace is unproven
+    bool paceTold = false;
+    PaceListener paceLearned;
     bool extraReplies = false;
 
     std::string midiAdvice

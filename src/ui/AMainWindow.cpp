@@ -22,6 +22,7 @@
 #include "synth/AEraseProgressDialog.h"
 #include "synth/AMidi.h"
 #include "synth/CaptureReader.h"
+#include "synth/LinkPace.h"
 #include "ui/AAddFilesDialog.h"
 #include "ui/ACardDialog.h"
 #include "ui/AFitDialog.h"
@@ -80,6 +81,20 @@ void TellStopped(const ACompileProgressDialog& send, LinkOutcome outcome, Prompt
 }
 
 /// After Erase Card: what was erased, or how far it got.
+/// A pace a transfer found for the port, kept for the next one; taken in on the worker thread,
+/// stored from the window's once the run has ended.
+void RememberPace(AApplication& app, std::optional<std::uint32_t> learned)
+{
+    AMidi* midi = app.Link().Midi();
+    if (!learned || !midi)
+        return;
+    if (!PortPaces(app.Controller().Prefs().Store())
+             .Remember(midi->PreferredOutputName(), *learned))
+        app.GetPrompter().Show("The pace that worked (" + LinkPace::Text(*learned)
+                + ") can't be remembered for the MIDI port: the settings file can't be written.",
+            Icon::Warning, Buttons::Ok);
+}
+
 void TellErased(const AEraseProgressDialog& erase, LinkOutcome outcome, Prompter& prompter)
 {
     if (outcome == LinkOutcome::Done)
@@ -379,10 +394,12 @@ void AMainWindow::Run(Command command)
     case SendToSynth: {
         const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
         app.UseStoredPorts(true);
+        std::optional<std::uint32_t> learned;
         app.RunOperation(true, [&](ProgressDialog& view) {
             SendWithResume([&](TransferMode mode) {
                 ACompileProgressDialog send(project, link.CompileEngine(), *link.Midi(),
                     *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+                send.OnPaceLearned([&learned](std::uint32_t pace) { learned = pace; });
                 send.SetEraseSectorBeforeWriting(erase);
                 send.UseJournal(app.Journal(), mode);
                 const LinkOutcome outcome = send.Run();
@@ -390,6 +407,7 @@ void AMainWindow::Run(Command command)
                 return AskToResume(send, outcome, app.GetPrompter());
             });
         });
+        RememberPace(app, learned);
         break;
     }
     case CreateImageFile: {
@@ -412,10 +430,12 @@ void AMainWindow::Run(Command command)
             break;
         const bool erase = controller.Prefs().eraseSectorBeforeWriting != 0;
         app.UseStoredPorts(true);
+        std::optional<std::uint32_t> learned;
         app.RunOperation(true, [&](ProgressDialog& view) {
             SendWithResume([&](TransferMode mode) {
                 AImageSendProgressDialog send(
                     *link.Midi(), *link.SysexHandler(), app.GetPrompter(), app.GetClock(), view);
+                send.OnPaceLearned([&learned](std::uint32_t pace) { learned = pace; });
                 send.SetEraseSectorBeforeWriting(erase);
                 send.UseJournal(app.Journal(), mode);
                 const LinkOutcome outcome = send.Run(Std(path));
@@ -423,6 +443,7 @@ void AMainWindow::Run(Command command)
                 return AskToResume(send, outcome, app.GetPrompter());
             });
         });
+        RememberPace(app, learned);
         break;
     }
     case TestMidi: {

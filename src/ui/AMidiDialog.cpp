@@ -5,6 +5,7 @@
 #include "platform/MidiBackendRaw.h"
 #include "platform/Prompter.h"
 #include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "ui/DialogKeys.h"
 
 #include <QDialogButtonBox>
@@ -48,6 +49,7 @@ AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, Prompter& messag
     , inputs(new QListWidget(this))
     , outputs(new QListWidget(this))
     , path(new QLineEdit(this))
+    , pace(new QLineEdit(this))
 {
     setWindowTitle(QStringLiteral("MIDI Setup"));
     auto* layout = new QGridLayout(this);
@@ -66,10 +68,24 @@ AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, Prompter& messag
     path->setClearButtonEnabled(true);
     layout->addWidget(pathLabel, 2, 0, 1, 2);
     layout->addWidget(path, 3, 0, 1, 2);
+    // For USB-MIDI interfaces that lose bytes of long messages sent at full speed; a transfer
+    // finds a pace that works by itself, and it shows here afterwards.
+    auto* paceLabel = new QLabel(
+        QStringLiteral("Pac&e of the output (bytes a second; empty or 0: full speed):"), this);
+    paceLabel->setBuddy(pace);
+    pace->setPlaceholderText(QStringLiteral("full speed (3125 is a DIN MIDI cable's rate)"));
+    pace->setClearButtonEnabled(true);
+    layout->addWidget(paceLabel, 4, 0, 1, 2);
+    layout->addWidget(pace, 5, 0, 1, 2);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    layout->addWidget(buttons, 4, 0, 1, 2);
+    layout->addWidget(buttons, 6, 0, 1, 2);
     Fill(inputs, midi.InputNames(), prefs.midiInputPort);
     Fill(outputs, midi.OutputNames(), prefs.midiOutputPort);
+    ShowPace(prefs.midiOutputPort);
+    connect(outputs, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0)
+            ShowPace(outputs->item(row)->text().toStdString());
+    });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     FinishWithCtrlEnter(*this, *buttons);
@@ -90,10 +106,18 @@ AMidiDialog::AMidiDialog(AMidi& midiPorts, APrefs& preferences, Prompter& messag
         });
     setTabOrder(inputs, outputs);
     setTabOrder(outputs, path);
+    setTabOrder(path, pace);
     if (inputs->currentRow() >= 0)
         inputs->setFocus();
     else
         path->setFocus();
+}
+
+void AMidiDialog::ShowPace(const std::string& port)
+{
+    const auto remembered = PortPaces(prefs.Store()).Find(port);
+    pace->setText(remembered && *remembered != LinkPace::kFullSpeed ? QString::number(*remembered)
+                                                                    : QString());
 }
 
 std::string AMidiDialog::TypedPath(bool& refused) const
@@ -120,6 +144,18 @@ void AMidiDialog::accept()
         path->selectAll();
         return;
     }
+    const std::string typedPace = pace->text().trimmed().toStdString();
+    std::string error;
+    const auto chosenPace = typedPace.empty() ? std::optional(LinkPace::kFullSpeed)
+                                              : LinkPace::Parse(typedPace, error);
+    if (!chosenPace) {
+        // The option's words, for the field.
+        ReportFailure(
+            prompter, "Sorry, but the pace " + error.substr(std::string("--pace ").size()) + ".");
+        pace->setFocus();
+        pace->selectAll();
+        return;
+    }
     QDialog::accept();
     if (!device.empty()) {
         if (onPath)
@@ -141,6 +177,11 @@ void AMidiDialog::accept()
             midi.SetPreferredOutputIndex(static_cast<std::uint16_t>(outputs->currentRow()));
         }
     }
+    // Stored only when changed: a port nobody paced gets no entry.
+    PortPaces paces(prefs.Store());
+    if (paces.Find(prefs.midiOutputPort).value_or(LinkPace::kFullSpeed) != *chosenPace)
+        paces.Remember(prefs.midiOutputPort, *chosenPace);
+    midi.SetPace(*chosenPace);
     midi.Close();
     midi.OpenPreferred();
 }

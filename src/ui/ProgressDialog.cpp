@@ -42,10 +42,13 @@ ProgressDialog::ProgressDialog(QWidget* parent, bool withBanner)
     bar = new QProgressBar(this);
     bar->setRange(0, 100);
     bar->setValue(0);
+    note = new QLabel(this);
+    note->setWordWrap(true);
+    note->hide();
     stopButton = new QPushButton(QStringLiteral("Stop"), this);
-    for (QWidget* widget :
-        { static_cast<QWidget*>(phase), static_cast<QWidget*>(sector), static_cast<QWidget*>(block),
-            static_cast<QWidget*>(timeLeft), static_cast<QWidget*>(bar) })
+    for (QWidget* widget : { static_cast<QWidget*>(phase), static_cast<QWidget*>(sector),
+             static_cast<QWidget*>(block), static_cast<QWidget*>(timeLeft),
+             static_cast<QWidget*>(bar), static_cast<QWidget*>(note) })
         layout->addWidget(widget);
     layout->addWidget(stopButton, 0, Qt::AlignHCenter);
     setMinimumWidth(380);
@@ -145,6 +148,11 @@ void ProgressDialog::SetTimeLeft(std::int64_t seconds)
     Set(&Lines::timeLeft, seconds > 0 ? "Time left:  " + DurationText(seconds) : "");
 }
 
+void ProgressDialog::Note(std::string_view text)
+{
+    Set(&Lines::note, std::string(text));
+}
+
 std::vector<std::string> ProgressDialog::LinesSeen() const
 {
     std::lock_guard lock(mutex);
@@ -153,8 +161,8 @@ std::vector<std::string> ProgressDialog::LinesSeen() const
 
 QString ProgressDialog::LineText(int which) const
 {
-    const QLabel* labels[] = { banner, phase, sector, block };
-    const QLabel* label = which >= 0 && which < 4 ? labels[which] : nullptr;
+    const QLabel* labels[] = { banner, phase, sector, block, note };
+    const QLabel* label = which >= 0 && which < 5 ? labels[which] : nullptr;
     return label ? label->text() : QString();
 }
 
@@ -174,6 +182,8 @@ void ProgressDialog::Refresh()
     sector->setText(Text(now.sector));
     block->setText(Text(now.block));
     timeLeft->setText(Text(now.timeLeft));
+    note->setText(Text(now.note));
+    note->setVisible(!now.note.empty());
     if (now.pulses != shownPulses) {
         // An activity indicator: the bar moves on by one each step, then starts again.
         shownPulses = now.pulses;

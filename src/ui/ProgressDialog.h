@@ -40,10 +40,13 @@ public:
     void SetPercent(int percent) override;
     void Pulse() override;
     void SetTimeLeft(std::int64_t seconds) override;
+    /// Shown under the bar until the dialog closes.
+    void Note(std::string_view text) override;
     bool StopRequested() const override { return stop.load(); }
     void ClearStop() override { stop = false; }
 
-    /// Every sector and block line shown, and the texts now shown (for tests and the log).
+    /// Every sector and block line shown, and the texts now shown (for tests and the log); line
+    /// 4 is the note.
     std::vector<std::string> LinesSeen() const;
     QString LineText(int which) const;
     QPushButton* StopButton() const { return stopButton; }
@@ -55,7 +58,7 @@ protected:
 
 private:
     struct Lines {
-        std::string banner, phase, sector, block, timeLeft;
+        std::string banner, phase, sector, block, timeLeft, note;
         int percent = 0;
         int pulses = 0;
         bool changed = false;
@@ -69,6 +72,7 @@ private:
     QLabel* block;
     QLabel* timeLeft;
     QProgressBar* bar;
+    QLabel* note;
     QPushButton* stopButton;
     QTimer refresh;
     std::atomic<bool> stop { false };

@@ -72,8 +72,10 @@ class Usage(CardmillTestCase):
 class Ports(CardmillTestCase):
     def test_json_lists_both_sides_with_the_virtual_instrument_last(self):
         ports = json.loads(self.run_cardmill("ports", "--json", check=0).stdout)
-        self.assertEqual(sorted(ports), ["alsa", "inputs", "outputs"])
+        self.assertEqual(sorted(ports), ["alsa", "inputs", "outputs", "paces"])
         self.assertIs(ports["alsa"], HAS_SEQUENCER)
+        # No port has been paced in these fresh settings.
+        self.assertEqual(ports["paces"], {})
         for side in ("inputs", "outputs"):
             self.assertEqual(ports[side][-1], "sim")
             # ALSA's changing client numbers never reach the names.

@@ -76,8 +76,9 @@ class Transfer(CardmillTestCase):
                                            instrument.start("--fault", "silent:20"), check=3)
                 names = instrument.stop()
                 self.assertIn("The synthesizer has stopped responding.", result.stderr)
-                # Message 20 and its two resends, and nothing after the answer.
-                self.assertEqual(len(names), 22)
+                # Message 20 and its resends (two at full speed and at each slower pace, three at
+                # the DIN rate), and nothing after the answer.
+                self.assertEqual(len(names), 19 + 2 * 5 + 3)
                 self.assertEqual(set(names[19:]), {names[19]})
                 self.assertLess(time.monotonic() - start, 60)
 

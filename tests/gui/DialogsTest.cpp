@@ -3,6 +3,7 @@
 #include "model/MReadableFile.h"
 #include "support/SoundFontBuilder.h"
 #include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "ui/AMidiDialog.h"
 #include "ui/ProgressDialog.h"
 
@@ -78,6 +79,42 @@ TEST_F(Dialogs, MidiSetupTakesADevicePathAndRefusesWhatCantBeAPort)
     std::ifstream stored(dir.File("config/Cardmill.conf"));
     const std::string text((std::istreambuf_iterator<char>(stored)), {});
     EXPECT_NE(text.find("MidiOutputPort=" + synth), std::string::npos) << text;
+}
+
+TEST_F(Dialogs, MidiSetupShowsThePaceRememberedForTheOutputAndRefusesOneThatIsNone)
+{
+    PortPaces paces(app->Controller().Prefs().Store());
+    ASSERT_TRUE(paces.Remember("sim", 3125));
+    QString shown;
+    std::string refusal;
+    bool stayedOpen = false;
+    OnNextDialog<AMidiDialog>([&](AMidiDialog& dialog) {
+        shown = dialog.Pace()->text();
+        dialog.Pace()->setText(QStringLiteral("999"));
+        dialog.accept();
+        stayedOpen = dialog.isVisible();
+        refusal = prompter.LastText();
+        dialog.Pace()->setText(QStringLiteral("15625"));
+        dialog.accept();
+    });
+    Trigger(AMainWindow::MidiSetup);
+    EXPECT_EQ(shown, QStringLiteral("3125"));
+    EXPECT_TRUE(stayedOpen);
+    EXPECT_EQ(refusal,
+        "Sorry, but the pace takes bytes a second from 1,000 to 1,000,000 (3125 is a DIN MIDI "
+        "cable's rate), or 0 for full speed, not '999'.");
+    EXPECT_EQ(paces.Find("sim"), 15625u);
+    EXPECT_EQ(app->Link().Midi()->Pace(), 15625u);
+    // Emptied, the field means full speed: the port's pace is forgotten.
+    OnNextDialog<AMidiDialog>([&](AMidiDialog& dialog) {
+        shown = dialog.Pace()->text();
+        dialog.Pace()->clear();
+        dialog.accept();
+    });
+    Trigger(AMainWindow::MidiSetup);
+    EXPECT_EQ(shown, QStringLiteral("15625"));
+    EXPECT_EQ(paces.Find("sim"), LinkPace::kFullSpeed);
+    EXPECT_EQ(app->Link().Midi()->Pace(), LinkPace::kFullSpeed);
 }
 
 TEST_F(Dialogs, APortSetByTheCommandLineIsSeenWhileTheWindowIsOpen)

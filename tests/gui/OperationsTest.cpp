@@ -1,6 +1,9 @@
 #include "GuiFixture.h"
 #include "app/MidiBackendAll.h"
+#include "model/APrefs.h"
 #include "sim/MidiBackendSim.h"
+#include "synth/AMidi.h"
+#include "synth/LinkPace.h"
 #include "ui/ProgressDialog.h"
 
 #include <QPushButton>
@@ -40,6 +43,36 @@ TEST_F(Operations, SendToSynthesizerShowsTheSectorAndBlockLines)
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
 }
 
+class LossyLink : public Operations {
+protected:
+    void Configure(AppOptions& options) override { options.sim.loseEvery = 255; }
+};
+
+TEST_F(LossyLink, ASendThroughAnInterfaceThatLosesBytesSaysSoOnceAndTheNextStartsAtItsPace)
+{
+    SavedProject(20000);
+    QString note;
+    app->SetRunningObserver([&](ProgressDialog& dialog) {
+        QObject::connect(&dialog, &QDialog::finished, [&] { note = dialog.LineText(4); });
+    });
+    Project().SetCardSizeToken(5);
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_EQ(prompter.LastText(), "The card is ready.");
+    EXPECT_FALSE(prompter.Asked());
+    EXPECT_EQ(note,
+        QStringLiteral("the link loses bytes at full speed; sending at 31,250 bytes a second"));
+    // Remembered for the port, where MIDI Setup and the next transfer find it.
+    EXPECT_EQ(PortPaces(app->Controller().Prefs().Store()).Find("sim"), 31250u);
+    // Changed, so that the card needs writing again.
+    prompter.Forget();
+    Project().SetCardName("Again");
+    Trigger(AMainWindow::SendToSynth);
+    EXPECT_TRUE(prompter.LastText().starts_with("The card is ready.")) << prompter.LastText();
+    EXPECT_FALSE(prompter.LastText().ends_with("nothing was sent.")) << prompter.LastText();
+    EXPECT_EQ(note, QString());
+    EXPECT_EQ(app->Link().Midi()->Pace(), 31250u);
+}
+
 class SlowLink : public Gui {
 protected:
     void Configure(AppOptions& options) override { options.sim.baud = 31250; }
@@ -72,11 +105,13 @@ TEST_F(SlowLink, StopEndsTheTransferAtTheNextStep)
 
 class FailingLink : public Operations {
 protected:
-    /// Block 68 of sector 1 and its two resends go unanswered; the link recovers afterwards.
+    /// Block 68 of sector 1 goes unanswered at every pace (two tries at full speed and at each
+    /// slower one, three at the DIN rate); the link recovers afterwards.
     void Configure(AppOptions& options) override
     {
-        for (const char* fault : { "drop:200", "drop:201", "drop:202" })
-            options.sim.instrument.faults.push_back(*InstrumentFault::Parse(fault));
+        for (int message = 200; message < 200 + 2 * 5 + 3; ++message)
+            options.sim.instrument.faults.push_back(
+                *InstrumentFault::Parse("drop:" + std::to_string(message)));
         options.sim.logPath = dir.File("sim.log");
     }
     /// The sectors the instrument was told to erase since the last look.

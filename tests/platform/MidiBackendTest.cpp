@@ -31,6 +31,16 @@ TEST(MidiBackendAlsa, StablePortNameDropsOnlyTheClientAndPortNumbers)
         EXPECT_EQ(MidiBackendAlsa::StablePortName(name), stable) << name;
 }
 
+TEST(MidiBackendAlsa, PortAddressIsTheClientAndPortAtTheEndOfTheName)
+{
+    // The output's own sequencer client connects to the port by these numbers.
+    using Address = std::optional<std::pair<int, int>>;
+    EXPECT_EQ(MidiBackendAlsa::PortAddress("UM-ONE:UM-ONE MIDI 1 20:0"), Address({ 20, 0 }));
+    EXPECT_EQ(MidiBackendAlsa::PortAddress("Synth 128:12"), Address({ 128, 12 }));
+    for (const char* none : { "Synth Port 1", "Synth 1:a", "14:0", "", "Synth 99999999999:0" })
+        EXPECT_EQ(MidiBackendAlsa::PortAddress(none), std::nullopt) << none;
+}
+
 TEST(MidiBackendAlsa, WithoutASequencerHasNoPortsAndSaysWhy)
 {
     // With /dev/null the device check passes, so RtMidi itself tries the missing sequencer.

@@ -31,12 +31,29 @@ TEST(LossyInterface, EveryNthByteOfALongMessageIsLostAndShortOnesPass)
     // A message of exactly four bytes ends at the fourth: nothing of it is lost.
     EXPECT_EQ(interface.Pass(Message(4), now, wire), Message(4));
     // Real-time bytes between a message's bytes pass and are not counted in it; a message
-    // handed over in pieces is counted across them.
+    // handed over in pieces without a pause is counted across them.
     const Bytes first { 0xF0, 0x01, 0xF8, 0x02 };
     const Bytes second { 0x03, 0x04, 0xF7 };
     EXPECT_EQ(interface.Pass(first, now, wire), first);
     EXPECT_EQ(interface.Pass(second, now, wire), (Bytes { 0x04, 0xF7 }));
     EXPECT_EQ(interface.Lost(), 3u);
+}
+
+TEST(LossyInterface, APauseBetweenPiecesOfAMessageStartsTheCountAfresh)
+{
+    SimTiming wire(0);
+    LossyInterface interface(0, 4);
+    const auto start = SimTiming::TimePoint {} + std::chrono::seconds(1);
+    const Bytes first { 0xF0, 0x01, 0x02 };
+    const Bytes second { 0x03, 0x04, 0x05 };
+    const Bytes third { 0x06, 0x07, 0xF7 };
+    EXPECT_EQ(interface.Pass(first, start, wire), first);
+    // Less than a USB frame later: still the same burst, whose 4th byte is lost.
+    EXPECT_EQ(interface.Pass(second, start + std::chrono::microseconds(500), wire),
+        (Bytes { 0x04, 0x05 }));
+    // After a pause: three bytes of a new burst, none of them the 4th.
+    EXPECT_EQ(interface.Pass(third, start + std::chrono::milliseconds(3), wire), third);
+    EXPECT_EQ(interface.Lost(), 1u);
 }
 
 TEST(LossyInterface, BytesThatFindTheBufferFullAreLostUntilTheWireHasCarriedSome)

@@ -6,9 +6,11 @@
 #include "model/MProject.h"
 #include "model/sound/MSoundFileWAV.h"
 #include "platform/MidiBackendRaw.h"
+#include "sim/SimTiming.h"
 #include "support/SoundHelpers.h"
 #include "synth/AMidi.h"
 #include "synth/InstrumentLink.h"
+#include "synth/LinkPace.h"
 #include "synth/MZeltaSysexHandler.h"
 
 #include <algorithm>
@@ -116,9 +118,10 @@ TEST_F(Transfer, ASilentInstrumentIsAskedAboutAndCancelSendsNothingMore)
         std::tuple(
             "The synthesizer has stopped responding.  Check your MIDI and power connections.",
             Buttons::RetryCancel));
-    // Message 50 and two resends; after Retry the same block three times more; then nothing.
+    // Message 50 and its resends: two at each pace from full speed down to the DIN rate, where
+    // it has three; after Retry the same block three times more; then nothing.
     const auto names = link.backend.Messages(49);
-    ASSERT_EQ(names.size(), 6u);
+    ASSERT_EQ(names.size(), 2u * 5 + 3 + 3);
     EXPECT_TRUE(std::all_of(
         names.begin(), names.end(), [&](const std::string& n) { return n == names.front(); }));
 }
@@ -251,6 +254,79 @@ TEST_F(Transfer, StopAtAnyStepEndsTheRunAndSendsNothingMore)
     InstrumentLink slow(env, test::Faults({ "silent:2" }));
     EXPECT_EQ(run(slow, 8).first, LinkOutcome::Stopped);
     EXPECT_EQ(slow.backend.Messages().back(), "erase 0");
+}
+
+TEST_F(Transfer, ALinkThatLosesBytesAtFullSpeedIsSlowedUntilBlocksPassWithoutAQuestion)
+{
+    struct Case {
+        const char* name;
+        std::uint32_t baud, buffer, loseEvery, learned;
+    };
+    // A small buffer before a DIN cable takes nothing faster than the cable's own rate; an
+    // interface that drops the 255th byte of a burst takes the first pace's 156-byte pieces.
+    for (const Case& c :
+        { Case { "buffer", 31250, 64, 0, 3125 }, Case { "lose", 0, 0, 255, 31250 } }) {
+        SCOPED_TRACE(c.name);
+        env.prompter.Forget();
+        InstrumentLink link(env);
+        SimTiming wire(c.baud);
+        LossyInterface interface(c.buffer, c.loseEvery);
+        link.backend.interfaceBefore = [&](std::span<const std::uint8_t> bytes) {
+            const auto now = SimTiming::TimePoint {} + std::chrono::milliseconds(env.clock.ticks);
+            auto kept = interface.Pass(bytes, now, wire);
+            const auto arrived = wire.ToInstrument(kept.size(), now);
+            // The instrument answers once the message is in, not when it was handed over.
+            if (!bytes.empty() && bytes.back() == 0xF7)
+                env.clock.Advance(
+                    std::chrono::ceil<std::chrono::milliseconds>(arrived - now).count());
+            return kept;
+        };
+        ACompileProgressDialog dialog(
+            project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
+        std::vector<std::uint32_t> learned;
+        dialog.OnPaceLearned([&](std::uint32_t pace) { learned.push_back(pace); });
+        env.progress.history.clear();
+        EXPECT_EQ(dialog.Run(), LinkOutcome::Done);
+        EXPECT_TRUE(CardHoldsImage(link));
+        EXPECT_FALSE(env.prompter.Asked()) << env.prompter.LastText();
+        EXPECT_GT(interface.Lost(), 0u);
+        EXPECT_EQ(learned, std::vector { c.learned });
+        // Told once, in the words of PaceLearnedText.
+        EXPECT_EQ(std::ranges::count(env.progress.history,
+                      "note: " + AProgressDialog::PaceLearnedText(0, c.learned)),
+            1);
+        EXPECT_EQ(std::ranges::count_if(env.progress.history,
+                      [](const std::string& line) { return line.starts_with("note"); }),
+            1);
+        EXPECT_EQ(link.midi.Pace(), c.learned);
+    }
+    EXPECT_EQ(AProgressDialog::PaceLearnedText(0, 3125),
+        "the link loses bytes at full speed; sending at 3,125 bytes a second");
+    EXPECT_EQ(AProgressDialog::PaceLearnedText(31250, 15625),
+        "the link loses bytes at 31,250 bytes a second; sending at 15,625 bytes a second");
+}
+
+TEST_F(Transfer, AnInstrumentThatStopsAnsweringIsAskedAboutAtTheDinRateAndNoPaceIsLearned)
+{
+    // The slowing costs a silent instrument's user the tries at each pace, no more: the
+    // question still comes, and a pace that never worked is not handed on to be remembered.
+    InstrumentLink link(env, test::Faults({ "silent:4" }));
+    env.prompter.Push(Answer::Cancel);
+    {
+        ACompileProgressDialog dialog(
+            project, engine, link.midi, link.handler, env.prompter, env.clock, env.progress);
+        bool learned = false;
+        dialog.OnPaceLearned([&](std::uint32_t) { learned = true; });
+        EXPECT_EQ(dialog.Run(), LinkOutcome::Ended);
+        EXPECT_TRUE(env.prompter.Asked());
+        EXPECT_FALSE(learned);
+        EXPECT_EQ(link.midi.Pace(), LinkPace::kDinRate);
+    }
+    // Two tries at each of the five paces above the DIN rate, three at it.
+    const auto names = link.backend.Messages(3);
+    EXPECT_EQ(names, std::vector<std::string>(2 * 5 + 3, "block 0 1"));
+    // The slowing didn't help: the next run goes at the pace this one started at.
+    EXPECT_EQ(link.midi.Pace(), LinkPace::kFullSpeed);
 }
 
 TEST(TransferPercent, CountsTheBlockInFlightByTheTimeThePreviousOneTook)

@@ -36,6 +36,8 @@ public:
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds timeout) override
     {
         sent.emplace_back(message.begin(), message.end());
+        if (duringSend)
+            duringSend();
         sendTimeout = timeout;
         return sendLeaves;
     }
@@ -56,6 +58,7 @@ public:
     int closes = 0;
     std::vector<Bytes> sent;
     std::chrono::milliseconds sendTimeout { 0 };
+    std::function<void()> duringSend;
     std::function<void(std::span<const std::uint8_t>)> handler;
 };
 
@@ -182,6 +185,60 @@ TEST(AMidi, SendWaitsHalfASecondAndReportsWhatLeft)
     link.backend.sendLeaves = false;
     EXPECT_EQ(link.midi.SendSysex(message), AMidi::kSendTimedOut);
     EXPECT_EQ(link.midi.SendSysex({}), AMidi::kSendFailed);
+}
+
+TEST(AMidi, APacedMessageGoesInPiecesNeverFasterThanThePace)
+{
+    Link link;
+    ASSERT_EQ(link.midi.OpenDevices(-1, 0), AMidi::kOpened);
+    Bytes block(1181, 0x55);
+    block.front() = 0xF0;
+    block.back() = 0xF7;
+    // How many pieces, and how long the send took; the pieces make up the message.
+    const auto piecesAndTimes = [&](std::uint32_t pace) {
+        link.backend.sent.clear();
+        link.midi.SetPace(pace);
+        const std::uint32_t start = link.clock.ticks;
+        EXPECT_EQ(link.midi.SendSysex(block), AMidi::kSent);
+        Bytes joined;
+        for (const Bytes& piece : link.backend.sent)
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        EXPECT_EQ(joined, block);
+        return std::pair(link.backend.sent.size(), link.clock.ticks - start);
+    };
+    // Full speed: one write of the whole message, no wait.
+    EXPECT_EQ(piecesAndTimes(0), std::pair(std::size_t { 1 }, 0u));
+    // At the DIN rate 79 pieces of 15 bytes (the last of 11); the last leaves when the pace has
+    // carried the 1170 bytes before it: 375 ms, never earlier.
+    EXPECT_EQ(piecesAndTimes(3125), std::pair(std::size_t { 79 }, 375u));
+    EXPECT_EQ(link.backend.sent.front().size(), 15u);
+    // A machine too busy to wake in time: the pieces overdue are not sent in one burst, but
+    // paced again from the piece that went late.
+    std::vector<std::uint32_t> ticks;
+    link.backend.duringSend = [&] {
+        ticks.push_back(link.clock.ticks);
+        if (ticks.size() == 3)
+            link.clock.ticks += 100;
+    };
+    piecesAndTimes(3125);
+    link.backend.duringSend = nullptr;
+    ASSERT_GE(ticks.size(), 6u);
+    for (std::size_t i = 3; i < 6; ++i)
+        EXPECT_GE(ticks[i] - ticks[i - 1], 4u) << i;
+    // 256-byte pieces at most; a message no longer than a piece goes whole at once.
+    EXPECT_EQ(piecesAndTimes(1000000).first, 5u);
+    const Bytes identity { 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0xF7 };
+    link.backend.sent.clear();
+    link.midi.SetPace(3125);
+    const std::uint32_t before = link.clock.ticks;
+    EXPECT_EQ(link.midi.SendSysex(identity), AMidi::kSent);
+    EXPECT_EQ(link.backend.sent, std::vector<Bytes> { identity });
+    EXPECT_EQ(link.clock.ticks, before);
+    // A piece that doesn't leave ends the message there.
+    link.backend.sendLeaves = false;
+    link.backend.sent.clear();
+    EXPECT_EQ(link.midi.SendSysex(block), AMidi::kSendTimedOut);
+    EXPECT_EQ(link.backend.sent.size(), 1u);
 }
 
 TEST(AMidi, ReceiveTakesOneMessageAtATimeFromBetweenStrayBytes)

@@ -51,10 +51,13 @@ public:
     bool Send(std::span<const std::uint8_t> message, std::chrono::milliseconds) override
     {
         sent.emplace_back(message.begin(), message.end());
-        if (beforeEachMessage)
+        // The instrument acts on a paced message when its last piece has come.
+        if (beforeEachMessage && !message.empty() && message.back() == 0xF7)
             beforeEachMessage();
         if (connected) {
-            auto replies = instrument.Receive(message);
+            auto replies = instrument.Receive(interfaceBefore
+                    ? std::span<const std::uint8_t>(interfaceBefore(message))
+                    : message);
             // A message the instrument takes longer over than the wait for it: its reply comes
             // only with the reply to the message after it.
             if (sent.size() == lateReplyTo) {
@@ -70,12 +73,20 @@ public:
     }
     void OnInput(std::function<void(std::span<const std::uint8_t>)> h) override { handler = h; }
 
-    /// "identify", "erase 3", "block 3 17" for each message sent, in order.
+    /// "identify", "erase 3", "block 3 17" for each message sent from the write `from` on, in
+    /// order.
     std::vector<std::string> Messages(std::size_t from = 0) const
     {
-        std::vector<std::string> names;
+        // A paced message comes in pieces: each F0 starts the next message.
+        std::vector<std::vector<std::uint8_t>> messages;
         for (std::size_t i = from; i < sent.size(); ++i) {
-            const auto& m = sent[i];
+            const auto& piece = sent[i];
+            if (messages.empty() || (!piece.empty() && piece.front() == 0xF0))
+                messages.emplace_back();
+            messages.back().insert(messages.back().end(), piece.begin(), piece.end());
+        }
+        std::vector<std::string> names;
+        for (const auto& m : messages) {
             if (m.size() > 5 && m[1] == 0x7E)
                 names.push_back("identify");
             else if (m.size() == 8 && m[5] == MZeltaSysexHandler::kEraseSector)
@@ -94,6 +105,8 @@ public:
     std::function<void(std::span<const std::uint8_t>)> handler;
     /// Runs as each message reaches the instrument, before the instrument acts on it.
     std::function<void()> beforeEachMessage;
+    /// What an interface between program and instrument makes of each write; none: it passes.
+    std::function<std::vector<std::uint8_t>(std::span<const std::uint8_t>)> interfaceBefore;
     /// The message (from 1) whose reply is late; 0: none.
     std::size_t lateReplyTo = 0;
     std::vector<std::uint8_t> late;

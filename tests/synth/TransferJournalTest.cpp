@@ -3,6 +3,7 @@
 #include "platform/Sha256.h"
 #include "synth/ACompileProgressDialog.h"
 #include "synth/InstrumentLink.h"
+#include "synth/LinkPace.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -276,6 +277,9 @@ TEST_F(JournalledTransfer, AStoppedTransferResumesAndAnUpdateWritesOnlyWhatChang
 {
     // Block 68 of sector 1 and its two resends go unanswered; the link recovers afterwards.
     InstrumentLink link(env, test::Faults({ "drop:200", "drop:201", "drop:202" }));
+    // At the slowest pace already, so the missing replies come to the question, not to a
+    // slower pace.
+    link.midi.SetPace(LinkPace::kDinRate);
     const auto first = Image(3, 1);
     env.prompter.Push(Answer::Ok); // the size question
     env.prompter.Push(Answer::Cancel); // "has stopped responding"
