@@ -9,10 +9,10 @@ namespace cardmill {
 bool PlayOnSoundOutput(std::span<const std::int16_t> frames, int rate,
     const std::atomic<bool>& stop, std::string& error)
 {
-    pa_sample_spec spec {};
-    spec.format = PA_SAMPLE_S16NE;
-    spec.rate = static_cast<std::uint32_t>(rate);
-    spec.channels = 1;
+    pa_sample_spec format {};
+    format.format = PA_SAMPLE_S16NE;
+    format.rate = static_cast<std::uint32_t>(rate);
+    format.channels = 1;
     // A short buffer, so that Ctrl-C silences it at once rather than after seconds.
     pa_buffer_attr buffering {};
     buffering.maxlength = static_cast<std::uint32_t>(-1);
@@ -22,7 +22,7 @@ bool PlayOnSoundOutput(std::span<const std::int16_t> frames, int rate,
     buffering.fragsize = static_cast<std::uint32_t>(-1);
     int code = 0;
     pa_simple* stream = pa_simple_new(nullptr, "Cardmill", PA_STREAM_PLAYBACK, nullptr, "voice",
-        &spec, nullptr, &buffering, &code);
+        &format, nullptr, &buffering, &code);
     if (!stream) {
         error = pa_strerror(code);
         return false;

@@ -15,6 +15,33 @@ class Preview : public test::Gui {
 protected:
     void Configure(AppOptions& options) override { options.audio = &output; }
 
+    /// What Add Files' Play does for a file chosen in its list: whether it could be pressed,
+    /// the button's text while it plays, and whether it came back to Play once all was heard.
+    struct Played {
+        bool enabled = false;
+        QString during;
+        bool backToPlay = false;
+    };
+    Played PlayInAddFiles(const std::string& path)
+    {
+        Played played;
+        OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
+            emit dialog.Chooser()->currentChanged(QString::fromStdString(path));
+            played.enabled = dialog.PlayButton()->isEnabled();
+            dialog.PlayButton()->click();
+            played.during = dialog.PlayButton()->text();
+            // Once the output has heard everything, the button is back within a tick of its
+            // timer.
+            played.backToPlay = Wait([&] {
+                output.Drain();
+                return dialog.PlayButton()->text() == QStringLiteral("&Play");
+            });
+            dialog.reject();
+        });
+        Trigger(AMainWindow::AddFiles);
+        return played;
+    }
+
     // Less room than a chunk, as a sound server's buffer often has: the sound must still be
     // given to it whole, a little at a time.
     NullAudioOutput output { ASoundSystem::kChunkFrames / 3 };
@@ -80,23 +107,9 @@ TEST_F(Preview, WithoutAnOutputDevicePlaySaysSoOnce)
 
 TEST_F(Preview, TheAddFilesDialogsPlayButtonFollowsPlayback)
 {
-    const QString path = QString::fromStdString(Wav("look.wav", 20000));
-    QString during;
-    bool backToPlay = false;
-    OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
-        emit dialog.Chooser()->currentChanged(path);
-        dialog.PlayButton()->click();
-        during = dialog.PlayButton()->text();
-        // Once the output has heard everything, the button is back within a tick of its timer.
-        backToPlay = Wait([&] {
-            output.Drain();
-            return dialog.PlayButton()->text() == QStringLiteral("&Play");
-        });
-        dialog.reject();
-    });
-    Trigger(AMainWindow::AddFiles);
-    EXPECT_EQ(during, QStringLiteral("Sto&p"));
-    EXPECT_TRUE(backToPlay);
+    const Played played = PlayInAddFiles(Wav("look.wav", 20000));
+    EXPECT_EQ(played.during, QStringLiteral("Sto&p"));
+    EXPECT_TRUE(played.backToPlay);
     EXPECT_EQ(output.written, 20000u);
 }
 
@@ -139,24 +152,11 @@ TEST_F(Preview, TheAddFilesDialogsPlayButtonPlaysAnInstrumentAndAPreset)
         { dir.Write("pair.cmt",
               test::CmtBuilder().Groups(2, 1, { 59, 127 }).Add({ a }).Add({ b }).Build()),
             dir.Write("organ.sf2", font.Build()) }) {
-        QString during;
-        bool enabled = false, backToPlay = false;
         const std::size_t before = output.written;
-        OnNextDialog<AAddFilesDialog>([&](AAddFilesDialog& dialog) {
-            emit dialog.Chooser()->currentChanged(QString::fromStdString(path));
-            enabled = dialog.PlayButton()->isEnabled();
-            dialog.PlayButton()->click();
-            during = dialog.PlayButton()->text();
-            backToPlay = Wait([&] {
-                output.Drain();
-                return dialog.PlayButton()->text() == QStringLiteral("&Play");
-            });
-            dialog.reject();
-        });
-        Trigger(AMainWindow::AddFiles);
-        EXPECT_TRUE(enabled) << path;
-        EXPECT_EQ(during, QStringLiteral("Sto&p")) << path;
-        EXPECT_TRUE(backToPlay) << path;
+        const Played played = PlayInAddFiles(path);
+        EXPECT_TRUE(played.enabled) << path;
+        EXPECT_EQ(played.during, QStringLiteral("Sto&p")) << path;
+        EXPECT_TRUE(played.backToPlay) << path;
         EXPECT_GT(output.written - before, 48000u) << path;
     }
     EXPECT_EQ(Project().CountItems(0), 0); // heard, not added
