@@ -47,6 +47,17 @@ class MidiSetup(DesktopTestCase):
         self.desktop.key("m")
         return self.desktop.wait_window("^MIDI Setup$", timeout=10)
 
+    def send_to_synthesizer(self, gui):
+        """Project > Send to Synthesizer, and the message that ends it: no question on the way."""
+        self.desktop.activate(gui.window)
+        self.desktop.key("alt+p")
+        time.sleep(0.5)
+        self.desktop.key("s")
+        box = self.desktop.wait_window("^Cardmill$", timeout=120)
+        self.assertIn("The card is ready.", self.desktop.read("the-card-is-ready", box))
+        self.desktop.key("Return")
+        self.desktop.wait_gone(box)
+
     def test_a_pty_typed_into_midi_setup_is_where_the_card_goes(self):
         gui = self.gui(self.project)
         desktop = self.desktop
@@ -70,12 +81,7 @@ class MidiSetup(DesktopTestCase):
         wait_for("the status bar naming the pty",
                  lambda: "pts" in self.status_port(gui, "the-pty-in-use"), timeout=10)
 
-        desktop.key("alt+p")
-        time.sleep(0.5)
-        desktop.key("s")
-        box = desktop.wait_window("^Cardmill$", timeout=120)
-        self.assertIn("The card is ready.", desktop.read("the-card-is-ready", box))
-        desktop.key("Return")
+        self.send_to_synthesizer(gui)
         self.sim.send_signal(signal.SIGTERM)
         self.sim.wait(30)
         with open(self.card, "rb") as written:
@@ -94,7 +100,6 @@ class MidiSetup(DesktopTestCase):
         desktop.key("Escape")
         desktop.wait_gone(dialog)
 
-
     def test_through_an_interface_that_loses_bytes_the_card_is_exact_and_midi_setup_keeps_the_pace(self):
         card = self.path("lossy.bin")
         sim = subprocess.Popen(
@@ -108,15 +113,7 @@ class MidiSetup(DesktopTestCase):
         desktop = self.desktop
         wait_for("the status bar naming the pty",
                  lambda: "pts" in self.status_port(gui, "the-lossy-pty-in-use"), timeout=10)
-        desktop.activate(gui.window)
-        desktop.key("alt+p")
-        time.sleep(0.5)
-        desktop.key("s")
-        # No question on the way: the first box is the end of the transfer.
-        box = desktop.wait_window("^Cardmill$", timeout=120)
-        self.assertIn("The card is ready.", desktop.read("the-card-is-ready", box))
-        desktop.key("Return")
-        desktop.wait_gone(box)
+        self.send_to_synthesizer(gui)
 
         dialog = self.open_midi_setup(gui)
         # The pace field and the buttons, alone: the whole dialog reads less well.
