@@ -59,7 +59,7 @@ void AProgressDialog::StartDeviceSearch(bool hasBanner)
     view.SetSector("", "");
     extraReplies = false;
     Send(MZeltaSysexHandler::MakeIdentityRequest());
-    retries = 3;
+    retries = kRetries;
     SetDeadline(kIdentityWaitMs);
     ++step;
 }
@@ -140,7 +140,7 @@ void AProgressDialog::BeginFence(std::uint32_t messageWaitMs)
 {
     fencing = true;
     Send(MZeltaSysexHandler::MakeIdentityRequest());
-    retries = 3;
+    retries = kRetries;
     // The instrument answers the fence only after the copies before it.
     SetDeadline(std::min<std::uint32_t>(unanswered, 3) * messageWaitMs + kIdentityWaitMs);
 }
@@ -242,7 +242,7 @@ void AProgressDialog::PaceAfterFailure()
     midi.SetPace(*slower);
     failuresAtPace = 0;
     // The tries so far went at a pace that loses bytes; the new pace gets all of its own.
-    retries = 3;
+    retries = kRetries;
 }
 
 void AProgressDialog::PaceWorked()

@@ -132,6 +132,8 @@ protected:
     ProgressView& view;
 
     std::uint16_t step = 0;
+    /// Tries of a message after its first before the user is asked.
+    static constexpr std::uint8_t kRetries = 3;
     std::uint8_t retries = 0;
     std::uint32_t deadline = 0;
     int lastPercent = 0;
