@@ -1,7 +1,6 @@
 #include "model/instrument/MInstFileCardmill.h"
 
 #include "model/ASafeFile.h"
-#include "model/MProject.h"
 #include "model/MissingFileLocator.h"
 #include "model/instrument/KeyGroupEdit.h"
 #include "model/instrument/SfzWriter.h"
@@ -193,48 +192,6 @@ TEST_F(Instrument, WrittenFromThreeSamplesAndReadBack)
     EXPECT_EQ(reread->Samples()[2]->Params().fineTune, 7);
 }
 
-TEST_F(Instrument, ByRootPutsTheSoundsInOrderOfTheirRootsOrSharesTheKeyboardWhenRootsRepeat)
-{
-    const auto write = [&](const std::string& name, std::initializer_list<std::uint32_t> roots) {
-        std::vector<std::unique_ptr<MSoundFile>> sounds;
-        for (const std::uint32_t root : roots) {
-            auto sound = std::make_unique<MSoundFileWAV>(env.services);
-            const std::string wav = dir.Write(
-                "root" + std::to_string(root) + "-" + std::to_string(sounds.size()) + ".wav",
-                WavBuilder().Frames(500).Smpl(root, 0, {}).Build());
-            EXPECT_TRUE(sound->OpenSound(wav));
-            sounds.push_back(std::move(sound));
-        }
-        const std::string path = dir.File(name);
-        ASafeFile writer(env.prompter);
-        EXPECT_TRUE(WriteInstrumentFile(
-            writer, env.prompter, path, std::move(sounds), { InstrumentKeys::Layout::ByRoot, {} }));
-        auto instrument = std::make_unique<MInstFileCardmill>(env.services);
-        EXPECT_TRUE(instrument->OpenInstrument(path));
-        EXPECT_EQ(test::LoadFully(*instrument), 1);
-        std::vector<int> keys;
-        for (int g = 0; g < instrument->GroupCount(); ++g)
-            keys.push_back(instrument->UpperKeys()[g]);
-        std::vector<int> written;
-        for (const MSoundFile* sample : instrument->Samples())
-            written.push_back(sample->GetRootKey());
-        return std::pair(keys, written);
-    };
-    // Chosen in any order, laid out as the half-way split of the rising roots.
-    EXPECT_EQ(write("chosen.cmt", { 84, 36, 60 }),
-        std::pair(std::vector { 48, 72, 127 }, std::vector { 36, 60, 84 }));
-    EXPECT_TRUE(env.prompter.shown.empty());
-    // Two alike: the order chosen, the keyboard shared evenly, and the user told.
-    EXPECT_EQ(write("alike.cmt", { 72, 60, 60 }),
-        std::pair(std::vector { 41, 84, 127 }, std::vector { 72, 60, 60 }));
-    EXPECT_EQ(env.prompter.LastText(),
-        "'root60-1.wav' and 'root60-2.wav' have the same root key, C3, so the keyboard can't be "
-        "split between the samples' root keys.  The 3 samples share it evenly instead, in the "
-        "order they were chosen; Voice Info changes their key groups.");
-    // One sound has the whole keyboard.
-    EXPECT_EQ(write("one.cmt", { 50 }).first, std::vector { 127 });
-}
-
 TEST_F(Instrument, ValuesOffTheCardInAStoredRecordAreMovedOntoItAndToldOnce)
 {
     // The record of an older writer: the root's byte 200, a loop past the sample's 1000 frames.
@@ -274,19 +231,15 @@ TEST_F(Instrument, LaterVersionsAndCountsThatDoNotFitTheChunkAreRefused)
     EXPECT_EQ(test::LoadFully(*beyond), -1);
 }
 
-TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
+TEST_F(Instrument, APathTooLongForARecordIsRefusedAndNothingWritten)
 {
-    ASafeFile writer(env.prompter);
-    EXPECT_FALSE(WriteInstrumentFile(writer, env.prompter, dir.File("none.cmt"), {}));
-    EXPECT_EQ(
-        env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
-
     const std::string deep = dir.Write(std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav",
         WavBuilder().Frames(10).Build());
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     auto sound = std::make_unique<MSoundFileWAV>(env.services);
     ASSERT_TRUE(sound->OpenSound(deep));
     sounds.push_back(std::move(sound));
+    ASafeFile writer(env.prompter);
     EXPECT_FALSE(
         WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
     EXPECT_NE(env.prompter.LastText().find(deep), std::string::npos);
@@ -369,21 +322,6 @@ std::vector<int> Uppers(const KeyGroupEdit& edit)
     return keys;
 }
 
-TEST(KeyGroupEdit, NewLowerKeyMovesPreviousGroupsDownEachKeepingOneKey)
-{
-    ScriptedPrompter prompter;
-    const std::array<std::uint8_t, 128> table { 59, 71, 127 };
-    KeyGroupEdit edit(table.data(), 3);
-
-    EXPECT_EQ(edit.Apply(2, 60, 127, prompter), KeyGroupEdit::Outcome::Adjusted);
-    EXPECT_EQ(Uppers(edit), (std::vector<int> { 58, 59, 127 }));
-    EXPECT_EQ(std::tuple(edit.Lower(1), edit.Lower(2)), std::tuple(59, 60));
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(std::tuple(prompter.shown[0].text, prompter.shown[0].icon),
-        std::tuple("Some or all previous key groups have been adjusted for the new Lower Key.",
-            Icon::Information));
-}
-
 TEST(KeyGroupEdit, NewUpperKeyPushesFollowingGroupsUntilOneHasRoom)
 {
     ScriptedPrompter prompter;
@@ -427,24 +365,6 @@ TEST(KeyGroupEdit, RefusalsInTheirOrderLeaveTheTableAlone)
         EXPECT_EQ(std::tuple(prompter.shown[0].text, prompter.shown[0].icon),
             std::tuple(c.message, Icon::Error));
     }
-}
-
-TEST(KeyGroupEdit, VoiceNameMustNotBeEmptyAndAnEditIsStoredWithItsTime)
-{
-    ScriptedPrompter prompter;
-    EXPECT_TRUE(CheckVoiceName("Piano", prompter));
-    EXPECT_FALSE(CheckVoiceName("", prompter));
-    EXPECT_EQ(prompter.LastText(), "Please enter the voice name.");
-
-    test::TestEnv env;
-    MProject project(env.prefs);
-    auto sound = test::Load<MSoundFileWAV>(
-        env, test::WavBuilder().Format(1, 1, 44100, 16).Frames(100).Build(), "/tmp/a.wav");
-    ASSERT_TRUE(sound);
-    project.ClearDirty();
-    MarkEdited(*sound, project, env.clock);
-    EXPECT_EQ(std::tuple(sound->ChangeTime(), project.IsDirty()),
-        std::tuple(SecondsSince1904(env.clock.Now()), true));
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 #include "model/MCardmill.h"
 #include "model/MProject.h"
 #include "model/PendingFilesQueue.h"
-#include "model/instrument/MInstFileInstrument.h"
 #include "model/sequence/MSeqFile.h"
 #include "model/sound/MSoundFile.h"
 #include "support/Banks.h"
@@ -153,44 +152,6 @@ TEST_F(ProjectFile, SavedReopenedAndSavedAgainGivesTheSameBytes)
     EXPECT_EQ(test::ReadFile(dir.File("one.cmr")), test::ReadFile(dir.File("two.cmr")));
 }
 
-TEST_F(ProjectFile, EditedSettingsOutliveANewDateAndAreSetAsideByNameWhenTheBytesChange)
-{
-    // Settings edited in 2023 (the test clock): the files' dates are newer, as after a touch.
-    Load({ Wav("a.wav"), Wav("b.wav") });
-    for (int i = 0; i < 2; ++i) {
-        auto* sound = dynamic_cast<MSoundFile*>(Project().GetItem(0, i));
-        SampleParams params = sound->Params();
-        params.rootKey = 48;
-        params.startFrame = 50;
-        ASSERT_TRUE(sound->SetParams(params));
-        sound->SetChangeTime(SecondsSince1904(clock.Now()));
-    }
-    test::CmtBuilder three;
-    three.Groups(3, 1, { 40, 80, 127 });
-    for (const char* name : { "x.wav", "y.wav", "z.wav" })
-        three.Add({ Wav(name) });
-    Load({ dir.Write("three.cmt", three.Build()) }, 2);
-    auto* keys = dynamic_cast<MInstFileInstrument*>(Project().GetItem(2, 0));
-    keys->SetUpperKeys({ 50, 70, 127 });
-    keys->SetChangeTime(SecondsSince1904(clock.Now()));
-    ASSERT_TRUE(Save(dir.File("kept.cmr")));
-
-    // b.wav's bytes change: its settings are set aside and named; the others' are kept.
-    dir.Write("b.wav", WavBuilder().Format(1, 2, 44100, 16).Frames(2100).Build());
-    Project().Reset();
-    prompter.Forget();
-    ASSERT_TRUE(Load({ dir.File("kept.cmr") }).opened);
-    const auto root = [&](int index) {
-        return dynamic_cast<MSoundFile*>(Project().GetItem(0, index))->GetRootKey();
-    };
-    const std::uint8_t* upper = dynamic_cast<MInstFile*>(Project().GetItem(2, 0))->UpperKeys();
-    EXPECT_EQ(std::tuple(root(0), root(1), upper[0], upper[1]), std::tuple(48, 60, 50, 70));
-    ASSERT_EQ(prompter.shown.size(), 1u);
-    EXPECT_EQ(prompter.shown[0].details,
-        "'b.wav' has changed since its settings were edited; its own are used, and these set "
-        "aside: root key 48, start 50, loop 100 to 1500.");
-}
-
 TEST_F(ProjectFile, AProjectMovedWithItsSoundsFindsThemWhereTheyLieRelativeToIt)
 {
     // gig/song/p.cmr names gig/song/b.wav beside it and gig/samples/a.wav beside its folder.
@@ -337,43 +298,6 @@ TEST_F(ProjectFile, GroupsWithMoreRecordsThanTheyHoldKeepWhatFits)
             "1 of its records is left out." }));
 }
 
-TEST_F(ProjectFile, AMovedFileIsFoundWhereAnotherFileWasLoadedFrom)
-{
-    const std::string a = Wav("kit/a.wav");
-    const std::string b = Wav("kit/b.wav");
-    Load({ a, b });
-    ASSERT_TRUE(Save(dir.File("kit.cmr")));
-    std::filesystem::create_directories(dir.File("moved"));
-    std::filesystem::rename(a, dir.File("moved/a.wav"));
-    std::filesystem::rename(b, dir.File("moved/b.wav"));
-    locator.NoteLoaded(dir.File("moved/other.wav"));
-    Project().Reset();
-    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
-    EXPECT_TRUE(finder.asked.empty());
-    EXPECT_EQ(Project().GetItem(0, 1)->GetPath(), dir.File("moved/b.wav"));
-    // Taken without a question, as the same files, and named in one message; a save keeps them.
-    ASSERT_FALSE(prompter.shown.empty());
-    EXPECT_EQ(std::tuple(prompter.shown.back().text, prompter.shown.back().details),
-        std::tuple("Some of what the project 'kit.cmr' names is not as it was saved: 2 files "
-                   "found elsewhere or changed.",
-            "'a.wav' was not in " + dir.File("kit/") + "; the same file was found in "
-                + dir.File("moved/") + ".\n'b.wav' was not in " + dir.File("kit/")
-                + "; the same file was found in " + dir.File("moved/") + "."));
-    EXPECT_TRUE(Project().IsDirty());
-
-    // Gone altogether, or another file of its name (a damaged copy, another kit's): each is
-    // asked for by name and skipped, never taken as what the project had.
-    std::filesystem::remove(dir.File("moved/a.wav"));
-    Bytes damaged = test::ReadFile(dir.File("moved/b.wav"));
-    std::copy_n("JUNK", 4, damaged.begin());
-    dir.Write("moved/b.wav", damaged);
-    Project().Reset();
-    prompter.Forget();
-    ASSERT_TRUE(Load({ dir.File("kit.cmr") }).opened);
-    EXPECT_EQ(std::tuple(finder.asked, Project().CountItems(0), prompter.shown.size()),
-        std::tuple(Strings { "a.wav", "b.wav" }, 0, std::size_t { 0 }));
-}
-
 TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
 {
     Load({ Wav("a.wav"), Wav("b.wav") });
@@ -399,19 +323,6 @@ TEST_F(ProjectFile, AWriteFailureAnywhereLeavesThePreviousFile)
     EXPECT_NE(test::ReadFile(path), before);
     // a.wav, b.wav and safe.cmr
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
-}
-
-TEST_F(ProjectFile, TheLoaderSplitsStereoSoundsWhenThePreferenceAsks)
-{
-    controller.Prefs().splitStereoFiles = 1;
-    EXPECT_EQ(Load({ Wav("Grand Piano.wav"), Wav("pad.wav") }).added, 2);
-    ASSERT_EQ(Project().CountItems(0), 4);
-    const auto* left = dynamic_cast<MSoundFile*>(Project().GetItem(0, 0));
-    const auto* right = dynamic_cast<MSoundFile*>(Project().GetItem(0, 1));
-    EXPECT_EQ(std::tuple(left->GetShortName(), right->GetShortName(),
-                  Project().GetItem(0, 3)->GetShortName(), left->GetChannel(), right->GetChannel(),
-                  right->IsPhantom(), right->GetCompiledSize()),
-        std::tuple("GrandPianL", "GrandPianR", "pad.wavR", 1, 2, false, left->GetCompiledSize()));
 }
 
 TEST_F(ProjectFile, AFileThatFailsDoesNotStopTheOthers)
