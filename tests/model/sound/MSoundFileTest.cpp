@@ -394,12 +394,6 @@ TEST_F(Sound, AnEditIsCheckedInOrderWithItsRangesAndItsLoopEndsWithTheData)
     EXPECT_EQ(env.prompter.LastText(), "The volume must be 0-252. Please enter a valid volume.");
     EXPECT_EQ(env.prompter.shown.back().icon, Icon::Error);
 
-    SampleEdit start(*sound);
-    start.startFrame = 1000;
-    EXPECT_FALSE(start.Apply(env.prompter, changed));
-    EXPECT_EQ(env.prompter.LastText(),
-        "The start frame must be 0-999. Please enter a valid start frame.");
-
     SampleEdit loop(*sound);
     loop.looping = true;
     loop.loopStart = 1000;
@@ -407,15 +401,6 @@ TEST_F(Sound, AnEditIsCheckedInOrderWithItsRangesAndItsLoopEndsWithTheData)
     EXPECT_EQ(
         env.prompter.LastText(), "The loop start must be 0-999. Please enter a valid loop start.");
     EXPECT_EQ(sound->Params().looping, 0);
-
-    SampleEdit accepted(*sound);
-    accepted.volume = 252;
-    accepted.rootKey = 72;
-    accepted.startFrame = 10;
-    ASSERT_TRUE(accepted.Apply(env.prompter, changed));
-    EXPECT_EQ(std::tuple(VolumeByte(sound->Params().volume), sound->GetRootKey(),
-                  sound->Params().startFrame),
-        std::tuple(252, 72, 10u));
 
     // A loop switched on ends with the data; switched off, the silent tail follows the data.
     SampleEdit on(*sound);
@@ -428,22 +413,6 @@ TEST_F(Sound, AnEditIsCheckedInOrderWithItsRangesAndItsLoopEndsWithTheData)
     off.looping = false;
     ASSERT_TRUE(off.Apply(env.prompter, changed));
     EXPECT_EQ(std::tuple(p.looping, p.loopStart), std::tuple(0, 1001u));
-}
-
-TEST_F(Sound, AnEditsRootAboveG8IsRefusedAndAStereoChannelChangesTheContent)
-{
-    auto sound = LoadWav(WavBuilder().Format(1, 2, 44100, 16).Frames(100));
-    ASSERT_TRUE(sound);
-    SampleEdit edit(*sound);
-    EXPECT_FALSE(edit.ChooseRoot(128, env.prompter));
-    EXPECT_EQ(env.prompter.LastText(), "The root note must be within the range C-2 to G8.");
-    EXPECT_EQ(edit.rootKey, 60);
-    EXPECT_TRUE(edit.ChooseRoot(127, env.prompter));
-    edit.channel = 2;
-    bool changed = false;
-    ASSERT_TRUE(edit.Apply(env.prompter, changed));
-    EXPECT_EQ(
-        std::tuple(changed, sound->GetChannel(), sound->GetRootKey()), std::tuple(true, 2, 127));
 }
 
 } // namespace
