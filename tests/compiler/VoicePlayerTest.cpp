@@ -85,16 +85,18 @@ protected:
                     .Data(SineData(frames, s.period))
                     .Smpl(s.root, 0, {})
                     .Build());
-            CmtBuilder::Sample sample;
-            sample.path = path;
-            sample.rootKey = s.root;
-            sample.looping = 1;
-            sample.loopStart = s.loopStart;
-            sample.loopEnd = s.loopEnd;
-            cmt.Add(sample);
+            cmt.Add({ .path = path,
+                .rootKey = s.root,
+                .looping = 1,
+                .loopStart = s.loopStart,
+                .loopEnd = s.loopEnd });
         }
+        Compile(cmt.Build());
+    }
+    void Compile(const Bytes& cmt)
+    {
         auto instrument = std::make_unique<MInstFileCardmill>(env.services);
-        ASSERT_TRUE(instrument->OpenInstrument(dir.Write("inst.cmt", cmt.Build())));
+        ASSERT_TRUE(instrument->OpenInstrument(dir.Write("inst.cmt", cmt)));
         ASSERT_EQ(test::LoadFully(*instrument), 1);
         instrument->SetCategory(0);
         instrument->UpdateCompiledSize();
@@ -181,19 +183,7 @@ TEST_F(Player, TwoOctavesUpATopOctaveToneIsFilteredNotFoldedBack)
     // interpolation folds it back into the audible range.
     const std::string path = dir.Write("high.wav",
         WavBuilder().Format(1, 1, 48000, 16).Data(SineData(48000, 1, 17000.0 / 48000)).Build());
-    CmtBuilder::Sample sample;
-    sample.path = path;
-    sample.rootKey = 60;
-    auto instrument = std::make_unique<MInstFileCardmill>(env.services);
-    ASSERT_TRUE(instrument->OpenInstrument(dir.Write("i.cmt", CmtBuilder().Add(sample).Build())));
-    ASSERT_EQ(test::LoadFully(*instrument), 1);
-    instrument->SetCategory(0);
-    instrument->UpdateCompiledSize();
-    project.AddItem(std::move(instrument));
-    MCompileEngine engine(project, env.prompter);
-    image = *CompileToMemory(project, engine, env.progress);
-    std::string error;
-    card = *ReadCardImage(image, error);
+    ASSERT_NO_FATAL_FAILURE(Compile(CmtBuilder().Add({ .path = path }).Build()));
     VoicePlayer player(image, card, card.voices[0]);
     const auto root = Held(player, 60, 0.3);
     player.Silence();
