@@ -6,8 +6,6 @@
 #include "synth/LinkPace.h"
 #include "ui/ProgressDialog.h"
 
-#include <QPushButton>
-#include <QTimer>
 #include <fstream>
 
 namespace cardmill {
@@ -73,36 +71,6 @@ TEST_F(LossyLink, ASendThroughAnInterfaceThatLosesBytesSaysSoOnceAndTheNextStart
     EXPECT_EQ(app->Link().Midi()->Pace(), 31250u);
 }
 
-class SlowLink : public Gui {
-protected:
-    void Configure(AppOptions& options) override { options.sim.baud = 31250; }
-};
-
-TEST_F(SlowLink, StopEndsTheTransferAtTheNextStep)
-{
-    Add({ Wav("tone.wav", 200000) });
-    Project().SetCardSizeToken(5);
-    std::vector<std::string> lines;
-    app->SetRunningObserver([&](ProgressDialog& dialog) {
-        // Stop once the second block is on its way, as a person who changed their mind does.
-        auto* poll = new QTimer(&dialog);
-        QObject::connect(poll, &QTimer::timeout, [&dialog, &lines, poll] {
-            lines = dialog.LinesSeen();
-            if (std::find(lines.begin(), lines.end(), "Block:  2") != lines.end()) {
-                poll->stop();
-                dialog.StopButton()->click();
-            }
-        });
-        poll->start(10);
-    });
-    Trigger(AMainWindow::SendToSynth);
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "Block:  2"), lines.end());
-    EXPECT_NE(prompter.LastText(), "The card is ready.");
-    // Over a 31,250-baud cable the card would take a minute: it stopped at once.
-    EXPECT_EQ(app->MidiPorts()->Sim()->Card()[4 * 1024], 0xFF)
-        << "the fifth block was written after Stop";
-}
-
 class FailingLink : public Operations {
 protected:
     /// Block 68 of sector 1 goes unanswered at every pace (two tries at full speed and at each
@@ -132,7 +100,7 @@ protected:
     int linesSeen = 0;
 };
 
-TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHolds)
+TEST_F(FailingLink, AFailedTransferOffersResumeAndAfterEraseCardTheNextSendOffersNothing)
 {
     SavedProject(300000); // five sectors
     Project().SetCardSizeToken(5);
@@ -155,22 +123,6 @@ TEST_F(FailingLink, AFailedTransferOffersResumeAndTheNextSendKnowsWhatTheCardHol
     EXPECT_EQ(Erased(), (std::vector<std::string> { "0", "1", "1", "2", "3", "4" }));
     auto card = Sim()->Card();
     EXPECT_TRUE(std::equal(image.begin(), image.end(), card.begin()));
-
-    // The card holds this image now: sending it again is offered as nothing to write.
-    prompter.Push(Answer::Yes);
-    Trigger(AMainWindow::SendToSynth);
-    const auto& leave = prompter.shown.at(prompter.shown.size() - 2);
-    EXPECT_TRUE(leave.text.starts_with("The card in the synthesizer already holds this card image, "
-                                       "if the card written at "))
-        << leave.text;
-    EXPECT_EQ(leave.byDefault, Answer::No) << "Enter writes the whole card";
-    EXPECT_EQ(prompter.LastText(),
-        "The card is ready.  0 of 5 sectors needed writing: nothing was sent.");
-    EXPECT_TRUE(Erased().empty());
-    // No writes the whole card.
-    prompter.Push(Answer::No);
-    Trigger(AMainWindow::SendToSynth);
-    EXPECT_EQ(Erased().size(), 5u);
 
     // After Erase Card nothing is offered: the card holds nothing the journal knows of.
     Trigger(AMainWindow::EraseCard);
@@ -210,28 +162,14 @@ TEST_F(Operations, OpenCardImageUnpacksTheCardAndOpensWhatItHolds)
     EXPECT_FALSE(Project().IsDirty());
     EXPECT_EQ(imageOf(dir.File("again.img")), bytes) << "the unpacked project's card differs";
 
-    // Files in the way are replaced only when the question allows it; the project open stays.
-    prompter.Push(Answer::Cancel);
+    // Files in the way replaced, the project open included: the window lets it go first.
+    prompter.Push(Answer::Ok);
     EXPECT_TRUE(unpack(image));
     ASSERT_FALSE(prompter.shown.empty());
     EXPECT_NE(prompter.shown.front().text.find("already holds"), std::string::npos);
     EXPECT_EQ(app->Controller().DocumentPath(), project);
-    // Replaced, the project open included: the window lets it go first.
-    prompter.Push(Answer::Ok);
-    EXPECT_TRUE(unpack(image));
-    EXPECT_EQ(app->Controller().DocumentPath(), project);
     for (const auto& box : prompter.shown)
         EXPECT_NE(box.icon, Icon::Error) << box.text;
-
-    // A file that is no card is refused with the reason, before any folder is asked for.
-    const std::string notACard = dir.Write("notes.img", std::vector<std::uint8_t>(3000, 0x41));
-    prompter.Forget();
-    chooser.Push(QString::fromStdString(notACard));
-    Trigger(AMainWindow::OpenCardImage);
-    ASSERT_EQ(prompter.shown.size(), 1U);
-    EXPECT_EQ(prompter.shown.front().icon, Icon::Error);
-    EXPECT_NE(prompter.shown.front().text.find("notes.img"), std::string::npos)
-        << prompter.shown.front().text;
 }
 
 } // namespace

@@ -19,6 +19,24 @@ Bytes Pattern(std::size_t count)
     return bytes;
 }
 
+/// The 80-bit extended form of a sample rate.
+Bytes Extended(double rate)
+{
+    ByteWriter out;
+    if (rate <= 0) {
+        out.Fill(10);
+        return out.Take();
+    }
+    int exponent = 0;
+    const double fraction
+        = std::frexp(rate, &exponent); // rate = fraction * 2^exponent, 0.5 <= f < 1
+    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
+    out.U16(static_cast<std::uint16_t>(16383 + exponent - 1), Endian::Big);
+    out.U32(static_cast<std::uint32_t>(mantissa >> 32), Endian::Big);
+    out.U32(static_cast<std::uint32_t>(mantissa), Endian::Big);
+    return out.Take();
+}
+
 } // namespace
 
 FormBuilder::FormBuilder(std::string formId, std::string formType, Endian byteOrder, bool pad)
@@ -94,12 +112,6 @@ WavBuilder& WavBuilder::Smpl(
     return *this;
 }
 
-WavBuilder& WavBuilder::Comment(const std::string& text)
-{
-    comment = text;
-    return *this;
-}
-
 WavBuilder& WavBuilder::DataClaimsExtra(std::uint32_t extra)
 {
     claimExtra = extra;
@@ -128,34 +140,8 @@ Bytes WavBuilder::Build() const
         }
         form.Chunk("smpl", smpl.Bytes());
     }
-    if (!comment.empty()) {
-        ByteWriter list;
-        list.Append("INFO").Append("ICMT").U32(
-            static_cast<std::uint32_t>(comment.size() + 1), Endian::Little);
-        list.Append(comment).U8(0);
-        if ((comment.size() + 1) % 2)
-            list.U8(0);
-        form.Chunk("LIST", list.Bytes());
-    }
     form.ChunkClaiming("data", static_cast<std::uint32_t>(data.size()) + claimExtra, data);
     return form.Build();
-}
-
-Bytes Extended(double rate)
-{
-    ByteWriter out;
-    if (rate <= 0) {
-        out.Fill(10);
-        return out.Take();
-    }
-    int exponent = 0;
-    const double fraction
-        = std::frexp(rate, &exponent); // rate = fraction * 2^exponent, 0.5 <= f < 1
-    const auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
-    out.U16(static_cast<std::uint16_t>(16383 + exponent - 1), Endian::Big);
-    out.U32(static_cast<std::uint32_t>(mantissa >> 32), Endian::Big);
-    out.U32(static_cast<std::uint32_t>(mantissa), Endian::Big);
-    return out.Take();
 }
 
 AiffBuilder& AiffBuilder::Format(

@@ -20,7 +20,6 @@ public:
     FormBuilder& Chunk(const std::string& id, const Bytes& body);
     /// A chunk whose length field claims `claimed` bytes while only `body` follows.
     FormBuilder& ChunkClaiming(const std::string& id, std::uint32_t claimed, const Bytes& body);
-    /// Raw bytes after the chunks (a damaged tail).
     Bytes Build() const;
 
 private:
@@ -55,7 +54,6 @@ public:
     WavBuilder& Data(const Bytes& bytes);
     WavBuilder& Smpl(
         std::uint32_t unityNote, std::uint32_t pitchFraction, const std::vector<WavLoop>& loops);
-    WavBuilder& Comment(const std::string& text);
     /// The data chunk claims this many bytes more than it holds.
     WavBuilder& DataClaimsExtra(std::uint32_t extra);
     Bytes Build() const;
@@ -68,7 +66,6 @@ private:
     bool hasSmpl = false;
     std::uint32_t unity = 60, fraction = 0;
     std::vector<WavLoop> loops;
-    std::string comment;
     std::uint32_t claimExtra = 0;
 };
 
@@ -109,9 +106,6 @@ private:
     std::uint32_t offset = 0;
     Bytes inst, mark, comt, appl;
 };
-
-/// The 80-bit extended form of a sample rate.
-Bytes Extended(double rate);
 
 /// A Sound Designer file: header of 1336 bytes and 16-bit big-endian samples.
 class SdBuilder {

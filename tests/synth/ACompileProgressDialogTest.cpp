@@ -2,10 +2,8 @@
 
 #include "compiler/AImageProgressDialog.h"
 #include "compiler/MCompileEngine.h"
-#include "model/DeviceFamily.h"
 #include "model/MProject.h"
 #include "model/sound/MSoundFileWAV.h"
-#include "platform/MidiBackendRaw.h"
 #include "sim/SimTiming.h"
 #include "support/SoundHelpers.h"
 #include "synth/AMidi.h"
@@ -107,25 +105,6 @@ TEST_F(Transfer, ALateReplyAfterAResendIsNeverTakenForTheNextBlocksAcknowledgeme
     EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + 9), start);
 }
 
-TEST_F(Transfer, ASilentInstrumentIsAskedAboutAndCancelSendsNothingMore)
-{
-    InstrumentLink link(env, test::Faults({ "silent:50" }));
-    env.prompter.Push(Answer::Retry);
-    env.prompter.Push(Answer::Cancel);
-    EXPECT_EQ(Send(link), LinkOutcome::Ended);
-    ASSERT_EQ(env.prompter.shown.size(), 2u);
-    EXPECT_EQ(std::tie(env.prompter.shown[0].text, env.prompter.shown[0].buttons),
-        std::tuple(
-            "The synthesizer has stopped responding.  Check your MIDI and power connections.",
-            Buttons::RetryCancel));
-    // Message 50 and its resends: two at each pace from full speed down to the DIN rate, where
-    // it has three; after Retry the same block three times more; then nothing.
-    const auto names = link.backend.Messages(49);
-    ASSERT_EQ(names.size(), 2u * 5 + 3 + 3);
-    EXPECT_TRUE(std::all_of(
-        names.begin(), names.end(), [&](const std::string& n) { return n == names.front(); }));
-}
-
 TEST_F(Transfer, ARefusalAfterItsResendsIsReportedWithTheReason)
 {
     InstrumentLink link(env, test::With(&VirtualInstrumentOptions::writeProtected, true));
@@ -166,20 +145,6 @@ TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
         "your MIDI settings are correct by selecting 'MIDI Setup' from the Project menu.");
     EXPECT_TRUE(closed.backend.sent.empty());
 
-    // A port that can't be opened is named with the system's reason, not taken for a busy
-    // system or a silent instrument.
-    MidiBackendRaw gone(dir.File("unplugged-interface"));
-    AMidi goneMidi(gone, env.clock, {});
-    goneMidi.OpenDevices(0, 0);
-    MZeltaSysexHandler handler;
-    ACompileProgressDialog toGone(
-        project, engine, goneMidi, handler, env.prompter, env.clock, env.progress);
-    EXPECT_EQ(toGone.Run(), LinkOutcome::NotStarted);
-    EXPECT_EQ(env.prompter.LastText(),
-        "This project can't compile because the MIDI port '" + dir.File("unplugged-interface")
-            + "' can't be opened: No such file or directory.  Make sure your MIDI settings are "
-              "correct by selecting 'MIDI Setup' from the Project menu.");
-
     InstrumentLink link(env);
     project.SetCardSizeToken(0); // 128 K
     EXPECT_EQ(Send(link), LinkOutcome::NotStarted);
@@ -188,23 +153,6 @@ TEST_F(Transfer, ClosedPortsAndTooLargeProjectsSendNothing)
         "correct by selecting 'Card Info' from the Project menu, or make the project smaller by "
         "selecting 'Fit to Card' from the Project menu.");
     EXPECT_TRUE(link.backend.sent.empty());
-}
-
-TEST_F(Transfer, ACardForTheOtherFamilyIsWrittenOnlyWhenOkIsChosen)
-{
-    project.SetTarget(kZelta);
-    InstrumentLink percula(env, test::With(&VirtualInstrumentOptions::family, kPercula));
-    env.prompter.enter = true;
-    EXPECT_EQ(Send(percula), LinkOutcome::Ended);
-    ASSERT_EQ(env.prompter.shown.size(), 1u);
-    EXPECT_NE(
-        env.prompter.LastText().find("Write it to the card all the same?"), std::string::npos);
-    EXPECT_EQ(env.prompter.shown[0].byDefault, Answer::Cancel);
-    EXPECT_EQ(percula.backend.Messages(), std::vector<std::string> { "identify" });
-
-    env.prompter.Push(Answer::Ok);
-    EXPECT_EQ(Send(percula), LinkOutcome::Done);
-    EXPECT_TRUE(CardHoldsImage(percula));
 }
 
 /// Presses Stop at the n-th look at the button from the identity request on (each step looks
@@ -311,6 +259,7 @@ TEST_F(Transfer, AnInstrumentThatStopsAnsweringIsAskedAboutAtTheDinRateAndNoPace
     // The slowing costs a silent instrument's user the tries at each pace, no more: the
     // question still comes, and a pace that never worked is not handed on to be remembered.
     InstrumentLink link(env, test::Faults({ "silent:4" }));
+    env.prompter.Push(Answer::Retry);
     env.prompter.Push(Answer::Cancel);
     {
         ACompileProgressDialog dialog(
@@ -318,13 +267,17 @@ TEST_F(Transfer, AnInstrumentThatStopsAnsweringIsAskedAboutAtTheDinRateAndNoPace
         bool learned = false;
         dialog.OnPaceLearned([&](std::uint32_t) { learned = true; });
         EXPECT_EQ(dialog.Run(), LinkOutcome::Ended);
-        EXPECT_TRUE(env.prompter.Asked());
         EXPECT_FALSE(learned);
         EXPECT_EQ(link.midi.Pace(), LinkPace::kDinRate);
     }
-    // Two tries at each of the five paces above the DIN rate, three at it.
-    const auto names = link.backend.Messages(3);
-    EXPECT_EQ(names, std::vector<std::string>(2 * 5 + 3, "block 0 1"));
+    ASSERT_EQ(env.prompter.shown.size(), 2u);
+    EXPECT_EQ(std::tie(env.prompter.shown[0].text, env.prompter.shown[0].buttons),
+        std::tuple(
+            "The synthesizer has stopped responding.  Check your MIDI and power connections.",
+            Buttons::RetryCancel));
+    // Two tries at each of the five paces above the DIN rate, three at it; after Retry three
+    // more at it; then nothing.
+    EXPECT_EQ(link.backend.Messages(3), std::vector<std::string>(2 * 5 + 3 + 3, "block 0 1"));
     // The slowing didn't help: the next run goes at the pace this one started at.
     EXPECT_EQ(link.midi.Pace(), LinkPace::kFullSpeed);
 }

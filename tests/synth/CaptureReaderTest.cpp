@@ -76,20 +76,6 @@ TEST(CaptureReader, ShuffledResentAndCorruptBlocksComeBackAsTheImage)
         "1 damaged write-block message (the first for sector 1, block 2) left out.");
 }
 
-TEST(CaptureReader, MissingBlocksAreNamedAndLeftZero)
-{
-    const Bytes image = Image(5000);
-    Bytes capture;
-    for (const std::size_t index : { 0, 3, 4 })
-        Append(capture, BlockMessage(image, index));
-    std::string error;
-    const auto card = ReassembleCapture(capture, kMaker, error);
-    ASSERT_TRUE(card) << error;
-    EXPECT_EQ(card->missing, (std::vector<std::size_t> { 1, 2 }));
-    EXPECT_EQ(card->MissingText(), "2 blocks (sector 1, block 2 to sector 1, block 3)");
-    EXPECT_EQ(Bytes(card->image.begin() + 1024, card->image.begin() + 3072), Bytes(2048, 0));
-}
-
 TEST(CaptureReader, AnotherMakersBlocksAreRefusedWithTheirOffset)
 {
     const Bytes image = Image(2048);
