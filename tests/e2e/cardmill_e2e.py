@@ -27,6 +27,26 @@ def pack7(data):
     return bytes((bits >> (7 * i)) & 0x7F for i in range((8 * len(data) + 6) // 7))
 
 
+# The synthesizer's messages as its manual describes them, built here independently of the
+# program's own SysEx code.
+MAKER = b"\x00\x00\x0e"
+IDENTITY_REQUEST = b"\xf0\x7e\x7f\x06\x01\xf7"
+ACK = b"\xf0" + MAKER + b"\x0e\x14\xf7"
+
+
+def erase_message(sector):
+    return b"\xf0" + MAKER + bytes((0x0E, 0x11, sector, 0xF7))
+
+
+def block_message(sector, block, data):
+    """A 1024-byte block: the data packed into 1171 seven-bit bytes, then a checksum of those,
+    the sector and the block, modulo 128."""
+    packed = pack7(data)
+    assert len(packed) == 1171
+    checksum = (sum(packed) + sector + block) & 0x7F
+    return b"\xf0" + MAKER + bytes((0x0E, 0x12, sector, block)) + packed + bytes((checksum, 0xF7))
+
+
 def write_song(path, notes, low=60, kind=0, name=None):
     """A standard MIDI file written by mido: `notes` eighth notes rising from `low`."""
     import mido  # Debian's python3-mido, seen only by /usr/bin/python3
@@ -108,6 +128,14 @@ class CardmillTestCase(unittest.TestCase):
         project = self.path(name)
         self.run_cardmill("new", project, *options, check=0)
         return project
+
+    def image_of(self, name, *added):
+        """The card image of a project `name` (of a 16 M card) of what `add` makes of `added`."""
+        project = self.new_project(name + ".cmr", "--card-size", "16M")
+        self.run_cardmill("add", project, *added, check=0)
+        image = self.path(name + ".img")
+        self.run_cardmill("image", project, "-o", image, check=0)
+        return read(image)
 
     def tool(self, *args):
         subprocess.run(list(args), check=True, capture_output=True, timeout=300)

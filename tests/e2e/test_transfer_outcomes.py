@@ -130,6 +130,8 @@ class TransferOutcomes(CardmillTestCase):
         send = ("send", self.project, "--port", sim.port)
         for answer, status in (("\n", 3), ("n\n", 3)):
             shown, code = self.on_terminal(send, answer)
+            self.assertIn("This card was made for the Zelta Synthesizer, but the instrument is a Percula",
+                          " ".join(shown.split()))
             self.assertIn("Write it to the card all the same?", shown)
             self.assertEqual(code, status, shown)
         self.assertNotIn("block", " ".join(received(sim.log)))
