@@ -344,14 +344,14 @@ class DesktopTestCase(unittest.TestCase):
         self.desktop.key("Return")
 
     def message(self, step, *words, close="Return", timeout=30.0):
-        """The message box that comes, read off the screen: `words` must be in it. The key
-        `close` closes it (None leaves it open); the box and what it said."""
+        """The message box that comes, read off the screen: `words` must be in it. The key (or
+        keys) `close` closes it (None leaves it open); the box and what it said."""
         box = self.desktop.wait_window("^Cardmill$", timeout=timeout)
         shown = self.desktop.read(step, box)
         for word in words:
             self.assertIn(word, shown)
         if close:
-            self.desktop.key(close)
+            self.desktop.key(*([close] if isinstance(close, str) else close))
             self.desktop.wait_gone(box)
         return box, shown
 

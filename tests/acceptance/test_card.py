@@ -70,14 +70,6 @@ class Card(DesktopTestCase):
                 self.desktop.key("Escape")
         raise AssertionError(f"the Project menu's '{letter}' opened no progress dialog")
 
-    def question(self, step, *words):
-        """The question box on the screen, read; `words` must be in it. The box is left open."""
-        return self.message(step, *words, close=None, timeout=120)[0]
-
-    def wait_message(self, step, text):
-        """The message box that says `text`, read off the screen, then closed with Enter."""
-        return self.message(step, text, timeout=120)[1]
-
     def test_the_status_bar_shows_the_free_bytes_of_the_project(self):
         gui = self.gui(self.project)
         free = wait_for("the free bytes in the status bar", lambda: gui.free_bytes("status-bar"))
@@ -92,7 +84,7 @@ class Card(DesktopTestCase):
         desktop.type("k2")
         desktop.key("Return")
         # Refused with the message `cardmill set --group-name k1=k2` gives; the dialog stays.
-        self.wait_message("k2-is-refused", "names a group already")
+        self.message("k2-is-refused", "names a group already", timeout=120)
         desktop.activate(dialog)
         desktop.key("ctrl+a")
         desktop.type("Pads")
@@ -108,7 +100,7 @@ class Card(DesktopTestCase):
         self.desktop.screenshot("asked-for-the-image-file")
         self.type_name(chooser, self.path("drums"))
         self.desktop.wait_gone(chooser)
-        shown = self.wait_message("the-image-is-ready-and-where", "The image file is ready.")
+        _, shown = self.message("the-image-is-ready-and-where", "The image file is ready.", timeout=120)
         # Read from the screen, the quote after the name can take the "g" with it.
         self.assertRegex(shown, r"drums\.im")
         self.desktop.screenshot("done", gui.window)
@@ -122,7 +114,7 @@ class Card(DesktopTestCase):
         gui = self.gui(self.project)
         progress = self.project_menu("s")
         self.desktop.screenshot("sending")
-        self.wait_message("the-card-is-ready", "The card is ready.")
+        self.message("the-card-is-ready", "The card is ready.", timeout=120)
         self.desktop.wait_gone(progress)
         self.desktop.screenshot("sent", gui.window)
         self.unplug(sim)
@@ -133,26 +125,23 @@ class Card(DesktopTestCase):
         card = self.path("card.bin")
         sim = self.plug_in(card)
         gui = self.gui(self.project)
-        desktop = self.desktop
         self.project_menu("s")
-        self.wait_message("the-card-is-ready", "The card is ready.")
+        self.message("the-card-is-ready", "The card is ready.", timeout=120)
 
         # Switched off, its pty gone: the port's own reason, not a silent synthesizer.
         self.unplug(sim)
         self.project_menu("s")
-        self.wait_message("the-port-cant-be-opened", "be opened: No such file or directory")
+        self.message("the-port-cant-be-opened", "be opened: No such file or directory", timeout=120)
 
         # A blank card in the slot, switched on again under the same name.
         with open(card, "wb") as blank:
             blank.write(b"\xff" * 1024 * 1024)
         sim = self.plug_in(card)
         self.project_menu("s")
-        box = self.question("asked-whether-the-card-is-still-there", "already holds this card image",
-                            "is still in the synthesizer", "Leave it as")
-        desktop.key("Return")
-        desktop.wait_gone(box)
-        self.wait_message("the-whole-card-is-written", "The card is ready.")
-        desktop.screenshot("sent", gui.window)
+        self.message("asked-whether-the-card-is-still-there", "already holds this card image",
+                     "is still in the synthesizer", "Leave it as", timeout=120)
+        self.message("the-whole-card-is-written", "The card is ready.", timeout=120)
+        self.desktop.screenshot("sent", gui.window)
         self.unplug(sim)
         self.assertTrue(card_holds(card, self.expected), "the swapped card was not written")
 
@@ -165,17 +154,15 @@ class Card(DesktopTestCase):
         wait_for("the first sector on the card", lambda: self.sim_received("write block 2 of sector 1"),
                  timeout=60, every=0.05)
         desktop.key("Return")  # Stop, the dialog's one button
-        box = self.question("told-how-far-it-got", "The transfer was stopped", "holds 1 of the 2 sectors",
-                            "resume")
-        desktop.key("Return")
-        desktop.wait_gone(box)
+        self.message("told-how-far-it-got", "The transfer was stopped", "holds 1 of the 2 sectors", "resume",
+                     timeout=120)
         desktop.wait_gone(progress)
 
         self.project_menu("s")
-        box = self.question("offered-to-resume", "stopped with 1 of 2", "Resume it")
-        desktop.key("shift+Tab", "space")  # Yes, left of No, the default
-        desktop.wait_gone(box)
-        self.wait_message("resumed", "1 of 2 sectors needed writing")
+        # Yes, left of No, the default.
+        self.message("offered-to-resume", "stopped with 1 of 2", "Resume it", close=("shift+Tab", "space"),
+                     timeout=120)
+        self.message("resumed", "1 of 2 sectors needed writing", timeout=120)
         self.unplug(sim)
         self.assertTrue(card_holds(card, self.expected))
 
@@ -185,19 +172,15 @@ class Card(DesktopTestCase):
             holding.write(self.expected + b"\xff" * (1024 * 1024 - len(self.expected)))
         sim = self.plug_in(card)
         self.gui(self.project)
-        desktop = self.desktop
         self.project_menu("e")
-        box = self.question("asked-before-erasing", "Erase the card in the synthesizer?", "1 Meg")
-        desktop.key("Return")
-        desktop.wait_gone(box)
+        self.message("asked-before-erasing", "Erase the card in the synthesizer?", "1 Meg", timeout=120)
         time.sleep(1)
         self.assertEqual(self.sim_received("erase"), [])
 
         self.project_menu("e")
-        box = self.question("asked-again", "Erase the card in the synthesizer?")
-        desktop.key("shift+Tab", "space")  # OK, left of Cancel, the default
-        desktop.wait_gone(box)
-        self.wait_message("told-what-was-erased", "The card is erased: its first 1 Meg.")
+        # OK, left of Cancel, the default.
+        self.message("asked-again", "Erase the card in the synthesizer?", close=("shift+Tab", "space"), timeout=120)
+        self.message("told-what-was-erased", "The card is erased: its first 1 Meg.", timeout=120)
         self.unplug(sim)
         with open(card, "rb") as erased:
             self.assertEqual(erased.read(), b"\xff" * 1024 * 1024)
@@ -206,12 +189,9 @@ class Card(DesktopTestCase):
         card = self.path("card.bin")
         sim = self.plug_in(card, "--family", "percula")
         self.gui(self.project)
-        desktop = self.desktop
         progress = self.project_menu("s")
-        box = self.question("asked-about-the-other-family", "Write it to the card all the same?")
-        desktop.key("Return")
-        desktop.wait_gone(box)
-        desktop.wait_gone(progress)
+        self.message("asked-about-the-other-family", "Write it to the card all the same?", timeout=120)
+        self.desktop.wait_gone(progress)
         self.unplug(sim)
         self.assertEqual(self.sim_received("write block"), [])
         self.assertFalse(os.path.exists(card) and card_holds(card, self.expected))

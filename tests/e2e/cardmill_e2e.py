@@ -3,10 +3,13 @@ test's own, the virtual instrument on a pty, and builders of the files the tests
 
 import json
 import os
+import pty
 import re
+import select
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 CARDMILL = os.environ.get("CARDMILL", "cardmill")
@@ -116,6 +119,33 @@ class CardmillTestCase(unittest.TestCase):
         run = subprocess.Popen([CARDMILL, *args], env=self.env, stdin=stdin, **kwargs)
         self.addCleanup(run.kill)
         return run
+
+    def on_terminal(self, args, answer, after=b"(Enter:"):
+        """Runs cardmill with a terminal of its own and, once it asks, types `answer` (or calls it
+        with the run); what the terminal showed and the exit status."""
+        terminal, slave = pty.openpty()
+        self.addCleanup(os.close, terminal)
+        run = self.popen(*args, stdin=slave, stdout=slave, stderr=slave)
+        os.close(slave)
+        shown, deadline, typed = b"", time.monotonic() + 60, False
+        while time.monotonic() < deadline:
+            if not typed and after in shown:
+                if callable(answer):
+                    answer(run)
+                else:
+                    os.write(terminal, answer.encode())
+                typed = True
+            if select.select([terminal], [], [], 0.5)[0]:
+                try:
+                    chunk = os.read(terminal, 4096)
+                except OSError:  # the program ended and closed its end
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            elif run.poll() is not None:
+                break
+        return shown.decode(errors="replace").replace("\r\n", "\n"), run.wait(timeout=30)
 
     def info(self, *paths):
         result = self.run_cardmill("info", "--json", *paths)

@@ -3,12 +3,9 @@ Ctrl-C at every kind of moment, outputs that would overwrite inputs or fill the 
 projects and full groups."""
 
 import os
-import pty
-import select
 import shutil
 import signal
 import subprocess
-import time
 import unittest
 
 from cardmill_e2e import CARDMILL, KILL_AT_CALL_LIBRARY, CardmillTestCase, read
@@ -81,17 +78,10 @@ class CliSafety(CardmillTestCase):
     def test_ctrl_c_at_a_question_is_cancel(self):
         blob = self.write("blob.bin", bytes(range(256)) * 8)
         before = read(self.project)
-        terminal, slave = pty.openpty()
-        self.addCleanup(os.close, terminal)
-        run = self.popen("add", self.project, blob, stdin=slave, stdout=slave, stderr=slave)
-        os.close(slave)
-        shown, deadline = b"", time.monotonic() + 30
-        while b"[o]k / [c]ancel (Enter: ok)?" not in shown and run.poll() is None and time.monotonic() < deadline:
-            if select.select([terminal], [], [], 1)[0]:
-                shown += os.read(terminal, 4096)
-        self.assertIn(b"[o]k / [c]ancel (Enter: ok)?", shown)
-        run.send_signal(signal.SIGINT)
-        self.assertEqual(run.wait(timeout=30), 130)
+        shown, status = self.on_terminal(("add", self.project, blob), lambda run: run.send_signal(signal.SIGINT),
+                                         after=b"[o]k / [c]ancel (Enter: ok)?")
+        self.assertIn("[o]k / [c]ancel (Enter: ok)?", shown)
+        self.assertEqual(status, 130, shown)
         self.assertEqual(read(self.project), before)
 
     def test_outputs_replace_other_files_but_never_what_the_command_reads(self):
