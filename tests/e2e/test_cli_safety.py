@@ -41,12 +41,6 @@ class CliSafety(CardmillTestCase):
                          sorted(landed))
         self.assertGreater(len(landed), 0)
 
-    def run_with_signal_at(self, args, call, how=signal.SIGINT, expect=130):
-        result = self.run_cardmill(*args, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY, "KILL_AT_CALL": str(call),
-                                               "KILL_SIGNAL": str(int(how))})
-        self.assertEqual(result.returncode, expect, f"call {call}: {result.stderr}")
-        return result
-
     def test_a_signal_while_loading_compiling_or_saving_leaves_nothing_behind(self):
         self.run_cardmill("add", self.project, *self.sounds, check=0)
         before = read(self.project)
@@ -72,7 +66,9 @@ class CliSafety(CardmillTestCase):
             self.assertEqual(written, [], f"call {call}")
         add_run = ["add", self.project, self.sox("extra.wav", "0.05", "noise", rate=22050)]
         for call in (2, 6):
-            self.run_with_signal_at(add_run, call)
+            result = self.run_cardmill(*add_run, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY, "KILL_AT_CALL": str(call),
+                                                      "KILL_SIGNAL": str(int(signal.SIGINT))})
+            self.assertEqual(result.returncode, 130, f"call {call}: {result.stderr}")
             self.assertEqual(read(self.project), before)
 
     def test_ctrl_c_at_a_question_is_cancel(self):
