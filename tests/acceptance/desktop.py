@@ -5,6 +5,7 @@ is on the screen (screenshots, read with tesseract), what is heard (the sink's r
 what the programs leave in files. Each step leaves its screenshot in the test's output folder."""
 
 import array
+import json
 import math
 import os
 import re
@@ -299,6 +300,27 @@ class DesktopTestCase(unittest.TestCase):
     def sox(self, *args):
         subprocess.run(["sox", *args], check=True, capture_output=True, timeout=60)
 
+    def tone(self, path, seconds, *synth, rate=22050):
+        """A mono 16-bit sound by sox at `path`: `synth` is what follows the length in its synth
+        effect."""
+        self.sox("-n", "-r", str(rate), "-b", "16", "-c", "1", path, "synth", str(seconds), *synth)
+        return path
+
+    def listing(self, project):
+        """The project as `cardmill list --json` reads it from its file."""
+        return json.loads(self.cardmill("list", "--json", project).stdout)
+
+    def sim(self, card, *options):
+        """`cardmill sim --pty` keeping a card of 1 Meg in `card`, ended with the test; the process
+        and its pty."""
+        sim = subprocess.Popen([CARDMILL, "sim", "--pty", "--card", card, "--card-size", "1M", *options],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(sim.wait, 30)
+        self.addCleanup(sim.send_signal, signal.SIGTERM)
+        pty = sim.stdout.readline().strip()
+        self.assertTrue(pty.startswith("/dev/pts/"), pty)
+        return sim, pty
+
     def gui(self, project=None):
         return Gui(self.desktop, self.config, project)
 
@@ -320,3 +342,44 @@ class DesktopTestCase(unittest.TestCase):
         self.desktop.key("ctrl+a")
         self.desktop.type(path)
         self.desktop.key("Return")
+
+    def message(self, step, *words, close="Return", timeout=30.0):
+        """The message box that comes, read off the screen: `words` must be in it. The key (or
+        keys) `close` closes it (None leaves it open); the box and what it said."""
+        box = self.desktop.wait_window("^Cardmill$", timeout=timeout)
+        shown = self.desktop.read(step, box)
+        for word in words:
+            self.assertIn(word, shown)
+        if close:
+            self.desktop.key(*([close] if isinstance(close, str) else close))
+            self.desktop.wait_gone(box)
+        return box, shown
+
+    def save(self, gui, what, condition, timeout=20.0):
+        """Ctrl+S in the window; the first true value of `condition` (of the saved file)."""
+        self.desktop.activate(gui.window)
+        self.desktop.key("ctrl+s")
+        return wait_for(what, condition, timeout)
+
+    def add_file(self, gui, path):
+        """Add Files with `path` typed, then Done; back in the window."""
+        self.desktop.activate(gui.window)
+        self.desktop.key("ctrl+d")
+        dialog = self.desktop.wait_window("^Add files to project$")
+        self.desktop.type(path)
+        self.desktop.key("Return", "alt+d")
+        self.desktop.wait_gone(dialog)
+        self.desktop.activate(gui.window)
+
+    def open_voice_info(self, gui):
+        """The first file chosen in the list (where the window puts the focus) and opened with
+        Enter. A machine this busy can lose keys while the window takes the focus: they are
+        pressed again (Enter in Voice Info, should the first have arrived late, changes nothing)."""
+        for _ in range(3):
+            self.desktop.activate(gui.window)
+            self.desktop.key("Down", "Home", "Return")
+            try:
+                return self.desktop.wait_window("^Voice Info$", timeout=8)
+            except AssertionError:
+                self.desktop.screenshot("no-voice-info")
+        raise AssertionError("Enter on the file opened no Voice Info")

@@ -1,13 +1,12 @@
 """Adding sounds to a project and making an instrument, through the file choosers, by typing
 paths as a person does on a real display with a window manager."""
 
-import json
 import os
 import sys
 import time
 import unittest
 
-from desktop import DesktopTestCase, wait_for
+from desktop import DesktopTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
 from seeds import soundfont  # noqa: E402  the seed builder: presets "Grand" and "Kit"
@@ -29,30 +28,11 @@ class AddingFiles(DesktopTestCase):
         super().setUp()
         self.project = self.path("live.cmr")
         self.cardmill("new", self.project, "--name", "Live", "--card-size", "1M")
-        for name, frequency in (("kick.wav", 60), ("low.wav", 220), ("high.wav", 880)):
-            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", self.path(name), "synth",
-                     "0.3", "sine", str(frequency))
+        self.tone(self.path("low.wav"), 0.3, "sine", "220")
 
     def listed(self):
         """The project as `cardmill list` reads it back from the file the window saved."""
-        listing = json.loads(self.cardmill("list", "--json", self.project).stdout)
-        return [[f["file"] for f in group["files"]] for group in listing["groups"]]
-
-    def test_add_files_by_typing_a_path_adds_the_sound(self):
-        gui = self.gui(self.project)
-        desktop = self.desktop
-        desktop.key("ctrl+d")
-        dialog = desktop.wait_window("^Add files to project$")
-        desktop.screenshot("add-files-opens")
-        desktop.type(self.path("kick.wav"))
-        desktop.key("Return")
-        self.assertIn("kick.wav", desktop.read("the-sound-waits-in-the-list", dialog))
-        desktop.key("alt+d")
-        desktop.wait_gone(dialog)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the project saved with the sound", lambda: "kick.wav" in self.listed()[0])
-        desktop.screenshot("the-sound-is-in-the-project")
+        return [[f["file"] for f in group["files"]] for group in self.listing(self.project)["groups"]]
 
     def test_add_files_asks_which_presets_of_a_soundfont_to_add(self):
         font = self.two_presets()
@@ -79,10 +59,7 @@ class AddingFiles(DesktopTestCase):
         desktop.wait_gone(dialog)
         # What the card can't hold of each preset is told as it loads.
         for preset in ("grand", "kit"):
-            told = desktop.wait_window("^Cardmill$")
-            self.assertIn("not on the card", desktop.read(preset + "-what-the-card-cant-hold", told))
-            desktop.key("Return")
-            desktop.wait_gone(told)
+            self.message(preset + "-what-the-card-cant-hold", "not on the card")
         self.save_and_expect(gui, ["Grand", "Kit"])
 
     def test_typing_a_soundfont_while_sound_files_are_shown_asks_for_its_presets(self):
@@ -106,12 +83,8 @@ class AddingFiles(DesktopTestCase):
         self.assertNotIn("understand", shown)
         desktop.key("alt+d")
         desktop.wait_gone(dialog)
-        told = desktop.wait_window("^Cardmill$")
-        shown = desktop.read("what-grand-leaves-out", told)
-        self.assertIn("not on the card", shown)
+        _, shown = self.message("what-grand-leaves-out", "not on the card")
         self.assertNotIn("understand", shown)
-        desktop.key("Return")
-        desktop.wait_gone(told)
         self.save_and_expect(gui, ["Grand"])
 
     def test_choose_presets_lists_by_bank_and_program_and_narrows_as_one_types(self):
@@ -157,8 +130,7 @@ class AddingFiles(DesktopTestCase):
         self.assertEqual(desktop.windows("^Cardmill$"), [])
         desktop.key("alt+d")
         desktop.wait_gone(dialog)
-        told = desktop.wait_window("^Cardmill$")
-        shown = desktop.read("one-message-of-one-line", told)
+        told, shown = self.message("one-message-of-one-line", close=None)
         self.assertRegex(shown.lower(), r"kinds of setting in the preset .flute tb. of timgm6mb.sf2 are "
                                         r"not on the card")
         self.assertEqual(shown.count("not on the card"), 1)
@@ -188,17 +160,9 @@ class AddingFiles(DesktopTestCase):
         self.assertIn("Klavier", self.files_to_add("the-sound-waits-in-the-list", dialog))
         desktop.key("alt+d")
         desktop.wait_gone(dialog)
-        told = desktop.wait_window("^Cardmill$")
-        shown = desktop.read("the-name-the-instrument-shows", told)
-        self.assertIn("shows on the instrument as", shown)
-        self.assertIn("Klavier", shown)
-        desktop.key("Return")
-        desktop.wait_gone(told)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the project saved with the sound", lambda: self.listed()[0])
-        listing = json.loads(self.cardmill("list", "--json", self.project).stdout)
-        self.assertEqual(listing["groups"][0]["files"][0]["name"], "Klavier_.w")
+        self.message("the-name-the-instrument-shows", "shows on the instrument as", "Klavier")
+        self.save(gui, "the project saved with the sound", lambda: self.listed()[0])
+        self.assertEqual(self.listing(self.project)["groups"][0]["files"][0]["name"], "Klavier_.w")
 
     def two_presets(self):
         """A SoundFont of the presets "Grand" and "Kit", beside the project."""
@@ -217,9 +181,7 @@ class AddingFiles(DesktopTestCase):
 
     def save_and_expect(self, gui, names):
         """Ctrl+S in the main window, and the first group as the saved project holds it."""
-        self.desktop.activate(gui.window)
-        self.desktop.key("ctrl+s")
-        wait_for("the project saved with %s" % names, lambda: self.listed()[0] == names)
+        self.save(gui, "the project saved with %s" % names, lambda: self.listed()[0] == names)
         self.desktop.screenshot("the-presets-are-in-the-project")
 
     def files_to_add(self, step, dialog):
@@ -231,46 +193,10 @@ class AddingFiles(DesktopTestCase):
     def acknowledge_what_is_left_out(self):
         """OK to the one message of what the card can't hold, when the instrument has one."""
         try:
-            told = self.desktop.wait_window("^Cardmill$", timeout=10)
+            self.desktop.wait_window("^Cardmill$", timeout=10)
         except AssertionError:
             return
-        self.assertIn("not on the card", self.desktop.read("what-it-leaves-out", told))
-        self.desktop.key("Return")
-        self.desktop.wait_gone(told)
-
-    def test_create_instrument_by_typing_paths_makes_it_and_adds_it(self):
-        gui = self.gui(self.project)
-        desktop = self.desktop
-        desktop.key("alt+f", "c")
-        dialog = desktop.wait_window("^Create instrument$")
-        desktop.screenshot("create-instrument-opens")
-        for name in ("low.wav", "high.wav"):
-            desktop.type(self.path(name))
-            desktop.key("Return")
-        shown = desktop.read("two-samples-wait", dialog)
-        self.assertIn("low.wav", shown)
-        self.assertIn("high.wav", shown)
-        desktop.key("alt+d")
-        desktop.wait_gone(dialog)
-        save = desktop.wait_window("Instrument|instrument|Save")
-        desktop.screenshot("asked-where-to-save-it")
-        instrument = self.path("pad.cmt")
-        desktop.type(instrument)
-        desktop.key("Return")
-        desktop.wait_gone(save)
-        # sox writes no root keys: both sounds are at C3, and the keyboard is shared instead.
-        told = desktop.wait_window("^Cardmill$")
-        self.assertIn("same root key", desktop.read("the-roots-are-alike", told))
-        desktop.key("Return")
-        desktop.wait_gone(told)
-        info = json.loads(wait_for("the instrument file", lambda: self.cardmill(
-            "info", "--json", instrument, check=None).stdout))[0]
-        self.assertEqual([s["path"].split("/")[-1] for s in info["instrument"]["samples"]],
-                         ["low.wav", "high.wav"])
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the project saved with the instrument", lambda: "pad.cmt" in self.listed()[0])
-        desktop.screenshot("the-instrument-is-in-the-project")
+        self.message("what-it-leaves-out", "not on the card")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 """Fit to Card from the window: the plan a person reads before anything changes, Apply that
 makes the project fit its card, and Undo that gives back the project as it was, byte for byte."""
 
-import json
 import os
 import re
 import shutil
@@ -19,20 +18,15 @@ class FitToCard(DesktopTestCase):
         self.cardmill("new", self.project, "--name", "Live", "--card-size", "256K")
         # Three seconds of 48 kHz sound: over a 256 K card until a rate comes down.
         for name, seconds, frequency in (("pad.wav", "2", "220"), ("bell.wav", "1", "880")):
-            self.sox("-n", "-r", "48000", "-b", "16", "-c", "1", self.path(name), "synth",
-                     seconds, "sine", frequency)
-            self.cardmill("add", self.project, self.path(name))
+            self.cardmill("add", self.project, self.tone(self.path(name), seconds, "sine", frequency, rate=48000))
 
     def project_bytes(self):
         with open(self.project, "rb") as f:
             return f.read()
 
-    def listing(self):
-        return json.loads(self.cardmill("list", "--json", self.project).stdout)
-
     def test_apply_makes_the_project_fit_and_undo_gives_it_back(self):
         before = self.project_bytes()
-        self.assertGreater(self.listing()["totalBytes"], self.listing()["cardBytes"])
+        self.assertGreater(self.listing(self.project)["totalBytes"], self.listing(self.project)["cardBytes"])
         gui = self.gui(self.project)
         desktop = self.desktop
         # The first row is selected, white on blue: the second reads reliably.
@@ -44,11 +38,9 @@ class FitToCard(DesktopTestCase):
             self.assertIn(words, shown)
         desktop.key("Return")
         desktop.wait_gone(dialog)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        fitted = wait_for("the fitted project saved", lambda: self.project_bytes() != before
-                          and self.project_bytes())
-        listing = self.listing()
+        fitted = self.save(gui, "the fitted project saved", lambda: self.project_bytes() != before
+                           and self.project_bytes())
+        listing = self.listing(self.project)
         self.assertLessEqual(listing["totalBytes"], listing["cardBytes"])
         desktop.screenshot("fitted", gui.window)
 
@@ -78,12 +70,10 @@ class FitToCard(DesktopTestCase):
         self.assertIn("Filter", plan)  # a sample of the kit among its rows, not the kit as one
         desktop.key("Return")
         desktop.wait_gone(dialog)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the fitted kit saved", lambda: os.path.isdir(self.path("kit.fit"))
-                 and self.listing_of(kit)["totalBytes"] <= 262144)
+        self.save(gui, "the fitted kit saved", lambda: os.path.isdir(self.path("kit.fit"))
+                  and self.listing(kit)["totalBytes"] <= 262144)
         desktop.screenshot("fitted", gui.window)
-        (fitted,) = [f for g in self.listing_of(kit)["groups"] for f in g["files"]]
+        (fitted,) = [f for g in self.listing(kit)["groups"] for f in g["files"]]
         self.assertEqual(len({s["path"] for s in fitted["samples"]}), 45)
 
         # The command line, from the same project, makes the same card.
@@ -92,9 +82,6 @@ class FitToCard(DesktopTestCase):
         self.cardmill("image", self.path("same.cmr"), "-o", self.path("line.img"))
         with open(self.path("window.img"), "rb") as a, open(self.path("line.img"), "rb") as b:
             self.assertEqual(a.read(), b.read())
-
-    def listing_of(self, project):
-        return json.loads(self.cardmill("list", "--json", project).stdout)
 
 
 if __name__ == "__main__":

@@ -3,19 +3,18 @@ token (K1..K8, D1..D3, as the command line names them) and a picture of its kind
 in the main window and in Add Files' group chooser; and Add Files lists every file waiting to be
 added with the group it goes to, whatever the chooser shows."""
 
-import json
 import os
 import subprocess
 import sys
 import time
 import unittest
 
-from desktop import DesktopTestCase, wait_for
+from desktop import DesktopTestCase
 from looks import geometry, pixels, read_box, words, write_wav
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 from cardmill_e2e import write_song  # noqa: E402
-from test_project_workflow import zelta_capture  # noqa: E402
+from library_files import bank_capture  # noqa: E402
 
 # From the file name field to the kind of files listed, "All Files" (the last) chosen.
 ALL_FILES = ("Tab", "Down", "Down", "Down", "Down", "shift+Tab")
@@ -96,7 +95,7 @@ class Groups(DesktopTestCase):
         write_wav(self.path("pad.wav"), 60)
         write_song(self.path("song.mid"), 1)
         with open(self.path("bank.syx"), "wb") as bank:
-            bank.write(zelta_capture())
+            bank.write(bank_capture())
         gui = self.gui(self.project)
         desktop = self.desktop
         desktop.key("ctrl+d")
@@ -112,13 +111,11 @@ class Groups(DesktopTestCase):
         self.assertRegex(shown, r"bank\.syx \(Programs\)")
         desktop.key("alt+d")
         desktop.wait_gone(dialog)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
+
         def saved():
-            groups = [[f["file"] for f in group["files"]] for group in json.loads(
-                self.cardmill("list", "--json", self.project).stdout)["groups"]]
+            groups = [[f["file"] for f in group["files"]] for group in self.listing(self.project)["groups"]]
             return groups if groups[0] and groups[11] and groups[12] else None
-        groups = wait_for("the project saved with the three files", saved)
+        groups = self.save(gui, "the project saved with the three files", saved)
         self.assertEqual((groups[0], groups[11], groups[12]),
                          (["pad.wav"], ["song.mid"], ["bank.syx"]))
 

@@ -3,7 +3,6 @@ sample list leads on to Sample Info, a key is set with its two lists in any orde
 the dialogs does what the focused control does and never throws the dialog away, and Ctrl+Q
 quits after the usual question."""
 
-import json
 import re
 import time
 import unittest
@@ -16,9 +15,7 @@ class Keyboard(DesktopTestCase):
         super().setUp()
         sounds = []
         for name, hz in (("low.wav", "110"), ("mid.wav", "220"), ("high.wav", "440")):
-            sounds.append(self.path(name))
-            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sounds[-1], "synth", "1", "sine", hz,
-                     "vol", "0.3")
+            sounds.append(self.tone(self.path(name), 1, "sine", hz, "vol", "0.3"))
         self.instrument = self.path("piano.cmt")
         self.cardmill("instrument", "-o", self.instrument, "--keys", "59,71,127", *sounds)
         self.project = self.path("keys.cmr")
@@ -26,21 +23,7 @@ class Keyboard(DesktopTestCase):
         self.cardmill("add", self.project, "--group", "k1", self.instrument)
 
     def voice(self):
-        listing = json.loads(self.cardmill("list", "--json", self.project).stdout)
-        return listing["groups"][0]["files"][0]
-
-    def open_voice_info(self, gui):
-        """The first file chosen in the list (where the window puts the focus) and opened with
-        Enter. A machine this busy can lose keys while the window takes the focus: they are
-        pressed again (Enter in Voice Info, should the first have arrived late, changes nothing)."""
-        for _ in range(3):
-            self.desktop.activate(gui.window)
-            self.desktop.key("Down", "Home", "Return")
-            try:
-                return self.desktop.wait_window("^Voice Info$", timeout=8)
-            except AssertionError:
-                self.desktop.screenshot("no-voice-info")
-        raise AssertionError("Enter on the file opened no Voice Info")
+        return self.listing(self.project)["groups"][0]["files"][0]
 
     def no_message(self):
         self.assertEqual(self.desktop.windows("^Cardmill$"), [], "a message box is open")
@@ -66,10 +49,8 @@ class Keyboard(DesktopTestCase):
         self.assertIn(voice, desktop.windows("^Voice Info$"), "Enter closed Voice Info")
         desktop.key("ctrl+Return")
         desktop.wait_gone(voice)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the project saved with the new key",
-                 lambda: self.voice()["upperKeys"] == [59, 71, 119], timeout=15)
+        self.save(gui, "the project saved with the new key",
+                  lambda: self.voice()["upperKeys"] == [59, 71, 119], timeout=15)
 
     def test_sample_info_is_reached_from_voice_info_and_its_loop_marks_read_apart(self):
         gui = self.gui(self.project)
@@ -94,12 +75,9 @@ class Keyboard(DesktopTestCase):
         self.assertIn(voice, desktop.windows("^Voice Info$"))
         desktop.key("Escape")  # Voice Info itself unchanged; Sample Info's OK stands
         desktop.wait_gone(voice)
-        desktop.activate(gui.window)
-        desktop.key("ctrl+s")
-        wait_for("the project saved with the loop",
-                 lambda: (self.voice()["samples"][2]["looping"],
-                          self.voice()["samples"][2]["loopStart"]) == (True, frames - 600),
-                 timeout=15)
+        self.save(gui, "the project saved with the loop",
+                  lambda: (self.voice()["samples"][2]["looping"],
+                           self.voice()["samples"][2]["loopStart"]) == (True, frames - 600), timeout=15)
 
     def test_the_main_window_takes_sample_info_from_its_menu(self):
         gui = self.gui(self.project)
@@ -126,13 +104,10 @@ class Keyboard(DesktopTestCase):
         desktop.wait_gone(card)
         desktop.activate(gui.window)
         desktop.key("ctrl+q")
-        box = desktop.wait_window("^Cardmill$", timeout=10)
-        shown = desktop.read("asked-about-the-changes", box)
-        self.assertIn("Save", shown)
+        self.message("asked-about-the-changes", "Save", close=None, timeout=10)
         desktop.key("Return")  # Yes: saved, then gone
         wait_for("cardmill-gui to end", lambda: gui.process.poll() is not None, timeout=20)
-        self.assertEqual(json.loads(self.cardmill("list", "--json", self.project).stdout)["cardName"],
-                         "Renamed")
+        self.assertEqual(self.listing(self.project)["cardName"], "Renamed")
 
 
 if __name__ == "__main__":

@@ -99,11 +99,7 @@ class Looks:
         for menu, letter, title in (("alt+p", "c", "^Card Info$"),
                                     ("alt+p", "r", "^Keyboard Group 1$"),
                                     ("alt+e", "f", "^Preferences$")):
-            desktop.activate(gui.window)
-            desktop.key(menu)
-            time.sleep(0.7)
-            desktop.key(letter)
-            dialog = desktop.wait_window(title)
+            dialog = self.menu(gui, menu, letter, title)
             time.sleep(0.5)
             name = title.strip("^$").replace(" ", "-").lower()
             desktop.screenshot(name, dialog)
@@ -141,10 +137,7 @@ class Looks:
                 subprocess.run(["xdotool", "mousemove", "--window", str(gui.window),
                                 str(160 * self.factor), str(92 * self.factor), "click", "1"],
                                env=desktop.env)
-            desktop.key(menu)
-            time.sleep(0.7)
-            desktop.key(letter)
-            dialog = desktop.wait_window(title)
+            dialog = self.menu(gui, menu, letter, title)
             time.sleep(0.5)
             shown = desktop.read(title.strip("^$").replace(" ", "-").lower(), dialog)
             for label in labels:

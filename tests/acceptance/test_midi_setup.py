@@ -6,11 +6,10 @@ and sets one there. The status bar names the port in use throughout."""
 
 import re
 import signal
-import subprocess
 import time
 import unittest
 
-from desktop import CARDMILL, DesktopTestCase, wait_for
+from desktop import DesktopTestCase, wait_for
 
 
 class MidiSetup(DesktopTestCase):
@@ -18,21 +17,13 @@ class MidiSetup(DesktopTestCase):
         super().setUp()
         self.project = self.path("gig.cmr")
         self.cardmill("new", self.project, "--name", "Gig", "--card-size", "1M")
-        pad = self.path("pad.wav")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", pad, "synth", "1", "sine", "220")
-        self.cardmill("add", self.project, "--group", "k1", pad)
+        self.cardmill("add", self.project, "--group", "k1", self.tone(self.path("pad.wav"), 1, "sine", "220"))
         self.image = self.path("expected.img")
         self.cardmill("image", self.project, "-o", self.image)
         with open(self.image, "rb") as image:
             self.expected = image.read()
         self.card = self.path("card.bin")
-        self.sim = subprocess.Popen(
-            [CARDMILL, "sim", "--pty", "--card", self.card, "--card-size", "1M"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.addCleanup(self.sim.wait, 30)
-        self.addCleanup(self.sim.send_signal, signal.SIGTERM)
-        self.pty = self.sim.stdout.readline().strip()
-        self.assertTrue(self.pty.startswith("/dev/pts/"), self.pty)
+        self.synth, self.pty = self.sim(self.card)
 
     def status_port(self, gui, step):
         """The port the status bar names (its right end), as read."""
@@ -40,38 +31,24 @@ class MidiSetup(DesktopTestCase):
         match = re.search(r"MIDI ports?:?\s*(.*)", shown)
         return match.group(1) if match else ""
 
-    def open_midi_setup(self, gui):
-        self.desktop.activate(gui.window)
-        self.desktop.key("alt+p")
-        time.sleep(0.5)
-        self.desktop.key("m")
-        return self.desktop.wait_window("^MIDI Setup$", timeout=10)
-
     def send_to_synthesizer(self, gui):
         """Project > Send to Synthesizer, and the message that ends it: no question on the way."""
         self.desktop.activate(gui.window)
         self.desktop.key("alt+p")
         time.sleep(0.5)
         self.desktop.key("s")
-        box = self.desktop.wait_window("^Cardmill$", timeout=120)
-        self.assertIn("The card is ready.", self.desktop.read("the-card-is-ready", box))
-        self.desktop.key("Return")
-        self.desktop.wait_gone(box)
+        self.message("the-card-is-ready", "The card is ready.", timeout=120)
 
     def test_a_pty_typed_into_midi_setup_is_where_the_card_goes(self):
         gui = self.gui(self.project)
         desktop = self.desktop
         self.assertNotIn("pts", self.status_port(gui, "the-port-at-first"))
 
-        dialog = self.open_midi_setup(gui)
+        dialog = self.menu(gui, "alt+p", "m", "^MIDI Setup$")
         desktop.key("alt+p")
         desktop.type("/dev/pts/no-such-pty")
         desktop.key("Return")
-        box = desktop.wait_window("^Cardmill$", timeout=10)
-        shown = desktop.read("a-path-that-is-no-port", box)
-        self.assertIn("doesn't exist", shown)
-        desktop.key("Return")
-        desktop.wait_gone(box)
+        self.message("a-path-that-is-no-port", "doesn't exist", timeout=10)
         desktop.activate(dialog)
         desktop.key("ctrl+a")  # the refused path is still there, selected
         desktop.type(self.pty)
@@ -82,8 +59,8 @@ class MidiSetup(DesktopTestCase):
                  lambda: "pts" in self.status_port(gui, "the-pty-in-use"), timeout=10)
 
         self.send_to_synthesizer(gui)
-        self.sim.send_signal(signal.SIGTERM)
-        self.sim.wait(30)
+        self.synth.send_signal(signal.SIGTERM)
+        self.synth.wait(30)
         with open(self.card, "rb") as written:
             self.assertEqual(written.read()[:len(self.expected)], self.expected)
 
@@ -94,7 +71,7 @@ class MidiSetup(DesktopTestCase):
         self.cardmill("prefs", f"MidiInputPort={self.pty}", f"MidiOutputPort={self.pty}")
         wait_for("the status bar naming the pty",
                  lambda: "pts" in self.status_port(gui, "the-pty-in-use"), timeout=10)
-        dialog = self.open_midi_setup(gui)
+        dialog = self.menu(gui, "alt+p", "m", "^MIDI Setup$")
         shown = desktop.read("midi-setup-lists-the-pty", dialog)
         self.assertIn("pts", shown)
         desktop.key("Escape")
@@ -102,12 +79,7 @@ class MidiSetup(DesktopTestCase):
 
     def test_through_an_interface_that_loses_bytes_the_card_is_exact_and_midi_setup_keeps_the_pace(self):
         card = self.path("lossy.bin")
-        sim = subprocess.Popen(
-            [CARDMILL, "sim", "--pty", "--card", card, "--card-size", "1M", "--lose-every", "255"],
-            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.addCleanup(sim.wait, 30)
-        self.addCleanup(sim.send_signal, signal.SIGTERM)
-        pty = sim.stdout.readline().strip()
+        sim, pty = self.sim(card, "--lose-every", "255")
         self.cardmill("prefs", f"MidiInputPort={pty}", f"MidiOutputPort={pty}")
         gui = self.gui(self.project)
         desktop = self.desktop
@@ -115,7 +87,7 @@ class MidiSetup(DesktopTestCase):
                  lambda: "pts" in self.status_port(gui, "the-lossy-pty-in-use"), timeout=10)
         self.send_to_synthesizer(gui)
 
-        dialog = self.open_midi_setup(gui)
+        dialog = self.menu(gui, "alt+p", "m", "^MIDI Setup$")
         # The pace field and the buttons, alone: the whole dialog reads less well.
         shown = desktop.read("midi-setup-shows-the-pace-found", dialog, bottom=65)
         self.assertIn("31250", shown)

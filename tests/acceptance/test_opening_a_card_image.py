@@ -3,14 +3,12 @@ Card Image..., the image typed, the folder proposed taken with Enter; the projec
 lists the card's sounds, plays them, and gives the same card again. Unpacking over it again asks
 first."""
 
-import json
 import os
 import signal
-import subprocess
 import time
 import unittest
 
-from desktop import CARDMILL, DesktopTestCase, wait_for
+from desktop import DesktopTestCase, wait_for
 
 
 def pitch(samples, rate):
@@ -30,9 +28,7 @@ class OpeningACardImage(DesktopTestCase):
         project = self.path("live.cmr")
         self.cardmill("new", project, "--name", "Live", "--card-size", "1M")
         for name, frequency in (("kick.wav", 60), ("bell.wav", 880)):
-            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", self.path(name), "synth",
-                     "0.3", "sine", str(frequency))
-            self.cardmill("add", project, self.path(name))
+            self.cardmill("add", project, self.tone(self.path(name), 0.3, "sine", str(frequency)))
         self.image = self.path("stage.img")
         self.cardmill("image", project, "-o", self.image)
         # Only the image is left, as with a card someone shared.
@@ -52,10 +48,6 @@ class OpeningACardImage(DesktopTestCase):
         self.desktop.key("Return")
         return folder
 
-    def told(self, step):
-        """What the message box that comes says, as read from the screen."""
-        return self.desktop.read(step, self.desktop.wait_window("^Cardmill$", timeout=30))
-
     def assert_gives_the_card(self, project):
         again = self.path("again.img")
         self.cardmill("image", project, "-o", again)
@@ -71,8 +63,7 @@ class OpeningACardImage(DesktopTestCase):
         shown = self.desktop.read("the-card-as-a-project", gui.window, top=130, right=590)
         self.assertIn("kick", shown)
         self.assertIn("bell", shown)
-        listing = json.loads(self.cardmill("list", "--json", project).stdout)
-        self.assertEqual([f["file"] for f in listing["groups"][0]["files"]],
+        self.assertEqual([f["file"] for f in self.listing(project)["groups"][0]["files"]],
                          ["kick.wav", "bell.wav"])
         self.assert_gives_the_card(project)
 
@@ -88,31 +79,18 @@ class OpeningACardImage(DesktopTestCase):
         # The same image again into the same folder: asked first, and Cancel keeps it all.
         before = sorted(os.listdir(unpacked))
         self.open_card_image(gui, self.image)
-        shown = self.told("the-files-in-the-way-are-asked-about")
-        self.assertIn("already holds", shown)
-        self.assertIn("Replace", shown)
-        self.desktop.key("Escape")
+        self.message("the-files-in-the-way-are-asked-about", "already holds", "Replace", close="Escape")
         self.desktop.wait_window(r"^Cardmill - .*/stage/Live\.cmr$", timeout=30)
         self.assertEqual(sorted(os.listdir(unpacked)), before)
         self.assertEqual([e for e in os.listdir(self.dir) if e.startswith(".stage")], [])
 
-    def record_send(self, capture):
-        """A MIDI monitor's log of the image sent to the virtual instrument."""
-        sim = subprocess.Popen([CARDMILL, "--config-dir", self.config, "sim", "--pty", "--card",
-                                self.path("card.bin"), "--card-size", "1M", "--record", capture],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        try:
-            port = sim.stdout.readline().strip()
-            self.cardmill("send-image", "--yes", self.image, "--port", port)
-        finally:
-            sim.send_signal(signal.SIGTERM)
-            sim.wait(timeout=30)
-            sim.stdout.close()
-            sim.stderr.close()
-
     def test_a_captured_transfer_opens_and_one_with_a_block_missing_is_asked_about(self):
+        # A MIDI monitor's log of the image sent to the virtual instrument.
         capture = self.path("capture.syx")
-        self.record_send(capture)
+        sim, port = self.sim(self.path("card.bin"), "--record", capture)
+        self.cardmill("send-image", "--yes", self.image, "--port", port)
+        sim.send_signal(signal.SIGTERM)
+        sim.wait(timeout=30)
         with open(capture, "rb") as f:
             messages = [m + b"\xf7" for m in f.read().split(b"\xf7") if m]
         blocks = [i for i, m in enumerate(messages) if len(m) > 1000]
@@ -122,11 +100,7 @@ class OpeningACardImage(DesktopTestCase):
 
         gui = self.gui()
         self.choose_file(gui, holes)
-        shown = self.told("a-missing-block-is-asked-about")
-        self.assertIn("lacks", shown)
-        self.assertIn("block", shown)
-        self.assertIn("anyway", shown)
-        self.desktop.key("Escape")
+        self.message("a-missing-block-is-asked-about", "lacks", "block", "anyway", close="Escape")
         time.sleep(1)
         self.assertEqual(self.desktop.windows("^Unpack Into Folder$"), [])
 
@@ -140,10 +114,7 @@ class OpeningACardImage(DesktopTestCase):
             f.write(b"A" * 3000)
         gui = self.gui()
         self.choose_file(gui, notes)
-        shown = self.told("no-card-is-refused")
-        self.assertIn("notes.img", shown)
-        self.assertIn("unpacked", shown)
-        self.desktop.key("Return")
+        self.message("no-card-is-refused", "notes.img", "unpacked")
         time.sleep(1)
         self.assertEqual(self.desktop.windows("^Unpack Into Folder$"), [])
         self.assertFalse(os.path.exists(self.path("notes")))

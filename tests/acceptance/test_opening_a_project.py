@@ -3,7 +3,6 @@ the menu entry and the file type that the package installs, and the project open
 project folder copied and moved with its sounds, the sounds touched, opens with no question and
 every setting as it was."""
 
-import json
 import os
 import shutil
 import signal
@@ -57,9 +56,7 @@ class OpeningAProject(DesktopTestCase):
         project = os.path.join(song, "live.cmr")
         self.cardmill("new", project, "--name", "Live")
         for name, hz in (("kick.wav", "60"), ("bass.wav", "110")):
-            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", os.path.join(song, name), "synth", "0.3",
-                     "sine", hz)
-            self.cardmill("add", project, os.path.join(song, name))
+            self.cardmill("add", project, self.tone(os.path.join(song, name), 0.3, "sine", hz))
         self.cardmill("sample", project, "k1", "1", "--root", "48", "--volume", "200")
         settings = lambda path: [(s["rootKey"], s["volume"]) for g in self.listing(path)["groups"]
                                  for f in g["files"] for s in f["samples"]]
@@ -77,8 +74,7 @@ class OpeningAProject(DesktopTestCase):
                      lambda: "kick" in self.desktop.read(folder + "-opened", gui.window, top=130, right=590))
             # No find-file dialog, no message: the sounds are where the folder took them.
             self.assertEqual(self.desktop.windows("^(Cardmill|Find File|Where is.*)$"), [], folder)
-            self.desktop.key("ctrl+s")
-            wait_for("the project saved", lambda: all(
+            self.save(gui, "the project saved", lambda: all(
                 f["path"].startswith(self.path(folder)) for g in self.listing(moved)["groups"] for f in g["files"]))
             self.assertEqual(settings(moved), kept, folder)
             gui.process.terminate()  # saved: nothing is lost
@@ -89,24 +85,17 @@ class OpeningAProject(DesktopTestCase):
         for folder in ("kit", "other"):
             os.makedirs(self.path(folder))
         hat, kick = self.path("other/hat.wav"), self.path("kit/kick.wav")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", hat, "synth", "0.1", "noise")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", kick, "synth", "0.2", "sine", "60")
         project = self.path("live.cmr")
         self.cardmill("new", project)
-        self.cardmill("add", project, hat, kick)
+        self.cardmill("add", project, self.tone(hat, 0.1, "noise"), self.tone(kick, 0.2, "sine", "60"))
         os.rename(kick, self.path("other/kick.wav"))
         gui = self.gui(project)
-        told = self.desktop.wait_window("^Cardmill$")
-        shown = self.desktop.read("the-kick-found-elsewhere-is-named", told)
-        self.assertIn("found elsewhere", shown)
-        self.desktop.key("Return")
-        self.desktop.wait_gone(told)
+        self.message("the-kick-found-elsewhere-is-named", "found elsewhere")
         gui.process.terminate()
         gui.process.wait(timeout=10)
         # Another kit's kick.wav in its place: not taken, but asked for.
         os.rename(self.path("other/kick.wav"), self.path("the-kick.wav"))
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", self.path("other/kick.wav"), "synth", "0.2", "sine",
-                 "1000")
+        self.tone(self.path("other/kick.wav"), 0.2, "sine", "1000")
         gui = self.gui(project)
         asked = self.desktop.wait_window("^Find file$")
         # The question stands under the chooser's buttons; alone, it reads reliably.
@@ -118,28 +107,16 @@ class OpeningAProject(DesktopTestCase):
     def test_saving_a_read_only_project_asks_first_and_cancel_keeps_it(self):
         project = self.path("live.cmr")
         self.cardmill("new", project, "--name", "Live")
-        sound = self.path("kick.wav")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sound, "synth", "0.2", "sine", "60")
+        sound = self.tone(self.path("kick.wav"), 0.2, "sine", "60")
         os.chmod(project, 0o444)
         with open(project, "rb") as f:
             before = f.read()
         gui = self.gui(project)
-        self.desktop.key("ctrl+d")
-        dialog = self.desktop.wait_window("^Add files to project$")
-        self.desktop.type(sound)
-        self.desktop.key("Return", "alt+d")
-        self.desktop.wait_gone(dialog)
-        self.desktop.activate(gui.window)
+        self.add_file(gui, sound)
         self.desktop.key("ctrl+s")
-        asked = self.desktop.wait_window("^Cardmill$")
-        self.assertIn("read-only", self.desktop.read("the-read-only-project-is-asked-about", asked))
-        self.desktop.key("Escape")
-        self.desktop.wait_gone(asked)
+        self.message("the-read-only-project-is-asked-about", "read-only", close="Escape")
         with open(project, "rb") as f:
             self.assertEqual(f.read(), before)
-
-    def listing(self, project):
-        return json.loads(self.cardmill("list", "--json", project).stdout)
 
 
 if __name__ == "__main__":

@@ -14,9 +14,7 @@ class Preview(DesktopTestCase):
     def test_playing_a_sound_is_heard_whole_and_ends_by_itself(self):
         # One second at 22,050 Hz, mono, with a shape of its own: a quick rise, a hold and a
         # long fall, so a recording of silence, of a part or of another sound can't pass.
-        sound = self.path("tone.wav")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sound, "synth", "1.0", "sine",
-                 "440", "fade", "t", "0.05", "1.0", "0.6", "gain", "-3")
+        sound = self.tone(self.path("tone.wav"), 1.0, "sine", "440", "fade", "t", "0.05", "1.0", "0.6", "gain", "-3")
         project = self.path("preview.cmr")
         self.cardmill("new", project)
         self.cardmill("add", project, "--group", "k1", sound)

@@ -1,14 +1,18 @@
-"""Saving from the window as a newcomer does it: names typed without their extension in every
-save dialog, a project kept under a bare name opened again, the title's mark of unsaved changes,
-the card image's whereabouts, the status bar of a project over its card, and a sequence's name."""
+"""Saving from the window as a newcomer does it: a project's name typed without its extension, a
+project kept under a bare name opened again, the title's mark of unsaved changes, the status bar
+of a project over its card, and a sequence's name. (The instrument's and the card image's save
+dialogs take bare names in test_creating_an_instrument.py and test_card.py.)"""
 
-import json
 import os
 import subprocess
+import sys
 import time
 import unittest
 
 from desktop import DesktopTestCase, wait_for
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from cardmill_e2e import write_song  # noqa: E402
 
 
 class Saving(DesktopTestCase):
@@ -17,27 +21,15 @@ class Saving(DesktopTestCase):
         self.project = self.path("live.cmr")
         self.cardmill("new", self.project, "--name", "Live", "--card-size", "1M")
         for name, frequency in (("kick.wav", 60), ("snare.wav", 180)):
-            self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", self.path(name), "synth",
-                     "0.3", "sine", str(frequency))
+            self.tone(self.path(name), 0.3, "sine", str(frequency))
 
     def listed(self, project):
-        listing = json.loads(self.cardmill("list", "--json", project).stdout)
-        return [[f["file"] for f in group["files"]] for group in listing["groups"]]
+        return [[f["file"] for f in group["files"]] for group in self.listing(project)["groups"]]
 
     def title(self, window):
         """The window's title, as the window manager shows it in the title bar."""
         return subprocess.run(["xdotool", "getwindowname", str(window)], env=self.desktop.env,
                               capture_output=True, text=True).stdout.strip()
-
-    def add_file(self, gui, path):
-        desktop = self.desktop
-        desktop.activate(gui.window)
-        desktop.key("ctrl+d")
-        dialog = desktop.wait_window("^Add files to project$")
-        desktop.type(path)
-        desktop.key("Return", "alt+d")
-        desktop.wait_gone(dialog)
-        desktop.activate(gui.window)
 
     def test_save_as_with_a_bare_name_saves_a_project_file_and_asks_before_replacing_it(self):
         gui = self.gui(self.project)
@@ -72,33 +64,6 @@ class Saving(DesktopTestCase):
         wait_for("perc.cmr replaced",
                  lambda: self.listed(self.path("perc.cmr"))[0] == ["kick.wav", "snare.wav"])
 
-    def test_create_image_file_with_a_bare_name_writes_an_img_and_says_where(self):
-        self.cardmill("add", self.project, self.path("kick.wav"))
-        gui = self.gui(self.project)
-        chooser = self.menu(gui, "alt+p", "f", "^Create Image File$")
-        self.type_name(chooser, self.path("drums"))
-        self.desktop.wait_gone(chooser)
-        told = self.desktop.wait_window("^Cardmill$", timeout=60)
-        shown = self.desktop.read("the-image-is-ready-and-where", told)
-        self.assertIn("The image file is ready.", shown)
-        # Read from the screen, the quote after the name can take the "g" with it.
-        self.assertRegex(shown, r"drums\.im")
-        self.desktop.key("Return")
-        self.assertTrue(os.path.exists(self.path("drums.img")))
-        self.assertFalse(os.path.exists(self.path("drums")))
-
-    def test_the_instruments_save_dialog_adds_cmt_to_a_bare_name(self):
-        gui = self.gui(self.project)
-        dialog = self.menu(gui, "alt+f", "c", "^Create instrument$")
-        self.desktop.type(self.path("kick.wav"))
-        self.desktop.key("Return", "alt+d")
-        self.desktop.wait_gone(dialog)
-        save = self.desktop.wait_window("^Save Instrument$")
-        self.type_name(save, self.path("mypiano"))
-        self.desktop.wait_gone(save)
-        wait_for("mypiano.cmt on disk", lambda: os.path.exists(self.path("mypiano.cmt")))
-        self.assertFalse(os.path.exists(self.path("mypiano")))
-
     def test_a_project_kept_without_its_extension_opens_as_a_project(self):
         self.cardmill("add", self.project, self.path("kick.wav"))
         bare = self.path("perc")
@@ -130,11 +95,7 @@ class Saving(DesktopTestCase):
         self.desktop.screenshot("saved")
 
     def test_a_sequence_is_shown_by_its_files_name(self):
-        import mido  # Debian's python3-mido
-        song = mido.MidiFile(type=0, ticks_per_beat=96)
-        song.tracks.append(mido.MidiTrack([mido.Message("note_on", note=60, velocity=90),
-                                           mido.Message("note_off", note=60, time=96)]))
-        song.save(self.path("groove.mid"))
+        write_song(self.path("groove.mid"), 1)
         self.cardmill("add", self.project, self.path("groove.mid"))
         gui = self.gui(self.project)
         # From the file list to the groups, then to Sequences, second from the end.
@@ -151,9 +112,8 @@ class OverTheCard(DesktopTestCase):
         super().setUp()
         self.project = self.path("big.cmr")
         self.cardmill("new", self.project, "--name", "Big", "--card-size", "128K")
-        pad = self.path("pad.wav")
-        self.sox("-n", "-r", "44100", "-b", "16", "-c", "1", pad, "synth", "2", "sine", "220")
-        self.cardmill("add", self.project, pad, check=None)
+        self.cardmill("add", self.project, self.tone(self.path("pad.wav"), 2, "sine", "220", rate=44100),
+                      check=None)
 
     def warning_pixels(self, shot):
         """How many pixels of the screenshot's bottom strip are a strong red."""
@@ -165,7 +125,7 @@ class OverTheCard(DesktopTestCase):
                    if pixels[i] > 100 and pixels[i] > 3 * max(pixels[i + 1], pixels[i + 2], 10))
 
     def test_the_status_bar_says_by_how_much_in_red_and_send_points_to_fit_to_card(self):
-        free = json.loads(self.cardmill("list", "--json", self.project).stdout)["freeBytes"]
+        free = self.listing(self.project)["freeBytes"]
         self.assertLess(free, 0)
         gui = self.gui(self.project)
         status = wait_for("the status bar's verdict", lambda: (
@@ -179,11 +139,7 @@ class OverTheCard(DesktopTestCase):
         self.desktop.key("alt+p")
         time.sleep(0.5)
         self.desktop.key("s")
-        told = self.desktop.wait_window("^Cardmill$", timeout=30)
-        shown = self.desktop.read("send-refused", told)
-        self.assertIn("too large", shown)
-        self.assertIn("Fit to Card", shown)
-        self.desktop.key("Return")
+        self.message("send-refused", "too large", "Fit to Card")
 
 
 if __name__ == "__main__":

@@ -64,9 +64,7 @@ class VoiceKeyboard(DesktopTestCase):
         # 44.1 kHz with its root at C3.
         sounds = []
         for name, hz in (("low", 220), ("mid", 440), ("high", 880)):
-            sounds.append(self.path(name + ".wav"))
-            self.sox("-n", "-r", "44100", "-b", "16", "-c", "1", sounds[-1], "synth", "2",
-                     "sine", str(hz), "vol", "0.5")
+            sounds.append(self.tone(self.path(name + ".wav"), 2, "sine", str(hz), "vol", "0.5", rate=44100))
         instrument = self.path("three.cmt")
         self.cardmill("instrument", "-o", instrument, "--keys", "55,66,127", *sounds)
         project = self.path("keys.cmr")
@@ -75,16 +73,7 @@ class VoiceKeyboard(DesktopTestCase):
 
         gui = self.gui(project)
         desktop = self.desktop
-        voice = None
-        for _ in range(3):
-            desktop.activate(gui.window)
-            desktop.key("Down", "Home", "Return")
-            try:
-                voice = desktop.wait_window("^Voice Info$", timeout=8)
-                break
-            except AssertionError:
-                desktop.screenshot("no-voice-info")
-        self.assertTrue(voice, "Enter on the instrument opened no Voice Info")
+        voice = self.open_voice_info(gui)
         desktop.activate(voice)
         desktop.key("alt+k")  # the keys take the focus
         time.sleep(1.0)
@@ -124,9 +113,7 @@ class VoiceKeyboard(DesktopTestCase):
 
 
     def test_cardmill_play_is_heard_at_its_pitch_and_ctrl_c_silences_it(self):
-        sound = self.path("a.wav")
-        self.sox("-n", "-r", "22050", "-b", "16", "-c", "1", sound, "synth", "8", "sine", "441",
-                 "vol", "0.5")
+        sound = self.tone(self.path("a.wav"), 8, "sine", "441", "vol", "0.5")
         project = self.path("one.cmr")
         self.cardmill("new", project)
         self.cardmill("add", project, sound)

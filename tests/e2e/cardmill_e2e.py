@@ -3,10 +3,13 @@ test's own, the virtual instrument on a pty, and builders of the files the tests
 
 import json
 import os
+import pty
 import re
+import select
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 CARDMILL = os.environ.get("CARDMILL", "cardmill")
@@ -25,6 +28,26 @@ def pack7(data):
     carry them."""
     bits = int.from_bytes(data, "little")
     return bytes((bits >> (7 * i)) & 0x7F for i in range((8 * len(data) + 6) // 7))
+
+
+# The synthesizer's messages as its manual describes them, built here independently of the
+# program's own SysEx code.
+MAKER = b"\x00\x00\x0e"
+IDENTITY_REQUEST = b"\xf0\x7e\x7f\x06\x01\xf7"
+ACK = b"\xf0" + MAKER + b"\x0e\x14\xf7"
+
+
+def erase_message(sector):
+    return b"\xf0" + MAKER + bytes((0x0E, 0x11, sector, 0xF7))
+
+
+def block_message(sector, block, data):
+    """A 1024-byte block: the data packed into 1171 seven-bit bytes, then a checksum of those,
+    the sector and the block, modulo 128."""
+    packed = pack7(data)
+    assert len(packed) == 1171
+    checksum = (sum(packed) + sector + block) & 0x7F
+    return b"\xf0" + MAKER + bytes((0x0E, 0x12, sector, block)) + packed + bytes((checksum, 0xF7))
 
 
 def write_song(path, notes, low=60, kind=0, name=None):
@@ -97,6 +120,33 @@ class CardmillTestCase(unittest.TestCase):
         self.addCleanup(run.kill)
         return run
 
+    def on_terminal(self, args, answer, after=b"(Enter:"):
+        """Runs cardmill with a terminal of its own and, once it asks, types `answer` (or calls it
+        with the run); what the terminal showed and the exit status."""
+        terminal, slave = pty.openpty()
+        self.addCleanup(os.close, terminal)
+        run = self.popen(*args, stdin=slave, stdout=slave, stderr=slave)
+        os.close(slave)
+        shown, deadline, typed = b"", time.monotonic() + 60, False
+        while time.monotonic() < deadline:
+            if not typed and after in shown:
+                if callable(answer):
+                    answer(run)
+                else:
+                    os.write(terminal, answer.encode())
+                typed = True
+            if select.select([terminal], [], [], 0.5)[0]:
+                try:
+                    chunk = os.read(terminal, 4096)
+                except OSError:  # the program ended and closed its end
+                    break
+                if not chunk:
+                    break
+                shown += chunk
+            elif run.poll() is not None:
+                break
+        return shown.decode(errors="replace").replace("\r\n", "\n"), run.wait(timeout=30)
+
     def info(self, *paths):
         result = self.run_cardmill("info", "--json", *paths)
         return json.loads(result.stdout), result
@@ -108,6 +158,14 @@ class CardmillTestCase(unittest.TestCase):
         project = self.path(name)
         self.run_cardmill("new", project, *options, check=0)
         return project
+
+    def image_of(self, name, *added):
+        """The card image of a project `name` (of a 16 M card) of what `add` makes of `added`."""
+        project = self.new_project(name + ".cmr", "--card-size", "16M")
+        self.run_cardmill("add", project, *added, check=0)
+        image = self.path(name + ".img")
+        self.run_cardmill("image", project, "-o", image, check=0)
+        return read(image)
 
     def tool(self, *args):
         subprocess.run(list(args), check=True, capture_output=True, timeout=300)

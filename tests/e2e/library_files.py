@@ -1,11 +1,18 @@
 """Builders of the files musicians bring, written from plain descriptions: WAV files with a sampler
-chunk, SoundFonts, DLS files, DecentSampler libraries and SFZ files. Numbers are in the units of
-each format's own documents, so the files are what other programs write."""
+chunk, SoundFonts, DLS files, DecentSampler libraries, SFZ files and program-bank captures. Numbers
+are in the units of each format's own documents, so the files are what other programs write."""
 
 import io
 import math
 import struct
 import zipfile
+
+from cardmill_e2e import MAKER, pack7
+
+# Each family's bank: (offset, messages, message size, bytes each message carries) of each kind
+# of message, and the capture's size.
+BANK_LAYOUTS = {0x0E: ([(0, 128, 408, 350), (52224, 128, 83, 65), (62848, 100, 166, 138), (79448, 1, 31, 0)], 79479),
+                0x19: ([(0, 128, 198, 166), (25344, 64, 36, 24), (27648, 64, 648, 560)], 69525)}
 
 
 def _le(fmt, *values):
@@ -229,3 +236,16 @@ def random_dls(rng):
                         "gain": rng.choice((-3.0, -12.5)), "loop": (500, 2500)}]},
                    {"name": "Kit", "program": 0, "drums": True, "regions": [{"wave": 1, "keys": (38, 38)}]}]
     return dls(waves, instruments)
+
+
+def bank_capture(family=0x0E, byte=lambda m, i: (m + i) & 0xFF):
+    """A valid program-bank capture of the synthesizer family: byte i of message m is byte(m, i)."""
+    layout, size = BANK_LAYOUTS[family]
+    capture = bytearray(size)
+    for offset, count, length, unpacked in layout:
+        for m in range(count):
+            at = offset + length * m
+            packed = pack7(bytes(byte(m, i) for i in range(unpacked)))
+            capture[at:at + 7 + len(packed)] = b"\xf0" + MAKER + bytes((family, 0, 0)) + packed
+            capture[at + length - 1] = 0xF7
+    return bytes(capture)

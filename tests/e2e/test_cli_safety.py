@@ -3,12 +3,9 @@ Ctrl-C at every kind of moment, outputs that would overwrite inputs or fill the 
 projects and full groups."""
 
 import os
-import pty
-import select
 import shutil
 import signal
 import subprocess
-import time
 import unittest
 
 from cardmill_e2e import CARDMILL, KILL_AT_CALL_LIBRARY, CardmillTestCase, read
@@ -44,12 +41,6 @@ class CliSafety(CardmillTestCase):
                          sorted(landed))
         self.assertGreater(len(landed), 0)
 
-    def run_with_signal_at(self, args, call, how=signal.SIGINT, expect=130):
-        result = self.run_cardmill(*args, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY, "KILL_AT_CALL": str(call),
-                                               "KILL_SIGNAL": str(int(how))})
-        self.assertEqual(result.returncode, expect, f"call {call}: {result.stderr}")
-        return result
-
     def test_a_signal_while_loading_compiling_or_saving_leaves_nothing_behind(self):
         self.run_cardmill("add", self.project, *self.sounds, check=0)
         before = read(self.project)
@@ -75,23 +66,18 @@ class CliSafety(CardmillTestCase):
             self.assertEqual(written, [], f"call {call}")
         add_run = ["add", self.project, self.sox("extra.wav", "0.05", "noise", rate=22050)]
         for call in (2, 6):
-            self.run_with_signal_at(add_run, call)
+            result = self.run_cardmill(*add_run, env={"LD_PRELOAD": KILL_AT_CALL_LIBRARY, "KILL_AT_CALL": str(call),
+                                                      "KILL_SIGNAL": str(int(signal.SIGINT))})
+            self.assertEqual(result.returncode, 130, f"call {call}: {result.stderr}")
             self.assertEqual(read(self.project), before)
 
     def test_ctrl_c_at_a_question_is_cancel(self):
         blob = self.write("blob.bin", bytes(range(256)) * 8)
         before = read(self.project)
-        terminal, slave = pty.openpty()
-        self.addCleanup(os.close, terminal)
-        run = self.popen("add", self.project, blob, stdin=slave, stdout=slave, stderr=slave)
-        os.close(slave)
-        shown, deadline = b"", time.monotonic() + 30
-        while b"[o]k / [c]ancel (Enter: ok)?" not in shown and run.poll() is None and time.monotonic() < deadline:
-            if select.select([terminal], [], [], 1)[0]:
-                shown += os.read(terminal, 4096)
-        self.assertIn(b"[o]k / [c]ancel (Enter: ok)?", shown)
-        run.send_signal(signal.SIGINT)
-        self.assertEqual(run.wait(timeout=30), 130)
+        shown, status = self.on_terminal(("add", self.project, blob), lambda run: run.send_signal(signal.SIGINT),
+                                         after=b"[o]k / [c]ancel (Enter: ok)?")
+        self.assertIn("[o]k / [c]ancel (Enter: ok)?", shown)
+        self.assertEqual(status, 130, shown)
         self.assertEqual(read(self.project), before)
 
     def test_outputs_replace_other_files_but_never_what_the_command_reads(self):

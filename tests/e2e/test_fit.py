@@ -11,6 +11,7 @@ import unittest
 import wave
 
 from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, read
+from library_files import wav
 
 
 def frames_of(path):
@@ -27,15 +28,10 @@ def frequency(samples, rate):
 
 
 def tone_with_loop(path, seconds, hz, rate, start, end):
-    """A 16-bit mono sine with a sampler chunk holding one forward loop."""
-    count = int(seconds * rate)
-    data = struct.pack(f"<{count}h", *(round(0.7 * 32767 * math.sin(2 * math.pi * hz * i / rate)) for i in range(count)))
-    smpl = struct.pack("<9I", 0, 0, 10 ** 9 // rate, 60, 0, 0, 0, 1, 0) + struct.pack("<6I", 0, 0, start, end, 0, 0)
-    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * 2, 2, 16)
-    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"smpl" + struct.pack("<I", len(smpl)) + smpl \
-        + b"data" + struct.pack("<I", len(data)) + data
+    """A 16-bit mono sine at 0.7 of full scale with a sampler chunk holding one forward loop."""
+    sine = [round(0.7 * 32767 * math.sin(2 * math.pi * hz * i / rate)) for i in range(int(seconds * rate))]
     with open(path, "wb") as f:
-        f.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+        f.write(wav(sine, rate, loop=(start, end)))
     return path
 
 

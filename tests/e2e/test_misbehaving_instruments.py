@@ -98,9 +98,9 @@ class MisbehavingInstrument(CardmillTestCase):
         self.assertNotIn(port, self.run_cardmill("ports", check=0).stdout)
         json_ports = self.run_cardmill("ports", "--json", check=0).stdout
         self.assertIn('"paces"', json_ports)
-        for wrong in ("999", "fast", "3,125", "2000000"):
-            refused = self.send(port, "--pace", wrong, check=2)
-            self.assertIn("--pace takes bytes a second from 1,000 to 1,000,000", refused.stderr)
+        # One wrong pace: what a pace may be is LinkPace's unit test.
+        refused = self.send(port, "--pace", "3,125", check=2)
+        self.assertIn("--pace takes bytes a second from 1,000 to 1,000,000", refused.stderr)
 
     def test_sigterm_during_a_wait_ends_the_run_within_3_seconds(self):
         sim = SimProcess(self, "--card-size", "1M", "--active-sensing", "--fault", "silent:10")

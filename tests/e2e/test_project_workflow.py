@@ -8,22 +8,8 @@ import signal
 import struct
 import unittest
 
-from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, card_words, pack7, read, write_song
-from library_files import wav
-
-
-def zelta_capture(maker=b"\x00\x00\x0e"):
-    """A valid program-bank capture of the synthesizer family: (offset, messages, message size,
-    bytes each message carries) of each of its four kinds of message."""
-    layout = [(0, 128, 408, 350), (52224, 128, 83, 65), (62848, 100, 166, 138), (79448, 1, 31, 0)]
-    capture = bytearray(79479)
-    for offset, count, size, unpacked in layout:
-        for m in range(count):
-            at = offset + size * m
-            packed = pack7(bytes((m + i) & 0xFF for i in range(unpacked)))
-            capture[at:at + 7 + len(packed)] = b"\xf0" + maker + b"\x0e\x00\x00" + packed
-            capture[at + size - 1] = 0xF7
-    return bytes(capture)
+from cardmill_e2e import KILL_AT_CALL_LIBRARY, CardmillTestCase, card_words, read, write_song
+from library_files import bank_capture, wav
 
 
 def data_chunk(path):
@@ -40,7 +26,7 @@ class Workflow(CardmillTestCase):
         self.snare = self.sox("snare.aif", "0.1", "noise")
         self.song = self.path("song.mid")
         write_song(self.song, 8, kind=1)
-        self.bank = self.write("bank.syx", zelta_capture())
+        self.bank = self.write("bank.syx", bank_capture())
         self.project = self.new_project("demo.cmr", "--name", "E2E", "--card-size", "1M")
 
     def test_files_reach_their_groups_and_the_image_has_the_computed_size(self):

@@ -3,16 +3,10 @@
 
 import unittest
 
-from cardmill_e2e import SNDFILE_WRITER, CardmillTestCase, read
+from cardmill_e2e import SNDFILE_WRITER, CardmillTestCase
 
 
 class SndfileSounds(CardmillTestCase):
-    def image_of(self, sound, name):
-        project = self.new_project(name)
-        self.run_cardmill("add", project, sound, check=0)
-        return read(self.run_cardmill("image", project, "-o", self.path(name + ".img"), check=0)
-                    and self.path(name + ".img"))
-
     def test_a_flac_made_by_flac_gives_the_card_of_its_wav_with_its_root_and_loop(self):
         wav = self.path("pad.wav")
         self.tool(SNDFILE_WRITER, wav, "3000", "44100", "2", "16", "root", "67", "loop", "100", "2500")
@@ -24,7 +18,7 @@ class SndfileSounds(CardmillTestCase):
         for field in ("rootKey", "loopStart", "loopEnd", "frames", "channels", "rate"):
             self.assertEqual(from_flac["sound"].get(field), from_wav["sound"].get(field), field)
         # The cards differ only in the voice's name (pad.wav, pad.flac).
-        a, b = self.image_of(wav, "w.cmr"), self.image_of(flac, "f.cmr")
+        a, b = self.image_of("w", wav), self.image_of("f", flac)
         self.assertEqual(len(a), len(b))
         differing = [i for i in range(len(a)) if a[i] != b[i]]
         self.assertLessEqual(differing[-1] - differing[0], 10, differing)

@@ -11,7 +11,7 @@ import subprocess
 import sys
 import unittest
 
-from cardmill_e2e import CARDMILL, CardmillTestCase, read
+from cardmill_e2e import CARDMILL, CardmillTestCase
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fuzz"))
 from seeds import dls, soundfont  # noqa: E402  the seed builders: two presets, looped samples
@@ -21,13 +21,6 @@ MAKE_SF3 = os.path.join(os.path.dirname(os.path.abspath(__file__)), "sf3_from_sf
 
 
 class SoundFonts(CardmillTestCase):
-    def image_of(self, name, *added):
-        project = self.new_project(name + ".cmr", "--card-size", "16M")
-        self.run_cardmill("add", project, *added, check=0)
-        image = self.path(name + ".img")
-        self.run_cardmill("image", project, "-o", image, check=0)
-        return read(image)
-
     def assertSameCardWithinTheCodecsLoss(self, a, b):
         """The same card but the sample words, which differ from the first that does by no more
         than Ogg Vorbis's loss (25 dB below the signal)."""
@@ -84,34 +77,24 @@ class SoundFonts(CardmillTestCase):
                                       self.image_of("st-b", os.path.join(exported, "pad2", "pad.sfz")))
 
     def test_an_sf3_made_from_an_sf2_gives_its_keys_and_its_samples_within_the_codecs_loss(self):
-        sf2, sf3 = self.write("keys.sf2", soundfont(samples=2)), self.path("keys.sf3")
-        subprocess.run(["/usr/bin/python3", MAKE_SF3, sf2, sf3], check=True)
-        (from_sf2,), _ = self.info("--preset", "Grand", sf2)
-        (from_sf3,), _ = self.info("--preset", "Grand", sf3)
-        self.assertEqual(from_sf3["format"], "SoundFont 3")
-        for field in ("upperKeys", "groupSize"):
-            self.assertEqual(from_sf3["instrument"][field], from_sf2["instrument"][field])
-        fields = ("rootKey", "fineTune", "looping", "loopStart", "loopEnd")
-        self.assertEqual([[s[f] for f in fields] for s in from_sf3["instrument"]["samples"]],
-                         [[s[f] for f in fields] for s in from_sf2["instrument"]["samples"]])
-        a = self.image_of("a", "--preset", "Grand", sf2)
-        b = self.image_of("b", "--preset", "Grand", sf3)
-        self.assertSameCardWithinTheCodecsLoss(a, b)
-
-    def test_a_stereo_sf3_made_from_a_stereo_sf2_gives_its_card(self):
-        # The two sides' Ogg streams differ in their bytes; they decode to as many frames.
-        sf2, sf3 = self.write("pad.sf2", soundfont(stereo=True)), self.path("pad.sf3")
-        subprocess.run(["/usr/bin/python3", MAKE_SF3, sf2, sf3], check=True)
-        (from_sf2,), _ = self.info("--preset", "Pad", sf2)
-        (from_sf3,), result = self.info("--preset", "Pad", sf3)
-        self.assertNotIn("pan", result.stderr)
-        fields = ("name", "channels", "rootKey", "fineTune", "volume", "looping", "loopStart", "loopEnd")
-        self.assertEqual([[s[f] for f in fields] for s in from_sf3["instrument"]["samples"]],
-                         [[s[f] for f in fields] for s in from_sf2["instrument"]["samples"]])
-        self.assertEqual(from_sf3["instrument"]["samples"][0]["channels"], 2)
-        a = self.image_of("a", "--preset", "Pad", sf2)
-        b = self.image_of("b", "--preset", "Pad", sf3)
-        self.assertSameCardWithinTheCodecsLoss(a, b)
+        # The stereo sides' Ogg streams differ in their bytes; they decode to as many frames.
+        for name, data, preset, channels in (("keys", soundfont(samples=2), "Grand", 1),
+                                             ("pad", soundfont(stereo=True), "Pad", 2)):
+            with self.subTest(preset):
+                sf2, sf3 = self.write(name + ".sf2", data), self.path(name + ".sf3")
+                subprocess.run(["/usr/bin/python3", MAKE_SF3, sf2, sf3], check=True)
+                (from_sf2,), _ = self.info("--preset", preset, sf2)
+                (from_sf3,), result = self.info("--preset", preset, sf3)
+                self.assertEqual(from_sf3["format"], "SoundFont 3")
+                self.assertNotIn("pan", result.stderr)
+                for field in ("upperKeys", "groupSize"):
+                    self.assertEqual(from_sf3["instrument"][field], from_sf2["instrument"][field])
+                fields = ("name", "channels", "rootKey", "fineTune", "volume", "looping", "loopStart", "loopEnd")
+                self.assertEqual([[s[f] for f in fields] for s in from_sf3["instrument"]["samples"]],
+                                 [[s[f] for f in fields] for s in from_sf2["instrument"]["samples"]])
+                self.assertEqual(from_sf3["instrument"]["samples"][0]["channels"], channels)
+                self.assertSameCardWithinTheCodecsLoss(self.image_of(name + "2", "--preset", preset, sf2),
+                                                       self.image_of(name + "3", "--preset", preset, sf3))
 
     def test_a_preset_is_chosen_by_name_or_number_and_mistakes_are_named(self):
         font = self.write("two.sf2", soundfont())

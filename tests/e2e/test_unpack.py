@@ -8,27 +8,12 @@ import os
 import random
 import unittest
 
-from cardmill_e2e import CardmillTestCase, SimProcess, card_holds, pack7, read
-from library_files import random_soundfont, wav
+from cardmill_e2e import (ACK, IDENTITY_REQUEST, CardmillTestCase, SimProcess, block_message, card_holds,
+                          erase_message, read)
+from library_files import bank_capture, random_soundfont, wav
 
 GM = "/usr/share/sounds/sf2/TimGM6mb.sf2"
 CARD_SIZES = ("128K", "256K", "512K", "1M", "2M", "4M", "8M", "16M", "24M", "32M")
-
-
-def bank_capture(rng, family, maker=b"\x00\x00\x0e"):
-    """A program-bank capture of either family with random contents."""
-    if family == 0x0E:
-        layout, size = [(0, 128, 408, 350), (52224, 128, 83, 65), (62848, 100, 166, 138), (79448, 1, 31, 0)], 79479
-    else:
-        layout, size = [(0, 128, 198, 166), (25344, 64, 36, 24), (27648, 64, 648, 560)], 69525
-    capture = bytearray(size)
-    for offset, count, length, unpacked in layout:
-        for m in range(count):
-            at = offset + length * m
-            packed = pack7(bytes(rng.randrange(256) for _ in range(unpacked)))
-            capture[at:at + 7 + len(packed)] = b"\xf0" + maker + bytes((family, 0, 0)) + packed
-            capture[at + length - 1] = 0xF7
-    return bytes(capture)
 
 
 def song(path, rng):
@@ -58,34 +43,25 @@ def song(path, rng):
     midi.save(path)
 
 
-def block_message(image, index, family=0x0E, maker=b"\x00\x00\x0e"):
-    """The write-block message of block `index` of an image, as send writes it (the last block
-    filled up with FF)."""
-    block = image[1024 * index:1024 * index + 1024].ljust(1024, b"\xff")
-    packed = pack7(block)
-    sector, number = divmod(index, 128)
-    checksum = (sector + number + sum(packed)) & 0x7F
-    return b"\xf0" + maker + bytes((family, 0x12, sector, number)) + packed + bytes((checksum, 0xF7))
-
-
 def capture_of(image, rng, resend=0.3, corrupt=0.2, drop=()):
     """What a MIDI monitor logs of a transfer: identity request, erases, write blocks in a shuffled
     order, some sent again, some corrupted (a bit flipped) before their good copy, the
     instrument's acknowledgements between them, `drop` never sent."""
     blocks = (len(image) + 1023) // 1024
-    log = [b"\xf0\x7e\x7f\x06\x01\xf7"]
+    log = [IDENTITY_REQUEST]
     order = [i for i in range(blocks) if i not in drop]
     rng.shuffle(order)
     for i in order:
-        message = block_message(image, i)
+        # The last block filled up with FF, as send writes it.
+        message = block_message(*divmod(i, 128), image[1024 * i:1024 * i + 1024].ljust(1024, b"\xff"))
         if i % 128 == 0:
-            log.append(b"\xf0\x00\x00\x0e\x0e\x11" + bytes((i // 128,)) + b"\xf7")
+            log.append(erase_message(i // 128))
         if rng.random() < corrupt:
             bad = bytearray(message)
             bad[rng.randrange(8, len(bad) - 2)] ^= 0x01
             log.append(bytes(bad))
         log.append(message)
-        log.append(b"\xf0\x00\x00\x0e\x0e\x14\xf7")
+        log.append(ACK)
         if rng.random() < resend:
             log.append(message)
     return b"".join(log)
@@ -170,7 +146,8 @@ class Unpack(CardmillTestCase):
             if rng.random() < 0.5:
                 self.run_cardmill("set", project, "--out-port", "%d=1" % (n + 1), check=0)
         if rng.random() < 0.6:
-            bank = self.write("p%d/bank.syx" % number, bank_capture(rng, 0x19 if percula else 0x0E))
+            bank = self.write("p%d/bank.syx" % number, bank_capture(0x19 if percula else 0x0E,
+                                                                        lambda m, i: rng.randrange(256)))
             self.run_cardmill("add", project, bank, check=0)
         if rng.random() < 0.5:
             self.run_cardmill("set", project, "--group-name", "%s=%s" % (groups[0], rng.choice(("Keys", "Piano", "Lead"))),
