@@ -97,6 +97,15 @@ TEST_F(FileDialogs, CancelLeavesTheProjectAsItWasAndNothingPending)
     EXPECT_TRUE(Project().IsUntouched());
 }
 
+TEST_F(FileDialogs, CreateInstrumentNeedsASample)
+{
+    OnNextDialog<ACreateInstrumentDialog>([](ACreateInstrumentDialog& dialog) { dialog.accept(); });
+    chooser.Push(QString::fromStdString(dir.File("empty.cmt")));
+    Trigger(AMainWindow::CreateInstrument);
+    EXPECT_EQ(prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("empty.cmt")));
+}
+
 TEST_F(FileDialogs, AMovedFolderIsAskedForOnceAndItsOtherFilesFoundThere)
 {
     Add({ Wav("before/one.wav"), Wav("before/two.wav") });

@@ -231,15 +231,19 @@ TEST_F(Instrument, LaterVersionsAndCountsThatDoNotFitTheChunkAreRefused)
     EXPECT_EQ(test::LoadFully(*beyond), -1);
 }
 
-TEST_F(Instrument, APathTooLongForARecordIsRefusedAndNothingWritten)
+TEST_F(Instrument, WriterRefusalsLeaveNothingWritten)
 {
+    ASafeFile writer(env.prompter);
+    EXPECT_FALSE(WriteInstrumentFile(writer, env.prompter, dir.File("none.cmt"), {}));
+    EXPECT_EQ(
+        env.prompter.LastText(), "A Cardmill Instrument file must contain at least one sample.");
+
     const std::string deep = dir.Write(std::string(200, 'd') + "/" + std::string(60, 'e') + ".wav",
         WavBuilder().Frames(10).Build());
     std::vector<std::unique_ptr<MSoundFile>> sounds;
     auto sound = std::make_unique<MSoundFileWAV>(env.services);
     ASSERT_TRUE(sound->OpenSound(deep));
     sounds.push_back(std::move(sound));
-    ASafeFile writer(env.prompter);
     EXPECT_FALSE(
         WriteInstrumentFile(writer, env.prompter, dir.File("long.cmt"), std::move(sounds)));
     EXPECT_NE(env.prompter.LastText().find(deep), std::string::npos);
